@@ -1,0 +1,69 @@
+// The few operating-system services the effect needs: a recursive lock with critical-section
+// semantics, loading a library and resolving its functions, the debug output, the number of
+// hardware threads, and starting and joining threads. One implementation per platform.
+#pragma once
+#include <cstdint>
+
+namespace lumet::platform {
+
+// Recursive lock with the semantics of a Windows critical section: the owning thread may enter it
+// again and must leave it as often as it entered.
+class Lock {
+public:
+    Lock() = default;
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    ~Lock();
+
+    void initialize();  // must precede every other call; calling it twice is a no-op
+    void enter();
+    bool tryEnter();
+    void leave();
+    bool initialized() const { return initialized_; }
+
+private:
+    alignas(8) unsigned char storage_[64] = {};
+    bool initialized_ = false;
+};
+
+// Enters a lock for the lifetime of the guard.
+class LockGuard {
+public:
+    explicit LockGuard(Lock& lock) : lock_(lock) { lock_.enter(); }
+    ~LockGuard() { lock_.leave(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+
+private:
+    Lock& lock_;
+};
+
+// Dynamic libraries. loadLibrary returns null when the library cannot be loaded.
+void* loadLibrary(const char* path);
+void* findFunction(void* library, const char* name);
+void freeLibrary(void* library);
+
+// Loads a library from the system's own library folder only (Windows: System32), so that a copy
+// planted next to the host or in its working folder is never picked up. Elsewhere the dynamic
+// loader's configured search path is already the system's.
+void* loadSystemLibrary(const char* name);
+
+// The platform debug output (Windows: OutputDebugString; elsewhere: standard error).
+void debugOutput(const char* text);
+
+// Number of hardware threads the system reports (0 when unknown), or the override when one is set.
+unsigned hardwareThreads();
+// Test-only: force hardwareThreads() to report count; a negative count removes the override.
+void setHardwareThreadOverride(int count);
+
+// Threads. startThread returns false when the thread could not be created.
+struct ThreadHandle {
+    void* native = nullptr;
+    std::uintptr_t id = 0;
+};
+bool startThread(ThreadHandle& handle, void (*function)(void*), void* argument);
+void joinThread(ThreadHandle& handle);
+// Test-only: make every thread start after the first `count` of them fail; negative disables.
+void setThreadStartLimit(int count);
+
+}  // namespace lumet::platform

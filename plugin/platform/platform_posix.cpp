@@ -1,0 +1,103 @@
+// POSIX implementation of the platform services.
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace lumet::platform {
+
+static_assert(sizeof(pthread_mutex_t) <= 64, "lock storage too small");
+
+static pthread_mutex_t* mutexOf(unsigned char* storage) {
+    return reinterpret_cast<pthread_mutex_t*>(storage);
+}
+
+Lock::~Lock() {
+    if (initialized_) pthread_mutex_destroy(mutexOf(storage_));
+}
+
+void Lock::initialize() {
+    if (initialized_) return;
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(mutexOf(storage_), &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    initialized_ = true;
+}
+
+void Lock::enter() { pthread_mutex_lock(mutexOf(storage_)); }
+bool Lock::tryEnter() { return pthread_mutex_trylock(mutexOf(storage_)) == 0; }
+void Lock::leave() { pthread_mutex_unlock(mutexOf(storage_)); }
+
+void* loadLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+void* findFunction(void* library, const char* name) { return library ? dlsym(library, name) : nullptr; }
+void freeLibrary(void* library) {
+    if (library) dlclose(library);
+}
+void* loadSystemLibrary(const char* name) { return loadLibrary(name); }
+
+void debugOutput(const char* text) {
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}
+
+static std::atomic<int> hardwareThreadOverride{-1};
+static std::atomic<int> threadStartLimit{-1};
+static std::atomic<int> threadsStarted{0};
+
+unsigned hardwareThreads() {
+    const int forced = hardwareThreadOverride.load();
+    if (forced >= 0) return static_cast<unsigned>(forced);
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    return count > 0 ? static_cast<unsigned>(count) : 0u;
+}
+
+void setHardwareThreadOverride(int count) { hardwareThreadOverride.store(count < 0 ? -1 : count); }
+
+void setThreadStartLimit(int count) {
+    threadsStarted.store(0);
+    threadStartLimit.store(count);
+}
+
+namespace {
+struct StartRecord {
+    void (*function)(void*);
+    void* argument;
+};
+void* threadEntry(void* raw) {
+    StartRecord* record = static_cast<StartRecord*>(raw);
+    record->function(record->argument);
+    delete record;
+    return nullptr;
+}
+}  // namespace
+
+bool startThread(ThreadHandle& handle, void (*function)(void*), void* argument) {
+    const int limit = threadStartLimit.load();
+    if (limit >= 0 && threadsStarted.fetch_add(1) >= limit) return false;
+    StartRecord* record = new (std::nothrow) StartRecord{function, argument};
+    if (!record) return false;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, threadEntry, record) != 0) {
+        delete record;
+        return false;
+    }
+    handle.native = reinterpret_cast<void*>(1);
+    handle.id = static_cast<std::uintptr_t>(thread);
+    return true;
+}
+
+void joinThread(ThreadHandle& handle) {
+    if (!handle.native) return;
+    pthread_join(static_cast<pthread_t>(handle.id), nullptr);
+    handle.native = nullptr;
+    handle.id = 0;
+}
+
+}  // namespace lumet::platform

@@ -1,0 +1,2 @@
+// Placeholder translation unit until the reference host lands.
+namespace refhost {}

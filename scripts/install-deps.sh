@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs that is not installed yet. Idempotent and quiet
+# when nothing is missing. Needs root (or sudo) only when something must be installed.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libstb-dev
+  opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
+  libpng-dev libopenexr-dev libfreetype-dev libharfbuzz-dev fonts-dejavu-core
+)
+# Extra groups: "windows" adds the MinGW cross compiler and Wine.
+for group in "$@"; do
+  case "$group" in
+    windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64) ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "install-deps: run as root to install: ${missing[*]}" >&2; exit 1; }
+  sudo=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

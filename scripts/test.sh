@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+# Usage: scripts/test.sh [build-dir]      (LUMET_SANITIZE=1 for the ASan + UBSan build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+"$root/scripts/install-deps.sh"
+sanitize=OFF
+build_type=Release
+if [[ "${LUMET_SANITIZE:-0}" == 1 ]]; then sanitize=ON; build_type=RelWithDebInfo; fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=$build_type -DLUMET_SANITIZE=$sanitize >/dev/null
+cmake --build "$build"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -1,0 +1,19 @@
+// The host's basic suite: acquires and releases the other suites by name and version.
+// A real SDK can replace this folder (-DLUMET_HOST_SDK_DIR).
+#pragma once
+#include "A.h"
+
+typedef int32_t SPErr;
+typedef uint8_t SPBoolean;
+
+enum { kSPNoError = 0 };
+
+typedef struct SPBasicSuite {
+    SPErr (*AcquireSuite)(const char* name, int32_t version, const void** suite);
+    SPErr (*ReleaseSuite)(const char* name, int32_t version);
+    SPBoolean (*IsEqual)(const char* token1, const char* token2);
+    SPErr (*AllocateBlock)(size_t size, void** block);
+    SPErr (*FreeBlock)(void* block);
+    SPErr (*ReallocateBlock)(void* block, size_t newSize, void** newblock);
+    SPErr (*Undefined)(void);
+} SPBasicSuite;

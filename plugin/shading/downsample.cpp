@@ -1,0 +1,33 @@
+// Downsample2x: 2 x 2 box average from the supersampled working planes to the output size. An odd
+// last column or row reads the last complete pair of the source.
+#include "shading/downsample.h"
+
+#include <algorithm>
+
+#include "parallel/parallel_rows.h"
+
+namespace lumet {
+
+void Downsample2x(const float* src, std::int32_t Ws, std::int32_t Hs, float* dst, std::int32_t Wd,
+                  std::int32_t Hd) {
+    if (!src || !dst || Ws < 1 || Hs < 1 || Wd < 1 || Hd < 1) return;
+    auto pairStart = [](std::int32_t d, std::int32_t size) {
+        const std::int32_t s = 2 * d + 1 >= size ? size - 2 : 2 * d;
+        return std::max(s, 0);
+    };
+    ParallelRows(Hd, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const std::int32_t sy = pairStart(y, Hs);
+            const float* row0 = src + static_cast<std::int64_t>(sy) * Ws;
+            const float* row1 = src + static_cast<std::int64_t>(std::min(sy + 1, Hs - 1)) * Ws;
+            float* out = dst + static_cast<std::int64_t>(y) * Wd;
+            for (std::int32_t x = 0; x < Wd; ++x) {
+                const std::int32_t sx = pairStart(x, Ws);
+                const std::int32_t sx1 = std::min(sx + 1, Ws - 1);
+                out[x] = 0.25f * (row0[sx] + row0[sx1] + row1[sx] + row1[sx1]);
+            }
+        }
+    });
+}
+
+}  // namespace lumet

@@ -1,0 +1,201 @@
+// Environment reflection: a planar projection of the environment map, centred on the frame with a
+// slight barrel distortion, displaced by the surface normal and optionally streaked along 135
+// degrees (anisotropy); the sharp Catmull-Rom sample is blended towards the blurred bilinear one
+// by the Blur setting and the steepness of the surface. Dispersion re-samples red and blue at
+// horizontally shifted positions.
+#include "shading/env_reflection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "envmap/env_map.h"
+#include "parallel/parallel_rows.h"
+
+namespace lumet {
+
+namespace {
+
+constexpr std::uint8_t kAlphaSurface = 10;
+constexpr float kHeightSurface = 0.01f;
+
+inline bool isSurface(std::uint8_t alpha, float height) {
+    return alpha >= kAlphaSurface || height >= kHeightSurface;
+}
+
+// The bilinear rule of sampleBilinearWrapX, inline for the smooth planes; u is already in [0, 1).
+inline Rgb sampleSmooth(const float* planeR, const float* planeG, const float* planeB,
+                        std::int32_t w, std::int32_t h, float u, float v) {
+    const float fx = static_cast<float>(w - 1) * u;
+    const std::int32_t ix = static_cast<std::int32_t>(fx);
+    const float tx = fx - static_cast<float>(ix);
+    const std::int32_t ix1 = (ix + 1) % w;
+    const float fy = static_cast<float>(h - 1) * std::clamp(v, 0.0f, 1.0f);
+    const std::int32_t iy = static_cast<std::int32_t>(fy);
+    const float ty = fy - static_cast<float>(iy);
+    const std::int64_t row0 = static_cast<std::int64_t>(std::max(iy, 0)) * w;
+    const std::int64_t row1 = static_cast<std::int64_t>(std::min(iy + 1, h - 1)) * w;
+    const float w00 = (1.0f - tx) * (1.0f - ty), w10 = tx * (1.0f - ty);
+    const float w01 = (1.0f - tx) * ty, w11 = tx * ty;
+    auto mix = [&](const float* p) {
+        return p[row0 + ix] * w00 + p[row0 + ix1] * w10 + p[row1 + ix] * w01 + p[row1 + ix1] * w11;
+    };
+    return {mix(planeR), mix(planeG), mix(planeB)};
+}
+
+struct ReflectionJob {
+    const float* normalMap;
+    const std::uint8_t* alphaSS;
+    const float* heightMap;
+    float* reflR;
+    float* reflG;
+    float* reflB;
+    std::int32_t W2, H2;
+    const float* sharpR;
+    const float* sharpG;
+    const float* sharpB;
+    const float* smoothR;
+    const float* smoothG;
+    const float* smoothB;
+    std::int32_t envW, envH;
+    ReflectionConstants k;
+    float envRotX, envRotY;
+};
+
+void reflectRow(const ReflectionJob& job, std::int32_t y) {
+    const std::int64_t row = static_cast<std::int64_t>(y) * job.W2;
+    const std::uint8_t* alpha = job.alphaSS + row;
+    const float* height = job.heightMap + row;
+    float* outR = job.reflR + row;
+    float* outG = job.reflG + row;
+    float* outB = job.reflB + row;
+    std::fill(outR, outR + job.W2, 0.0f);
+    std::fill(outG, outG + job.W2, 0.0f);
+    std::fill(outB, outB + job.W2, 0.0f);
+
+    // Empty rows (most of the margin around text) cost only the surface test.
+    bool any = false;
+    for (std::int32_t x = 0; x < job.W2 && !any; ++x) any = isSurface(alpha[x], height[x]);
+    if (!any) return;
+
+    const ReflectionConstants& k = job.k;
+    const float fy = static_cast<float>(y);
+    const float cv0 = (fy / k.uvScale - 0.5f * static_cast<float>(job.H2) / k.uvScale) / k.envZoom;
+    const float cuCentre = 0.5f * static_cast<float>(job.W2) / k.uvScale;
+    for (std::int32_t x = 0; x < job.W2; ++x) {
+        if (!isSurface(alpha[x], height[x])) continue;
+        const float* n = job.normalMap + 3 * (row + x);
+        const float nx = n[0], ny = n[1];
+        const float steep = std::fabs(nx) + std::fabs(ny);
+        float shift = k.normalShift;
+        if (steep > 1.5f) shift *= 1.5f / steep;  // damps extreme normals
+
+        const float a = std::min(1.0f, k.bb + (1.0f - k.bb) * std::clamp(steep, 0.0f, 1.0f));
+        const float s = a * a * (3.0f - 2.0f * a);
+
+        const float fx = static_cast<float>(x);
+        float cu = (fx / k.uvScale - cuCentre) / k.envZoom;
+        float cv = cv0;
+        const float d2 = cu * cu + cv * cv;
+        if (d2 > 0.000001f) {
+            const float barrel = 1.0f + k.barrelK * d2;
+            cu *= barrel;
+            cv *= barrel;
+        }
+        float u = cu + 0.5f + nx * shift + job.envRotX;
+        float v = cv + 0.5f + ny * shift + job.envRotY;
+        if (k.streaksOn) {
+            const float p = k.streakDx * fx + k.streakDy * fy;
+            const float w =
+                0.54f * std::cos(1.8f * p) + 0.35f * std::cos(0.7f * p) + 0.7f * std::cos(3.5f * p);
+            u += w * k.streakDx * k.streakK;
+            v += w * k.streakDy * k.streakK;
+        }
+        u -= std::floor(u);
+        v -= std::floor(v);
+
+        const Rgb sharp =
+            sampleBicubicWrapX(job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH, u, v);
+        const Rgb smooth =
+            sampleSmooth(job.smoothR, job.smoothG, job.smoothB, job.envW, job.envH, u, v);
+        float sharpRed = sharp.r, sharpBlue = sharp.b;
+        if (k.dispersionOn) {
+            float uR = u + k.dispersionShift;
+            if (uR > 1.0f) uR -= 1.0f;
+            float uB = u - k.dispersionShift;
+            if (uB < 0.0f) uB += 1.0f;
+            sharpRed =
+                sampleBicubicWrapX(job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH, uR, v).r;
+            sharpBlue =
+                sampleBicubicWrapX(job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH, uB, v).b;
+        }
+        outR[x] = sharpRed + (smooth.r - sharpRed) * s;
+        outG[x] = sharp.g + (smooth.g - sharp.g) * s;
+        outB[x] = sharpBlue + (smooth.b - sharpBlue) * s;
+    }
+}
+
+}  // namespace
+
+ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std::int32_t contentW,
+                                            std::int32_t contentH) {
+    ReflectionConstants k{};
+    k.bb = std::clamp(settings.envBlur, 0.0f, 1.0f);
+    k.normalShift = settings.envDisplacement * 0.40f * (1.0f - k.bb * 0.4f);
+    k.barrelK = 0.3f;
+    // An empty layer would make the scale 0 and every coordinate infinite.
+    k.uvScale = static_cast<float>(std::max({contentW, contentH, 1}));
+    k.envZoom = 0.2f + settings.envScale * 1.6f;
+    k.streaksOn = settings.anisotropy > 0.001f;
+    k.streakK = settings.anisotropy * 0.018f;
+    const float theta = 2.3561945f;  // 135 degrees
+    k.streakDx = -std::sin(theta);
+    k.streakDy = std::cos(theta);
+    k.dispersionOn = settings.dispersion > 0.001f;
+    k.dispersionShift = settings.dispersion * 0.01f;
+    return k;
+}
+
+void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
+                         const float* heightMap, float* reflR, float* reflG, float* reflB,
+                         std::int32_t W2, std::int32_t H2, std::int32_t contentW,
+                         std::int32_t contentH, const RenderSettings& settings, const float* sharpR,
+                         const float* sharpG, const float* sharpB, const float* smoothR,
+                         const float* smoothG, const float* smoothB, std::int32_t envW,
+                         std::int32_t envH) {
+    if (W2 < 1 || H2 < 1 || !normalMap || !alphaSS || !heightMap || !reflR || !reflG || !reflB)
+        return;
+    const bool haveMap =
+        sharpR && sharpG && sharpB && smoothR && smoothG && smoothB && envW > 0 && envH > 0;
+    if (!haveMap) {
+        const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(W2) * H2;
+        std::memset(reflR, 0, bytes);
+        std::memset(reflG, 0, bytes);
+        std::memset(reflB, 0, bytes);
+        return;
+    }
+    const ReflectionJob job{normalMap,
+                            alphaSS,
+                            heightMap,
+                            reflR,
+                            reflG,
+                            reflB,
+                            W2,
+                            H2,
+                            sharpR,
+                            sharpG,
+                            sharpB,
+                            smoothR,
+                            smoothG,
+                            smoothB,
+                            envW,
+                            envH,
+                            makeReflectionConstants(settings, contentW, contentH),
+                            settings.envRotX,
+                            settings.envRotY};
+    ParallelRows(H2, [&job](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) reflectRow(job, y);
+    });
+}
+
+}  // namespace lumet

@@ -1,0 +1,40 @@
+// Environment reflection: every surface pixel looks the environment map up through a planar
+// projection centred on the frame, displaced by the surface normal, and blends a sharp
+// (Catmull-Rom) and a smooth (bilinear) sample by the Blur setting and the surface steepness.
+#pragma once
+#include <cstdint>
+
+#include "params/render_settings.h"
+
+namespace lumet {
+
+// The per-frame constants of the reflection, computed once before the rows run.
+struct ReflectionConstants {
+    float bb;           // clamp(envBlur, 0, 1)
+    float normalShift;  // envDisplacement x 0.40 x (1 - 0.4 bb)
+    float barrelK;      // 0.3
+    float uvScale;      // max(contentW, contentH), at least 1
+    float envZoom;      // 0.2 + 1.6 envScale
+    bool streaksOn;     // anisotropy > 0.001
+    float streakK;      // anisotropy x 0.018
+    float streakDx, streakDy;
+    bool dispersionOn;  // dispersion > 0.001
+    float dispersionShift;
+};
+
+ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std::int32_t contentW,
+                                            std::int32_t contentH);
+
+// Fills reflR, reflG, reflB (W2 x H2) with the environment colour seen at each surface pixel and 0
+// where there is no surface (alpha < 10 and height < 0.01). contentW, contentH: the input layer's
+// size in working pixels; their larger value sets the projection's scale, so expanding the output
+// does not rescale the reflection. Rows are split over ParallelRows.
+void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
+                         const float* heightMap, float* reflR, float* reflG, float* reflB,
+                         std::int32_t W2, std::int32_t H2, std::int32_t contentW,
+                         std::int32_t contentH, const RenderSettings& settings, const float* sharpR,
+                         const float* sharpG, const float* sharpB, const float* smoothR,
+                         const float* smoothG, const float* smoothB, std::int32_t envW,
+                         std::int32_t envH);
+
+}  // namespace lumet

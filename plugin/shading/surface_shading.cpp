@@ -1,0 +1,252 @@
+// Surface shading per pixel: exposure and contrast of the reflected environment, half-Lambert
+// diffuse light, a three-tone palette keyed by the lit luminance, Schlick's Fresnel approximation
+// as a brightness boost, cavity darkening from the Laplacian of the height field, and a
+// Blinn-Phong highlight whose power curve is read from a 1024-entry table.
+#include "shading/surface_shading.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "parallel/parallel_rows.h"
+
+namespace lumet {
+
+namespace {
+
+inline float clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
+
+void normalise3(float x, float y, float z, float out[3]) {
+    const float length = std::sqrt(x * x + y * y + z * z);
+    if (length > 0.0f) {
+        out[0] = x / length;
+        out[1] = y / length;
+        out[2] = z / length;
+    } else {
+        out[0] = 0.0f;
+        out[1] = 0.0f;
+        out[2] = 1.0f;
+    }
+}
+
+// powLut lookup with linear interpolation; exact at 0 and 1.
+inline float specularPower(const ShadeConstants& c, float NdH) {
+    if (NdH <= 0.0f) return 0.0f;
+    if (NdH >= 1.0f) return 1.0f;
+    const float f = NdH * 1023.0f;
+    const std::int32_t k = static_cast<std::int32_t>(f);
+    if (k >= kPowLutSize - 1) return c.powLut[kPowLutSize - 1];
+    return c.powLut[k] + (c.powLut[k + 1] - c.powLut[k]) * (f - static_cast<float>(k));
+}
+
+}  // namespace
+
+void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings, const float* heightMap,
+                        const float* normalMap, const float* envR, const float* envG,
+                        const float* envB, std::int32_t W2, std::int32_t H2) {
+    std::memset(&c, 0, sizeof(c));
+    c.settings = RenderSettings{};
+    // Only the parameter fields travel; the layout fields (expansion onwards) stay zero.
+    c.settings.bevelStyle = settings.bevelStyle;
+    c.settings.edgeProfile = settings.edgeProfile;
+    c.settings.bevelDepth = settings.bevelDepth;
+    c.settings.bevelSoftness = settings.bevelSoftness;
+    c.settings.smartEdge = settings.smartEdge;
+    c.settings.hdriMap = settings.hdriMap;
+    c.settings.envBlur = settings.envBlur;
+    c.settings.envScale = settings.envScale;
+    c.settings.envExposure = settings.envExposure;
+    c.settings.envContrast = settings.envContrast;
+    c.settings.envDisplacement = settings.envDisplacement;
+    c.settings.envRotX = settings.envRotX;
+    c.settings.envRotY = settings.envRotY;
+    c.settings.metal = settings.metal;
+    c.settings.opacity = settings.opacity;
+    c.settings.dispersion = settings.dispersion;
+    c.settings.lightAngle = settings.lightAngle;
+    c.settings.lightHeight = settings.lightHeight;
+    c.settings.specular = settings.specular;
+    c.settings.roughness = settings.roughness;
+    c.settings.anisotropy = settings.anisotropy;
+    c.settings.edgeStrength = settings.edgeStrength;
+    c.settings.glowIntensity = settings.glowIntensity;
+    c.settings.glowRadius = settings.glowRadius;
+    for (int i = 0; i < 3; ++i) {
+        c.settings.shadowColor[i] = settings.shadowColor[i];
+        c.settings.midColor[i] = settings.midColor[i];
+        c.settings.highColor[i] = settings.highColor[i];
+    }
+    c.settings.saturation = settings.saturation;
+    c.settings.tintBlend = settings.tintBlend;
+
+    c.heightMap = heightMap;
+    c.normals = normalMap;
+    c.envR = envR;
+    c.envG = envG;
+    c.envB = envB;
+    c.width = W2;
+    c.height = H2;
+
+    const float angle = settings.lightAngle * 3.1415927f / 180.0f;
+    const float elevation = settings.lightHeight * 3.1415927f / 180.0f;
+    normalise3(std::cos(angle) * std::cos(elevation), std::sin(angle) * std::cos(elevation),
+               std::sin(elevation), c.lightDir);
+    normalise3(c.lightDir[0], c.lightDir[1], c.lightDir[2] + 1.0f, c.halfDir);
+
+    for (int i = 0; i < 3; ++i) {
+        c.shadow[i] = settings.shadowColor[i] / 255.0f;
+        c.midtone[i] = settings.midColor[i] / 255.0f;
+        c.highlight[i] = settings.highColor[i] / 255.0f;
+    }
+    c.saturation = settings.saturation;
+    c.tintBlend = settings.tintBlend;
+    c.specular = settings.specular;
+    c.specExponent = std::exp2(7.0f - 6.0f * settings.roughness * settings.roughness);
+    c.metal = settings.metal;
+    c.opacity = settings.opacity;
+    c.roughness = settings.roughness;
+    c.specNorm = std::sqrt((c.specExponent + 2.0f) / 6.2831855f);
+    for (std::int32_t i = 0; i < kPowLutSize; ++i)
+        c.powLut[i] = std::pow(static_cast<float>(i) * 0.0009775171f, c.specExponent);
+}
+
+ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, float a) {
+    if (a < 0.01f) return {0.0f, 0.0f, 0.0f, a};
+    const std::int64_t i = static_cast<std::int64_t>(y) * c.width + x;
+    const RenderSettings& s = c.settings;
+
+    float e[3] = {c.envR[i], c.envG[i], c.envB[i]};
+    if (s.envExposure != 1.0f)
+        for (float& channel : e) channel *= s.envExposure;
+    if (std::fabs(s.envContrast - 0.5f) > 0.001f) {
+        float f;
+        if (s.envContrast <= 0.5f) {
+            f = 2.0f * s.envContrast;
+        } else {
+            const float t = 2.0f * (s.envContrast - 0.5f);
+            f = 1.0f + 9.0f * t * t;
+        }
+        for (float& channel : e) channel = std::max(0.0f, 0.5f + (channel - 0.5f) * f);
+    }
+
+    // Plateaus (the flat top of the bevel) get a little more colour contrast.
+    const float h = c.heightMap[i];
+    if (h > 0.85f) {
+        const float flat = (h - 0.85f) / 0.15f;
+        const float mean = (e[0] + e[1] + e[2]) * 0.333f;
+        for (float& channel : e) channel = clamp01(mean + (channel - mean) * (1.0f + 0.3f * flat));
+    }
+
+    const float* n = c.normals + 3 * i;
+    const float nx = n[0], ny = n[1], nz = n[2];
+    const float slope = std::sqrt(nx * nx + ny * ny);
+    const float* L = c.lightDir;
+    const float NdL = nx * L[0] + ny * L[1] + nz * L[2];
+    const float hl = 0.5f * NdL + 0.5f;
+    const float baseDiffuse = hl * hl * (1.0f - L[2] * L[2] * (1.0f - slope) * 0.7f);
+
+    float ao = 1.0f;
+    if (h > 0.5f && h < 0.95f) ao = 0.85f + 0.15f * (h - 0.5f) / 0.45f;
+    const float diffuse = baseDiffuse * (1.0f - 0.4f * c.metal) * ao;
+
+    const float lum = clamp01((0.2126f * e[0] + 0.7152f * e[1] + 0.0722f * e[2]) * baseDiffuse);
+    float tinted[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        float tone;
+        if (lum < 0.5f) {
+            const float t = 2.0f * lum;
+            tone = c.shadow[ch] + (c.midtone[ch] - c.shadow[ch]) * t;
+        } else {
+            const float t = 2.0f * (lum - 0.5f);
+            tone = c.midtone[ch] + (c.highlight[ch] - c.midtone[ch]) * t;
+        }
+        tinted[ch] = c.midtone[ch] + (tone - c.midtone[ch]) * c.tintBlend;
+    }
+
+    const float om = 1.0f - std::max(nz, 0.0f);
+    const float f5 = om * om * om * om * om;
+
+    float cavity = 1.0f;
+    if (x >= 1 && x < c.width - 1 && y >= 1 && y < c.height - 1) {
+        const float* hp = c.heightMap + i;
+        const float lap = hp[-1] + hp[1] + hp[-c.width] + hp[c.width] - 4.0f * h;
+        cavity = 1.0f - clamp01(-4.0f * lap) * 0.35f;
+    }
+
+    const float* H = c.halfDir;
+    const float NdH = std::max(0.0f, nx * H[0] + ny * H[1] + nz * H[2]);
+    const float spec = specularPower(c, NdH) * c.specular * c.specNorm * (0.3f + 0.7f * slope);
+
+    const float envDiffuse = diffuse + (1.0f - diffuse) * c.metal;
+    const float metalBright = 1.0f + 0.5f * c.metal;
+    float out[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        const float f0 = 0.04f + (c.midtone[ch] - 0.04f) * c.metal;
+        const float fr = f0 + (1.0f - f0) * f5;
+        const float boost = 1.0f + (fr - f0) * 0.6f;
+        // The highlight takes the midtone colour on metal and stays white on dielectrics.
+        out[ch] = e[ch] * tinted[ch] * envDiffuse * boost * cavity * metalBright +
+                  (1.0f + (c.midtone[ch] - 1.0f) * c.metal) * spec;
+    }
+
+    if (c.opacity < 0.99f) {
+        const float sc = (1.0f - c.opacity) * (1.0f - h) * 0.15f;
+        out[0] += 0.10f * sc;
+        out[1] += 0.06f * sc;
+        out[2] += 0.03f * sc;
+    }
+    if (c.saturation < 1.0f) {
+        const float gray = 0.2126f * out[0] + 0.7152f * out[1] + 0.0722f * out[2];
+        for (float& channel : out) channel = gray + (channel - gray) * c.saturation;
+    }
+    return {clamp01(out[0]), clamp01(out[1]), clamp01(out[2]), a};
+}
+
+void shadeRows(const ShadeConstants& c, const std::uint8_t* alphaSS, const float* heightMap,
+               float* outR, float* outG, float* outB, std::int32_t W2, std::int32_t x0,
+               std::int32_t x1, std::int32_t y0, std::int32_t y1, bool outerStyle) {
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, std::min(W2, c.width));
+    y0 = std::max(y0, 0);
+    y1 = std::min(y1, c.height);
+    for (std::int32_t y = y0; y < y1; ++y) {
+        const std::int64_t row = static_cast<std::int64_t>(y) * W2;
+        const std::uint8_t* alpha = alphaSS + row;
+        const float* height = heightMap + row;
+        // Every column is tested, so a skipped row never holds a pixel that would be shaded.
+        bool content = false;
+        for (std::int32_t x = x0; x < x1 && !content; ++x)
+            content = alpha[x] != 0 || (outerStyle && height[x] > 0.01f);
+        if (!content) continue;
+        for (std::int32_t x = x0; x < x1; ++x) {
+            float a = static_cast<float>(alpha[x]) / 255.0f;
+            const float h = height[x];
+            if (a < 0.01f) {
+                if (h < 0.01f) continue;
+                if (h > 0.01f) a = clamp01(h);  // outer-bevel surface outside the alpha
+            }
+            ShadedPixel p = shadePixel(c, x, y, a);
+            if (a < 0.95f) {
+                const float a2 = a * a;
+                p.r *= a2;
+                p.g *= a2;
+                p.b *= a2;
+            }
+            outR[row + x] = p.r;
+            outG[row + x] = p.g;
+            outB[row + x] = p.b;
+        }
+    }
+}
+
+void shadeWindow(const ShadeConstants& c, const std::uint8_t* alphaSS, const float* heightMap,
+                 float* outR, float* outG, float* outB, std::int32_t W2, std::int32_t x0,
+                 std::int32_t x1, std::int32_t y0, std::int32_t y1, bool outerStyle) {
+    if (y1 <= y0 || x1 <= x0) return;
+    ParallelRows(std::max(1, y1 - y0), [&](std::int32_t begin, std::int32_t end) {
+        shadeRows(c, alphaSS, heightMap, outR, outG, outB, W2, x0, x1, y0 + begin, y0 + end,
+                  outerStyle);
+    });
+}
+
+}  // namespace lumet

@@ -1,0 +1,71 @@
+// Surface shading: environment exposure and contrast, half-Lambert diffuse light, a three-tone
+// palette (shadow, midtone, highlight), a Schlick Fresnel boost, cavity darkening from the height
+// Laplacian, a tabulated Blinn-Phong specular highlight, a warm scatter for glass and saturation.
+#pragma once
+#include <cstdint>
+
+#include "params/render_settings.h"
+
+namespace lumet {
+
+constexpr std::int32_t kPowLutSize = 1024;
+
+// The per-frame constants of the shading stage: built once per frame and shared read-only by
+// every band.
+struct ShadeConstants {
+    RenderSettings settings;  // the frame's settings; everything after tintBlend is zero
+    const float* heightMap;   // W2 x H2
+    const float* normals;     // 3 x W2 x H2, interleaved nx, ny, nz
+    const float* envR;        // the reflection planes, W2 x H2
+    const float* envG;
+    const float* envB;
+    std::int32_t width, height;  // W2, H2
+    float lightDir[3];           // unit vector towards the light
+    float halfDir[3];            // unit half vector between the light and the viewer (0, 0, 1)
+    float shadow[3];             // palette colours, 0..1
+    float midtone[3];
+    float highlight[3];
+    float saturation;
+    float tintBlend;
+    float specular;
+    float specExponent;  // 2^(7 - 6 roughness^2): 128 at roughness 0, 2 at roughness 1
+    float metal;
+    float opacity;
+    float roughness;
+    float specNorm;             // sqrt((specExponent + 2) / 2 pi)
+    float powLut[kPowLutSize];  // (i / 1023)^specExponent
+};
+
+// Builds the constants for a frame: light and half vectors, palette / 255, the specular exponent,
+// its normalisation and the power table.
+void makeShadeConstants(ShadeConstants& constants, const RenderSettings& settings,
+                        const float* heightMap, const float* normalMap, const float* envR,
+                        const float* envG, const float* envB, std::int32_t W2, std::int32_t H2);
+
+struct ShadedPixel {
+    float r, g, b, a;
+};
+
+// Shades pixel (x, y) with effective coverage a; each channel ends in 0..1. a < 0.01 gives black.
+ShadedPixel shadePixel(const ShadeConstants& constants, std::int32_t x, std::int32_t y, float a);
+
+// The bevel styles whose surface may extend beyond the layer's alpha (all but Inner Bevel).
+inline bool isOuterStyle(std::int32_t bevelStyle) { return bevelStyle >= 2 && bevelStyle <= 5; }
+
+// Shades the rectangle [x0, x1) x [y0, y1) into outR, outG, outB (row stride W2), which the caller
+// has zeroed. A pixel with alpha byte / 255 below 0.01 is shaded only as an outer-bevel surface
+// (height above 0.01, coverage taken from the height); rows without any alpha, or without any
+// height above 0.01 when outerStyle is set, are skipped. Colour at coverage below 0.95 is scaled
+// by coverage squared after the clamp.
+void shadeRows(const ShadeConstants& constants, const std::uint8_t* alphaSS, const float* heightMap,
+               float* outR, float* outG, float* outB, std::int32_t W2, std::int32_t x0,
+               std::int32_t x1, std::int32_t y0, std::int32_t y1, bool outerStyle);
+
+// shadeRows over the window's rows split into ParallelRows bands (count max(1, y1 - y0), each band
+// offset by y0), every band shading columns x0 .. x1.
+void shadeWindow(const ShadeConstants& constants, const std::uint8_t* alphaSS,
+                 const float* heightMap, float* outR, float* outG, float* outB, std::int32_t W2,
+                 std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1,
+                 bool outerStyle);
+
+}  // namespace lumet

@@ -1,0 +1,253 @@
+// PNG reading and writing with libpng, float OpenEXR writing, PGM and PFM stage files.
+#include "image_io.h"
+
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
+#include <png.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+namespace lumet::cli {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const {
+        if (file) std::fclose(file);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string systemError(const std::string& path, const char* what) {
+    return path + ": " + what + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+bool readPng(const std::string& path, Image& image, std::string& error) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        error = systemError(path, "cannot open");
+        return false;
+    }
+    unsigned char signature[8] = {};
+    if (std::fread(signature, 1, 8, file.get()) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+        error = path + ": not a PNG file";
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        error = path + ": out of memory";
+        return false;
+    }
+    std::vector<std::uint8_t> pixels;
+    std::vector<png_bytep> rows;
+    // libpng reports errors by longjmp; nothing with a destructor may be created below this
+    // point and before the jump target returns.
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = path + ": corrupt or unsupported PNG";
+        return false;
+    }
+    png_init_io(png, file.get());
+    png_set_sig_bytes(png, 8);
+    png_read_info(png, info);
+    const png_uint_32 width = png_get_image_width(png, info);
+    const png_uint_32 height = png_get_image_height(png, info);
+    const int colorType = png_get_color_type(png, info);
+    int bits = png_get_bit_depth(png, info);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && bits < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+        png_set_gray_to_rgb(png);
+    }
+    const bool sixteen = bits == 16;
+    if (!(colorType & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS)) {
+        png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    }
+    if (sixteen && std::endian::native == std::endian::little) png_set_swap(png);
+    png_read_update_info(png, info);
+    const png_size_t rowBytes = png_get_rowbytes(png, info);
+    if (width == 0 || height == 0 || width > 1u << 16 || height > 1u << 16 ||
+        rowBytes != width * (sixteen ? 8u : 4u)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = path + ": unsupported PNG size or layout";
+        return false;
+    }
+    pixels.resize(rowBytes * height);
+    rows.resize(height);
+    for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels.data() + y * rowBytes;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+
+    image.width = static_cast<std::int32_t>(width);
+    image.height = static_cast<std::int32_t>(height);
+    image.premultiplied = false;
+    image.sourceBits = sixteen ? 16 : 8;
+    const std::size_t count = static_cast<std::size_t>(width) * height * 4;
+    image.rgba.resize(count);
+    if (sixteen) {
+        const std::uint16_t* source = reinterpret_cast<const std::uint16_t*>(pixels.data());
+        for (std::size_t i = 0; i < count; ++i) image.rgba[i] = source[i] / 65535.0f;
+    } else {
+        for (std::size_t i = 0; i < count; ++i) image.rgba[i] = pixels[i] / 255.0f;
+    }
+    bits = image.sourceBits;
+    return true;
+}
+
+bool writePng(const std::string& path, const Image& image, int bits, std::string& error) {
+    if (bits != 8 && bits != 16) {
+        error = path + ": PNG bit depth must be 8 or 16";
+        return false;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * (bits == 16 ? 8 : 4);
+    std::vector<std::uint8_t> pixels(rowBytes * image.height);
+    const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
+    const float scale = bits == 16 ? 65535.0f : 255.0f;
+    for (std::size_t i = 0; i < count; ++i) {
+        float v = image.rgba[i];
+        v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
+        const unsigned q = static_cast<unsigned>(v * scale + 0.5f);
+        if (bits == 16) {
+            pixels[2 * i] = static_cast<std::uint8_t>(q >> 8);  // PNG stores big-endian
+            pixels[2 * i + 1] = static_cast<std::uint8_t>(q & 0xFF);
+        } else {
+            pixels[i] = static_cast<std::uint8_t>(q);
+        }
+    }
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        error = systemError(path, "cannot write");
+        return false;
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        error = path + ": out of memory";
+        return false;
+    }
+    std::vector<png_bytep> rows(image.height);
+    for (std::int32_t y = 0; y < image.height; ++y) rows[y] = pixels.data() + y * rowBytes;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        error = path + ": PNG write failed";
+        return false;
+    }
+    png_init_io(png, file.get());
+    png_set_IHDR(png, info, image.width, image.height, bits, PNG_COLOR_TYPE_RGB_ALPHA,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+        error = systemError(path, "write failed");
+        return false;
+    }
+    return true;
+}
+
+bool writeExr(const std::string& path, const Image& image, std::string& error) {
+    try {
+        Imf::Header header(image.width, image.height);
+        const char* names[4] = {"R", "G", "B", "A"};
+        Imf::FrameBuffer frameBuffer;
+        char* base = reinterpret_cast<char*>(const_cast<float*>(image.rgba.data()));
+        for (int c = 0; c < 4; ++c) {
+            header.channels().insert(names[c], Imf::Channel(Imf::FLOAT));
+            frameBuffer.insert(names[c],
+                               Imf::Slice(Imf::FLOAT, base + c * sizeof(float), 4 * sizeof(float),
+                                          4 * sizeof(float) * image.width));
+        }
+        Imf::OutputFile file(path.c_str(), header);
+        file.setFrameBuffer(frameBuffer);
+        file.writePixels(image.height);
+    } catch (const std::exception& e) {
+        error = path + ": " + e.what();
+        return false;
+    }
+    return true;
+}
+
+bool writePgm(const std::string& path, const std::uint8_t* pixels, std::int32_t width,
+              std::int32_t height, std::string& error) {
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        error = systemError(path, "cannot write");
+        return false;
+    }
+    std::fprintf(file.get(), "P5\n%d %d\n255\n", width, height);
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    if (std::fwrite(pixels, 1, count, file.get()) != count || std::fflush(file.get()) != 0) {
+        error = systemError(path, "write failed");
+        return false;
+    }
+    return true;
+}
+
+bool writePfm(const std::string& path, const float* pixels, std::int32_t width, std::int32_t height,
+              int channels, std::string& error) {
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        error = systemError(path, "cannot write");
+        return false;
+    }
+    const bool little = std::endian::native == std::endian::little;
+    std::fprintf(file.get(), "%s\n%d %d\n%s\n", channels == 3 ? "PF" : "Pf", width, height,
+                 little ? "-1.0" : "1.0");
+    const std::size_t rowCount = static_cast<std::size_t>(width) * channels;
+    for (std::int32_t y = height - 1; y >= 0; --y) {
+        if (std::fwrite(pixels + rowCount * y, sizeof(float), rowCount, file.get()) != rowCount) {
+            error = systemError(path, "write failed");
+            return false;
+        }
+    }
+    if (std::fflush(file.get()) != 0) {
+        error = systemError(path, "write failed");
+        return false;
+    }
+    return true;
+}
+
+void premultiply(Image& image) {
+    if (image.premultiplied) return;
+    for (std::size_t i = 0; i + 3 < image.rgba.size(); i += 4) {
+        const float a = image.rgba[i + 3];
+        image.rgba[i] *= a;
+        image.rgba[i + 1] *= a;
+        image.rgba[i + 2] *= a;
+    }
+    image.premultiplied = true;
+}
+
+void unpremultiply(Image& image) {
+    if (!image.premultiplied) return;
+    for (std::size_t i = 0; i + 3 < image.rgba.size(); i += 4) {
+        const float a = image.rgba[i + 3];
+        if (a > 0.0f) {
+            image.rgba[i] /= a;
+            image.rgba[i + 1] /= a;
+            image.rgba[i + 2] /= a;
+        } else {
+            image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = 0.0f;
+        }
+    }
+    image.premultiplied = false;
+}
+
+}  // namespace lumet::cli

@@ -1,0 +1,69 @@
+// What the last frame did, for tests and the command line's stage dump: which stages ran, the
+// frame's layout, and (to an observer installed in-process) every intermediate plane of the
+// frame while it is still alive. Nothing here changes what a render computes.
+#pragma once
+#include <cstdint>
+
+#include "AE_Effect.h"
+#include "params/render_settings.h"
+#include "render/stage_cache.h"
+
+namespace lumet {
+
+enum class RenderPath : std::int32_t { kNone = 0, kSmart = 1, kPlain = 2 };
+
+// Counters of the stages that actually recomputed, summed over frames since the last reset.
+struct StageCounters {
+    std::uint64_t frames = 0;      // frames that reached the output stage
+    std::uint64_t geometry = 0;    // geometry sequence runs
+    std::uint64_t reflection = 0;  // reflection stage runs
+    std::uint64_t shading = 0;     // shading stage runs
+    std::uint64_t glow = 0;        // glow computations (not reuses)
+    std::uint64_t envLoads = 0;    // environment maps prepared by the plain path itself
+};
+
+struct FrameReport {
+    RenderPath path = RenderPath::kNone;
+    PF_Err result = PF_Err_NONE;
+    StageFlags flags;  // the dirty flags the frame decided (after the size check)
+    bool geometryRan = false, reflectionRan = false, shadingRan = false, glowRan = false;
+    bool glowUsed = false;   // the output received a glow
+    bool envLoaded = false;  // the plain path prepared its environment map
+    bool gpu = false;        // the frame held the GPU lock
+    std::int32_t W = 0, H = 0, SS = 0, W2 = 0, H2 = 0, dx = 0, dy = 0;
+    std::uint32_t alphaHash = 0;
+};
+
+// The planes of one frame, valid only during the observer call. Absent planes are null.
+struct FramePlanes {
+    const RenderSettings* settings = nullptr;
+    std::int32_t W = 0, H = 0, SS = 1, W2 = 0, H2 = 0, dx = 0, dy = 0;
+    const std::uint8_t* alpha = nullptr;    // W x H, after smoothing
+    const std::uint8_t* alphaSS = nullptr;  // W2 x H2 (the alpha itself when SS = 1)
+    const float* heightMap = nullptr;       // W2 x H2
+    const float* normalMap = nullptr;       // 3 x W2 x H2
+    const float* refl[3] = {};              // W2 x H2
+    const float* shade[3] = {};             // W x H
+    const float* glow[4] = {};              // W x H, R, G, B, A; null when no glow this frame
+    const float* envSharp[3] = {};
+    const float* envSmooth[3] = {};
+    std::int32_t envW = 0, envH = 0;
+};
+
+using FrameObserver = void (*)(void* context, const FramePlanes& planes);
+
+// Installs (or, with null, removes) the observer that every frame calls just before its output
+// stage. Process-wide; meant for in-process use by tests and the stage dump.
+void setFrameObserver(FrameObserver observer, void* context);
+
+const FrameReport& lastFrameReport();
+StageCounters stageCounters();
+void resetStageCounters();
+
+// Used by the render paths.
+void beginFrameReport(RenderPath path);
+FrameReport& currentFrameReport();
+void finishFrameReport(PF_Err result);
+void notifyFrameObserver(const FramePlanes& planes);
+
+}  // namespace lumet

@@ -1,0 +1,129 @@
+// StageCache: dirty rules, size check, commit and emptying of the smart path's stage cache.
+#include "render/stage_cache.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+namespace lumet {
+
+namespace {
+
+// Exact comparison: a NaN never equals anything, so it keeps its stage dirty.
+bool same(float a, float b) { return a == b; }
+
+bool sameColor(const float a[3], const float b[3]) {
+    return same(a[0], b[0]) && same(a[1], b[1]) && same(a[2], b[2]);
+}
+
+bool sameGeometry(const RenderSettings& a, const RenderSettings& b) {
+    return a.bevelStyle == b.bevelStyle && a.edgeProfile == b.edgeProfile &&
+           same(a.bevelDepth, b.bevelDepth) && same(a.bevelSoftness, b.bevelSoftness) &&
+           a.smartEdge == b.smartEdge && same(a.edgeStrength, b.edgeStrength);
+}
+
+bool sameReflection(const RenderSettings& a, const RenderSettings& b) {
+    if (!(same(a.envBlur, b.envBlur) && same(a.envScale, b.envScale) &&
+          same(a.envDisplacement, b.envDisplacement) && same(a.envRotX, b.envRotX) &&
+          same(a.envRotY, b.envRotY) && same(a.dispersion, b.dispersion) &&
+          same(a.anisotropy, b.anisotropy))) {
+        return false;
+    }
+    // The light angle steers the reflection only through the anisotropic stretch.
+    return a.anisotropy <= 0.001f || same(a.lightAngle, b.lightAngle);
+}
+
+bool sameShading(const RenderSettings& a, const RenderSettings& b) {
+    return same(a.lightAngle, b.lightAngle) && same(a.lightHeight, b.lightHeight) &&
+           same(a.specular, b.specular) && same(a.roughness, b.roughness) &&
+           same(a.anisotropy, b.anisotropy) && same(a.metal, b.metal) &&
+           same(a.opacity, b.opacity) && a.bevelStyle == b.bevelStyle &&
+           sameColor(a.shadowColor, b.shadowColor) && sameColor(a.midColor, b.midColor) &&
+           sameColor(a.highColor, b.highColor) && same(a.saturation, b.saturation) &&
+           same(a.tintBlend, b.tintBlend) && same(a.envExposure, b.envExposure) &&
+           same(a.envContrast, b.envContrast);
+}
+
+bool sameGlow(const RenderSettings& a, const RenderSettings& b) {
+    return std::fabs(a.glowIntensity - b.glowIntensity) < 0.001f &&
+           std::fabs(a.glowRadius - b.glowRadius) < 0.001f;
+}
+
+}  // namespace
+
+void copyStageSettings(RenderSettings& to, const RenderSettings& from) {
+    std::memcpy(&to, &from, offsetof(RenderSettings, expansion));
+}
+
+StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
+                        std::uint32_t alphaHash, const void* envValue) {
+    StageFlags flags;
+    const RenderSettings& cached = cache.settings;
+    flags.geometryDirty =
+        !(cache.geometryValid && alphaHash == cache.alphaHash && sameGeometry(frame, cached));
+    flags.envChanged = envValue != cache.envValue || !cache.hasPrevious;
+    flags.reflectionDirty = !(cache.reflectionValid && !flags.geometryDirty &&
+                              envValue == cache.envValue && sameReflection(frame, cached));
+    flags.shadingDirty =
+        !(cache.shadingValid && !flags.reflectionDirty && sameShading(frame, cached));
+    flags.glowDirty = !(cache.glowValid && !flags.shadingDirty && sameGlow(frame, cached));
+    flags.geometryChangedForDevice = flags.geometryDirty || !cache.hasPrevious;
+    return flags;
+}
+
+bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std::int32_t W2,
+                         std::int32_t H2, std::int32_t SS, StageFlags& flags) {
+    if (cache.width == W && cache.height == H && cache.width2 == W2 && cache.height2 == H2) {
+        return false;
+    }
+    const std::int64_t N = static_cast<std::int64_t>(W) * H;
+    const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
+    // Free first so that the old and the new planes never exist together.
+    cache.heightMap.reset();
+    cache.normalMap.reset();
+    cache.alphaSS.reset();
+    cache.alphaCopy.reset();
+    for (Plane<float>* plane :
+         {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.glowR, &cache.glowG, &cache.glowB,
+          &cache.glowA, &cache.reflR, &cache.reflG, &cache.reflB}) {
+        plane->reset();
+    }
+    cache.heightMap = allocatePlane<float>(N2);
+    cache.normalMap = allocatePlane<float>(planeBytes(N2, 3) == SIZE_MAX ? -1 : N2 * 3);
+    if (SS == 2) cache.alphaSS = allocatePlane<std::uint8_t>(N2);
+    cache.alphaCopy = allocatePlane<std::uint8_t>(N);
+    for (Plane<float>* plane : {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.glowR,
+                                &cache.glowG, &cache.glowB, &cache.glowA}) {
+        *plane = allocatePlane<float>(N);
+    }
+    for (Plane<float>* plane : {&cache.reflR, &cache.reflG, &cache.reflB}) {
+        *plane = allocatePlane<float>(N2);
+    }
+    cache.width = W;
+    cache.height = H;
+    cache.width2 = W2;
+    cache.height2 = H2;
+    cache.geometryValid = false;
+    cache.shadingValid = false;
+    cache.glowValid = false;
+    cache.reflectionValid = false;
+    flags = StageFlags{};  // everything dirty, every device copy refreshed
+    return true;
+}
+
+void commitStageCache(StageCache& cache, const RenderSettings& frame, std::uint32_t alphaHash,
+                      const void* envValue) {
+    copyStageSettings(cache.settings, frame);
+    cache.alphaHash = alphaHash;
+    cache.envValue = envValue;
+    cache.hasPrevious = true;
+}
+
+void emptyStageCache(StageCache& cache) { cache = StageCache{}; }
+
+StageCache& smartStageCache() {
+    static StageCache cache;
+    return cache;
+}
+
+}  // namespace lumet

@@ -1,0 +1,228 @@
+// The stage cache's dirty rules, size check, commit and emptying, on the record itself.
+#include "render/stage_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "platform/plane.h"
+
+namespace lumet {
+namespace {
+
+RenderSettings goldSettings() {
+    RenderSettings s{};
+    s.bevelStyle = 1;
+    s.edgeProfile = 1;
+    s.bevelDepth = 1.5f;
+    s.bevelSoftness = 0.2f;
+    s.smartEdge = true;
+    s.hdriMap = 1;
+    s.envBlur = 0.2f;
+    s.envScale = 0.5f;
+    s.envExposure = 1.0f;
+    s.envContrast = 0.5f;
+    s.envDisplacement = 0.5f;
+    s.metal = 1.0f;
+    s.opacity = 1.0f;
+    s.lightAngle = 135.0f;
+    s.lightHeight = 60.0f;
+    s.specular = 1.0f;
+    s.roughness = 0.25f;
+    s.edgeStrength = 1.0f;
+    s.glowIntensity = 0.3f;
+    s.glowRadius = 65.0f;
+    s.saturation = 1.0f;
+    s.tintBlend = 1.0f;
+    return s;
+}
+
+int envToken;
+const void* const kEnv = &envToken;
+
+// A cache that holds a completed frame of `settings`: planes for 8 x 6 at SS = 2, all valid.
+void fillCache(StageCache& cache, const RenderSettings& settings) {
+    StageFlags flags;
+    checkStageCacheSize(cache, 8, 6, 16, 12, 2, flags);
+    cache.geometryValid = cache.reflectionValid = cache.shadingValid = cache.glowValid = true;
+    commitStageCache(cache, settings, 1234u, kEnv);
+}
+
+struct Dirty {
+    bool geometry, reflection, shading, glow;
+};
+
+Dirty dirtyAfter(void (*change)(RenderSettings&)) {
+    StageCache cache;
+    RenderSettings settings = goldSettings();
+    fillCache(cache, settings);
+    change(settings);
+    const StageFlags f = decideStages(cache, settings, 1234u, kEnv);
+    return {f.geometryDirty, f.reflectionDirty, f.shadingDirty, f.glowDirty};
+}
+
+#define EXPECT_DIRTY(change, g, r, s, w)                               \
+    do {                                                               \
+        const Dirty d = dirtyAfter([](RenderSettings& x) { change; }); \
+        EXPECT_EQ(d.geometry, g) << #change;                           \
+        EXPECT_EQ(d.reflection, r) << #change;                         \
+        EXPECT_EQ(d.shading, s) << #change;                            \
+        EXPECT_EQ(d.glow, w) << #change;                               \
+    } while (0)
+
+TEST(StageCacheRules, EachFieldMakesItsStageAndEveryLaterStageDirty) {
+    EXPECT_DIRTY((void)x, false, false, false, false);
+    // Geometry fields.
+    EXPECT_DIRTY(x.bevelStyle = 2, true, true, true, true);
+    EXPECT_DIRTY(x.edgeProfile = 3, true, true, true, true);
+    EXPECT_DIRTY(x.bevelDepth = 1.25f, true, true, true, true);
+    EXPECT_DIRTY(x.bevelSoftness = 0.21f, true, true, true, true);
+    EXPECT_DIRTY(x.smartEdge = false, true, true, true, true);
+    EXPECT_DIRTY(x.edgeStrength = 0.5f, true, true, true, true);
+    // Reflection fields.
+    EXPECT_DIRTY(x.envBlur = 0.21f, false, true, true, true);
+    EXPECT_DIRTY(x.envScale = 0.6f, false, true, true, true);
+    EXPECT_DIRTY(x.envDisplacement = 0.4f, false, true, true, true);
+    EXPECT_DIRTY(x.envRotX = 0.01f, false, true, true, true);
+    EXPECT_DIRTY(x.envRotY = -0.01f, false, true, true, true);
+    EXPECT_DIRTY(x.dispersion = 0.07f, false, true, true, true);
+    EXPECT_DIRTY(x.anisotropy = 1.0f, false, true, true, true);
+    // Shading fields.
+    EXPECT_DIRTY(x.lightAngle = 136.0f, false, false, true, true);
+    EXPECT_DIRTY(x.lightHeight = 55.0f, false, false, true, true);
+    EXPECT_DIRTY(x.specular = 0.9f, false, false, true, true);
+    EXPECT_DIRTY(x.roughness = 0.3f, false, false, true, true);
+    EXPECT_DIRTY(x.metal = 0.5f, false, false, true, true);
+    EXPECT_DIRTY(x.opacity = 0.5f, false, false, true, true);
+    EXPECT_DIRTY(x.shadowColor[0] = 1.0f, false, false, true, true);
+    EXPECT_DIRTY(x.midColor[1] = 1.0f, false, false, true, true);
+    EXPECT_DIRTY(x.highColor[2] = 1.0f, false, false, true, true);
+    EXPECT_DIRTY(x.saturation = 0.5f, false, false, true, true);
+    EXPECT_DIRTY(x.tintBlend = 0.5f, false, false, true, true);
+    EXPECT_DIRTY(x.envExposure = 0.9f, false, false, true, true);
+    EXPECT_DIRTY(x.envContrast = 0.6f, false, false, true, true);
+    // Glow fields compare with a tolerance of 0.001.
+    EXPECT_DIRTY(x.glowRadius = 65.0009f, false, false, false, false);
+    EXPECT_DIRTY(x.glowRadius = 65.002f, false, false, false, true);
+    EXPECT_DIRTY(x.glowIntensity = 0.3005f, false, false, false, false);
+    EXPECT_DIRTY(x.glowIntensity = 1.0f, false, false, false, true);
+    // Fields outside every rule.
+    EXPECT_DIRTY(x.showEnvMap = true, false, false, false, false);
+    EXPECT_DIRTY(x.expansion = 500, false, false, false, false);
+    EXPECT_DIRTY(x.hdriMap = 3, false, false, false, false);  // acts through the environment value
+}
+
+TEST(StageCacheRules, LightAngleReachesTheReflectionOnlyWithAnisotropy) {
+    StageCache cache;
+    RenderSettings settings = goldSettings();
+    settings.anisotropy = 0.001f;
+    fillCache(cache, settings);
+    settings.lightAngle = 90.0f;
+    StageFlags f = decideStages(cache, settings, 1234u, kEnv);
+    EXPECT_FALSE(f.reflectionDirty);
+    EXPECT_TRUE(f.shadingDirty);
+
+    settings = goldSettings();
+    settings.anisotropy = 0.5f;
+    fillCache(cache, settings);
+    settings.lightAngle = 90.0f;
+    f = decideStages(cache, settings, 1234u, kEnv);
+    EXPECT_FALSE(f.geometryDirty);
+    EXPECT_TRUE(f.reflectionDirty);
+}
+
+TEST(StageCacheRules, NanFieldsStayDirtyOnEveryFrame) {
+    StageCache cache;
+    RenderSettings settings = goldSettings();
+    settings.envScale = std::numeric_limits<float>::quiet_NaN();
+    fillCache(cache, settings);
+    for (int frame = 0; frame < 2; ++frame) {
+        const StageFlags f = decideStages(cache, settings, 1234u, kEnv);
+        EXPECT_FALSE(f.geometryDirty);
+        EXPECT_TRUE(f.reflectionDirty && f.shadingDirty && f.glowDirty);
+        commitStageCache(cache, settings, 1234u, kEnv);
+    }
+}
+
+TEST(StageCacheRules, HashEnvironmentAndValidFlagsGateTheirStages) {
+    StageCache cache;
+    const RenderSettings settings = goldSettings();
+    fillCache(cache, settings);
+    StageFlags f = decideStages(cache, settings, 999u, kEnv);
+    EXPECT_TRUE(f.geometryDirty && f.geometryChangedForDevice && f.glowDirty);
+    EXPECT_FALSE(f.envChanged);
+
+    int otherEnv;
+    f = decideStages(cache, settings, 1234u, &otherEnv);
+    EXPECT_FALSE(f.geometryDirty || f.geometryChangedForDevice);
+    EXPECT_TRUE(f.envChanged && f.reflectionDirty && f.shadingDirty && f.glowDirty);
+
+    cache.shadingValid = false;
+    f = decideStages(cache, settings, 1234u, kEnv);
+    EXPECT_FALSE(f.reflectionDirty);
+    EXPECT_TRUE(f.shadingDirty && f.glowDirty);
+}
+
+TEST(StageCacheSize, FirstFrameAndSizeChangesReallocateAndForceEverything) {
+    StageCache cache;
+    StageFlags f = decideStages(cache, goldSettings(), 1u, kEnv);
+    EXPECT_TRUE(f.geometryDirty && f.envChanged && f.geometryChangedForDevice);
+    EXPECT_TRUE(checkStageCacheSize(cache, 5, 4, 10, 8, 2, f));
+    EXPECT_TRUE(cache.heightMap && cache.normalMap && cache.alphaSS && cache.alphaCopy);
+    EXPECT_TRUE(cache.shadeR && cache.glowA && cache.reflB);
+    EXPECT_EQ(cache.width2, 10);
+    EXPECT_EQ(cache.height2, 8);
+
+    fillCache(cache, goldSettings());  // 8 x 6 at SS = 2
+    f = decideStages(cache, goldSettings(), 1234u, kEnv);
+    EXPECT_FALSE(f.geometryDirty || f.reflectionDirty || f.shadingDirty || f.glowDirty);
+    EXPECT_FALSE(checkStageCacheSize(cache, 8, 6, 16, 12, 2, f));
+    // Low quality: same frame, other working size; alphaSS is not needed.
+    EXPECT_TRUE(checkStageCacheSize(cache, 8, 6, 8, 6, 1, f));
+    EXPECT_TRUE(f.geometryDirty && f.reflectionDirty && f.shadingDirty && f.glowDirty &&
+                f.envChanged && f.geometryChangedForDevice);
+    EXPECT_FALSE(cache.alphaSS);
+    EXPECT_FALSE(cache.geometryValid || cache.reflectionValid || cache.shadingValid ||
+                 cache.glowValid);
+    EXPECT_TRUE(cache.hasPrevious);
+}
+
+TEST(StageCacheSize, FailedAllocationsLeavePlanesAbsentAndHugeSizesFail) {
+    StageCache cache;
+    StageFlags f;
+    setPlaneAllocationLimit(8 * 6 * 4 * 2);  // floats of W2 x H2 (16 x 12) and above fail
+    checkStageCacheSize(cache, 8, 6, 16, 12, 2, f);
+    setPlaneAllocationLimit(0);
+    EXPECT_FALSE(cache.heightMap || cache.normalMap || cache.reflR);
+    EXPECT_TRUE(cache.alphaCopy && cache.shadeR && cache.glowA);
+
+    // A frame whose byte sizes overflow: every float plane fails, nothing crashes.
+    const std::int32_t big = 1 << 30;
+    checkStageCacheSize(cache, big, big, big, big, 1, f);
+    EXPECT_FALSE(cache.heightMap || cache.normalMap || cache.shadeR || cache.reflR);
+    emptyStageCache(cache);
+    EXPECT_EQ(cache.width, 0);
+    EXPECT_FALSE(cache.hasPrevious || cache.heightMap);
+}
+
+TEST(StageCacheCommit, StoresOnlyTheComparedFieldsAndLeavesValidFlags) {
+    StageCache cache;
+    RenderSettings settings = goldSettings();
+    settings.expansion = 500;
+    settings.showEnvMap = true;
+    settings.inputRect[2] = 77;
+    commitStageCache(cache, settings, 42u, kEnv);
+    EXPECT_TRUE(cache.hasPrevious);
+    EXPECT_EQ(cache.alphaHash, 42u);
+    EXPECT_EQ(cache.envValue, kEnv);
+    EXPECT_EQ(cache.settings.glowRadius, 65.0f);
+    EXPECT_EQ(cache.settings.tintBlend, 1.0f);
+    EXPECT_EQ(cache.settings.expansion, 0);
+    EXPECT_FALSE(cache.settings.showEnvMap);
+    EXPECT_EQ(cache.settings.inputRect[2], 0);
+    EXPECT_FALSE(cache.geometryValid || cache.glowValid);
+}
+
+}  // namespace
+}  // namespace lumet

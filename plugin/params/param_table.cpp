@@ -1,0 +1,205 @@
+// The parameter table and parameter set-up.
+#include "params/param_table.h"
+
+#include <cstring>
+
+namespace lumet {
+namespace {
+
+constexpr ParamSpec popup(ParamId id, const char* label, const char* choices, std::int16_t count,
+                          std::int16_t dephault) {
+    ParamSpec s{id, ParamKind::Popup, label};
+    s.choices = choices;
+    s.choiceCount = count;
+    s.defaultChoice = dephault;
+    return s;
+}
+
+constexpr ParamSpec slider(ParamId id, const char* label, float min, float max, float dephault,
+                           std::int16_t precision) {
+    ParamSpec s{id, ParamKind::FloatSlider, label};
+    s.validMin = s.sliderMin = min;
+    s.validMax = s.sliderMax = max;
+    s.defaultValue = dephault;
+    s.precision = precision;
+    return s;
+}
+
+constexpr ParamSpec wideSlider(ParamId id, const char* label, float validMin, float validMax,
+                               float sliderMin, float sliderMax, float dephault,
+                               std::int16_t precision) {
+    ParamSpec s = slider(id, label, validMin, validMax, dephault, precision);
+    s.sliderMin = sliderMin;
+    s.sliderMax = sliderMax;
+    return s;
+}
+
+constexpr ParamSpec checkbox(ParamId id, const char* label, bool on, const char* text) {
+    ParamSpec s{id, ParamKind::Checkbox, label};
+    s.defaultOn = on;
+    s.checkboxText = text;
+    return s;
+}
+
+constexpr ParamSpec color(ParamId id, const char* label, std::uint8_t r, std::uint8_t g,
+                          std::uint8_t b) {
+    ParamSpec s{id, ParamKind::Color, label};
+    s.red = r;
+    s.green = g;
+    s.blue = b;
+    return s;
+}
+
+constexpr ParamSpec angle(ParamId id, const char* label, std::int32_t degrees) {
+    ParamSpec s{id, ParamKind::Angle, label};
+    s.defaultDegrees = degrees;
+    return s;
+}
+
+constexpr ParamSpec groupStart(ParamId id, const char* label) {
+    return ParamSpec{id, ParamKind::GroupStart, label};
+}
+constexpr ParamSpec groupEnd(ParamId id) { return ParamSpec{id, ParamKind::GroupEnd, ""}; }
+
+constexpr ParamSpec supervised(ParamSpec s) {
+    s.supervised = true;
+    return s;
+}
+constexpr ParamSpec invisible(ParamSpec s) {
+    s.invisible = true;
+    return s;
+}
+
+}  // namespace
+
+constexpr std::array<ParamSpec, kDeclaredParamCount> kParamTable = {{
+    supervised(popup(PARAM_PRESET, "Preset",
+                     "Gold|Silver|Rose Gold|Bronze|Copper|Platinum|Brushed Steel|Black "
+                     "Chrome|Diamond",
+                     9, 1)),
+    groupStart(PARAM_BEVEL_GROUP, "Bevel"),
+    invisible(popup(PARAM_BEVEL_STYLE, "Bevel Style",
+                    "Inner Bevel|Outer Bevel|Full Bevel|Emboss|Pillow", 5, 1)),
+    popup(PARAM_EDGE_PROFILE, "Edge Profile", "Smooth|Round|Chisel Hard|Chisel Soft|Mesa", 5, 1),
+    slider(PARAM_BEVEL_DEPTH, "Bevel Depth", 0, 300, 150, 2),
+    slider(PARAM_BEVEL_SOFTNESS, "Bevel Softness", 0, 100, 20, 2),
+    checkbox(PARAM_SMART_EDGE, "Smart Edge", true, ""),
+    slider(PARAM_EDGE_STRENGTH, "Edge Strength", 0, 100, 100, 2),
+    groupEnd(PARAM_BEVEL_GROUP_END),
+    groupStart(PARAM_HDRI_GROUP, "HDRI"),
+    popup(PARAM_HDRI_MAP, "HDRI Map",
+          "Gallery|Studio|Showroom|Beauty|Rim Light|Strips|Panels|Dramatic|Diamond|Custom Map", 10,
+          1),
+    ParamSpec{PARAM_CUSTOM_MAP, ParamKind::Layer, "Custom Map"},
+    slider(PARAM_BLUR, "Blur", 0, 100, 20, 0),
+    slider(PARAM_SCALE, "Scale", 1, 200, 50, 2),
+    slider(PARAM_EXPOSURE, "Exposure", 0, 200, 100, 2),
+    slider(PARAM_CONTRAST, "Contrast", 0, 100, 50, 2),
+    slider(PARAM_DISPLACEMENT, "Displacement", 0, 100, 50, 2),
+    groupStart(PARAM_ROTATION_GROUP, "Rotation"),
+    wideSlider(PARAM_ROTATION_X, "Rotation X", -10000, 10000, -100, 100, 0, 2),
+    wideSlider(PARAM_ROTATION_Y, "Rotation Y", -10000, 10000, -100, 100, 0, 2),
+    groupEnd(PARAM_ROTATION_GROUP_END),
+    slider(PARAM_METAL, "Metal", 0, 100, 100, 2),
+    slider(PARAM_TRANSPARENCY, "Transparency", 0, 100, 0, 2),
+    slider(PARAM_DISPERSION, "Dispersion", 0, 100, 0, 2),
+    groupEnd(PARAM_HDRI_GROUP_END),
+    groupStart(PARAM_LIGHTING_GROUP, "Lighting"),
+    angle(PARAM_LIGHT_ANGLE, "Light Angle", 135),
+    slider(PARAM_LIGHT_HEIGHT, "Light Height", 10, 80, 55, 2),
+    slider(PARAM_SPECULAR, "Specular", 0, 100, 100, 2),
+    slider(PARAM_ROUGHNESS, "Roughness", 0, 100, 20, 2),
+    slider(PARAM_ANISOTROPY, "Anisotropy", 0, 100, 0, 2),
+    groupEnd(PARAM_LIGHTING_GROUP_END),
+    groupStart(PARAM_GLOW_GROUP, "Glow"),
+    slider(PARAM_GLOW_INTENSITY, "Glow Intensity", 0, 10, 0.3f, 1),
+    slider(PARAM_GLOW_RADIUS, "Glow Radius", 0, 500, 65, 0),
+    groupEnd(PARAM_GLOW_GROUP_END),
+    groupStart(PARAM_COLOR_GROUP, "Color"),
+    color(PARAM_SHADOW_COLOR, "Shadow Color", 92, 60, 15),
+    color(PARAM_MIDTONE_COLOR, "Midtone Color", 212, 168, 64),
+    color(PARAM_HIGHLIGHT_COLOR, "Highlight Color", 255, 235, 180),
+    slider(PARAM_SATURATION, "Saturation", 0, 100, 100, 2),
+    slider(PARAM_TINT_BLEND, "Tint Blend", 0, 100, 100, 2),
+    groupEnd(PARAM_COLOR_GROUP_END),
+    invisible(checkbox(PARAM_SHOW_ENV_MAP, "Show Env Map", false, "Visualize environment map")),
+}};
+
+namespace {
+// Row i of the table declares parameter i + 1.
+constexpr bool tableInIdOrder() {
+    for (int i = 0; i < kDeclaredParamCount; ++i) {
+        if (kParamTable[i].id != i + 1) return false;
+    }
+    return true;
+}
+}  // namespace
+
+const ParamSpec& paramSpec(int id) { return kParamTable.at(static_cast<std::size_t>(id - 1)); }
+
+void fillParamDef(const ParamSpec& spec, PF_ParamDef& def) {
+    def.uu.id = spec.id;
+    std::strncpy(def.name, spec.label, sizeof(def.name) - 1);
+    def.flags = spec.supervised ? PF_ParamFlag_SUPERVISE : 0;
+    def.ui_flags = spec.invisible ? PF_PUI_INVISIBLE : 0;
+    switch (spec.kind) {
+        case ParamKind::Popup:
+            def.param_type = PF_Param_POPUP;
+            def.u.pd.num_choices = spec.choiceCount;
+            def.u.pd.dephault = spec.defaultChoice;
+            def.u.pd.value = spec.defaultChoice;
+            def.u.pd.u.namesptr = spec.choices;
+            break;
+        case ParamKind::GroupStart:
+            def.param_type = PF_Param_GROUP_START;
+            break;
+        case ParamKind::GroupEnd:
+            def.param_type = PF_Param_GROUP_END;
+            break;
+        case ParamKind::FloatSlider:
+            def.param_type = PF_Param_FLOAT_SLIDER;
+            def.u.fs_d.valid_min = spec.validMin;
+            def.u.fs_d.valid_max = spec.validMax;
+            def.u.fs_d.slider_min = spec.sliderMin;
+            def.u.fs_d.slider_max = spec.sliderMax;
+            def.u.fs_d.dephault = spec.defaultValue;
+            def.u.fs_d.value = static_cast<double>(spec.defaultValue);
+            def.u.fs_d.precision = spec.precision;
+            break;
+        case ParamKind::Checkbox:
+            def.param_type = PF_Param_CHECKBOX;
+            def.u.bd.value = spec.defaultOn ? 1 : 0;
+            def.u.bd.dephault = spec.defaultOn ? 1 : 0;
+            def.u.bd.u.nameptr = spec.checkboxText;
+            break;
+        case ParamKind::Angle:
+            def.param_type = PF_Param_ANGLE;
+            def.u.ad.value = spec.defaultDegrees * 65536;
+            def.u.ad.dephault = spec.defaultDegrees * 65536;
+            break;
+        case ParamKind::Color:
+            def.param_type = PF_Param_COLOR;
+            def.u.cd.value = PF_Pixel{255, spec.red, spec.green, spec.blue};
+            def.u.cd.dephault = def.u.cd.value;
+            break;
+        case ParamKind::Layer:
+            def.param_type = PF_Param_LAYER;
+            def.u.ld.dephault = PF_LayerDefault_NONE;
+            break;
+    }
+}
+
+PF_Err setupParams(PF_InData* in_data, PF_OutData* out_data) {
+    static_assert(tableInIdOrder(), "the parameter table must list ids 1..44 in order");
+    if (!in_data->inter.add_param) return PF_Err_BAD_CALLBACK_PARAM;
+    for (const ParamSpec& spec : kParamTable) {
+        PF_ParamDef def;
+        std::memset(&def, 0, sizeof(def));
+        fillParamDef(spec, def);
+        if (PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def)) return err;
+    }
+    out_data->num_params = PARAM_COUNT;
+    return PF_Err_NONE;
+}
+
+}  // namespace lumet

@@ -1,0 +1,51 @@
+// The effect's 44 declared parameters as data: type, label, ranges, defaults and flags, in
+// declaration order (index = id; index 0 is the host's input layer). Everything that needs a
+// label, range or default reads it from here.
+#pragma once
+#include <array>
+#include <cstdint>
+
+#include "AE_Effect.h"
+#include "params/param_ids.h"
+
+namespace lumet {
+
+enum class ParamKind { Popup, GroupStart, GroupEnd, FloatSlider, Checkbox, Angle, Color, Layer };
+
+struct ParamSpec {
+    ParamId id;
+    ParamKind kind;
+    const char* label;  // at most 31 characters
+    // Popup: choice names separated by '|', their count and the 1-based default.
+    const char* choices = nullptr;
+    std::int16_t choiceCount = 0;
+    std::int16_t defaultChoice = 0;
+    // Float slider: valid and slider ranges, default and decimal places shown.
+    float validMin = 0, validMax = 0, sliderMin = 0, sliderMax = 0;
+    float defaultValue = 0;
+    std::int16_t precision = 0;
+    // Checkbox: default state and the text beside the box.
+    bool defaultOn = false;
+    const char* checkboxText = nullptr;
+    // Angle: default in whole degrees.
+    std::int32_t defaultDegrees = 0;
+    // Colour: default red, green, blue (alpha is 255).
+    std::uint8_t red = 0, green = 0, blue = 0;
+    bool supervised = false;  // the host reports changes (PF_ParamFlag_SUPERVISE)
+    bool invisible = false;   // not shown (PF_PUI_INVISIBLE)
+};
+
+inline constexpr int kDeclaredParamCount = PARAM_COUNT - 1;
+extern const std::array<ParamSpec, kDeclaredParamCount> kParamTable;
+
+// The row of a declared parameter (1..44).
+const ParamSpec& paramSpec(int id);
+
+// Fills a cleared definition from its row, as parameter set-up hands it to the host.
+void fillParamDef(const ParamSpec& spec, PF_ParamDef& def);
+
+// Parameter set-up: appends the 44 definitions in order through the host's add-parameter
+// callback, then sets the parameter count to 45. The first failing call ends set-up with its code.
+PF_Err setupParams(PF_InData* in_data, PF_OutData* out_data);
+
+}  // namespace lumet

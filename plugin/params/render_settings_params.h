@@ -1,0 +1,32 @@
+// Filling RenderSettings from parameter values: each field takes its parameter's value scaled to
+// the unit the stages compute with (percentages / 100 and rotations / 1000 in double, then
+// rounded to float; angles in degrees; colours as 0..255 floats; popups kept 1-based).
+#pragma once
+#include <array>
+
+#include "AE_Effect.h"
+#include "params/param_ids.h"
+#include "params/render_settings.h"
+
+namespace lumet {
+
+// The order in which smart pre-render checks the parameters out.
+inline constexpr std::array<ParamId, 30> kPreRenderCheckoutOrder = {
+    PARAM_BEVEL_STYLE,   PARAM_EDGE_PROFILE,    PARAM_BEVEL_DEPTH, PARAM_BEVEL_SOFTNESS,
+    PARAM_SMART_EDGE,    PARAM_EDGE_STRENGTH,   PARAM_HDRI_MAP,    PARAM_BLUR,
+    PARAM_SCALE,         PARAM_EXPOSURE,        PARAM_CONTRAST,    PARAM_DISPLACEMENT,
+    PARAM_ROTATION_X,    PARAM_ROTATION_Y,      PARAM_LIGHT_ANGLE, PARAM_LIGHT_HEIGHT,
+    PARAM_SPECULAR,      PARAM_ROUGHNESS,       PARAM_ANISOTROPY,  PARAM_SHADOW_COLOR,
+    PARAM_MIDTONE_COLOR, PARAM_HIGHLIGHT_COLOR, PARAM_SATURATION,  PARAM_TINT_BLEND,
+    PARAM_METAL,         PARAM_TRANSPARENCY,    PARAM_DISPERSION,  PARAM_GLOW_INTENSITY,
+    PARAM_GLOW_RADIUS,   PARAM_SHOW_ENV_MAP};
+
+// Stores the value of parameter `index` (one of kPreRenderCheckoutOrder) into its field.
+// Other indices are ignored.
+void storeRenderSetting(RenderSettings& settings, int index, const PF_ParamDef& def);
+
+// The plain render path's fill: fields bevelStyle .. tintBlend from the parameter array, except
+// that bevelStyle is always Inner Bevel. expansion, showEnvMap and the rectangles are untouched.
+void fillRenderSettingsFromParams(PF_ParamDef* const params[], RenderSettings& settings);
+
+}  // namespace lumet

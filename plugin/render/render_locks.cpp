@@ -1,0 +1,40 @@
+// Lazily created process-wide locks. Creation itself is serialised so that two threads that both
+// find a lock missing cannot initialise it twice.
+#include "render/render_locks.h"
+
+#include <mutex>
+
+namespace lumet {
+namespace {
+
+platform::Lock gNonSmartCacheLock;
+platform::Lock gGpuLock;
+std::mutex gCreationMutex;
+
+platform::Lock& created(platform::Lock& lock) {
+    std::lock_guard<std::mutex> guard(gCreationMutex);
+    if (!lock.initialized()) lock.initialize();
+    return lock;
+}
+
+bool isCreated(const platform::Lock& lock) {
+    std::lock_guard<std::mutex> guard(gCreationMutex);
+    return lock.initialized();
+}
+
+}  // namespace
+
+void createRenderLocks() {
+    created(gNonSmartCacheLock);
+    created(gGpuLock);
+}
+
+platform::Lock& nonSmartCacheLock() { return created(gNonSmartCacheLock); }
+bool nonSmartCacheLockCreated() { return isCreated(gNonSmartCacheLock); }
+bool gpuLockCreated() { return isCreated(gGpuLock); }
+
+void EnterGpuLock() { created(gGpuLock).enter(); }
+bool TryEnterGpuLock() { return created(gGpuLock).tryEnter(); }
+void LeaveGpuLock() { gGpuLock.leave(); }
+
+}  // namespace lumet

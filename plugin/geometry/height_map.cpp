@@ -1,0 +1,185 @@
+// Height map from exact Euclidean distances (distance_transform.h), edge profiles and bevel
+// styles, then softening with three-pass box blurs.
+#include "geometry/height_map.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "geometry/distance_transform.h"
+#include "geometry/geometry_blur.h"
+#include "geometry/pixel_bands.h"
+#include "gpu/gpu_ops.h"
+#include "parallel/blur.h"
+#include "parallel/parallel_rows.h"
+#include "params/render_settings.h"
+#include "platform/plane.h"
+
+namespace lumet {
+
+float edgeProfile(float t, std::int32_t profile) {
+    const float smooth = t * t * (3.0f - 2.0f * t);
+    float g;
+    switch (profile) {
+        case kProfileRound: {
+            const float r = 1.0f - t;
+            g = std::sqrt(std::max(0.0f, 1.0f - r * r));
+            break;
+        }
+        case kProfileChiselHard:
+            g = t;
+            break;
+        case kProfileChiselSoft:
+            g = (2.0f - t) * t;
+            break;
+        case kProfileMesa: {
+            const float u = std::min(std::max(3.0f * t, 0.0f), 1.0f);
+            g = u * u * (3.0f - 2.0f * u);
+            break;
+        }
+        default:
+            return t * t * t * (t * (6.0f * t - 15.0f) + 10.0f);
+    }
+    return g + (smooth - g) * 0.15f;
+}
+
+float bevelWidthOf(float bevelDepth, std::int32_t SS) {
+    const float ssF = static_cast<float>(SS);
+    return std::min(40.0f * ssF, std::max(2.0f * ssF, bevelDepth * 10.0f * ssF));
+}
+
+SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, std::int32_t SS) {
+    SofteningRadii radii;
+    radii.r1 =
+        static_cast<std::int32_t>((1.0f - std::min(bevelDepth, 2.0f) * 0.5f) * 10.0f + 4.0f) * SS;
+    const std::int32_t s = static_cast<std::int32_t>(bevelSoftness * 30.0f);
+    radii.r2 = std::min(s, 30) * SS;
+    return radii;
+}
+
+namespace {
+
+inline float clamp01(float v) { return std::min(std::max(v, 0.0f), 1.0f); }
+
+float largestValue(const float* plane, std::int32_t width, std::int32_t height) {
+    std::atomic<float> maximum{0.0f};
+    ParallelPixels(width, height, [&](std::int64_t begin, std::int64_t end) {
+        float local = 0.0f;
+        for (std::int64_t i = begin; i < end; ++i) local = std::max(local, plane[i]);
+        AtomicMax(maximum, local);
+    });
+    return maximum.load();
+}
+
+}  // namespace
+
+void computeHeightMap(const std::uint8_t* alphaSS, float* heightMap, std::int32_t W2,
+                      std::int32_t H2, const RenderSettings& settings, std::int32_t SS) {
+    if (!alphaSS || !heightMap || W2 < 1 || H2 < 1) return;
+    const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
+    const float ssF = static_cast<float>(SS);
+    const float bevelWidth = bevelWidthOf(settings.bevelDepth, SS);
+    float invWidth = 1.0f / bevelWidth;
+
+    Plane<float> dIn = allocatePlane<float>(count);
+    if (!dIn) {
+        std::memset(heightMap, 0, planeBytes(count, sizeof(float)));
+        return;
+    }
+    distanceTransform(alphaSS, dIn.get(), W2, H2);
+
+    // A thin shape gets a bevel no wider than 80 % of its greatest half-thickness (at least 2 SS).
+    const float maxIn = largestValue(dIn.get(), W2, H2);
+    if (maxIn > 0.0f) {
+        const float limit = 0.8f * maxIn;
+        if (bevelWidth > limit) invWidth = 1.0f / std::max(2.0f * ssF, limit);
+    }
+
+    const std::int32_t style = settings.bevelStyle;
+    const bool outerPart = style >= kOuterBevel && style <= kPillow;
+    Plane<float> dOut;
+    if (outerPart) {
+        dOut = allocatePlane<float>(count);
+        if (dOut) {
+            // The GPU transform measures from alpha < 128, so it is handed the inverted coverage;
+            // the CPU transform measures outside distances directly.
+            bool done = false;
+            Plane<std::uint8_t> inverted = allocatePlane<std::uint8_t>(count);
+            if (inverted) {
+                for (std::int64_t i = 0; i < count; ++i)
+                    inverted[i] = static_cast<std::uint8_t>(255 - alphaSS[i]);
+                done = gpu::distanceTransformGpu(inverted.get(), dOut.get(), W2, H2);
+            }
+            if (!done) distanceTransformCpu(alphaSS, dOut.get(), W2, H2, DistanceTo::kAtLeastHalf);
+        }
+    }
+
+    const std::int32_t profile = settings.edgeProfile;
+    const float* in = dIn.get();
+    const float* out = dOut.get();
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) {
+            float h = 0.0f;
+            if (alphaSS[i] != 0) {
+                switch (style) {
+                    case kOuterBevel:
+                        h = 1.0f;
+                        break;
+                    case kFullBevel:
+                        h = 0.5f + 0.5f * edgeProfile(clamp01(in[i] * invWidth), profile);
+                        break;
+                    case kEmboss:
+                        h = 0.5f + 0.5f * edgeProfile(clamp01(in[i] * 2.0f * invWidth), profile);
+                        break;
+                    case kPillow:
+                        h = 1.0f - 0.7f * edgeProfile(clamp01(in[i] * invWidth), profile);
+                        break;
+                    default:
+                        h = edgeProfile(clamp01(in[i] * invWidth), profile);
+                        break;
+                }
+            } else if (out) {
+                switch (style) {
+                    case kOuterBevel:
+                    case kPillow:
+                        h = 1.0f - edgeProfile(clamp01(out[i] * invWidth), profile);
+                        break;
+                    case kFullBevel:
+                        h = 0.5f - 0.5f * edgeProfile(clamp01(out[i] * invWidth), profile);
+                        break;
+                    case kEmboss:
+                        h = 0.5f - 0.5f * edgeProfile(clamp01(out[i] * 2.0f * invWidth), profile);
+                        break;
+                    default:
+                        break;
+                }
+            }
+            heightMap[i] = h;
+        }
+    });
+    dIn.reset();
+    dOut.reset();
+
+    const SofteningRadii radii = softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, SS);
+    if (radii.r2 > 0) {
+        const std::int32_t both[2] = {radii.r1, radii.r2};
+        if (!gpu::blurPlaneRadiiGpu(heightMap, W2, H2, both, 2)) {
+            threePassBoxBlur(heightMap, W2, H2, radii.r1);
+            threePassBoxBlur(heightMap, W2, H2, radii.r2);
+        }
+    } else {
+        blurGeometryPlane(heightMap, W2, H2, radii.r1);
+    }
+
+    if (style == kInnerBevel) {
+        ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+            for (std::int64_t i = begin; i < end; ++i) {
+                const float a = static_cast<float>(alphaSS[i]) / 255.0f;
+                if (a < 1.0f) heightMap[i] *= a * a;
+            }
+        });
+    }
+}
+
+}  // namespace lumet

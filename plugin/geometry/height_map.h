@@ -1,0 +1,47 @@
+// Height map: heights 0..1 from the exact distances to the shape's outline, shaped by an edge
+// profile and a bevel style, with the bevel width limited to the shape's thickness, softened by box
+// blurs and, for the inner bevel, faded across anti-aliased rims.
+#pragma once
+#include <cstdint>
+
+namespace lumet {
+
+struct RenderSettings;
+
+// Bevel styles and edge profiles, 1-based as the host stores the popups.
+enum BevelStyle : std::int32_t {
+    kInnerBevel = 1,
+    kOuterBevel = 2,
+    kFullBevel = 3,
+    kEmboss = 4,
+    kPillow = 5
+};
+enum EdgeProfile : std::int32_t {
+    kProfileSmooth = 1,
+    kProfileRound = 2,
+    kProfileChiselHard = 3,
+    kProfileChiselSoft = 4,
+    kProfileMesa = 5
+};
+
+// Edge profile curve f(t) for t in [0, 1]; any profile outside 2..5 is Smooth.
+float edgeProfile(float t, std::int32_t profile);
+
+// Bevel width in working pixels: min(40, max(2, 10 * bevelDepth)) * SS.
+float bevelWidthOf(float bevelDepth, std::int32_t SS);
+
+// Radii of the two softening blurs: r1 (4 to 14, times SS: shallow bevels blur more) and r2 from
+// the softness (0 to 30, times SS).
+struct SofteningRadii {
+    std::int32_t r1;
+    std::int32_t r2;
+};
+SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, std::int32_t SS);
+
+// Fills heightMap (W2 x H2, expected zeroed) from alphaSS (W2 x H2) with the settings' bevelStyle,
+// edgeProfile, bevelDepth and bevelSoftness. When the inner distance plane cannot be allocated the
+// heights are all 0; without memory for the outer one, pixels outside the shape get 0.
+void computeHeightMap(const std::uint8_t* alphaSS, float* heightMap, std::int32_t W2,
+                      std::int32_t H2, const RenderSettings& settings, std::int32_t SS);
+
+}  // namespace lumet

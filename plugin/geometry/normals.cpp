@@ -1,0 +1,190 @@
+// Normals by a separable Gaussian-derivative filter (a 9-tap derivative along one axis times a
+// 9-tap Gaussian along the other), and the normal blur (three-pass box blur of nx and ny).
+#include "geometry/normals.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geometry/pixel_bands.h"
+#include "gpu/gpu_ops.h"
+#include "parallel/blur.h"
+#include "parallel/parallel_rows.h"
+#include "platform/plane.h"
+
+namespace lumet {
+
+float normalStrengthOf(float bevelDepth, std::int32_t SS) {
+    return std::max(0.4f, std::sqrt(bevelDepth) * 2.5f * static_cast<float>(SS));
+}
+
+NormalTaps normalTaps() {
+    NormalTaps taps;
+    float smoothingSum = 0.0f, derivativeSum = 0.0f;
+    for (int k = -4; k <= 4; ++k) {
+        const float e = std::exp(static_cast<float>(-k * k) * 0.125f);
+        taps.smoothing[k + 4] = e;
+        taps.derivative[k + 4] = static_cast<float>(-k) * 0.25f * e;
+        smoothingSum += taps.smoothing[k + 4];
+        derivativeSum += std::fabs(taps.derivative[k + 4]);
+    }
+    for (int i = 0; i < 9; ++i) {
+        taps.smoothing[i] /= smoothingSum;
+        taps.derivative[i] /= derivativeSum;
+    }
+    return taps;
+}
+
+namespace {
+
+// Divides (nx, ny, nz) by its length; a zero length gives (0, 0, 1).
+inline void renormalise(float& nx, float& ny, float& nz) {
+    const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    if (length > 0.0f) {
+        nx /= length;
+        ny /= length;
+        nz /= length;
+    } else {
+        nx = 0.0f;
+        ny = 0.0f;
+        nz = 1.0f;
+    }
+}
+
+}  // namespace
+
+void computeNormals(const std::uint8_t* alphaSS, const float* heightMap, float* normalMap,
+                    std::int32_t W2, std::int32_t H2, float bevelDepth, std::int32_t SS) {
+    if (!alphaSS || !heightMap || !normalMap || W2 < 1 || H2 < 1) return;
+    const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
+    const float s = normalStrengthOf(bevelDepth, SS);
+    const NormalTaps taps = normalTaps();
+    const float* g = taps.smoothing;
+    const float* d = taps.derivative;
+    Plane<float> planeA = allocatePlane<float>(count);
+    Plane<float> planeB = allocatePlane<float>(count);
+    if (!planeA || !planeB) return;
+    float* A = planeA.get();
+    float* B = planeB.get();
+    const std::int64_t w = W2;
+
+    // Horizontal pass: derivative into A, smoothing into B.
+    ParallelRows(H2, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const float* h = heightMap + y * w;
+            float* a = A + y * w;
+            float* b = B + y * w;
+            for (std::int32_t x = 0; x < W2; ++x) {
+                float sumD = 0.0f, sumG = 0.0f;
+                for (int k = -4; k <= 4; ++k) {
+                    const float v = h[std::min(std::max(x + k, 0), W2 - 1)];
+                    sumD += v * d[k + 4];
+                    sumG += v * g[k + 4];
+                }
+                a[x] = sumD;
+                b[x] = sumG;
+            }
+        }
+    });
+
+    // Vertical pass and the normal of each pixel.
+    ParallelRows(H2, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const float* rowsA[9];
+            const float* rowsB[9];
+            for (int k = -4; k <= 4; ++k) {
+                const std::int64_t sy = std::min(std::max(y + k, 0), H2 - 1);
+                rowsA[k + 4] = A + sy * w;
+                rowsB[k + 4] = B + sy * w;
+            }
+            for (std::int32_t x = 0; x < W2; ++x) {
+                const std::int64_t i = y * w + x;
+                float* n = normalMap + 3 * i;
+                n[0] = 0.0f;
+                n[1] = 0.0f;
+                n[2] = 1.0f;
+                const float h = heightMap[i];
+                const std::uint8_t a = alphaSS[i];
+                if (h < 0.001f && a < 2) continue;
+                float gx = 0.0f, gy = 0.0f;
+                for (int k = 0; k < 9; ++k) {
+                    gx += rowsA[k][x] * g[k];
+                    gy += rowsB[k][x] * d[k];
+                }
+                float nx = -s * gx, ny = -s * gy, nz = 1.0f;
+                renormalise(nx, ny, nz);
+                if (h > 0.8f) {
+                    const float t = (h - 0.8f) / 0.2f;
+                    const float p = t * t * t;
+                    nx *= 1.0f - 0.5f * p;
+                    ny *= 1.0f - 0.5f * p;
+                    renormalise(nx, ny, nz);
+                }
+                const float e = std::max(h, static_cast<float>(a) / 255.0f);
+                if (e < 0.9f) {
+                    const float r = e / 0.9f;
+                    const float b = r * r;
+                    nx = nx * b;
+                    ny = ny * b;
+                    nz = (nz - 1.0f) * b + 1.0f;
+                    renormalise(nx, ny, nz);
+                }
+                if (nx * nx + ny * ny < 0.0004f) {
+                    nx = 0.0f;
+                    ny = 0.0f;
+                    nz = 1.0f;
+                }
+                n[0] = nx;
+                n[1] = ny;
+                n[2] = nz;
+            }
+        }
+    });
+}
+
+void blurNormals(float* normalMap, const std::uint8_t* alphaSS, const float* heightMap,
+                 std::int32_t W2, std::int32_t H2, std::int32_t radius) {
+    if (!normalMap || !alphaSS || !heightMap || W2 < 1 || H2 < 1) return;
+    const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
+    Plane<float> planeX = allocatePlane<float>(count);
+    Plane<float> planeY = allocatePlane<float>(count);
+    if (!planeX || !planeY) return;
+    float* NX = planeX.get();
+    float* NY = planeY.get();
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) {
+            NX[i] = normalMap[3 * i];
+            NY[i] = normalMap[3 * i + 1];
+        }
+    });
+    if (radius >= 1) {
+        const std::int32_t r = std::min(radius, 1000);
+        if (!gpu::blurPlanePairGpu(NX, NY, W2, H2, r)) {
+            // One scratch plane serves both blurs; without it the normals stay unblurred.
+            Plane<float> scratch = allocatePlane<float>(count);
+            if (scratch) {
+                threePassBoxBlur(NX, W2, H2, r, scratch.get());
+                threePassBoxBlur(NY, W2, H2, r, scratch.get());
+            }
+        }
+    }
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) {
+            if (alphaSS[i] < 2 && heightMap[i] < 0.001f) continue;
+            float nx = NX[i], ny = NY[i], nz;
+            const float q = nx * nx + ny * ny;
+            if (q < 1.0f) {
+                nz = std::sqrt(1.0f - q);
+            } else {
+                const float length = std::sqrt(q);
+                nx = nx / length;
+                ny = ny / length;
+                nz = 0.05f;
+            }
+            normalMap[3 * i] = nx;
+            normalMap[3 * i + 1] = ny;
+            normalMap[3 * i + 2] = nz;
+        }
+    });
+}
+
+}  // namespace lumet

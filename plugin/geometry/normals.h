@@ -1,0 +1,29 @@
+// Normals: unit surface normals from the height map with a separable 9-tap Gaussian-derivative
+// filter, plateau flattening and edge fading; and the normal blur that softens the normal field.
+#pragma once
+#include <cstdint>
+
+namespace lumet {
+
+// Slope scale of the normals: max(0.4, sqrt(bevelDepth) * 2.5 * SS).
+float normalStrengthOf(float bevelDepth, std::int32_t SS);
+
+// The 9 CPU taps, k = -4 .. 4: smoothing exp(-k^2 / 8) normalised to sum 1, derivative
+// -k/4 exp(-k^2 / 8) normalised to absolute sum 1.
+struct NormalTaps {
+    float smoothing[9];
+    float derivative[9];
+};
+NormalTaps normalTaps();
+
+// Fills normalMap (3 floats per pixel, nx, ny, nz) from heightMap and alphaSS, all W2 x H2.
+// Leaves normalMap unchanged when its two scratch planes cannot be allocated.
+void computeNormals(const std::uint8_t* alphaSS, const float* heightMap, float* normalMap,
+                    std::int32_t W2, std::int32_t H2, float bevelDepth, std::int32_t SS);
+
+// Blurs nx and ny with the three-pass box blur of the radius (capped at 1000; offered to the GPU
+// first) and rebuilds nz, except on empty flat pixels. Does nothing without memory for its planes.
+void blurNormals(float* normalMap, const std::uint8_t* alphaSS, const float* heightMap,
+                 std::int32_t W2, std::int32_t H2, std::int32_t radius);
+
+}  // namespace lumet

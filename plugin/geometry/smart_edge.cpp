@@ -1,0 +1,195 @@
+// Smart edge: Sobel colour gradient (the largest of the three channels' magnitudes), normalised,
+// blurred and renormalised; heights are scaled down along strong edges (at most by 85 %) and the
+// carved walls are then pulled towards a box-blurred copy of the heights.
+#include "geometry/smart_edge.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "geometry/alpha_extraction.h"
+#include "geometry/geometry_blur.h"
+#include "geometry/pixel_bands.h"
+#include "parallel/parallel_rows.h"
+#include "platform/plane.h"
+
+namespace lumet {
+
+namespace {
+
+struct ColourPlanes {
+    Plane<float> r, g, b;
+    bool allocateZeroed(std::int64_t count) {
+        r = allocateZeroedPlane<float>(count);
+        g = allocateZeroedPlane<float>(count);
+        b = allocateZeroedPlane<float>(count);
+        return r && g && b;
+    }
+    bool allocate(std::int64_t count) {
+        r = allocatePlane<float>(count);
+        g = allocatePlane<float>(count);
+        b = allocatePlane<float>(count);
+        return r && g && b;
+    }
+};
+
+// Reads the input's colours into frame-size planes with the alpha extraction's placement.
+void extractColours(const PF_EffectWorld& input, std::int32_t depth, std::int32_t offsetX,
+                    std::int32_t offsetY, std::int32_t W, std::int32_t H, ColourPlanes& planes) {
+    if (!input.data || input.width < 1 || input.height < 1) return;
+    const std::int64_t xBegin64 = std::max<std::int64_t>(0, -static_cast<std::int64_t>(offsetX));
+    const std::int64_t xEnd64 =
+        std::min<std::int64_t>(input.width, static_cast<std::int64_t>(W) - offsetX);
+    if (xBegin64 >= xEnd64) return;
+    const std::int32_t xBegin = static_cast<std::int32_t>(xBegin64);
+    const std::int32_t xEnd = static_cast<std::int32_t>(xEnd64);
+    const auto* base = static_cast<const unsigned char*>(input.data);
+    ParallelRows(input.height, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const std::int64_t fy = static_cast<std::int64_t>(offsetY) + y;
+            if (fy < 0 || fy >= H) continue;
+            const unsigned char* row = base + static_cast<std::int64_t>(y) * input.rowbytes;
+            float* r = planes.r.get() + fy * W;
+            float* g = planes.g.get() + fy * W;
+            float* b = planes.b.get() + fy * W;
+            for (std::int32_t x = xBegin; x < xEnd; ++x) {
+                const std::int32_t fx = offsetX + x;
+                if (depth == kDepthFloat) {
+                    float p[4];
+                    std::memcpy(p, row + static_cast<std::int64_t>(x) * 16, sizeof p);
+                    r[fx] = p[1];
+                    g[fx] = p[2];
+                    b[fx] = p[3];
+                } else if (depth == kDepth16) {
+                    std::uint16_t p[4];
+                    std::memcpy(p, row + static_cast<std::int64_t>(x) * 8, sizeof p);
+                    const float scale = 1.0f / 32768.0f;
+                    r[fx] = static_cast<float>(p[1]) * scale;
+                    g[fx] = static_cast<float>(p[2]) * scale;
+                    b[fx] = static_cast<float>(p[3]) * scale;
+                } else {
+                    const unsigned char* p = row + static_cast<std::int64_t>(x) * 4;
+                    r[fx] = static_cast<float>(p[1]) / 255.0f;
+                    g[fx] = static_cast<float>(p[2]) / 255.0f;
+                    b[fx] = static_cast<float>(p[3]) / 255.0f;
+                }
+            }
+        }
+    });
+}
+
+// plane2x[y][x] = plane[y / SS][x / SS].
+void replicate(const float* source, std::int32_t W, float* destination, std::int32_t W2,
+               std::int32_t H2, std::int32_t SS) {
+    ParallelRows(H2, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const float* in = source + static_cast<std::int64_t>(y / SS) * W;
+            float* out = destination + static_cast<std::int64_t>(y) * W2;
+            for (std::int32_t x = 0; x < W2; ++x) out[x] = in[x / SS];
+        }
+    });
+}
+
+inline float sobelMagnitude(const float* plane, std::int64_t i, std::int64_t w) {
+    const float tl = plane[i - w - 1], tc = plane[i - w], tr = plane[i - w + 1];
+    const float ml = plane[i - 1], mr = plane[i + 1];
+    const float bl = plane[i + w - 1], bc = plane[i + w], br = plane[i + w + 1];
+    const float gx = (-tl - 2.0f * ml - bl) + (tr + 2.0f * mr + br);
+    const float gy = (-tl - 2.0f * tc - tr) + (bl + 2.0f * bc + br);
+    return std::sqrt(gx * gx + gy * gy);
+}
+
+// Divides edges by their maximum (at least 0.001).
+void normalise(float* edges, std::int32_t W2, std::int32_t H2) {
+    std::atomic<float> maximum{0.001f};
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        float local = 0.001f;
+        for (std::int64_t i = begin; i < end; ++i) local = std::max(local, edges[i]);
+        AtomicMax(maximum, local);
+    });
+    const float scale = 1.0f / maximum.load();
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) edges[i] = edges[i] * scale;
+    });
+}
+
+}  // namespace
+
+void applySmartEdge(const PF_EffectWorld& input, const std::uint8_t* alphaSS, float* heightMap,
+                    std::int32_t W, std::int32_t H, std::int32_t offsetX, std::int32_t offsetY,
+                    std::int32_t W2, std::int32_t H2, float bevelDepth, float edgeStrength,
+                    std::int32_t SS, std::int32_t depth) {
+    if (!alphaSS || !heightMap || W < 1 || H < 1 || SS < 1 || W2 != W * SS || H2 != H * SS) return;
+    const std::int64_t count2 = static_cast<std::int64_t>(W2) * H2;
+
+    ColourPlanes colours;
+    if (!colours.allocateZeroed(static_cast<std::int64_t>(W) * H)) return;
+    extractColours(input, depth, offsetX, offsetY, W, H, colours);
+    if (SS > 1) {
+        ColourPlanes doubled;
+        if (!doubled.allocate(count2)) return;
+        replicate(colours.r.get(), W, doubled.r.get(), W2, H2, SS);
+        replicate(colours.g.get(), W, doubled.g.get(), W2, H2, SS);
+        replicate(colours.b.get(), W, doubled.b.get(), W2, H2, SS);
+        colours = std::move(doubled);
+    }
+
+    Plane<float> edges = allocateZeroedPlane<float>(count2);
+    if (!edges) return;
+    float* E = edges.get();
+    std::atomic<float> maximum{0.001f};
+    const std::int64_t w = W2;
+    ParallelRows(std::max(H2 - 2, 0), [&](std::int32_t begin, std::int32_t end) {
+        float local = 0.001f;
+        for (std::int32_t y = begin + 1; y < end + 1; ++y) {
+            for (std::int32_t x = 1; x < W2 - 1; ++x) {
+                const std::int64_t i = y * w + x;
+                if (alphaSS[i] < 10) continue;
+                float e = 0.0f;
+                e = std::max(e, sobelMagnitude(colours.r.get(), i, w));
+                e = std::max(e, sobelMagnitude(colours.g.get(), i, w));
+                e = std::max(e, sobelMagnitude(colours.b.get(), i, w));
+                E[i] = e;
+                local = std::max(local, e);
+            }
+        }
+        AtomicMax(maximum, local);
+    });
+    colours = ColourPlanes();
+    {
+        const float scale = 1.0f / maximum.load();
+        ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+            for (std::int64_t i = begin; i < end; ++i) E[i] = E[i] * scale;
+        });
+    }
+
+    blurGeometryPlane(E, W2, H2, static_cast<std::int32_t>(bevelDepth * 6.0f + 2.0f) * SS);
+    normalise(E, W2, H2);
+
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) {
+            if (alphaSS[i] < 10 || !(E[i] > 0.01f)) continue;
+            float v = std::min(1.0f, E[i] * edgeStrength);
+            v = v * v * (3.0f - 2.0f * v);
+            v = std::min(0.85f, v);
+            heightMap[i] = heightMap[i] * (1.0f - v);
+        }
+    });
+
+    const std::int32_t r = static_cast<std::int32_t>(edgeStrength * 3.0f + 1.0f) * SS;
+    if (r > 0) {
+        Plane<float> copy = allocatePlane<float>(count2);
+        if (copy) {
+            std::memcpy(copy.get(), heightMap, planeBytes(count2, sizeof(float)));
+            blurGeometryPlane(copy.get(), W2, H2, r);
+            for (std::int64_t i = 0; i < count2; ++i) {
+                if (alphaSS[i] < 10 || !(E[i] > 0.05f)) continue;
+                const float weight = std::min(std::max(2.0f * E[i], 0.0f), 1.0f);
+                heightMap[i] = heightMap[i] + (copy[i] - heightMap[i]) * weight * 0.6f;
+            }
+        }
+    }
+}
+
+}  // namespace lumet

@@ -1,0 +1,71 @@
+// Bilinear resample of an 8-bit plane (see supersample.h).
+#include "geometry/supersample.h"
+
+#include <algorithm>
+
+#include "parallel/parallel_rows.h"
+
+namespace lumet {
+
+namespace {
+
+// Source index and weight of the second tap for destination coordinate d. The second tap is
+// index + 1, except on a one-pixel source where both taps are pixel 0.
+inline void sourceTap(std::int32_t d, float scale, std::int32_t size, std::int32_t& index,
+                      float& weight) {
+    if (size < 2) {
+        index = 0;
+        weight = 0.0f;
+        return;
+    }
+    const float s = (static_cast<float>(d) + 0.5f) * scale - 0.5f;
+    if (s < 0.0f) {
+        index = 0;
+        weight = 0.0f;
+    } else {
+        index = static_cast<std::int32_t>(s);
+        weight = s - static_cast<float>(index);
+    }
+    if (index >= size - 1) {
+        index = size - 2;
+        weight = 1.0f;
+    }
+}
+
+}  // namespace
+
+void resampleBilinear8(const std::uint8_t* source, std::int32_t sourceW, std::int32_t sourceH,
+                       std::uint8_t* destination, std::int32_t destinationW,
+                       std::int32_t destinationH) {
+    if (!source || !destination || sourceW < 1 || sourceH < 1 || destinationW < 1 ||
+        destinationH < 1)
+        return;
+    const float scaleX = static_cast<float>(sourceW) / static_cast<float>(destinationW);
+    const float scaleY = static_cast<float>(sourceH) / static_cast<float>(destinationH);
+    const std::int64_t sw = sourceW;
+    ParallelRows(destinationH, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            std::int32_t iy;
+            float fy;
+            sourceTap(y, scaleY, sourceH, iy, fy);
+            const std::int32_t iy1 = std::min(iy + 1, sourceH - 1);
+            const std::uint8_t* row0 = source + iy * sw;
+            const std::uint8_t* row1 = source + iy1 * sw;
+            std::uint8_t* out = destination + static_cast<std::int64_t>(y) * destinationW;
+            for (std::int32_t x = 0; x < destinationW; ++x) {
+                std::int32_t ix;
+                float fx;
+                sourceTap(x, scaleX, sourceW, ix, fx);
+                const std::int32_t ix1 = std::min(ix + 1, sourceW - 1);
+                const float v = static_cast<float>(row0[ix]) * (1.0f - fx) * (1.0f - fy) +
+                                static_cast<float>(row0[ix1]) * fx * (1.0f - fy) +
+                                static_cast<float>(row1[ix]) * (1.0f - fx) * fy +
+                                static_cast<float>(row1[ix1]) * fx * fy + 0.5f;
+                const std::int32_t byte = static_cast<std::int32_t>(v);
+                out[x] = static_cast<std::uint8_t>(std::min(std::max(byte, 0), 255));
+            }
+        }
+    });
+}
+
+}  // namespace lumet

@@ -28,12 +28,12 @@ bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, con
                             const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
                             bool uploadGeometry);
 bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* normals,
-              const float* reflR, const float* reflG, const float* reflB, float* outR,
-              float* outG, float* outB, std::int32_t width, std::int32_t height,
-              std::int32_t outW, std::int32_t outH, std::int32_t SS, bool outerStyle,
-              const RenderSettings& settings, const float lightDir[3], const float halfDir[3],
-              float specNorm, const float* powLut, std::int32_t bbL, std::int32_t bbR,
-              std::int32_t bbT, std::int32_t bbB, bool uploadGeometry, bool uploadEnvironment);
+              const float* reflR, const float* reflG, const float* reflB, float* outR, float* outG,
+              float* outB, std::int32_t width, std::int32_t height, std::int32_t outW,
+              std::int32_t outH, std::int32_t SS, bool outerStyle, const RenderSettings& settings,
+              const float lightDir[3], const float halfDir[3], float specNorm, const float* powLut,
+              std::int32_t bbL, std::int32_t bbR, std::int32_t bbT, std::int32_t bbB,
+              bool uploadGeometry, bool uploadEnvironment);
 bool renderGlowGpu(const float* shadeR, const float* shadeG, const float* shadeB,
                    const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB,
                    float* glowA, std::int32_t width, std::int32_t height, float glowRadius);

@@ -1,11 +1,28 @@
-// The process-wide GPU runtime's life cycle as global set-up and set-down drive it. Start-up
-// failures are silent: the effect then renders on the CPU.
+// The process-wide OpenCL runtime as the rest of the effect sees it: started at global set-up,
+// shut down at global set-down, and consulted by the renders before they offer work to the GPU.
+// Start-up failures are silent: the effect then renders on the CPU.
 #pragma once
 
 namespace lumet::gpu {
 
+// True after a complete start-up, until shut-down.
 bool gpuRuntimeReady();
+// Loads OpenCL, opens the device and builds the kernels; does nothing when already ready.
 void startGpuRuntime();
+// Releases every device object; makes no OpenCL call when the runtime is not ready.
 void shutdownGpuRuntime();
+
+// The device buffers the reflection and the shading keep between frames; the release of the
+// render caches frees them too.
+void releaseGpuReflectionBuffers();
+void releaseGpuShadingBuffers();
+
+// The device, its queue and its kept buffers serve one render at a time: the render that holds
+// the GPU lock. The lock marks its owner's thread here (entered and left as often as the lock is),
+// and every GPU operation declines on a thread that does not hold it, so the GPU offers made deep
+// inside the geometry stages of a render without the lock stay on the CPU.
+void noteGpuLockEntered();
+void noteGpuLockLeft();
+bool gpuHeldByThisThread();
 
 }  // namespace lumet::gpu

@@ -1,0 +1,181 @@
+// GPU forms of the geometry work: the three-pass box blurs (one plane, a pair, a list of radii),
+// the exact Euclidean distance transform and the 7 x 7 surface normals.
+#include <algorithm>
+
+#include "gpu/gpu_dispatch.h"
+#include "gpu/gpu_ops.h"
+
+namespace lumet::gpu {
+
+namespace {
+
+// Pass radii of the three-pass box blur: 0.45 r, 0.40 r, 0.35 r truncated, at least 1, with r
+// capped at 1000.
+void threePassRadiiOf(std::int32_t radius, std::int32_t out[3]) {
+    const float r = static_cast<float>(std::min(radius, 1000));
+    const float factors[3] = {0.45f, 0.40f, 0.35f};
+    for (int i = 0; i < 3; ++i) out[i] = std::max(1, static_cast<std::int32_t>(r * factors[i]));
+}
+
+// One box pass of integer radius: rows of `plane` into `scratch`, then columns back.
+bool boxPass(cl_mem plane, cl_mem scratch, std::int32_t width, std::int32_t height,
+             std::int32_t radius) {
+    const float fraction = 0.0f;
+    cl_kernel blurH = gpuContext.kernels[kBlurH];
+    cl_kernel blurV = gpuContext.kernels[kBlurV];
+    return setArguments(blurH, plane, scratch, width, height, radius, fraction) &&
+           enqueue1D(blurH, static_cast<std::size_t>(height)) &&
+           setArguments(blurV, scratch, plane, width, height, radius, fraction) &&
+           enqueue1D(blurV, static_cast<std::size_t>(width));
+}
+
+bool threePasses(cl_mem plane, cl_mem scratch, std::int32_t width, std::int32_t height,
+                 std::int32_t radius) {
+    std::int32_t radii[3];
+    threePassRadiiOf(radius, radii);
+    for (std::int32_t r : radii)
+        if (!boxPass(plane, scratch, width, height, r)) return false;
+    return true;
+}
+
+bool validSize(std::int32_t width, std::int32_t height) { return width > 0 && height > 0; }
+
+}  // namespace
+
+bool ensureScratchPair(std::int64_t bytes) {
+    GpuContext& g = gpuContext;
+    if (bytes <= 0) return false;
+    if (g.scratchA && g.scratchB && g.scratchCapacity >= bytes) return true;
+    releaseScratchPair(g);
+    g.scratchA = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(bytes));
+    g.scratchB = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(bytes));
+    if (!g.scratchA || !g.scratchB) {
+        releaseScratchPair(g);
+        return false;
+    }
+    g.scratchCapacity = bytes;
+    return true;
+}
+
+bool blurPlaneGpu(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius) {
+    if (!gpuUsable() || radius < 1 || !plane || !validSize(width, height)) return false;
+    const std::size_t bytes = planeBytesOf(std::int64_t{width} * height, sizeof(float));
+    if (!ensureScratchPair(static_cast<std::int64_t>(bytes))) return false;
+    GpuContext& g = gpuContext;
+    const bool ok = uploadBuffer(g.scratchA, plane, bytes) &&
+                    threePasses(g.scratchA, g.scratchB, width, height, radius);
+    // Finish before returning either way: the upload reads the caller's plane.
+    if (!finishQueue() || !ok) return false;
+    return readBuffer(g.scratchA, plane, bytes);
+}
+
+bool blurPlanePairGpu(float* planeA, float* planeB, std::int32_t width, std::int32_t height,
+                      std::int32_t radius) {
+    if (!gpuUsable() || radius < 1 || !planeA || !planeB || !validSize(width, height)) return false;
+    const std::size_t bytes = planeBytesOf(std::int64_t{width} * height, sizeof(float));
+    cl_mem buffers[4] = {};
+    for (cl_mem& buffer : buffers) buffer = createBuffer(CL_MEM_READ_WRITE, bytes);
+    auto releaseAll = [&] {
+        for (cl_mem& buffer : buffers) releaseBuffer(buffer);
+    };
+    if (!buffers[0] || !buffers[1] || !buffers[2] || !buffers[3]) {
+        releaseAll();
+        return false;
+    }
+    std::int32_t radii[3];
+    threePassRadiiOf(radius, radii);
+    bool ok = uploadBuffer(buffers[0], planeA, bytes) && uploadBuffer(buffers[2], planeB, bytes);
+    for (int pass = 0; pass < 3 && ok; ++pass)
+        ok = boxPass(buffers[0], buffers[1], width, height, radii[pass]) &&
+             boxPass(buffers[2], buffers[3], width, height, radii[pass]);
+    ok = finishQueue() && ok && readBuffer(buffers[0], planeA, bytes) &&
+         readBuffer(buffers[2], planeB, bytes);
+    releaseAll();
+    return ok;
+}
+
+bool blurPlaneRadiiGpu(float* plane, std::int32_t width, std::int32_t height,
+                       const std::int32_t* radii, std::int32_t count) {
+    if (!gpuUsable() || count < 1 || !radii || !plane || !validSize(width, height)) return false;
+    const std::size_t bytes = planeBytesOf(std::int64_t{width} * height, sizeof(float));
+    if (!ensureScratchPair(static_cast<std::int64_t>(bytes))) return false;
+    GpuContext& g = gpuContext;
+    bool ok = uploadBuffer(g.scratchA, plane, bytes);
+    for (std::int32_t i = 0; i < count && ok; ++i)
+        if (radii[i] > 0) ok = threePasses(g.scratchA, g.scratchB, width, height, radii[i]);
+    if (!finishQueue() || !ok) return false;
+    return readBuffer(g.scratchA, plane, bytes);
+}
+
+bool distanceTransformGpu(const std::uint8_t* alpha, float* distance, std::int32_t width,
+                          std::int32_t height) {
+    if (!gpuUsable() || !alpha || !distance || !validSize(width, height)) return false;
+    GpuContext& g = gpuContext;
+    const std::int64_t count = std::int64_t{width} * height;
+    const std::size_t intBytes = planeBytesOf(count, sizeof(std::int32_t));
+    if (g.dtAlpha && (g.dtWidth != width || g.dtHeight != height)) releaseDistanceGroup(g);
+    if (!g.dtAlpha) {
+        g.dtAlpha = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
+        g.dtColumns = createBuffer(CL_MEM_READ_WRITE, intBytes);
+        g.dtDistance = createBuffer(CL_MEM_READ_WRITE, intBytes);
+        g.dtStackS = createBuffer(CL_MEM_READ_WRITE, intBytes);
+        g.dtStackT = createBuffer(CL_MEM_READ_WRITE, intBytes);
+        if (!g.dtAlpha || !g.dtColumns || !g.dtDistance || !g.dtStackS || !g.dtStackT) {
+            releaseDistanceGroup(g);
+            return false;
+        }
+        g.dtWidth = width;
+        g.dtHeight = height;
+    }
+    if (!uploadBuffer(g.dtAlpha, alpha, planeBytesOf(count, 1))) {
+        finishQueue();
+        return false;
+    }
+    cl_kernel phase1 = g.kernels[kEdtPhase1];
+    if (!setArguments(phase1, g.dtAlpha, g.dtColumns, width, height) ||
+        !enqueue1D(phase1, static_cast<std::size_t>(width))) {
+        finishQueue();
+        return false;
+    }
+    finishQueue();
+    // Each row owns `width` entries of both stacks, as many as its envelope can ever hold.
+    const std::int32_t maxStack = width;
+    cl_kernel phase2 = g.kernels[kEdtPhase2];
+    if (!setArguments(phase2, g.dtColumns, g.dtDistance, g.dtStackS, g.dtStackT, width, height,
+                      maxStack) ||
+        !enqueue1D(phase2, static_cast<std::size_t>(height))) {
+        finishQueue();
+        return false;
+    }
+    return finishQueue() && readBuffer(g.dtDistance, distance, intBytes);
+}
+
+bool computeNormalsGpu(const float* heights, const std::uint8_t* alpha, float* normals,
+                       std::int32_t width, std::int32_t height, float bevelStrength) {
+    if (!gpuUsable() || !heights || !alpha || !normals || !validSize(width, height)) return false;
+    const std::int64_t count = std::int64_t{width} * height;
+    cl_mem heightBuffer = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, sizeof(float)));
+    cl_mem alphaBuffer = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
+    cl_mem normalBuffer = createBuffer(CL_MEM_WRITE_ONLY, planeBytesOf(count, 3 * sizeof(float)));
+    auto releaseAll = [&] {
+        releaseBuffer(heightBuffer);
+        releaseBuffer(alphaBuffer);
+        releaseBuffer(normalBuffer);
+    };
+    if (!heightBuffer || !alphaBuffer || !normalBuffer) {
+        releaseAll();
+        return false;
+    }
+    cl_kernel kernel = gpuContext.kernels[kComputeNormals];
+    bool ok = uploadBuffer(heightBuffer, heights, planeBytesOf(count, sizeof(float))) &&
+              uploadBuffer(alphaBuffer, alpha, planeBytesOf(count, 1)) &&
+              setArguments(kernel, heightBuffer, alphaBuffer, normalBuffer, width, height,
+                           bevelStrength) &&
+              enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
+    ok = finishQueue() && ok &&
+         readBuffer(normalBuffer, normals, planeBytesOf(count, 3 * sizeof(float)));
+    releaseAll();
+    return ok;
+}
+
+}  // namespace lumet::gpu

@@ -1,0 +1,302 @@
+// GPU forms of the shading work: the environment map upload, the environment reflection, the
+// surface shading (with its 2 x 2 reduction) and the single-scale glow. The reflection and
+// shading keep their device buffers between frames and upload only what changed.
+#include <algorithm>
+
+#include "gpu/gpu_dispatch.h"
+#include "gpu/gpu_ops.h"
+#include "params/render_settings.h"
+
+namespace lumet::gpu {
+
+namespace {
+
+bool validSize(std::int32_t width, std::int32_t height) { return width > 0 && height > 0; }
+
+// Three box passes of fractional radius on one device buffer, for the glow: radii 0.45 R, 0.40 R
+// and 0.35 R, each at least 1, with their fractional parts.
+bool fractionalBlur(cl_mem buffer, std::int32_t width, std::int32_t height, float radius) {
+    if (radius < 0.5f) return true;
+    cl_mem scratch =
+        createBuffer(CL_MEM_READ_WRITE, planeBytesOf(std::int64_t{width} * height, sizeof(float)));
+    if (!scratch) return false;
+    const float factors[3] = {0.45f, 0.40f, 0.35f};
+    cl_kernel blurH = gpuContext.kernels[kBlurH];
+    cl_kernel blurV = gpuContext.kernels[kBlurV];
+    for (float factor : factors) {
+        const float r = std::max(radius * factor, 1.0f);
+        const std::int32_t whole = static_cast<std::int32_t>(r);
+        const float fraction = r - static_cast<float>(whole);
+        const bool ok = setArguments(blurH, buffer, scratch, width, height, whole, fraction) &&
+                        enqueue1D(blurH, static_cast<std::size_t>(height)) && finishQueue() &&
+                        setArguments(blurV, scratch, buffer, width, height, whole, fraction) &&
+                        enqueue1D(blurV, static_cast<std::size_t>(width)) && finishQueue();
+        if (!ok) {
+            finishQueue();
+            releaseBuffer(scratch);
+            return false;
+        }
+    }
+    releaseBuffer(scratch);
+    return true;
+}
+
+}  // namespace
+
+bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* sharpB,
+                     const float* smoothR, const float* smoothG, const float* smoothB,
+                     std::int32_t envW, std::int32_t envH) {
+    if (!gpuUsable()) return false;
+    GpuContext& g = gpuContext;
+    const float* planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
+    for (const float* plane : planes)
+        if (!plane) return false;
+    if (!validSize(envW, envH)) return false;
+    const std::size_t bytes = planeBytesOf(std::int64_t{envW} * envH, sizeof(float));
+    if (g.envWidth != envW || g.envHeight != envH) {
+        for (cl_mem& buffer : g.envPlanes) releaseBuffer(buffer);
+    }
+    if (g.envPlanes[0]) {
+        bool ok = true;
+        for (int i = 0; i < 6 && ok; ++i) ok = uploadBuffer(g.envPlanes[i], planes[i], bytes, true);
+        if (!ok) {
+            releaseEnvGroup(g);
+            return false;
+        }
+    } else {
+        for (int i = 0; i < 6; ++i) {
+            g.envPlanes[i] =
+                createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, bytes, planes[i]);
+            if (!g.envPlanes[i]) {
+                releaseEnvGroup(g);
+                return false;
+            }
+        }
+    }
+    g.envWidth = envW;
+    g.envHeight = envH;
+    g.envUploaded = true;
+    return true;
+}
+
+bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, const float* heights,
+                            float* outR, float* outG, float* outB, std::int32_t width,
+                            std::int32_t height, std::int32_t contentW, std::int32_t contentH,
+                            const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
+                            bool uploadGeometry) {
+    if (!gpuUsable()) return false;
+    GpuContext& g = gpuContext;
+    if (!g.envUploaded || !normals || !alpha || !heights || !outR || !outG || !outB ||
+        !validSize(width, height))
+        return false;
+    // The kernel reads the map at the size it was uploaded with.
+    if (envW != g.envWidth || envH != g.envHeight) return false;
+    const std::int64_t count = std::int64_t{width} * height;
+    const std::size_t floatBytes = planeBytesOf(count, sizeof(float));
+    if (g.reflValid && (g.reflWidth != width || g.reflHeight != height)) releaseReflectionGroup(g);
+    if (!g.reflValid) {
+        releaseReflectionGroup(g);
+        g.reflNormals = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 3 * sizeof(float)));
+        g.reflAlpha = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
+        g.reflHeights = createBuffer(CL_MEM_READ_ONLY, floatBytes);
+        for (cl_mem& buffer : g.reflOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
+        if (!g.reflNormals || !g.reflAlpha || !g.reflHeights || !g.reflOut[0] || !g.reflOut[1] ||
+            !g.reflOut[2]) {
+            releaseReflectionGroup(g);
+            return false;
+        }
+        g.reflWidth = width;
+        g.reflHeight = height;
+        g.reflValid = true;
+        uploadGeometry = true;
+    }
+    if (uploadGeometry &&
+        !(uploadBuffer(g.reflNormals, normals, planeBytesOf(count, 3 * sizeof(float))) &&
+          uploadBuffer(g.reflAlpha, alpha, planeBytesOf(count, 1)) &&
+          uploadBuffer(g.reflHeights, heights, floatBytes))) {
+        // The device copy may now be partial: make the next call upload everything.
+        finishQueue();
+        releaseReflectionGroup(g);
+        return false;
+    }
+    cl_kernel kernel = g.kernels[kEnvReflection];
+    const bool ok =
+        setArguments(kernel, g.reflNormals, g.reflAlpha, g.reflHeights, g.reflOut[0], g.reflOut[1],
+                     g.reflOut[2], g.envPlanes[0], g.envPlanes[1], g.envPlanes[2], g.envPlanes[3],
+                     g.envPlanes[4], g.envPlanes[5], width, height, contentW, contentH, envW, envH,
+                     settings.envBlur, settings.envScale, settings.envDisplacement,
+                     settings.envRotX, settings.envRotY, settings.envExposure,
+                     settings.dispersion) &&
+        enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
+    if (!finishQueue() || !ok) return false;
+    return readBuffer(g.reflOut[0], outR, floatBytes) &&
+           readBuffer(g.reflOut[1], outG, floatBytes) && readBuffer(g.reflOut[2], outB, floatBytes);
+}
+
+bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* normals,
+              const float* reflR, const float* reflG, const float* reflB, float* outR, float* outG,
+              float* outB, std::int32_t width, std::int32_t height, std::int32_t outW,
+              std::int32_t outH, std::int32_t SS, bool outerStyle, const RenderSettings& settings,
+              const float lightDir[3], const float halfDir[3], float specNorm, const float* powLut,
+              std::int32_t bbL, std::int32_t bbR, std::int32_t bbT, std::int32_t bbB,
+              bool uploadGeometry, bool uploadEnvironment) {
+    if (!gpuUsable()) return false;
+    if (!alpha || !heights || !normals || !reflR || !reflG || !reflB || !outR || !outG || !outB ||
+        !lightDir || !halfDir || !powLut || !validSize(width, height) || !validSize(outW, outH))
+        return false;
+    const std::int64_t count = std::int64_t{width} * height;
+    const std::int64_t outCount = std::int64_t{outW} * outH;
+    if (SS < 2 ? outCount > count : (outW > width || outH > height)) return false;
+    GpuContext& g = gpuContext;
+    const std::size_t floatBytes = planeBytesOf(count, sizeof(float));
+
+    if (g.shadeValid && (g.shadeWidth != width || g.shadeHeight != height)) releaseShadingGroup(g);
+    if (!g.shadeValid) {
+        releaseShadingGroup(g);
+        g.shadeAlpha = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
+        g.shadeHeights = createBuffer(CL_MEM_READ_ONLY, floatBytes);
+        g.shadeNormals = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 3 * sizeof(float)));
+        for (cl_mem& buffer : g.shadeEnv) buffer = createBuffer(CL_MEM_READ_ONLY, floatBytes);
+        for (cl_mem& buffer : g.shadeOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
+        g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, 1024 * sizeof(float));
+        bool complete = g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut;
+        for (int c = 0; c < 3; ++c) complete = complete && g.shadeEnv[c] && g.shadeOut[c];
+        if (!complete) {
+            releaseShadingGroup(g);
+            return false;
+        }
+        g.shadeWidth = width;
+        g.shadeHeight = height;
+        g.shadeValid = true;
+        uploadGeometry = true;
+        uploadEnvironment = true;
+    }
+    bool uploaded = true;
+    if (uploadGeometry)
+        uploaded = uploadBuffer(g.shadeAlpha, alpha, planeBytesOf(count, 1)) &&
+                   uploadBuffer(g.shadeHeights, heights, floatBytes) &&
+                   uploadBuffer(g.shadeNormals, normals, planeBytesOf(count, 3 * sizeof(float)));
+    if (uploaded && uploadEnvironment)
+        uploaded = uploadBuffer(g.shadeEnv[0], reflR, floatBytes) &&
+                   uploadBuffer(g.shadeEnv[1], reflG, floatBytes) &&
+                   uploadBuffer(g.shadeEnv[2], reflB, floatBytes);
+    if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, 1024 * sizeof(float), true);
+    if (!uploaded) {
+        finishQueue();
+        releaseShadingGroup(g);
+        return false;
+    }
+
+    // The kernel shades at the working size (its own 2 x 2 mode is not used); the window comes
+    // in frame pixels and is scaled here.
+    const std::int32_t inW = width;
+    const std::int32_t kernelSS = 1;
+    const std::int32_t left = SS * bbL, right = std::min(SS * bbR, width);
+    const std::int32_t top = SS * bbT, bottom = std::min(SS * bbB, height);
+    const std::int32_t outer = outerStyle ? 1 : 0;
+    cl_kernel kernel = g.kernels[kShadePixel];
+    const bool enqueued =
+        setArguments(kernel, g.shadeAlpha, g.shadeHeights, g.shadeNormals, g.shadeEnv[0],
+                     g.shadeEnv[1], g.shadeEnv[2], g.shadeOut[0], g.shadeOut[1], g.shadeOut[2],
+                     g.shadePowLut, width, height, inW, kernelSS, left, right, top, bottom, outer,
+                     lightDir[0], lightDir[1], lightDir[2], halfDir[0], halfDir[1], halfDir[2],
+                     settings.metal, settings.opacity, settings.roughness, settings.specular,
+                     specNorm, settings.shadowColor[0] / 255.0f, settings.shadowColor[1] / 255.0f,
+                     settings.shadowColor[2] / 255.0f, settings.midColor[0] / 255.0f,
+                     settings.midColor[1] / 255.0f, settings.midColor[2] / 255.0f,
+                     settings.highColor[0] / 255.0f, settings.highColor[1] / 255.0f,
+                     settings.highColor[2] / 255.0f, settings.saturation, settings.tintBlend,
+                     settings.envExposure, settings.envContrast) &&
+        enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
+    if (!enqueued) {
+        finishQueue();
+        releaseShadingGroup(g);
+        return false;
+    }
+
+    float* outputs[3] = {outR, outG, outB};
+    const std::size_t outBytes = planeBytesOf(outCount, sizeof(float));
+    if (SS < 2) {
+        if (!finishQueue()) return false;
+        for (int c = 0; c < 3; ++c)
+            if (!readBuffer(g.shadeOut[c], outputs[c], outBytes)) return false;
+        return true;
+    }
+    cl_mem reduced[3] = {};
+    for (cl_mem& buffer : reduced) buffer = createBuffer(CL_MEM_WRITE_ONLY, outBytes);
+    auto releaseReduced = [&] {
+        for (cl_mem& buffer : reduced) releaseBuffer(buffer);
+    };
+    if (!reduced[0] || !reduced[1] || !reduced[2]) {
+        finishQueue();
+        releaseReduced();
+        return false;
+    }
+    cl_kernel downsample = g.kernels[kDownsample2x];
+    bool ok = true;
+    for (int c = 0; c < 3 && ok; ++c)
+        ok = setArguments(downsample, g.shadeOut[c], reduced[c], width, height, outW, outH) &&
+             enqueue2D(downsample, static_cast<std::size_t>(outW), static_cast<std::size_t>(outH));
+    ok = finishQueue() && ok;
+    for (int c = 0; c < 3 && ok; ++c) ok = readBuffer(reduced[c], outputs[c], outBytes);
+    releaseReduced();
+    return ok;
+}
+
+bool renderGlowGpu(const float* shadeR, const float* shadeG, const float* shadeB,
+                   const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB,
+                   float* glowA, std::int32_t width, std::int32_t height, float glowRadius) {
+    if (!gpuUsable()) return false;
+    // Also declines a radius that is not a number.
+    if (!(glowRadius >= 1.0f)) return false;
+    if (!shadeR || !shadeG || !shadeB || !alpha || !glowR || !glowG || !glowB || !glowA ||
+        !validSize(width, height))
+        return false;
+    const std::int64_t count = std::int64_t{width} * height;
+    const std::size_t floatBytes = planeBytesOf(count, sizeof(float));
+    const cl_mem_flags input = CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR;
+    cl_mem buffers[8] = {createBuffer(input, floatBytes, shadeR),
+                         createBuffer(input, floatBytes, shadeG),
+                         createBuffer(input, floatBytes, shadeB),
+                         createBuffer(input, planeBytesOf(count, 1), alpha),
+                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
+                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
+                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
+                         createBuffer(CL_MEM_READ_WRITE, floatBytes)};
+    auto releaseAll = [&] {
+        for (cl_mem& buffer : buffers) releaseBuffer(buffer);
+    };
+    for (cl_mem buffer : buffers) {
+        if (!buffer) {
+            releaseAll();
+            return false;
+        }
+    }
+    const std::int32_t total = static_cast<std::int32_t>(std::min<std::int64_t>(count, INT32_MAX));
+    cl_kernel extract = gpuContext.kernels[kGlowExtract];
+    if (count > INT32_MAX ||
+        !setArguments(extract, buffers[0], buffers[1], buffers[2], buffers[3], buffers[4],
+                      buffers[5], buffers[6], buffers[7], total) ||
+        !enqueue1D(extract, static_cast<std::size_t>(total))) {
+        finishQueue();
+        releaseAll();
+        return false;
+    }
+    const float radius = std::min(glowRadius, 500.0f);
+    for (int c = 4; c < 8; ++c) {
+        if (!fractionalBlur(buffers[c], width, height, radius)) {
+            releaseAll();
+            return false;
+        }
+    }
+    float* outputs[4] = {glowR, glowG, glowB, glowA};
+    bool ok = finishQueue();
+    for (int c = 0; c < 4 && ok; ++c) ok = readBuffer(buffers[4 + c], outputs[c], floatBytes);
+    releaseAll();
+    if (!ok) return false;
+    for (std::int64_t i = 0; i < count; ++i)
+        if (glowA[i] > 1.0f) glowA[i] = 1.0f;
+    return true;
+}
+
+}  // namespace lumet::gpu

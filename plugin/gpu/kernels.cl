@@ -1,0 +1,655 @@
+// Lumet OpenCL kernels. Built once at start-up with "-cl-fast-relaxed-math -cl-mad-enable".
+// Planes are row-major (index y * W + x) with rows back to back; normals are three interleaved
+// floats per pixel; alpha is one byte per pixel. Each kernel computes what the CPU form of its
+// stage computes, except where a comment says otherwise.
+
+// ---------------------------------------------------------------------------------------------
+// Helpers
+
+float mf_clamp01(float v) { return fmin(1.0f, fmax(0.0f, v)); }
+
+float mf_lerp(float a, float b, float t) { return a + (b - a) * t; }
+
+// The specular power curve from the 1024-entry table, interpolated linearly; exact at 0 and 1.
+float mf_lutPow(global const float* lut, float x) {
+    if (x <= 0.0f) return 0.0f;
+    if (x >= 1.0f) return 1.0f;
+    float f = x * 1023.0f;
+    int k = (int)f;
+    if (k >= 1023) return lut[1023];
+    return lut[k] + (lut[k + 1] - lut[k]) * (f - (float)k);  // matched to CPU
+}
+
+// Catmull-Rom cubic through p1 (t = 0) and p2 (t = 1).
+float mf_catmullRom(float p0, float p1, float p2, float p3, float t) {
+    return 0.5f * (2.0f * p1 + (p2 - p0) * t + (2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3) * t * t +
+                   (3.0f * p1 - p0 - 3.0f * p2 + p3) * t * t * t);
+}
+
+// Catmull-Rom sample of one environment plane, wrapping in u and clamping v to [0, 1].
+float mf_sampleBicubic(global const float* plane, int w, int h, float u, float v) {
+    float fu = u - floor(u);
+    float fx = fu * (float)(w - 1);
+    int ix = (int)fx;
+    float tx = fx - (float)ix;
+    int c0 = (ix - 1) % w;
+    if (c0 < 0) c0 += w;
+    int c1 = ix % w;
+    int c2 = (ix + 1) % w;
+    int c3 = (ix + 2) % w;
+    float fy = clamp(v, 0.0f, 1.0f) * (float)(h - 1);
+    int iy = (int)fy;
+    float ty = fy - (float)iy;
+    float rows[4];
+    for (int k = 0; k < 4; ++k) {
+        int yy = clamp(iy - 1 + k, 0, h - 1);
+        global const float* row = plane + (size_t)yy * (size_t)w;
+        rows[k] = mf_catmullRom(row[c0], row[c1], row[c2], row[c3], tx);
+    }
+    return mf_catmullRom(rows[0], rows[1], rows[2], rows[3], ty);
+}
+
+// Bilinear sample of one environment plane, wrapping in u and clamping v; u is in [0, 1).
+float mf_sampleBilinear(global const float* plane, int w, int h, float u, float v) {
+    float fx = (float)(w - 1) * u;
+    int ix = (int)fx;
+    float tx = fx - (float)ix;
+    int ix1 = (ix + 1) % w;
+    float fy = (float)(h - 1) * clamp(v, 0.0f, 1.0f);
+    int iy = (int)fy;
+    float ty = fy - (float)iy;
+    size_t row0 = (size_t)max(iy, 0) * (size_t)w;
+    size_t row1 = (size_t)min(iy + 1, h - 1) * (size_t)w;
+    return plane[row0 + ix] * (1.0f - tx) * (1.0f - ty) + plane[row0 + ix1] * tx * (1.0f - ty) +
+           plane[row1 + ix] * (1.0f - tx) * ty + plane[row1 + ix1] * tx * ty;
+}
+
+// Sharp red or blue for dispersion: linear in x only, on one row of the sharp plane.
+float mf_sampleRowLinear(global const float* plane, int w, int iy, float u) {
+    u = u - floor(u);
+    float fx = u * (float)(w - 1);
+    int ix = (int)fx;
+    float sx = fx - (float)ix;
+    global const float* row = plane + (size_t)iy * (size_t)w;
+    return row[ix] * (1.0f - sx) + row[(ix + 1) % w] * sx;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Environment reflection, one work item per pixel. Unlike the CPU stage: no anisotropic streaks
+// (the renders keep anisotropic frames on the CPU), no row skip, and dispersion samples red and
+// blue linearly along one row. envExposure is accepted and not used (shading applies it).
+
+kernel void env_reflection(global const float* normalMap, global const uchar* alpha,
+                           global const float* heightMap, global float* outR,
+                           global float* outG, global float* outB, global const float* sharpR,
+                           global const float* sharpG, global const float* sharpB,
+                           global const float* smoothR, global const float* smoothG,
+                           global const float* smoothB, int W, int H, int contentW,
+                           int contentH, int envW, int envH, float envBlend, float envScale,
+                           float envDisplacement, float envRotX, float envRotY,
+                           float envExposure, float dispersion) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    size_t i = (size_t)y * (size_t)W + (size_t)x;
+    outR[i] = 0.0f;
+    outG[i] = 0.0f;
+    outB[i] = 0.0f;
+    if (alpha[i] < 10 && heightMap[i] < 0.01f) return;
+    (void)envExposure;
+
+    float bb = clamp(envBlend, 0.0f, 1.0f);
+    float normalShift = envDisplacement * 0.40f * (1.0f - bb * 0.4f);
+    float uvScale = (float)max(max(contentW, contentH), 1);
+    float envZoom = 0.2f + envScale * 1.6f;
+
+    float nx = normalMap[3 * i];
+    float ny = normalMap[3 * i + 1];
+    float steep = fabs(nx) + fabs(ny);
+    float shift = normalShift;
+    if (steep > 1.5f) shift *= 1.5f / steep;
+
+    float a = fmin(1.0f, bb + (1.0f - bb) * clamp(steep, 0.0f, 1.0f));
+    float s = a * a * (3.0f - 2.0f * a);
+
+    float cu = ((float)x / uvScale - 0.5f * (float)W / uvScale) / envZoom;
+    float cv = ((float)y / uvScale - 0.5f * (float)H / uvScale) / envZoom;
+    float d2 = cu * cu + cv * cv;
+    if (d2 > 0.000001f) {
+        float barrel = 1.0f + 0.3f * d2;
+        cu *= barrel;
+        cv *= barrel;
+    }
+    float u = cu + 0.5f + nx * shift + envRotX;
+    float v = cv + 0.5f + ny * shift + envRotY;
+    u = u - floor(u);
+    v = v - floor(v);
+
+    float sR = mf_sampleBicubic(sharpR, envW, envH, u, v);
+    float sG = mf_sampleBicubic(sharpG, envW, envH, u, v);
+    float sB = mf_sampleBicubic(sharpB, envW, envH, u, v);
+    float mR = mf_sampleBilinear(smoothR, envW, envH, u, v);
+    float mG = mf_sampleBilinear(smoothG, envW, envH, u, v);
+    float mB = mf_sampleBilinear(smoothB, envW, envH, u, v);
+    if (dispersion > 0.001f) {
+        float delta = dispersion * 0.01f;
+        int iy = (int)(v * (float)(envH - 1));
+        sR = mf_sampleRowLinear(sharpR, envW, iy, u + delta);
+        sB = mf_sampleRowLinear(sharpB, envW, iy, u - delta);
+    }
+    outR[i] = mf_lerp(sR, mR, s);
+    outG[i] = mf_lerp(sG, mG, s);
+    outB[i] = mf_lerp(sB, mB, s);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Surface shading, one work item per output pixel. With SS = 1 the inputs have the output's size
+// (inW = W); with SS = 2 they have twice its size (row stride inW) and every input is a 2 x 2
+// mean. Unlike the CPU stage the coverage fade (a^2 below 0.95) comes before saturation and the
+// clamp, there is no row skip, pixels outside [bbL, bbR) x [bbT, bbB) are written as 0, and
+// outerStyle is not used.
+
+kernel void shade_pixel(global const uchar* alpha, global const float* heightMap,
+                        global const float* normalMap, global const float* envR,
+                        global const float* envG, global const float* envB, global float* outR,
+                        global float* outG, global float* outB, global const float* powLUT, int W,
+                        int H, int inW, int SS, int bbL, int bbR, int bbT, int bbB,
+                        int outerStyle, float Lx, float Ly, float Lz, float Hx, float Hy,
+                        float Hz, float metal, float opacity, float roughness, float specularInt,
+                        float specNorm, float shadowR, float shadowG, float shadowB, float midR,
+                        float midG, float midB, float highR, float highG, float highB,
+                        float saturation, float tintBlend, float envExposure,
+                        float envContrast) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    size_t o = (size_t)y * (size_t)W + (size_t)x;
+    (void)outerStyle;
+    (void)roughness;
+    if (x < bbL || x >= bbR || y < bbT || y >= bbB) {
+        outR[o] = 0.0f;
+        outG[o] = 0.0f;
+        outB[o] = 0.0f;
+        return;
+    }
+
+    float a, h, nx, ny, nz, e[3], lap;
+    bool interior = x >= 1 && x < W - 1 && y >= 1 && y < H - 1;
+    if (SS == 2) {
+        size_t i0 = (size_t)(2 * y) * (size_t)inW + (size_t)(2 * x);
+        size_t i1 = i0 + 1, i2 = i0 + (size_t)inW, i3 = i2 + 1;
+        a = ((float)alpha[i0] + (float)alpha[i1] + (float)alpha[i2] + (float)alpha[i3]) * 0.25f /
+            255.0f;
+        h = (heightMap[i0] + heightMap[i1] + heightMap[i2] + heightMap[i3]) * 0.25f;
+        nx = (normalMap[3 * i0] + normalMap[3 * i1] + normalMap[3 * i2] + normalMap[3 * i3]) * 0.25f;
+        ny = (normalMap[3 * i0 + 1] + normalMap[3 * i1 + 1] + normalMap[3 * i2 + 1] +
+              normalMap[3 * i3 + 1]) * 0.25f;
+        nz = (normalMap[3 * i0 + 2] + normalMap[3 * i1 + 2] + normalMap[3 * i2 + 2] +
+              normalMap[3 * i3 + 2]) * 0.25f;
+        float length = sqrt(nx * nx + ny * ny + nz * nz);
+        if (length > 0.0001f) {
+            nx /= length;
+            ny /= length;
+            nz /= length;
+        }
+        e[0] = (envR[i0] + envR[i1] + envR[i2] + envR[i3]) * 0.25f;
+        e[1] = (envG[i0] + envG[i1] + envG[i2] + envG[i3]) * 0.25f;
+        e[2] = (envB[i0] + envB[i1] + envB[i2] + envB[i3]) * 0.25f;
+        lap = interior ? heightMap[i0 - 2] + heightMap[i0 + 2] + heightMap[i0 - 2 * (size_t)inW] +
+                             heightMap[i0 + 2 * (size_t)inW] - 4.0f * heightMap[i0]
+                       : 0.0f;
+    } else {
+        size_t i = (size_t)y * (size_t)inW + (size_t)x;
+        a = (float)alpha[i] / 255.0f;
+        h = heightMap[i];
+        nx = normalMap[3 * i];
+        ny = normalMap[3 * i + 1];
+        nz = normalMap[3 * i + 2];
+        e[0] = envR[i];
+        e[1] = envG[i];
+        e[2] = envB[i];
+        lap = interior ? heightMap[i - 1] + heightMap[i + 1] + heightMap[i - (size_t)inW] +
+                             heightMap[i + (size_t)inW] - 4.0f * h
+                       : 0.0f;
+    }
+
+    if (a < 0.01f && h > 0.01f) a = mf_clamp01(h);  // outer-bevel surface outside the alpha
+    if (a < 0.01f) {
+        outR[o] = 0.0f;
+        outG[o] = 0.0f;
+        outB[o] = 0.0f;
+        return;
+    }
+
+    if (envExposure != 1.0f) {
+        for (int c = 0; c < 3; ++c) e[c] *= envExposure;
+    }
+    if (fabs(envContrast - 0.5f) > 0.001f) {
+        float t = 2.0f * (envContrast - 0.5f);
+        float f = envContrast <= 0.5f ? 2.0f * envContrast : 1.0f + 9.0f * t * t;
+        for (int c = 0; c < 3; ++c) e[c] = fmax(0.0f, 0.5f + (e[c] - 0.5f) * f);
+    }
+    if (h > 0.85f) {
+        float flat = (h - 0.85f) / 0.15f;
+        float mean = (e[0] + e[1] + e[2]) * 0.333f;
+        for (int c = 0; c < 3; ++c) e[c] = mf_clamp01(mean + (e[c] - mean) * (1.0f + 0.3f * flat));
+    }
+
+    float slope = sqrt(nx * nx + ny * ny);
+    float NdL = nx * Lx + ny * Ly + nz * Lz;
+    float hl = 0.5f * NdL + 0.5f;
+    float baseDiffuse = hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * 0.7f);
+    float ao = (h > 0.5f && h < 0.95f) ? 0.85f + 0.15f * (h - 0.5f) / 0.45f : 1.0f;
+    float diffuse = baseDiffuse * (1.0f - 0.4f * metal) * ao;
+    float lum = mf_clamp01((0.2126f * e[0] + 0.7152f * e[1] + 0.0722f * e[2]) * baseDiffuse);
+
+    float shadow[3] = {shadowR, shadowG, shadowB};
+    float mid[3] = {midR, midG, midB};
+    float high[3] = {highR, highG, highB};
+    float om = 1.0f - fmax(nz, 0.0f);
+    float f5 = om * om * om * om * om;
+    float cav = 1.0f - mf_clamp01(-4.0f * lap) * 0.35f;
+    float NdH = fmax(0.0f, nx * Hx + ny * Hy + nz * Hz);
+    float spec = mf_lutPow(powLUT, NdH) * specularInt * specNorm * (0.3f + 0.7f * slope);
+    float envDiffuse = diffuse + (1.0f - diffuse) * metal;
+    float metalBright = 1.0f + 0.5f * metal;
+
+    float out[3];
+    for (int c = 0; c < 3; ++c) {
+        float tone = lum < 0.5f ? mf_lerp(shadow[c], mid[c], 2.0f * lum)
+                                : mf_lerp(mid[c], high[c], 2.0f * (lum - 0.5f));
+        float tinted = mf_lerp(mid[c], tone, tintBlend);
+        float f0 = 0.04f + (mid[c] - 0.04f) * metal;
+        float fr = f0 + (1.0f - f0) * f5;
+        float boost = 1.0f + (fr - f0) * 0.6f;
+        out[c] = e[c] * tinted * envDiffuse * boost * cav * metalBright +
+                 (1.0f + (mid[c] - 1.0f) * metal) * spec;
+    }
+    if (opacity < 0.99f) {
+        float sc = (1.0f - opacity) * (1.0f - h) * 0.15f;
+        out[0] += 0.10f * sc;
+        out[1] += 0.06f * sc;
+        out[2] += 0.03f * sc;
+    }
+    if (a < 0.95f) {
+        float a2 = a * a;
+        for (int c = 0; c < 3; ++c) out[c] *= a2;
+    }
+    if (saturation < 1.0f) {
+        float gray = 0.2126f * out[0] + 0.7152f * out[1] + 0.0722f * out[2];
+        for (int c = 0; c < 3; ++c) out[c] = gray + (out[c] - gray) * saturation;
+    }
+    outR[o] = mf_clamp01(out[0]);
+    outG[o] = mf_clamp01(out[1]);
+    outB[o] = mf_clamp01(out[2]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Glow source: the shaded colour weighted by a smoothstep of its brightest channel from 0.25 to
+// 0.75; nothing where the coverage is below 0.002. One work item per pixel.
+
+kernel void glow_extract(global const float* imgR, global const float* imgG,
+                         global const float* imgB, global const uchar* alpha,
+                         global float* glowR, global float* glowG, global float* glowB,
+                         global float* glowA, int total) {
+    int i = get_global_id(0);
+    if (i >= total) return;
+    float a = (float)alpha[i] / 255.0f;
+    if (a < 0.002f) {
+        glowR[i] = 0.0f;
+        glowG[i] = 0.0f;
+        glowB[i] = 0.0f;
+        glowA[i] = 0.0f;
+        return;
+    }
+    float brightest = fmax(imgR[i], fmax(imgG[i], imgB[i]));
+    float t = clamp((brightest - 0.25f) / 0.50f, 0.0f, 1.0f);
+    float s = t * t * (3.0f - 2.0f * t);
+    glowR[i] = imgR[i] * s;
+    glowG[i] = imgG[i] * s;
+    glowB[i] = imgB[i] * s;
+    glowA[i] = s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Box filter of radius r plus fraction f with clamped edges, by a running sum: the 2r + 1 centre
+// taps weigh 1, the two taps just outside weigh f. One line of n samples, stride apart.
+
+void mf_boxLine(global const float* src, global float* dst, size_t stride, int n, int r, float f) {
+    if (r < 1 && f < 0.001f) {
+        for (int x = 0; x < n; ++x) dst[x * stride] = src[x * stride];
+        return;
+    }
+    float invSize = 1.0f / (2.0f * (float)r + 1.0f + 2.0f * f);
+    int last = n - 1;
+    float sum = 0.0f;
+    for (int i = -r; i <= r; ++i) sum += src[clamp(i, 0, last) * stride];
+    sum += f * src[clamp(-r - 1, 0, last) * stride] + f * src[clamp(r + 1, 0, last) * stride];
+    dst[0] = sum * invSize;
+    float g = 1.0f - f;
+    for (int x = 1; x < n; ++x) {
+        sum += g * src[min(x + r, last) * stride] + f * src[min(x + r + 1, last) * stride] -
+               g * src[max(x - r - 1, 0) * stride] - f * src[max(x - r - 2, 0) * stride];
+        dst[x * stride] = sum * invSize;
+    }
+}
+
+// Horizontal pass: one work item per row.
+kernel void blur_h(global const float* src, global float* dst, int W, int H, int iRadius,
+                   float frac) {
+    int y = get_global_id(0);
+    if (y >= H) return;
+    size_t row = (size_t)y * (size_t)W;
+    mf_boxLine(src + row, dst + row, 1, W, iRadius, frac);
+}
+
+// Vertical pass: one work item per column.
+kernel void blur_v(global const float* src, global float* dst, int W, int H, int iRadius,
+                   float frac) {
+    int x = get_global_id(0);
+    if (x >= W) return;
+    mf_boxLine(src + x, dst + x, (size_t)W, H, iRadius, frac);
+}
+
+// Horizontal box filter for environment maps, which are periodic in x: the window wraps around
+// the row instead of clamping. One work item per row. Not dispatched: the maps are prepared on
+// the CPU.
+kernel void env_blur_h(global const float* src, global float* dst, int W, int H, int iRadius,
+                       float frac) {
+    int y = get_global_id(0);
+    if (y >= H) return;
+    global const float* in = src + (size_t)y * (size_t)W;
+    global float* out = dst + (size_t)y * (size_t)W;
+    int r = max(iRadius, 0);
+    float f = clamp(frac, 0.0f, 1.0f);
+    float invSize = 1.0f / (2.0f * (float)r + 1.0f + 2.0f * f);
+    for (int x = 0; x < W; ++x) {
+        float sum = 0.0f;
+        for (int k = -r; k <= r; ++k) {
+            int sx = (x + k) % W;
+            sum += in[sx < 0 ? sx + W : sx];
+        }
+        int left = (x - r - 1) % W;
+        int right = (x + r + 1) % W;
+        sum += f * (in[left < 0 ? left + W : left] + in[right]);
+        out[x] = sum * invSize;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// 2 x 2 box reduction: dst(x, y) is the mean of src at columns sx, sx + 1 and rows sy, sy + 1,
+// with sx = 2x (srcW - 2 when 2x + 1 is past the edge) and sy likewise. 2-D over the destination.
+
+kernel void downsample_2x(global const float* src, global float* dst, int srcW, int srcH,
+                          int dstW, int dstH) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= dstW || y >= dstH) return;
+    int sx = 2 * x;
+    if (sx + 1 >= srcW) sx = srcW - 2;
+    int sy = 2 * y;
+    if (sy + 1 >= srcH) sy = srcH - 2;
+    int sx1 = sx + 1, sy1 = sy + 1;
+    if (sx < 0) sx = 0;  // a source one pixel wide or high repeats its only column or row
+    if (sy < 0) sy = 0;
+    sx1 = min(sx1, srcW - 1);
+    sy1 = min(sy1, srcH - 1);
+    size_t r0 = (size_t)sy * (size_t)srcW, r1 = (size_t)sy1 * (size_t)srcW;
+    dst[(size_t)y * (size_t)dstW + x] =
+        0.25f * (src[r0 + sx] + src[r0 + sx1] + src[r1 + sx] + src[r1 + sx1]);  // matched to CPU
+}
+
+// Bilinear enlargement of src (srcW x srcH) to dst's size, added into dst with a weight. 2-D over
+// the destination. Not dispatched.
+kernel void upsample_blend(global const float* src, global float* dst, int srcW, int srcH,
+                           int dstW, int dstH, float weight) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= dstW || y >= dstH) return;
+    // Pixel centres map onto pixel centres.
+    float fx = clamp(((float)x + 0.5f) * (float)srcW / (float)dstW - 0.5f, 0.0f, (float)(srcW - 1));
+    float fy = clamp(((float)y + 0.5f) * (float)srcH / (float)dstH - 0.5f, 0.0f, (float)(srcH - 1));
+    int x0 = (int)fx, y0 = (int)fy;
+    int x1 = min(x0 + 1, srcW - 1), y1 = min(y0 + 1, srcH - 1);
+    float tx = fx - (float)x0, ty = fy - (float)y0;
+    size_t r0 = (size_t)y0 * (size_t)srcW, r1 = (size_t)y1 * (size_t)srcW;
+    float top = mf_lerp(src[r0 + x0], src[r0 + x1], tx);
+    float bottom = mf_lerp(src[r1 + x0], src[r1 + x1], tx);
+    dst[(size_t)y * (size_t)dstW + x] += weight * mf_lerp(top, bottom, ty);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Surface normals from the height map, one work item per pixel. Unlike the CPU stage (two 9-tap
+// passes of computed taps) this is one 7 x 7 direct sum with fixed Gaussian and derivative taps,
+// and tiny slopes are not snapped to flat.
+
+constant float kDerivK[7] = {0.219877f, 0.180779f, 0.049261f, 0.0f,
+                             -0.049261f, -0.180779f, -0.219877f};
+constant float kSmoothK[7] = {0.054489f, 0.124454f, 0.202380f, 0.237354f,
+                              0.202380f, 0.124454f, 0.054489f};
+
+kernel void compute_normals(global const float* heightMap, global const uchar* alpha,
+                            global float* normalMap, int W, int H, float bevelStr) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    size_t i = (size_t)y * (size_t)W + (size_t)x;
+    normalMap[3 * i] = 0.0f;
+    normalMap[3 * i + 1] = 0.0f;
+    normalMap[3 * i + 2] = 1.0f;
+    float h = heightMap[i];
+    float a = (float)alpha[i];
+    if (h < 0.001f && a < 2.0f) return;
+
+    float gx = 0.0f, gy = 0.0f;
+    for (int ky = -3; ky <= 3; ++ky) {
+        global const float* row = heightMap + (size_t)clamp(y + ky, 0, H - 1) * (size_t)W;
+        for (int kx = -3; kx <= 3; ++kx) {
+            float v = row[clamp(x + kx, 0, W - 1)];
+            gx += v * kDerivK[kx + 3] * kSmoothK[ky + 3];
+            gy += v * kSmoothK[kx + 3] * kDerivK[ky + 3];
+        }
+    }
+    float nx = -bevelStr * gx;
+    float ny = -bevelStr * gy;
+    float nz = 1.0f;
+    float length = sqrt(nx * nx + ny * ny + nz * nz);
+    if (length > 0.0f) {
+        nx /= length;
+        ny /= length;
+        nz /= length;
+    } else {
+        nx = 0.0f;
+        ny = 0.0f;
+        nz = 1.0f;
+    }
+    // Plateau tops flatten.
+    if (h > 0.8f) {
+        float t = (h - 0.8f) / 0.2f;
+        float p = t * t * t;
+        nx *= 1.0f - 0.5f * p;
+        ny *= 1.0f - 0.5f * p;
+        length = sqrt(nx * nx + ny * ny + nz * nz);
+        if (length > 0.0f) {
+            nx /= length;
+            ny /= length;
+            nz /= length;
+        } else {
+            nx = 0.0f;
+            ny = 0.0f;
+            nz = 1.0f;
+        }
+    }
+    // Faint edges lean towards straight up.
+    float e = fmax(h, a / 255.0f);
+    if (e < 0.9f) {
+        float b = (e / 0.9f) * (e / 0.9f);
+        nx *= b;
+        ny *= b;
+        nz = (nz - 1.0f) * b + 1.0f;
+        length = sqrt(nx * nx + ny * ny + nz * nz);
+        if (length > 0.0f) {
+            nx /= length;
+            ny /= length;
+            nz /= length;
+        } else {
+            nx = 0.0f;
+            ny = 0.0f;
+            nz = 1.0f;
+        }
+    }
+    normalMap[3 * i] = nx;
+    normalMap[3 * i + 1] = ny;
+    normalMap[3 * i + 2] = nz;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exact Euclidean distance transform (lower envelope of parabolas, Felzenszwalb and Huttenlocher,
+// in the integer form of Meijster et al.). Inside means alpha >= 128; the distance is to the
+// nearest pixel below 128.
+
+// Column pass, one work item per column: g = vertical distance to the nearest background pixel
+// of the column (a column without one counts up from width + height).
+kernel void edt_phase1(global const uchar* alpha, global int* g, int W, int H) {
+    int x = get_global_id(0);
+    if (x >= W) return;
+    int inf = W + H;
+    g[x] = alpha[x] >= 128 ? inf : 0;
+    for (int y = 1; y < H; ++y) {
+        size_t i = (size_t)y * (size_t)W + (size_t)x;
+        g[i] = alpha[i] >= 128 ? g[i - (size_t)W] + 1 : 0;
+    }
+    for (int y = H - 2; y >= 0; --y) {
+        size_t i = (size_t)y * (size_t)W + (size_t)x;
+        int below = g[i + (size_t)W] + 1;
+        if (below < g[i]) g[i] = below;
+    }
+}
+
+// The last column at which the parabola of column i is at least as close as that of column u
+// (i < u), with floor division; 64-bit, since g reaches width + 2 x height.
+long mf_separator(long i, long u, long gi, long gu) {
+    long numerator = u * u - i * i + gu * gu - gi * gi;
+    long denominator = 2 * (u - i);
+    long quotient = numerator / denominator;
+    if ((numerator % denominator != 0) && (numerator < 0)) quotient -= 1;  // floor
+    return quotient;
+}
+
+// Row pass, one work item per row; each row owns maxStack entries of both stacks. s holds the
+// columns whose parabolas form the lower envelope, t the first column each of them owns.
+kernel void edt_phase2(global const int* g, global float* dist, global int* stack_s,
+                       global int* stack_t, int W, int H, int maxStack) {
+    int y = get_global_id(0);
+    if (y >= H) return;
+    global const int* gr = g + (size_t)y * (size_t)W;
+    global float* out = dist + (size_t)y * (size_t)W;
+    global int* s = stack_s + (size_t)y * (size_t)maxStack;
+    global int* t = stack_t + (size_t)y * (size_t)maxStack;
+    int q = 0;
+    s[0] = 0;
+    t[0] = 0;
+    for (int u = 1; u < W; ++u) {
+        for (;;) {
+            long sep = mf_separator(s[q], u, gr[s[q]], gr[u]);
+            if (sep >= t[q]) {
+                // Column u takes over from sep + 1 on, unless that lies past the row's end.
+                if (sep + 1 < W && q + 1 < maxStack) {
+                    ++q;
+                    s[q] = u;
+                    t[q] = (int)(sep + 1);
+                }
+                break;
+            }
+            if (--q < 0) {
+                q = 0;
+                s[0] = u;
+                t[0] = 0;
+                break;
+            }
+        }
+    }
+    for (int u = W - 1; u >= 0; --u) {
+        long dx = u - s[q];
+        long dy = gr[s[q]];
+        out[u] = sqrt((float)(dx * dx + dy * dy));
+        if (q > 0 && u <= t[q]) --q;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Smart-edge kernels. Not dispatched: the smart edge runs on the CPU.
+
+// Sobel magnitude of the three colour planes (the largest of the three) where alpha >= 10, away
+// from the outermost rows and columns; 0 elsewhere. 2-D over the plane.
+kernel void sobel_edge(global const float* r2x, global const float* g2x, global const float* b2x,
+                       global const uchar* alpha, global float* edgeMap, int W, int H) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    size_t i = (size_t)y * (size_t)W + (size_t)x;
+    edgeMap[i] = 0.0f;
+    if (x < 1 || y < 1 || x >= W - 1 || y >= H - 1 || alpha[i] < 10) return;
+    global const float* planes[3] = {r2x, g2x, b2x};
+    float best = 0.0f;
+    for (int c = 0; c < 3; ++c) {
+        global const float* p = planes[c];
+        size_t up = i - (size_t)W, down = i + (size_t)W;
+        float tl = p[up - 1], tc = p[up], tr = p[up + 1];
+        float ml = p[i - 1], mr = p[i + 1];
+        float bl = p[down - 1], bc = p[down], br = p[down + 1];
+        float gx = (-tl - 2.0f * ml - bl) + (tr + 2.0f * mr + br);
+        float gy = (-tl - 2.0f * tc - tr) + (bl + 2.0f * bc + br);
+        best = fmax(best, sqrt(gx * gx + gy * gy));
+    }
+    edgeMap[i] = best;
+}
+
+// Carves grooves along the (normalised) edges: the height is reduced by up to 85 %.
+kernel void carve_heightmap(global const float* edgeMap, global const uchar* alpha,
+                            global float* heightMap, int W, int H, float edgeStrength) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    size_t i = (size_t)y * (size_t)W + (size_t)x;
+    float e = edgeMap[i];
+    if (alpha[i] < 10 || e <= 0.01f) return;
+    float v = fmin(1.0f, e * edgeStrength);
+    v = v * v * (3.0f - 2.0f * v);
+    v = fmin(0.85f, v);
+    heightMap[i] *= 1.0f - v;
+}
+
+// Partial maxima: work item k writes the largest of data[k], data[k + n], data[k + 2n], ... with
+// n the number of work items (0 when it has none). Run again on the partial results with one
+// work item for the overall maximum.
+kernel void reduce_max(global const float* data, global float* out, int count) {
+    int k = get_global_id(0);
+    int n = get_global_size(0);
+    float best = 0.0f;
+    for (int i = k; i < count; i += n) best = fmax(best, data[i]);
+    out[k] = best;
+}
+
+// Multiplies every value of the plane by scale. 2-D over the plane.
+kernel void normalize_scale(global float* data, int W, int H, float scale) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    data[(size_t)y * (size_t)W + (size_t)x] *= scale;
+}
+
+// Pulls the carved heights towards their blurred surroundings where the edge exceeds 0.05:
+// fully (times blendStrength) from an edge value of 0.5 up.
+kernel void edge_blend(global float* heightMap, global const float* blurred,
+                       global const float* edgeMap, global const uchar* alpha, int W, int H,
+                       float blendStrength) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    size_t i = (size_t)y * (size_t)W + (size_t)x;
+    float e = edgeMap[i];
+    if (alpha[i] < 10 || e <= 0.05f) return;
+    float w = clamp(2.0f * e, 0.0f, 1.0f);
+    heightMap[i] += (blurred[i] - heightMap[i]) * w * blendStrength;
+}

@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "gpu/gpu_runtime.h"
+
 namespace lumet {
 namespace {
 
@@ -33,8 +35,20 @@ platform::Lock& nonSmartCacheLock() { return created(gNonSmartCacheLock); }
 bool nonSmartCacheLockCreated() { return isCreated(gNonSmartCacheLock); }
 bool gpuLockCreated() { return isCreated(gGpuLock); }
 
-void EnterGpuLock() { created(gGpuLock).enter(); }
-bool TryEnterGpuLock() { return created(gGpuLock).tryEnter(); }
-void LeaveGpuLock() { gGpuLock.leave(); }
+// The GPU runtime is told which thread holds the lock, so that the GPU offers inside the geometry
+// stages of a render without it stay on the CPU.
+void EnterGpuLock() {
+    created(gGpuLock).enter();
+    gpu::noteGpuLockEntered();
+}
+bool TryEnterGpuLock() {
+    if (!created(gGpuLock).tryEnter()) return false;
+    gpu::noteGpuLockEntered();
+    return true;
+}
+void LeaveGpuLock() {
+    gpu::noteGpuLockLeft();
+    gGpuLock.leave();
+}
 
 }  // namespace lumet

@@ -35,8 +35,8 @@ Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* p
 // Blur radius in pixels of the smooth planes for an envBlur value (Blur / 100).
 std::int32_t envBlurRadius(float envBlur);
 
-void loadBuiltInEnvMap(float* sharpR, float* sharpG, float* sharpB, float* smoothR,
-                       float* smoothG, float* smoothB, std::int32_t envW, std::int32_t envH,
+void loadBuiltInEnvMap(float* sharpR, float* sharpG, float* sharpB, float* smoothR, float* smoothG,
+                       float* smoothB, std::int32_t envW, std::int32_t envH,
                        std::int32_t blurRadius, std::int32_t hdriMap);
 
 // formatCode: 0 = 8 bpc, 1 = 16 bpc, 2 = 32 bpc float.

@@ -1,15 +1,124 @@
-// Placeholder callbacks until the environment maps land: keying and computing fail.
+// The environment map's compute-cache class: the key (through the host's hash suite), the
+// compute that prepares an EnvMap, its size and its deletion.
 #include "envmap/env_map_cache.h"
+
+#include <cstring>
+
+#include "envmap/env_map.h"
+#include "platform/plane.h"
 
 namespace lumet {
 
 const char* const kEnvMapCacheClassId = "veltra.lumet.envmap.v1";
 
-A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP, AEGP_CCComputeKeyP) { return A_Err_GENERIC; }
-A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP, AEGP_CCComputeValueRefconP*) {
-    return A_Err_GENERIC;
+namespace {
+
+constexpr std::size_t kClassIdLength = 22;
+
+// Pixel format code of a host world: float when each row holds at least 16 bytes per pixel,
+// otherwise 16 bpc when the deep flag is set, else 8 bpc.
+std::int32_t formatCodeOf(const PF_EffectWorld& world) {
+    if (static_cast<std::int64_t>(world.rowbytes) >= 16 * static_cast<std::int64_t>(world.width))
+        return 2;
+    return (world.world_flags & PF_WorldFlag_DEEP) ? 1 : 0;
 }
-size_t envMapCacheSize(AEGP_CCComputeValueRefconP) { return 0; }
-void envMapCacheDelete(AEGP_CCComputeValueRefconP) {}
+
+bool hasPixels(const PF_EffectWorld* world) {
+    return world && world->data && world->width > 0 && world->height > 0;
+}
+
+void freeEnvMap(EnvMap* map) {
+    if (!map) return;
+    for (float* plane :
+         {map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG, map->smoothB})
+        PlaneFree()(plane);
+    PlaneFree()(map);
+}
+
+}  // namespace
+
+A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP key) {
+    const auto* o = static_cast<const EnvMapCacheOptions*>(options);
+    if (!o || !key) return A_Err_PARAMETER;
+    if (!o->basicSuite || !o->basicSuite->AcquireSuite) return A_Err_MISSING_SUITE;
+    const void* acquired = nullptr;
+    if (o->basicSuite->AcquireSuite(kAEGPHashSuite, kAEGPHashSuiteVersion1, &acquired) != 0 ||
+        !acquired)
+        return A_Err_MISSING_SUITE;
+    const auto* hash = static_cast<const AEGP_HashSuite1*>(acquired);
+
+    A_Err err = hash->AEGP_CreateHashFromPtr(kClassIdLength, kEnvMapCacheClassId, key);
+    auto mix = [&](const void* bytes, A_u_longlong size) {
+        if (err == A_Err_NONE) err = hash->AEGP_HashMixInPtr(size, bytes, key);
+    };
+    mix(&o->mapType, 4);
+    mix(&o->blur, 4);
+    mix(&o->envW, 4);
+    mix(&o->envH, 4);
+    if (o->layerWorld) {
+        // The layer is identified by time and by the address the host handed out, not by its
+        // pixels: hashing 8 MB per frame would cost more than the cache saves.
+        const std::uint64_t address = reinterpret_cast<std::uintptr_t>(o->layerWorld);
+        mix(&o->currentTime, 4);
+        mix(&address, 8);
+    }
+    o->basicSuite->ReleaseSuite(kAEGPHashSuite, kAEGPHashSuiteVersion1);
+    return err;
+}
+
+A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value) {
+    const auto* o = static_cast<const EnvMapCacheOptions*>(options);
+    if (!o || !value || o->envW < 1 || o->envH < 1) return A_Err_PARAMETER;
+    const std::int64_t count = static_cast<std::int64_t>(o->envW) * o->envH;
+
+    Plane<EnvMap> record = allocateZeroedPlane<EnvMap>(1);
+    if (!record) return A_Err_ALLOC;
+    record[0].envW = o->envW;
+    record[0].envH = o->envH;
+    EnvMap* map = record.release();
+    float** planes[6] = {&map->sharpR,  &map->sharpG,  &map->sharpB,
+                         &map->smoothR, &map->smoothG, &map->smoothB};
+    bool allocated = true;
+    for (float** plane : planes) {
+        *plane = allocatePlane<float>(count).release();
+        allocated = allocated && *plane;
+    }
+    Plane<float> scratchR = allocatePlane<float>(count);
+    Plane<float> scratchG = allocatePlane<float>(count);
+    Plane<float> scratchB = allocatePlane<float>(count);
+    if (!allocated || !scratchR || !scratchG || !scratchB) {
+        freeEnvMap(map);
+        return A_Err_ALLOC;
+    }
+
+    // The loaders' own smooth output goes to scratch and is discarded: the smooth planes are
+    // always derived from this map's sharp planes at the requested blur (for Diamond too).
+    if (hasPixels(o->layerWorld)) {
+        loadLayerEnvMap(*o->layerWorld, map->sharpR, map->sharpG, map->sharpB, scratchR.get(),
+                        scratchG.get(), scratchB.get(), o->envW, o->envH, 0,
+                        formatCodeOf(*o->layerWorld));
+    } else {
+        loadBuiltInEnvMap(map->sharpR, map->sharpG, map->sharpB, scratchR.get(), scratchG.get(),
+                          scratchB.get(), o->envW, o->envH, 0, o->mapType);
+    }
+    scratchR.reset();
+    scratchG.reset();
+    scratchB.reset();
+    deriveSmoothPlanes(map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
+                       map->smoothB, o->envW, o->envH, envBlurRadius(o->blur));
+    *value = map;
+    return A_Err_NONE;
+}
+
+size_t envMapCacheSize(AEGP_CCComputeValueRefconP value) {
+    const auto* map = static_cast<const EnvMap*>(value);
+    if (!map) return 0;
+    return static_cast<size_t>(map->envW) * static_cast<size_t>(map->envH) * 6 * sizeof(float) +
+           sizeof(EnvMap);
+}
+
+void envMapCacheDelete(AEGP_CCComputeValueRefconP value) {
+    freeEnvMap(static_cast<EnvMap*>(value));
+}
 
 }  // namespace lumet

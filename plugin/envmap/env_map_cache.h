@@ -21,8 +21,7 @@ struct EnvMapCacheOptions {
 };
 
 A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP key);
-A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options,
-                         AEGP_CCComputeValueRefconP* value);
+A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value);
 size_t envMapCacheSize(AEGP_CCComputeValueRefconP value);
 void envMapCacheDelete(AEGP_CCComputeValueRefconP value);
 

@@ -1,0 +1,291 @@
+// Environment-map preparation: the built-in maps (raw RGB or the Diamond JPEG) and custom layers
+// resampled into the 2048 x 1024 sharp planes, and the smooth planes derived from them by a
+// highlight boost and the wrapping Gaussian blur.
+#include "envmap/env_map.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "envmap/builtin_maps.h"
+#include "parallel/blur.h"
+#include "parallel/parallel_rows.h"
+#include "platform/plane.h"
+
+namespace lumet {
+
+namespace {
+
+constexpr std::int32_t kDiamondSmoothRadius = 60;
+
+std::int64_t pixelCount(std::int32_t w, std::int32_t h) { return static_cast<std::int64_t>(w) * h; }
+
+bool validPlanes(const float* const* planes, std::int32_t envW, std::int32_t envH) {
+    if (envW < 1 || envH < 1) return false;
+    for (int i = 0; i < 6; ++i)
+        if (!planes[i]) return false;
+    return true;
+}
+
+// Bicubic enlargement of the source planes into the sharp planes.
+void resample(const float* srcR, const float* srcG, const float* srcB, std::int32_t srcW,
+              std::int32_t srcH, float* sharpR, float* sharpG, float* sharpB, std::int32_t envW,
+              std::int32_t envH) {
+    ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const float v = static_cast<float>(y) / static_cast<float>(envH);
+            const std::int64_t row = static_cast<std::int64_t>(y) * envW;
+            for (std::int32_t x = 0; x < envW; ++x) {
+                const float u = static_cast<float>(x) / static_cast<float>(envW);
+                const Rgb p = sampleBicubicWrapX(srcR, srcG, srcB, srcW, srcH, u, v);
+                sharpR[row + x] = p.r;
+                sharpG[row + x] = p.g;
+                sharpB[row + x] = p.b;
+            }
+        }
+    });
+}
+
+// Fallback when the float source planes cannot be had: the source bytes converted pixel by pixel
+// in memory order, without resampling. Pixels past the end of the source are set to black so
+// the planes never hold stale memory.
+void copyWithoutResampling(const unsigned char* rgb, std::int64_t sourcePixels, float* sharpR,
+                           float* sharpG, float* sharpB, std::int64_t envPixels) {
+    const std::int64_t count = std::min(envPixels, sourcePixels);
+    for (std::int64_t i = 0; i < count; ++i) {
+        sharpR[i] = rgb[3 * i] / 255.0f;
+        sharpG[i] = rgb[3 * i + 1] / 255.0f;
+        sharpB[i] = rgb[3 * i + 2] / 255.0f;
+    }
+    for (std::int64_t i = count; i < envPixels; ++i) sharpR[i] = sharpG[i] = sharpB[i] = 0.0f;
+}
+
+// Sharp planes from interleaved 8-bit RGB of srcW x srcH.
+void sharpFromBytes(const unsigned char* rgb, std::int32_t srcW, std::int32_t srcH, float* sharpR,
+                    float* sharpG, float* sharpB, std::int32_t envW, std::int32_t envH) {
+    const std::int64_t sourcePixels = pixelCount(srcW, srcH);
+    Plane<float> srcR = allocatePlane<float>(sourcePixels);
+    Plane<float> srcG = allocatePlane<float>(sourcePixels);
+    Plane<float> srcB = allocatePlane<float>(sourcePixels);
+    if (!srcR || !srcG || !srcB) {
+        copyWithoutResampling(rgb, sourcePixels, sharpR, sharpG, sharpB, pixelCount(envW, envH));
+        return;
+    }
+    for (std::int64_t i = 0; i < sourcePixels; ++i) {
+        srcR[i] = rgb[3 * i] / 255.0f;
+        srcG[i] = rgb[3 * i + 1] / 255.0f;
+        srcB[i] = rgb[3 * i + 2] / 255.0f;
+    }
+    resample(srcR.get(), srcG.get(), srcB.get(), srcW, srcH, sharpR, sharpG, sharpB, envW, envH);
+}
+
+// Diamond's smooth planes: Gallery enlarged by nearest neighbour, blurred with radius 60. The
+// scratch plane for the blur is taken first; without it the step is skipped as a whole.
+bool diamondSmoothFromGallery(float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
+                              std::int32_t envH) {
+    const unsigned char* gallery = rawBuiltInMap(kGalleryMap);
+    if (!gallery) return false;
+    Plane<float> scratch = allocatePlane<float>(pixelCount(envW, envH));
+    if (!scratch) return false;
+    ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const std::int64_t sy = std::min<std::int64_t>(
+                kRawMapH - 1, static_cast<std::int64_t>(y) * kRawMapH / envH);
+            const std::int64_t row = static_cast<std::int64_t>(y) * envW;
+            for (std::int32_t x = 0; x < envW; ++x) {
+                const std::int64_t sx = std::min<std::int64_t>(
+                    kRawMapW - 1, static_cast<std::int64_t>(x) * kRawMapW / envW);
+                const unsigned char* p = gallery + (sy * kRawMapW + sx) * 3;
+                smoothR[row + x] = p[0] / 255.0f;
+                smoothG[row + x] = p[1] / 255.0f;
+                smoothB[row + x] = p[2] / 255.0f;
+            }
+        }
+    });
+    for (float* plane : {smoothR, smoothG, smoothB})
+        gaussianBlurWrapX(plane, envW, envH, kDiamondSmoothRadius, scratch.get());
+    return true;
+}
+
+// Reads one channel of a layer pixel as a float, by pixel format code.
+struct LayerReader {
+    const unsigned char* base;
+    std::int64_t rowBytes;
+    std::int32_t formatCode;
+
+    void read(std::int32_t x, std::int32_t y, float rgb[3]) const {
+        const unsigned char* row = base + static_cast<std::int64_t>(y) * rowBytes;
+        switch (formatCode) {
+            case 0: {
+                const PF_Pixel8* p = reinterpret_cast<const PF_Pixel8*>(row) + x;
+                rgb[0] = p->red / 255.0f;
+                rgb[1] = p->green / 255.0f;
+                rgb[2] = p->blue / 255.0f;
+                break;
+            }
+            case 1: {
+                const PF_Pixel16* p = reinterpret_cast<const PF_Pixel16*>(row) + x;
+                rgb[0] = p->red / 32768.0f;
+                rgb[1] = p->green / 32768.0f;
+                rgb[2] = p->blue / 32768.0f;
+                break;
+            }
+            default: {
+                const PF_PixelFloat* p = reinterpret_cast<const PF_PixelFloat*>(row) + x;
+                rgb[0] = p->red;
+                rgb[1] = p->green;
+                rgb[2] = p->blue;
+                break;
+            }
+        }
+    }
+};
+
+std::int64_t bytesPerPixel(std::int32_t formatCode) {
+    return formatCode == 0 ? 4 : (formatCode == 1 ? 8 : 16);
+}
+
+}  // namespace
+
+void loadBuiltInEnvMapWithJpeg(float* sharpR, float* sharpG, float* sharpB, float* smoothR,
+                               float* smoothG, float* smoothB, std::int32_t envW, std::int32_t envH,
+                               std::int32_t blurRadius, std::int32_t hdriMap,
+                               ByteSpan diamondJpeg) {
+    float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
+    if (!validPlanes(planes, envW, envH)) return;
+
+    // Source: raw maps 2..8, the JPEG for 9, Gallery for everything else and for a JPEG that
+    // does not decode to exactly 2048 x 1024.
+    const unsigned char* source = nullptr;
+    std::int32_t sourceW = kRawMapW, sourceH = kRawMapH;
+    DecodedImage decoded;
+    if (hdriMap == kDiamondMap) {
+        std::int32_t w = 0, h = 0;
+        decoded = decodeJpegRgb(diamondJpeg, &w, &h);
+        if (decoded && w == kDiamondMapW && h == kDiamondMapH) {
+            source = decoded.get();
+            sourceW = w;
+            sourceH = h;
+        } else {
+            decoded.reset();
+        }
+    } else if (hdriMap >= 2 && hdriMap <= kRawMapCount) {
+        source = rawBuiltInMap(hdriMap);
+    }
+    if (!source) source = rawBuiltInMap(kGalleryMap);
+    if (!source) {
+        // Only an incomplete build lacks the embedded maps: leave defined (black) planes.
+        for (float* plane : planes)
+            std::memset(plane, 0, static_cast<std::size_t>(pixelCount(envW, envH)) * sizeof(float));
+        return;
+    }
+    sharpFromBytes(source, sourceW, sourceH, sharpR, sharpG, sharpB, envW, envH);
+    decoded.reset();
+
+    // Diamond always takes its smooth planes from Gallery; the boosted blur of its own sharp
+    // planes would be overwritten, so it is computed only when that replacement cannot be made.
+    if (hdriMap == kDiamondMap && diamondSmoothFromGallery(smoothR, smoothG, smoothB, envW, envH))
+        return;
+    deriveSmoothPlanes(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius);
+}
+
+void loadBuiltInEnvMap(float* sharpR, float* sharpG, float* sharpB, float* smoothR, float* smoothG,
+                       float* smoothB, std::int32_t envW, std::int32_t envH,
+                       std::int32_t blurRadius, std::int32_t hdriMap) {
+    loadBuiltInEnvMapWithJpeg(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH,
+                              blurRadius, hdriMap, builtInDiamondJpeg());
+}
+
+void loadLayerEnvMap(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
+                     float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
+                     std::int32_t envH, std::int32_t blurRadius, std::int32_t formatCode) {
+    const float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
+    if (!validPlanes(planes, envW, envH)) return;
+    const std::int32_t srcW = layer.width, srcH = layer.height;
+    // A layer without pixels, or whose rows cannot hold its width, is not read: Gallery instead.
+    if (!layer.data || srcW < 1 || srcH < 1 || formatCode < 0 || formatCode > 2 ||
+        static_cast<std::int64_t>(layer.rowbytes) < srcW * bytesPerPixel(formatCode)) {
+        loadBuiltInEnvMap(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius,
+                          10);
+        return;
+    }
+
+    // Fit the layer inside the map keeping its aspect ratio; the bands outside repeat its edges.
+    const float fw = static_cast<float>(envW), fh = static_cast<float>(envH);
+    const float sw = static_cast<float>(srcW), sh = static_cast<float>(srcH);
+    float scale, offX = 0.0f, offY = 0.0f;
+    if (sw / sh >= fw / fh) {
+        scale = fw / sw;
+        offY = (fh - scale * sh) / 2.0f;
+    } else {
+        scale = fh / sh;
+        offX = (fw - scale * sw) / 2.0f;
+    }
+    const LayerReader reader{
+        static_cast<const unsigned char*>(static_cast<const void*>(layer.data)), layer.rowbytes,
+        formatCode};
+    ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            const float sy = std::clamp((static_cast<float>(y) - offY) / scale, 0.0f, sh - 1.0f);
+            const std::int32_t y0 = static_cast<std::int32_t>(sy);
+            const std::int32_t y1 = std::min(y0 + 1, srcH - 1);
+            const float ty = sy - static_cast<float>(y0);
+            const std::int64_t row = static_cast<std::int64_t>(y) * envW;
+            for (std::int32_t x = 0; x < envW; ++x) {
+                const float sx =
+                    std::clamp((static_cast<float>(x) - offX) / scale, 0.0f, sw - 1.0f);
+                const std::int32_t x0 = static_cast<std::int32_t>(sx);
+                const std::int32_t x1 = std::min(x0 + 1, srcW - 1);
+                const float tx = sx - static_cast<float>(x0);
+                float p00[3], p10[3], p01[3], p11[3];
+                reader.read(x0, y0, p00);
+                reader.read(x1, y0, p10);
+                reader.read(x0, y1, p01);
+                reader.read(x1, y1, p11);
+                float out[3];
+                for (int c = 0; c < 3; ++c) {
+                    out[c] = p00[c] * (1.0f - tx) * (1.0f - ty) + p10[c] * tx * (1.0f - ty) +
+                             p01[c] * (1.0f - tx) * ty + p11[c] * tx * ty;
+                }
+                sharpR[row + x] = out[0];
+                sharpG[row + x] = out[1];
+                sharpB[row + x] = out[2];
+            }
+        }
+    });
+    deriveSmoothPlanes(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius);
+}
+
+void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* sharpB,
+                        float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
+                        std::int32_t envH, std::int32_t blurRadius) {
+    if (envW < 1 || envH < 1 || !sharpR || !sharpG || !sharpB || !smoothR || !smoothG || !smoothB)
+        return;
+    const std::int64_t count = pixelCount(envW, envH);
+    if (blurRadius < 1) {
+        std::memcpy(smoothR, sharpR, static_cast<std::size_t>(count) * sizeof(float));
+        std::memcpy(smoothG, sharpG, static_cast<std::size_t>(count) * sizeof(float));
+        std::memcpy(smoothB, sharpB, static_cast<std::size_t>(count) * sizeof(float));
+        return;
+    }
+    // Highlight boost: pixels brighter than luma 0.85 gain up to gain x, ramping up to luma ~1.
+    const float gain = std::min(1.0f, static_cast<float>(blurRadius) / 100.0f) * 4.0f;
+    ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int64_t i = static_cast<std::int64_t>(begin) * envW;
+             i < static_cast<std::int64_t>(end) * envW; ++i) {
+            const float r = sharpR[i], g = sharpG[i], b = sharpB[i];
+            const float luma = 0.299f * r + 0.587f * g + 0.114f * b;
+            float factor = 1.0f;
+            if (luma > 0.85f) factor = 1.0f + std::min(1.0f, (luma - 0.85f) * 6.6225176f) * gain;
+            smoothR[i] = r * factor;
+            smoothG[i] = g * factor;
+            smoothB[i] = b * factor;
+        }
+    });
+    // One scratch plane serves the three blurs; without it the planes stay unblurred.
+    Plane<float> scratch = allocatePlane<float>(count);
+    if (!scratch) return;
+    for (float* plane : {smoothR, smoothG, smoothB})
+        gaussianBlurWrapX(plane, envW, envH, blurRadius, scratch.get());
+}
+
+}  // namespace lumet

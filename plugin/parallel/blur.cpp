@@ -13,23 +13,47 @@ namespace lumet {
 
 namespace {
 
-// One line of the fractional box filter. src and dst are strided views of length n.
-inline void boxLine(const float* src, float* dst, std::int64_t stride, std::int32_t n,
-                    std::int32_t r, float f, float invSize) {
-    auto at = [&](std::int32_t i) { return src[static_cast<std::int64_t>(i) * stride]; };
+// The fractional box filter along a run of n samples, applied to `lanes` independent lines at once:
+// sample i of lane c is at src[i * step + c * laneStep]. Each lane keeps its own running sum and
+// sees exactly the operations of a lone line, so grouping lines never changes a result; it only
+// lets the vertical pass walk contiguous row segments (several columns per step) and the
+// horizontal pass overlap the dependency chains of neighbouring rows.
+template <int kMaxLanes>
+void boxLines(const float* src, float* dst, std::int64_t step, std::int64_t laneStep,
+              std::int32_t lanes, std::int32_t n, std::int32_t r, float f, float invSize) {
+    float sum[kMaxLanes];
     const std::int32_t last = n - 1;
     auto clampIndex = [&](std::int32_t i) { return std::min(std::max(i, 0), last); };
-    float sum = 0.0f;
-    for (std::int32_t i = -r; i <= r; ++i) sum += at(clampIndex(i));
-    sum += f * at(clampIndex(-r - 1)) + f * at(clampIndex(r + 1));
-    dst[0] = sum * invSize;
+    auto line = [&](std::int32_t i) { return src + static_cast<std::int64_t>(i) * step; };
+    for (std::int32_t c = 0; c < lanes; ++c) sum[c] = 0.0f;
+    for (std::int32_t i = -r; i <= r; ++i) {
+        const float* p = line(clampIndex(i));
+        for (std::int32_t c = 0; c < lanes; ++c) sum[c] += p[c * laneStep];
+    }
+    {
+        const float* before = line(clampIndex(-r - 1));
+        const float* after = line(clampIndex(r + 1));
+        for (std::int32_t c = 0; c < lanes; ++c)
+            sum[c] += f * before[c * laneStep] + f * after[c * laneStep];
+    }
+    for (std::int32_t c = 0; c < lanes; ++c) dst[c * laneStep] = sum[c] * invSize;
     const float g = 1.0f - f;
     for (std::int32_t x = 1; x < n; ++x) {
-        sum += g * at(std::min(x + r, last)) + f * at(std::min(x + r + 1, last)) -
-               g * at(std::max(x - r - 1, 0)) - f * at(std::max(x - r - 2, 0));
-        dst[static_cast<std::int64_t>(x) * stride] = sum * invSize;
+        const float* enter = line(std::min(x + r, last));
+        const float* enterFraction = line(std::min(x + r + 1, last));
+        const float* leave = line(std::max(x - r - 1, 0));
+        const float* leaveFraction = line(std::max(x - r - 2, 0));
+        float* out = dst + static_cast<std::int64_t>(x) * step;
+        for (std::int32_t c = 0; c < lanes; ++c) {
+            const std::int64_t o = c * laneStep;
+            sum[c] += g * enter[o] + f * enterFraction[o] - g * leave[o] - f * leaveFraction[o];
+            out[o] = sum[c] * invSize;
+        }
     }
 }
+
+constexpr std::int32_t kRowsPerGroup = 4;       // horizontal pass: rows filtered together
+constexpr std::int32_t kColumnsPerGroup = 256;  // vertical pass: columns filtered together
 
 }  // namespace
 
@@ -40,12 +64,18 @@ void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t heig
     const float invSize = 1.0f / (2.0f * static_cast<float>(radius) + 1.0f + 2.0f * fraction);
     const std::int64_t w = width;
     ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = begin; y < end; ++y)
-            boxLine(plane + y * w, scratch + y * w, 1, width, radius, fraction, invSize);
+        for (std::int32_t y = begin; y < end; y += kRowsPerGroup) {
+            const std::int32_t rows = std::min(kRowsPerGroup, end - y);
+            boxLines<kRowsPerGroup>(plane + y * w, scratch + y * w, 1, w, rows, width, radius,
+                                    fraction, invSize);
+        }
     });
     ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t x = begin; x < end; ++x)
-            boxLine(scratch + x, plane + x, w, height, radius, fraction, invSize);
+        for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
+            const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
+            boxLines<kColumnsPerGroup>(scratch + x, plane + x, w, 1, columns, height, radius,
+                                       fraction, invSize);
+        }
     });
 }
 

@@ -1,0 +1,328 @@
+// Surface shading: the per-frame constants, one pixel of the Gold preset computed by hand, and a
+// "probe" material (white palette, full metal, no tint, no specular) whose colour is exactly
+// 1.5 x environment x cavity, which isolates exposure, contrast, saturation and cavity.
+#include "shading/surface_shading.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+#include "shading/downsample.h"
+#include "shading_test_support.h"
+
+namespace {
+
+using lumet::RenderSettings;
+using lumet::ShadeConstants;
+
+constexpr std::int32_t kW = 8, kH = 8;
+
+struct ShadeFrame {
+    std::vector<float> height = std::vector<float>(kW * kH, 0.5f);
+    std::vector<float> normals = std::vector<float>(3 * kW * kH);
+    std::vector<float> envR = std::vector<float>(kW * kH), envG = envR, envB = envR;
+    std::vector<std::uint8_t> alpha = std::vector<std::uint8_t>(kW * kH, 255);
+    std::unique_ptr<ShadeConstants> constants = std::make_unique<ShadeConstants>();
+
+    ShadeFrame() {
+        for (std::size_t i = 0; i < normals.size(); i += 3) normals[i + 2] = 1.0f;
+    }
+    void setEnv(float r, float g, float b) {
+        std::fill(envR.begin(), envR.end(), r);
+        std::fill(envG.begin(), envG.end(), g);
+        std::fill(envB.begin(), envB.end(), b);
+    }
+    void setNormal(std::size_t i, float nx, float ny, float nz) {
+        normals[3 * i] = nx;
+        normals[3 * i + 1] = ny;
+        normals[3 * i + 2] = nz;
+    }
+    const ShadeConstants& build(const RenderSettings& s) {
+        lumet::makeShadeConstants(*constants, s, height.data(), normals.data(), envR.data(),
+                                  envG.data(), envB.data(), kW, kH);
+        return *constants;
+    }
+};
+
+RenderSettings probeSettings() {
+    RenderSettings s{};
+    s.envExposure = 1.0f;
+    s.envContrast = 0.5f;
+    s.metal = 1.0f;
+    s.opacity = 1.0f;
+    s.lightHeight = 60.0f;
+    s.specular = 0.0f;
+    s.roughness = 0.5f;
+    s.saturation = 1.0f;
+    s.tintBlend = 0.0f;
+    for (int i = 0; i < 3; ++i) s.shadowColor[i] = s.midColor[i] = s.highColor[i] = 255.0f;
+    return s;
+}
+
+TEST(ShadeConstants, LightPaletteAndSpecularTable) {
+    ShadeFrame frame;
+    RenderSettings s = lumet::test::goldSettings();
+    s.expansion = 500;
+    s.showEnvMap = true;
+    s.roughness = 0.0f;
+    const ShadeConstants& c = frame.build(s);
+    EXPECT_FLOAT_EQ(c.specExponent, 128.0f);
+    EXPECT_NEAR(c.specNorm, std::sqrt(130.0 / 6.2831855), 1e-5);
+    EXPECT_NEAR(c.specNorm, 4.549, 5e-4);
+    EXPECT_EQ(c.powLut[0], 0.0f);
+    EXPECT_NEAR(c.powLut[1023], 1.0f, 1e-5f);
+    EXPECT_NEAR(c.powLut[1000], std::pow(1000.0 / 1023.0, 128.0), 1e-5);
+    // The settings copy carries the parameters only.
+    EXPECT_EQ(c.settings.expansion, 0);
+    EXPECT_FALSE(c.settings.showEnvMap);
+    EXPECT_EQ(c.settings.midColor[1], 168.0f);
+
+    // Gold light: 135 degrees around, 60 up; the half vector leans towards the viewer.
+    EXPECT_NEAR(c.lightDir[0], -0.3535534, 1e-6);
+    EXPECT_NEAR(c.lightDir[1], 0.3535534, 1e-6);
+    EXPECT_NEAR(c.lightDir[2], 0.8660254, 1e-6);
+    EXPECT_NEAR(c.halfDir[0], -0.1830127, 1e-6);
+    EXPECT_NEAR(c.halfDir[2], 0.9659258, 1e-6);
+    EXPECT_FLOAT_EQ(c.shadow[0], 92.0f / 255.0f);
+    EXPECT_FLOAT_EQ(c.midtone[2], 64.0f / 255.0f);
+    EXPECT_FLOAT_EQ(c.highlight[1], 235.0f / 255.0f);
+
+    s.roughness = 1.0f;
+    const ShadeConstants& rough = frame.build(s);
+    EXPECT_FLOAT_EQ(rough.specExponent, 2.0f);
+    EXPECT_NEAR(rough.specNorm, 0.798, 5e-4);
+    EXPECT_NEAR(rough.powLut[512], std::pow(512.0 / 1023.0, 2.0), 1e-6);
+
+    // A light on the horizon straight along +x: the half vector is halfway to the viewer.
+    s.lightAngle = 0.0f;
+    s.lightHeight = 0.0f;
+    const ShadeConstants& horizon = frame.build(s);
+    EXPECT_NEAR(horizon.lightDir[0], 1.0, 1e-6);
+    EXPECT_NEAR(horizon.halfDir[0], 0.7071068, 1e-6);
+    EXPECT_NEAR(horizon.halfDir[2], 0.7071068, 1e-6);
+}
+
+TEST(ShadePixel, GoldFlatPixelByHand) {
+    // Flat normal, height 1 (plateau), environment (0.5, 0.4, 0.3), interior pixel on a flat
+    // neighbourhood. By hand: the plateau stretch gives e = (0.53012, 0.40012, 0.27012);
+    // NdL = 0.8660254, baseDiffuse = 0.4134935; lum = 0.1729941 picks shadow..midtone at
+    // t = 0.3459882; no Fresnel boost (nz = 1), no cavity; NdH = 0.9659258 to the power
+    // 2^(7 - 6 x 0.0625) = 98.7015 is 0.0326534, times specNorm 4.0033911 and 0.3.
+    ShadeFrame frame;
+    std::fill(frame.height.begin(), frame.height.end(), 1.0f);
+    frame.setEnv(0.5f, 0.4f, 0.3f);
+    const ShadeConstants& c = frame.build(lumet::test::goldSettings());
+    const lumet::ShadedPixel p = lumet::shadePixel(c, 3, 4, 1.0f);
+    EXPECT_NEAR(p.r, 0.4489623, 2e-4);
+    EXPECT_NEAR(p.g, 0.2550042, 2e-4);
+    EXPECT_NEAR(p.b, 0.0606149, 2e-4);
+    EXPECT_EQ(p.a, 1.0f);
+    // Below a coverage of 0.01 the result is black.
+    const lumet::ShadedPixel none = lumet::shadePixel(c, 3, 4, 0.009f);
+    EXPECT_EQ(none.r + none.g + none.b, 0.0f);
+}
+
+TEST(ShadePixel, ExposureAndContrast) {
+    ShadeFrame frame;
+    RenderSettings s = probeSettings();
+    auto probe = [&](float e) {
+        frame.setEnv(e, e, e);
+        return lumet::shadePixel(frame.build(s), 3, 3, 1.0f).r;
+    };
+    EXPECT_NEAR(probe(0.3f), 0.45f, 1e-6f);  // Exposure 100, Contrast 50: untouched
+    s.envContrast = 0.5009f;                 // within 0.001 of neutral
+    EXPECT_NEAR(probe(0.3f), 0.45f, 1e-6f);
+    s.envContrast = 0.0f;  // f = 0: a flat 0.5 environment
+    EXPECT_NEAR(probe(0.3f), 0.75f, 1e-6f);
+    EXPECT_NEAR(probe(0.9f), 0.75f, 1e-6f);
+    s.envContrast = 1.0f;  // f = 10
+    EXPECT_NEAR(probe(0.51f), 0.9f, 1e-5f);
+    EXPECT_EQ(probe(0.3f), 0.0f);  // 0.5 - 2 is held at 0
+    s.envContrast = 0.75f;         // f = 1 + 9 x 0.25 = 3.25
+    EXPECT_NEAR(probe(0.55f), 1.5f * (0.5f + 0.05f * 3.25f), 1e-5f);
+    s.envContrast = 0.5f;
+    s.envExposure = 2.0f;
+    EXPECT_NEAR(probe(0.2f), 0.6f, 1e-6f);
+}
+
+TEST(ShadePixel, SaturationZeroGivesRec709Grey) {
+    ShadeFrame frame;
+    frame.setEnv(0.4f, 0.2f, 0.1f);
+    RenderSettings s = probeSettings();
+    const lumet::ShadedPixel full = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
+    EXPECT_NEAR(full.r, 0.6f, 1e-6f);
+    EXPECT_NEAR(full.g, 0.3f, 1e-6f);
+    EXPECT_NEAR(full.b, 0.15f, 1e-6f);
+    s.saturation = 0.0f;
+    const lumet::ShadedPixel grey = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
+    const float luma = 0.2126f * 0.6f + 0.7152f * 0.3f + 0.0722f * 0.15f;
+    EXPECT_NEAR(grey.r, luma, 1e-6f);
+    EXPECT_NEAR(grey.g, luma, 1e-6f);
+    EXPECT_NEAR(grey.b, luma, 1e-6f);
+    s.saturation = 0.5f;
+    EXPECT_NEAR(lumet::shadePixel(frame.build(s), 3, 3, 1.0f).r, (0.6f + luma) / 2, 1e-6f);
+}
+
+TEST(ShadePixel, SpecularFollowsThePowerCurve) {
+    // Light straight overhead, so the half vector is (0, 0, 1) and NdH = nz.
+    ShadeFrame frame;
+    frame.setEnv(0.0f, 0.0f, 0.0f);
+    RenderSettings s = probeSettings();
+    s.lightHeight = 90.0f;
+    s.specular = 1.0f;
+    s.roughness = 1.0f;
+    // NdH = 1 gives p = 1 exactly: spec = specular x specNorm x 0.3 on a flat pixel.
+    const ShadeConstants& c = frame.build(s);
+    EXPECT_EQ(c.halfDir[2], 1.0f);
+    EXPECT_NEAR(lumet::shadePixel(c, 3, 3, 1.0f).g, std::sqrt(4.0 / 6.2831855) * 0.3, 1e-6);
+
+    // Tilted normals against pow() computed directly (the table interpolates linearly).
+    s.roughness = 0.5f;
+    s.specular = 0.2f;
+    const double exponent = std::pow(2.0, 7.0 - 6.0 * 0.25);
+    const double norm = std::sqrt((exponent + 2.0) / 6.2831855);
+    for (double angle : {0.001, 0.0316, 0.05, 0.1, 0.2, 0.3}) {
+        frame.setNormal(3 * kW + 3, static_cast<float>(std::sin(angle)), 0.0f,
+                        static_cast<float>(std::cos(angle)));
+        const double ndh = std::cos(angle);
+        const double expected =
+            std::pow(ndh, exponent) * 0.2 * norm * (0.3 + 0.7 * std::sin(angle));
+        EXPECT_NEAR(lumet::shadePixel(frame.build(s), 3, 3, 1.0f).r, expected, 5e-4) << angle;
+    }
+}
+
+TEST(ShadePixel, GlassScatterAndCavity) {
+    ShadeFrame frame;
+    frame.setEnv(0.0f, 0.0f, 0.0f);
+    std::fill(frame.height.begin(), frame.height.end(), 0.0f);
+    RenderSettings s = probeSettings();
+    s.opacity = 0.0f;  // Transparency 100 at height 0: 0.15 of warm scatter
+    const lumet::ShadedPixel glass = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
+    EXPECT_NEAR(glass.r, 0.015f, 1e-6f);
+    EXPECT_NEAR(glass.g, 0.009f, 1e-6f);
+    EXPECT_NEAR(glass.b, 0.0045f, 1e-6f);
+    s.opacity = 1.0f;
+    EXPECT_EQ(lumet::shadePixel(frame.build(s), 3, 3, 1.0f).r, 0.0f);
+
+    // A ridge (centre above its four neighbours, Laplacian -0.4) darkens by 0.35 inside the
+    // frame; a pit does not; border pixels never do.
+    frame.setEnv(0.4f, 0.4f, 0.4f);
+    std::fill(frame.height.begin(), frame.height.end(), 0.5f);
+    frame.height[3 * kW + 3] = 0.6f;
+    frame.height[5 * kW + 5] = 0.4f;
+    frame.height[3 * kW + 0] = 0.6f;
+    frame.height[0 * kW + 4] = 0.6f;
+    const ShadeConstants& c = frame.build(s);
+    EXPECT_NEAR(lumet::shadePixel(c, 3, 3, 1.0f).r, 0.6f * 0.65f, 1e-6f);
+    EXPECT_NEAR(lumet::shadePixel(c, 5, 5, 1.0f).r, 0.6f, 1e-6f);
+    EXPECT_NEAR(lumet::shadePixel(c, 0, 3, 1.0f).r, 0.6f, 1e-6f);
+    EXPECT_NEAR(lumet::shadePixel(c, 4, 0, 1.0f).r, 0.6f, 1e-6f);
+    EXPECT_NEAR(lumet::shadePixel(c, 2, 3, 1.0f).r, 0.6f, 1e-6f);  // neighbour: lap +0.1
+}
+
+TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
+    ShadeFrame frame;
+    frame.setEnv(0.3f, 0.3f, 0.3f);
+    std::fill(frame.alpha.begin(), frame.alpha.end(), 0);
+    std::fill(frame.height.begin(), frame.height.end(), 0.0f);
+    // Row 1: alpha 0 with height 0.3 only (an outer-bevel surface).
+    frame.height[1 * kW + 2] = 0.3f;
+    // Row 2: a bright half-covered pixel (colour 1.5 before the clamp), a nearly opaque one, and
+    // alpha bytes 1 and 2 (coverage below 0.01, no height).
+    frame.envR[2 * kW + 1] = frame.envG[2 * kW + 1] = frame.envB[2 * kW + 1] = 1.0f;
+    frame.alpha[2 * kW + 1] = 128;
+    frame.alpha[2 * kW + 3] = 250;
+    frame.alpha[2 * kW + 4] = 1;
+    frame.alpha[2 * kW + 5] = 2;
+    // Row 4: the only covered pixel lies in an odd column.
+    frame.alpha[4 * kW + 1] = 255;
+    // Row 6: covered pixels inside and outside the column range [1, 6).
+    frame.alpha[6 * kW + 0] = frame.alpha[6 * kW + 3] = frame.alpha[6 * kW + 7] = 255;
+
+    const ShadeConstants& c = frame.build(probeSettings());
+    auto shade = [&](bool outerStyle) {
+        std::vector<float> r(kW * kH, 0.0f), g(r), b(r);
+        lumet::shadeRows(c, frame.alpha.data(), frame.height.data(), r.data(), g.data(), b.data(),
+                         kW, 1, 6, 0, kH, outerStyle);
+        return r;
+    };
+    const std::vector<float> inner = shade(false), outer = shade(true);
+
+    // Alpha 0, height 0.3: coverage 0.3, colour x 0.09 - but only with outer styles, because the
+    // row holds no alpha.
+    EXPECT_EQ(inner[1 * kW + 2], 0.0f);
+    EXPECT_NEAR(outer[1 * kW + 2], lumet::shadePixel(c, 2, 1, 0.3f).r * 0.09f, 1e-7f);
+    EXPECT_NEAR(outer[1 * kW + 2], 0.45f * 0.65f * 0.09f, 1e-6f);  // a lone bump: cavity 0.65
+    // The a^2 edge blend comes after the clamp: 1.5 clamps to 1, then x (128/255)^2.
+    const float a = 128.0f / 255.0f;
+    EXPECT_NEAR(inner[2 * kW + 1], a * a, 1e-6f);
+    EXPECT_NEAR(inner[2 * kW + 3], 0.45f, 1e-6f);  // coverage 0.98: no blend
+    EXPECT_EQ(inner[2 * kW + 4], 0.0f);
+    EXPECT_EQ(inner[2 * kW + 5], 0.0f);
+    EXPECT_NEAR(inner[4 * kW + 1], 0.45f, 1e-6f);
+    EXPECT_EQ(inner[6 * kW + 0], 0.0f);  // outside the columns
+    EXPECT_NEAR(inner[6 * kW + 3], 0.45f, 1e-6f);
+    EXPECT_EQ(inner[6 * kW + 7], 0.0f);
+    int shaded = 0;
+    for (float v : inner) shaded += v != 0.0f;
+    EXPECT_EQ(shaded, 4);
+}
+
+TEST(ShadeRows, WindowBandsDoNotDependOnThreadCount) {
+    constexpr std::int32_t W = 61, H = 47;
+    std::vector<float> height = lumet::test::noisePlane(W * H, 11);
+    std::vector<float> normals = lumet::test::noisePlane(3 * W * H, 12);
+    std::vector<float> envR = lumet::test::noisePlane(W * H, 13), envG = envR, envB = envR;
+    std::vector<std::uint8_t> alpha(W * H);
+    const std::vector<float> cover = lumet::test::noisePlane(W * H, 14);
+    for (std::size_t i = 0; i < alpha.size(); ++i)
+        alpha[i] = static_cast<std::uint8_t>(cover[i] > 0.5f ? cover[i] * 255 : 0);
+    auto constants = std::make_unique<ShadeConstants>();
+    lumet::makeShadeConstants(*constants, lumet::test::goldSettings(), height.data(),
+                              normals.data(), envR.data(), envG.data(), envB.data(), W, H);
+    auto run = [&](int threads) {
+        lumet::platform::setHardwareThreadOverride(threads);
+        std::vector<float> r(W * H, 0.0f), g(r), b(r);
+        lumet::shadeWindow(*constants, alpha.data(), height.data(), r.data(), g.data(), b.data(), W,
+                           3, 58, 2, 45, true);
+        lumet::platform::setHardwareThreadOverride(-1);
+        return r;
+    };
+    const std::vector<float> one = run(1), sixteen = run(16);
+    EXPECT_EQ(one, sixteen);
+    EXPECT_EQ(one[1 * W + 10], 0.0f);  // above the window
+    EXPECT_EQ(one[20 * W + 1], 0.0f);  // left of the window
+}
+
+TEST(Downsample2x, BoxAverageWithOddEdges) {
+    // 3 x 2 into 2 x 1: the last column reuses the pair (1, 2).
+    const float src[6] = {1, 2, 3, 4, 5, 6};
+    float dst[2] = {};
+    lumet::Downsample2x(src, 3, 2, dst, 2, 1);
+    EXPECT_FLOAT_EQ(dst[0], 3.0f);
+    EXPECT_FLOAT_EQ(dst[1], 4.0f);
+
+    // 2 x 2 into 1 x 1 (a 1 x 1 output at high quality).
+    const float block[4] = {0.0f, 1.0f, 2.0f, 5.0f};
+    float one = -1.0f;
+    lumet::Downsample2x(block, 2, 2, &one, 1, 1);
+    EXPECT_FLOAT_EQ(one, 2.0f);
+
+    // Against a direct average on an even frame.
+    constexpr std::int32_t W = 10, H = 6;
+    const std::vector<float> plane = lumet::test::noisePlane(W * H, 15);
+    std::vector<float> half(5 * 3);
+    lumet::Downsample2x(plane.data(), W, H, half.data(), 5, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const float expected =
+                0.25f * (plane[2 * y * W + 2 * x] + plane[2 * y * W + 2 * x + 1] +
+                         plane[(2 * y + 1) * W + 2 * x] + plane[(2 * y + 1) * W + 2 * x + 1]);
+            EXPECT_FLOAT_EQ(half[y * 5 + x], expected);
+        }
+}
+
+}  // namespace

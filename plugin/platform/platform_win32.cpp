@@ -1,9 +1,11 @@
 // Windows implementation of the platform services.
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <process.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <new>
 
 #include "platform/platform.h"
@@ -38,8 +40,22 @@ void* findFunction(void* library, const char* name) {
 void freeLibrary(void* library) {
     if (library) FreeLibrary(static_cast<HMODULE>(library));
 }
+// Loading by bare name would go through the default search order, which looks in the host's
+// program folder and current folder before System32: a DLL planted there would run inside the
+// host. LOAD_LIBRARY_SEARCH_SYSTEM32 searches System32 alone. Windows versions that predate the
+// flag reject it with ERROR_INVALID_PARAMETER; there the library is loaded by its full System32
+// path instead, which is equally immune to planted copies.
 void* loadSystemLibrary(const char* name) {
-    return reinterpret_cast<void*>(LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!name || !*name || std::strpbrk(name, "\\/:")) return nullptr;  // a bare file name only
+    HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return reinterpret_cast<void*>(module);
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    const std::size_t nameLength = std::strlen(name);
+    if (length == 0 || length + 1 + nameLength >= MAX_PATH) return nullptr;
+    path[length] = '\\';
+    std::memcpy(path + length + 1, name, nameLength + 1);
+    return reinterpret_cast<void*>(LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
 void debugOutput(const char* text) { OutputDebugStringA(text); }
@@ -51,9 +67,9 @@ static std::atomic<int> threadsStarted{0};
 unsigned hardwareThreads() {
     const int forced = hardwareThreadOverride.load();
     if (forced >= 0) return static_cast<unsigned>(forced);
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return static_cast<unsigned>(info.dwNumberOfProcessors);
+    // All processor groups: GetSystemInfo would count only the calling thread's group (at most
+    // 64 processors).
+    return static_cast<unsigned>(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
 }
 
 void setHardwareThreadOverride(int count) { hardwareThreadOverride.store(count < 0 ? -1 : count); }
@@ -68,7 +84,7 @@ struct StartRecord {
     void (*function)(void*);
     void* argument;
 };
-DWORD WINAPI threadEntry(LPVOID raw) {
+unsigned __stdcall threadEntry(void* raw) {
     StartRecord* record = static_cast<StartRecord*>(raw);
     record->function(record->argument);
     delete record;
@@ -81,13 +97,15 @@ bool startThread(ThreadHandle& handle, void (*function)(void*), void* argument) 
     if (limit >= 0 && threadsStarted.fetch_add(1) >= limit) return false;
     StartRecord* record = new (std::nothrow) StartRecord{function, argument};
     if (!record) return false;
-    DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, threadEntry, record, 0, &id);
-    if (!thread) {
+    // _beginthreadex rather than CreateThread, so that the C runtime sets up its per-thread state
+    // for the new thread.
+    unsigned id = 0;
+    const std::uintptr_t thread = _beginthreadex(nullptr, 0, threadEntry, record, 0, &id);
+    if (thread == 0) {
         delete record;
         return false;
     }
-    handle.native = thread;
+    handle.native = reinterpret_cast<void*>(thread);
     handle.id = id;
     return true;
 }

@@ -1,0 +1,375 @@
+// NonSmartRender: one frame of the plain protocol. The same stages as the smart path, with the
+// parameters read from the host's array, an environment map prepared and kept here, and a cache
+// of its own whose change rules compare floats with a tolerance and the layer's shape byte for
+// byte. The whole working frame is shaded; the style is always Inner Bevel.
+#include "render/non_smart_render.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "envmap/env_map.h"
+#include "geometry/alpha_extraction.h"
+#include "geometry/geometry_sequence.h"
+#include "gpu/gpu_ops.h"
+#include "gpu/gpu_runtime.h"
+#include "params/param_ids.h"
+#include "params/render_settings_params.h"
+#include "render/frame_report.h"
+#include "render/non_smart_cache.h"
+#include "render/render_caches.h"
+#include "render/render_locks.h"
+#include "render/render_stages.h"
+#include "shading/downsample.h"
+#include "shading/env_reflection.h"
+#include "shading/glow.h"
+#include "shading/output_compose.h"
+#include "shading/surface_shading.h"
+
+namespace lumet {
+
+namespace {
+
+bool changed(float now, float before) { return std::fabs(now - before) > 0.001f; }
+
+bool colorChanged(const float a[3], const float b[3]) {
+    return changed(a[0], b[0]) || changed(a[1], b[1]) || changed(a[2], b[2]);
+}
+
+// Holds the non-smart cache lock, and the custom layer checkout, for the call.
+class PlainFrameResources {
+public:
+    explicit PlainFrameResources(PF_InData* inData) : in_(inData) {}
+    PlainFrameResources(const PlainFrameResources&) = delete;
+    PlainFrameResources& operator=(const PlainFrameResources&) = delete;
+    ~PlainFrameResources() {
+        if (gpuLock_) LeaveGpuLock();
+        if (cacheLock_) nonSmartCacheLock().leave();
+        if (customCheckedOut_) in_->inter.checkin_param(in_->effect_ref, &custom);
+    }
+    void enterCacheLock() {
+        nonSmartCacheLock().enter();
+        cacheLock_ = true;
+    }
+    void gpuLockTaken() { gpuLock_ = true; }
+    void leaveGpuLock() {
+        if (gpuLock_) LeaveGpuLock();
+        gpuLock_ = false;
+    }
+
+    PF_ParamDef custom{};
+    bool customCheckedOut_ = false;
+
+private:
+    PF_InData* in_;
+    bool cacheLock_ = false;
+    bool gpuLock_ = false;
+};
+
+// 8-bit coverage of one input pixel at the world's depth.
+std::uint8_t alphaByteAt(const PF_EffectWorld& world, std::int32_t depth, std::int32_t x,
+                         std::int32_t y) {
+    const char* row =
+        static_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
+    if (depth == kDepthFloat)
+        return alphaByteFloat(reinterpret_cast<const PF_PixelFloat*>(row)[x].alpha);
+    if (depth == kDepth16) return alphaByte16(reinterpret_cast<const PF_Pixel16*>(row)[x].alpha);
+    return alphaByte8(reinterpret_cast<const PF_Pixel8*>(row)[x].alpha);
+}
+
+PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* output) {
+    FrameReport& report = currentFrameReport();
+    if (!in_data || !params || !params[PARAM_INPUT] || !output) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    // 1. Settings from the parameter array; this path always draws Inner Bevel.
+    RenderSettings settings{};
+    fillRenderSettingsFromParams(params, settings);
+    settings.bevelStyle = kInnerBevel;
+    const bool showEnvMap = params[PARAM_SHOW_ENV_MAP] && params[PARAM_SHOW_ENV_MAP]->u.bd.value;
+    const PF_EffectWorld& input = params[PARAM_INPUT]->u.ld;
+    const std::int32_t W = output->width, H = output->height;
+    const std::int32_t iw = input.width, ih = input.height;
+    const std::int32_t dx = in_data->output_origin_x, dy = in_data->output_origin_y;
+    if (W < 1 || H < 1) return PF_Err_NONE;
+    const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
+    if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
+        static_cast<std::int64_t>(H) * SS > INT32_MAX) {
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    const std::int32_t W2 = W * SS, H2 = H * SS;
+    const std::int64_t N = static_cast<std::int64_t>(W) * H;
+    const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
+    report.W = W, report.H = H, report.SS = SS, report.W2 = W2, report.H2 = H2;
+    report.dx = dx, report.dy = dy;
+
+    PlainFrameResources resources(in_data);
+    // 2. The custom map layer.
+    bool customInUse = false;
+    if (settings.hdriMap == kCustomMap && in_data->inter.checkout_param) {
+        if (in_data->inter.checkout_param(in_data->effect_ref, PARAM_CUSTOM_MAP,
+                                          in_data->current_time, in_data->time_step,
+                                          in_data->time_scale, &resources.custom) == PF_Err_NONE) {
+            resources.customCheckedOut_ = true;
+            customInUse = resources.custom.u.ld.data != nullptr &&
+                          resources.custom.u.ld.width > 0 && resources.custom.u.ld.height > 0;
+        }
+    }
+
+    // 3, 4. The cache, sized for this frame.
+    resources.enterCacheLock();
+    NonSmartCache& cache = nonSmartCache();
+    if (!cache.valid || cache.width != W || cache.height != H || cache.ss != SS) {
+        ReleaseRenderCaches();
+        if (!allocateNonSmartCache(cache, W, H, SS)) {
+            ReleaseRenderCaches();
+            return PF_Err_OUT_OF_MEMORY;
+        }
+    }
+    const RenderSettings& cached = cache.settings;
+    const bool fresh = !cache.valid;
+
+    // 5. Change rules.
+    const bool envDirty =
+        fresh || settings.hdriMap != cached.hdriMap || settings.hdriMap == kCustomMap;
+    const bool blurChanged = envDirty || changed(settings.envBlur, cached.envBlur);
+    bool geometryDirty = fresh || settings.bevelStyle != cached.bevelStyle ||
+                         settings.edgeProfile != cached.edgeProfile ||
+                         changed(settings.bevelDepth, cached.bevelDepth) ||
+                         changed(settings.bevelSoftness, cached.bevelSoftness) ||
+                         settings.smartEdge != cached.smartEdge ||
+                         changed(settings.edgeStrength, cached.edgeStrength);
+    bool reflectionDirty =
+        geometryDirty || blurChanged || changed(settings.envScale, cached.envScale) ||
+        changed(settings.envDisplacement, cached.envDisplacement) ||
+        changed(settings.envRotX, cached.envRotX) || changed(settings.envRotY, cached.envRotY) ||
+        changed(settings.dispersion, cached.dispersion) ||
+        changed(settings.anisotropy, cached.anisotropy) ||
+        (settings.anisotropy > 0.001f && changed(settings.lightAngle, cached.lightAngle));
+
+    // 6. Keep the previous frame's alpha to compare with.
+    bool comparable = false;
+    if (cache.valid && !geometryDirty) {
+        std::memcpy(cache.alphaPrev.get(), cache.alpha.get(), static_cast<std::size_t>(N));
+        comparable = true;
+    }
+
+    // 7. Alpha extraction; input pixels that land outside the output are skipped.
+    std::memset(cache.alpha.get(), 0, static_cast<std::size_t>(N));
+    if (input.data && iw > 0 && ih > 0) {
+        const std::int32_t format = pixelDepthOf(input);
+        for (std::int32_t y = 0; y < ih; ++y) {
+            const std::int64_t fy = static_cast<std::int64_t>(y) + dy;
+            if (fy < 0 || fy >= H) continue;
+            for (std::int32_t x = 0; x < iw; ++x) {
+                const std::int64_t fx = static_cast<std::int64_t>(x) + dx;
+                if (fx < 0 || fx >= W) continue;
+                cache.alpha[fy * W + fx] = alphaByteAt(input, format, x, y);
+            }
+        }
+    }
+    // 8. Edge smoothing.
+    std::memcpy(cache.alphaSmooth.get(), cache.alpha.get(), static_cast<std::size_t>(N));
+    smoothAlphaEdges(cache.alpha.get(), cache.alphaSmooth.get(), W, H);
+    std::memcpy(cache.alpha.get(), cache.alphaSmooth.get(), static_cast<std::size_t>(N));
+
+    // 9, 10. A changed shape recomputes everything from the geometry on.
+    const bool alphaChanged = !comparable || std::memcmp(cache.alphaPrev.get(), cache.alpha.get(),
+                                                         static_cast<std::size_t>(N)) != 0;
+    std::memcpy(cache.alphaPrev.get(), cache.alpha.get(), static_cast<std::size_t>(N));
+    if (alphaChanged) geometryDirty = true;
+    if (geometryDirty) reflectionDirty = true;
+    const bool shadingDirty =
+        fresh || reflectionDirty || changed(settings.lightAngle, cached.lightAngle) ||
+        changed(settings.lightHeight, cached.lightHeight) ||
+        changed(settings.specular, cached.specular) ||
+        changed(settings.roughness, cached.roughness) || changed(settings.metal, cached.metal) ||
+        changed(settings.opacity, cached.opacity) ||
+        colorChanged(settings.shadowColor, cached.shadowColor) ||
+        colorChanged(settings.midColor, cached.midColor) ||
+        colorChanged(settings.highColor, cached.highColor) ||
+        changed(settings.saturation, cached.saturation) ||
+        changed(settings.tintBlend, cached.tintBlend) ||
+        changed(settings.anisotropy, cached.anisotropy) ||
+        changed(settings.edgeStrength, cached.edgeStrength) ||
+        changed(settings.envExposure, cached.envExposure) ||
+        changed(settings.envContrast, cached.envContrast);
+    const bool glowDirty = fresh || shadingDirty ||
+                           changed(settings.glowRadius, cached.glowRadius) ||
+                           (settings.glowIntensity > 0.05f && cached.glowIntensity <= 0.05f);
+    report.flags.geometryDirty = geometryDirty;
+    report.flags.reflectionDirty = reflectionDirty;
+    report.flags.shadingDirty = shadingDirty;
+    report.flags.glowDirty = glowDirty;
+    report.flags.envChanged = envDirty;
+    report.flags.geometryChangedForDevice = geometryDirty;
+
+    // 11. Environment map, prepared here and kept.
+    const std::int32_t blurRadius =
+        static_cast<std::int32_t>(settings.envBlur * settings.envBlur * 100.0f);
+    const std::int32_t envW = cache.envW, envH = cache.envH;
+    if (envDirty) {
+        if (customInUse) {
+            loadLayerEnvMap(resources.custom.u.ld, cache.sharpR.get(), cache.sharpG.get(),
+                            cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
+                            cache.smoothB.get(), envW, envH, blurRadius,
+                            pixelDepthOf(resources.custom.u.ld));
+        } else {
+            loadBuiltInEnvMap(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
+                              cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
+                              envH, blurRadius, settings.hdriMap);
+        }
+        report.envLoaded = true;
+    } else if (blurChanged) {
+        if (blurRadius < 1) {
+            const std::size_t bytes = planeBytes(envW, envH, sizeof(float));
+            std::memcpy(cache.smoothR.get(), cache.sharpR.get(), bytes);
+            std::memcpy(cache.smoothG.get(), cache.sharpG.get(), bytes);
+            std::memcpy(cache.smoothB.get(), cache.sharpB.get(), bytes);
+        } else {
+            deriveSmoothPlanes(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
+                               cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
+                               envH, blurRadius);
+        }
+    }
+
+    // 12. The GPU, when ready and free.
+    const bool gpu = gpu::gpuRuntimeReady() && TryEnterGpuLock();
+    if (gpu) resources.gpuLockTaken();
+    report.gpu = gpu;
+    if (gpu && (envDirty || blurChanged)) {
+        gpu::uploadEnvMapGpu(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
+                             cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
+                             envH);
+    }
+    const std::uint8_t* alphaSS = SS == 2 ? cache.alphaSS.get() : cache.alpha.get();
+
+    // 13. Geometry.
+    if (geometryDirty) {
+        const bool hasInput = input.data && iw > 0 && ih > 0;
+        runGeometrySequence(cache.alpha.get(), cache.alphaSS.get(), cache.heightMap.get(),
+                            cache.normalMap.get(), W, H, SS, settings, hasInput ? &input : nullptr,
+                            hasInput ? pixelDepthOf(input) : 0, dx, dy, false);
+        report.geometryRan = true;
+    }
+
+    // 14. Reflection.
+    if (reflectionDirty) {
+        const std::size_t bytes = planeBytes(N2, sizeof(float));
+        std::memset(cache.reflR.get(), 0, bytes);
+        std::memset(cache.reflG.get(), 0, bytes);
+        std::memset(cache.reflB.get(), 0, bytes);
+        bool done = false;
+        if (gpu && settings.anisotropy <= 0.001f) {
+            done = gpu::renderEnvReflectionGpu(
+                cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
+                cache.reflG.get(), cache.reflB.get(), W2, H2, SS * iw, SS * ih, settings, envW,
+                envH, geometryDirty);
+        }
+        if (!done) {
+            renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
+                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2,
+                                SS * iw, SS * ih, settings, cache.sharpR.get(), cache.sharpG.get(),
+                                cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
+                                cache.smoothB.get(), envW, envH);
+        }
+        report.reflectionRan = true;
+    }
+
+    // 15. Shading over the whole working frame.
+    float* shade[3] = {SS == 2 ? cache.shadeR.get() : cache.shadeSSR.get(),
+                       SS == 2 ? cache.shadeG.get() : cache.shadeSSG.get(),
+                       SS == 2 ? cache.shadeB.get() : cache.shadeSSB.get()};
+    if (shadingDirty) {
+        const std::size_t bytes = planeBytes(N2, sizeof(float));
+        std::memset(cache.shadeSSR.get(), 0, bytes);
+        std::memset(cache.shadeSSG.get(), 0, bytes);
+        std::memset(cache.shadeSSB.get(), 0, bytes);
+        ShadeConstants constants;
+        makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
+                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2);
+        bool done = false;
+        if (gpu) {
+            done = gpu::shadeGpu(alphaSS, cache.heightMap.get(), cache.normalMap.get(),
+                                 cache.reflR.get(), cache.reflG.get(), cache.reflB.get(),
+                                 cache.shadeSSR.get(), cache.shadeSSG.get(), cache.shadeSSB.get(),
+                                 W2, H2, W2, H2, 1, false, settings, constants.lightDir,
+                                 constants.halfDir, constants.specNorm, constants.powLut, 0, W2, 0,
+                                 H2, geometryDirty, reflectionDirty);
+        }
+        if (!done) {
+            shadeWindow(constants, alphaSS, cache.heightMap.get(), cache.shadeSSR.get(),
+                        cache.shadeSSG.get(), cache.shadeSSB.get(), W2, 0, W2, 0, H2, false);
+        }
+        if (SS == 2) {
+            Downsample2x(cache.shadeSSR.get(), W2, H2, cache.shadeR.get(), W, H);
+            Downsample2x(cache.shadeSSG.get(), W2, H2, cache.shadeG.get(), W, H);
+            Downsample2x(cache.shadeSSB.get(), W2, H2, cache.shadeB.get(), W, H);
+        }
+        report.shadingRan = true;
+    }
+
+    // 16. Glow: recomputed when stale, otherwise the kept planes serve.
+    const bool hasGlow = settings.glowIntensity > 0.05f;
+    if (hasGlow && glowDirty) {
+        float* work[kGlowWorkPlanes];
+        for (int k = 0; k < kGlowWorkPlanes; ++k) work[k] = cache.glowWork[k].get();
+        computeGlowPlanes(gpu, shade[0], shade[1], shade[2], cache.alpha.get(), cache.glowR.get(),
+                          cache.glowG.get(), cache.glowB.get(), cache.glowA.get(), W, H,
+                          settings.glowRadius, cache.scratch.get(), 0, work);
+        report.glowRan = true;
+    }
+    report.glowUsed = hasGlow;
+
+    // 17. Output.
+    resources.leaveGpuLock();
+    FramePlanes planes;
+    planes.settings = &settings;
+    planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
+    planes.dx = dx, planes.dy = dy;
+    planes.alpha = cache.alpha.get();
+    planes.alphaSS = alphaSS;
+    planes.heightMap = cache.heightMap.get();
+    planes.normalMap = cache.normalMap.get();
+    planes.refl[0] = cache.reflR.get(), planes.refl[1] = cache.reflG.get();
+    planes.refl[2] = cache.reflB.get();
+    for (int c = 0; c < 3; ++c) planes.shade[c] = shade[c];
+    if (hasGlow) {
+        planes.glow[0] = cache.glowR.get(), planes.glow[1] = cache.glowG.get();
+        planes.glow[2] = cache.glowB.get(), planes.glow[3] = cache.glowA.get();
+    }
+    planes.envSharp[0] = cache.sharpR.get(), planes.envSharp[1] = cache.sharpG.get();
+    planes.envSharp[2] = cache.sharpB.get();
+    planes.envSmooth[0] = cache.smoothR.get(), planes.envSmooth[1] = cache.smoothG.get();
+    planes.envSmooth[2] = cache.smoothB.get();
+    planes.envW = envW, planes.envH = envH;
+    notifyFrameObserver(planes);
+    RenderSettings outputSettings = settings;
+    outputSettings.showEnvMap = showEnvMap;
+    composeOutput(W, H, shade[0], shade[1], shade[2], hasGlow, cache.glowR.get(), cache.glowG.get(),
+                  cache.glowB.get(), cache.glowA.get(), showEnvMap, outputSettings, SS, W2, H2,
+                  cache.heightMap.get(), cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
+                  envW, envH, cache.alpha.get(), pixelDepthOf(*output), *output);
+
+    // 18. Commit.
+    copyStageSettings(cache.settings, settings);
+    cache.valid = true;
+    return PF_Err_NONE;
+}
+
+}  // namespace
+
+PF_Err NonSmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_ParamDef* params[],
+                      PF_LayerDef* output) {
+    beginFrameReport(RenderPath::kPlain);
+    try {
+        const PF_Err err = renderPlainFrame(in_data, params, output);
+        finishFrameReport(err);
+        return err;
+    } catch (PF_Err thrown) {
+        finishFrameReport(thrown);
+        throw;
+    }
+}
+
+}  // namespace lumet

@@ -1,0 +1,48 @@
+// Shared pieces of the two render paths: FNV-1a alpha hash and the glow's GPU-or-CPU choice.
+#include "render/render_stages.h"
+
+#include "gpu/gpu_ops.h"
+#include "gpu/gpu_runtime.h"
+#include "platform/plane.h"
+#include "render/render_locks.h"
+#include "shading/glow.h"
+
+namespace lumet {
+
+std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count) {
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < count; ++i) {
+        hash ^= bytes[i];
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+bool computeGlowPlanes(bool holdsGpuLock, const float* shadeR, const float* shadeG,
+                       const float* shadeB, const std::uint8_t* alpha, float* glowR, float* glowG,
+                       float* glowB, float* glowA, std::int32_t W, std::int32_t H, float glowRadius,
+                       float* scratch, std::int64_t scratchCount, float* const work[8]) {
+    bool done = false;
+    if (holdsGpuLock) {
+        done = gpu::renderGlowGpu(shadeR, shadeG, shadeB, alpha, glowR, glowG, glowB, glowA, W, H,
+                                  glowRadius);
+    } else if (gpu::gpuRuntimeReady()) {
+        // Another render may own the GPU; the glow waits for it rather than taking the CPU path.
+        EnterGpuLock();
+        done = gpu::renderGlowGpu(shadeR, shadeG, shadeB, alpha, glowR, glowG, glowB, glowA, W, H,
+                                  glowRadius);
+        LeaveGpuLock();
+    }
+    if (done) return true;
+    Plane<float> ownScratch;
+    if (!scratch) {
+        ownScratch = allocatePlane<float>(scratchCount);
+        if (!ownScratch) return false;
+        scratch = ownScratch.get();
+    }
+    renderGlow(shadeR, shadeG, shadeB, alpha, glowR, glowG, glowB, glowA, W, H, glowRadius, scratch,
+               work);
+    return true;
+}
+
+}  // namespace lumet

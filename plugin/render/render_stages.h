@@ -1,0 +1,24 @@
+// Pieces both render paths share: the alpha hash and the glow with its GPU-or-CPU choice.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "AE_Effect.h"
+#include "params/render_settings.h"
+
+namespace lumet {
+
+// 32-bit FNV-1a over the bytes in memory order.
+std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count);
+
+// The glow into four caller-owned planes: on the GPU when this render holds the GPU lock, else on
+// the GPU under the (waited-for) lock when the runtime is ready, else or on failure on the CPU.
+// Returns false when the CPU glow's scratch plane could not be had (no glow this frame).
+// `scratch` may be null (a plane of `scratchCount` floats is then allocated here); `work` holds
+// the eight work planes of the CPU glow.
+bool computeGlowPlanes(bool holdsGpuLock, const float* shadeR, const float* shadeG,
+                       const float* shadeB, const std::uint8_t* alpha, float* glowR, float* glowG,
+                       float* glowB, float* glowA, std::int32_t W, std::int32_t H, float glowRadius,
+                       float* scratch, std::int64_t scratchCount, float* const work[8]);
+
+}  // namespace lumet

@@ -1,0 +1,394 @@
+// SmartRender: one frame of the smart protocol. Alpha extraction, environment map from the host's
+// compute cache, then geometry, reflection, shading and glow as the stage cache finds them stale,
+// and the output composition, which always runs. Every exit returns the host's resources.
+#include "render/smart_render.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "envmap/env_map.h"
+#include "envmap/env_map_cache.h"
+#include "geometry/alpha_extraction.h"
+#include "geometry/geometry_buffers.h"
+#include "geometry/geometry_sequence.h"
+#include "gpu/gpu_ops.h"
+#include "gpu/gpu_runtime.h"
+#include "params/param_ids.h"
+#include "platform/plane.h"
+#include "render/frame_report.h"
+#include "render/render_locks.h"
+#include "render/render_stages.h"
+#include "render/stage_cache.h"
+#include "shading/downsample.h"
+#include "shading/env_reflection.h"
+#include "shading/glow.h"
+#include "shading/output_compose.h"
+#include "shading/surface_shading.h"
+
+namespace lumet {
+
+namespace {
+
+constexpr A_long kInputCheckoutId = 0;
+constexpr A_long kCustomMapCheckoutId = PARAM_CUSTOM_MAP;
+
+// Everything a frame borrows from the host, handed back in one place on every exit: the GPU lock
+// first, then the custom layer, the input, the compute receipt and the suite.
+class FrameResources {
+public:
+    FrameResources(PF_InData* inData, PF_SmartRenderExtra* extra) : in_(inData), extra_(extra) {}
+    FrameResources(const FrameResources&) = delete;
+    FrameResources& operator=(const FrameResources&) = delete;
+    ~FrameResources() { releaseAll(); }
+
+    void inputCheckedOut() { input_ = true; }
+    void customCheckedOut() { custom_ = true; }
+    void suiteAcquired(const SPBasicSuite* basic, const AEGP_ComputeCacheSuite1* suite) {
+        basic_ = basic;
+        suite_ = suite;
+    }
+    void receiptCheckedOut(AEGP_CCCheckoutReceiptP receipt) { receipt_ = receipt; }
+    void gpuLockTaken() { gpuLock_ = true; }
+    void leaveGpuLock() {
+        if (gpuLock_) LeaveGpuLock();
+        gpuLock_ = false;
+    }
+
+    void releaseAll() {
+        leaveGpuLock();
+        if (custom_) extra_->cb->checkin_layer_pixels(in_->effect_ref, kCustomMapCheckoutId);
+        custom_ = false;
+        if (input_) extra_->cb->checkin_layer_pixels(in_->effect_ref, kInputCheckoutId);
+        input_ = false;
+        if (receipt_) suite_->AEGP_CheckinComputeReceipt(receipt_);
+        receipt_ = nullptr;
+        if (suite_) basic_->ReleaseSuite(kAEGPComputeCacheSuite, kAEGPComputeCacheSuiteVersion1);
+        suite_ = nullptr;
+    }
+
+private:
+    PF_InData* in_;
+    PF_SmartRenderExtra* extra_;
+    bool input_ = false;
+    bool custom_ = false;
+    const SPBasicSuite* basic_ = nullptr;
+    const AEGP_ComputeCacheSuite1* suite_ = nullptr;
+    AEGP_CCCheckoutReceiptP receipt_ = nullptr;
+    bool gpuLock_ = false;
+};
+
+PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
+    FrameReport& report = currentFrameReport();
+    // 1. The frame's settings from pre-render.
+    if (!in_data || !extra || !extra->input || !extra->cb || !extra->input->pre_render_data) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    const RenderSettings settings =
+        *static_cast<const RenderSettings*>(extra->input->pre_render_data);
+    FrameResources resources(in_data, extra);
+
+    // 2, 3. Input and output buffers.
+    PF_EffectWorld* input = nullptr;
+    PF_Err err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kInputCheckoutId, &input);
+    if (err != PF_Err_NONE) return err;
+    resources.inputCheckedOut();
+    if (!input) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    PF_EffectWorld* output = nullptr;
+    err = extra->cb->checkout_output(in_data->effect_ref, &output);
+    if (err != PF_Err_NONE) return err;
+    if (!output) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+
+    // 4, 5. Sizes and the placement of the input in the output.
+    const std::int32_t W = output->width, H = output->height;
+    const std::int32_t iw = input->width, ih = input->height;
+    if (W < 1 || H < 1 || iw < 1 || ih < 1) return PF_Err_NONE;
+    std::int32_t dx = settings.inputRect[0] - settings.outputRect[0];
+    std::int32_t dy = settings.inputRect[1] - settings.outputRect[1];
+    if (dx < 0 || dx >= W) dx = 0;
+    if (dy < 0 || dy >= H) dy = 0;
+
+    // 6. The custom map layer, checked out under the id pre-render requested it with.
+    const PF_EffectWorld* customLayer = nullptr;
+    if (settings.hdriMap == kCustomMap) {
+        PF_EffectWorld* layer = nullptr;
+        if (extra->cb->checkout_layer_pixels(in_data->effect_ref, kCustomMapCheckoutId, &layer) ==
+            PF_Err_NONE) {
+            resources.customCheckedOut();
+            if (layer && layer->data) customLayer = layer;
+        }
+    }
+
+    // 7. Working size. A frame whose working size does not fit 32 bits cannot be allocated.
+    const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
+    if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
+        static_cast<std::int64_t>(H) * SS > INT32_MAX) {
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    const std::int32_t W2 = W * SS, H2 = H * SS;
+    const std::int64_t N = static_cast<std::int64_t>(W) * H;
+    const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
+    report.W = W, report.H = H, report.SS = SS, report.W2 = W2, report.H2 = H2;
+    report.dx = dx, report.dy = dy;
+
+    // 8. Working alpha: extraction into the output frame, then edge smoothing.
+    GeometryBuffers geometry;
+    geometry.W = W, geometry.H = H, geometry.SS = SS, geometry.W2 = W2, geometry.H2 = H2;
+    geometry.alpha = allocateZeroedPlane<std::uint8_t>(N);
+    Plane<std::uint8_t> smoothed = allocatePlane<std::uint8_t>(N);
+    if (!geometry.alpha || !smoothed) return PF_Err_OUT_OF_MEMORY;
+    const ContentBounds bounds =
+        extractAlpha(*input, pixelDepthOf(*input), dx, dy, geometry.alpha.get(), W, H);
+    geometry.contentMinX = bounds.minX, geometry.contentMaxX = bounds.maxX;
+    geometry.contentMinY = bounds.minY, geometry.contentMaxY = bounds.maxY;
+    std::memcpy(smoothed.get(), geometry.alpha.get(), static_cast<std::size_t>(N));
+    smoothAlphaEdges(geometry.alpha.get(), smoothed.get(), W, H);
+    std::memcpy(geometry.alpha.get(), smoothed.get(), static_cast<std::size_t>(N));
+    smoothed.reset();
+
+    // 9. Identity of the shape.
+    const std::uint32_t alphaHash = fnv1a32(geometry.alpha.get(), static_cast<std::size_t>(N));
+    report.alphaHash = alphaHash;
+
+    // 10. The environment map from the host's compute cache.
+    const SPBasicSuite* basic = in_data->pica_basicP;
+    const void* suiteData = nullptr;
+    if (!basic ||
+        basic->AcquireSuite(kAEGPComputeCacheSuite, kAEGPComputeCacheSuiteVersion1, &suiteData) !=
+            kSPNoError ||
+        !suiteData) {
+        throw static_cast<PF_Err>(A_Err_MISSING_SUITE);
+    }
+    const auto* cacheSuite = static_cast<const AEGP_ComputeCacheSuite1*>(suiteData);
+    resources.suiteAcquired(basic, cacheSuite);
+    EnvMapCacheOptions options{basic, settings.hdriMap, settings.envBlur,     kEnvW,
+                               kEnvH, customLayer,      in_data->current_time};
+    AEGP_CCCheckoutReceiptP receipt = nullptr;
+    if (cacheSuite->AEGP_ComputeIfNeededAndCheckout(kEnvMapCacheClassId, &options, true,
+                                                    &receipt) != A_Err_NONE ||
+        !receipt) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    resources.receiptCheckedOut(receipt);
+    AEGP_CCComputeValueRefconP value = nullptr;
+    if (cacheSuite->AEGP_GetReceiptComputeValue(receipt, &value) != A_Err_NONE || !value) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    const EnvMap& env = *static_cast<const EnvMap*>(value);
+    const void* envValue = value;
+
+    // 11. Shading window around the content, wide enough for the expansion or the glow's reach.
+    std::int32_t glowReach = 0;
+    if (settings.glowIntensity > 0.05f) {
+        glowReach = 20 + static_cast<std::int32_t>(2.0f * settings.glowRadius);
+    }
+    const std::int32_t margin = std::max(glowReach, settings.expansion + 5);
+    std::int32_t x0 = std::max(0, geometry.contentMinX - margin);
+    std::int32_t y0 = std::max(0, geometry.contentMinY - margin);
+    std::int32_t x1 = geometry.contentMaxX + margin;
+    std::int32_t y1 = geometry.contentMaxY + margin;
+    if (x1 >= W) x1 = W - 1;
+    if (y1 >= H) y1 = H - 1;
+
+    // 12. The GPU, when its runtime is ready and no other render holds it.
+    const bool gpu = gpu::gpuRuntimeReady() && TryEnterGpuLock();
+    if (gpu) resources.gpuLockTaken();
+    report.gpu = gpu;
+
+    // 13, 14. What is stale; a new size reallocates the cache and makes everything stale.
+    StageCache& cache = smartStageCache();
+    StageFlags flags = decideStages(cache, settings, alphaHash, envValue);
+    checkStageCacheSize(cache, W, H, W2, H2, SS, flags);
+    report.flags = flags;
+    // The stages cannot run without these planes; reading them absent would be a crash.
+    if (!cache.heightMap || !cache.normalMap || !cache.reflR || !cache.reflG || !cache.reflB ||
+        !cache.alphaCopy || (SS == 2 && !cache.alphaSS)) {
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    const std::uint8_t* alphaSS = SS == 2 ? cache.alphaSS.get() : geometry.alpha.get();
+
+    // 15. Geometry.
+    if (flags.geometryDirty) {
+        std::memcpy(cache.alphaCopy.get(), geometry.alpha.get(), static_cast<std::size_t>(N));
+        if (!runGeometrySequence(cache.alphaCopy.get(), cache.alphaSS.get(), cache.heightMap.get(),
+                                 cache.normalMap.get(), W, H, SS, settings, input,
+                                 pixelDepthOf(*input), dx, dy, gpu)) {
+            return PF_Err_OUT_OF_MEMORY;
+        }
+        cache.geometryValid = true;
+        cache.reflectionValid = false;
+        report.geometryRan = true;
+    }
+
+    // 16. Reflection.
+    if (flags.reflectionDirty) {
+        const std::size_t bytes = planeBytes(N2, sizeof(float));
+        std::memset(cache.reflR.get(), 0, bytes);
+        std::memset(cache.reflG.get(), 0, bytes);
+        std::memset(cache.reflB.get(), 0, bytes);
+        bool done = false;
+        if (gpu) {
+            if (flags.envChanged) {
+                gpu::uploadEnvMapGpu(env.sharpR, env.sharpG, env.sharpB, env.smoothR, env.smoothG,
+                                     env.smoothB, env.envW, env.envH);
+            }
+            if (settings.anisotropy <= 0.001f) {
+                done = gpu::renderEnvReflectionGpu(
+                    cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
+                    cache.reflG.get(), cache.reflB.get(), W2, H2, SS * iw, SS * ih, settings,
+                    env.envW, env.envH, flags.geometryChangedForDevice);
+            }
+        }
+        if (!done) {
+            renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
+                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2,
+                                SS * iw, SS * ih, settings, env.sharpR, env.sharpG, env.sharpB,
+                                env.smoothR, env.smoothG, env.smoothB, env.envW, env.envH);
+        }
+        cache.reflectionValid = true;
+        report.reflectionRan = true;
+    }
+
+    // 17. Shading at the working size, reduced to the output size.
+    const bool outerStyle = isOuterStyle(settings.bevelStyle);
+    Plane<float> frameShade[3];
+    const float* shade[3];
+    if (!flags.shadingDirty && cache.shadingValid && cache.shadeR) {
+        shade[0] = cache.shadeR.get(), shade[1] = cache.shadeG.get(), shade[2] = cache.shadeB.get();
+    } else {
+        Plane<float> working[3];
+        for (int c = 0; c < 3; ++c) {
+            working[c] = allocateZeroedPlane<float>(N2);
+            if (SS == 2) frameShade[c] = allocateZeroedPlane<float>(N);
+        }
+        for (int c = 0; c < 3; ++c) {
+            if (!working[c] || (SS == 2 && !frameShade[c])) return PF_Err_OUT_OF_MEMORY;
+        }
+        ShadeConstants constants;
+        makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
+                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2);
+        float* out[3];
+        for (int c = 0; c < 3; ++c) out[c] = SS == 2 ? frameShade[c].get() : working[c].get();
+        const std::int32_t wx1 = std::min(x1 + 1, W), wy1 = std::min(y1 + 1, H);
+        bool done = false;
+        if (gpu) {
+            done = gpu::shadeGpu(alphaSS, cache.heightMap.get(), cache.normalMap.get(),
+                                 cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), out[0],
+                                 out[1], out[2], W2, H2, W, H, SS, outerStyle, settings,
+                                 constants.lightDir, constants.halfDir, constants.specNorm,
+                                 constants.powLut, x0, wx1, y0, wy1, flags.geometryChangedForDevice,
+                                 flags.reflectionDirty);
+        }
+        if (!done) {
+            shadeWindow(constants, alphaSS, cache.heightMap.get(), working[0].get(),
+                        working[1].get(), working[2].get(), W2, x0 * SS, std::min(wx1 * SS, W2),
+                        y0 * SS, std::min(wy1 * SS, H2), outerStyle);
+            if (SS == 2) {
+                for (int c = 0; c < 3; ++c) {
+                    Downsample2x(working[c].get(), W2, H2, frameShade[c].get(), W, H);
+                }
+            }
+        }
+        if (SS == 1) {
+            for (int c = 0; c < 3; ++c) frameShade[c] = std::move(working[c]);
+        }
+        for (int c = 0; c < 3; ++c) shade[c] = frameShade[c].get();
+        if (cache.shadeR && cache.shadeG && cache.shadeB) {
+            const std::size_t bytes = planeBytes(N, sizeof(float));
+            std::memcpy(cache.shadeR.get(), shade[0], bytes);
+            std::memcpy(cache.shadeG.get(), shade[1], bytes);
+            std::memcpy(cache.shadeB.get(), shade[2], bytes);
+            cache.shadingValid = true;
+            cache.glowValid = false;
+        }
+        report.shadingRan = true;
+    }
+
+    // 18. Glow.
+    const float* glow[4] = {nullptr, nullptr, nullptr, nullptr};
+    Plane<float> frameGlow[4];
+    if (settings.glowIntensity > 0.05f) {
+        if (!flags.glowDirty && cache.glowValid && cache.glowR && cache.glowG && cache.glowB &&
+            cache.glowA) {
+            glow[0] = cache.glowR.get(), glow[1] = cache.glowG.get();
+            glow[2] = cache.glowB.get(), glow[3] = cache.glowA.get();
+        } else {
+            Plane<float> work[kGlowWorkPlanes];
+            float* workPointers[kGlowWorkPlanes];
+            for (int c = 0; c < 4; ++c) frameGlow[c] = allocatePlane<float>(N);
+            for (int k = 0; k < kGlowWorkPlanes; ++k) {
+                work[k] = allocatePlane<float>(N);
+                workPointers[k] = work[k].get();
+            }
+            bool ok = frameGlow[0] && frameGlow[1] && frameGlow[2] && frameGlow[3];
+            if (ok) {
+                ok = computeGlowPlanes(gpu, shade[0], shade[1], shade[2], geometry.alpha.get(),
+                                       frameGlow[0].get(), frameGlow[1].get(), frameGlow[2].get(),
+                                       frameGlow[3].get(), W, H, settings.glowRadius, nullptr, N,
+                                       workPointers);
+            }
+            if (ok) {
+                for (int c = 0; c < 4; ++c) glow[c] = frameGlow[c].get();
+                if (cache.glowR && cache.glowG && cache.glowB && cache.glowA) {
+                    const std::size_t bytes = planeBytes(N, sizeof(float));
+                    std::memcpy(cache.glowR.get(), glow[0], bytes);
+                    std::memcpy(cache.glowG.get(), glow[1], bytes);
+                    std::memcpy(cache.glowB.get(), glow[2], bytes);
+                    std::memcpy(cache.glowA.get(), glow[3], bytes);
+                    cache.glowValid = true;
+                }
+                report.glowRan = true;
+            } else {
+                for (Plane<float>& plane : frameGlow) plane.reset();
+            }
+        }
+    }
+    report.glowUsed = glow[3] != nullptr;
+
+    // 19. Commit; the device copies and the cache now agree, so the GPU can go.
+    commitStageCache(cache, settings, alphaHash, envValue);
+    resources.leaveGpuLock();
+
+    FramePlanes planes;
+    planes.settings = &settings;
+    planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
+    planes.dx = dx, planes.dy = dy;
+    planes.alpha = geometry.alpha.get();
+    planes.alphaSS = alphaSS;
+    planes.heightMap = cache.heightMap.get();
+    planes.normalMap = cache.normalMap.get();
+    planes.refl[0] = cache.reflR.get(), planes.refl[1] = cache.reflG.get();
+    planes.refl[2] = cache.reflB.get();
+    for (int c = 0; c < 3; ++c) planes.shade[c] = shade[c];
+    for (int c = 0; c < 4; ++c) planes.glow[c] = glow[c];
+    planes.envSharp[0] = env.sharpR, planes.envSharp[1] = env.sharpG;
+    planes.envSharp[2] = env.sharpB;
+    planes.envSmooth[0] = env.smoothR, planes.envSmooth[1] = env.smoothG;
+    planes.envSmooth[2] = env.smoothB;
+    planes.envW = env.envW, planes.envH = env.envH;
+    notifyFrameObserver(planes);
+
+    // 20. Output, always.
+    composeOutput(W, H, shade[0], shade[1], shade[2], glow[3] != nullptr, glow[0], glow[1], glow[2],
+                  glow[3], settings.showEnvMap, settings, SS, W2, H2, cache.heightMap.get(),
+                  env.sharpR, env.sharpG, env.sharpB, env.envW, env.envH, geometry.alpha.get(),
+                  pixelDepthOf(*output), *output);
+
+    // 21. The frame's own planes go with their handles; the host's resources with `resources`.
+    return PF_Err_NONE;
+}
+
+}  // namespace
+
+PF_Err SmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_SmartRenderExtra* extra) {
+    beginFrameReport(RenderPath::kSmart);
+    try {
+        const PF_Err err = renderFrame(in_data, extra);
+        finishFrameReport(err);
+        return err;
+    } catch (PF_Err thrown) {
+        finishFrameReport(thrown);
+        throw;
+    }
+}
+
+}  // namespace lumet

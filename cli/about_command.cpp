@@ -1,0 +1,32 @@
+// lumet about: the plug-in's about text, its line breaks shown as new lines.
+#include <cstdio>
+#include <stdexcept>
+
+#include "commands.h"
+#include "plugin_session.h"
+
+namespace lumet::cli {
+namespace {
+
+int runAbout(CommandContext& context) {
+    expectNoArguments(context);
+    auto host = openPlugin(context);
+    std::string text;
+    if (PF_Err err = host->about(&text)) {
+        throw std::runtime_error("the about command failed with error " + std::to_string(err));
+    }
+    for (char& c : text) {
+        if (c == '\r') c = '\n';
+    }
+    std::printf("%s\n", text.c_str());
+    return 0;
+}
+
+const bool registered = registerSubcommand(
+    {"about", "print the plug-in's about text",
+     "Usage: lumet [--plugin PATH] about\n\nPrints the about text the plug-in writes for the "
+     "host's about box.\n",
+     runAbout});
+
+}  // namespace
+}  // namespace lumet::cli

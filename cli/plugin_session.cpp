@@ -1,0 +1,51 @@
+// Plug-in discovery and set-up for the subcommands.
+#include "plugin_session.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace lumet::cli {
+namespace {
+
+std::filesystem::path executableFolder() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : self.parent_path();
+}
+
+void check(PF_Err err, const char* step, const std::string& path) {
+    if (err) {
+        throw std::runtime_error(std::string(step) + " of " + path + " failed with error " +
+                                 std::to_string(err));
+    }
+}
+
+}  // namespace
+
+std::string resolvePluginPath(const std::string& explicitPath) {
+    if (!explicitPath.empty()) return explicitPath;
+    if (const char* fromEnvironment = std::getenv("LUMET_PLUGIN");
+        fromEnvironment && *fromEnvironment) {
+        return fromEnvironment;
+    }
+    const std::filesystem::path folder = executableFolder();
+    for (const std::filesystem::path& candidate :
+         {folder / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME,
+          folder / LUMET_DEFAULT_PLUGIN_NAME}) {
+        if (std::filesystem::exists(candidate)) return candidate.lexically_normal().string();
+    }
+    throw std::runtime_error(std::string("cannot find ") + LUMET_DEFAULT_PLUGIN_NAME +
+                             " next to this program; give --plugin PATH or set LUMET_PLUGIN");
+}
+
+std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context) {
+    const std::string path = resolvePluginPath(context.pluginPath);
+    auto host = std::make_unique<refhost::Host>(path);
+    check(host->registerPlugin(), "registration", path);
+    check(host->globalSetup(), "global set-up", path);
+    check(host->paramsSetup(), "parameter set-up", path);
+    return host;
+}
+
+}  // namespace lumet::cli

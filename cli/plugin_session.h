@@ -1,0 +1,20 @@
+// Opening the plug-in for a subcommand: finding the library, loading it through the reference
+// host, registering it and running global and parameter set-up.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "commands.h"
+#include "refhost/host.h"
+
+namespace lumet::cli {
+
+// The plug-in path: --plugin, else $LUMET_PLUGIN, else the library built next to this program
+// (<folder of the executable>/../plugin/<name>, then <folder of the executable>/<name>).
+std::string resolvePluginPath(const std::string& explicitPath);
+
+// A host with the plug-in registered, globally set up and its parameters declared.
+// Throws std::runtime_error naming the library and the failing step.
+std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context);
+
+}  // namespace lumet::cli

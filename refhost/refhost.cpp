@@ -1,2 +1,0 @@
-// Placeholder translation unit until the reference host lands.
-namespace refhost {}

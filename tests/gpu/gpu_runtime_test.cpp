@@ -1,0 +1,147 @@
+// The OpenCL runtime on the machine's device: start-up order and device choice, the debug output,
+// the kernel objects, a kernel source that fails to build, shut-down, and the rule that only the
+// thread holding the GPU lock may use the device.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gpu/gpu_context.h"
+#include "gpu/gpu_ops.h"
+#include "gpu_test_support.h"
+
+namespace lumet {
+namespace {
+
+using testing::GpuLockHold;
+
+// Restarts the runtime with its output captured; returns what it wrote to the debug output.
+std::string restartCapturingOutput() {
+    gpu::shutdownGpuRuntime();
+    ::testing::internal::CaptureStderr();
+    gpu::startGpuRuntime();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+TEST(GpuRuntime, StartsOnTheDeviceAndReportsItOnce) {
+    const std::string output = restartCapturingOutput();
+    ASSERT_TRUE(gpu::gpuRuntimeReady());
+    const gpu::GpuContext& context = gpu::gpuContext;
+
+    // The line names the device the context was opened on.
+    char name[256] = {};
+    gpu::cl.clGetDeviceInfo(context.device, CL_DEVICE_NAME, sizeof name - 1, name, nullptr);
+    EXPECT_EQ(output, std::string("Lumet GPU: OpenCL ready on ") + name + "\n");
+
+    // POCL offers only a CPU device: the second query (any type) found it.
+    cl_device_type type = 0;
+    gpu::cl.clGetDeviceInfo(context.device, CL_DEVICE_TYPE, sizeof type, &type, nullptr);
+    cl_uint gpuDevices = 0;
+    cl_platform_id platform = nullptr;
+    gpu::cl.clGetPlatformIDs(1, &platform, nullptr);
+    const bool platformHasGpu = gpu::cl.clGetDeviceIDs(platform, CL_DEVICE_TYPE_GPU, 0, nullptr,
+                                                       &gpuDevices) == CL_SUCCESS &&
+                                gpuDevices > 0;
+    if (!platformHasGpu) {
+        EXPECT_NE(type & CL_DEVICE_TYPE_CPU, 0u);
+    }
+
+    // Seventeen kernel objects, each of the function its slot names; the two blur_v objects are
+    // distinct objects.
+    for (int k = 0; k < gpu::kKernelCount; ++k) {
+        ASSERT_NE(context.kernels[k], nullptr) << gpu::kKernelNames[k];
+    }
+    EXPECT_NE(context.kernels[gpu::kBlurV], context.kernels[gpu::kBlurVSecond]);
+    EXPECT_STREQ(gpu::kKernelNames[gpu::kBlurVSecond], "blur_v");
+    EXPECT_FALSE(context.envUploaded);
+    EXPECT_EQ(context.scratchCapacity, 0);
+
+    // A second start-up while ready does nothing (and says nothing).
+    ::testing::internal::CaptureStderr();
+    gpu::startGpuRuntime();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(GpuRuntime, ShutDownReleasesEverythingAndOperationsDecline) {
+    testing::requireGpuRuntime();
+    {
+        GpuLockHold hold;
+        std::vector<float> plane = testing::randomPlane(16 * 8, 3);
+        ASSERT_TRUE(gpu::blurPlaneGpu(plane.data(), 16, 8, 2));
+        EXPECT_GT(gpu::gpuContext.scratchCapacity, 0);
+    }
+    gpu::shutdownGpuRuntime();
+    EXPECT_FALSE(gpu::gpuRuntimeReady());
+    EXPECT_EQ(gpu::gpuContext.scratchA, nullptr);
+    EXPECT_EQ(gpu::gpuContext.context, nullptr);
+    EXPECT_EQ(gpu::gpuContext.kernels[0], nullptr);
+    // A second shut-down without a ready runtime makes no OpenCL call and changes nothing.
+    gpu::shutdownGpuRuntime();
+    {
+        GpuLockHold hold;
+        std::vector<float> plane = testing::randomPlane(16 * 8, 4);
+        const std::vector<float> before = plane;
+        EXPECT_FALSE(gpu::blurPlaneGpu(plane.data(), 16, 8, 2));
+        std::vector<std::uint8_t> alpha(16 * 8, 255);
+        EXPECT_FALSE(gpu::distanceTransformGpu(alpha.data(), plane.data(), 16, 8));
+        EXPECT_EQ(plane, before);
+    }
+    testing::requireGpuRuntime();
+}
+
+TEST(GpuRuntime, KernelSourceThatFailsToBuildLeavesTheCpuWithTheBuildLog) {
+    gpu::setKernelSourceForTesting("kernel void broken(global float* x) { x[0] = undeclared; }\n");
+    const std::string output = restartCapturingOutput();
+    gpu::setKernelSourceForTesting(nullptr);
+    EXPECT_FALSE(gpu::gpuRuntimeReady());
+    // (The driver's compiler may print diagnostics of its own to the same stream first.)
+    const std::string header = "Lumet GPU: kernel build failed:\n";
+    const std::size_t at = output.find(header);
+    ASSERT_NE(at, std::string::npos) << output;
+    // The second part is the compiler's log, which names the offending identifier.
+    EXPECT_NE(output.find("undeclared", at + header.size()), std::string::npos) << output;
+    {
+        GpuLockHold hold;
+        std::vector<float> plane = testing::randomPlane(8 * 8, 5);
+        EXPECT_FALSE(gpu::blurPlaneGpu(plane.data(), 8, 8, 1));
+    }
+    // A source that builds but lacks one of the kernels fails silently.
+    gpu::setKernelSourceForTesting(
+        "kernel void env_reflection(global float* x) { x[0] = 1.0f; }\n");
+    const std::string silent = restartCapturingOutput();
+    gpu::setKernelSourceForTesting(nullptr);
+    EXPECT_FALSE(gpu::gpuRuntimeReady());
+    EXPECT_EQ(silent, "");
+
+    testing::requireGpuRuntime();
+}
+
+TEST(GpuRuntime, OnlyTheThreadHoldingTheGpuLockUsesTheDevice) {
+    testing::requireGpuRuntime();
+    std::vector<float> plane = testing::randomPlane(32 * 16, 6);
+    const std::vector<float> original = plane;
+    // Without the lock every offer is declined and nothing is touched.
+    EXPECT_FALSE(gpu::gpuHeldByThisThread());
+    EXPECT_FALSE(gpu::blurPlaneGpu(plane.data(), 32, 16, 3));
+    EXPECT_EQ(plane, original);
+
+    GpuLockHold hold;
+    EXPECT_TRUE(gpu::gpuHeldByThisThread());
+    // Another thread, while this one holds the lock, fails to take it and is refused the device.
+    std::atomic<int> otherThread{-1};
+    std::thread other([&] {
+        std::vector<float> copy = original;
+        const bool took = TryEnterGpuLock();
+        if (took) LeaveGpuLock();
+        otherThread = (took ? 2 : 0) + (gpu::blurPlaneGpu(copy.data(), 32, 16, 3) ? 1 : 0);
+    });
+    other.join();
+    EXPECT_EQ(otherThread.load(), 0);
+    EXPECT_TRUE(gpu::blurPlaneGpu(plane.data(), 32, 16, 3));
+    EXPECT_NE(plane, original);
+}
+
+}  // namespace
+}  // namespace lumet

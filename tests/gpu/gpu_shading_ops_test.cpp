@@ -1,0 +1,366 @@
+// GPU shading operations against their CPU forms: the reflection (equal without dispersion; with
+// dispersion red and blue are sampled linearly along one row), the shading (equal except that the
+// coverage fade comes before the clamp; the 2 x 2 reduction; the window), the glow (extraction and
+// one scale of fractional box blurs), and the buffer groups kept between calls.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "gpu/gpu_context.h"
+#include "gpu/gpu_ops.h"
+#include "gpu_test_support.h"
+#include "parallel/blur.h"
+#include "params/render_settings.h"
+#include "shading/downsample.h"
+#include "shading/env_reflection.h"
+#include "shading/glow.h"
+#include "shading/surface_shading.h"
+
+namespace lumet {
+namespace {
+
+using testing::GpuLockHold;
+
+class GpuShading : public ::testing::Test {
+protected:
+    void SetUp() override { testing::requireGpuRuntime(); }
+};
+
+// A surface of random unit normals leaning up to 0.8 sideways, random heights and coverage with
+// empty, partial and full pixels.
+struct Surface {
+    int W, H;
+    std::vector<float> normals, heights;
+    std::vector<std::uint8_t> alpha;
+};
+
+Surface makeSurface(int W, int H, std::uint32_t seed) {
+    Surface s{W, H, {}, {}, {}};
+    const std::vector<float> lean = testing::randomPlane(2 * W * H, seed, -0.55f, 0.55f);
+    s.heights = testing::randomPlane(W * H, seed + 1);
+    const std::vector<float> cover = testing::randomPlane(W * H, seed + 2, -0.6f, 1.6f);
+    s.normals.resize(3 * W * H);
+    s.alpha.resize(W * H);
+    for (int i = 0; i < W * H; ++i) {
+        const float nx = lean[2 * i], ny = lean[2 * i + 1];
+        s.normals[3 * i] = nx;
+        s.normals[3 * i + 1] = ny;
+        s.normals[3 * i + 2] = std::sqrt(1.0f - nx * nx - ny * ny);
+        s.alpha[i] = static_cast<std::uint8_t>(std::clamp(cover[i], 0.0f, 1.0f) * 255.0f);
+        if (i % 5 == 0) s.heights[i] *= 0.005f;  // some pixels without surface
+    }
+    return s;
+}
+
+RenderSettings baseSettings() {
+    RenderSettings s{};
+    s.bevelStyle = 2;
+    s.edgeProfile = 1;
+    s.bevelDepth = 1.0f;
+    s.envBlur = 0.3f;
+    s.envScale = 0.5f;
+    s.envExposure = 1.0f;
+    s.envContrast = 0.6f;
+    s.envDisplacement = 0.6f;
+    s.envRotX = 0.1f;
+    s.envRotY = -0.2f;
+    s.metal = 0.8f;
+    s.opacity = 0.7f;
+    s.lightAngle = 135.0f;
+    s.lightHeight = 40.0f;
+    s.specular = 0.6f;
+    s.roughness = 0.3f;
+    const float shadow[3] = {60, 40, 20}, mid[3] = {200, 160, 90}, high[3] = {255, 240, 200};
+    for (int c = 0; c < 3; ++c) {
+        s.shadowColor[c] = shadow[c];
+        s.midColor[c] = mid[c];
+        s.highColor[c] = high[c];
+    }
+    s.saturation = 0.9f;
+    s.tintBlend = 0.7f;
+    return s;
+}
+
+struct EnvPlanes {
+    int W, H;
+    std::vector<float> planes[6];
+};
+
+EnvPlanes randomEnv(int W, int H, std::uint32_t seed) {
+    EnvPlanes env{W, H, {}};
+    for (int p = 0; p < 6; ++p) env.planes[p] = testing::randomPlane(W * H, seed + p);
+    return env;
+}
+
+bool upload(const EnvPlanes& env) {
+    return gpu::uploadEnvMapGpu(env.planes[0].data(), env.planes[1].data(), env.planes[2].data(),
+                                env.planes[3].data(), env.planes[4].data(), env.planes[5].data(),
+                                env.W, env.H);
+}
+
+struct Rgb {
+    std::vector<float> c[3];
+    explicit Rgb(int count) {
+        for (auto& plane : c) plane.assign(count, -1.0f);
+    }
+};
+
+void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings,
+                   Rgb& out) {
+    renderEnvReflection(s.normals.data(), s.alpha.data(), s.heights.data(), out.c[0].data(),
+                        out.c[1].data(), out.c[2].data(), s.W, s.H, s.W, s.H, settings,
+                        env.planes[0].data(), env.planes[1].data(), env.planes[2].data(),
+                        env.planes[3].data(), env.planes[4].data(), env.planes[5].data(), env.W,
+                        env.H);
+}
+
+bool gpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings, Rgb& out,
+                   bool uploadGeometry = true) {
+    return gpu::renderEnvReflectionGpu(s.normals.data(), s.alpha.data(), s.heights.data(),
+                                       out.c[0].data(), out.c[1].data(), out.c[2].data(), s.W, s.H,
+                                       s.W, s.H, settings, env.W, env.H, uploadGeometry);
+}
+
+TEST_F(GpuShading, ReflectionMatchesTheCpuAndKeepsItsBuffersPerSize) {
+    GpuLockHold hold;
+    const EnvPlanes env = randomEnv(96, 48, 40);
+    ASSERT_TRUE(upload(env));
+    EXPECT_TRUE(gpu::gpuContext.envUploaded);
+    const RenderSettings settings = baseSettings();
+    for (int size : {0, 1, 0}) {
+        const Surface s = size == 0 ? makeSurface(40, 30, 50) : makeSurface(33, 47, 60);
+        SCOPED_TRACE(s.W);
+        Rgb gpuOut(s.W * s.H), cpuOut(s.W * s.H);
+        ASSERT_TRUE(gpuReflection(s, env, settings, gpuOut));
+        EXPECT_EQ(gpu::gpuContext.reflWidth, s.W);  // a new size made the group anew
+        EXPECT_EQ(gpu::gpuContext.reflHeight, s.H);
+        cpuReflection(s, env, settings, cpuOut);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_LT(testing::compareFloats(gpuOut.c[c].data(), cpuOut.c[c].data(), s.W * s.H).max,
+                      1e-4);
+    }
+    // Unchanged geometry is not uploaded again: stale planes on the host do not matter.
+    Surface s = makeSurface(40, 30, 50);
+    Rgb reference(s.W * s.H), reused(s.W * s.H);
+    ASSERT_TRUE(gpuReflection(s, env, settings, reference));
+    std::fill(s.heights.begin(), s.heights.end(), 0.0f);
+    std::fill(s.alpha.begin(), s.alpha.end(), 0);
+    ASSERT_TRUE(gpuReflection(s, env, settings, reused, false));
+    EXPECT_EQ(reused.c[1], reference.c[1]);
+    ASSERT_TRUE(gpuReflection(s, env, settings, reused, true));
+    EXPECT_EQ(*std::max_element(reused.c[1].begin(), reused.c[1].end()), 0.0f);
+
+    // A map of another size replaces the group; the reflection follows the uploaded size only.
+    const EnvPlanes other = randomEnv(64, 32, 70);
+    ASSERT_TRUE(upload(other));
+    EXPECT_EQ(gpu::gpuContext.envWidth, 64);
+    EXPECT_FALSE(gpuReflection(s, env, settings, reused));
+}
+
+TEST_F(GpuShading, DispersionSamplesRedAndBlueLinearlyAlongOneRow) {
+    GpuLockHold hold;
+    // Sharp red and blue that vary linearly in x and not at all in y: there the bicubic and the
+    // kernel's linear row sample agree, away from the seam where the map wraps.
+    EnvPlanes ramp = randomEnv(128, 64, 80);
+    for (int y = 0; y < ramp.H; ++y)
+        for (int x = 0; x < ramp.W; ++x) {
+            ramp.planes[0][y * ramp.W + x] = 0.1f + 0.8f * x / (ramp.W - 1);
+            ramp.planes[2][y * ramp.W + x] = 0.9f - 0.7f * x / (ramp.W - 1);
+        }
+    RenderSettings settings = baseSettings();
+    settings.dispersion = 0.8f;
+    settings.envScale = 1.0f;  // keeps u well inside (0, 1)
+    settings.envRotX = 0.0f;
+    const Surface s = makeSurface(40, 30, 90);
+    Rgb gpuOut(s.W * s.H), cpuOut(s.W * s.H);
+    ASSERT_TRUE(upload(ramp));
+    ASSERT_TRUE(gpuReflection(s, ramp, settings, gpuOut));
+    cpuReflection(s, ramp, settings, cpuOut);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_LT(testing::compareFloats(gpuOut.c[c].data(), cpuOut.c[c].data(), s.W * s.H).max,
+                  1e-4);
+
+    // On a detailed map green still agrees while red and blue differ.
+    const EnvPlanes detailed = randomEnv(128, 64, 100);
+    ASSERT_TRUE(upload(detailed));
+    ASSERT_TRUE(gpuReflection(s, detailed, settings, gpuOut));
+    cpuReflection(s, detailed, settings, cpuOut);
+    EXPECT_LT(testing::compareFloats(gpuOut.c[1].data(), cpuOut.c[1].data(), s.W * s.H).max, 1e-4);
+    EXPECT_GT(testing::compareFloats(gpuOut.c[0].data(), cpuOut.c[0].data(), s.W * s.H).max, 0.01);
+    EXPECT_GT(testing::compareFloats(gpuOut.c[2].data(), cpuOut.c[2].data(), s.W * s.H).max, 0.01);
+}
+
+struct Shaded {
+    Rgb out;
+    explicit Shaded(int count) : out(count) {}
+};
+
+void cpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings, Rgb& out) {
+    ShadeConstants* constants = new ShadeConstants;
+    makeShadeConstants(*constants, settings, s.heights.data(), s.normals.data(), refl.c[0].data(),
+                       refl.c[1].data(), refl.c[2].data(), s.W, s.H);
+    for (auto& plane : out.c) std::fill(plane.begin(), plane.end(), 0.0f);
+    shadeRows(*constants, s.alpha.data(), s.heights.data(), out.c[0].data(), out.c[1].data(),
+              out.c[2].data(), s.W, 0, s.W, 0, s.H, isOuterStyle(settings.bevelStyle));
+    delete constants;
+}
+
+bool gpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings, Rgb& out, int SS,
+              int outW, int outH, int bbL, int bbR, int bbT, int bbB) {
+    ShadeConstants* c = new ShadeConstants;
+    makeShadeConstants(*c, settings, s.heights.data(), s.normals.data(), refl.c[0].data(),
+                       refl.c[1].data(), refl.c[2].data(), s.W, s.H);
+    const bool done = gpu::shadeGpu(
+        s.alpha.data(), s.heights.data(), s.normals.data(), refl.c[0].data(), refl.c[1].data(),
+        refl.c[2].data(), out.c[0].data(), out.c[1].data(), out.c[2].data(), s.W, s.H, outW, outH,
+        SS, isOuterStyle(settings.bevelStyle), settings, c->lightDir, c->halfDir, c->specNorm,
+        c->powLut, bbL, bbR, bbT, bbB, true, true);
+    delete c;
+    return done;
+}
+
+Rgb randomReflection(int count, std::uint32_t seed, float high) {
+    Rgb refl(count);
+    for (int c = 0; c < 3; ++c) refl.c[c] = testing::randomPlane(count, seed + c, 0.0f, high);
+    return refl;
+}
+
+TEST_F(GpuShading, ShadingDiffersFromTheCpuOnlyInTheOrderOfCoverageFadeAndClamp) {
+    GpuLockHold hold;
+    for (float exposure : {0.6f, 3.0f}) {
+        SCOPED_TRACE(exposure);
+        RenderSettings settings = baseSettings();
+        settings.envExposure = exposure;
+        const Surface s = makeSurface(44, 36, 110);
+        const Rgb refl = randomReflection(s.W * s.H, 120, 1.0f);
+        Rgb gpuOut(s.W * s.H), cpuOut(s.W * s.H);
+        ASSERT_TRUE(gpuShade(s, refl, settings, gpuOut, 1, s.W, s.H, 0, s.W, 0, s.H));
+        cpuShade(s, refl, settings, cpuOut);
+        int faded = 0, brighter = 0;
+        for (int i = 0; i < s.W * s.H; ++i) {
+            float a = s.alpha[i] / 255.0f;
+            if (a < 0.01f && s.heights[i] > 0.01f) a = std::min(1.0f, s.heights[i]);
+            const float a2 = a < 0.95f ? a * a : 1.0f;
+            for (int c = 0; c < 3; ++c) {
+                const float g = gpuOut.c[c][i], cpu = cpuOut.c[c][i];
+                if (cpu < a2 - 1e-4f) {
+                    // Below the clamp both orders give the same colour.
+                    ASSERT_NEAR(g, cpu, 2e-4f) << i;
+                } else {
+                    // Clamped on the CPU before the fade (a^2); the GPU fades first: min(1, c a^2).
+                    ++faded;
+                    ASSERT_GE(g, cpu - 2e-4f) << i;
+                    ASSERT_LE(g, 1.0f);
+                    if (g > cpu + 0.01f) ++brighter;
+                }
+            }
+        }
+        if (exposure > 1.0f) {
+            EXPECT_GT(brighter, 0);  // bright colours at partial coverage: the difference shows
+        }
+        EXPECT_GT(faded, 0);
+    }
+}
+
+TEST_F(GpuShading, SupersampledShadingIsTheTwoByTwoMeanInsideTheWindow) {
+    GpuLockHold hold;
+    const RenderSettings settings = baseSettings();
+    const int W = 21, H = 15;  // frame size; the working size is twice that
+    const Surface s = makeSurface(2 * W, 2 * H, 130);
+    const Rgb refl = randomReflection(s.W * s.H, 140, 1.0f);
+    Rgb full(s.W * s.H), reduced(W * H);
+    // Window in frame pixels: columns 3 .. 17, rows 2 .. 15 (clipped to the frame).
+    ASSERT_TRUE(gpuShade(s, refl, settings, full, 1, s.W, s.H, 6, 34, 4, 40));
+    ASSERT_TRUE(gpuShade(s, refl, settings, reduced, 2, W, H, 3, 17, 2, 20));
+    EXPECT_EQ(gpu::gpuContext.shadeWidth, s.W);
+    for (int c = 0; c < 3; ++c) {
+        std::vector<float> expected(W * H);
+        Downsample2x(full.c[c].data(), s.W, s.H, expected.data(), W, H);
+        EXPECT_LT(testing::compareFloats(reduced.c[c].data(), expected.data(), W * H).max, 1e-6);
+        for (int y = 0; y < s.H; ++y)
+            for (int x = 0; x < s.W; ++x)
+                if (x < 6 || x >= 34 || y < 4) {
+                    EXPECT_EQ(full.c[c][y * s.W + x], 0.0f);
+                }
+    }
+    // Another working size makes the group anew and still matches the CPU.
+    const Surface small = makeSurface(17, 13, 150);
+    const Rgb smallRefl = randomReflection(17 * 13, 160, 0.5f);
+    Rgb gpuOut(17 * 13), cpuOut(17 * 13);
+    ASSERT_TRUE(gpuShade(small, smallRefl, settings, gpuOut, 1, 17, 13, 0, 17, 0, 13));
+    EXPECT_EQ(gpu::gpuContext.shadeWidth, 17);
+    EXPECT_EQ(gpu::gpuContext.shadeHeight, 13);
+    cpuShade(small, smallRefl, settings, cpuOut);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_LT(testing::compareFloats(gpuOut.c[c].data(), cpuOut.c[c].data(), 17 * 13).max,
+                  2e-4);
+
+    gpu::releaseGpuShadingBuffers();
+    gpu::releaseGpuReflectionBuffers();
+    EXPECT_FALSE(gpu::gpuContext.shadeValid);
+    EXPECT_EQ(gpu::gpuContext.shadeAlpha, nullptr);
+    EXPECT_EQ(gpu::gpuContext.reflWidth, 0);
+}
+
+TEST_F(GpuShading, GlowIsTheExtractionBlurredByOneScaleOfFractionalBoxes) {
+    GpuLockHold hold;
+    const int W = 52, H = 40;
+    const std::vector<std::uint8_t> alpha = testing::blobAlpha(W, H, 170);
+    const Rgb shade = randomReflection(W * H, 180, 1.0f);
+    Rgb glow(W * H);
+    std::vector<float> glowA(W * H);
+    auto gpuGlow = [&](float radius) {
+        return gpu::renderGlowGpu(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(),
+                                  alpha.data(), glow.c[0].data(), glow.c[1].data(),
+                                  glow.c[2].data(), glowA.data(), W, H, radius);
+    };
+    // Reference: the CPU extraction (a radius below 1 stops there), then per plane three box
+    // passes of radii 0.45 R, 0.40 R, 0.35 R with their fractions.
+    auto reference = [&](float radius) {
+        std::vector<std::vector<float>> planes(4, std::vector<float>(W * H));
+        renderGlow(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(), alpha.data(),
+                   planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data(), W, H,
+                   0.5f, nullptr, nullptr);
+        std::vector<float> scratch(W * H);
+        const float R = std::min(radius, 500.0f);
+        for (auto& plane : planes)
+            for (float factor : {0.45f, 0.40f, 0.35f}) {
+                const float r = std::max(R * factor, 1.0f);
+                const int whole = static_cast<int>(r);
+                boxBlur(plane.data(), scratch.data(), W, H, whole, r - whole);
+            }
+        for (float& v : planes[3]) v = std::min(v, 1.0f);
+        return planes;
+    };
+    for (float radius : {1.0f, 7.3f, 26.6f}) {
+        SCOPED_TRACE(radius);
+        ASSERT_TRUE(gpuGlow(radius));
+        const auto expected = reference(radius);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_LT(testing::compareFloats(glow.c[c].data(), expected[c].data(), W * H).max,
+                      1e-5);
+        EXPECT_LT(testing::compareFloats(glowA.data(), expected[3].data(), W * H).max, 1e-5);
+        EXPECT_LE(*std::max_element(glowA.begin(), glowA.end()), 1.0f);
+    }
+    // The CPU glow (two scales, weighted, square root) is a different, brighter spread.
+    std::vector<std::vector<float>> cpuPlanes(12, std::vector<float>(W * H));
+    float* work[8];
+    for (int i = 0; i < 8; ++i) work[i] = cpuPlanes[4 + i].data();
+    renderGlow(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(), alpha.data(),
+               cpuPlanes[0].data(), cpuPlanes[1].data(), cpuPlanes[2].data(), cpuPlanes[3].data(),
+               W, H, 26.6f, nullptr, work);
+    EXPECT_GT(testing::compareFloats(glowA.data(), cpuPlanes[3].data(), W * H).mean, 0.01);
+
+    // Radii above 500 blur as 500; below 1 the GPU declines and leaves the planes alone.
+    ASSERT_TRUE(gpuGlow(500.0f));
+    const std::vector<float> at500 = glow.c[0];
+    ASSERT_TRUE(gpuGlow(900.0f));
+    EXPECT_EQ(glow.c[0], at500);
+    EXPECT_FALSE(gpuGlow(0.99f));
+    EXPECT_EQ(glow.c[0], at500);
+}
+
+}  // namespace
+}  // namespace lumet

@@ -26,7 +26,9 @@ public:
         u32(0);
         u32(declaredLength);
         bytes_.insert(bytes_.end(), data.begin(), data.end());
-        while (bytes_.size() % 4 != 0) bytes_.push_back(0);
+        // Padding counts from the start of the data: the 10-byte list header leaves properties
+        // on two-byte offsets in the file.
+        bytes_.insert(bytes_.end(), (4 - data.size() % 4) % 4, 0);
     }
     void wordProperty(const char (&key)[5], std::uint32_t value) {
         property(key, littleEndian32(value), 4);

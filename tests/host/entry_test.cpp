@@ -1,0 +1,228 @@
+// The entry points of the built plug-in: exports, registration, the command table, the about box,
+// global set-up and set-down, and the guard that keeps exceptions away from the host.
+#include "host/entry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "AE_EffectCBSuites.h"
+#include "AE_GeneralPlug.h"
+#include "host/entry_guard.h"
+#include "host/loaded_plugin.h"
+#include "render/render_locks.h"
+
+namespace {
+
+using lumet::test::loadedPlugin;
+
+TEST(Exports, LibraryExportsExactlyTheTwoEntryPoints) {
+    const std::string command = std::string("nm -D --defined-only ") + LUMET_PLUGIN_PATH;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::set<std::string> names;
+    char line[512];
+    while (std::fgets(line, sizeof(line), pipe)) {
+        char address[128], kind[8], name[256];
+        if (std::sscanf(line, "%127s %7s %255s", address, kind, name) == 3) names.insert(name);
+    }
+    ASSERT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(names, (std::set<std::string>{"EffectMain", "PluginDataEntryFunction2"}));
+}
+
+TEST(Registration, CallsTheCallbackOnceWithTheIdentity) {
+    refhost::Host host(LUMET_PLUGIN_PATH);
+    ASSERT_EQ(host.registerPlugin(), PF_Err_NONE);
+    const refhost::Registration& r = host.registration();
+    EXPECT_EQ(r.calls, 1);
+    EXPECT_EQ(r.name, "Lumet");
+    EXPECT_EQ(r.matchName, "Veltra Lumet");
+    EXPECT_EQ(r.category, "Veltra");
+    EXPECT_EQ(r.entryPoint, "EffectMain");
+    EXPECT_EQ(r.kind, ('e' << 24) | ('F' << 16) | ('K' << 8) | 'T');
+    EXPECT_EQ(r.apiVersionMajor, 13);
+    EXPECT_EQ(r.apiVersionMinor, 29);
+    EXPECT_EQ(r.reservedInfo, 8);
+    EXPECT_EQ(r.supportAddress, "https://veltra.example/lumet");
+}
+
+TEST(AboutBox, FormatsNameVersionAndDescriptionThroughTheAnsiSuite) {
+    refhost::Host host(LUMET_PLUGIN_PATH);
+    std::string text;
+    ASSERT_EQ(host.about(&text), PF_Err_NONE);
+    EXPECT_EQ(text,
+              "Lumet v1.0\rProfessional PBR Metal & Glass Text Effects\rVeltra Premium Effects");
+    EXPECT_EQ(host.suites().acquisitions(kPFANSISuite, 1), 1);
+    EXPECT_EQ(host.suites().outstanding(kPFANSISuite, 1), 0) << "the suite must be released";
+}
+
+TEST(AboutBox, MissingSuitesGiveBadCallbackParam) {
+    refhost::Host host(LUMET_PLUGIN_PATH);
+    host.withholdSuite(kPFANSISuite, 1);
+    EXPECT_EQ(host.about(nullptr), PF_Err_BAD_CALLBACK_PARAM);
+    host.offerSuite(kPFANSISuite, 1, refhost::ansiSuite());
+    host.withholdBasicSuite(true);
+    EXPECT_EQ(host.about(nullptr), PF_Err_BAD_CALLBACK_PARAM);
+}
+
+// Commands without a handler: result 0 and no trace in the out data, even without any record.
+TEST(CommandTable, UnhandledCommandsAnswerZeroAndTouchNothing) {
+    auto host = loadedPlugin();
+    const std::set<int> handled = {0, 1, 3, 4, 10, 11, 13, 23, 24};
+    const refhost::PluginLibrary library = refhost::PluginLibrary::load(LUMET_PLUGIN_PATH, nullptr);
+    const PF_EffectMainFunc main = library.entryPoints().effectMain;
+    ASSERT_NE(main, nullptr);
+    for (int cmd = 0; cmd <= 30; ++cmd) {
+        if (handled.count(cmd)) continue;
+        PF_InData in = host->makeInData();
+        PF_OutData out, untouched;
+        std::memset(&out, 0xA5, sizeof(out));
+        std::memcpy(&untouched, &out, sizeof(out));
+        PF_LayerDef output;
+        std::memset(&output, 0, sizeof(output));
+        PF_ParamDef* params[1] = {nullptr};
+        char extra[64] = {};
+        EXPECT_EQ(main(PF_Cmd(cmd), &in, &out, params, &output, extra), PF_Err_NONE) << cmd;
+        EXPECT_EQ(std::memcmp(&out, &untouched, sizeof(out)), 0) << "command " << cmd;
+        EXPECT_EQ(main(PF_Cmd(cmd), nullptr, nullptr, nullptr, nullptr, nullptr), PF_Err_NONE)
+            << cmd;
+    }
+    EXPECT_EQ(host->suites().acquisitions(kAEGPComputeCacheSuite, 1), 0);
+}
+
+TEST(CommandTable, HandledCommandsRefuseMissingRecords) {
+    auto host = loadedPlugin();
+    for (PF_Cmd cmd : {PF_Cmd_RENDER, PF_Cmd_USER_CHANGED_PARAM, PF_Cmd_SMART_PRE_RENDER,
+                       PF_Cmd_SMART_RENDER, PF_Cmd_FRAME_SETUP}) {
+        EXPECT_EQ(host->sendCommand(cmd, nullptr, nullptr, nullptr, nullptr),
+                  PF_Err_BAD_CALLBACK_PARAM)
+            << cmd;
+    }
+}
+
+TEST(CommandTable, ParameterUiUpdateIsAnsweredWithoutAction) {
+    auto host = loadedPlugin();
+    refhost::FrameParams frame(host->params(), 0, nullptr);
+    PF_OutData out;
+    EXPECT_EQ(host->sendCommand(PF_Cmd_UPDATE_PARAMS_UI, frame.array(), nullptr, nullptr, &out),
+              PF_Err_NONE);
+    EXPECT_EQ(out.out_flags, 0);
+    for (int i = 0; i < frame.count(); ++i) EXPECT_EQ(frame[i].uu.change_flags, 0);
+}
+
+TEST(GlobalSetup, SetsVersionAndFlagWords) {
+    refhost::Host host(LUMET_PLUGIN_PATH);
+    ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_EQ(host.lastOutData().my_version, 0x00080601u);
+    EXPECT_EQ(host.lastOutData().out_flags, 0x06000200);
+    EXPECT_EQ(host.lastOutData().out_flags2, 0x00001488);
+}
+
+// A compute-cache suite that records what the effect registers. The real cache lives in the
+// reference host's compute_cache; here only the registration protocol matters.
+struct ComputeCacheRecord {
+    int registers = 0, unregisters = 0;
+    std::string registeredClass, unregisteredClass;
+    AEGP_ComputeCacheCallbacks callbacks{};
+};
+ComputeCacheRecord cacheRecord;
+
+AEGP_ComputeCacheSuite1 recordingCacheSuite() {
+    AEGP_ComputeCacheSuite1 suite{};
+    suite.AEGP_ClassRegister = [](AEGP_CCComputeClassIdP id, const AEGP_ComputeCacheCallbacks* cb) {
+        ++cacheRecord.registers;
+        cacheRecord.registeredClass = id;
+        cacheRecord.callbacks = *cb;
+        return A_Err(A_Err_NONE);
+    };
+    suite.AEGP_ClassUnRegister = [](AEGP_CCComputeClassIdP id) {
+        ++cacheRecord.unregisters;
+        cacheRecord.unregisteredClass = id;
+        return A_Err(A_Err_NONE);
+    };
+    return suite;
+}
+
+TEST(GlobalSetup, RegistersAndUnregistersTheEnvironmentMapClass) {
+    cacheRecord = {};
+    static const AEGP_ComputeCacheSuite1 suite = recordingCacheSuite();
+    refhost::Host host(LUMET_PLUGIN_PATH);
+    host.offerSuite(kAEGPComputeCacheSuite, 1, &suite);
+    ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_EQ(cacheRecord.registers, 1);
+    EXPECT_EQ(cacheRecord.registeredClass, "veltra.lumet.envmap.v1");
+    EXPECT_NE(cacheRecord.callbacks.generate_key, nullptr);
+    EXPECT_NE(cacheRecord.callbacks.compute, nullptr);
+    EXPECT_NE(cacheRecord.callbacks.approx_size_value, nullptr);
+    EXPECT_NE(cacheRecord.callbacks.delete_compute_value, nullptr);
+    ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
+    EXPECT_EQ(cacheRecord.unregisters, 1);
+    EXPECT_EQ(cacheRecord.unregisteredClass, "veltra.lumet.envmap.v1");
+    EXPECT_EQ(host.suites().outstanding(kAEGPComputeCacheSuite, 1), 0);
+}
+
+TEST(GlobalSetup, WithoutComputeCacheOrBasicSuiteStillSucceeds) {
+    refhost::Host host(LUMET_PLUGIN_PATH);
+    EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
+    host.withholdBasicSuite(true);
+    EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_EQ(host.lastOutData().out_flags, 0x06000200);
+    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
+}
+
+TEST(GlobalSetup, TwiceThroughTheLibrary) {
+    refhost::Host host(LUMET_PLUGIN_PATH);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
+        EXPECT_EQ(host.lastOutData().out_flags2, 0x00001488);
+        ASSERT_EQ(host.paramsSetup(), PF_Err_NONE);
+        EXPECT_EQ(host.params().count(), 45);
+        ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
+    }
+}
+
+// In-process: a second set-up must not re-create a lock that exists, or a render holding it
+// would lose its exclusion.
+TEST(GlobalSetup, SecondSetupReusesTheLocks) {
+    refhost::Host host(refhost::PluginEntryPoints{&lumet::effectMain, &lumet::pluginDataEntry});
+    ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_TRUE(lumet::nonSmartCacheLockCreated());
+    EXPECT_TRUE(lumet::gpuLockCreated());
+
+    std::atomic<int> stage{0};
+    std::thread holder([&] {
+        lumet::EnterGpuLock();
+        stage = 1;
+        while (stage != 2) std::this_thread::yield();
+        lumet::LeaveGpuLock();
+    });
+    while (stage != 1) std::this_thread::yield();
+    ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
+    ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_FALSE(lumet::TryEnterGpuLock()) << "set-up re-created a held lock";
+    stage = 2;
+    holder.join();
+    EXPECT_TRUE(lumet::TryEnterGpuLock());
+    lumet::LeaveGpuLock();
+    ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
+}
+
+TEST(EntryGuard, IntegerErrorsPassAndOtherExceptionsBecomeCodes) {
+    EXPECT_EQ(lumet::runGuarded([]() -> PF_Err { throw PF_Err(1234); }), 1234);
+    EXPECT_EQ(lumet::runGuarded([]() -> PF_Err { throw PF_Err(-7); }), -7);
+    EXPECT_EQ(lumet::runGuarded([]() -> PF_Err { throw std::bad_alloc(); }), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(lumet::runGuarded([]() -> PF_Err { throw std::runtime_error("x"); }),
+              PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(lumet::runGuarded([]() -> PF_Err { throw 'c'; }), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(lumet::runGuarded([]() -> PF_Err { return 77; }), 77);
+}
+
+}  // namespace

@@ -14,6 +14,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 #include "gpu/gpu_ops.h"
 #include "parallel/parallel_rows.h"
@@ -54,6 +57,17 @@ void columnPass(const std::uint8_t* alpha, G* g, std::int32_t width, std::int32_
         for (std::int32_t x = begin; x < end; ++x)
             row[x] = std::min(row[x], static_cast<G>(below[x] + G(1)));
     }
+}
+
+// Square roots of a row of non-negative values. The packed form gives the same correctly rounded
+// results as std::sqrt; it is spelled out because the library call is not vectorised while it may
+// have to set errno.
+inline void squareRoots(float* values, std::int32_t n) {
+    std::int32_t i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    for (; i + 4 <= n; i += 4) _mm_storeu_ps(values + i, _mm_sqrt_ps(_mm_loadu_ps(values + i)));
+#endif
+    for (; i < n; ++i) values[i] = std::sqrt(values[i]);
 }
 
 // floor(num / den) for den > 0.
@@ -119,7 +133,7 @@ void rowEnvelope(const G* gRow, float* out, std::int32_t width, std::int32_t* s,
         const std::int64_t squared = dx * dx + (key[q] - position * position);
         out[u] = static_cast<float>(squared);
     }
-    for (std::int32_t u = 0; u < width; ++u) out[u] = std::sqrt(out[u]);
+    squareRoots(out, width);
 }
 
 template <class G>

@@ -1,0 +1,326 @@
+// The loaders: source choice and resampling of the built-in maps, every Gallery fallback, the
+// Diamond smooth-plane rule, the highlight boost, and the fit and depths of a custom layer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#define STBI_WRITE_NO_STDIO
+#include <stb/stb_image_write.h>
+
+#include "env_map_test_support.h"
+#include "envmap/builtin_maps.h"
+#include "parallel/blur.h"
+#include "platform/plane.h"
+
+namespace lumet {
+namespace {
+
+using testing::MapPlanes;
+
+constexpr std::int32_t kW = 96, kH = 48;  // small maps keep the tests quick
+
+// Float planes of a raw built-in map, converted here independently of the loader.
+std::vector<float> rawChannel(std::int32_t map, int channel) {
+    const unsigned char* rgb = rawBuiltInMap(map);
+    std::vector<float> plane(static_cast<std::size_t>(kRawMapW) * kRawMapH);
+    for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = rgb[3 * i + channel] / 255.0f;
+    return plane;
+}
+
+// What Diamond's smooth planes must be: Gallery by nearest neighbour, Gaussian radius 60.
+MapPlanes gallerySmoothForDiamond(std::int32_t w, std::int32_t h) {
+    MapPlanes expected(w, h);
+    const unsigned char* gallery = rawBuiltInMap(1);
+    for (int c = 0; c < 3; ++c) {
+        for (std::int32_t y = 0; y < h; ++y)
+            for (std::int32_t x = 0; x < w; ++x) {
+                const int sx = std::min(1023, x * 1024 / w), sy = std::min(511, y * 512 / h);
+                expected.planes[3 + c][y * w + x] = gallery[(sy * 1024 + sx) * 3 + c] / 255.0f;
+            }
+        gaussianBlurWrapX(expected.p(3 + c), w, h, 60);
+    }
+    return expected;
+}
+
+TEST(BuiltInLoader, ResamplesTheChosenRawMapBicubically) {
+    MapPlanes map(kW, kH);
+    map.loadBuiltIn(0, 5);  // Rim Light
+    const std::vector<float> r = rawChannel(5, 0), g = rawChannel(5, 1), b = rawChannel(5, 2);
+    for (std::int32_t y = 0; y < kH; ++y) {
+        for (std::int32_t x = 0; x < kW; ++x) {
+            const Rgb want =
+                sampleBicubicWrapX(r.data(), g.data(), b.data(), kRawMapW, kRawMapH,
+                                   static_cast<float>(x) / kW, static_cast<float>(y) / kH);
+            ASSERT_EQ(map.planes[0][y * kW + x], want.r) << x << "," << y;
+            ASSERT_EQ(map.planes[1][y * kW + x], want.g);
+            ASSERT_EQ(map.planes[2][y * kW + x], want.b);
+        }
+    }
+    // Blur 0: the smooth planes are the sharp planes.
+    EXPECT_EQ(map.planes[3], map.planes[0]);
+    EXPECT_EQ(map.planes[5], map.planes[2]);
+}
+
+TEST(BuiltInLoader, GalleryServesEveryValueThatNamesNoOtherMap) {
+    for (std::int32_t radius : {0, 7}) {
+        MapPlanes gallery(kW, kH);
+        gallery.loadBuiltIn(radius, 1);
+        for (std::int32_t hdriMap : {0, 10, 11, -3, 1000}) {
+            MapPlanes other(kW, kH);
+            other.loadBuiltIn(radius, hdriMap);
+            EXPECT_TRUE(other.sharpEquals(gallery)) << hdriMap;
+            EXPECT_TRUE(other.smoothEquals(gallery)) << hdriMap;
+        }
+        MapPlanes studio(kW, kH);
+        studio.loadBuiltIn(radius, 2);
+        EXPECT_FALSE(studio.sharpEquals(gallery));
+    }
+}
+
+TEST(BuiltInLoader, DiamondSharpFromJpegSmoothFromGalleryAtRadiusSixty) {
+    const MapPlanes expectedSmooth = gallerySmoothForDiamond(kW, kH);
+    std::int32_t w = 0, h = 0;
+    DecodedImage decoded = decodeJpegRgb(builtInDiamondJpeg(), &w, &h);
+    ASSERT_TRUE(decoded);
+    std::vector<float> r(w * h), g(w * h), b(w * h);
+    for (std::size_t i = 0; i < r.size(); ++i) {
+        r[i] = decoded[3 * i] / 255.0f;
+        g[i] = decoded[3 * i + 1] / 255.0f;
+        b[i] = decoded[3 * i + 2] / 255.0f;
+    }
+    for (std::int32_t radius : {0, 30}) {
+        MapPlanes diamond(kW, kH);
+        diamond.loadBuiltIn(radius, 9);
+        EXPECT_TRUE(diamond.smoothEquals(expectedSmooth)) << radius;
+        // Sharp planes: the decoded JPEG, as floats, sampled bicubically (checked on one row).
+        EXPECT_EQ(diamond.planes[0][0], decoded[0] / 255.0f);  // (0, 0) lies on the source grid
+        for (std::int32_t x = 0; x < kW; ++x) {
+            const Rgb want = sampleBicubicWrapX(r.data(), g.data(), b.data(), w, h,
+                                                static_cast<float>(x) / kW, 20.0f / kH);
+            ASSERT_EQ(diamond.planes[1][20 * kW + x], want.g) << x;
+        }
+    }
+}
+
+TEST(BuiltInLoader, BrokenOrWrongSizedJpegFallsBackToGalleryButKeepsDiamondSmoothing) {
+    MapPlanes gallery(kW, kH);
+    gallery.loadBuiltIn(0, 1);
+    const MapPlanes expectedSmooth = gallerySmoothForDiamond(kW, kH);
+
+    std::vector<unsigned char> small;  // a valid JPEG of the wrong size
+    std::vector<unsigned char> pixels(16 * 8 * 3, 200);
+    stbi_write_jpg_to_func(
+        [](void* context, void* data, int size) {
+            auto* out = static_cast<std::vector<unsigned char>*>(context);
+            out->insert(out->end(), static_cast<unsigned char*>(data),
+                        static_cast<unsigned char*>(data) + size);
+        },
+        &small, 16, 8, 3, pixels.data(), 90);
+    std::int32_t w = 0, h = 0;
+    ASSERT_TRUE(decodeJpegRgb({small.data(), small.size()}, &w, &h));
+    ASSERT_EQ(w, 16);
+
+    const std::vector<unsigned char> broken = {0xFF, 0xD8, 0x00, 0x11, 0x22, 0x33};
+    const ByteSpan streams[] = {
+        {broken.data(), broken.size()}, {small.data(), small.size()}, {nullptr, 0}};
+    for (const ByteSpan& stream : streams) {
+        MapPlanes map(kW, kH);
+        loadBuiltInEnvMapWithJpeg(map.p(0), map.p(1), map.p(2), map.p(3), map.p(4), map.p(5), kW,
+                                  kH, 0, 9, stream);
+        EXPECT_TRUE(map.sharpEquals(gallery));
+        EXPECT_TRUE(map.smoothEquals(expectedSmooth));
+    }
+}
+
+TEST(BuiltInLoader, WithoutSourcePlanesCopiesTheBytesInMemoryOrder) {
+    MapPlanes map(kW, kH);
+    setPlaneAllocationLimit(kRawMapW * kRawMapH * sizeof(float));  // source planes fail
+    map.loadBuiltIn(0, 4);
+    setPlaneAllocationLimit(0);
+    const unsigned char* beauty = rawBuiltInMap(4);
+    for (std::size_t i = 0; i < map.planes[0].size(); ++i) {
+        ASSERT_EQ(map.planes[0][i], beauty[3 * i] / 255.0f);
+        ASSERT_EQ(map.planes[2][i], beauty[3 * i + 2] / 255.0f);
+    }
+    EXPECT_EQ(map.planes[4], map.planes[1]);
+
+    // A map larger than the source: the pixels past its end are black, not stale memory.
+    MapPlanes large(kRawMapW, kRawMapH + 4);
+    setPlaneAllocationLimit(kRawMapW * kRawMapH * sizeof(float));
+    large.loadBuiltIn(0, 4);
+    setPlaneAllocationLimit(0);
+    for (std::size_t i = kRawMapBytes / 3; i < large.planes[0].size(); ++i)
+        ASSERT_EQ(large.planes[0][i], 0.0f);
+}
+
+// Highlight boost factor by the rule: 1 + min(1, (luma - 0.85) * 6.6225176) * gain.
+float boostOf(float r, float g, float b, std::int32_t radius) {
+    const float luma = 0.299f * r + 0.587f * g + 0.114f * b;
+    if (!(luma > 0.85f)) return 1.0f;
+    return 1.0f +
+           std::min(1.0f, (luma - 0.85f) * 6.6225176f) * std::min(1.0f, radius / 100.0f) * 4.0f;
+}
+
+// Smooth planes of a constant map: the Gaussian keeps a constant, so the boost shows directly.
+Rgb smoothOfConstant(float r, float g, float b, std::int32_t radius) {
+    MapPlanes map(24, 12);
+    std::fill(map.planes[0].begin(), map.planes[0].end(), r);
+    std::fill(map.planes[1].begin(), map.planes[1].end(), g);
+    std::fill(map.planes[2].begin(), map.planes[2].end(), b);
+    deriveSmoothPlanes(map.p(0), map.p(1), map.p(2), map.p(3), map.p(4), map.p(5), 24, 12, radius);
+    return {map.planes[3][100], map.planes[4][100], map.planes[5][100]};
+}
+
+TEST(SmoothPlanes, HighlightBoostFollowsLumaAndRadius) {
+    EXPECT_NEAR(smoothOfConstant(1.0f, 1.0f, 1.0f, 100).g, 1.0f + 0.15f * 6.6225176f * 4.0f, 1e-4f);
+    EXPECT_NEAR(smoothOfConstant(1.0f, 1.0f, 1.0f, 100).g, 4.974f, 1e-3f);
+    EXPECT_NEAR(smoothOfConstant(1.2f, 1.2f, 1.2f, 100).r, 1.2f * 5.0f, 1e-4f);
+    EXPECT_NEAR(smoothOfConstant(1.2f, 1.2f, 1.2f, 400).r, 1.2f * 5.0f, 1e-4f);  // gain capped
+    EXPECT_NEAR(smoothOfConstant(1.0f, 1.0f, 1.0f, 50).b, 1.0f + 0.15f * 6.6225176f * 2.0f, 1e-4f);
+    EXPECT_NEAR(smoothOfConstant(0.85f, 0.85f, 0.85f, 100).r, 0.85f, 1e-5f);  // exactly 0.85: none
+    EXPECT_NEAR(smoothOfConstant(0.5f, 0.5f, 0.5f, 100).r, 0.5f, 1e-5f);
+    // A coloured pixel: all three channels scale by the one factor of its luma.
+    const float factor = boostOf(1.0f, 0.9f, 0.5f, 100);
+    EXPECT_GT(factor, 1.8f);
+    const Rgb coloured = smoothOfConstant(1.0f, 0.9f, 0.5f, 100);
+    EXPECT_NEAR(coloured.r, 1.0f * factor, 1e-4f);
+    EXPECT_NEAR(coloured.g, 0.9f * factor, 1e-4f);
+    EXPECT_NEAR(coloured.b, 0.5f * factor, 1e-4f);
+    // Radius 0: a plain copy, no boost.
+    EXPECT_FLOAT_EQ(smoothOfConstant(1.2f, 1.2f, 1.2f, 0).r, 1.2f);
+}
+
+TEST(SmoothPlanes, AreTheBoostedSharpPlanesThroughTheWrappingGaussian) {
+    MapPlanes map(40, 20), expected(40, 20);
+    for (int c = 0; c < 3; ++c)
+        for (std::size_t i = 0; i < map.planes[c].size(); ++i)
+            map.planes[c][i] = (i * 37 + c * 11) % 23 == 0 ? 1.1f : static_cast<float>(i % 7) / 9;
+    for (std::size_t i = 0; i < map.planes[0].size(); ++i) {
+        const float f = boostOf(map.planes[0][i], map.planes[1][i], map.planes[2][i], 9);
+        for (int c = 0; c < 3; ++c) expected.planes[3 + c][i] = map.planes[c][i] * f;
+    }
+    for (int c = 0; c < 3; ++c) gaussianBlurWrapX(expected.p(3 + c), 40, 20, 9);
+    deriveSmoothPlanes(map.p(0), map.p(1), map.p(2), map.p(3), map.p(4), map.p(5), 40, 20, 9);
+    EXPECT_TRUE(map.smoothEquals(expected));
+}
+
+// A layer of w x h at the given depth, rows padded by 12 bytes; colour from (x, y).
+struct Layer {
+    std::vector<unsigned char> bytes;
+    PF_EffectWorld world{};
+
+    Layer(std::int32_t w, std::int32_t h, std::int32_t format, auto colour) {
+        const std::int32_t pixelBytes = format == 0 ? 4 : (format == 1 ? 8 : 16);
+        world.width = w;
+        world.height = h;
+        world.rowbytes = w * pixelBytes + 12;
+        world.world_flags = format == 1 ? PF_WorldFlag_DEEP : 0;
+        bytes.assign(static_cast<std::size_t>(world.rowbytes) * h, 0);
+        for (std::int32_t y = 0; y < h; ++y) {
+            for (std::int32_t x = 0; x < w; ++x) {
+                unsigned char* p = bytes.data() + y * world.rowbytes + x * pixelBytes;
+                const auto [r, g, b] = colour(x, y);
+                if (format == 0) {
+                    const unsigned char px[4] = {0, static_cast<unsigned char>(r),
+                                                 static_cast<unsigned char>(g),
+                                                 static_cast<unsigned char>(b)};
+                    std::memcpy(p, px, 4);
+                } else if (format == 1) {
+                    const std::uint16_t px[4] = {0, static_cast<std::uint16_t>(r),
+                                                 static_cast<std::uint16_t>(g),
+                                                 static_cast<std::uint16_t>(b)};
+                    std::memcpy(p, px, 8);
+                } else {
+                    const float px[4] = {0.0f, static_cast<float>(r), static_cast<float>(g),
+                                         static_cast<float>(b)};
+                    std::memcpy(p, px, 16);
+                }
+            }
+        }
+        world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
+    }
+};
+
+// The layer's colours are linear in x (red) and y (green), so the bilinear fit must reproduce
+// red = k * clamp((x - offX) / scale, 0, srcW - 1) and likewise green, everywhere.
+void expectFit(std::int32_t srcW, std::int32_t srcH, float scale, float offX, float offY) {
+    const Layer layer(srcW, srcH, 0, [](int x, int y) { return std::tuple{4 * x, 4 * y, 100}; });
+    MapPlanes map(64, 32);
+    map.loadLayer(layer.world, 0, 0);
+    for (std::int32_t y = 0; y < 32; ++y) {
+        for (std::int32_t x = 0; x < 64; ++x) {
+            const float sx = std::clamp((x - offX) / scale, 0.0f, srcW - 1.0f);
+            const float sy = std::clamp((y - offY) / scale, 0.0f, srcH - 1.0f);
+            ASSERT_NEAR(map.planes[0][y * 64 + x], 4.0f * sx / 255.0f, 1e-4f) << x << "," << y;
+            ASSERT_NEAR(map.planes[1][y * 64 + x], 4.0f * sy / 255.0f, 1e-4f) << x << "," << y;
+            ASSERT_NEAR(map.planes[2][y * 64 + x], 100.0f / 255.0f, 1e-6f);
+        }
+    }
+}
+
+TEST(LayerLoader, WideLayerFillsTheWidthAndRepeatsItsFirstAndLastRows) {
+    // 60 x 17 is wider than 2:1: scale 64/60, fitted height 18.13, band from row 6.93.
+    const float scale = 64.0f / 60.0f;
+    expectFit(60, 17, scale, 0.0f, (32.0f - scale * 17.0f) / 2.0f);
+    MapPlanes map(64, 32);
+    const Layer layer(60, 17, 0, [](int x, int y) { return std::tuple{4 * x, 4 * y, 0}; });
+    map.loadLayer(layer.world, 0, 0);
+    EXPECT_EQ(map.planes[1][0 * 64 + 10], 0.0f);                // above the band: first row
+    EXPECT_FLOAT_EQ(map.planes[1][31 * 64 + 10], 64.0f / 255);  // below it: last row (y = 16)
+}
+
+TEST(LayerLoader, TallLayerFillsTheHeightAndRepeatsItsSideColumns) {
+    // 20 x 40 is narrower than 2:1: scale 32/40, fitted width 16, band from column 24.
+    expectFit(20, 40, 0.8f, 24.0f, 0.0f);
+    // Exactly 2:1 fits without bands.
+    expectFit(32, 16, 2.0f, 0.0f, 0.0f);
+}
+
+TEST(LayerLoader, ReadsThreeDepthsIgnoringAlpha) {
+    struct Case {
+        std::int32_t format;
+        double r, g, b;
+        float wantR, wantG, wantB;
+    };
+    const Case cases[] = {{0, 255, 51, 0, 1.0f, 0.2f, 0.0f},
+                          {1, 32768, 16384, 0, 1.0f, 0.5f, 0.0f},
+                          {2, 4.0, 0.25, -0.5, 4.0f, 0.25f, -0.5f}};
+    for (const Case& c : cases) {
+        const Layer layer(2, 1, c.format, [&](int, int) { return std::tuple{c.r, c.g, c.b}; });
+        MapPlanes map(8, 4);
+        map.loadLayer(layer.world, 0, c.format);
+        for (std::size_t i = 0; i < map.planes[0].size(); ++i) {
+            ASSERT_FLOAT_EQ(map.planes[0][i], c.wantR) << c.format;
+            ASSERT_FLOAT_EQ(map.planes[1][i], c.wantG) << c.format;
+            ASSERT_FLOAT_EQ(map.planes[2][i], c.wantB) << c.format;
+            ASSERT_FLOAT_EQ(map.planes[3][i], c.wantR) << c.format;  // radius 0: copy
+        }
+    }
+}
+
+TEST(LayerLoader, LayerWithoutUsablePixelsYieldsGallery) {
+    MapPlanes gallery(kW, kH);
+    gallery.loadBuiltIn(3, 1);
+    Layer layer(4, 4, 0, [](int, int) { return std::tuple{9, 9, 9}; });
+    PF_EffectWorld noPixels = layer.world;
+    noPixels.data = nullptr;
+    PF_EffectWorld shortRows = layer.world;
+    shortRows.rowbytes = 8;  // cannot hold 4 pixels of 4 bytes
+    PF_EffectWorld empty = layer.world;
+    empty.width = 0;
+    for (const PF_EffectWorld* world : {&noPixels, &shortRows, &empty}) {
+        MapPlanes map(kW, kH);
+        map.loadLayer(*world, 3, 0);
+        EXPECT_TRUE(map.sharpEquals(gallery));
+        EXPECT_TRUE(map.smoothEquals(gallery));
+    }
+}
+
+}  // namespace
+}  // namespace lumet

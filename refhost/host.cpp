@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "AE_EffectCBSuites.h"
+#include "refhost/compute_cache.h"
 
 namespace refhost {
 namespace {
@@ -48,6 +49,8 @@ Host::Host(const std::string& pluginPath) : Host(PluginEntryPoints{}) {
 Host::Host(PluginEntryPoints entries) : entries_(entries) {
     std::memset(&lastOutData_, 0, sizeof(lastOutData_));
     offerSuite(kPFANSISuite, kPFANSISuiteVersion1, ansiSuite());
+    offerSuite(kAEGPComputeCacheSuite, kAEGPComputeCacheSuiteVersion1, computeCacheSuite());
+    offerSuite(kAEGPHashSuite, kAEGPHashSuiteVersion1, hashSuite());
     preRenderCallbacks_.checkout_layer = &Host::checkoutLayer;
     preRenderCallbacks_.GuidMixInPtr = &Host::guidMixIn;
     registerLiveRegistry(&suites_);

@@ -1,0 +1,248 @@
+// Smart pre-render through the built plug-in: the RenderSettings record it hands the host, the
+// checkout order, failures, the layer checkouts and the output rectangles.
+#include "params/render_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "host/loaded_plugin.h"
+
+namespace {
+
+using lumet::RenderSettings;
+
+PF_Pixel rgb(int r, int g, int b) { return PF_Pixel{255, A_u_char(r), A_u_char(g), A_u_char(b)}; }
+
+struct Frame {
+    std::unique_ptr<refhost::Host> host = lumet::test::loadedPlugin();
+    PF_PreRenderOutput output{};
+
+    explicit Frame(int width = 64, int height = 48) {
+        host->setLayer(0, refhost::OwnedWorld(width, height, 8));
+    }
+    PF_Err preRender() { return host->smartPreRender(host->fullLayerRequest(), 8, &output); }
+    const RenderSettings& settings() const {
+        return *static_cast<const RenderSettings*>(host->preRenderData());
+    }
+};
+
+TEST(RenderSettings, EveryFieldIsScaled) {
+    Frame frame;
+    refhost::ParamsStore& p = frame.host->params();
+    // Values whose scaling in 64 bits then rounding differs from float arithmetic for some.
+    p.setValue(3, 3);
+    p.setValue(4, 5);
+    p.setValue(5, 123.45);
+    p.setValue(6, 33.3);
+    p.setValue(7, 0);
+    p.setValue(8, 71.7);
+    p.setValue(11, 7);
+    p.setValue(13, 12.34);
+    p.setValue(14, 1.1);
+    p.setValue(15, 199.9);
+    p.setValue(16, 0.7);
+    p.setValue(17, 66.6);
+    p.setValue(19, 10000);
+    p.setValue(20, -1234.5);
+    p.setValue(22, 12.5);
+    p.setValue(23, 30.3);
+    p.setValue(24, 9.99);
+    p.setValue(27, -47.25);
+    p.setValue(28, 33.3);
+    p.setValue(29, 44.4);
+    p.setValue(30, 55.5);
+    p.setValue(31, 66.7);
+    p.setColor(38, rgb(1, 2, 3));
+    p.setColor(39, rgb(128, 129, 130));
+    p.setColor(40, rgb(253, 254, 255));
+    p.setValue(41, 77.7);
+    p.setValue(42, 88.8);
+    p.setValue(34, 2.2);
+    p.setValue(35, 123.4);
+    p.setValue(44, 1);
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    const RenderSettings& s = frame.settings();
+    EXPECT_EQ(s.bevelStyle, 3);
+    EXPECT_EQ(s.edgeProfile, 5);
+    EXPECT_EQ(s.bevelDepth, float(123.45 / 100.0));
+    EXPECT_EQ(s.bevelSoftness, float(33.3 / 100.0));
+    EXPECT_FALSE(s.smartEdge);
+    EXPECT_EQ(s.edgeStrength, float(71.7 / 100.0));
+    EXPECT_EQ(s.hdriMap, 7);
+    EXPECT_EQ(s.envBlur, float(12.34 / 100.0));
+    EXPECT_EQ(s.envScale, float(1.1 / 100.0));
+    EXPECT_EQ(s.envExposure, float(199.9 / 100.0));
+    EXPECT_EQ(s.envContrast, float(0.7 / 100.0));
+    EXPECT_EQ(s.envDisplacement, float(66.6 / 100.0));
+    EXPECT_EQ(s.envRotX, 10.0f);
+    EXPECT_EQ(s.envRotY, float(-1234.5 / 1000.0));
+    EXPECT_EQ(s.metal, float(12.5 / 100.0));
+    EXPECT_EQ(s.opacity, float(1.0 - 30.3 / 100.0));
+    EXPECT_EQ(s.dispersion, float(9.99 / 100.0));
+    EXPECT_EQ(s.lightAngle, -47.25f);
+    EXPECT_EQ(s.lightHeight, 33.3f);
+    EXPECT_EQ(s.specular, float(44.4 / 100.0));
+    EXPECT_EQ(s.roughness, float(55.5 / 100.0));
+    EXPECT_EQ(s.anisotropy, float(66.7 / 100.0));
+    EXPECT_EQ(s.glowIntensity, 2.2f);
+    EXPECT_EQ(s.glowRadius, 123.4f);
+    const float shadow[3] = {1, 2, 3}, mid[3] = {128, 129, 130}, high[3] = {253, 254, 255};
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(s.shadowColor[c], shadow[c]);
+        EXPECT_EQ(s.midColor[c], mid[c]);
+        EXPECT_EQ(s.highColor[c], high[c]);
+    }
+    EXPECT_EQ(s.saturation, float(77.7 / 100.0));
+    EXPECT_EQ(s.tintBlend, float(88.8 / 100.0));
+    EXPECT_TRUE(s.showEnvMap);
+    EXPECT_EQ(s.expansion, 500);  // Full Bevel
+}
+
+TEST(RenderSettings, DefaultsAndTransparencyEnds) {
+    Frame frame;
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    EXPECT_EQ(frame.settings().opacity, 1.0f);
+    EXPECT_EQ(frame.settings().lightAngle, 135.0f);
+    EXPECT_TRUE(frame.settings().smartEdge);
+    EXPECT_EQ(frame.settings().shadowColor[0], 92.0f);
+    frame.host->params().setValue(23, 100);
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    EXPECT_EQ(frame.settings().opacity, 0.0f);
+}
+
+TEST(RenderSettings, ParametersAreCheckedOutInOrderAndCheckedIn) {
+    Frame frame;
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    EXPECT_EQ(frame.host->paramCheckoutLog(),
+              (std::vector<int>{3,  4,  5,  6,  7,  8,  11, 13, 14, 15, 16, 17, 19, 20, 27,
+                                28, 29, 30, 31, 38, 39, 40, 41, 42, 22, 23, 24, 34, 35, 44}));
+    EXPECT_EQ(frame.host->openParamCheckouts(), 0);
+}
+
+TEST(RenderSettings, ValuesAreReadAtTheFrameTime) {
+    Frame frame;
+    frame.host->params().setKeyframe(5, 0.0, 100);
+    frame.host->params().setKeyframe(5, 1.0, 200);
+    frame.host->params().setKeyframe(27, 0.0, 0);
+    frame.host->params().setKeyframe(27, 1.0, 90);
+    frame.host->setTime(6, 1, 24);  // a quarter second
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    EXPECT_EQ(frame.settings().bevelDepth, 1.25f);
+    EXPECT_EQ(frame.settings().lightAngle, 22.5f);
+}
+
+TEST(RenderSettings, FailingFirstCheckoutStillHandsAZeroRecordToTheHost) {
+    Frame frame;
+    frame.host->failParamCheckout(3, 777);
+    EXPECT_EQ(frame.preRender(), 777);
+    ASSERT_NE(frame.host->preRenderData(), nullptr);
+    EXPECT_NE(frame.output.delete_pre_render_data_func, nullptr);
+    const RenderSettings zero{};
+    EXPECT_EQ(std::memcmp(&frame.settings(), &zero, sizeof(RenderSettings)), 0);
+    EXPECT_TRUE(frame.host->paramCheckoutLog().empty());
+    EXPECT_TRUE(frame.host->layerCheckouts().empty());
+}
+
+TEST(RenderSettings, FailingMiddleCheckoutKeepsTheEarlierFields) {
+    Frame frame;
+    frame.host->failParamCheckout(13, 55);
+    EXPECT_EQ(frame.preRender(), 55);
+    const RenderSettings& s = frame.settings();
+    EXPECT_EQ(s.bevelDepth, 1.5f);
+    EXPECT_EQ(s.hdriMap, 1);
+    EXPECT_EQ(s.envBlur, 0.0f);
+    EXPECT_EQ(s.glowIntensity, 0.0f);
+    EXPECT_EQ(s.expansion, 0) << "no glow read, Inner Bevel";
+    EXPECT_EQ(frame.host->openParamCheckouts(), 0);
+    EXPECT_TRUE(frame.host->layerCheckouts().empty());
+}
+
+TEST(PreRender, InputCheckoutAndRectanglesWithMargin) {
+    Frame frame(1920, 1080);  // defaults: glow 0.3 at radius 65, margin 500
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    ASSERT_EQ(frame.host->layerCheckouts().size(), 1u);
+    const refhost::LayerCheckout& input = frame.host->layerCheckouts()[0];
+    EXPECT_EQ(input.index, 0);
+    EXPECT_EQ(input.checkoutId, 0);
+    EXPECT_TRUE(input.request.preserve_rgb_of_zero_alpha);
+    const RenderSettings& s = frame.settings();
+    EXPECT_EQ(s.expansion, 500);
+    EXPECT_EQ(std::vector<int>(s.inputRect, s.inputRect + 4), (std::vector<int>{0, 0, 1920, 1080}));
+    EXPECT_EQ(std::vector<int>(s.outputRect, s.outputRect + 4),
+              (std::vector<int>{-500, -500, 2420, 1580}));
+    EXPECT_EQ(frame.output.result_rect.left, -500);
+    EXPECT_EQ(frame.output.result_rect.bottom, 1580);
+    EXPECT_EQ(frame.output.max_result_rect.right, 2420);
+    EXPECT_EQ(frame.output.flags & PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS,
+              PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
+}
+
+TEST(PreRender, NoMarginLeavesTheInputRectangle) {
+    Frame frame(100, 50);
+    frame.host->params().setValue(34, 0.05);  // the glow term needs more than 0.05
+    PF_RenderRequest request = frame.host->fullLayerRequest();
+    request.rect = PF_LRect{10, 5, 60, 40};
+    ASSERT_EQ(frame.host->smartPreRender(request, 16, &frame.output), PF_Err_NONE);
+    EXPECT_EQ(frame.settings().expansion, 0);
+    EXPECT_EQ(frame.output.flags, 0);
+    EXPECT_EQ(std::vector<int>(frame.settings().outputRect, frame.settings().outputRect + 4),
+              (std::vector<int>{10, 5, 60, 40}));
+    EXPECT_EQ(frame.output.max_result_rect.right, 100);
+}
+
+TEST(PreRender, CustomMapLayerIsCheckedOutOnlyWhenChosen) {
+    Frame frame;
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    EXPECT_EQ(frame.host->layerCheckouts().size(), 1u);
+    frame.host->clearLogs();
+    frame.host->params().setValue(11, 10);
+    frame.host->setLayer(12, refhost::OwnedWorld(32, 16, 8));
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    ASSERT_EQ(frame.host->layerCheckouts().size(), 2u);
+    const refhost::LayerCheckout& map = frame.host->layerCheckouts()[1];
+    EXPECT_EQ(map.index, 12);
+    EXPECT_EQ(map.checkoutId, 12);
+    EXPECT_FALSE(map.request.preserve_rgb_of_zero_alpha) << "the host's request unchanged";
+    // A failing map checkout does not fail the frame.
+    frame.host->failLayerCheckout(12, 99);
+    EXPECT_EQ(frame.preRender(), PF_Err_NONE);
+}
+
+TEST(PreRender, FailingInputCheckoutIsReturnedAndTheRecordStaysWithTheHost) {
+    Frame frame;
+    frame.host->failLayerCheckout(0, 42);
+    EXPECT_EQ(frame.preRender(), 42);
+    ASSERT_NE(frame.host->preRenderData(), nullptr);
+    EXPECT_EQ(frame.settings().expansion, 500);
+    EXPECT_EQ(frame.settings().inputRect[2], 0);
+}
+
+TEST(FrameSetup, ExpandsTheOutputByTheMargin) {
+    auto host = lumet::test::loadedPlugin();
+    host->setLayer(0, refhost::OwnedWorld(1920, 1080, 8));
+    refhost::FrameSetupResult result;
+    ASSERT_EQ(host->frameSetup(&result), PF_Err_NONE);  // glow 0.3 at radius 65
+    EXPECT_EQ(result.width, 2920);
+    EXPECT_EQ(result.height, 2080);
+    EXPECT_EQ(result.origin.h, 500);
+    EXPECT_EQ(result.origin.v, 500);
+
+    host->params().setValue(35, 500);
+    ASSERT_EQ(host->frameSetup(&result), PF_Err_NONE);
+    EXPECT_EQ(result.width, 1920 + 3000);
+    EXPECT_EQ(result.origin.v, 1500);
+
+    host->params().setValue(34, 0.05);
+    ASSERT_EQ(host->frameSetup(&result), PF_Err_NONE);
+    EXPECT_EQ(result.width, 1920) << "the out data stays as the host filled it";
+    EXPECT_EQ(result.height, 1080);
+    EXPECT_EQ(result.origin.h, 0);
+
+    host->params().setValue(3, 2);  // Outer Bevel, though the plain render draws Inner Bevel
+    ASSERT_EQ(host->frameSetup(&result), PF_Err_NONE);
+    EXPECT_EQ(result.width, 2920);
+}
+
+}  // namespace

@@ -128,6 +128,14 @@ PF_Err Host::sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_La
     return err;
 }
 
+PF_Err Host::sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_LayerDef* output,
+                         void* extra, PF_OutData* outData) {
+    PF_OutData out = freshOutData();
+    PF_Err err = call(cmd, &in, &out, params, output, extra);
+    if (outData) *outData = out;
+    return err;
+}
+
 PF_Err Host::registerPlugin() {
     if (!entries_.pluginDataEntry) throw std::logic_error("no plug-in entry point");
     ActiveSuitesScope scope(&suites_);

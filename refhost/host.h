@@ -90,6 +90,10 @@ public:
     // output origin), as the render commands need.
     PF_Err sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_LayerDef* output,
                        void* extra, PF_OutData* outData);
+    // The same with in data the caller built with makeInData() and adjusted (render quality,
+    // output origin), as the render commands need.
+    PF_Err sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_LayerDef* output,
+                       void* extra, PF_OutData* outData);
 
     // A request for the whole input layer (or an empty rect when there is none).
     PF_RenderRequest fullLayerRequest() const;

@@ -59,8 +59,48 @@ SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, std::int3
 }
 
 namespace {
-
 inline float clamp01(float v) { return std::min(std::max(v, 0.0f), 1.0f); }
+}  // namespace
+
+float bevelInverseWidth(float bevelWidth, float maxIn, std::int32_t SS) {
+    if (maxIn > 0.0f) {
+        const float limit = 0.8f * maxIn;
+        if (bevelWidth > limit) return 1.0f / std::max(2.0f * static_cast<float>(SS), limit);
+    }
+    return 1.0f / bevelWidth;
+}
+
+float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float dIn, float dOut,
+                  bool hasOuter, float invWidth) {
+    if (inside) {
+        switch (style) {
+            case kOuterBevel:
+                return 1.0f;
+            case kFullBevel:
+                return 0.5f + 0.5f * edgeProfile(clamp01(dIn * invWidth), profile);
+            case kEmboss:
+                return 0.5f + 0.5f * edgeProfile(clamp01(dIn * 2.0f * invWidth), profile);
+            case kPillow:
+                return 1.0f - 0.7f * edgeProfile(clamp01(dIn * invWidth), profile);
+            default:
+                return edgeProfile(clamp01(dIn * invWidth), profile);
+        }
+    }
+    if (!hasOuter) return 0.0f;
+    switch (style) {
+        case kOuterBevel:
+        case kPillow:
+            return 1.0f - edgeProfile(clamp01(dOut * invWidth), profile);
+        case kFullBevel:
+            return 0.5f - 0.5f * edgeProfile(clamp01(dOut * invWidth), profile);
+        case kEmboss:
+            return 0.5f - 0.5f * edgeProfile(clamp01(dOut * 2.0f * invWidth), profile);
+        default:
+            return 0.0f;
+    }
+}
+
+namespace {
 
 float largestValue(const float* plane, std::int32_t width, std::int32_t height) {
     std::atomic<float> maximum{0.0f};
@@ -78,9 +118,7 @@ void computeHeightMap(const std::uint8_t* alphaSS, float* heightMap, std::int32_
                       std::int32_t H2, const RenderSettings& settings, std::int32_t SS) {
     if (!alphaSS || !heightMap || W2 < 1 || H2 < 1) return;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
-    const float ssF = static_cast<float>(SS);
     const float bevelWidth = bevelWidthOf(settings.bevelDepth, SS);
-    float invWidth = 1.0f / bevelWidth;
 
     Plane<float> dIn = allocatePlane<float>(count);
     if (!dIn) {
@@ -90,11 +128,7 @@ void computeHeightMap(const std::uint8_t* alphaSS, float* heightMap, std::int32_
     distanceTransform(alphaSS, dIn.get(), W2, H2);
 
     // A thin shape gets a bevel no wider than 80 % of its greatest half-thickness (at least 2 SS).
-    const float maxIn = largestValue(dIn.get(), W2, H2);
-    if (maxIn > 0.0f) {
-        const float limit = 0.8f * maxIn;
-        if (bevelWidth > limit) invWidth = 1.0f / std::max(2.0f * ssF, limit);
-    }
+    const float invWidth = bevelInverseWidth(bevelWidth, largestValue(dIn.get(), W2, H2), SS);
 
     const std::int32_t style = settings.bevelStyle;
     const bool outerPart = style >= kOuterBevel && style <= kPillow;
@@ -119,44 +153,9 @@ void computeHeightMap(const std::uint8_t* alphaSS, float* heightMap, std::int32_
     const float* in = dIn.get();
     const float* out = dOut.get();
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
-        for (std::int64_t i = begin; i < end; ++i) {
-            float h = 0.0f;
-            if (alphaSS[i] != 0) {
-                switch (style) {
-                    case kOuterBevel:
-                        h = 1.0f;
-                        break;
-                    case kFullBevel:
-                        h = 0.5f + 0.5f * edgeProfile(clamp01(in[i] * invWidth), profile);
-                        break;
-                    case kEmboss:
-                        h = 0.5f + 0.5f * edgeProfile(clamp01(in[i] * 2.0f * invWidth), profile);
-                        break;
-                    case kPillow:
-                        h = 1.0f - 0.7f * edgeProfile(clamp01(in[i] * invWidth), profile);
-                        break;
-                    default:
-                        h = edgeProfile(clamp01(in[i] * invWidth), profile);
-                        break;
-                }
-            } else if (out) {
-                switch (style) {
-                    case kOuterBevel:
-                    case kPillow:
-                        h = 1.0f - edgeProfile(clamp01(out[i] * invWidth), profile);
-                        break;
-                    case kFullBevel:
-                        h = 0.5f - 0.5f * edgeProfile(clamp01(out[i] * invWidth), profile);
-                        break;
-                    case kEmboss:
-                        h = 0.5f - 0.5f * edgeProfile(clamp01(out[i] * 2.0f * invWidth), profile);
-                        break;
-                    default:
-                        break;
-                }
-            }
-            heightMap[i] = h;
-        }
+        for (std::int64_t i = begin; i < end; ++i)
+            heightMap[i] = bevelHeight(style, profile, alphaSS[i] != 0, in[i], out ? out[i] : 0.0f,
+                                       out != nullptr, invWidth);
     });
     dIn.reset();
     dOut.reset();

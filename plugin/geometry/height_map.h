@@ -38,6 +38,16 @@ struct SofteningRadii {
 };
 SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, std::int32_t SS);
 
+// 1 / bevel width, the width limited to 80 % of the shape's greatest inner distance maxIn (but
+// never below 2 SS) when maxIn > 0.
+float bevelInverseWidth(float bevelWidth, float maxIn, std::int32_t SS);
+
+// Height of one pixel before softening: inside (any coverage) from the inner distance, outside from
+// the outer distance; outside pixels get 0 when there is no outer distance (hasOuter false) or the
+// style has no outer part.
+float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float dIn, float dOut,
+                  bool hasOuter, float invWidth);
+
 // Fills heightMap (W2 x H2, expected zeroed) from alphaSS (W2 x H2) with the settings' bevelStyle,
 // edgeProfile, bevelDepth and bevelSoftness. When the inner distance plane cannot be allocated the
 // heights are all 0; without memory for the outer one, pixels outside the shape get 0.

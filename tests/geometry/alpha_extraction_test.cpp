@@ -1,0 +1,217 @@
+// Alpha extraction at the three pixel depths with placement and content bounds, alpha edge
+// smoothing, and the bilinear supersampling.
+#include "geometry/alpha_extraction.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "geometry/supersample.h"
+#include "platform/platform.h"
+#include "test_worlds.h"
+
+namespace {
+
+using lumet::testing::TestWorld;
+
+TEST(PixelDepth, FromRowStrideAndDeepFlag) {
+    PF_EffectWorld world{};
+    world.width = 10;
+    world.rowbytes = 160;
+    EXPECT_EQ(lumet::pixelDepthOf(world), lumet::kDepthFloat);
+    world.world_flags = PF_WorldFlag_DEEP;
+    EXPECT_EQ(lumet::pixelDepthOf(world), lumet::kDepthFloat);  // the stride decides first
+    world.rowbytes = 159;
+    EXPECT_EQ(lumet::pixelDepthOf(world), lumet::kDepth16);
+    world.world_flags = PF_WorldFlag_WRITEABLE;
+    EXPECT_EQ(lumet::pixelDepthOf(world), lumet::kDepth8);
+}
+
+TEST(AlphaExtraction, ConvertsEachDepth) {
+    EXPECT_EQ(lumet::alphaByte16(32768), 255);
+    EXPECT_EQ(lumet::alphaByte16(16384), 127);
+    EXPECT_EQ(lumet::alphaByte16(0), 0);
+    EXPECT_EQ(lumet::alphaByte16(65535), 255);  // beyond full scale still reads as opaque
+    EXPECT_EQ(lumet::alphaByteFloat(1.5f), 255);
+    EXPECT_EQ(lumet::alphaByteFloat(-0.2f), 0);
+    EXPECT_EQ(lumet::alphaByteFloat(0.999f), 254);
+    EXPECT_EQ(lumet::alphaByteFloat(std::numeric_limits<float>::quiet_NaN()), 0);
+
+    // Through whole worlds with padded strides: 16-bit and float worlds give the same bytes.
+    const std::uint16_t raw16[4] = {32768, 16384, 1, 0};
+    const float rawFloat[4] = {1.5f, 0.999f, -0.2f, 0.5f};
+    TestWorld deep(4, 1, 1), flt(4, 1, 2), byte(4, 1, 0);
+    for (int x = 0; x < 4; ++x) {
+        deep.setRawAlpha16(x, 0, raw16[x]);
+        flt.setRawAlphaFloat(x, 0, rawFloat[x]);
+        byte.pixel(x, 0)[0] = static_cast<unsigned char>(x * 80);
+    }
+    std::vector<std::uint8_t> alpha(4);
+    lumet::extractAlpha(deep.world, lumet::pixelDepthOf(deep.world), 0, 0, alpha.data(), 4, 1);
+    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 127, 0, 0}));
+    lumet::extractAlpha(flt.world, lumet::pixelDepthOf(flt.world), 0, 0, alpha.data(), 4, 1);
+    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 254, 0, 127}));
+    lumet::extractAlpha(byte.world, lumet::pixelDepthOf(byte.world), 0, 0, alpha.data(), 4, 1);
+    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{0, 80, 160, 240}));
+}
+
+TEST(AlphaExtraction, PlacementAndContentBounds) {
+    // A 6 x 5 layer placed at (3, 2) in an 7 x 6 frame: only the overlap lands.
+    TestWorld layer(6, 5, 0);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x)
+            layer.pixel(x, y)[0] = static_cast<unsigned char>(10 + 10 * y + x);
+    const int W = 7, H = 6;
+    std::vector<std::uint8_t> alpha(W * H, 99);
+    const lumet::ContentBounds b = lumet::extractAlpha(layer.world, 0, 3, 2, alpha.data(), W, H);
+    for (int fy = 0; fy < H; ++fy)
+        for (int fx = 0; fx < W; ++fx) {
+            const int x = fx - 3, y = fy - 2;
+            const int expected = (x >= 0 && y >= 0 && y < 5) ? 10 + 10 * y + x : 0;
+            EXPECT_EQ(alpha[fy * W + fx], expected) << fx << "," << fy;
+        }
+    EXPECT_EQ(b.minX, 3);
+    EXPECT_EQ(b.maxX, 6);
+    EXPECT_EQ(b.minY, 2);
+    EXPECT_EQ(b.maxY, 5);
+
+    // A single covered pixel, and a fully transparent layer (bounds keep min above max).
+    TestWorld sparse(20, 20, 2);
+    sparse.setRawAlphaFloat(13, 4, 0.5f);
+    std::vector<std::uint8_t> frame(20 * 20);
+    lumet::ContentBounds one = lumet::extractAlpha(sparse.world, 2, 0, 0, frame.data(), 20, 20);
+    EXPECT_EQ(one.minX, 13);
+    EXPECT_EQ(one.maxX, 13);
+    EXPECT_EQ(one.minY, 4);
+    EXPECT_EQ(one.maxY, 4);
+    TestWorld empty(20, 20, 1);
+    lumet::ContentBounds none = lumet::extractAlpha(empty.world, 1, 0, 0, frame.data(), 20, 20);
+    EXPECT_EQ(none.minX, 20);
+    EXPECT_EQ(none.maxX, 0);
+    EXPECT_EQ(none.minY, 20);
+    EXPECT_EQ(none.maxY, 0);
+}
+
+TEST(AlphaExtraction, BoundsAndBytesIndependentOfThreadCount) {
+    std::mt19937 rng(3);
+    TestWorld layer(97, 83, 0);
+    std::uniform_int_distribution<int> value(0, 255), coin(0, 40);
+    for (int y = 0; y < 83; ++y)
+        for (int x = 0; x < 97; ++x) layer.pixel(x, y)[0] = coin(rng) == 0 ? value(rng) : 0;
+    auto run = [&](int threads) {
+        lumet::platform::setHardwareThreadOverride(threads);
+        std::vector<std::uint8_t> alpha(90 * 90);
+        const lumet::ContentBounds b =
+            lumet::extractAlpha(layer.world, 0, 1, 2, alpha.data(), 90, 90);
+        lumet::platform::setHardwareThreadOverride(-1);
+        alpha.push_back(static_cast<std::uint8_t>(b.minX));
+        alpha.push_back(static_cast<std::uint8_t>(b.maxX));
+        alpha.push_back(static_cast<std::uint8_t>(b.minY));
+        alpha.push_back(static_cast<std::uint8_t>(b.maxY));
+        return alpha;
+    };
+    EXPECT_EQ(run(1), run(16));
+}
+
+TEST(AlphaSmoothing, HardEdgesBecomeAveragesSoftEdgesStay) {
+    // A hard opaque square 10..19 in a 30 x 30 frame.
+    const int W = 30, H = 30;
+    std::vector<std::uint8_t> alpha(W * H, 0);
+    for (int y = 10; y < 20; ++y)
+        for (int x = 10; x < 20; ++x) alpha[y * W + x] = 255;
+    ASSERT_TRUE(lumet::smoothAlphaEdgesInPlace(alpha.data(), W, H));
+    EXPECT_EQ(alpha[15 * W + 9], 85);    // just outside a straight edge: 3 of 9 opaque
+    EXPECT_EQ(alpha[15 * W + 10], 170);  // just inside: 6 of 9
+    EXPECT_EQ(alpha[9 * W + 9], 28);     // outside a corner: 1 of 9
+    EXPECT_EQ(alpha[10 * W + 10], 113);  // inside a corner: 4 of 9
+    EXPECT_EQ(alpha[15 * W + 15], 255);
+    EXPECT_EQ(alpha[15 * W + 8], 0);
+
+    // Values other than 0 and 255 are never changed; border rows and columns never either.
+    std::vector<std::uint8_t> soft(W * H, 0);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) soft[y * W + x] = x < 15 ? 0 : (x == 15 ? 128 : 255);
+    soft[0 * W + 16] = 0;  // border pixel next to opaque neighbours
+    std::vector<std::uint8_t> smoothed = soft;
+    lumet::smoothAlphaEdgesInPlace(smoothed.data(), W, H);
+    for (int y = 0; y < H; ++y) {
+        EXPECT_EQ(smoothed[y * W + 15], 128);
+        EXPECT_EQ(smoothed[y * W + 14], 0);  // its neighbours reach only 128, never above 245
+    }
+    EXPECT_EQ(smoothed[16], 0);
+    for (int x = 0; x < W; ++x) EXPECT_EQ(smoothed[(H - 1) * W + x], soft[(H - 1) * W + x]);
+
+    // Frames under 3 pixels in either direction are left alone.
+    std::vector<std::uint8_t> thin = {0, 255, 0, 255, 0, 255};
+    lumet::smoothAlphaEdgesInPlace(thin.data(), 6, 1);
+    EXPECT_EQ(thin, (std::vector<std::uint8_t>{0, 255, 0, 255, 0, 255}));
+}
+
+TEST(Supersampling, DoublesWithThreeToOneWeights) {
+    const int W = 5, H = 4;
+    std::vector<std::uint8_t> source(W * H);
+    for (int i = 0; i < W * H; ++i) source[i] = static_cast<std::uint8_t>((i * 37) % 256);
+    std::vector<std::uint8_t> doubled(4 * W * H);
+    lumet::resampleBilinear8(source.data(), W, H, doubled.data(), 2 * W, 2 * H);
+    // Per axis: destination 0 copies source 0, 2k+1 weighs k and k+1 as 3:1, 2k weighs k-1 and k
+    // as 1:3, the last copies the last source pixel.
+    auto taps = [](int d, int n, int& i0, int& i1, double& w1) {
+        if (d == 0) {
+            i0 = i1 = 0;
+            w1 = 0.0;
+        } else if (d == 2 * n - 1) {
+            i0 = i1 = n - 1;
+            w1 = 0.0;
+        } else if (d % 2 == 1) {
+            i0 = d / 2;
+            i1 = i0 + 1;
+            w1 = 0.25;
+        } else {
+            i0 = d / 2 - 1;
+            i1 = i0 + 1;
+            w1 = 0.75;
+        }
+    };
+    for (int y = 0; y < 2 * H; ++y)
+        for (int x = 0; x < 2 * W; ++x) {
+            int x0, x1, y0, y1;
+            double wx, wy;
+            taps(x, W, x0, x1, wx);
+            taps(y, H, y0, y1, wy);
+            const double v = source[y0 * W + x0] * (1 - wx) * (1 - wy) +
+                             source[y0 * W + x1] * wx * (1 - wy) +
+                             source[y1 * W + x0] * (1 - wx) * wy + source[y1 * W + x1] * wx * wy;
+            EXPECT_NEAR(doubled[y * 2 * W + x], std::floor(v + 0.5), 1.0) << x << "," << y;
+        }
+    EXPECT_EQ(doubled[0], source[0]);
+    EXPECT_EQ(doubled[(2 * H - 1) * 2 * W + 2 * W - 1], source[H * W - 1]);
+    // Exact cases: a row 0, 100 doubles to 0, 25, 75, 100.
+    const std::uint8_t pair[4] = {0, 100, 0, 100};
+    std::uint8_t out[16];
+    lumet::resampleBilinear8(pair, 2, 2, out, 4, 4);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[1], 25);
+    EXPECT_EQ(out[2], 75);
+    EXPECT_EQ(out[3], 100);
+}
+
+TEST(Supersampling, FramesUnderTwoPixelsReplicate) {
+    const std::uint8_t single = 77;
+    std::uint8_t out[4];
+    lumet::resampleBilinear8(&single, 1, 1, out, 2, 2);
+    for (std::uint8_t v : out) EXPECT_EQ(v, 77);
+    const std::uint8_t row[3] = {0, 100, 200};
+    std::uint8_t wide[12];
+    lumet::resampleBilinear8(row, 3, 1, wide, 6, 2);
+    const std::uint8_t expected[6] = {0, 25, 75, 125, 175, 200};
+    for (int x = 0; x < 6; ++x) {
+        EXPECT_EQ(wide[x], expected[x]) << x;
+        EXPECT_EQ(wide[6 + x], expected[x]) << x;
+    }
+}
+
+}  // namespace

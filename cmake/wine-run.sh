@@ -22,8 +22,11 @@ if [[ -z "${WINEPREFIX:-}" ]]; then
 fi
 export WINEPREFIX
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Wine dialogs (crash reports, missing Mono or Gecko) in unattended runs.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Wine dialogs (missing Mono or Gecko) in unattended runs. opencl=n,b: Wine would otherwise
+# prefer its built-in opencl.dll over any OpenCL.dll file the search order finds; native-first
+# makes it search as Windows does, so a planted copy would really be loaded by a careless loader
+# (tests/platform checks that ours is not).
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;opencl=n,b}
 export DISPLAY=
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   mkdir -p "$WINEPREFIX"

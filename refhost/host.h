@@ -90,18 +90,11 @@ public:
     // output origin), as the render commands need.
     PF_Err sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_LayerDef* output,
                        void* extra, PF_OutData* outData);
-    // The same with in data the caller built with makeInData() and adjusted (render quality,
-    // output origin), as the render commands need.
-    PF_Err sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_LayerDef* output,
-                       void* extra, PF_OutData* outData);
 
     // A request for the whole input layer (or an empty rect when there is none).
     PF_RenderRequest fullLayerRequest() const;
 
     const Registration& registration() const { return registration_; }
-    // Windows: what is wrong with the plug-in file's PiPL resource compared with the registration
-    // (refhost/pipl_resource.h); empty when it agrees or when driving in-process entry points.
-    const std::string& piplProblem() const { return piplProblem_; }
     const PF_OutData& lastOutData() const { return lastOutData_; }
     const std::vector<int>& changedByLastCommand() const { return changed_; }
     bool globallySetUp() const { return globallySetUp_; }
@@ -165,7 +158,6 @@ private:
                                        const A_u_char* supportAddress);
 
     PluginLibrary library_;  // declared first: unloaded last
-    std::string pluginPath_, piplProblem_;
     PluginEntryPoints entries_;
     SuiteRegistry suites_;
     bool withholdBasic_ = false;

@@ -39,13 +39,3 @@ using DecodedImage = std::unique_ptr<unsigned char[], DecodedImageFree>;
 DecodedImage decodeJpegRgb(ByteSpan stream, std::int32_t* width, std::int32_t* height);
 
 }  // namespace lumet
-
-namespace lumet {
-
-// loadBuiltInEnvMap with the Diamond stream given explicitly (loadBuiltInEnvMap passes the
-// embedded one; tests pass damaged or wrongly sized streams to exercise the fallback).
-void loadBuiltInEnvMapWithJpeg(float* sharpR, float* sharpG, float* sharpB, float* smoothR,
-                               float* smoothG, float* smoothB, std::int32_t envW, std::int32_t envH,
-                               std::int32_t blurRadius, std::int32_t hdriMap, ByteSpan diamondJpeg);
-
-}  // namespace lumet

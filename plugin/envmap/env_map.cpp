@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "envmap/builtin_maps.h"
+#include "envmap/env_map_sharp.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
@@ -146,13 +147,9 @@ std::int64_t bytesPerPixel(std::int32_t formatCode) {
 
 }  // namespace
 
-void loadBuiltInEnvMapWithJpeg(float* sharpR, float* sharpG, float* sharpB, float* smoothR,
-                               float* smoothG, float* smoothB, std::int32_t envW, std::int32_t envH,
-                               std::int32_t blurRadius, std::int32_t hdriMap,
-                               ByteSpan diamondJpeg) {
-    float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
-    if (!validPlanes(planes, envW, envH)) return;
-
+void loadBuiltInSharpPlanes(float* sharpR, float* sharpG, float* sharpB, std::int32_t envW,
+                            std::int32_t envH, std::int32_t hdriMap, ByteSpan diamondJpeg) {
+    if (envW < 1 || envH < 1 || !sharpR || !sharpG || !sharpB) return;
     // Source: raw maps 2..8, the JPEG for 9, Gallery for everything else and for a JPEG that
     // does not decode to exactly 2048 x 1024.
     const unsigned char* source = nullptr;
@@ -174,13 +171,20 @@ void loadBuiltInEnvMapWithJpeg(float* sharpR, float* sharpG, float* sharpB, floa
     if (!source) source = rawBuiltInMap(kGalleryMap);
     if (!source) {
         // Only an incomplete build lacks the embedded maps: leave defined (black) planes.
-        for (float* plane : planes)
+        for (float* plane : {sharpR, sharpG, sharpB})
             std::memset(plane, 0, static_cast<std::size_t>(pixelCount(envW, envH)) * sizeof(float));
         return;
     }
     sharpFromBytes(source, sourceW, sourceH, sharpR, sharpG, sharpB, envW, envH);
-    decoded.reset();
+}
 
+void loadBuiltInEnvMapWithJpeg(float* sharpR, float* sharpG, float* sharpB, float* smoothR,
+                               float* smoothG, float* smoothB, std::int32_t envW, std::int32_t envH,
+                               std::int32_t blurRadius, std::int32_t hdriMap,
+                               ByteSpan diamondJpeg) {
+    const float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
+    if (!validPlanes(planes, envW, envH)) return;
+    loadBuiltInSharpPlanes(sharpR, sharpG, sharpB, envW, envH, hdriMap, diamondJpeg);
     // Diamond always takes its smooth planes from Gallery; the boosted blur of its own sharp
     // planes would be overwritten, so it is computed only when that replacement cannot be made.
     if (hdriMap == kDiamondMap && diamondSmoothFromGallery(smoothR, smoothG, smoothB, envW, envH))
@@ -195,20 +199,14 @@ void loadBuiltInEnvMap(float* sharpR, float* sharpG, float* sharpB, float* smoot
                               blurRadius, hdriMap, builtInDiamondJpeg());
 }
 
-void loadLayerEnvMap(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
-                     float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
-                     std::int32_t envH, std::int32_t blurRadius, std::int32_t formatCode) {
-    const float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
-    if (!validPlanes(planes, envW, envH)) return;
+bool loadLayerSharpPlanes(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
+                          std::int32_t envW, std::int32_t envH, std::int32_t formatCode) {
+    if (envW < 1 || envH < 1 || !sharpR || !sharpG || !sharpB) return false;
     const std::int32_t srcW = layer.width, srcH = layer.height;
-    // A layer without pixels, or whose rows cannot hold its width, is not read: Gallery instead.
+    // A layer without pixels, or whose rows cannot hold its width, is not read.
     if (!layer.data || srcW < 1 || srcH < 1 || formatCode < 0 || formatCode > 2 ||
-        static_cast<std::int64_t>(layer.rowbytes) < srcW * bytesPerPixel(formatCode)) {
-        loadBuiltInEnvMap(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius,
-                          10);
-        return;
-    }
-
+        static_cast<std::int64_t>(layer.rowbytes) < srcW * bytesPerPixel(formatCode))
+        return false;
     // Fit the layer inside the map keeping its aspect ratio; the bands outside repeat its edges.
     const float fw = static_cast<float>(envW), fh = static_cast<float>(envH);
     const float sw = static_cast<float>(srcW), sh = static_cast<float>(srcH);
@@ -252,6 +250,20 @@ void loadLayerEnvMap(const PF_EffectWorld& layer, float* sharpR, float* sharpG, 
             }
         }
     });
+    return true;
+}
+
+void loadLayerEnvMap(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
+                     float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
+                     std::int32_t envH, std::int32_t blurRadius, std::int32_t formatCode) {
+    const float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
+    if (!validPlanes(planes, envW, envH)) return;
+    if (!loadLayerSharpPlanes(layer, sharpR, sharpG, sharpB, envW, envH, formatCode)) {
+        // No usable layer: the built-in fallback for Custom Map (hdriMap 10), Gallery.
+        loadBuiltInEnvMap(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius,
+                          10);
+        return;
+    }
     deriveSmoothPlanes(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "envmap/env_map.h"
+#include "envmap/env_map_sharp.h"
 #include "platform/plane.h"
 
 namespace lumet {
@@ -83,27 +84,23 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
         *plane = allocatePlane<float>(count).release();
         allocated = allocated && *plane;
     }
-    Plane<float> scratchR = allocatePlane<float>(count);
-    Plane<float> scratchG = allocatePlane<float>(count);
-    Plane<float> scratchB = allocatePlane<float>(count);
-    if (!allocated || !scratchR || !scratchG || !scratchB) {
+    if (!allocated) {
         freeEnvMap(map);
         return A_Err_ALLOC;
     }
 
-    // The loaders' own smooth output goes to scratch and is discarded: the smooth planes are
-    // always derived from this map's sharp planes at the requested blur (for Diamond too).
-    if (hasPixels(o->layerWorld)) {
-        loadLayerEnvMap(*o->layerWorld, map->sharpR, map->sharpG, map->sharpB, scratchR.get(),
-                        scratchG.get(), scratchB.get(), o->envW, o->envH, 0,
-                        formatCodeOf(*o->layerWorld));
-    } else {
-        loadBuiltInEnvMap(map->sharpR, map->sharpG, map->sharpB, scratchR.get(), scratchG.get(),
-                          scratchB.get(), o->envW, o->envH, 0, o->mapType);
+    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
+    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
+    // which would be discarded, are never made.
+    if (!hasPixels(o->layerWorld)) {
+        loadBuiltInSharpPlanes(map->sharpR, map->sharpG, map->sharpB, o->envW, o->envH, o->mapType,
+                               builtInDiamondJpeg());
+    } else if (!loadLayerSharpPlanes(*o->layerWorld, map->sharpR, map->sharpG, map->sharpB, o->envW,
+                                     o->envH, formatCodeOf(*o->layerWorld))) {
+        // Unreadable layer rows: the Custom Map fallback, Gallery.
+        loadBuiltInSharpPlanes(map->sharpR, map->sharpG, map->sharpB, o->envW, o->envH, 10,
+                               builtInDiamondJpeg());
     }
-    scratchR.reset();
-    scratchG.reset();
-    scratchB.reset();
     deriveSmoothPlanes(map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
                        map->smoothB, o->envW, o->envH, envBlurRadius(o->blur));
     *value = map;

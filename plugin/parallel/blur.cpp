@@ -245,10 +245,31 @@ void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, st
     for (std::int32_t i = 0; i <= 2 * r; ++i) kernel[i] /= total;
     const float* k = kernel.get();
     const std::int64_t w = width;
+    // Horizontal pass: each row is first copied with r wrapped samples on either side, so the
+    // taps need no modulo; then, tap by tap, the whole row accumulates (contiguous floats that
+    // the compiler vectorises). Every output still adds its taps from -r to r starting at 0, so
+    // the sums are those of the direct per-pixel loop. Bands that cannot get a padded row use
+    // that direct loop.
     ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
+        Plane<float> padded = allocatePlane<float>(static_cast<std::int64_t>(width) + 2 * r);
         for (std::int32_t y = begin; y < end; ++y) {
             const float* src = plane + y * w;
             float* dst = scratch + y * w;
+            if (padded) {
+                float* row = padded.get();
+                for (std::int32_t i = 0; i < width + 2 * r; ++i) {
+                    std::int32_t sx = (i - r) % width;
+                    if (sx < 0) sx += width;
+                    row[i] = src[sx];
+                }
+                for (std::int32_t x = 0; x < width; ++x) dst[x] = 0.0f;
+                for (std::int32_t j = 0; j <= 2 * r; ++j) {
+                    const float weight = k[j];
+                    const float* tap = row + j;
+                    for (std::int32_t x = 0; x < width; ++x) dst[x] += tap[x] * weight;
+                }
+                continue;
+            }
             for (std::int32_t x = 0; x < width; ++x) {
                 float sum = 0.0f;
                 for (std::int32_t j = -r; j <= r; ++j) {

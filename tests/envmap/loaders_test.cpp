@@ -14,7 +14,7 @@
 #include <stb/stb_image_write.h>
 
 #include "env_map_test_support.h"
-#include "envmap/builtin_maps.h"
+#include "envmap/env_map_sharp.h"
 #include "parallel/blur.h"
 #include "platform/plane.h"
 

@@ -1,5 +1,6 @@
 // The reference host's command protocol and callbacks.
 #include "refhost/host.h"
+#include "refhost/pipl_resource.h"
 
 #include <algorithm>
 #include <cstring>
@@ -44,6 +45,7 @@ Host::Host(const std::string& pluginPath) : Host(PluginEntryPoints{}) {
     library_ = PluginLibrary::load(pluginPath, &error);
     if (!library_.loaded()) throw std::runtime_error(error);
     entries_ = library_.entryPoints();
+    pluginPath_ = pluginPath;
 }
 
 Host::Host(PluginEntryPoints entries) : entries_(entries) {
@@ -129,8 +131,14 @@ PF_Err Host::sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_La
 PF_Err Host::registerPlugin() {
     if (!entries_.pluginDataEntry) throw std::logic_error("no plug-in entry point");
     ActiveSuitesScope scope(&suites_);
-    return entries_.pluginDataEntry(this, &Host::registrationCallback, basicSuite(), "refhost",
-                                    "1.0");
+    PF_Err err = entries_.pluginDataEntry(this, &Host::registrationCallback, basicSuite(),
+                                          "refhost", "1.0");
+    // A host that reads resources instead would see the PiPL: it must describe the same effect.
+    if (err == PF_Err_NONE && !pluginPath_.empty()) {
+        piplProblem_ = checkPiplResource(pluginPath_, registration_);
+        if (!piplProblem_.empty()) err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    return err;
 }
 
 PF_Err Host::registrationCallback(PF_PluginDataPtr inPtr, const A_u_char* name,

@@ -95,6 +95,9 @@ public:
     PF_RenderRequest fullLayerRequest() const;
 
     const Registration& registration() const { return registration_; }
+    // Windows: what is wrong with the plug-in file's PiPL resource compared with the registration
+    // (refhost/pipl_resource.h); empty when it agrees or when driving in-process entry points.
+    const std::string& piplProblem() const { return piplProblem_; }
     const PF_OutData& lastOutData() const { return lastOutData_; }
     const std::vector<int>& changedByLastCommand() const { return changed_; }
     bool globallySetUp() const { return globallySetUp_; }
@@ -158,6 +161,7 @@ private:
                                        const A_u_char* supportAddress);
 
     PluginLibrary library_;  // declared first: unloaded last
+    std::string pluginPath_, piplProblem_;
     PluginEntryPoints entries_;
     SuiteRegistry suites_;
     bool withholdBasic_ = false;

@@ -241,16 +241,21 @@ TEST(EnvReflection, SurfaceTestAndRowSkip) {
     frame.alpha[row * kW2 + 20] = 9;
     frame.height[row * kW2 + 20] = 0.005f;  // no surface
     frame.alpha[row * kW2 + 30] = 10;       // surface through its alpha
-    // A row whose only surface pixels lie in odd columns is still reflected.
+    // A row whose only surface pixels lie in odd columns is skipped by the even-column row test.
     frame.alpha[(row + 1) * kW2 + 7] = 255;
     frame.alpha[(row + 1) * kW2 + 41] = 255;
+    // The same pixels next to an even-column surface pixel are reflected.
+    frame.alpha[(row + 2) * kW2 + 7] = 255;
+    frame.alpha[(row + 2) * kW2 + 8] = 255;
 
     const Reflection out = reflect(frame, s, env);
     EXPECT_GT(out.r[row * kW2 + 10], 1.0f);
     EXPECT_EQ(out.r[row * kW2 + 20], 0.0f);
     EXPECT_GT(out.r[row * kW2 + 30], 1.0f);
-    EXPECT_GT(out.r[(row + 1) * kW2 + 7], 1.0f);
-    EXPECT_GT(out.r[(row + 1) * kW2 + 41], 1.0f);
+    EXPECT_EQ(out.r[(row + 1) * kW2 + 7], 0.0f);
+    EXPECT_EQ(out.r[(row + 1) * kW2 + 41], 0.0f);
+    EXPECT_GT(out.r[(row + 2) * kW2 + 7], 1.0f);
+    EXPECT_GT(out.r[(row + 2) * kW2 + 8], 1.0f);
     int nonZero = 0;
     for (std::size_t i = 0; i < out.r.size(); ++i) {
         EXPECT_GE(out.r[i], 0.0f);  // every pixel written, no -1 left over

@@ -229,7 +229,7 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     std::fill(frame.alpha.begin(), frame.alpha.end(), 0);
     std::fill(frame.height.begin(), frame.height.end(), 0.0f);
     // Row 1: alpha 0 with height 0.3 only (an outer-bevel surface).
-    frame.height[1 * kW + 2] = 0.3f;
+    frame.height[1 * kW + 3] = 0.3f;
     // Row 2: a bright half-covered pixel (colour 1.5 before the clamp), a nearly opaque one, and
     // alpha bytes 1 and 2 (coverage below 0.01, no height).
     frame.envR[2 * kW + 1] = frame.envG[2 * kW + 1] = frame.envB[2 * kW + 1] = 1.0f;
@@ -237,8 +237,10 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     frame.alpha[2 * kW + 3] = 250;
     frame.alpha[2 * kW + 4] = 1;
     frame.alpha[2 * kW + 5] = 2;
-    // Row 4: the only covered pixel lies in an odd column.
-    frame.alpha[4 * kW + 1] = 255;
+    // Row 4: the only covered pixel lies in column 2, which the row test (x0 = 1, 3, 5) skips.
+    frame.alpha[4 * kW + 2] = 255;
+    // Row 5: column 2 again, beside a covered tested column.
+    frame.alpha[5 * kW + 2] = frame.alpha[5 * kW + 3] = 255;
     // Row 6: covered pixels inside and outside the column range [1, 6).
     frame.alpha[6 * kW + 0] = frame.alpha[6 * kW + 3] = frame.alpha[6 * kW + 7] = 255;
 
@@ -253,22 +255,24 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
 
     // Alpha 0, height 0.3: coverage 0.3, colour x 0.09 - but only with outer styles, because the
     // row holds no alpha.
-    EXPECT_EQ(inner[1 * kW + 2], 0.0f);
-    EXPECT_NEAR(outer[1 * kW + 2], lumet::shadePixel(c, 2, 1, 0.3f).r * 0.09f, 1e-7f);
-    EXPECT_NEAR(outer[1 * kW + 2], 0.45f * 0.65f * 0.09f, 1e-6f);  // a lone bump: cavity 0.65
+    EXPECT_EQ(inner[1 * kW + 3], 0.0f);
+    EXPECT_NEAR(outer[1 * kW + 3], lumet::shadePixel(c, 3, 1, 0.3f).r * 0.09f, 1e-7f);
+    EXPECT_NEAR(outer[1 * kW + 3], 0.45f * 0.65f * 0.09f, 1e-6f);  // a lone bump: cavity 0.65
     // The a^2 edge blend comes after the clamp: 1.5 clamps to 1, then x (128/255)^2.
     const float a = 128.0f / 255.0f;
     EXPECT_NEAR(inner[2 * kW + 1], a * a, 1e-6f);
     EXPECT_NEAR(inner[2 * kW + 3], 0.45f, 1e-6f);  // coverage 0.98: no blend
     EXPECT_EQ(inner[2 * kW + 4], 0.0f);
     EXPECT_EQ(inner[2 * kW + 5], 0.0f);
-    EXPECT_NEAR(inner[4 * kW + 1], 0.45f, 1e-6f);
+    EXPECT_EQ(inner[4 * kW + 2], 0.0f);
+    EXPECT_NEAR(inner[5 * kW + 2], 0.45f, 1e-6f);
+    EXPECT_NEAR(inner[5 * kW + 3], 0.45f, 1e-6f);
     EXPECT_EQ(inner[6 * kW + 0], 0.0f);  // outside the columns
     EXPECT_NEAR(inner[6 * kW + 3], 0.45f, 1e-6f);
     EXPECT_EQ(inner[6 * kW + 7], 0.0f);
     int shaded = 0;
     for (float v : inner) shaded += v != 0.0f;
-    EXPECT_EQ(shaded, 4);
+    EXPECT_EQ(shaded, 5);
 }
 
 TEST(ShadeRows, WindowBandsDoNotDependOnThreadCount) {

@@ -1,0 +1,165 @@
+// lumet envmaps: writes the nine built-in environment maps as PNG files, prepared by the effect's
+// own code (the compute-cache class that the smart render path uses), so that a person can look
+// at what every render reflects: the sharp planes, the smooth planes at a chosen Blur, and one
+// contact sheet of all nine.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "envmap/env_map.h"
+#include "envmap/env_map_cache.h"
+#include "image_io.h"
+
+namespace lumet::cli {
+namespace {
+
+const char* const kMapNames[9] = {"gallery", "studio", "showroom", "beauty", "rim-light",
+                                  "strips",  "panels", "dramatic", "diamond"};
+
+constexpr std::int32_t kCellW = 512, kCellH = 256, kGap = 8;  // contact-sheet layout
+constexpr int kSheetColumns = 3;
+
+struct MapValue {
+    EnvMap* map = nullptr;
+    ~MapValue() {
+        if (map) envMapCacheDelete(map);
+    }
+};
+
+Image planesToImage(const float* r, const float* g, const float* b, std::int32_t w,
+                    std::int32_t h) {
+    Image image;
+    image.width = w;
+    image.height = h;
+    image.rgba.resize(static_cast<std::size_t>(w) * h * 4);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(w) * h; ++i) {
+        image.rgba[4 * i] = r[i];
+        image.rgba[4 * i + 1] = g[i];
+        image.rgba[4 * i + 2] = b[i];
+        image.rgba[4 * i + 3] = 1.0f;
+    }
+    return image;
+}
+
+// Box-averages `source` down into the cell at (left, top) of the sheet, starting `shift` columns
+// into the source (wrapping), so shift = width / 2 puts the wrap seam in the middle of the cell.
+void placeCell(const Image& source, std::int32_t shift, Image& sheet, std::int32_t left,
+               std::int32_t top) {
+    const std::int32_t fx = source.width / kCellW, fy = source.height / kCellH;
+    for (std::int32_t y = 0; y < kCellH; ++y) {
+        for (std::int32_t x = 0; x < kCellW; ++x) {
+            float sum[3] = {0.0f, 0.0f, 0.0f};
+            for (std::int32_t dy = 0; dy < fy; ++dy) {
+                for (std::int32_t dx = 0; dx < fx; ++dx) {
+                    const std::int32_t sx = (x * fx + dx + shift) % source.width;
+                    const std::size_t i =
+                        (static_cast<std::size_t>(y * fy + dy) * source.width + sx) * 4;
+                    // Clamp before averaging so boosted highlights read as white, as on screen.
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += std::min(1.0f, std::max(0.0f, source.rgba[i + c]));
+                }
+            }
+            const std::size_t o = (static_cast<std::size_t>(top + y) * sheet.width + left + x) * 4;
+            for (int c = 0; c < 3; ++c) sheet.rgba[o + c] = sum[c] / static_cast<float>(fx * fy);
+        }
+    }
+}
+
+void write(const std::string& path, const Image& image) {
+    std::string error;
+    if (!writePng(path, image, 8, error)) throw std::runtime_error(error);
+    std::printf("%s\n", path.c_str());
+}
+
+std::int32_t parseNumber(const std::string& option, const std::string& text, std::int32_t low,
+                         std::int32_t high) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < low || value > high)
+        throw UsageError("bad value '" + text + "' for " + option + ": expected an integer " +
+                         std::to_string(low) + " to " + std::to_string(high));
+    return static_cast<std::int32_t>(value);
+}
+
+int runEnvmaps(CommandContext& context) {
+    std::string output;
+    std::int32_t blur = 20, onlyMap = 0;
+    const std::vector<std::string>& args = context.args;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw UsageError("option '" + arg + "' needs a value");
+            return args[++i];
+        };
+        if (arg == "-o" || arg == "--output")
+            output = value();
+        else if (arg == "--blur")
+            blur = parseNumber(arg, value(), 0, 100);
+        else if (arg == "--map")
+            onlyMap = parseNumber(arg, value(), 1, 9);
+        else
+            throw UsageError("unknown argument '" + arg + "'");
+    }
+    if (output.empty()) throw UsageError("missing -o DIR");
+    std::error_code ec;
+    std::filesystem::create_directories(output, ec);
+    if (ec) throw std::runtime_error("cannot create '" + output + "': " + ec.message());
+
+    Image sheet;
+    sheet.width = kSheetColumns * kCellW + (kSheetColumns + 1) * kGap;
+    sheet.height = 9 * kCellH + 10 * kGap;
+    sheet.rgba.assign(static_cast<std::size_t>(sheet.width) * sheet.height * 4, 0.5f);
+    for (std::size_t i = 3; i < sheet.rgba.size(); i += 4) sheet.rgba[i] = 1.0f;
+
+    for (std::int32_t map = 1; map <= 9; ++map) {
+        if (onlyMap != 0 && map != onlyMap) continue;
+        EnvMapCacheOptions options{nullptr, map, static_cast<float>(blur) / 100.0f, kEnvW, kEnvH,
+                                   nullptr, 0};
+        MapValue value;
+        void* computed = nullptr;
+        if (A_Err err = envMapCacheCompute(&options, &computed))
+            throw std::runtime_error("preparing map " + std::to_string(map) + " failed (error " +
+                                     std::to_string(err) + ")");
+        value.map = static_cast<EnvMap*>(computed);
+        const EnvMap& m = *value.map;
+        char prefix[64];
+        std::snprintf(prefix, sizeof prefix, "%d-%s", map, kMapNames[map - 1]);
+        const std::string base = (std::filesystem::path(output) / prefix).string();
+        const Image sharp = planesToImage(m.sharpR, m.sharpG, m.sharpB, m.envW, m.envH);
+        const Image smooth = planesToImage(m.smoothR, m.smoothG, m.smoothB, m.envW, m.envH);
+        write(base + ".png", sharp);
+        write(base + "-blur" + std::to_string(blur) + ".png", smooth);
+        const std::int32_t top = kGap + (map - 1) * (kCellH + kGap);
+        placeCell(sharp, 0, sheet, kGap, top);
+        placeCell(sharp, m.envW / 2, sheet, 2 * kGap + kCellW, top);
+        placeCell(smooth, 0, sheet, 3 * kGap + 2 * kCellW, top);
+    }
+    write((std::filesystem::path(output) / "contact-sheet.png").string(), sheet);
+    return 0;
+}
+
+const bool registered = registerSubcommand(
+    {"envmaps", "write the built-in environment maps as PNG files",
+     "Usage: lumet envmaps -o DIR [--blur N] [--map N]\n"
+     "\n"
+     "Prepares each built-in environment map at 2048 x 1024 as the effect does for a render\n"
+     "and writes, in DIR:\n"
+     "  N-NAME.png          the sharp map (what reflections sample)\n"
+     "  N-NAME-blurB.png    the smooth map at Blur B (highlight-boosted and blurred)\n"
+     "  contact-sheet.png   one row per map, in the order of the HDRI Map popup: the sharp map,\n"
+     "                      the same turned half way round (its wrap seam in the middle), and\n"
+     "                      the smooth map\n"
+     "\n"
+     "Options:\n"
+     "  -o, --output DIR  folder to write into (created when missing)\n"
+     "  --blur N          the Blur parameter for the smooth maps, 0 to 100 (default 20)\n"
+     "  --map N           only map N (1 Gallery ... 9 Diamond)\n",
+     runEnvmaps});
+
+}  // namespace
+}  // namespace lumet::cli

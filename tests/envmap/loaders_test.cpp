@@ -17,6 +17,7 @@
 #include "envmap/env_map_sharp.h"
 #include "parallel/blur.h"
 #include "platform/plane.h"
+#include "platform/platform.h"
 
 namespace lumet {
 namespace {
@@ -65,6 +66,19 @@ TEST(BuiltInLoader, ResamplesTheChosenRawMapBicubically) {
     // Blur 0: the smooth planes are the sharp planes.
     EXPECT_EQ(map.planes[3], map.planes[0]);
     EXPECT_EQ(map.planes[5], map.planes[2]);
+}
+
+TEST(BuiltInLoader, SameResultOnOneAndSixteenThreads) {
+    for (std::int32_t hdriMap : {3, 9}) {
+        MapPlanes one(kW, kH), sixteen(kW, kH);
+        lumet::platform::setHardwareThreadOverride(1);
+        one.loadBuiltIn(12, hdriMap);
+        lumet::platform::setHardwareThreadOverride(16);
+        sixteen.loadBuiltIn(12, hdriMap);
+        lumet::platform::setHardwareThreadOverride(-1);
+        EXPECT_TRUE(one.sharpEquals(sixteen));
+        EXPECT_TRUE(one.smoothEquals(sixteen));
+    }
 }
 
 TEST(BuiltInLoader, GalleryServesEveryValueThatNamesNoOtherMap) {

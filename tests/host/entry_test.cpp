@@ -79,6 +79,8 @@ TEST(CommandTable, UnhandledCommandsAnswerZeroAndTouchNothing) {
     const refhost::PluginLibrary library = refhost::PluginLibrary::load(LUMET_PLUGIN_PATH, nullptr);
     const PF_EffectMainFunc main = library.entryPoints().effectMain;
     ASSERT_NE(main, nullptr);
+    const int cacheAcquisitions = host->suites().acquisitions(kAEGPComputeCacheSuite, 1);
+    const int ansiAcquisitions = host->suites().acquisitions(kPFANSISuite, 1);
     for (int cmd = 0; cmd <= 30; ++cmd) {
         if (handled.count(cmd)) continue;
         PF_InData in = host->makeInData();
@@ -94,7 +96,8 @@ TEST(CommandTable, UnhandledCommandsAnswerZeroAndTouchNothing) {
         EXPECT_EQ(main(PF_Cmd(cmd), nullptr, nullptr, nullptr, nullptr, nullptr), PF_Err_NONE)
             << cmd;
     }
-    EXPECT_EQ(host->suites().acquisitions(kAEGPComputeCacheSuite, 1), 0);
+    EXPECT_EQ(host->suites().acquisitions(kAEGPComputeCacheSuite, 1), cacheAcquisitions);
+    EXPECT_EQ(host->suites().acquisitions(kPFANSISuite, 1), ansiAcquisitions);
 }
 
 TEST(CommandTable, HandledCommandsRefuseMissingRecords) {
@@ -170,7 +173,9 @@ TEST(GlobalSetup, RegistersAndUnregistersTheEnvironmentMapClass) {
 
 TEST(GlobalSetup, WithoutComputeCacheOrBasicSuiteStillSucceeds) {
     refhost::Host host(LUMET_PLUGIN_PATH);
+    host.withholdSuite(kAEGPComputeCacheSuite, 1);
     EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_EQ(host.lastOutData().out_flags2, 0x00001488);
     EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
     host.withholdBasicSuite(true);
     EXPECT_EQ(host.globalSetup(), PF_Err_NONE);

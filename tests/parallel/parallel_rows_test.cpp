@@ -1,10 +1,11 @@
 // ParallelRows covers [0, n) exactly once whatever the thread count, and runs everything when
 // threads cannot be started.
+#include "parallel/parallel_rows.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "parallel/parallel_rows.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,0 +1,244 @@
+// lumet render: a PNG or a text layer through the effect, on the smart or the plain protocol of
+// the reference host, into PNG or OpenEXR, one frame or an animation.
+//
+// Renders go through the plug-in binary. With --dump-stages the command drives the effect's
+// in-process core instead (the same sources the binary is built from, through the same host
+// protocol): the binary exports nothing but its two entry points, and the planes of a frame live
+// in that library's own process-wide caches, so only an in-process effect can hand them to an
+// observer while the frame is rendered.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "host/entry.h"
+#include "image_io.h"
+#include "params/param_ids.h"
+#include "params/param_table.h"
+#include "plugin_session.h"
+#include "refhost/host.h"
+#include "refhost/layers.h"
+#include "refhost/render_host.h"
+#include "render/frame_report.h"
+#include "render_options.h"
+#include "stage_dump.h"
+#include "text_layer.h"
+
+namespace lumet::cli {
+namespace {
+
+constexpr A_u_long kTimeScale = 24;  // frames per second of the host's timeline
+
+std::unique_ptr<refhost::Host> openInProcess() {
+    auto host = std::make_unique<refhost::Host>(
+        refhost::PluginEntryPoints{&lumet::effectMain, &lumet::pluginDataEntry});
+    if (host->registerPlugin() != PF_Err_NONE || host->globalSetup() != PF_Err_NONE ||
+        host->paramsSetup() != PF_Err_NONE) {
+        throw std::runtime_error("the in-process effect could not be set up");
+    }
+    return host;
+}
+
+void storeValue(refhost::ParamsStore& params, const ParamSpec& spec, const ParamValue& value) {
+    switch (spec.kind) {
+        case ParamKind::Popup:
+            params.setValue(spec.id, value.choice);
+            break;
+        case ParamKind::Checkbox:
+            params.setValue(spec.id, value.on ? 1.0 : 0.0);
+            break;
+        case ParamKind::Color:
+            params.setColor(spec.id, PF_Pixel{255, value.rgb[0], value.rgb[1], value.rgb[2]});
+            break;
+        default:
+            params.setValue(spec.id, value.number);
+            break;
+    }
+}
+
+void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double seconds,
+              const ParamValue& value) {
+    switch (spec.kind) {
+        case ParamKind::Popup:
+            params.setKeyframe(spec.id, seconds, value.choice);
+            break;
+        case ParamKind::Checkbox:
+            params.setKeyframe(spec.id, seconds, value.on ? 1.0 : 0.0);
+            break;
+        case ParamKind::Color:
+            params.setColorKeyframe(spec.id, seconds,
+                                    PF_Pixel{255, value.rgb[0], value.rgb[1], value.rgb[2]});
+            break;
+        default:
+            params.setKeyframe(spec.id, seconds, value.number);
+            break;
+    }
+}
+
+// The host's output as an image: cut to the input's frame unless the whole output is wanted.
+Image imageOf(const refhost::RenderedFrame& frame, int bits, std::int32_t layerWidth,
+              std::int32_t layerHeight, bool full) {
+    const std::vector<float> rgba = refhost::rgbaFromWorld(*frame.output.world(), bits);
+    const std::int32_t W = frame.output.width(), H = frame.output.height();
+    std::int32_t x0 = 0, y0 = 0, w = W, h = H;
+    if (!full) {
+        x0 = std::clamp(frame.inputX, 0, W);
+        y0 = std::clamp(frame.inputY, 0, H);
+        w = std::clamp(layerWidth, 0, W - x0);
+        h = std::clamp(layerHeight, 0, H - y0);
+    }
+    Image image;
+    image.width = w;
+    image.height = h;
+    image.premultiplied = true;
+    image.rgba.resize(static_cast<std::size_t>(w) * h * 4);
+    for (std::int32_t y = 0; y < h; ++y) {
+        const float* source = rgba.data() + (static_cast<std::size_t>(y0 + y) * W + x0) * 4;
+        std::copy(source, source + static_cast<std::size_t>(w) * 4,
+                  image.rgba.begin() + static_cast<std::ptrdiff_t>(y) * w * 4);
+    }
+    return image;
+}
+
+void writeOutput(const RenderOptions& options, Image image, const std::string& path) {
+    if (options.background) {
+        const auto& bg = *options.background;
+        for (std::size_t i = 0; i < image.rgba.size(); i += 4) {
+            const float a = image.rgba[i + 3];
+            for (int c = 0; c < 3; ++c) image.rgba[i + c] += bg[c] * (1.0f - a);
+            image.rgba[i + 3] = 1.0f;
+        }
+    }
+    std::string error;
+    std::string extension = path.substr(std::min(path.size(), path.rfind('.')));
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    bool ok;
+    if (extension == ".exr") {
+        ok = writeExr(path, image, error);
+    } else {
+        unpremultiply(image);
+        ok = writePng(path, image, options.depth == 8 ? 8 : 16, error);
+    }
+    if (!ok) throw std::runtime_error(error);
+}
+
+Image loadLayer(const RenderOptions& options) {
+    Image layer;
+    std::string error;
+    if (options.text) {
+        TextLayerOptions text;
+        text.text = *options.text;
+        text.fontPath = options.fontPath;
+        text.fontSize = options.fontSize;
+        std::copy(options.textColor, options.textColor + 3, text.color);
+        text.width = options.width;
+        text.height = options.height;
+        if (!renderTextLayer(text, layer, error)) throw UsageError(error);
+    } else {
+        if (!readPng(options.inputPath, layer, error)) throw UsageError(error);
+        premultiply(layer);
+    }
+    return layer;
+}
+
+int runRender(CommandContext& context) {
+    const RenderOptions options = parseRenderOptions(context.args);
+    const Image layer = loadLayer(options);
+    Image customMap;
+    if (!options.customMapPath.empty()) {
+        std::string error;
+        if (!readPng(options.customMapPath, customMap, error)) {
+            throw UsageError("--custom-map: " + error);
+        }
+        premultiply(customMap);
+    }
+    if (!options.dumpStagesDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.dumpStagesDir, ec);
+        if (ec) {
+            throw UsageError("--dump-stages: cannot create \"" + options.dumpStagesDir +
+                             "\": " + ec.message());
+        }
+    }
+
+    std::unique_ptr<refhost::Host> host =
+        options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
+    const int bits = options.depth;
+    host->setLayer(PARAM_INPUT,
+                   refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, bits));
+    refhost::ParamsStore& params = host->params();
+    if (options.preset) {
+        // As a user's choice in the host: the effect rewrites the preset's parameters.
+        params.setValue(PARAM_PRESET, *options.preset);
+        const PF_Err err = host->changeParam(PARAM_PRESET);
+        if (err != PF_Err_NONE) {
+            std::fprintf(stderr, "lumet: applying the preset failed: error %d (%s)\n", err,
+                         refhost::errorName(err));
+            return 1;
+        }
+    }
+    if (!options.customMapPath.empty()) {
+        host->setLayer(
+            PARAM_CUSTOM_MAP,
+            refhost::worldFromRgba(customMap.rgba.data(), customMap.width, customMap.height, bits));
+        params.setValue(PARAM_HDRI_MAP, kCustomMap);
+    }
+    for (const ParamSetting& setting : options.settings) {
+        storeValue(params, paramSpec(setting.id), setting.value);
+    }
+    for (const ParamKey& key : options.keys) {
+        storeKey(params, paramSpec(key.id), double(key.frame) / kTimeScale, key.value);
+    }
+
+    refhost::FrameOptions frameOptions;
+    frameOptions.bitsPerChannel = bits;
+    frameOptions.highQuality = options.highQuality;
+    StageDump dump;
+    const bool progress =
+        !options.quiet && isatty(fileno(stderr)) && options.lastFrame > options.firstFrame;
+    const std::int32_t total = options.lastFrame - options.firstFrame + 1;
+    for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
+        if (progress) {
+            std::fprintf(stderr, "\rlumet: frame %d (%d of %d)", frame,
+                         frame - options.firstFrame + 1, total);
+            std::fflush(stderr);
+        }
+        host->setTime(frame, 1, kTimeScale);
+        const bool last = frame == options.lastFrame;
+        if (last && !options.dumpStagesDir.empty()) dump.install();
+        refhost::RenderedFrame rendered;
+        const PF_Err err = options.smartProtocol
+                               ? refhost::renderSmartFrame(*host, frameOptions, rendered)
+                               : refhost::renderPlainFrame(*host, frameOptions, rendered);
+        dump.uninstall();
+        if (err != PF_Err_NONE) {
+            if (progress) std::fputc('\n', stderr);
+            std::fprintf(stderr, "lumet: render failed at frame %d: error %d (%s)\n", frame, err,
+                         refhost::errorName(err));
+            return 1;
+        }
+        const Image image = imageOf(rendered, bits, layer.width, layer.height, options.fullOutput);
+        writeOutput(options, image, expandFramePattern(options.outputPath, frame));
+    }
+    if (progress) std::fputc('\n', stderr);
+    if (!options.dumpStagesDir.empty()) {
+        std::string error;
+        if (!dump.write(options.dumpStagesDir, error)) throw std::runtime_error(error);
+    }
+    return 0;
+}
+
+const bool registered = registerSubcommand(
+    {"render", "render an image or text with the effect", kRenderUsage, runRender});
+
+}  // namespace
+}  // namespace lumet::cli

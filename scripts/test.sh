@@ -10,6 +10,8 @@ build_type=Release
 if [[ "${LUMET_SANITIZE:-0}" == 1 ]]; then sanitize=ON; build_type=RelWithDebInfo; fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=$build_type -DLUMET_SANITIZE=$sanitize >/dev/null
 cmake --build "$build"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+# allocator_may_return_null: the effect asks for planes that cannot exist (a huge frame) and
+# must see a failed allocation, as it would without the sanitizer.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -30,7 +30,8 @@ namespace lumet {
 
 namespace {
 
-bool changed(float now, float before) { return std::fabs(now - before) > 0.001f; }
+// Changed by more than the tolerance; a NaN on either side always counts as a change.
+bool changed(float now, float before) { return !(std::fabs(now - before) <= 0.001f); }
 
 bool colorChanged(const float a[3], const float b[3]) {
     return changed(a[0], b[0]) || changed(a[1], b[1]) || changed(a[2], b[2]);
@@ -83,9 +84,11 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     // 1. Settings from the parameter array; this path always draws Inner Bevel.
-    RenderSettings settings{};
-    fillRenderSettingsFromParams(params, settings);
-    settings.bevelStyle = kInnerBevel;
+    RenderSettings frameSettings{};
+    fillRenderSettingsFromParams(params, frameSettings);
+    frameSettings.bevelStyle = kInnerBevel;
+    // The change rules compare the frame's own values; the stages compute with finite ones.
+    const RenderSettings settings = withFiniteValues(frameSettings);
     const bool showEnvMap = params[PARAM_SHOW_ENV_MAP] && params[PARAM_SHOW_ENV_MAP]->u.bd.value;
     const PF_EffectWorld& input = params[PARAM_INPUT]->u.ld;
     const std::int32_t W = output->width, H = output->height;
@@ -131,21 +134,22 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
 
     // 5. Change rules.
     const bool envDirty =
-        fresh || settings.hdriMap != cached.hdriMap || settings.hdriMap == kCustomMap;
-    const bool blurChanged = envDirty || changed(settings.envBlur, cached.envBlur);
-    bool geometryDirty = fresh || settings.bevelStyle != cached.bevelStyle ||
-                         settings.edgeProfile != cached.edgeProfile ||
-                         changed(settings.bevelDepth, cached.bevelDepth) ||
-                         changed(settings.bevelSoftness, cached.bevelSoftness) ||
-                         settings.smartEdge != cached.smartEdge ||
-                         changed(settings.edgeStrength, cached.edgeStrength);
+        fresh || frameSettings.hdriMap != cached.hdriMap || frameSettings.hdriMap == kCustomMap;
+    const bool blurChanged = envDirty || changed(frameSettings.envBlur, cached.envBlur);
+    bool geometryDirty = fresh || frameSettings.bevelStyle != cached.bevelStyle ||
+                         frameSettings.edgeProfile != cached.edgeProfile ||
+                         changed(frameSettings.bevelDepth, cached.bevelDepth) ||
+                         changed(frameSettings.bevelSoftness, cached.bevelSoftness) ||
+                         frameSettings.smartEdge != cached.smartEdge ||
+                         changed(frameSettings.edgeStrength, cached.edgeStrength);
     bool reflectionDirty =
-        geometryDirty || blurChanged || changed(settings.envScale, cached.envScale) ||
-        changed(settings.envDisplacement, cached.envDisplacement) ||
-        changed(settings.envRotX, cached.envRotX) || changed(settings.envRotY, cached.envRotY) ||
-        changed(settings.dispersion, cached.dispersion) ||
-        changed(settings.anisotropy, cached.anisotropy) ||
-        (settings.anisotropy > 0.001f && changed(settings.lightAngle, cached.lightAngle));
+        geometryDirty || blurChanged || changed(frameSettings.envScale, cached.envScale) ||
+        changed(frameSettings.envDisplacement, cached.envDisplacement) ||
+        changed(frameSettings.envRotX, cached.envRotX) ||
+        changed(frameSettings.envRotY, cached.envRotY) ||
+        changed(frameSettings.dispersion, cached.dispersion) ||
+        changed(frameSettings.anisotropy, cached.anisotropy) ||
+        (frameSettings.anisotropy > 0.001f && changed(frameSettings.lightAngle, cached.lightAngle));
 
     // 6. Keep the previous frame's alpha to compare with.
     bool comparable = false;
@@ -179,24 +183,25 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     std::memcpy(cache.alphaPrev.get(), cache.alpha.get(), static_cast<std::size_t>(N));
     if (alphaChanged) geometryDirty = true;
     if (geometryDirty) reflectionDirty = true;
-    const bool shadingDirty =
-        fresh || reflectionDirty || changed(settings.lightAngle, cached.lightAngle) ||
-        changed(settings.lightHeight, cached.lightHeight) ||
-        changed(settings.specular, cached.specular) ||
-        changed(settings.roughness, cached.roughness) || changed(settings.metal, cached.metal) ||
-        changed(settings.opacity, cached.opacity) ||
-        colorChanged(settings.shadowColor, cached.shadowColor) ||
-        colorChanged(settings.midColor, cached.midColor) ||
-        colorChanged(settings.highColor, cached.highColor) ||
-        changed(settings.saturation, cached.saturation) ||
-        changed(settings.tintBlend, cached.tintBlend) ||
-        changed(settings.anisotropy, cached.anisotropy) ||
-        changed(settings.edgeStrength, cached.edgeStrength) ||
-        changed(settings.envExposure, cached.envExposure) ||
-        changed(settings.envContrast, cached.envContrast);
+    const bool shadingDirty = fresh || reflectionDirty ||
+                              changed(frameSettings.lightAngle, cached.lightAngle) ||
+                              changed(frameSettings.lightHeight, cached.lightHeight) ||
+                              changed(frameSettings.specular, cached.specular) ||
+                              changed(frameSettings.roughness, cached.roughness) ||
+                              changed(frameSettings.metal, cached.metal) ||
+                              changed(frameSettings.opacity, cached.opacity) ||
+                              colorChanged(frameSettings.shadowColor, cached.shadowColor) ||
+                              colorChanged(frameSettings.midColor, cached.midColor) ||
+                              colorChanged(frameSettings.highColor, cached.highColor) ||
+                              changed(frameSettings.saturation, cached.saturation) ||
+                              changed(frameSettings.tintBlend, cached.tintBlend) ||
+                              changed(frameSettings.anisotropy, cached.anisotropy) ||
+                              changed(frameSettings.edgeStrength, cached.edgeStrength) ||
+                              changed(frameSettings.envExposure, cached.envExposure) ||
+                              changed(frameSettings.envContrast, cached.envContrast);
     const bool glowDirty = fresh || shadingDirty ||
-                           changed(settings.glowRadius, cached.glowRadius) ||
-                           (settings.glowIntensity > 0.05f && cached.glowIntensity <= 0.05f);
+                           changed(frameSettings.glowRadius, cached.glowRadius) ||
+                           (frameSettings.glowIntensity > 0.05f && cached.glowIntensity <= 0.05f);
     report.flags.geometryDirty = geometryDirty;
     report.flags.reflectionDirty = reflectionDirty;
     report.flags.shadingDirty = shadingDirty;
@@ -352,7 +357,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                   envW, envH, cache.alpha.get(), pixelDepthOf(*output), *output);
 
     // 18. Commit.
-    copyStageSettings(cache.settings, settings);
+    copyStageSettings(cache.settings, frameSettings);
     cache.valid = true;
     return PF_Err_NONE;
 }

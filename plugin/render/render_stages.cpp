@@ -1,6 +1,8 @@
 // Shared pieces of the two render paths: FNV-1a alpha hash and the glow's GPU-or-CPU choice.
 #include "render/render_stages.h"
 
+#include <cmath>
+
 #include "gpu/gpu_ops.h"
 #include "gpu/gpu_runtime.h"
 #include "platform/plane.h"
@@ -8,6 +10,26 @@
 #include "shading/glow.h"
 
 namespace lumet {
+
+RenderSettings withFiniteValues(const RenderSettings& settings) {
+    RenderSettings finite = settings;
+    float* fields[] = {
+        &finite.bevelDepth,  &finite.bevelSoftness, &finite.envBlur,         &finite.envScale,
+        &finite.envExposure, &finite.envContrast,   &finite.envDisplacement, &finite.envRotX,
+        &finite.envRotY,     &finite.metal,         &finite.opacity,         &finite.dispersion,
+        &finite.lightAngle,  &finite.lightHeight,   &finite.specular,        &finite.roughness,
+        &finite.anisotropy,  &finite.edgeStrength,  &finite.glowIntensity,   &finite.glowRadius,
+        &finite.saturation,  &finite.tintBlend};
+    for (float* field : fields) {
+        if (!std::isfinite(*field)) *field = 0.0f;
+    }
+    for (float* color : {finite.shadowColor, finite.midColor, finite.highColor}) {
+        for (int c = 0; c < 3; ++c) {
+            if (!std::isfinite(color[c])) color[c] = 0.0f;
+        }
+    }
+    return finite;
+}
 
 std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count) {
     std::uint32_t hash = 2166136261u;

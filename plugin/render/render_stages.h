@@ -8,6 +8,11 @@
 
 namespace lumet {
 
+// The settings the stages compute with: every float field that is not finite (a NaN or an
+// infinity a host may hand over) becomes 0, so that no stage derives an index from it. The caches
+// still compare the frame's own values, so such a field keeps its stages dirty.
+RenderSettings withFiniteValues(const RenderSettings& settings);
+
 // 32-bit FNV-1a over the bytes in memory order.
 std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count);
 

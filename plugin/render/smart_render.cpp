@@ -83,8 +83,10 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (!in_data || !extra || !extra->input || !extra->cb || !extra->input->pre_render_data) {
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    const RenderSettings settings =
+    // The caches compare the frame's own values; the stages compute with finite ones.
+    const RenderSettings frameSettings =
         *static_cast<const RenderSettings*>(extra->input->pre_render_data);
+    const RenderSettings settings = withFiniteValues(frameSettings);
     FrameResources resources(in_data, extra);
 
     // 2, 3. Input and output buffers.
@@ -196,7 +198,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
 
     // 13, 14. What is stale; a new size reallocates the cache and makes everything stale.
     StageCache& cache = smartStageCache();
-    StageFlags flags = decideStages(cache, settings, alphaHash, envValue);
+    StageFlags flags = decideStages(cache, frameSettings, alphaHash, envValue);
     checkStageCacheSize(cache, W, H, W2, H2, SS, flags);
     report.flags = flags;
     // The stages cannot run without these planes; reading them absent would be a crash.
@@ -345,7 +347,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     report.glowUsed = glow[3] != nullptr;
 
     // 19. Commit; the device copies and the cache now agree, so the GPU can go.
-    commitStageCache(cache, settings, alphaHash, envValue);
+    commitStageCache(cache, frameSettings, alphaHash, envValue);
     resources.leaveGpuLock();
 
     FramePlanes planes;

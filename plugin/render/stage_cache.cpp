@@ -73,7 +73,14 @@ StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
 
 bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std::int32_t W2,
                          std::int32_t H2, std::int32_t SS, StageFlags& flags) {
-    if (cache.width == W && cache.height == H && cache.width2 == W2 && cache.height2 == H2) {
+    // A plane whose allocation failed earlier is tried again: otherwise a frame size that once
+    // met a shortage of memory would keep failing after the memory came back.
+    const bool complete = cache.heightMap && cache.normalMap && cache.alphaCopy &&
+                          (SS != 2 || cache.alphaSS) && cache.shadeR && cache.shadeG &&
+                          cache.shadeB && cache.glowR && cache.glowG && cache.glowB &&
+                          cache.glowA && cache.reflR && cache.reflG && cache.reflB;
+    if (complete && cache.width == W && cache.height == H && cache.width2 == W2 &&
+        cache.height2 == H2) {
         return false;
     }
     const std::int64_t N = static_cast<std::int64_t>(W) * H;

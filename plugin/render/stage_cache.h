@@ -44,8 +44,9 @@ StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
                         std::uint32_t alphaHash, const void* envValue);
 
 // Reallocates every plane (without throwing; a failed plane stays absent) when the cache was
-// made for another W, H, W2 or H2, clears the valid flags and forces every flag on. Returns
-// whether it reallocated.
+// made for another W, H, W2 or H2, or when a plane is missing after an earlier failed
+// allocation; then clears the valid flags and forces every flag on. Returns whether it
+// reallocated.
 bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std::int32_t W2,
                          std::int32_t H2, std::int32_t SS, StageFlags& flags);
 

@@ -196,6 +196,11 @@ TEST(StageCacheSize, FailedAllocationsLeavePlanesAbsentAndHugeSizesFail) {
     setPlaneAllocationLimit(0);
     EXPECT_FALSE(cache.heightMap || cache.normalMap || cache.reflR);
     EXPECT_TRUE(cache.alphaCopy && cache.shadeR && cache.glowA);
+    // The same size again, memory back: the missing planes are allocated, everything is redone.
+    f = StageFlags{false, false, false, false, false, false};
+    EXPECT_TRUE(checkStageCacheSize(cache, 8, 6, 16, 12, 2, f));
+    EXPECT_TRUE(cache.heightMap && cache.normalMap && cache.reflR && f.geometryDirty);
+    EXPECT_FALSE(checkStageCacheSize(cache, 8, 6, 16, 12, 2, f));
 
     // A frame whose byte sizes overflow: every float plane fails, nothing crashes.
     const std::int32_t big = 1 << 30;

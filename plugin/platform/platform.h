@@ -50,6 +50,9 @@ void* loadSystemLibrary(const char* name);
 
 // The platform debug output (Windows: OutputDebugString; elsewhere: standard error).
 void debugOutput(const char* text);
+// Test-only: while a sink is set, debugOutput hands each text to it instead (a test cannot read
+// the Windows debug output back); null restores the platform's output.
+void setDebugOutputSink(void (*sink)(const char* text));
 
 // Number of hardware threads the system reports (0 when unknown), or the override when one is set.
 unsigned hardwareThreads();

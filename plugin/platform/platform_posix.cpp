@@ -36,13 +36,23 @@ bool Lock::tryEnter() { return pthread_mutex_trylock(mutexOf(storage_)) == 0; }
 void Lock::leave() { pthread_mutex_unlock(mutexOf(storage_)); }
 
 void* loadLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
-void* findFunction(void* library, const char* name) { return library ? dlsym(library, name) : nullptr; }
+void* findFunction(void* library, const char* name) {
+    return library ? dlsym(library, name) : nullptr;
+}
 void freeLibrary(void* library) {
     if (library) dlclose(library);
 }
 void* loadSystemLibrary(const char* name) { return loadLibrary(name); }
 
+static std::atomic<void (*)(const char*)> debugOutputSink{nullptr};
+
+void setDebugOutputSink(void (*sink)(const char*)) { debugOutputSink.store(sink); }
+
 void debugOutput(const char* text) {
+    if (void (*sink)(const char*) = debugOutputSink.load()) {
+        sink(text);
+        return;
+    }
     std::fputs(text, stderr);
     std::fflush(stderr);
 }

@@ -58,7 +58,17 @@ void* loadSystemLibrary(const char* name) {
     return reinterpret_cast<void*>(LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
-void debugOutput(const char* text) { OutputDebugStringA(text); }
+static std::atomic<void (*)(const char*)> debugOutputSink{nullptr};
+
+void setDebugOutputSink(void (*sink)(const char*)) { debugOutputSink.store(sink); }
+
+void debugOutput(const char* text) {
+    if (void (*sink)(const char*) = debugOutputSink.load()) {
+        sink(text);
+        return;
+    }
+    OutputDebugStringA(text);
+}
 
 static std::atomic<int> hardwareThreadOverride{-1};
 static std::atomic<int> threadStartLimit{-1};

@@ -11,18 +11,32 @@
 #include "gpu/gpu_context.h"
 #include "gpu/gpu_ops.h"
 #include "gpu_test_support.h"
+#include "platform/platform.h"
 
 namespace lumet {
 namespace {
 
 using testing::GpuLockHold;
 
+// What the runtime writes to the debug output while a DebugOutputCapture lives (the Windows
+// debug output cannot be read back, so the platform hands it to this sink instead).
+std::string capturedDebugOutput;
+void appendDebugOutput(const char* text) { capturedDebugOutput += text; }
+struct DebugOutputCapture {
+    DebugOutputCapture() {
+        capturedDebugOutput.clear();
+        platform::setDebugOutputSink(&appendDebugOutput);
+    }
+    ~DebugOutputCapture() { platform::setDebugOutputSink(nullptr); }
+    std::string text() const { return capturedDebugOutput; }
+};
+
 // Restarts the runtime with its output captured; returns what it wrote to the debug output.
 std::string restartCapturingOutput() {
     gpu::shutdownGpuRuntime();
-    ::testing::internal::CaptureStderr();
+    DebugOutputCapture capture;
     gpu::startGpuRuntime();
-    return ::testing::internal::GetCapturedStderr();
+    return capture.text();
 }
 
 TEST(GpuRuntime, StartsOnTheDeviceAndReportsItOnce) {
@@ -59,9 +73,11 @@ TEST(GpuRuntime, StartsOnTheDeviceAndReportsItOnce) {
     EXPECT_EQ(context.scratchCapacity, 0);
 
     // A second start-up while ready does nothing (and says nothing).
-    ::testing::internal::CaptureStderr();
-    gpu::startGpuRuntime();
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    {
+        DebugOutputCapture capture;
+        gpu::startGpuRuntime();
+        EXPECT_EQ(capture.text(), "");
+    }
 }
 
 TEST(GpuRuntime, ShutDownReleasesEverythingAndOperationsDecline) {

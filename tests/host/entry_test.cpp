@@ -19,21 +19,51 @@
 #include "host/loaded_plugin.h"
 #include "render/render_locks.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 using lumet::test::loadedPlugin;
 
 TEST(Exports, LibraryExportsExactlyTheTwoEntryPoints) {
+    std::set<std::string> names;
+#ifdef _WIN32
+    // The export directory of the loaded DLL, read from its mapped headers.
+    HMODULE module = LoadLibraryA(LUMET_PLUGIN_PATH);
+    ASSERT_NE(module, nullptr);
+    const auto* base = reinterpret_cast<const unsigned char*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(directory.VirtualAddress, 0u);
+    const auto* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+    const auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        names.insert(reinterpret_cast<const char*>(base + nameRvas[i]));
+    }
+    EXPECT_EQ(exports->NumberOfFunctions, 2u);
+    FreeLibrary(module);
+#else
     const std::string command = std::string("nm -D --defined-only ") + LUMET_PLUGIN_PATH;
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
-    std::set<std::string> names;
     char line[512];
     while (std::fgets(line, sizeof(line), pipe)) {
         char address[128], kind[8], name[256];
         if (std::sscanf(line, "%127s %7s %255s", address, kind, name) == 3) names.insert(name);
     }
     ASSERT_EQ(pclose(pipe), 0);
+#endif
     EXPECT_EQ(names, (std::set<std::string>{"EffectMain", "PluginDataEntryFunction2"}));
 }
 

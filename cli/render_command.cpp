@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -170,6 +171,10 @@ int runRender(CommandContext& context) {
         }
     }
 
+    // The effect reads the switch at global set-up, when it would start its OpenCL runtime.
+    if (options.cpuOnly && setenv("LUMET_OPENCL", "off", 1) != 0) {
+        throw std::runtime_error("--device cpu: cannot set LUMET_OPENCL");
+    }
     std::unique_ptr<refhost::Host> host =
         options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
     const int bits = options.depth;

@@ -215,6 +215,9 @@ const char* const kRenderUsage =
     "  --quality high|low      render quality (default high: 2x supersampling)\n"
     "  --depth 8|16|32         bits per channel of the host's worlds (default 8)\n"
     "  --protocol smart|plain  host protocol (default smart)\n"
+    "  --device auto|cpu       auto (default): OpenCL when a device starts, named by\n"
+    "                          \"Lumet GPU: OpenCL ready on DEVICE\" on standard error;\n"
+    "                          cpu: no OpenCL at all (sets LUMET_OPENCL=off)\n"
     "\n"
     "Output:\n"
     "  -o, --output FILE       .png (straight alpha; 16-bit when --depth is 16 or 32) or\n"
@@ -319,6 +322,13 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
                 throw UsageError(error);
             }
             options.smartProtocol = value == "smart";
+        } else if (arg == "--device") {
+            if (!next(value)) throw UsageError(error);
+            if (value != "auto" && value != "cpu") {
+                error = "--device: \"" + value + "\" is not auto or cpu";
+                throw UsageError(error);
+            }
+            options.cpuOnly = value == "cpu";
         } else if (arg == "-o" || arg == "--output") {
             if (!next(options.outputPath)) throw UsageError(error);
         } else if (arg == "--background") {

@@ -4,10 +4,13 @@
 #include "gpu/gpu_context.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "gpu/gpu_runtime.h"
 #include "gpu/kernel_source.h"
@@ -50,6 +53,19 @@ void fetchBuildLog(cl_program program, cl_device_id device, char* log, size_t ca
     if (whole && cl.clGetProgramBuildInfo(program, device, CL_PROGRAM_BUILD_LOG, size, whole.get(),
                                           nullptr) == CL_SUCCESS)
         std::memcpy(log, whole.get(), capacity - 1);
+}
+
+// LUMET_OPENCL=off (or 0) in the environment keeps the effect on the CPU without loading any
+// OpenCL library: a switch that holds on every platform, whatever the OpenCL loader's own
+// variables do there. The lumet command sets it for --device cpu.
+bool openClSwitchedOff() {
+    const char* value = std::getenv("LUMET_OPENCL");
+    if (!value) return false;
+    std::string text;
+    for (const char* c = value; *c; ++c) {
+        text += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+    return text == "off" || text == "0";
 }
 
 }  // namespace
@@ -207,7 +223,7 @@ void shutdownGpuContext(GpuContext& context) {
 bool gpuRuntimeReady() { return gpuContext.ready; }
 
 void startGpuRuntime() {
-    if (!gpuContext.ready) startGpuContext(gpuContext);
+    if (!gpuContext.ready && !openClSwitchedOff()) startGpuContext(gpuContext);
 }
 
 void shutdownGpuRuntime() { shutdownGpuContext(gpuContext); }

@@ -7,7 +7,8 @@ namespace lumet::gpu {
 
 // True after a complete start-up, until shut-down.
 bool gpuRuntimeReady();
-// Loads OpenCL, opens the device and builds the kernels; does nothing when already ready.
+// Loads OpenCL, opens the device and builds the kernels; does nothing when already ready, nor
+// when the environment variable LUMET_OPENCL is "off" or "0" (then no OpenCL library is loaded).
 void startGpuRuntime();
 // Releases every device object; makes no OpenCL call when the runtime is not ready.
 void shutdownGpuRuntime();

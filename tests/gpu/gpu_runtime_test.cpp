@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -131,6 +132,36 @@ TEST(GpuRuntime, KernelSourceThatFailsToBuildLeavesTheCpuWithTheBuildLog) {
     EXPECT_FALSE(gpu::gpuRuntimeReady());
     EXPECT_EQ(silent, "");
 
+    testing::requireGpuRuntime();
+}
+
+// Sets (or, given null, removes) a variable of this process's environment.
+void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");  // an empty value removes it
+#else
+    if (value) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+#endif
+}
+
+// LUMET_OPENCL=off or 0 (any case) keeps start-up from doing anything, silently; other values and
+// no value leave OpenCL on.
+TEST(GpuRuntime, TheEnvironmentSwitchKeepsTheRuntimeOff) {
+    for (const char* off : {"off", "OFF", "0"}) {
+        SCOPED_TRACE(off);
+        setEnvironment("LUMET_OPENCL", off);
+        EXPECT_EQ(restartCapturingOutput(), "");
+        EXPECT_FALSE(gpu::gpuRuntimeReady());
+        EXPECT_EQ(gpu::gpuContext.context, nullptr);
+    }
+    setEnvironment("LUMET_OPENCL", "on");
+    EXPECT_NE(restartCapturingOutput().find("Lumet GPU: OpenCL ready on "), std::string::npos);
+    EXPECT_TRUE(gpu::gpuRuntimeReady());
+    setEnvironment("LUMET_OPENCL", nullptr);
     testing::requireGpuRuntime();
 }
 

@@ -155,6 +155,15 @@ TEST(GpuFrames, ARenderWithoutTheGpuLockStaysOnTheCpuWhileAnotherUsesTheGpu) {
     const std::vector<float> cpuReference = renderFrame(*host, Protocol::kPlain, setup);
     testing::requireGpuRuntime();
     ReleaseRenderCaches();
+    // A plain frame of this size with another bevel, on the GPU: the render below then finds its
+    // cache sized (a reallocation would wait for the GPU lock to free the device's groups) and
+    // recomputes every stage for the changed geometry.
+    const double depth = host->params().numberAt(PARAM_BEVEL_DEPTH, 0.0);
+    host->params().setValue(PARAM_BEVEL_DEPTH, depth * 0.5);
+    bool warmUpUsedGpu = false;
+    renderFrame(*host, Protocol::kPlain, setup, &warmUpUsedGpu);
+    EXPECT_TRUE(warmUpUsedGpu);
+    host->params().setValue(PARAM_BEVEL_DEPTH, depth);
 
     const std::vector<float> source = testing::randomPlane(128 * 96, 31);
     std::vector<float> cpuBlurred = source;
@@ -184,6 +193,44 @@ TEST(GpuFrames, ARenderWithoutTheGpuLockStaysOnTheCpuWhileAnotherUsesTheGpu) {
     ASSERT_EQ(rendered.size(), cpuReference.size());
     EXPECT_EQ(std::memcmp(rendered.data(), cpuReference.data(), rendered.size() * sizeof(float)),
               0);
+}
+
+// The release of the render caches (a plain render's reallocation, global set-down) frees the
+// device's reflection and shading groups only once the render holding the GPU lock is done.
+TEST(GpuFrames, ReleasingTheRenderCachesWaitsForTheRenderHoldingTheGpu) {
+    auto host = makeHost();
+    chooseLook(*host, 0.0);
+    testing::requireGpuRuntime();
+    ReleaseRenderCaches();
+    bool usedGpu = false;
+    renderFrame(*host, Protocol::kPlain, {64, 40, false}, &usedGpu);
+    ASSERT_TRUE(usedGpu);
+    const gpu::GpuContext& context = gpu::gpuContext;
+    ASSERT_TRUE(context.reflValid);
+    ASSERT_TRUE(context.shadeValid);
+
+    ASSERT_TRUE(TryEnterGpuLock());
+    std::atomic<int> releaser{0};
+    std::thread other([&] {
+        releaser = 1;
+        platform::LockGuard guard(nonSmartCacheLock());
+        ReleaseRenderCaches();
+        releaser = 2;
+    });
+    while (releaser == 0) std::this_thread::yield();
+    // Device work while the other thread waits: far longer than an unguarded release takes.
+    std::vector<float> plane = testing::randomPlane(128 * 96, 5);
+    for (int i = 0; i < 8; ++i) EXPECT_TRUE(gpu::blurPlaneGpu(plane.data(), 128, 96, 9));
+    EXPECT_EQ(releaser.load(), 1);
+    EXPECT_TRUE(context.reflValid);
+    EXPECT_TRUE(context.shadeValid);
+    EXPECT_NE(context.shadeAlpha, nullptr);
+    LeaveGpuLock();
+    other.join();
+    EXPECT_EQ(releaser.load(), 2);
+    EXPECT_FALSE(context.reflValid);
+    EXPECT_FALSE(context.shadeValid);
+    EXPECT_EQ(context.reflNormals, nullptr);
 }
 
 }  // namespace

@@ -232,6 +232,8 @@ TEST(GlobalSetup, SecondSetupReusesTheLocks) {
     EXPECT_TRUE(lumet::nonSmartCacheLockCreated());
     EXPECT_TRUE(lumet::gpuLockCreated());
 
+    // Set-down frees the GPU's buffers under the GPU lock, so it runs before the lock is taken.
+    ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
     std::atomic<int> stage{0};
     std::thread holder([&] {
         lumet::EnterGpuLock();
@@ -240,7 +242,6 @@ TEST(GlobalSetup, SecondSetupReusesTheLocks) {
         lumet::LeaveGpuLock();
     });
     while (stage != 1) std::this_thread::yield();
-    ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
     EXPECT_FALSE(lumet::TryEnterGpuLock()) << "set-up re-created a held lock";
     stage = 2;

@@ -45,6 +45,10 @@ echo "every program imports system DLLs only"
 
 echo "== tests under Wine"
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+# Left out under Wine: the frame of 2^20 x 2^20 pixels whose planes Windows refuses to commit.
+# Wine grants the terabyte commit from Linux's overcommitted address space, the render then fills
+# it, and the kernel's OOM killer ends the process (and starves the machine) instead.
+wine_excluded='^PlainRenderTest\.NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEverything$'
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -E "$wine_excluded"
 
 echo "== Windows build and checks took $((SECONDS - start)) s"

@@ -7,10 +7,14 @@
 
 namespace lumet {
 
-NonSmartCache& nonSmartCache() {
-    static NonSmartCache cache;
-    return cache;
-}
+namespace {
+// Made when the library loads, not on first use: it then outlives every host object made later,
+// so a host that sends global set-down (which empties it) from its own exit-time destructor still
+// finds it alive.
+NonSmartCache gNonSmartCache;
+}  // namespace
+
+NonSmartCache& nonSmartCache() { return gNonSmartCache; }
 
 bool allocateNonSmartCache(NonSmartCache& cache, std::int32_t W, std::int32_t H, std::int32_t SS) {
     const std::int32_t W2 = W * SS, H2 = H * SS;

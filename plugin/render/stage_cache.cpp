@@ -128,9 +128,13 @@ void commitStageCache(StageCache& cache, const RenderSettings& frame, std::uint3
 
 void emptyStageCache(StageCache& cache) { cache = StageCache{}; }
 
-StageCache& smartStageCache() {
-    static StageCache cache;
-    return cache;
-}
+namespace {
+// Made when the library loads, not on first use: it then outlives every host object made later,
+// so a host that sends global set-down (which empties it) from its own exit-time destructor still
+// finds it alive.
+StageCache gSmartStageCache;
+}  // namespace
+
+StageCache& smartStageCache() { return gSmartStageCache; }
 
 }  // namespace lumet

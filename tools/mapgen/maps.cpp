@@ -3,6 +3,7 @@
 // the maps repeat seamlessly in x.
 #include "maps.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace mapgen {
@@ -29,48 +30,85 @@ double flat(double) { return 1.0; }
 
 Canvas drawGallery() {
     Canvas c(kRawWidth, kRawHeight);
+    // Dark ceiling and floor around walls lit by the track lights: the walls carry most of what
+    // a polished face reflects, so they hold the broad mid-tones; the fixtures, the lit corners
+    // and the glossy floor line give the highlights.
     c.fill([&](double x, double y) {
         const double n = periodicFbm(x, y, kRawWidth, 8, 64.0, 3, 11);
-        return grey(static_cast<float>(groundLevel(y, 0.025, 0.085, 0.035) * (0.8 + 0.4 * n)));
+        double level;
+        if (y < 178.0) {
+            const double t = y / 178.0;
+            level = 0.04 + 0.16 * t * t * t;
+        } else if (y < 300.0) {
+            // Wall: brightest just under the track, falling off towards the floor.
+            const double t = (y - 178.0) / 122.0;
+            level = 0.52 - 0.22 * t;
+        } else {
+            // Polished floor: the wall's reflection close to the skirting, then dark.
+            const double t = (y - 300.0) / 212.0;
+            level = 0.05 + 0.2 * std::exp(-5.0 * t);
+        }
+        return grey(static_cast<float>(level * (0.85 + 0.3 * n)));
     });
-    // Wall panels between the ceiling line (row 200) and the floor line (row 300), slightly
-    // lighter, with dark gaps at the corners.
+    // Wall panels between the ceiling line (row 178) and the floor line (row 300), with dark
+    // gaps at the corners.
     for (int i = 0; i < 8; ++i) {
-        const double cx = 64.0 + 128.0 * i;
-        c.rect(cx, 250.0, 58.0, 48.0, 2.0, grey(0.025));
+        const double cx = 128.0 * i;
+        c.rect(cx, 239.0, 6.0, 61.0, 2.0, grey(-0.2));
     }
     Random random(101);
-    // Row of ceiling fixtures and a denser row of small downlights.
+    // Wall washers: one broad pool of light per panel, brightest under its fixture and fading
+    // down the wall, with a hot core; their brightness varies from panel to panel.
+    for (int i = 0; i < 8; ++i) {
+        const double x = 64.0 + 128.0 * i + random.uniform(-10.0, 10.0);
+        const double b = random.uniform(0.8, 1.0);
+        c.addShape(x, 240.0, 100.0, 64.0, grey(static_cast<float>(0.6 * b)),
+                   [](double px, double py) {
+                       const double across = std::exp(-(px * px) / (2.0 * 38.0 * 38.0));
+                       const double down = std::clamp((py + 62.0) / 124.0, 0.0, 1.0);
+                       const double along = (1.0 - smoothstep(0.0, 1.0, down)) * 0.85 + 0.15;
+                       return across * along * (1.0 - smoothstep(56.0, 64.0, std::abs(py)));
+                   });
+        c.blob(x, 196.0, 16.0, 12.0, grey(static_cast<float>(0.3 * b)));
+    }
+    // Large ceiling fixtures: soft rectangular diffusers with a halo, and a row of downlights.
+    for (int i = 0; i < 8; ++i) {
+        c.rect(128.0 * i, 128.0, 30.0, 8.0, 4.0, grey(0.95), 10.0, 0.35);
+    }
     for (int i = 0; i < 16; ++i) {
-        c.spot(32.0 + 64.0 * i, 70.0, 3.0, grey(1.0), 6.0, 0.25);
+        c.spot(32.0 + 64.0 * i, 62.0, 4.0, grey(1.0), 8.0, 0.3);
     }
     for (int i = 0; i < 24; ++i) {
         const double x = 21.3 * (2 * i + 1) + random.uniform(-4.0, 4.0);
-        c.spot(x, 140.0 + random.uniform(-6.0, 6.0), 2.0, grey(0.95), 4.0, 0.3);
+        c.spot(x, 96.0 + random.uniform(-6.0, 6.0), 2.5, grey(0.95), 5.0, 0.3);
     }
-    // Track spots just under the ceiling line, each throwing a soft pool of light on the wall.
+    // Track spots just under the ceiling line, small and bright.
     for (int i = 0; i < 32; ++i) {
         const double x = random.uniform(0.0, kRawWidth);
-        const double y = random.uniform(175.0, 195.0);
-        const double b = random.uniform(0.7, 1.0);
-        c.spot(x, y, 1.6, grey(static_cast<float>(b)), 3.0, 0.35);
-        c.blob(x, y + 38.0, 10.0, 26.0, grey(static_cast<float>(0.06 * b)));
+        const double y = random.uniform(168.0, 178.0);
+        const double b = random.uniform(0.8, 1.0);
+        c.spot(x, y, 2.2, grey(static_cast<float>(b)), 4.0, 0.4);
     }
     // Rim highlights: the lit edges where walls meet ceiling and floor, and the wall corners.
-    c.horizontalLine(201.0, 1.1, grey(0.55), [](double x) {
-        return 0.75 + 0.25 * std::cos(2.0 * kPi * 8.0 * x / kRawWidth);
+    c.horizontalLine(179.0, 2.0, grey(0.75), [](double x) {
+        return 0.8 + 0.2 * std::cos(2.0 * kPi * 8.0 * x / kRawWidth);
     });
-    c.horizontalLine(299.0, 1.0, grey(0.35), [](double x) {
-        return 0.7 + 0.3 * std::cos(2.0 * kPi * 4.0 * x / kRawWidth + 1.0);
+    c.horizontalLine(301.0, 3.0, grey(0.8), [](double x) {
+        return 0.75 + 0.25 * std::cos(2.0 * kPi * 4.0 * x / kRawWidth + 1.0);
     });
     for (int i = 0; i < 8; ++i) {
-        const double x = 128.0 * i + 4.0;
-        c.streak(x, 203.0, x, 297.0, 0.9, grey(0.7),
-                 [](double t) { return std::pow(std::sin(kPi * t), 0.5); });
+        const double x = 128.0 * i + 5.0;
+        c.streak(x, 181.0, x, 298.0, 1.4, grey(0.8),
+                 [](double t) { return std::pow(std::sin(kPi * t), 0.4); });
     }
-    // Faint reflections of the fixtures in the polished floor.
-    for (int i = 0; i < 16; ++i) c.blob(32.0 + 64.0 * i, 420.0, 3.0, 14.0, grey(0.12));
-    for (int i = 0; i < 24; ++i) c.blob(21.3 * (2 * i + 1), 360.0, 2.5, 9.0, grey(0.08));
+    // The glossy floor: a bright sheen along the skirting and soft reflections of the pools
+    // and of the ceiling fixtures.
+    c.horizontalLine(312.0, 9.0, grey(0.3), [](double) { return 1.0; });
+    for (int i = 0; i < 8; ++i) {
+        c.blob(64.0 + 128.0 * i, 335.0, 26.0, 20.0, grey(0.22));
+        c.blob(128.0 * i, 420.0, 24.0, 10.0, grey(0.16));
+    }
+    for (int i = 0; i < 16; ++i) c.blob(32.0 + 64.0 * i, 470.0, 3.0, 10.0, grey(0.12));
     return c;
 }
 
@@ -78,7 +116,7 @@ Canvas drawStudio() {
     Canvas c(kRawWidth, kRawHeight);
     c.fill([&](double x, double y) {
         const double n = periodicFbm(x, y, kRawWidth, 6, 80.0, 2, 21);
-        return grey(static_cast<float>(groundLevel(y, 0.08, 0.16, 0.11) * (0.9 + 0.2 * n)));
+        return grey(static_cast<float>(groundLevel(y, 0.08, 0.22, 0.12) * (0.9 + 0.2 * n)));
     });
     // Three rows of softboxes along the horizon; centres hotter than their edges.
     struct Row {
@@ -93,13 +131,14 @@ Canvas drawStudio() {
         for (int i = 0; i < row.count; ++i) {
             const double x = spacing * (i + row.phase) + spacing * 0.5;
             c.rect(x, row.y, row.halfWidth, row.halfHeight, 1.2,
-                   grey(static_cast<float>(0.85 * row.brightness)), 9.0, 0.12);
+                   grey(static_cast<float>(0.9 * row.brightness)), 10.0, 0.16);
             c.blob(x, row.y, row.halfWidth * 0.6, row.halfHeight * 0.6,
                    grey(static_cast<float>(0.15 * row.brightness)));
         }
     }
-    // Dim reflection of the top row on the studio floor.
-    for (int i = 0; i < 12; ++i) c.blob(85.3 * i + 42.7, 350.0, 12.0, 16.0, grey(0.09));
+    // Soft reflection of the top row on the glossy studio floor, and the floor's sheen.
+    for (int i = 0; i < 12; ++i) c.blob(85.3 * i + 42.7, 350.0, 14.0, 18.0, grey(0.16));
+    c.horizontalLine(306.0, 10.0, grey(0.1), [](double) { return 1.0; });
     return c;
 }
 
@@ -109,28 +148,31 @@ Canvas drawShowroom() {
     const Colour cream{1.0f, 0.93f, 0.78f};
     c.fill([&](double x, double y) {
         const double n = periodicFbm(x, y, kRawWidth, 8, 64.0, 3, 31);
-        const double g = groundLevel(y, 0.03, 0.075, 0.045) * (0.85 + 0.3 * n);
+        const double g = groundLevel(y, 0.04, 0.16, 0.07) * (0.85 + 0.3 * n);
         return Colour{static_cast<float>(g * 1.05), static_cast<float>(g * 0.95),
                       static_cast<float>(g * 0.82)};
     });
     // Long cream strips across the ceiling with short gaps between them.
     for (int i = 0; i < 6; ++i) {
         const double x = 1024.0 / 6.0 * (i + 0.5);
-        c.rect(x, 92.0, 72.0, 2.5, 1.0, scaled(cream, 0.95), 6.0, 0.18);
+        c.rect(x, 92.0, 72.0, 5.0, 1.5, scaled(cream, 0.95), 9.0, 0.25);
     }
     // Amber cove strips at the top of the walls.
     for (int i = 0; i < 4; ++i) {
-        c.rect(256.0 * i + 128.0, 168.0, 96.0, 3.5, 1.2, scaled(amber, 0.95), 10.0, 0.22);
+        c.rect(256.0 * i + 128.0, 168.0, 96.0, 6.0, 1.5, scaled(amber, 0.95), 14.0, 0.3);
     }
     // Vertical cream strips on the walls and amber display shelves between them.
     for (int i = 0; i < 8; ++i) {
         const double x = 128.0 * i + 20.0;
-        c.rect(x, 250.0, 3.0, 62.0, 1.0, scaled(cream, 0.9), 8.0, 0.15);
-        c.rect(x + 64.0, 236.0, 34.0, 2.0, 1.0, scaled(amber, 0.8), 5.0, 0.25);
-        c.rect(x + 64.0, 270.0, 34.0, 2.0, 1.0, scaled(amber, 0.7), 5.0, 0.25);
+        c.rect(x, 250.0, 5.0, 62.0, 1.5, scaled(cream, 0.9), 12.0, 0.22);
+        c.rect(x + 64.0, 236.0, 34.0, 3.5, 1.2, scaled(amber, 0.85), 8.0, 0.3);
+        c.rect(x + 64.0, 270.0, 34.0, 3.5, 1.2, scaled(amber, 0.75), 8.0, 0.3);
     }
-    // Warm glow on the floor under the coves.
-    for (int i = 0; i < 4; ++i) c.blob(256.0 * i + 128.0, 380.0, 90.0, 22.0, scaled(amber, 0.07));
+    // Warm light washing the walls below the coves, and its glow on the floor.
+    for (int i = 0; i < 4; ++i) {
+        c.blob(256.0 * i + 128.0, 215.0, 80.0, 40.0, scaled(amber, 0.22));
+        c.blob(256.0 * i + 128.0, 330.0, 90.0, 26.0, scaled(amber, 0.16));
+    }
     return c;
 }
 
@@ -138,18 +180,18 @@ Canvas drawBeauty() {
     Canvas c(kRawWidth, kRawHeight);
     c.fill([&](double x, double y) {
         const double n = periodicFbm(x, y, kRawWidth, 4, 128.0, 2, 41);
-        return grey(static_cast<float>(groundLevel(y, 0.06, 0.1, 0.07) * (0.9 + 0.2 * n)));
+        return grey(static_cast<float>(groundLevel(y, 0.12, 0.24, 0.15) * (0.9 + 0.2 * n)));
     });
     // Broad curved reflections: wide bands along sine curves (whole periods across the width,
     // so they close on themselves) with a soft Gaussian cross-section.
     struct Band {
         double centre, amplitude, periods, phase, halfWidth, brightness;
     };
-    const Band bands[] = {{150.0, 40.0, 1.0, 0.3, 34.0, 0.22},
-                          {230.0, 28.0, 2.0, 1.7, 26.0, 0.2},
-                          {320.0, 36.0, 1.0, 2.8, 40.0, 0.17},
-                          {90.0, 20.0, 2.0, 4.1, 22.0, 0.14},
-                          {410.0, 24.0, 2.0, 0.9, 30.0, 0.1}};
+    const Band bands[] = {{150.0, 40.0, 1.0, 0.3, 38.0, 0.5},
+                          {230.0, 28.0, 2.0, 1.7, 30.0, 0.46},
+                          {320.0, 36.0, 1.0, 2.8, 44.0, 0.4},
+                          {90.0, 20.0, 2.0, 4.1, 26.0, 0.32},
+                          {410.0, 24.0, 2.0, 0.9, 34.0, 0.24}};
     for (const Band& band : bands) {
         for (int x = 0; x < kRawWidth; ++x) {
             const double u = (x + 0.5) / kRawWidth;
@@ -169,8 +211,8 @@ Canvas drawBeauty() {
         }
     }
     // Two large soft umbrellas.
-    c.blob(300.0, 200.0, 60.0, 45.0, grey(0.12));
-    c.blob(820.0, 215.0, 70.0, 40.0, grey(0.1));
+    c.blob(300.0, 200.0, 60.0, 45.0, grey(0.22));
+    c.blob(820.0, 215.0, 70.0, 40.0, grey(0.2));
     return c;
 }
 

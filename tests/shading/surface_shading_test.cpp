@@ -11,7 +11,7 @@
 
 #include "platform/platform.h"
 #include "shading/downsample.h"
-#include "shading_test_support.h"
+#include "support/shading_inputs.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// Small hand-built inputs shared by the shading tests: settings records and environment planes.
+// Small hand-built inputs shared by the shading and render tests: the Gold settings record,
+// environment planes and deterministic noise.
 #pragma once
 #include <cstdint>
 #include <vector>

@@ -15,36 +15,18 @@ namespace lumet {
 namespace {
 
 using render_test::compare;
-using render_test::makeInProcessHost;
 using render_test::pixelsOf;
 using render_test::setLetterLayer;
 
-class PlainRenderTest : public ::testing::Test {
+class PlainRenderTest : public render_test::InProcessRenderTest {
 protected:
-    static void SetUpTestSuite() { host_ = makeInProcessHost().release(); }
-    static void TearDownTestSuite() {
-        delete host_;
-        host_ = nullptr;
-    }
-    void SetUp() override {
-        host_->params().resetToDefaults();
-        host_->params().setValue(PARAM_GLOW_INTENSITY, 0.0);
-        setLetterLayer(*host_, 96, 48);
-        options_ = refhost::FrameOptions{};
-        options_.highQuality = false;
-    }
     PF_Err plain() { return refhost::renderPlainFrame(*host_, options_, frame_); }
     PF_Err smart() { return refhost::renderSmartFrame(*host_, options_, frame_); }
     static bool anyStageRan() {
         const FrameReport& r = lastFrameReport();
         return r.geometryRan || r.reflectionRan || r.shadingRan || r.glowRan;
     }
-
-    static refhost::Host* host_;
-    refhost::FrameOptions options_;
-    refhost::RenderedFrame frame_;
 };
-refhost::Host* PlainRenderTest::host_ = nullptr;
 
 TEST_F(PlainRenderTest, SmartAndPlainProtocolsAgreeForInnerBevel) {
     for (const bool high : {false, true}) {

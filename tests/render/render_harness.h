@@ -63,6 +63,29 @@ inline std::vector<float> pixelsOf(const refhost::RenderedFrame& frame, int bits
     return refhost::rgbaFromWorld(*frame.output.world(), bits);
 }
 
+// One effect instance per test suite (so the environment map is prepared once), reset before each
+// test to the defaults with the glow off and a 96 x 48 letter layer at low quality.
+class InProcessRenderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { host_ = makeInProcessHost().release(); }
+    static void TearDownTestSuite() {
+        delete host_;
+        host_ = nullptr;
+    }
+    void SetUp() override {
+        host_->params().resetToDefaults();
+        host_->clearFailures();
+        host_->params().setValue(PARAM_GLOW_INTENSITY, 0.0);
+        setLetterLayer(*host_, 96, 48);
+        options_ = refhost::FrameOptions{};
+        options_.highQuality = false;
+    }
+
+    static inline refhost::Host* host_ = nullptr;
+    refhost::FrameOptions options_;
+    refhost::RenderedFrame frame_;
+};
+
 struct ImageDifference {
     double maxError = 0;
     double meanError = 0;

@@ -20,7 +20,6 @@
 namespace lumet {
 namespace {
 
-using render_test::makeInProcessHost;
 using render_test::setLetterLayer;
 
 struct Ran {
@@ -32,23 +31,8 @@ std::ostream& operator<<(std::ostream& out, const Ran& r) {
                << r.shading << ", glow " << r.glow << "}";
 }
 
-// One effect instance for the whole suite, so the environment map is prepared once.
-class SmartRenderTest : public ::testing::Test {
+class SmartRenderTest : public render_test::InProcessRenderTest {
 protected:
-    static void SetUpTestSuite() { host_ = makeInProcessHost().release(); }
-    static void TearDownTestSuite() {
-        delete host_;
-        host_ = nullptr;
-    }
-    void SetUp() override {
-        host_->params().resetToDefaults();
-        host_->clearFailures();
-        // Inner Bevel without glow: the output is the layer's own size.
-        host_->params().setValue(PARAM_GLOW_INTENSITY, 0.0);
-        setLetterLayer(*host_, 96, 48);
-        options_ = refhost::FrameOptions{};
-        options_.highQuality = false;
-    }
     void TearDown() override { platform::setHardwareThreadOverride(-1); }
 
     PF_Err render() { return refhost::renderSmartFrame(*host_, options_, frame_); }
@@ -64,12 +48,7 @@ protected:
         EXPECT_EQ(render(), PF_Err_NONE);
         return ran();
     }
-
-    static refhost::Host* host_;
-    refhost::FrameOptions options_;
-    refhost::RenderedFrame frame_;
 };
-refhost::Host* SmartRenderTest::host_ = nullptr;
 
 TEST_F(SmartRenderTest, IdenticalFramesRecomputeNothingAndGiveIdenticalPixels) {
     ASSERT_EQ(render(), PF_Err_NONE);

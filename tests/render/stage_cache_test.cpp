@@ -4,39 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 #include "platform/plane.h"
+#include "support/shading_inputs.h"
 
 namespace lumet {
 namespace {
 
-RenderSettings goldSettings() {
-    RenderSettings s{};
-    s.bevelStyle = 1;
-    s.edgeProfile = 1;
-    s.bevelDepth = 1.5f;
-    s.bevelSoftness = 0.2f;
-    s.smartEdge = true;
-    s.hdriMap = 1;
-    s.envBlur = 0.2f;
-    s.envScale = 0.5f;
-    s.envExposure = 1.0f;
-    s.envContrast = 0.5f;
-    s.envDisplacement = 0.5f;
-    s.metal = 1.0f;
-    s.opacity = 1.0f;
-    s.lightAngle = 135.0f;
-    s.lightHeight = 60.0f;
-    s.specular = 1.0f;
-    s.roughness = 0.25f;
-    s.edgeStrength = 1.0f;
-    s.glowIntensity = 0.3f;
-    s.glowRadius = 65.0f;
-    s.saturation = 1.0f;
-    s.tintBlend = 1.0f;
-    return s;
-}
+using test::goldSettings;
 
 int envToken;
 const void* const kEnv = &envToken;
@@ -113,38 +88,6 @@ TEST(StageCacheRules, EachFieldMakesItsStageAndEveryLaterStageDirty) {
     EXPECT_DIRTY(x.hdriMap = 3, false, false, false, false);  // acts through the environment value
 }
 
-TEST(StageCacheRules, LightAngleReachesTheReflectionOnlyWithAnisotropy) {
-    StageCache cache;
-    RenderSettings settings = goldSettings();
-    settings.anisotropy = 0.001f;
-    fillCache(cache, settings);
-    settings.lightAngle = 90.0f;
-    StageFlags f = decideStages(cache, settings, 1234u, kEnv);
-    EXPECT_FALSE(f.reflectionDirty);
-    EXPECT_TRUE(f.shadingDirty);
-
-    settings = goldSettings();
-    settings.anisotropy = 0.5f;
-    fillCache(cache, settings);
-    settings.lightAngle = 90.0f;
-    f = decideStages(cache, settings, 1234u, kEnv);
-    EXPECT_FALSE(f.geometryDirty);
-    EXPECT_TRUE(f.reflectionDirty);
-}
-
-TEST(StageCacheRules, NanFieldsStayDirtyOnEveryFrame) {
-    StageCache cache;
-    RenderSettings settings = goldSettings();
-    settings.envScale = std::numeric_limits<float>::quiet_NaN();
-    fillCache(cache, settings);
-    for (int frame = 0; frame < 2; ++frame) {
-        const StageFlags f = decideStages(cache, settings, 1234u, kEnv);
-        EXPECT_FALSE(f.geometryDirty);
-        EXPECT_TRUE(f.reflectionDirty && f.shadingDirty && f.glowDirty);
-        commitStageCache(cache, settings, 1234u, kEnv);
-    }
-}
-
 TEST(StageCacheRules, HashEnvironmentAndValidFlagsGateTheirStages) {
     StageCache cache;
     const RenderSettings settings = goldSettings();
@@ -209,24 +152,6 @@ TEST(StageCacheSize, FailedAllocationsLeavePlanesAbsentAndHugeSizesFail) {
     emptyStageCache(cache);
     EXPECT_EQ(cache.width, 0);
     EXPECT_FALSE(cache.hasPrevious || cache.heightMap);
-}
-
-TEST(StageCacheCommit, StoresOnlyTheComparedFieldsAndLeavesValidFlags) {
-    StageCache cache;
-    RenderSettings settings = goldSettings();
-    settings.expansion = 500;
-    settings.showEnvMap = true;
-    settings.inputRect[2] = 77;
-    commitStageCache(cache, settings, 42u, kEnv);
-    EXPECT_TRUE(cache.hasPrevious);
-    EXPECT_EQ(cache.alphaHash, 42u);
-    EXPECT_EQ(cache.envValue, kEnv);
-    EXPECT_EQ(cache.settings.glowRadius, 65.0f);
-    EXPECT_EQ(cache.settings.tintBlend, 1.0f);
-    EXPECT_EQ(cache.settings.expansion, 0);
-    EXPECT_FALSE(cache.settings.showEnvMap);
-    EXPECT_EQ(cache.settings.inputRect[2], 0);
-    EXPECT_FALSE(cache.geometryValid || cache.glowValid);
 }
 
 }  // namespace

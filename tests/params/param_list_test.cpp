@@ -142,25 +142,6 @@ TEST(ParamList, HostSeesTheFortyFiveParametersAsTabled) {
     }
 }
 
-TEST(ParamList, GroupsNestAsDeclared) {
-    auto host = lumet::test::loadedPlugin();
-    // Depth of each parameter: Rotation sits inside HDRI, Metal..Dispersion after it in HDRI.
-    const int depthOf[45] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 1,
-                             1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 0};
-    int depth = 0;
-    for (int i = 1; i < 45; ++i) {
-        const PF_ParamType type = host->params().definition(i).param_type;
-        if (type == PF_Param_GROUP_END) {
-            EXPECT_EQ(depth, depthOf[i]) << i;
-            --depth;
-        } else {
-            EXPECT_EQ(depth, depthOf[i]) << i;
-            if (type == PF_Param_GROUP_START) ++depth;
-        }
-    }
-    EXPECT_EQ(depth, 0);
-}
-
 TEST(ParamList, FailingAddParamEndsSetupWithItsCode) {
     refhost::Host host(LUMET_PLUGIN_PATH);
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);

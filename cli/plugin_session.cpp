@@ -5,14 +5,27 @@
 #include <filesystem>
 #include <stdexcept>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 namespace lumet::cli {
-namespace {
 
 std::filesystem::path executableFolder() {
+#ifdef _WIN32
+    wchar_t buffer[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, 32768);
+    if (length == 0 || length >= 32768) return {};
+    return std::filesystem::path(std::wstring(buffer, length)).parent_path();
+#else
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::path() : self.parent_path();
+#endif
 }
+
+namespace {
 
 void check(PF_Err err, const char* step, const std::string& path) {
     if (err) {

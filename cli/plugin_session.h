@@ -1,6 +1,7 @@
 // Opening the plug-in for a subcommand: finding the library, loading it through the reference
 // host, registering it and running global and parameter set-up.
 #pragma once
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -8,6 +9,9 @@
 #include "refhost/host.h"
 
 namespace lumet::cli {
+
+// The folder of the running program; empty when it cannot be found.
+std::filesystem::path executableFolder();
 
 // The plug-in path: --plugin, else $LUMET_PLUGIN, else the library built next to this program
 // (<folder of the executable>/../plugin/<name>, then <folder of the executable>/<name>).

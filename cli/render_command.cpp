@@ -172,7 +172,12 @@ int runRender(CommandContext& context) {
     }
 
     // The effect reads the switch at global set-up, when it would start its OpenCL runtime.
-    if (options.cpuOnly && setenv("LUMET_OPENCL", "off", 1) != 0) {
+#ifdef _WIN32
+    const bool switchFailed = options.cpuOnly && _putenv_s("LUMET_OPENCL", "off") != 0;
+#else
+    const bool switchFailed = options.cpuOnly && setenv("LUMET_OPENCL", "off", 1) != 0;
+#endif
+    if (switchFailed) {
         throw std::runtime_error("--device cpu: cannot set LUMET_OPENCL");
     }
     std::unique_ptr<refhost::Host> host =

@@ -1,5 +1,6 @@
-// Text layers of the lumet command: a line of text shaped with HarfBuzz, rasterised with FreeType
-// and centred on a transparent canvas, as a host's text layer would hand it to the effect.
+// Text layers of the lumet command: a line of text rasterised and centred on a transparent canvas,
+// as a host's text layer would hand it to the effect. Linux shapes it with HarfBuzz and renders it
+// with FreeType (text_layer.cpp); Windows lays it out with stb_truetype (windows/).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -8,7 +9,13 @@
 
 namespace lumet::cli {
 
+#ifdef _WIN32
+// Empty: DejaVu Sans Bold beside the program, else Arial Bold, else the Linux DejaVu file where
+// Wine shows it as drive Z:.
+constexpr const char* kDefaultFontPath = "";
+#else
 constexpr const char* kDefaultFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+#endif
 
 struct TextLayerOptions {
     std::string text;

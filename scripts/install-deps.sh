@@ -13,7 +13,7 @@ packages=(
 # Extra groups: "windows" adds the MinGW cross compiler and Wine.
 for group in "$@"; do
   case "$group" in
-    windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libz-mingw-w64-dev) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

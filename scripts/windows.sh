@@ -5,7 +5,11 @@
 #   3. pecheck: Lumet.aex exports exactly EffectMain and PluginDataEntryFunction2, every binary
 #      imports system DLLs only, and resource PIPL 16000/1033 equals the PiPL builder's bytes;
 #   4. the test suite under wine64, CPU-only except the OpenCL tests, whose OpenCL goes through
-#      Wine's opencl.dll to the system's ICD loader and POCL.
+#      Wine's opencl.dll to the system's ICD loader and POCL;
+#   5. lumet.exe under Wine against the Linux lumet (built in build/, or LUMET_LINUX_BUILD), on
+#      the CPU: the same text layer (the text rasterisers differ, so only a mean difference is
+#      bounded), then the same input PNG into 16-bit PNG and into float EXR (bounded to within one
+#      8-bit step: only the C libraries' maths differ).
 # Usage: scripts/windows.sh [build-dir]     (default build-win; the tools go to <build-dir>-host)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,6 +25,8 @@ cmake -S "$root/tools/piplgen" -B "$host/piplgen" -G Ninja -DCMAKE_BUILD_TYPE=Re
 cmake --build "$host/piplgen"
 cmake -S "$root/tools/mapgen" -B "$host/mapgen" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$host/mapgen"
+cmake -S "$root/tools/imgdiff" -B "$host/imgdiff" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$host/imgdiff"
 
 echo "== Windows build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -50,5 +56,42 @@ export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 # it, and the kernel's OOM killer ends the process (and starves the machine) instead.
 wine_excluded='^PlainRenderTest\.NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEverything$'
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -E "$wine_excluded"
+
+echo "== lumet.exe against the Linux lumet"
+linux=${LUMET_LINUX_BUILD:-$root/build}
+[[ -f "$linux/CMakeCache.txt" ]] ||
+  cmake -S "$root" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$linux" --target lumet Lumet
+compare=$build/cli-compare
+rm -rf "$compare" && mkdir -p "$compare"
+imgdiff=$host/imgdiff/imgdiff
+font='Z:\usr\share\fonts\truetype\dejavu\DejaVuSans-Bold.ttf'  # Wine's drive Z: is /
+(
+  cd "$compare"
+  linux_lumet() { "$linux/cli/lumet" "$@" --device cpu --quiet; }
+  windows_lumet() { "$root/cmake/wine-run.sh" "$build/cli/lumet.exe" "$@" --device cpu --quiet; }
+  timed() {
+    local t=$SECONDS
+    "$@"
+    echo "  $1 ${*: -1}: $((SECONDS - t)) s"
+  }
+  text=(render --text Lumet --preset Gold)
+  timed linux_lumet "${text[@]}" -o gold.png
+  timed windows_lumet "${text[@]}" --font "$font" -o gold-windows.png
+  echo "text layer (FreeType and HarfBuzz against stb_truetype), straight-alpha 8-bit PNG:"
+  "$imgdiff" gold.png gold-windows.png --mean 0.5
+
+  same=(render gold.png --preset Silver --depth 16)
+  timed linux_lumet "${same[@]}" -o silver.png
+  timed windows_lumet "${same[@]}" -o silver-windows.png
+  echo "the same 8-bit input, 16-bit PNG:"
+  "$imgdiff" silver.png silver-windows.png --max 1 --mean 0.01
+
+  float=(render silver.png --preset Copper --depth 32 --quality low)
+  timed linux_lumet "${float[@]}" -o copper.exr
+  timed windows_lumet "${float[@]}" -o copper-windows.exr
+  echo "the same 16-bit input, float EXR:"
+  "$imgdiff" copper.exr copper-windows.exr --max 1 --mean 0.01
+)
 
 echo "== Windows build and checks took $((SECONDS - start)) s"

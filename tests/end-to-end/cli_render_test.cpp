@@ -2,34 +2,28 @@
 // patterns, ranges, the stage dump with its PGM/PFM headers and sizes), and its exit statuses
 // and messages for bad options and files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "end-to-end/command_runner.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status;
-    std::string out;  // stdout and stderr
-};
+using Result = lumet::testing::CommandResult;  // stdout and stderr
 
 Result lumet(const std::string& args) {
-    const std::string command = std::string(LUMET_CLI_PATH) + " " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    Result result{-1, ""};
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return lumet::testing::runCommand(lumet::testing::cliProgram() + " " + args + " 2>&1");
 }
 
 std::vector<unsigned char> bytesOf(const fs::path& path) {

@@ -1,33 +1,22 @@
 // The lumet command end to end: about, params and presets through the built plug-in, help on
 // every level and usage errors.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "end-to-end/command_runner.h"
+
 namespace {
 
-struct Result {
-    int status;
-    std::string out;
-};
+using Result = lumet::testing::CommandResult;
 
 // Runs lumet with the arguments; stderr is folded into the output when asked.
 Result lumet(const std::string& args, bool withStderr = false) {
-    const std::string command =
-        std::string(LUMET_CLI_PATH) + " " + args + (withStderr ? " 2>&1" : " 2>/dev/null");
-    FILE* pipe = popen(command.c_str(), "r");
-    Result result{-1, ""};
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return lumet::testing::runCommand(
+        lumet::testing::cliProgram() + " " + args +
+        (withStderr ? " 2>&1" : std::string(" 2>") + lumet::testing::kNullDevice));
 }
 
 std::vector<std::string> lines(const std::string& text) {

@@ -2,24 +2,20 @@
 // version and the contact sheet as PNG files, and rejects bad arguments with status 2.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-#ifndef _WIN32  // the lumet command is built for the build machine only
-#include <sys/wait.h>
+#include "end-to-end/command_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 int run(const std::string& arguments) {
-    const std::string command =
-        std::string(LUMET_CLI_PATH) + " envmaps " + arguments + " > /dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    using namespace lumet::testing;
+    return runCommand(cliProgram() + " envmaps " + arguments + " > " + kNullDevice + " 2>&1")
+        .status;
 }
 
 bool isPng(const fs::path& path) {
@@ -46,4 +42,3 @@ TEST(EnvmapsCommand, WritesTheMapItsSmoothVersionAndTheContactSheet) {
 }
 
 }  // namespace
-#endif

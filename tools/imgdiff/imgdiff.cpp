@@ -1,0 +1,152 @@
+// imgdiff: compares two images of the same size channel by channel (R, G, B, A as stored: straight
+// alpha in PNG, premultiplied in EXR) and prints the largest and the mean absolute difference in
+// 8-bit steps (1/255), and how many channel values differ at all. With --max and --mean it fails
+// (exit status 1) when a difference exceeds its bound.
+//
+// Usage: imgdiff A B [--max STEPS] [--mean STEPS]
+//   A and B are both PNG (8 or 16 bit, any colour type; libpng's simplified reader) or both EXR
+//   (R, G, B, A read as 32-bit float).
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<float> rgba;
+};
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool readPng(const std::string& path, Picture& picture) {
+    // Read at the file's own depth, without gamma or colour conversion.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        std::perror(path.c_str());
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(file);
+        std::fprintf(stderr, "imgdiff: %s: corrupt PNG\n", path.c_str());
+        return false;
+    }
+    png_init_io(png, file);
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+    const int bits = png_get_bit_depth(png, info);
+    if (bits == 16) png_set_swap(png);
+    png_read_update_info(png, info);
+    picture.width = static_cast<int>(png_get_image_width(png, info));
+    picture.height = static_cast<int>(png_get_image_height(png, info));
+    const std::size_t rowBytes = png_get_rowbytes(png, info);
+    std::vector<unsigned char> pixels(rowBytes * picture.height);
+    std::vector<png_bytep> rows(picture.height);
+    for (int y = 0; y < picture.height; ++y) rows[y] = pixels.data() + y * rowBytes;
+    png_read_image(png, rows.data());
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    const std::size_t count = static_cast<std::size_t>(picture.width) * picture.height * 4;
+    picture.rgba.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        picture.rgba[i] = bits == 16
+                              ? reinterpret_cast<const unsigned short*>(pixels.data())[i] / 65535.0f
+                              : pixels[i] / 255.0f;
+    }
+    return true;
+}
+
+bool readExr(const std::string& path, Picture& picture) {
+    try {
+        Imf::InputFile file(path.c_str());
+        const Imath::Box2i window = file.header().dataWindow();
+        picture.width = window.max.x - window.min.x + 1;
+        picture.height = window.max.y - window.min.y + 1;
+        picture.rgba.assign(static_cast<std::size_t>(picture.width) * picture.height * 4, 0.0f);
+        Imf::FrameBuffer frameBuffer;
+        const char* names[4] = {"R", "G", "B", "A"};
+        char* base =
+            reinterpret_cast<char*>(picture.rgba.data()) -
+            (static_cast<std::ptrdiff_t>(window.min.y) * picture.width + window.min.x) * 16;
+        for (int c = 0; c < 4; ++c) {
+            frameBuffer.insert(names[c], Imf::Slice(Imf::FLOAT, base + c * 4, 16,
+                                                    static_cast<std::size_t>(16) * picture.width));
+        }
+        file.setFrameBuffer(frameBuffer);
+        file.readPixels(window.min.y, window.max.y);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "imgdiff: %s: %s\n", path.c_str(), e.what());
+        return false;
+    }
+    return true;
+}
+
+bool read(const std::string& path, Picture& picture) {
+    return endsWith(path, ".exr") ? readExr(path, picture) : readPng(path, picture);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> files;
+    double maxBound = -1.0, meanBound = -1.0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--max" || arg == "--mean") && i + 1 < argc) {
+            (arg == "--max" ? maxBound : meanBound) = std::atof(argv[++i]);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() != 2) {
+        std::fprintf(stderr, "Usage: imgdiff A B [--max STEPS] [--mean STEPS]\n");
+        return 2;
+    }
+    Picture a, b;
+    if (!read(files[0], a) || !read(files[1], b)) return 2;
+    if (a.width != b.width || a.height != b.height) {
+        std::fprintf(stderr, "imgdiff: sizes differ: %dx%d and %dx%d\n", a.width, a.height, b.width,
+                     b.height);
+        return 1;
+    }
+    double maxDifference = 0.0, sum = 0.0;
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < a.rgba.size(); ++i) {
+        const double d = std::fabs(static_cast<double>(a.rgba[i]) - b.rgba[i]);
+        if (!(d == 0.0)) ++differing;  // NaN counts as a difference
+        maxDifference = std::max(maxDifference, std::isnan(d) ? INFINITY : d);
+        sum += std::isnan(d) ? 1.0 : d;
+    }
+    const double maxSteps = maxDifference * 255.0;
+    const double meanSteps = sum / static_cast<double>(a.rgba.size()) * 255.0;
+    std::printf("%dx%d: max %.4f, mean %.5f (8-bit steps), %zu of %zu channel values differ\n",
+                a.width, a.height, maxSteps, meanSteps, differing, a.rgba.size());
+    bool ok = true;
+    if (maxBound >= 0.0 && maxSteps > maxBound) {
+        std::printf("imgdiff: max %.4f exceeds %.4f\n", maxSteps, maxBound);
+        ok = false;
+    }
+    if (meanBound >= 0.0 && meanSteps > meanBound) {
+        std::printf("imgdiff: mean %.5f exceeds %.5f\n", meanSteps, meanBound);
+        ok = false;
+    }
+    return ok ? 0 : 1;
+}

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -137,9 +138,14 @@ TEST_F(DeviceOption, CpuRendersAsWithoutOpenClAndAutoNamesTheDevice) {
     const testing::ErrorMeasure e =
         testing::compareFloats(onGpu.data(), onCpu.data(), static_cast<std::int64_t>(onCpu.size()));
     // The whole-frame tolerance of the smart path: its GPU normals (7 x 7 taps) differ from the
-    // CPU's by design, close on average, with local differences along steep rims.
-    EXPECT_LT(e.max, 0.8);
+    // CPU's by design, close on average, with local differences along steep rims (a few pixels
+    // of a bright map's reflection can move by most of the range, so no maximum is bounded).
     EXPECT_LT(e.mean, 0.006);
+    std::vector<float> differences(onCpu.size());
+    for (std::size_t i = 0; i < onCpu.size(); ++i) differences[i] = std::fabs(onGpu[i] - onCpu[i]);
+    std::nth_element(differences.begin(), differences.begin() + differences.size() * 99 / 100,
+                     differences.end());
+    EXPECT_LT(differences[differences.size() * 99 / 100], 0.05) << "99th percentile";
     // ...but the frames are not the same frame: the device did render.
     EXPECT_GT(e.mean, 0.0);
 }

@@ -3,9 +3,16 @@
 // low quality and Outer Bevel: the first frame from cold (render caches and the environment map
 // released through global set-down), an unchanged frame, and frames after a Glow Radius, a Light
 // Angle and a Bevel Depth change. peakRSS_MB is the process's peak resident memory so far.
+//
+// Frame/... renders on the CPU (LUMET_OPENCL=off at the plug-in's global set-up); FrameOpenCL/...
+// lets the plug-in start its OpenCL runtime on the machine's first device, which the label names,
+// and adds setUp: one global set-up alone, which loads OpenCL and builds the kernels.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -19,16 +26,61 @@ namespace {
 
 using namespace lumet;
 
+enum class Device { kCpu, kOpenCl };
+
 struct Scene {
     bool highQuality;
     int bevelStyle;
+    Device device = Device::kCpu;
 };
 
-refhost::Host& sharedHost() {
-    static std::unique_ptr<refhost::Host> host = [] {
+// The plug-in's global set-up with its standard error (where its OpenCL runtime names the device
+// it started on) captured; returns the device's name, empty when OpenCL did not start.
+std::string globalSetupNamingDevice(refhost::Host& host) {
+    std::fflush(stderr);
+    const int saved = dup(2);
+    FILE* capture = std::tmpfile();
+    if (saved >= 0 && capture) dup2(fileno(capture), 2);
+    host.globalSetup();
+    std::fflush(stderr);
+    if (saved >= 0 && capture) {
+        dup2(saved, 2);
+        close(saved);
+    }
+    std::string text;
+    if (capture) {
+        std::rewind(capture);
+        char buffer[512];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, capture)) > 0) text.append(buffer, n);
+        std::fclose(capture);
+    }
+    const std::string marker = "Lumet GPU: OpenCL ready on ";
+    const std::size_t at = text.find(marker);
+    if (at == std::string::npos) return "";
+    const std::size_t start = at + marker.size();
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+// Which device the shared host's plug-in was set up for, and the OpenCL device's name.
+Device setUpDevice = Device::kCpu;
+std::string openClDeviceName;
+
+void chooseDevice(Device device) {
+    if (device == Device::kCpu) {
+        setenv("LUMET_OPENCL", "off", 1);
+    } else {
+        unsetenv("LUMET_OPENCL");
+    }
+}
+
+refhost::Host& sharedHost(Device device) {
+    static std::unique_ptr<refhost::Host> host = [device] {
         auto h = std::make_unique<refhost::Host>(LUMET_PLUGIN_PATH);
         h->registerPlugin();
-        h->globalSetup();
+        chooseDevice(device);
+        openClDeviceName = globalSetupNamingDevice(*h);
+        setUpDevice = device;
         h->paramsSetup();
         cli::TextLayerOptions text;
         text.text = "Lumet";
@@ -39,6 +91,12 @@ refhost::Host& sharedHost() {
                     refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, 8));
         return h;
     }();
+    if (setUpDevice != device) {
+        host->globalSetdown();
+        chooseDevice(device);
+        openClDeviceName = globalSetupNamingDevice(*host);
+        setUpDevice = device;
+    }
     return *host;
 }
 
@@ -63,10 +121,28 @@ void renderOrFail(benchmark::State& state, refhost::Host& host, const Scene& sce
     if (err != PF_Err_NONE) state.SkipWithError(refhost::errorName(err));
 }
 
-enum class Step { kCold, kUnchanged, kGlowRadius, kLightAngle, kBevelDepth };
+enum class Step { kSetUp, kCold, kUnchanged, kGlowRadius, kLightAngle, kBevelDepth };
 
 void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
-    refhost::Host& host = sharedHost();
+    refhost::Host& host = sharedHost(scene.device);
+    if (scene.device == Device::kOpenCl) {
+        if (openClDeviceName.empty()) {
+            state.SkipWithError("no OpenCL device started");
+            return;
+        }
+        state.SetLabel(openClDeviceName);
+    }
+    if (step == Step::kSetUp) {
+        for (auto _ : state) {
+            state.PauseTiming();
+            host.globalSetdown();
+            state.ResumeTiming();
+            if (globalSetupNamingDevice(host).empty() != (scene.device == Device::kCpu)) {
+                state.SkipWithError("the device changed between set-ups");
+            }
+        }
+        return;
+    }
     prepare(host, scene);
     renderOrFail(state, host, scene);  // settle the caches
     int toggle = 0;
@@ -74,10 +150,13 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
         state.PauseTiming();
         toggle ^= 1;
         switch (step) {
+            case Step::kSetUp:
+                break;
             case Step::kCold:
-                // Global set-down releases the render caches and the compute-cache values.
+                // Global set-down releases the render caches and the compute-cache values (and
+                // shuts the OpenCL runtime down: set-up starts it again, kernel build included).
                 host.globalSetdown();
-                host.globalSetup();
+                globalSetupNamingDevice(host);
                 break;
             case Step::kUnchanged:
                 break;
@@ -98,6 +177,14 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
 }
 
 void registerScene(const char* name, Scene scene) {
+    if (scene.device == Device::kOpenCl) {
+        benchmark::RegisterBenchmark(
+            (std::string(name) + "/setUp").c_str(),
+            [scene](benchmark::State& state) { frameBenchmark(state, scene, Step::kSetUp); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(3);
+    }
     const std::pair<const char*, Step> steps[] = {{"cold", Step::kCold},
                                                   {"unchanged", Step::kUnchanged},
                                                   {"glowRadius", Step::kGlowRadius},
@@ -117,6 +204,8 @@ const bool registered = [] {
     registerScene("Frame/GoldHigh", {true, kInnerBevel});
     registerScene("Frame/GoldLow", {false, kInnerBevel});
     registerScene("Frame/GoldOuterHigh", {true, kOuterBevel});
+    registerScene("FrameOpenCL/GoldHigh", {true, kInnerBevel, Device::kOpenCl});
+    registerScene("FrameOpenCL/GoldLow", {false, kInnerBevel, Device::kOpenCl});
     return true;
 }();
 

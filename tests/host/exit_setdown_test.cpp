@@ -30,6 +30,7 @@ void renderBothProtocolsThenExit() {
         for (std::int32_t x = 8; x < 32; ++x)
             for (int c = 0; c < 4; ++c) rgba[(static_cast<std::size_t>(y) * W + x) * 4 + c] = 1.0f;
     host->setLayer(lumet::PARAM_INPUT, refhost::worldFromRgba(rgba.data(), W, H, 8));
+    host->params().setValue(lumet::PARAM_GLOW_INTENSITY, 0.0);  // no glow margin: a small frame
     refhost::FrameOptions options;
     options.highQuality = false;
     refhost::RenderedFrame smart, plain;

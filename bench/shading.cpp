@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "../tests/shading/shading_test_support.h"
+#include "../tests/support/shading_inputs.h"
 #include "envmap/env_map.h"
 #include "geometry/geometry_sequence.h"
 #include "geometry_fixture.h"

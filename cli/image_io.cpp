@@ -17,22 +17,9 @@
 #include <exception>
 #include <memory>
 
+#include "stdio_file.h"
+
 namespace lumet::cli {
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const {
-        if (file) std::fclose(file);
-    }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string systemError(const std::string& path, const char* what) {
-    return path + ": " + what + ": " + std::strerror(errno);
-}
-
-}  // namespace
 
 bool readPng(const std::string& path, Image& image, std::string& error) {
     File file(std::fopen(path.c_str(), "rb"));

@@ -1,29 +1,12 @@
 // The image-file parts of image_io.h that need no image library: the PGM and PFM files of the
 // stage dump and the premultiplication of colour.
 #include <bit>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 
 #include "image_io.h"
+#include "stdio_file.h"
 
 namespace lumet::cli {
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const {
-        if (file) std::fclose(file);
-    }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string systemError(const std::string& path, const char* what) {
-    return path + ": " + what + ": " + std::strerror(errno);
-}
-
-}  // namespace
 
 bool writePgm(const std::string& path, const std::uint8_t* pixels, std::int32_t width,
               std::int32_t height, std::string& error) {

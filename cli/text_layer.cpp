@@ -3,6 +3,8 @@
 #include "text_layer.h"
 
 #include <ft2build.h>
+
+#include "text_ink.h"
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 #include <hb-ft.h>
@@ -10,29 +12,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 namespace lumet::cli {
 
 namespace {
 
-struct GlyphInk {
-    std::int32_t left, top, width, height;  // top-left in pixels, y down, relative to the origin
-    std::vector<std::uint8_t> coverage;
-};
-
-struct Line {
-    std::vector<GlyphInk> glyphs;
-    std::int32_t minX = std::numeric_limits<std::int32_t>::max();
-    std::int32_t minY = std::numeric_limits<std::int32_t>::max();
-    std::int32_t maxX = std::numeric_limits<std::int32_t>::min();
-    std::int32_t maxY = std::numeric_limits<std::int32_t>::min();
-    bool empty() const { return minX > maxX; }
-};
-
 // Shapes and rasterises the text at `size` pixels per em.
-bool layoutLine(FT_Face face, const std::string& text, float size, Line& line) {
+bool layoutLine(FT_Face face, const std::string& text, float size, InkLine& line) {
     if (FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(size * 64.0f)), 72, 72)) {
         return false;
     }
@@ -72,11 +59,7 @@ bool layoutLine(FT_Face face, const std::string& text, float size, Line& line) {
                 bitmap.buffer + static_cast<std::ptrdiff_t>(row) * bitmap.pitch;
             std::copy(source, source + ink.width, ink.coverage.begin() + row * ink.width);
         }
-        line.minX = std::min(line.minX, ink.left);
-        line.minY = std::min(line.minY, ink.top);
-        line.maxX = std::max(line.maxX, ink.left + ink.width);
-        line.maxY = std::max(line.maxY, ink.top + ink.height);
-        line.glyphs.push_back(std::move(ink));
+        line.add(std::move(ink));
     }
     hb_buffer_destroy(buffer);
     hb_font_destroy(font);
@@ -102,19 +85,14 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
         return false;
     }
     float size = options.fontSize;
-    Line line;
+    InkLine line;
     bool ok = true;
     if (size <= 0.0f) {
-        // Measure at a reference size, then scale so that the ink spans 60 % of the width
-        // (or 60 % of the height for tall text).
+        // Measure at a reference size, then scale the text to fit the canvas.
         const float reference = 200.0f;
         ok = layoutLine(face, options.text, reference, line) && !line.empty();
-        if (ok) {
-            const float fitX = 0.6f * options.width / static_cast<float>(line.maxX - line.minX);
-            const float fitY = 0.6f * options.height / static_cast<float>(line.maxY - line.minY);
-            size = std::max(1.0f, reference * std::min(fitX, fitY));
-        }
-        line = Line{};
+        if (ok) size = fittedFontSize(line, reference, options.width, options.height);
+        line = InkLine{};
     }
     if (ok) ok = layoutLine(face, options.text, size, line) && !line.empty();
     FT_Done_Face(face);
@@ -124,32 +102,7 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
         return false;
     }
 
-    image.width = options.width;
-    image.height = options.height;
-    image.premultiplied = true;
-    image.sourceBits = 8;
-    image.rgba.assign(static_cast<std::size_t>(image.width) * image.height * 4, 0.0f);
-    const std::int32_t offsetX = (image.width - (line.maxX - line.minX)) / 2 - line.minX;
-    const std::int32_t offsetY = (image.height - (line.maxY - line.minY)) / 2 - line.minY;
-    for (const GlyphInk& ink : line.glyphs) {
-        for (std::int32_t row = 0; row < ink.height; ++row) {
-            const std::int32_t y = ink.top + row + offsetY;
-            if (y < 0 || y >= image.height) continue;
-            for (std::int32_t column = 0; column < ink.width; ++column) {
-                const std::int32_t x = ink.left + column + offsetX;
-                if (x < 0 || x >= image.width) continue;
-                const float c = ink.coverage[row * ink.width + column] / 255.0f;
-                if (c <= 0.0f) continue;
-                float* pixel = &image.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4];
-                // Overlapping glyphs combine as a union of coverage.
-                const float a = pixel[3] + c * (1.0f - pixel[3]);
-                pixel[3] = a;
-                pixel[0] = options.color[0] * a;
-                pixel[1] = options.color[1] * a;
-                pixel[2] = options.color[2] * a;
-            }
-        }
-    }
+    placeInkLine(line, options, image);
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "image_io.h"
+#include "stdio_file.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
@@ -25,17 +26,6 @@
 namespace lumet::cli {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const {
-        if (file) std::fclose(file);
-    }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string systemError(const std::string& path, const char* what) {
-    return path + ": " + what + ": " + std::strerror(errno);
-}
 
 struct StbFree {
     void operator()(void* pixels) const { stbi_image_free(pixels); }

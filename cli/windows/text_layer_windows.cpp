@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <vector>
 
 #include "plugin_session.h"
+#include "text_ink.h"
 #include "text_layer.h"
 
 #define STB_TRUETYPE_IMPLEMENTATION
@@ -23,20 +23,6 @@
 namespace lumet::cli {
 
 namespace {
-
-struct GlyphInk {
-    std::int32_t left, top, width, height;  // top-left in pixels, y down, relative to the origin
-    std::vector<std::uint8_t> coverage;
-};
-
-struct Line {
-    std::vector<GlyphInk> glyphs;
-    std::int32_t minX = std::numeric_limits<std::int32_t>::max();
-    std::int32_t minY = std::numeric_limits<std::int32_t>::max();
-    std::int32_t maxX = std::numeric_limits<std::int32_t>::min();
-    std::int32_t maxY = std::numeric_limits<std::int32_t>::min();
-    bool empty() const { return minX > maxX; }
-};
 
 // Code points of UTF-8 text; a malformed sequence becomes U+FFFD.
 std::vector<int> decodeUtf8(const std::string& text) {
@@ -66,7 +52,7 @@ std::vector<int> decodeUtf8(const std::string& text) {
 
 // Lays out and rasterises the line at `size` pixels per em.
 void layoutLine(const stbtt_fontinfo& font, const std::vector<int>& points, float size,
-                Line& line) {
+                InkLine& line) {
     const float scale = stbtt_ScaleForMappingEmToPixels(&font, size);
     double penX = 0.0;
     int previous = 0;
@@ -96,11 +82,7 @@ void layoutLine(const stbtt_fontinfo& font, const std::vector<int>& points, floa
                          [](std::uint8_t c) { return c != 0; })) {
             continue;
         }
-        line.minX = std::min(line.minX, ink.left);
-        line.minY = std::min(line.minY, ink.top);
-        line.maxX = std::max(line.maxX, ink.left + ink.width);
-        line.maxY = std::max(line.maxY, ink.top + ink.height);
-        line.glyphs.push_back(std::move(ink));
+        line.add(std::move(ink));
     }
 }
 
@@ -167,20 +149,15 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
     }
     const std::vector<int> points = decodeUtf8(options.text);
     float size = options.fontSize;
-    Line line;
+    InkLine line;
     bool ok = true;
     if (size <= 0.0f) {
-        // Measure at a reference size, then scale so that the ink spans 60 % of the width
-        // (or 60 % of the height for tall text).
+        // Measure at a reference size, then scale the text to fit the canvas.
         const float reference = 200.0f;
         layoutLine(font, points, reference, line);
         ok = !line.empty();
-        if (ok) {
-            const float fitX = 0.6f * options.width / static_cast<float>(line.maxX - line.minX);
-            const float fitY = 0.6f * options.height / static_cast<float>(line.maxY - line.minY);
-            size = std::max(1.0f, reference * std::min(fitX, fitY));
-        }
-        line = Line{};
+        if (ok) size = fittedFontSize(line, reference, options.width, options.height);
+        line = InkLine{};
     }
     if (ok) {
         layoutLine(font, points, size, line);
@@ -191,32 +168,7 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
         return false;
     }
 
-    image.width = options.width;
-    image.height = options.height;
-    image.premultiplied = true;
-    image.sourceBits = 8;
-    image.rgba.assign(static_cast<std::size_t>(image.width) * image.height * 4, 0.0f);
-    const std::int32_t offsetX = (image.width - (line.maxX - line.minX)) / 2 - line.minX;
-    const std::int32_t offsetY = (image.height - (line.maxY - line.minY)) / 2 - line.minY;
-    for (const GlyphInk& ink : line.glyphs) {
-        for (std::int32_t row = 0; row < ink.height; ++row) {
-            const std::int32_t y = ink.top + row + offsetY;
-            if (y < 0 || y >= image.height) continue;
-            for (std::int32_t column = 0; column < ink.width; ++column) {
-                const std::int32_t x = ink.left + column + offsetX;
-                if (x < 0 || x >= image.width) continue;
-                const float c = ink.coverage[row * ink.width + column] / 255.0f;
-                if (c <= 0.0f) continue;
-                float* pixel = &image.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4];
-                // Overlapping glyphs combine as a union of coverage.
-                const float a = pixel[3] + c * (1.0f - pixel[3]);
-                pixel[3] = a;
-                pixel[0] = options.color[0] * a;
-                pixel[1] = options.color[1] * a;
-                pixel[2] = options.color[2] * a;
-            }
-        }
-    }
+    placeInkLine(line, options, image);
     return true;
 }
 

@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     }
     const double maxSteps = maxDifference * 255.0;
     const double meanSteps = sum / static_cast<double>(a.rgba.size()) * 255.0;
-    std::printf("%dx%d: max %.4f, mean %.5f (8-bit steps), %zu of %zu channel values differ\n",
+    std::printf("%dx%d: max %.4g, mean %.4g (8-bit steps), %zu of %zu channel values differ\n",
                 a.width, a.height, maxSteps, meanSteps, differing, a.rgba.size());
     bool ok = true;
     if (maxBound >= 0.0 && maxSteps > maxBound) {

@@ -27,7 +27,7 @@ if(LUMET_STB_PARENT_DIR)
   endforeach()
 endif()
 
-# Without a lumet command for this target (cli/CMakeLists.txt: no image libraries), the tests
+# Without a lumet command for this target (cli/CMakeLists.txt: no zlib or stb), the tests
 # that run it are left out of their programs.
 if(NOT TARGET lumet)
   file(GLOB lumet_test_sources ${CMAKE_CURRENT_SOURCE_DIR}/*/*.cpp)

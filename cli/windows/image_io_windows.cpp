@@ -88,7 +88,7 @@ void filterRow(int type, const std::uint8_t* row, const std::uint8_t* previous, 
 }
 
 // The filtered rows of the image, each row with the filter whose output bytes, read as signed,
-// sum to the least magnitude (the heuristic the PNG specification recommends).
+// sum to the least magnitude (the usual adaptive filter choice: it keeps zlib's input small).
 std::vector<std::uint8_t> filterRows(const std::vector<std::uint8_t>& pixels, std::size_t rowBytes,
                                      std::int32_t height, std::size_t stride) {
     std::vector<std::uint8_t> filtered((rowBytes + 1) * static_cast<std::size_t>(height));

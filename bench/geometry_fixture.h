@@ -39,7 +39,7 @@ struct SceneWorld {
             p[2] = left ? 30 : 180;
             p[3] = left ? 40 : 40;
         }
-        world.data = pixels.data();
+        world.data = reinterpret_cast<PF_PixelPtr>(pixels.data());
         world.width = width;
         world.height = height;
         world.rowbytes = width * 4;

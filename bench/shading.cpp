@@ -137,7 +137,7 @@ void BM_ComposeOutput(benchmark::State& state) {
     std::vector<std::vector<float>> glow(4, std::vector<float>(kOutput, 0.05f));
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kOutput) * pixelSize);
     PF_EffectWorld world{};
-    world.data = bytes.data();
+    world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
     world.width = W;
     world.height = H;
     world.rowbytes = W * pixelSize;

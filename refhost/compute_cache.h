@@ -15,7 +15,9 @@
 #include <set>
 #include <string>
 
-#include "AE_GeneralPlug.h"
+#include "AE_ComputeCacheSuite.h"
+#include "AE_Effect.h"
+#include "AE_HashSuite.h"
 
 namespace refhost {
 

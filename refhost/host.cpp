@@ -76,7 +76,7 @@ PF_InData Host::makeInData() {
     in.inter.progress = &Host::progressCallback;
     in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
     in.quality = PF_Quality_HI;
-    in.version = (PF_PLUG_IN_VERSION << 16) | PF_PLUG_IN_SUBVERS;
+    in.version = PF_SpecVersion{PF_AE_PLUG_IN_VERSION, PF_AE_PLUG_IN_SUBVERS};
     in.num_params = params_.count();
     in.current_time = currentTime_;
     in.time_step = timeStep_;
@@ -131,7 +131,7 @@ PF_Err Host::sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_La
 PF_Err Host::registerPlugin() {
     if (!entries_.pluginDataEntry) throw std::logic_error("no plug-in entry point");
     ActiveSuitesScope scope(&suites_);
-    PF_Err err = entries_.pluginDataEntry(this, &Host::registrationCallback, basicSuite(),
+    PF_Err err = entries_.pluginDataEntry(reinterpret_cast<PF_PluginDataPtr>(this), &Host::registrationCallback, basicSuite(),
                                           "refhost", "1.0");
     // A host that reads resources instead would see the PiPL: it must describe the same effect.
     if (err == PF_Err_NONE && !pluginPath_.empty()) {
@@ -146,7 +146,7 @@ PF_Err Host::registrationCallback(PF_PluginDataPtr inPtr, const A_u_char* name,
                                   const A_u_char* entryPoint, A_long kind, A_long apiMajor,
                                   A_long apiMinor, A_long reserved,
                                   const A_u_char* supportAddress) {
-    Registration& r = static_cast<Host*>(inPtr)->registration_;
+    Registration& r = reinterpret_cast<Host*>(inPtr)->registration_;
     ++r.calls;
     r.name = text(name);
     r.matchName = text(matchName);

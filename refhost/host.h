@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AE_Effect.h"
+#include "AE_PluginData.h"
 #include "refhost/params_store.h"
 #include "refhost/plugin_library.h"
 #include "refhost/suites.h"

@@ -41,7 +41,7 @@ std::vector<float> rgbaFromWorld(const PF_EffectWorld& world, int bitsPerChannel
     std::vector<float> rgba(static_cast<std::size_t>(world.width) * world.height * 4);
     for (std::int32_t y = 0; y < world.height; ++y) {
         const char* row =
-            static_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
+            reinterpret_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
         float* out = rgba.data() + static_cast<std::size_t>(y) * world.width * 4;
         for (std::int32_t x = 0; x < world.width; ++x, out += 4) {
             if (bitsPerChannel == 8) {

@@ -14,9 +14,9 @@ PluginLibrary PluginLibrary::load(const std::string& path, std::string* error) {
         if (error) *error = "cannot load plug-in library " + path;
         return library;
     }
-    library.entries_.effectMain = reinterpret_cast<PF_EffectMainFunc>(
+    library.entries_.effectMain = reinterpret_cast<PF_FilterProc>(
         lumet::platform::findFunction(library.handle_, "EffectMain"));
-    library.entries_.pluginDataEntry = reinterpret_cast<PF_PluginDataEntryFunction2Func>(
+    library.entries_.pluginDataEntry = reinterpret_cast<PluginDataEntryFunction2Ptr>(
         lumet::platform::findFunction(library.handle_, "PluginDataEntryFunction2"));
     if (!library.entries_.effectMain || !library.entries_.pluginDataEntry) {
         if (error) *error = path + " does not export EffectMain and PluginDataEntryFunction2";

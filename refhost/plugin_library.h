@@ -4,12 +4,13 @@
 #include <string>
 
 #include "AE_Effect.h"
+#include "AE_PluginData.h"
 
 namespace refhost {
 
 struct PluginEntryPoints {
-    PF_EffectMainFunc effectMain = nullptr;
-    PF_PluginDataEntryFunction2Func pluginDataEntry = nullptr;
+    PF_FilterProc effectMain = nullptr;
+    PluginDataEntryFunction2Ptr pluginDataEntry = nullptr;
 };
 
 // Owns a loaded plug-in library; unloads it on destruction.

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <map>
 
-#include "AE_GeneralPlug.h"
+#include "AE_ComputeCacheSuite.h"
+#include "AE_Effect.h"
+#include "AE_HashSuite.h"
 #include "refhost/layers.h"
 
 namespace refhost {
@@ -50,11 +52,15 @@ PF_Err checkoutLayerPixels(PF_ProgPtr, A_long checkoutId, PF_EffectWorld** pixel
         world.width = world.height = 0;
     } else {
         const int pixelBytes = 4 * layer->bitsPerChannel() / 8;
-        world.data = static_cast<char*>(world.data) +
-                     static_cast<std::ptrdiff_t>(r.top) * world.rowbytes +
-                     static_cast<std::ptrdiff_t>(r.left) * pixelBytes;
+        world.data = reinterpret_cast<PF_PixelPtr>(
+            reinterpret_cast<char*>(world.data) +
+            static_cast<std::ptrdiff_t>(r.top) * world.rowbytes +
+            static_cast<std::ptrdiff_t>(r.left) * pixelBytes);
         world.width = r.right - r.left;
         world.height = r.bottom - r.top;
+        // The buffer's first pixel in the layer's coordinates.
+        world.origin_x = r.left;
+        world.origin_y = r.top;
     }
     world.extent_hint = PF_LRect{0, 0, world.width, world.height};
     frame->handedOut[checkoutId] = world;

@@ -32,7 +32,7 @@ public:
         if (rowBytes > INT32_MAX) throw std::invalid_argument("world too large");
         const std::size_t bytes = static_cast<std::size_t>(rowBytes * height);
         pixels_ = std::make_unique<std::uint8_t[]>(bytes ? bytes : 1);  // value-initialised: 0
-        world_.data = pixels_.get();
+        world_.data = reinterpret_cast<PF_PixelPtr>(pixels_.get());
         world_.rowbytes = static_cast<A_long>(rowBytes);
         world_.width = width;
         world_.height = height;

@@ -5,18 +5,43 @@
 #include "A.h"
 #include "SPBasic.h"
 
-#define PF_PLUG_IN_VERSION 13
-#define PF_PLUG_IN_SUBVERS 29
+// The host's own effect API version (host version 23.4), which it passes in in_data->version.
+#define PF_AE_PLUG_IN_VERSION 13
+#define PF_AE_PLUG_IN_SUBVERS 28
 #define PF_MAX_EFFECT_NAME_LEN 31
 #define PF_MAX_EFFECT_MSG_LEN 255
 #define PF_MAX_EFFECT_PARAM_NAME_LEN 31
 
-#define PF_VERSION(vers, subvers, bugvers, stage, build)                                  \
-    (A_u_long)((((A_u_long)(bugvers)) << 11) | (((A_u_long)(subvers)) << 15) |            \
-               (((A_u_long)(vers)) << 19) | (((A_u_long)(stage)) << 9) | ((A_u_long)(build)))
+// A plug-in's own version word: build, stage, bug fix, sub-version and version bit fields, the
+// version's low three bits at 19 and its high bits at 26.
+typedef A_u_long PFVersionInfo;
+#define PF_Vers_BUILD_BITS 0x1ffL
+#define PF_Vers_BUILD_SHIFT 0
+#define PF_Vers_STAGE_BITS 0x3L
+#define PF_Vers_STAGE_SHIFT 9
+#define PF_Vers_BUGFIX_BITS 0xfL
+#define PF_Vers_BUGFIX_SHIFT 11
+#define PF_Vers_SUBVERS_BITS 0xfL
+#define PF_Vers_SUBVERS_SHIFT 15
+#define PF_Vers_VERS_BITS 0x7L
+#define PF_Vers_VERS_SHIFT 19
+#define PF_Vers_VERS_HIGH_BITS 0xfL
+#define PF_Vers_VERS_HIGH_SHIFT 26
+#define PF_Vers_VERS_LOW_SHIFT 3
+#define PF_Vers_VERS_HIGH(vers) ((vers) >> PF_Vers_VERS_LOW_SHIFT)
+
+#define PF_VERSION(vers, subvers, bugvers, stage, build)                                         \
+    (PFVersionInfo)(                                                                             \
+        ((((A_u_long)PF_Vers_VERS_HIGH(vers)) & PF_Vers_VERS_HIGH_BITS) << PF_Vers_VERS_HIGH_SHIFT) | \
+        ((((A_u_long)(vers)) & PF_Vers_VERS_BITS) << PF_Vers_VERS_SHIFT) |                       \
+        ((((A_u_long)(subvers)) & PF_Vers_SUBVERS_BITS) << PF_Vers_SUBVERS_SHIFT) |              \
+        ((((A_u_long)(bugvers)) & PF_Vers_BUGFIX_BITS) << PF_Vers_BUGFIX_SHIFT) |                \
+        ((((A_u_long)(stage)) & PF_Vers_STAGE_BITS) << PF_Vers_STAGE_SHIFT) |                    \
+        ((((A_u_long)(build)) & PF_Vers_BUILD_BITS) << PF_Vers_BUILD_SHIFT))
 
 typedef A_long PF_Err;
 typedef A_long PF_Fixed;
+typedef A_u_long PF_UFixed;
 typedef A_long PF_ParamIndex;
 typedef A_long PF_ParamValue;
 typedef A_long PF_Quality;
@@ -30,20 +55,29 @@ typedef A_long PF_WorldFlags;
 typedef A_long PF_ParamType;
 typedef A_long PF_Field;
 typedef A_long PF_ChannelMask;
-typedef A_long PF_RenderOutputFlags;
-typedef A_short PF_ValueDisplayPrecision;
+typedef A_long PF_GPU_Framework;
+typedef A_short PF_RenderOutputFlags;
 typedef A_short PF_ValueDisplayFlags;
-typedef A_long PF_FSliderFlags;
-typedef A_u_char PF_Boolean;
+typedef A_u_long PF_FSliderFlags;
+typedef A_short PF_SoundFormat;
+typedef A_short PF_SoundSampleSize;
+typedef A_short PF_SoundChannels;
+// The Windows forms: a one-byte signed boolean and a handle as a pointer to a pointer.
+typedef A_char PF_Boolean;
+typedef void** PF_Handle;
 typedef A_FpLong PF_FpLong;
 typedef A_FpShort PF_FpShort;
-typedef void* PF_Handle;
-typedef void* PF_PixelPtr;
+typedef void* PF_SndSamplePtr;
 typedef struct _PF_LayerAudio* PF_LayerAudio;
+typedef struct _PF_CustomUIInfo PF_CustomUIInfo;
 typedef struct PF_ProgressInfo* PF_ProgPtr;
-typedef void* PF_PluginDataPtr;
 
-typedef enum {
+typedef struct {
+    A_short major;
+    A_short minor;
+} PF_SpecVersion;
+
+enum {
     PF_Cmd_ABOUT = 0,
     PF_Cmd_GLOBAL_SETUP,
     PF_Cmd_UNUSED_0,
@@ -79,7 +113,8 @@ typedef enum {
     PF_Cmd_GPU_DEVICE_SETUP,
     PF_Cmd_GPU_DEVICE_SETDOWN,
     PF_Cmd_NUM_CMDS
-} PF_Cmd;
+};
+typedef A_long PF_Cmd;
 
 enum {
     PF_Err_NONE = 0,
@@ -163,6 +198,9 @@ typedef struct {
     PF_FpShort alpha, red, green, blue;
 } PF_PixelFloat, PF_Pixel32;
 
+// Pixel data is declared as 8-bit pixels whatever the world's depth.
+typedef PF_Pixel* PF_PixelPtr;
+
 typedef struct PF_LayerDef {
     void* reserved0;
     void* reserved1;
@@ -221,7 +259,7 @@ typedef struct {
     PF_FpShort valid_min, valid_max;
     PF_FpShort slider_min, slider_max;
     PF_FpShort dephault;
-    PF_ValueDisplayPrecision precision;
+    A_short precision;
     PF_ValueDisplayFlags display_flags;
     PF_FSliderFlags fs_flags;
     A_FpShort curve_tolerance;
@@ -238,7 +276,7 @@ typedef union {
     PF_FloatSliderDef fs_d;
 } PF_ParamDefUnion;
 
-typedef struct PF_ParamDef {
+typedef struct {
     union {
         A_long id;
         PF_ChangeFlags change_flags;
@@ -251,8 +289,11 @@ typedef struct PF_ParamDef {
     PF_ParamFlags flags;
     A_long unused;
     PF_ParamDefUnion u;
-} PF_ParamDef, *PF_ParamDefPtr, **PF_ParamList;
+} PF_ParamDef, *PF_ParamDefPtr, **PF_ParamDefH;
+typedef PF_ParamDef** PF_ParamList;
 
+// The host's interaction callbacks. The table is fixed: the host fills every slot, including the
+// custom-interface and audio callbacks and the reserved ones this effect never calls.
 typedef struct {
     PF_Err (*checkout_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time,
                              A_long time_step, A_u_long time_scale, PF_ParamDef* param);
@@ -260,14 +301,38 @@ typedef struct {
     PF_Err (*add_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def);
     PF_Err (*abort)(PF_ProgPtr effect_ref);
     PF_Err (*progress)(PF_ProgPtr effect_ref, A_long current, A_long total);
+    PF_Err (*register_ui)(PF_ProgPtr effect_ref, PF_CustomUIInfo* cust_info);
+    PF_Err (*checkout_layer_audio)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long start_time,
+                                   A_long duration, A_u_long time_scale, PF_UFixed rate,
+                                   A_long bytes_per_sample, A_long num_channels,
+                                   A_long fmt_signed, PF_LayerAudio* audio);
+    PF_Err (*checkin_layer_audio)(PF_ProgPtr effect_ref, PF_LayerAudio audio);
+    PF_Err (*get_audio_data)(PF_ProgPtr effect_ref, PF_LayerAudio audio, PF_SndSamplePtr* data0,
+                             A_long* num_samples0, PF_UFixed* rate0, A_long* bytes_per_sample0,
+                             A_long* num_channels0, A_long* fmt_signed0);
+    void* reserved_str[3];
+    void* reserved[10];
 } PF_InteractCallbacks;
 
-typedef struct PF_InData {
+typedef struct {
+    PF_FpLong rateF;
+    PF_SoundChannels num_channels;
+    PF_SoundFormat format;
+    PF_SoundSampleSize sample_size;
+} PF_SoundFormatInfo;
+
+typedef struct {
+    PF_SoundFormatInfo fi;
+    A_long num_samples;
+    void* dataP;
+} PF_SoundWorld;
+
+typedef struct {
     PF_InteractCallbacks inter;
     struct _PF_UtilCallbacks* utils;
     PF_ProgPtr effect_ref;
     PF_Quality quality;
-    A_long version;
+    PF_SpecVersion version;
     A_long serial_num;
     A_long appl_id;
     A_long num_params;
@@ -296,15 +361,16 @@ typedef struct PF_InData {
     A_long start_sampL;
     A_long dur_sampL;
     A_long total_sampL;
-    SPBasicSuite* pica_basicP;
+    PF_SoundWorld src_snd;
+    struct SPBasicSuite* pica_basicP;
     A_long pre_effect_source_origin_x;
     A_long pre_effect_source_origin_y;
     PF_Fixed shutter_phase;
 } PF_InData;
 
-typedef struct PF_OutData {
+typedef struct {
     A_u_long my_version;
-    A_char name[32];
+    A_char name[PF_MAX_EFFECT_NAME_LEN + 1];
     PF_Handle global_data;
     A_long num_params;
     PF_Handle sequence_data;
@@ -317,6 +383,7 @@ typedef struct PF_OutData {
     A_char return_msg[PF_MAX_EFFECT_MSG_LEN + 1];
     A_long start_sampL;
     A_long dur_sampL;
+    PF_SoundWorld dest_snd;
     PF_OutFlags2 out_flags2;
 } PF_OutData;
 
@@ -334,25 +401,14 @@ typedef struct {
 } PF_RenderRequest;
 
 typedef struct {
-    PF_LRect result_rect;
-    PF_LRect max_result_rect;
-    PF_RationalScale par;
-    A_long solid;
-    PF_Boolean reserved_padding[3];
-    A_long ref_width;
-    A_long ref_height;
-    A_long reserved[6];
-} PF_CheckoutResult;
-
-typedef void (*PF_DeletePreRenderDataFunc)(void* pre_render_data);
-
-typedef struct {
     PF_RenderRequest output_request;
     short bitdepth;
     const void* gpu_data;
-    A_long what_gpu;
+    PF_GPU_Framework what_gpu;
     A_u_long device_index;
 } PF_PreRenderInput;
+
+typedef void (*PF_DeletePreRenderDataFunc)(void* pre_render_data);
 
 typedef struct {
     PF_LRect result_rect;
@@ -363,6 +419,17 @@ typedef struct {
     void* pre_render_data;
     PF_DeletePreRenderDataFunc delete_pre_render_data_func;
 } PF_PreRenderOutput;
+
+typedef struct {
+    PF_LRect result_rect;
+    PF_LRect max_result_rect;
+    PF_RationalScale par;
+    PF_Boolean solid;
+    PF_Boolean reservedB[3];
+    A_long ref_width;
+    A_long ref_height;
+    A_long reserved[6];
+} PF_CheckoutResult;
 
 typedef struct {
     PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_idL,
@@ -382,7 +449,7 @@ typedef struct {
     short bitdepth;
     void* pre_render_data;
     const void* gpu_data;
-    A_long what_gpu;
+    PF_GPU_Framework what_gpu;
     A_u_long device_index;
 } PF_SmartRenderInput;
 
@@ -398,23 +465,12 @@ typedef struct {
     PF_SmartRenderCallbacks* cb;
 } PF_SmartRenderExtra;
 
-// Registration callback handed to PluginDataEntryFunction2.
-typedef PF_Err (*PF_PluginDataCB2)(PF_PluginDataPtr inPtr, const A_u_char* inNameP,
-                                   const A_u_char* inMatchNameP, const A_u_char* inCategoryP,
-                                   const A_u_char* inEntryPointNameP, A_long inkind,
-                                   A_long inApiVersionMajor, A_long inApiVersionMinor,
-                                   A_long inReservedInfo, const A_u_char* inSupportURL);
-
 #ifdef __cplusplus
 extern "C" {
 #endif
-typedef PF_Err (*PF_EffectMainFunc)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                    PF_ParamDef* params[], PF_LayerDef* output, void* extra);
-typedef PF_Err (*PF_PluginDataEntryFunction2Func)(PF_PluginDataPtr inPtr,
-                                                  PF_PluginDataCB2 inPluginDataCallBackPtr,
-                                                  SPBasicSuite* inSPBasicSuitePtr,
-                                                  const char* inHostName,
-                                                  const char* inHostVersion);
+// The signature of the EffectMain export: every command goes through it.
+typedef PF_Err (*PF_FilterProc)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                PF_ParamList params, PF_LayerDef* output, void* extra);
 #ifdef __cplusplus
 }
 #endif

@@ -4,7 +4,12 @@
 #include "A.h"
 
 typedef int32_t SPErr;
+// The basic suite's boolean is the Windows BOOL on Windows and one unsigned byte elsewhere.
+#ifdef _WIN32
+typedef int32_t SPBoolean;
+#else
 typedef uint8_t SPBoolean;
+#endif
 
 enum { kSPNoError = 0 };
 

@@ -219,7 +219,7 @@ bool loadLayerSharpPlanes(const PF_EffectWorld& layer, float* sharpR, float* sha
         offX = (fw - scale * sw) / 2.0f;
     }
     const LayerReader reader{
-        static_cast<const unsigned char*>(static_cast<const void*>(layer.data)), layer.rowbytes,
+        reinterpret_cast<const unsigned char*>(layer.data), layer.rowbytes,
         formatCode};
     ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) {

@@ -3,7 +3,9 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_GeneralPlug.h"
+#include "AE_ComputeCacheSuite.h"
+#include "AE_Effect.h"
+#include "AE_HashSuite.h"
 
 namespace lumet {
 

@@ -44,7 +44,7 @@ void extractColours(const PF_EffectWorld& input, std::int32_t depth, std::int32_
     if (xBegin64 >= xEnd64) return;
     const std::int32_t xBegin = static_cast<std::int32_t>(xBegin64);
     const std::int32_t xEnd = static_cast<std::int32_t>(xEnd64);
-    const auto* base = static_cast<const unsigned char*>(input.data);
+    const auto* base = reinterpret_cast<const unsigned char*>(input.data);
     ParallelRows(input.height, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) {
             const std::int64_t fy = static_cast<std::int64_t>(offsetY) + y;

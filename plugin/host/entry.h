@@ -3,6 +3,7 @@
 // call them in-process.
 #pragma once
 #include "AE_Effect.h"
+#include "AE_PluginData.h"
 
 namespace lumet {
 

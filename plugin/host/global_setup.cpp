@@ -1,7 +1,9 @@
 // Global set-up and set-down.
 #include "host/global_setup.h"
 
-#include "AE_GeneralPlug.h"
+#include "AE_ComputeCacheSuite.h"
+#include "AE_Effect.h"
+#include "AE_HashSuite.h"
 #include "envmap/env_map_cache.h"
 #include "gpu/gpu_runtime.h"
 #include "host/effect_identity.h"
@@ -70,8 +72,8 @@ PF_Err globalSetup(const PF_InData* in_data, PF_OutData* out_data) {
 void globalSetdown(const PF_InData* in_data) {
     {
         ComputeCacheSuite cache(in_data);
-        if (cache.get() && cache.get()->AEGP_ClassUnRegister) {
-            cache.get()->AEGP_ClassUnRegister(kEnvMapCacheClassId);
+        if (cache.get() && cache.get()->AEGP_ClassUnregister) {
+            cache.get()->AEGP_ClassUnregister(kEnvMapCacheClassId);
         }
     }
     {

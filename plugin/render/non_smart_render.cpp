@@ -71,7 +71,7 @@ private:
 std::uint8_t alphaByteAt(const PF_EffectWorld& world, std::int32_t depth, std::int32_t x,
                          std::int32_t y) {
     const char* row =
-        static_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
+        reinterpret_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
     if (depth == kDepthFloat)
         return alphaByteFloat(reinterpret_cast<const PF_PixelFloat*>(row)[x].alpha);
     if (depth == kDepth16) return alphaByte16(reinterpret_cast<const PF_Pixel16*>(row)[x].alpha);

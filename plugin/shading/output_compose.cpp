@@ -109,7 +109,7 @@ ComposedPixel composePixel(const ComposeJob& job, std::int32_t x, std::int32_t y
 
 template <class Pixel>
 Pixel* pixelAt(PF_EffectWorld& world, std::int32_t x, std::int32_t y) {
-    char* row = static_cast<char*>(world.data) + static_cast<std::int64_t>(y) * world.rowbytes;
+    char* row = reinterpret_cast<char*>(world.data) + static_cast<std::int64_t>(y) * world.rowbytes;
     return reinterpret_cast<Pixel*>(row) + x;
 }
 

@@ -21,7 +21,7 @@ struct TestWorld {
         world.rowbytes = width * pixelBytes + paddingBytes;
         world.world_flags = depth == 1 ? PF_WorldFlag_DEEP : 0;
         bytes.assign(static_cast<size_t>(world.rowbytes) * height, 0);
-        world.data = bytes.data();
+        world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
     }
     unsigned char* pixel(int x, int y) {
         const int pixelBytes = depth == 2 ? 16 : depth == 1 ? 8 : 4;

@@ -14,7 +14,9 @@
 #include <thread>
 
 #include "AE_EffectCBSuites.h"
-#include "AE_GeneralPlug.h"
+#include "AE_ComputeCacheSuite.h"
+#include "AE_Effect.h"
+#include "AE_HashSuite.h"
 #include "host/entry_guard.h"
 #include "host/loaded_plugin.h"
 #include "render/render_locks.h"
@@ -107,7 +109,7 @@ TEST(CommandTable, UnhandledCommandsAnswerZeroAndTouchNothing) {
     auto host = loadedPlugin();
     const std::set<int> handled = {0, 1, 3, 4, 10, 11, 13, 23, 24};
     const refhost::PluginLibrary library = refhost::PluginLibrary::load(LUMET_PLUGIN_PATH, nullptr);
-    const PF_EffectMainFunc main = library.entryPoints().effectMain;
+    const PF_FilterProc main = library.entryPoints().effectMain;
     ASSERT_NE(main, nullptr);
     const int cacheAcquisitions = host->suites().acquisitions(kAEGPComputeCacheSuite, 1);
     const int ansiAcquisitions = host->suites().acquisitions(kPFANSISuite, 1);
@@ -175,7 +177,7 @@ AEGP_ComputeCacheSuite1 recordingCacheSuite() {
         cacheRecord.callbacks = *cb;
         return A_Err(A_Err_NONE);
     };
-    suite.AEGP_ClassUnRegister = [](AEGP_CCComputeClassIdP id) {
+    suite.AEGP_ClassUnregister = [](AEGP_CCComputeClassIdP id) {
         ++cacheRecord.unregisters;
         cacheRecord.unregisteredClass = id;
         return A_Err(A_Err_NONE);

@@ -270,7 +270,7 @@ TEST(ComputeCacheSuite, RoutesToTheSharedCache) {
     ASSERT_EQ(suite->AEGP_CheckoutCached("test.refhost.shared", &o, &cached), A_Err_NONE);
     ASSERT_NE(cached, nullptr);
     EXPECT_EQ(suite->AEGP_CheckinComputeReceipt(cached), A_Err_NONE);
-    EXPECT_EQ(suite->AEGP_ClassUnRegister("test.refhost.shared"), A_Err_NONE);
+    EXPECT_EQ(suite->AEGP_ClassUnregister("test.refhost.shared"), A_Err_NONE);
     EXPECT_EQ(local.deletes, 1);
     counters = nullptr;
 }

@@ -127,7 +127,7 @@ TEST_F(PlainRenderTest, NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEver
     std::uint8_t pixels[64] = {};
     PF_EffectWorld huge;
     std::memset(&huge, 0, sizeof(huge));
-    huge.data = pixels;
+    huge.data = reinterpret_cast<PF_PixelPtr>(pixels);
     huge.width = 1 << 20;
     huge.height = 1 << 20;
     huge.rowbytes = 4 << 20;

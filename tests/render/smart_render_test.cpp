@@ -7,7 +7,9 @@
 #include <cstring>
 #include <limits>
 
-#include "AE_GeneralPlug.h"
+#include "AE_ComputeCacheSuite.h"
+#include "AE_Effect.h"
+#include "AE_HashSuite.h"
 #include "platform/plane.h"
 #include "platform/platform.h"
 #include "refhost/compute_cache.h"
@@ -193,7 +195,7 @@ TEST_F(SmartRenderTest, ZeroSizeInputLeavesTheOutputAlone) {
     host_->setLayer(PARAM_INPUT, std::move(emptyInput));
     options_.outputOverride = marked.world();
     EXPECT_EQ(render(), PF_Err_NONE);
-    const auto* bytes = static_cast<const std::uint8_t*>(marked.world()->data);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(marked.world()->data);
     EXPECT_EQ(bytes[0], 0x5A);
     EXPECT_EQ(bytes[static_cast<std::size_t>(marked.rowBytes()) * 47 + 4 * 95], 0x5A);
 }
@@ -206,7 +208,7 @@ TEST_F(SmartRenderTest, OutputTooLargeToAllocateFailsWithOutOfMemory) {
     std::uint8_t pixels[64] = {};
     PF_EffectWorld huge;
     std::memset(&huge, 0, sizeof(huge));
-    huge.data = pixels;
+    huge.data = reinterpret_cast<PF_PixelPtr>(pixels);
     huge.width = 1 << 20;
     huge.height = 1 << 20;
     huge.rowbytes = 4 << 20;
@@ -249,7 +251,7 @@ TEST_F(SmartRenderTest, OneAndSixteenThreadsGiveIdenticalBytes) {
             ASSERT_EQ(render(), PF_Err_NONE);
             EXPECT_EQ(ran(), (Ran{true, true, true, glow}));
             const PF_EffectWorld& world = *frame_.output.world();
-            const auto* bytes = static_cast<const std::uint8_t*>(world.data);
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(world.data);
             outputs.emplace_back(bytes,
                                  bytes + static_cast<std::size_t>(world.rowbytes) * world.height);
         }

@@ -28,7 +28,7 @@ struct TestWorld {
         world.rowbytes = width * pixelSize + padding;
         world.world_flags = format == lumet::kFormat16 ? PF_WorldFlag_DEEP : 0;
         bytes.assign(static_cast<std::size_t>(world.rowbytes) * height, kFill);
-        world.data = bytes.data();
+        world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
     }
     template <class Pixel>
     Pixel at(int x, int y) const {

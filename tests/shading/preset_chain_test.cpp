@@ -121,7 +121,7 @@ ChainResult renderChain(const std::vector<std::uint8_t>& alpha, const RenderSett
                           s.glowRadius, glow[4].data(), work);
     }
     PF_EffectWorld world{};
-    world.data = result.argb.data();
+    world.data = reinterpret_cast<PF_PixelPtr>(result.argb.data());
     world.width = W;
     world.height = H;
     world.rowbytes = 4 * W;

@@ -1,7 +1,7 @@
 // Callback suites of the effect API that this project uses. A real SDK can replace this folder
 // (-DLUMET_HOST_SDK_DIR).
 #pragma once
-#include "AE_Effect.h"
+#include "AE_EffectCB.h"
 
 #define kPFANSISuite "PF ANSI Suite"
 #define kPFANSISuiteVersion1 1

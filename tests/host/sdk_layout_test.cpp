@@ -1,0 +1,613 @@
+// The host SDK records as the host lays them out on 64-bit Windows: every size, alignment,
+// member offset and member size, and every constant's value, written out as fixed numbers. A
+// declaration that drifts from the host's binary layout stops this file from compiling.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
+
+#include "A.h"
+#include "AE_ComputeCacheSuite.h"
+#include "AE_Effect.h"
+#include "AE_EffectCB.h"
+#include "AE_EffectCBSuites.h"
+#include "AE_HashSuite.h"
+#include "AE_PluginData.h"
+#include "SPBasic.h"
+
+namespace {
+
+#define SIZE_ALIGN(T, size, align) \
+    static_assert(sizeof(T) == (size), #T); \
+    static_assert(alignof(T) == (align), #T)
+#define MEMBER(T, m, offset, size) \
+    static_assert(offsetof(T, m) == (offset), #T "." #m); \
+    static_assert(sizeof(((T*)nullptr)->m) == (size), #T "." #m)
+#define SIGNED(T, isSigned) static_assert(std::is_signed_v<T> == (isSigned), #T)
+
+// Scalar types: size, alignment and signedness.
+
+SIZE_ALIGN(A_long, 4, 4);
+SIGNED(A_long, true);
+SIZE_ALIGN(A_u_long, 4, 4);
+SIGNED(A_u_long, false);
+SIZE_ALIGN(A_short, 2, 2);
+SIGNED(A_short, true);
+SIZE_ALIGN(A_u_short, 2, 2);
+SIGNED(A_u_short, false);
+SIZE_ALIGN(A_char, 1, 1);
+SIGNED(A_char, true);
+SIZE_ALIGN(A_u_char, 1, 1);
+SIGNED(A_u_char, false);
+SIZE_ALIGN(A_Boolean, 1, 1);
+SIGNED(A_Boolean, false);
+SIZE_ALIGN(A_FpLong, 8, 8);
+SIGNED(A_FpLong, true);
+SIZE_ALIGN(A_FpShort, 4, 4);
+SIGNED(A_FpShort, true);
+SIZE_ALIGN(A_u_longlong, 8, 8);
+SIGNED(A_u_longlong, false);
+SIZE_ALIGN(A_Err, 4, 4);
+SIGNED(A_Err, true);
+SIZE_ALIGN(PF_Err, 4, 4);
+SIGNED(PF_Err, true);
+SIZE_ALIGN(PF_Fixed, 4, 4);
+SIGNED(PF_Fixed, true);
+SIZE_ALIGN(PF_ParamIndex, 4, 4);
+SIGNED(PF_ParamIndex, true);
+SIZE_ALIGN(PF_ParamValue, 4, 4);
+SIGNED(PF_ParamValue, true);
+SIZE_ALIGN(PF_Quality, 4, 4);
+SIGNED(PF_Quality, true);
+SIZE_ALIGN(PF_OutFlags, 4, 4);
+SIGNED(PF_OutFlags, true);
+SIZE_ALIGN(PF_OutFlags2, 4, 4);
+SIGNED(PF_OutFlags2, true);
+SIZE_ALIGN(PF_InFlags, 4, 4);
+SIGNED(PF_InFlags, true);
+SIZE_ALIGN(PF_ParamFlags, 4, 4);
+SIGNED(PF_ParamFlags, true);
+SIZE_ALIGN(PF_ParamUIFlags, 4, 4);
+SIGNED(PF_ParamUIFlags, true);
+SIZE_ALIGN(PF_ChangeFlags, 4, 4);
+SIGNED(PF_ChangeFlags, true);
+SIZE_ALIGN(PF_WorldFlags, 4, 4);
+SIGNED(PF_WorldFlags, true);
+SIZE_ALIGN(PF_ParamType, 4, 4);
+SIGNED(PF_ParamType, true);
+SIZE_ALIGN(PF_Field, 4, 4);
+SIGNED(PF_Field, true);
+SIZE_ALIGN(PF_ChannelMask, 4, 4);
+SIGNED(PF_ChannelMask, true);
+SIZE_ALIGN(PF_RenderOutputFlags, 2, 2);
+SIGNED(PF_RenderOutputFlags, true);
+SIZE_ALIGN(PF_ValueDisplayFlags, 2, 2);
+SIGNED(PF_ValueDisplayFlags, true);
+SIZE_ALIGN(PF_FSliderFlags, 4, 4);
+SIGNED(PF_FSliderFlags, false);
+SIZE_ALIGN(PF_Boolean, 1, 1);
+SIGNED(PF_Boolean, true);
+SIZE_ALIGN(PF_FpLong, 8, 8);
+SIGNED(PF_FpLong, true);
+SIZE_ALIGN(PF_FpShort, 4, 4);
+SIGNED(PF_FpShort, true);
+SIZE_ALIGN(PF_Handle, 8, 8);
+SIZE_ALIGN(PF_PixelPtr, 8, 8);
+SIZE_ALIGN(PF_ProgPtr, 8, 8);
+SIZE_ALIGN(PF_PluginDataPtr, 8, 8);
+SIZE_ALIGN(PF_Cmd, 4, 4);
+SIGNED(PF_Cmd, true);
+SIZE_ALIGN(SPErr, 4, 4);
+SIGNED(SPErr, true);
+// The basic suite's boolean is the Windows BOOL; elsewhere the SDK makes it one unsigned byte.
+#if defined(_WIN32) || defined(LUMET_HOST_SDK)
+SIZE_ALIGN(SPBoolean, 4, 4);
+SIGNED(SPBoolean, true);
+#else
+SIZE_ALIGN(SPBoolean, 1, 1);
+SIGNED(SPBoolean, false);
+#endif
+SIZE_ALIGN(PF_GPU_Framework, 4, 4);
+SIGNED(PF_GPU_Framework, true);
+SIZE_ALIGN(AEGP_CCComputeClassIdP, 8, 8);
+SIZE_ALIGN(AEGP_CCComputeKeyP, 8, 8);
+SIZE_ALIGN(AEGP_CCComputeOptionsRefconP, 8, 8);
+SIZE_ALIGN(AEGP_CCComputeValueRefconP, 8, 8);
+SIZE_ALIGN(AEGP_CCCheckoutReceiptP, 8, 8);
+SIZE_ALIGN(PF_UFixed, 4, 4);
+SIGNED(PF_UFixed, false);
+
+SIZE_ALIGN(PF_Point, 8, 4);
+MEMBER(PF_Point, h, 0, 4);
+MEMBER(PF_Point, v, 4, 4);
+
+SIZE_ALIGN(PF_LRect, 16, 4);
+MEMBER(PF_LRect, left, 0, 4);
+MEMBER(PF_LRect, top, 4, 4);
+MEMBER(PF_LRect, right, 8, 4);
+MEMBER(PF_LRect, bottom, 12, 4);
+
+SIZE_ALIGN(PF_RationalScale, 8, 4);
+MEMBER(PF_RationalScale, num, 0, 4);
+MEMBER(PF_RationalScale, den, 4, 4);
+
+SIZE_ALIGN(PF_Pixel, 4, 1);
+MEMBER(PF_Pixel, alpha, 0, 1);
+MEMBER(PF_Pixel, red, 1, 1);
+MEMBER(PF_Pixel, green, 2, 1);
+MEMBER(PF_Pixel, blue, 3, 1);
+
+SIZE_ALIGN(PF_Pixel16, 8, 2);
+MEMBER(PF_Pixel16, alpha, 0, 2);
+MEMBER(PF_Pixel16, red, 2, 2);
+MEMBER(PF_Pixel16, green, 4, 2);
+MEMBER(PF_Pixel16, blue, 6, 2);
+
+SIZE_ALIGN(PF_PixelFloat, 16, 4);
+MEMBER(PF_PixelFloat, alpha, 0, 4);
+MEMBER(PF_PixelFloat, red, 4, 4);
+MEMBER(PF_PixelFloat, green, 8, 4);
+MEMBER(PF_PixelFloat, blue, 12, 4);
+
+SIZE_ALIGN(PF_SpecVersion, 4, 2);
+MEMBER(PF_SpecVersion, major, 0, 2);
+MEMBER(PF_SpecVersion, minor, 2, 2);
+
+SIZE_ALIGN(PF_LayerDef, 120, 8);
+MEMBER(PF_LayerDef, reserved0, 0, 8);
+MEMBER(PF_LayerDef, reserved1, 8, 8);
+MEMBER(PF_LayerDef, world_flags, 16, 4);
+MEMBER(PF_LayerDef, data, 24, 8);
+MEMBER(PF_LayerDef, rowbytes, 32, 4);
+MEMBER(PF_LayerDef, width, 36, 4);
+MEMBER(PF_LayerDef, height, 40, 4);
+MEMBER(PF_LayerDef, extent_hint, 44, 16);
+MEMBER(PF_LayerDef, platform_ref, 64, 8);
+MEMBER(PF_LayerDef, reserved_long1, 72, 4);
+MEMBER(PF_LayerDef, reserved_long4, 80, 8);
+MEMBER(PF_LayerDef, pix_aspect_ratio, 88, 8);
+MEMBER(PF_LayerDef, reserved_long2, 96, 8);
+MEMBER(PF_LayerDef, origin_x, 104, 4);
+MEMBER(PF_LayerDef, origin_y, 108, 4);
+MEMBER(PF_LayerDef, reserved_long3, 112, 4);
+MEMBER(PF_LayerDef, dephault, 116, 4);
+
+SIZE_ALIGN(PF_AngleDef, 16, 4);
+MEMBER(PF_AngleDef, value, 0, 4);
+MEMBER(PF_AngleDef, dephault, 4, 4);
+MEMBER(PF_AngleDef, valid_min, 8, 4);
+MEMBER(PF_AngleDef, valid_max, 12, 4);
+
+SIZE_ALIGN(PF_CheckBoxDef, 16, 8);
+MEMBER(PF_CheckBoxDef, value, 0, 4);
+MEMBER(PF_CheckBoxDef, dephault, 4, 1);
+MEMBER(PF_CheckBoxDef, reserved, 5, 1);
+MEMBER(PF_CheckBoxDef, reserved1, 6, 2);
+MEMBER(PF_CheckBoxDef, u, 8, 8);
+
+SIZE_ALIGN(PF_ColorDef, 8, 1);
+MEMBER(PF_ColorDef, value, 0, 4);
+MEMBER(PF_ColorDef, dephault, 4, 4);
+
+SIZE_ALIGN(PF_PopupDef, 16, 8);
+MEMBER(PF_PopupDef, value, 0, 4);
+MEMBER(PF_PopupDef, num_choices, 4, 2);
+MEMBER(PF_PopupDef, dephault, 6, 2);
+MEMBER(PF_PopupDef, u, 8, 8);
+
+SIZE_ALIGN(PF_FloatSliderDef, 88, 8);
+MEMBER(PF_FloatSliderDef, value, 0, 8);
+MEMBER(PF_FloatSliderDef, phase, 8, 8);
+MEMBER(PF_FloatSliderDef, value_desc, 16, 32);
+MEMBER(PF_FloatSliderDef, valid_min, 48, 4);
+MEMBER(PF_FloatSliderDef, valid_max, 52, 4);
+MEMBER(PF_FloatSliderDef, slider_min, 56, 4);
+MEMBER(PF_FloatSliderDef, slider_max, 60, 4);
+MEMBER(PF_FloatSliderDef, dephault, 64, 4);
+MEMBER(PF_FloatSliderDef, precision, 68, 2);
+MEMBER(PF_FloatSliderDef, display_flags, 70, 2);
+MEMBER(PF_FloatSliderDef, fs_flags, 72, 4);
+MEMBER(PF_FloatSliderDef, curve_tolerance, 76, 4);
+MEMBER(PF_FloatSliderDef, useExponent, 80, 1);
+MEMBER(PF_FloatSliderDef, exponent, 84, 4);
+
+SIZE_ALIGN(PF_ParamDefUnion, 120, 8);
+MEMBER(PF_ParamDefUnion, ld, 0, 120);
+MEMBER(PF_ParamDefUnion, ad, 0, 16);
+MEMBER(PF_ParamDefUnion, bd, 0, 16);
+MEMBER(PF_ParamDefUnion, cd, 0, 8);
+MEMBER(PF_ParamDefUnion, pd, 0, 16);
+MEMBER(PF_ParamDefUnion, fs_d, 0, 88);
+
+SIZE_ALIGN(PF_ParamDef, 176, 8);
+MEMBER(PF_ParamDef, uu, 0, 4);
+MEMBER(PF_ParamDef, ui_flags, 4, 4);
+MEMBER(PF_ParamDef, ui_width, 8, 2);
+MEMBER(PF_ParamDef, ui_height, 10, 2);
+MEMBER(PF_ParamDef, param_type, 12, 4);
+MEMBER(PF_ParamDef, name, 16, 32);
+MEMBER(PF_ParamDef, flags, 48, 4);
+MEMBER(PF_ParamDef, unused, 52, 4);
+MEMBER(PF_ParamDef, u, 56, 120);
+
+SIZE_ALIGN(PF_InteractCallbacks, 176, 8);
+MEMBER(PF_InteractCallbacks, checkout_param, 0, 8);
+MEMBER(PF_InteractCallbacks, checkin_param, 8, 8);
+MEMBER(PF_InteractCallbacks, add_param, 16, 8);
+MEMBER(PF_InteractCallbacks, abort, 24, 8);
+MEMBER(PF_InteractCallbacks, progress, 32, 8);
+MEMBER(PF_InteractCallbacks, register_ui, 40, 8);
+MEMBER(PF_InteractCallbacks, checkout_layer_audio, 48, 8);
+MEMBER(PF_InteractCallbacks, checkin_layer_audio, 56, 8);
+MEMBER(PF_InteractCallbacks, get_audio_data, 64, 8);
+MEMBER(PF_InteractCallbacks, reserved_str, 72, 24);
+MEMBER(PF_InteractCallbacks, reserved, 96, 80);
+
+SIZE_ALIGN(PF_SoundWorld, 32, 8);
+
+SIZE_ALIGN(PF_InData, 408, 8);
+MEMBER(PF_InData, inter, 0, 176);
+MEMBER(PF_InData, utils, 176, 8);
+MEMBER(PF_InData, effect_ref, 184, 8);
+MEMBER(PF_InData, quality, 192, 4);
+MEMBER(PF_InData, version, 196, 4);
+MEMBER(PF_InData, serial_num, 200, 4);
+MEMBER(PF_InData, appl_id, 204, 4);
+MEMBER(PF_InData, num_params, 208, 4);
+MEMBER(PF_InData, reserved, 212, 4);
+MEMBER(PF_InData, what_cpu, 216, 4);
+MEMBER(PF_InData, what_fpu, 220, 4);
+MEMBER(PF_InData, current_time, 224, 4);
+MEMBER(PF_InData, time_step, 228, 4);
+MEMBER(PF_InData, total_time, 232, 4);
+MEMBER(PF_InData, local_time_step, 236, 4);
+MEMBER(PF_InData, time_scale, 240, 4);
+MEMBER(PF_InData, field, 244, 4);
+MEMBER(PF_InData, shutter_angle, 248, 4);
+MEMBER(PF_InData, width, 252, 4);
+MEMBER(PF_InData, height, 256, 4);
+MEMBER(PF_InData, extent_hint, 260, 16);
+MEMBER(PF_InData, output_origin_x, 276, 4);
+MEMBER(PF_InData, output_origin_y, 280, 4);
+MEMBER(PF_InData, downsample_x, 284, 8);
+MEMBER(PF_InData, downsample_y, 292, 8);
+MEMBER(PF_InData, pixel_aspect_ratio, 300, 8);
+MEMBER(PF_InData, in_flags, 308, 4);
+MEMBER(PF_InData, global_data, 312, 8);
+MEMBER(PF_InData, sequence_data, 320, 8);
+MEMBER(PF_InData, frame_data, 328, 8);
+MEMBER(PF_InData, start_sampL, 336, 4);
+MEMBER(PF_InData, dur_sampL, 340, 4);
+MEMBER(PF_InData, total_sampL, 344, 4);
+MEMBER(PF_InData, src_snd, 352, 32);
+MEMBER(PF_InData, pica_basicP, 384, 8);
+MEMBER(PF_InData, pre_effect_source_origin_x, 392, 4);
+MEMBER(PF_InData, pre_effect_source_origin_y, 396, 4);
+MEMBER(PF_InData, shutter_phase, 400, 4);
+
+SIZE_ALIGN(PF_OutData, 408, 8);
+MEMBER(PF_OutData, my_version, 0, 4);
+MEMBER(PF_OutData, name, 4, 32);
+MEMBER(PF_OutData, global_data, 40, 8);
+MEMBER(PF_OutData, num_params, 48, 4);
+MEMBER(PF_OutData, sequence_data, 56, 8);
+MEMBER(PF_OutData, flat_sdata_size, 64, 4);
+MEMBER(PF_OutData, frame_data, 72, 8);
+MEMBER(PF_OutData, width, 80, 4);
+MEMBER(PF_OutData, height, 84, 4);
+MEMBER(PF_OutData, origin, 88, 8);
+MEMBER(PF_OutData, out_flags, 96, 4);
+MEMBER(PF_OutData, return_msg, 100, 256);
+MEMBER(PF_OutData, start_sampL, 356, 4);
+MEMBER(PF_OutData, dur_sampL, 360, 4);
+MEMBER(PF_OutData, dest_snd, 368, 32);
+MEMBER(PF_OutData, out_flags2, 400, 4);
+
+SIZE_ALIGN(PF_UserChangedParamExtra, 4, 4);
+MEMBER(PF_UserChangedParamExtra, param_index, 0, 4);
+
+SIZE_ALIGN(PF_RenderRequest, 44, 4);
+MEMBER(PF_RenderRequest, rect, 0, 16);
+MEMBER(PF_RenderRequest, field, 16, 4);
+MEMBER(PF_RenderRequest, channel_mask, 20, 4);
+MEMBER(PF_RenderRequest, preserve_rgb_of_zero_alpha, 24, 1);
+MEMBER(PF_RenderRequest, unused, 25, 3);
+MEMBER(PF_RenderRequest, reserved, 28, 16);
+
+SIZE_ALIGN(PF_CheckoutResult, 76, 4);
+MEMBER(PF_CheckoutResult, result_rect, 0, 16);
+MEMBER(PF_CheckoutResult, max_result_rect, 16, 16);
+MEMBER(PF_CheckoutResult, par, 32, 8);
+MEMBER(PF_CheckoutResult, solid, 40, 1);
+MEMBER(PF_CheckoutResult, reservedB, 41, 3);
+MEMBER(PF_CheckoutResult, ref_width, 44, 4);
+MEMBER(PF_CheckoutResult, ref_height, 48, 4);
+MEMBER(PF_CheckoutResult, reserved, 52, 24);
+
+SIZE_ALIGN(PF_PreRenderInput, 64, 8);
+MEMBER(PF_PreRenderInput, output_request, 0, 44);
+MEMBER(PF_PreRenderInput, bitdepth, 44, 2);
+MEMBER(PF_PreRenderInput, gpu_data, 48, 8);
+MEMBER(PF_PreRenderInput, what_gpu, 56, 4);
+MEMBER(PF_PreRenderInput, device_index, 60, 4);
+
+SIZE_ALIGN(PF_PreRenderOutput, 56, 8);
+MEMBER(PF_PreRenderOutput, result_rect, 0, 16);
+MEMBER(PF_PreRenderOutput, max_result_rect, 16, 16);
+MEMBER(PF_PreRenderOutput, solid, 32, 1);
+MEMBER(PF_PreRenderOutput, reserved, 33, 1);
+MEMBER(PF_PreRenderOutput, flags, 34, 2);
+MEMBER(PF_PreRenderOutput, pre_render_data, 40, 8);
+MEMBER(PF_PreRenderOutput, delete_pre_render_data_func, 48, 8);
+
+SIZE_ALIGN(PF_PreRenderCallbacks, 16, 8);
+MEMBER(PF_PreRenderCallbacks, checkout_layer, 0, 8);
+MEMBER(PF_PreRenderCallbacks, GuidMixInPtr, 8, 8);
+
+SIZE_ALIGN(PF_PreRenderExtra, 24, 8);
+MEMBER(PF_PreRenderExtra, input, 0, 8);
+MEMBER(PF_PreRenderExtra, output, 8, 8);
+MEMBER(PF_PreRenderExtra, cb, 16, 8);
+
+SIZE_ALIGN(PF_SmartRenderInput, 72, 8);
+MEMBER(PF_SmartRenderInput, output_request, 0, 44);
+MEMBER(PF_SmartRenderInput, bitdepth, 44, 2);
+MEMBER(PF_SmartRenderInput, pre_render_data, 48, 8);
+MEMBER(PF_SmartRenderInput, gpu_data, 56, 8);
+MEMBER(PF_SmartRenderInput, what_gpu, 64, 4);
+MEMBER(PF_SmartRenderInput, device_index, 68, 4);
+
+SIZE_ALIGN(PF_SmartRenderCallbacks, 24, 8);
+MEMBER(PF_SmartRenderCallbacks, checkout_layer_pixels, 0, 8);
+MEMBER(PF_SmartRenderCallbacks, checkin_layer_pixels, 8, 8);
+MEMBER(PF_SmartRenderCallbacks, checkout_output, 16, 8);
+
+SIZE_ALIGN(PF_SmartRenderExtra, 16, 8);
+MEMBER(PF_SmartRenderExtra, input, 0, 8);
+MEMBER(PF_SmartRenderExtra, cb, 8, 8);
+
+SIZE_ALIGN(SPBasicSuite, 56, 8);
+MEMBER(SPBasicSuite, AcquireSuite, 0, 8);
+MEMBER(SPBasicSuite, ReleaseSuite, 8, 8);
+MEMBER(SPBasicSuite, IsEqual, 16, 8);
+MEMBER(SPBasicSuite, AllocateBlock, 24, 8);
+MEMBER(SPBasicSuite, FreeBlock, 32, 8);
+MEMBER(SPBasicSuite, ReallocateBlock, 40, 8);
+MEMBER(SPBasicSuite, Undefined, 48, 8);
+
+SIZE_ALIGN(PF_ANSICallbacksSuite1, 152, 8);
+MEMBER(PF_ANSICallbacksSuite1, atan, 0, 8);
+MEMBER(PF_ANSICallbacksSuite1, atan2, 8, 8);
+MEMBER(PF_ANSICallbacksSuite1, ceil, 16, 8);
+MEMBER(PF_ANSICallbacksSuite1, cos, 24, 8);
+MEMBER(PF_ANSICallbacksSuite1, exp, 32, 8);
+MEMBER(PF_ANSICallbacksSuite1, fabs, 40, 8);
+MEMBER(PF_ANSICallbacksSuite1, floor, 48, 8);
+MEMBER(PF_ANSICallbacksSuite1, fmod, 56, 8);
+MEMBER(PF_ANSICallbacksSuite1, hypot, 64, 8);
+MEMBER(PF_ANSICallbacksSuite1, log, 72, 8);
+MEMBER(PF_ANSICallbacksSuite1, log10, 80, 8);
+MEMBER(PF_ANSICallbacksSuite1, pow, 88, 8);
+MEMBER(PF_ANSICallbacksSuite1, sin, 96, 8);
+MEMBER(PF_ANSICallbacksSuite1, sqrt, 104, 8);
+MEMBER(PF_ANSICallbacksSuite1, tan, 112, 8);
+MEMBER(PF_ANSICallbacksSuite1, sprintf, 120, 8);
+MEMBER(PF_ANSICallbacksSuite1, strcpy, 128, 8);
+MEMBER(PF_ANSICallbacksSuite1, asin, 136, 8);
+MEMBER(PF_ANSICallbacksSuite1, acos, 144, 8);
+
+SIZE_ALIGN(AEGP_GUID, 16, 4);
+MEMBER(AEGP_GUID, bytes, 0, 16);
+
+SIZE_ALIGN(AEGP_ComputeCacheCallbacks, 32, 8);
+MEMBER(AEGP_ComputeCacheCallbacks, generate_key, 0, 8);
+MEMBER(AEGP_ComputeCacheCallbacks, compute, 8, 8);
+MEMBER(AEGP_ComputeCacheCallbacks, approx_size_value, 16, 8);
+MEMBER(AEGP_ComputeCacheCallbacks, delete_compute_value, 24, 8);
+
+SIZE_ALIGN(AEGP_ComputeCacheSuite1, 48, 8);
+MEMBER(AEGP_ComputeCacheSuite1, AEGP_ClassRegister, 0, 8);
+MEMBER(AEGP_ComputeCacheSuite1, AEGP_ClassUnregister, 8, 8);
+MEMBER(AEGP_ComputeCacheSuite1, AEGP_ComputeIfNeededAndCheckout, 16, 8);
+MEMBER(AEGP_ComputeCacheSuite1, AEGP_CheckoutCached, 24, 8);
+MEMBER(AEGP_ComputeCacheSuite1, AEGP_GetReceiptComputeValue, 32, 8);
+MEMBER(AEGP_ComputeCacheSuite1, AEGP_CheckinComputeReceipt, 40, 8);
+
+SIZE_ALIGN(AEGP_HashSuite1, 16, 8);
+MEMBER(AEGP_HashSuite1, AEGP_CreateHashFromPtr, 0, 8);
+MEMBER(AEGP_HashSuite1, AEGP_HashMixInPtr, 8, 8);
+
+// Constants.
+static_assert(PF_AE_PLUG_IN_VERSION == 13, "PF_AE_PLUG_IN_VERSION");
+static_assert(PF_AE_PLUG_IN_SUBVERS == 28, "PF_AE_PLUG_IN_SUBVERS");
+static_assert(PF_MAX_EFFECT_NAME_LEN == 31, "PF_MAX_EFFECT_NAME_LEN");
+static_assert(PF_MAX_EFFECT_MSG_LEN == 255, "PF_MAX_EFFECT_MSG_LEN");
+static_assert(PF_MAX_EFFECT_PARAM_NAME_LEN == 31, "PF_MAX_EFFECT_PARAM_NAME_LEN");
+static_assert(PF_VERSION(1,0,0,3,1) == 525825, "PF_VERSION(1,0,0,3,1)");
+static_assert(PF_VERSION(13,0,0,3,1) == 69731841, "PF_VERSION(13,0,0,3,1)");
+static_assert(PF_VERSION(15,7,3,2,511) == 71015935, "PF_VERSION(15,7,3,2,511)");
+static_assert(PF_Cmd_ABOUT == 0, "PF_Cmd_ABOUT");
+static_assert(PF_Cmd_GLOBAL_SETUP == 1, "PF_Cmd_GLOBAL_SETUP");
+static_assert(PF_Cmd_GLOBAL_SETDOWN == 3, "PF_Cmd_GLOBAL_SETDOWN");
+static_assert(PF_Cmd_PARAMS_SETUP == 4, "PF_Cmd_PARAMS_SETUP");
+static_assert(PF_Cmd_SEQUENCE_SETUP == 5, "PF_Cmd_SEQUENCE_SETUP");
+static_assert(PF_Cmd_SEQUENCE_RESETUP == 6, "PF_Cmd_SEQUENCE_RESETUP");
+static_assert(PF_Cmd_SEQUENCE_FLATTEN == 7, "PF_Cmd_SEQUENCE_FLATTEN");
+static_assert(PF_Cmd_SEQUENCE_SETDOWN == 8, "PF_Cmd_SEQUENCE_SETDOWN");
+static_assert(PF_Cmd_DO_DIALOG == 9, "PF_Cmd_DO_DIALOG");
+static_assert(PF_Cmd_FRAME_SETUP == 10, "PF_Cmd_FRAME_SETUP");
+static_assert(PF_Cmd_RENDER == 11, "PF_Cmd_RENDER");
+static_assert(PF_Cmd_FRAME_SETDOWN == 12, "PF_Cmd_FRAME_SETDOWN");
+static_assert(PF_Cmd_USER_CHANGED_PARAM == 13, "PF_Cmd_USER_CHANGED_PARAM");
+static_assert(PF_Cmd_UPDATE_PARAMS_UI == 14, "PF_Cmd_UPDATE_PARAMS_UI");
+static_assert(PF_Cmd_EVENT == 15, "PF_Cmd_EVENT");
+static_assert(PF_Cmd_GET_EXTERNAL_DEPENDENCIES == 16, "PF_Cmd_GET_EXTERNAL_DEPENDENCIES");
+static_assert(PF_Cmd_COMPLETELY_GENERAL == 17, "PF_Cmd_COMPLETELY_GENERAL");
+static_assert(PF_Cmd_QUERY_DYNAMIC_FLAGS == 18, "PF_Cmd_QUERY_DYNAMIC_FLAGS");
+static_assert(PF_Cmd_AUDIO_RENDER == 19, "PF_Cmd_AUDIO_RENDER");
+static_assert(PF_Cmd_AUDIO_SETUP == 20, "PF_Cmd_AUDIO_SETUP");
+static_assert(PF_Cmd_AUDIO_SETDOWN == 21, "PF_Cmd_AUDIO_SETDOWN");
+static_assert(PF_Cmd_ARBITRARY_CALLBACK == 22, "PF_Cmd_ARBITRARY_CALLBACK");
+static_assert(PF_Cmd_SMART_PRE_RENDER == 23, "PF_Cmd_SMART_PRE_RENDER");
+static_assert(PF_Cmd_SMART_RENDER == 24, "PF_Cmd_SMART_RENDER");
+static_assert(PF_Cmd_GET_FLATTENED_SEQUENCE_DATA == 28, "PF_Cmd_GET_FLATTENED_SEQUENCE_DATA");
+static_assert(PF_Cmd_TRANSLATE_PARAMS_TO_PREFS == 29, "PF_Cmd_TRANSLATE_PARAMS_TO_PREFS");
+static_assert(PF_Cmd_SMART_RENDER_GPU == 31, "PF_Cmd_SMART_RENDER_GPU");
+static_assert(PF_Cmd_GPU_DEVICE_SETUP == 32, "PF_Cmd_GPU_DEVICE_SETUP");
+static_assert(PF_Cmd_GPU_DEVICE_SETDOWN == 33, "PF_Cmd_GPU_DEVICE_SETDOWN");
+static_assert(PF_Cmd_NUM_CMDS == 34, "PF_Cmd_NUM_CMDS");
+static_assert(PF_Err_NONE == 0, "PF_Err_NONE");
+static_assert(PF_Err_OUT_OF_MEMORY == 4, "PF_Err_OUT_OF_MEMORY");
+static_assert(PF_Err_INTERNAL_STRUCT_DAMAGED == 512, "PF_Err_INTERNAL_STRUCT_DAMAGED");
+static_assert(PF_Err_INVALID_INDEX == 513, "PF_Err_INVALID_INDEX");
+static_assert(PF_Err_UNRECOGNIZED_PARAM_TYPE == 514, "PF_Err_UNRECOGNIZED_PARAM_TYPE");
+static_assert(PF_Err_INVALID_CALLBACK == 515, "PF_Err_INVALID_CALLBACK");
+static_assert(PF_Err_BAD_CALLBACK_PARAM == 516, "PF_Err_BAD_CALLBACK_PARAM");
+static_assert(PF_Quality_LO == 0, "PF_Quality_LO");
+static_assert(PF_Quality_HI == 1, "PF_Quality_HI");
+static_assert(PF_OutFlag_NONE == 0, "PF_OutFlag_NONE");
+static_assert(PF_OutFlag_I_EXPAND_BUFFER == 512, "PF_OutFlag_I_EXPAND_BUFFER");
+static_assert(PF_OutFlag_FORCE_RERENDER == 4194304, "PF_OutFlag_FORCE_RERENDER");
+static_assert(PF_OutFlag_DEEP_COLOR_AWARE == 33554432, "PF_OutFlag_DEEP_COLOR_AWARE");
+static_assert(PF_OutFlag_SEND_UPDATE_PARAMS_UI == 67108864, "PF_OutFlag_SEND_UPDATE_PARAMS_UI");
+static_assert(PF_OutFlag2_NONE == 0, "PF_OutFlag2_NONE");
+static_assert(PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG == 8, "PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG");
+static_assert(PF_OutFlag2_REVEALS_ZERO_ALPHA == 128, "PF_OutFlag2_REVEALS_ZERO_ALPHA");
+static_assert(PF_OutFlag2_SUPPORTS_SMART_RENDER == 1024, "PF_OutFlag2_SUPPORTS_SMART_RENDER");
+static_assert(PF_OutFlag2_FLOAT_COLOR_AWARE == 4096, "PF_OutFlag2_FLOAT_COLOR_AWARE");
+static_assert(PF_WorldFlag_DEEP == 1, "PF_WorldFlag_DEEP");
+static_assert(PF_WorldFlag_WRITEABLE == 2, "PF_WorldFlag_WRITEABLE");
+static_assert(PF_Param_LAYER == 0, "PF_Param_LAYER");
+static_assert(PF_Param_SLIDER == 1, "PF_Param_SLIDER");
+static_assert(PF_Param_FIX_SLIDER == 2, "PF_Param_FIX_SLIDER");
+static_assert(PF_Param_ANGLE == 3, "PF_Param_ANGLE");
+static_assert(PF_Param_CHECKBOX == 4, "PF_Param_CHECKBOX");
+static_assert(PF_Param_COLOR == 5, "PF_Param_COLOR");
+static_assert(PF_Param_POINT == 6, "PF_Param_POINT");
+static_assert(PF_Param_POPUP == 7, "PF_Param_POPUP");
+static_assert(PF_Param_CUSTOM == 8, "PF_Param_CUSTOM");
+static_assert(PF_Param_NO_DATA == 9, "PF_Param_NO_DATA");
+static_assert(PF_Param_FLOAT_SLIDER == 10, "PF_Param_FLOAT_SLIDER");
+static_assert(PF_Param_ARBITRARY_DATA == 11, "PF_Param_ARBITRARY_DATA");
+static_assert(PF_Param_PATH == 12, "PF_Param_PATH");
+static_assert(PF_Param_GROUP_START == 13, "PF_Param_GROUP_START");
+static_assert(PF_Param_GROUP_END == 14, "PF_Param_GROUP_END");
+static_assert(PF_ParamFlag_SUPERVISE == 64, "PF_ParamFlag_SUPERVISE");
+static_assert(PF_PUI_INVISIBLE == 512, "PF_PUI_INVISIBLE");
+static_assert(PF_ChangeFlag_NONE == 0, "PF_ChangeFlag_NONE");
+static_assert(PF_ChangeFlag_CHANGED_VALUE == 1, "PF_ChangeFlag_CHANGED_VALUE");
+static_assert(PF_LayerDefault_MYSELF == -1, "PF_LayerDefault_MYSELF");
+static_assert(PF_LayerDefault_NONE == 0, "PF_LayerDefault_NONE");
+static_assert(PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS == 1, "PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS");
+static_assert(A_Err_NONE == 0, "A_Err_NONE");
+static_assert(A_Err_GENERIC == 1, "A_Err_GENERIC");
+static_assert(A_Err_STRUCT == 2, "A_Err_STRUCT");
+static_assert(A_Err_PARAMETER == 3, "A_Err_PARAMETER");
+static_assert(A_Err_ALLOC == 4, "A_Err_ALLOC");
+static_assert(A_Err_WRONG_THREAD == 5, "A_Err_WRONG_THREAD");
+static_assert(A_Err_CONST_PROJECT_MODIFICATION == 6, "A_Err_CONST_PROJECT_MODIFICATION");
+static_assert(A_Err_MISSING_SUITE == 13, "A_Err_MISSING_SUITE");
+static_assert(A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING == 22, "A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING");
+static_assert(kSPNoError == 0, "kSPNoError");
+static_assert(kPFANSISuiteVersion1 == 1, "kPFANSISuiteVersion1");
+static_assert(kAEGPComputeCacheSuiteVersion1 == 1, "kAEGPComputeCacheSuiteVersion1");
+static_assert(kAEGPHashSuiteVersion1 == 1, "kAEGPHashSuiteVersion1");
+
+SIZE_ALIGN(PF_ANSICallbacks, 160, 8);
+MEMBER(PF_ANSICallbacks, atan, 0, 8);
+MEMBER(PF_ANSICallbacks, atan2, 8, 8);
+MEMBER(PF_ANSICallbacks, ceil, 16, 8);
+MEMBER(PF_ANSICallbacks, cos, 24, 8);
+MEMBER(PF_ANSICallbacks, exp, 32, 8);
+MEMBER(PF_ANSICallbacks, fabs, 40, 8);
+MEMBER(PF_ANSICallbacks, floor, 48, 8);
+MEMBER(PF_ANSICallbacks, fmod, 56, 8);
+MEMBER(PF_ANSICallbacks, hypot, 64, 8);
+MEMBER(PF_ANSICallbacks, log, 72, 8);
+MEMBER(PF_ANSICallbacks, log10, 80, 8);
+MEMBER(PF_ANSICallbacks, pow, 88, 8);
+MEMBER(PF_ANSICallbacks, sin, 96, 8);
+MEMBER(PF_ANSICallbacks, sqrt, 104, 8);
+MEMBER(PF_ANSICallbacks, tan, 112, 8);
+MEMBER(PF_ANSICallbacks, sprintf, 120, 8);
+MEMBER(PF_ANSICallbacks, strcpy, 128, 8);
+MEMBER(PF_ANSICallbacks, asin, 136, 8);
+MEMBER(PF_ANSICallbacks, acos, 144, 8);
+MEMBER(PF_ANSICallbacks, ansi_procs, 152, 4);
+
+SIZE_ALIGN(PF_ColorCallbacks, 64, 8);
+MEMBER(PF_ColorCallbacks, RGBtoHLS, 0, 8);
+MEMBER(PF_ColorCallbacks, HLStoRGB, 8, 8);
+MEMBER(PF_ColorCallbacks, RGBtoYIQ, 16, 8);
+MEMBER(PF_ColorCallbacks, YIQtoRGB, 24, 8);
+MEMBER(PF_ColorCallbacks, Luminance, 32, 8);
+MEMBER(PF_ColorCallbacks, Hue, 40, 8);
+MEMBER(PF_ColorCallbacks, Lightness, 48, 8);
+MEMBER(PF_ColorCallbacks, Saturation, 56, 8);
+
+SIZE_ALIGN(PF_UtilCallbacks, 552, 8);
+MEMBER(PF_UtilCallbacks, begin_sampling, 0, 8);
+MEMBER(PF_UtilCallbacks, subpixel_sample, 8, 8);
+MEMBER(PF_UtilCallbacks, area_sample, 16, 8);
+MEMBER(PF_UtilCallbacks, get_batch_func_is_deprecated, 24, 8);
+MEMBER(PF_UtilCallbacks, end_sampling, 32, 8);
+MEMBER(PF_UtilCallbacks, composite_rect, 40, 8);
+MEMBER(PF_UtilCallbacks, blend, 48, 8);
+MEMBER(PF_UtilCallbacks, convolve, 56, 8);
+MEMBER(PF_UtilCallbacks, copy, 64, 8);
+MEMBER(PF_UtilCallbacks, fill, 72, 8);
+MEMBER(PF_UtilCallbacks, gaussian_kernel, 80, 8);
+MEMBER(PF_UtilCallbacks, iterate, 88, 8);
+MEMBER(PF_UtilCallbacks, premultiply, 96, 8);
+MEMBER(PF_UtilCallbacks, premultiply_color, 104, 8);
+MEMBER(PF_UtilCallbacks, new_world, 112, 8);
+MEMBER(PF_UtilCallbacks, dispose_world, 120, 8);
+MEMBER(PF_UtilCallbacks, iterate_origin, 128, 8);
+MEMBER(PF_UtilCallbacks, iterate_lut, 136, 8);
+MEMBER(PF_UtilCallbacks, transfer_rect, 144, 8);
+MEMBER(PF_UtilCallbacks, transform_world, 152, 8);
+MEMBER(PF_UtilCallbacks, host_new_handle, 160, 8);
+MEMBER(PF_UtilCallbacks, host_lock_handle, 168, 8);
+MEMBER(PF_UtilCallbacks, host_unlock_handle, 176, 8);
+MEMBER(PF_UtilCallbacks, host_dispose_handle, 184, 8);
+MEMBER(PF_UtilCallbacks, get_callback_addr, 192, 8);
+MEMBER(PF_UtilCallbacks, app, 200, 8);
+MEMBER(PF_UtilCallbacks, ansi, 208, 160);
+MEMBER(PF_UtilCallbacks, colorCB, 368, 64);
+MEMBER(PF_UtilCallbacks, get_platform_data, 432, 8);
+MEMBER(PF_UtilCallbacks, host_get_handle_size, 440, 8);
+MEMBER(PF_UtilCallbacks, iterate_origin_non_clip_src, 448, 8);
+MEMBER(PF_UtilCallbacks, iterate_generic, 456, 8);
+MEMBER(PF_UtilCallbacks, host_resize_handle, 464, 8);
+MEMBER(PF_UtilCallbacks, subpixel_sample16, 472, 8);
+MEMBER(PF_UtilCallbacks, area_sample16, 480, 8);
+MEMBER(PF_UtilCallbacks, fill16, 488, 8);
+MEMBER(PF_UtilCallbacks, premultiply_color16, 496, 8);
+MEMBER(PF_UtilCallbacks, iterate16, 504, 8);
+MEMBER(PF_UtilCallbacks, iterate_origin16, 512, 8);
+MEMBER(PF_UtilCallbacks, iterate_origin_non_clip_src16, 520, 8);
+MEMBER(PF_UtilCallbacks, get_pixel_data8, 528, 8);
+MEMBER(PF_UtilCallbacks, get_pixel_data16, 536, 8);
+MEMBER(PF_UtilCallbacks, reserved, 544, 4);
+SIZE_ALIGN(PF_ModeFlags, 4, 4);
+SIGNED(PF_ModeFlags, true);
+SIZE_ALIGN(PF_XferMode, 4, 4);
+SIGNED(PF_XferMode, true);
+SIZE_ALIGN(PF_KernelFlags, 4, 4);
+SIGNED(PF_KernelFlags, false);
+SIZE_ALIGN(PF_NewWorldFlags, 4, 4);
+SIGNED(PF_NewWorldFlags, true);
+SIZE_ALIGN(PF_CallbackID, 4, 4);
+SIGNED(PF_CallbackID, true);
+SIZE_ALIGN(PF_PlatDataID, 4, 4);
+SIGNED(PF_PlatDataID, true);
+
+}  // namespace
+
+// The suite names are the strings the host looks suites up by.
+TEST(SdkLayout, SuiteNamesAreTheHostsStrings) {
+    EXPECT_STREQ(kPFANSISuite, "PF ANSI Suite");
+    EXPECT_STREQ(kAEGPComputeCacheSuite, "AEGP Compute Cache");
+    EXPECT_STREQ(kAEGPHashSuite, "AEGP Hash Suite");
+}

@@ -131,7 +131,8 @@ A_Err ComputeCache::computeIfNeededAndCheckout(AEGP_CCComputeClassIdP classId, v
             *receipt = checkoutLocked(entry);
             return A_Err_NONE;
         }
-        if (!waitForOtherThread) return A_Err_NONE;
+        // Another thread is computing it: a caller that will not wait hears so.
+        if (!waitForOtherThread) return A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING;
         computed_.wait(lock, [&] { return entry->ready || entries_.count(key) == 0; });
     }
 
@@ -175,7 +176,10 @@ A_Err ComputeCache::checkoutCached(AEGP_CCComputeClassIdP classId, void* options
     if (const A_Err err = makeKey(classId, options, &key, &record)) return err;
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = entries_.find(key);
-    if (found != entries_.end() && found->second->ready) *receipt = checkoutLocked(found->second);
+    if (found == entries_.end() || !found->second->ready) {
+        return A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING;  // a miss, or a value still being computed
+    }
+    *receipt = checkoutLocked(found->second);
     return A_Err_NONE;
 }
 

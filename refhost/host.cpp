@@ -1,5 +1,7 @@
 // The reference host's command protocol and callbacks.
 #include "refhost/host.h"
+
+#include "refhost/util_callbacks.h"
 #include "refhost/pipl_resource.h"
 
 #include <algorithm>
@@ -36,6 +38,7 @@ FrameParams::FrameParams(const ParamsStore& store, double seconds, const OwnedWo
     }
     if (inputLayer) defs_[0].u.ld = *inputLayer->world();
     for (PF_ParamDef& def : defs_) pointers_.push_back(&def);
+    pointers_.push_back(nullptr);  // the list ends with a null entry, as argv does
 }
 
 // ---- construction ----
@@ -74,6 +77,7 @@ PF_InData Host::makeInData() {
     in.inter.add_param = &Host::addParam;
     in.inter.abort = &Host::abortCallback;
     in.inter.progress = &Host::progressCallback;
+    in.utils = const_cast<PF_UtilCallbacks*>(utilCallbacks());
     in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
     in.quality = PF_Quality_HI;
     in.version = PF_SpecVersion{PF_AE_PLUG_IN_VERSION, PF_AE_PLUG_IN_SUBVERS};
@@ -108,7 +112,16 @@ PF_Err Host::call(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* param
     ActiveSuitesScope scope(&suites_);
     PF_Err err = entries_.effectMain(cmd, in, out, params, output, extra);
     lastOutData_ = *out;
+    outDataByCommand_[cmd] = *out;
     return err;
+}
+
+PF_OutData Host::outDataOf(PF_Cmd cmd) const {
+    auto found = outDataByCommand_.find(cmd);
+    if (found != outDataByCommand_.end()) return found->second;
+    PF_OutData none;
+    std::memset(&none, 0, sizeof(none));
+    return none;
 }
 
 PF_Err Host::sendCommand(PF_Cmd cmd, PF_ParamDef* params[], PF_LayerDef* output, void* extra,
@@ -169,23 +182,43 @@ PF_Err Host::about(std::string* aboutText) {
 }
 
 PF_Err Host::globalSetup() {
-    PF_Err err = sendCommand(PF_Cmd_GLOBAL_SETUP, nullptr, nullptr, nullptr, nullptr);
-    if (!err) globallySetUp_ = true;
+    PF_OutData out;
+    PF_Err err = sendCommand(PF_Cmd_GLOBAL_SETUP, nullptr, nullptr, nullptr, &out);
+    if (!err) {
+        globallySetUp_ = true;
+        globalOutFlags_ = out.out_flags;
+    }
     return err;
 }
 
 PF_Err Host::globalSetdown() {
     finishFrame();
+    sequenceSetdown();
     globallySetUp_ = false;
     return sendCommand(PF_Cmd_GLOBAL_SETDOWN, nullptr, nullptr, nullptr, nullptr);
 }
 
+// Parameter set-up declares the effect's controls; applying the effect to a layer then starts
+// its sequence, which ends when the effect is removed (a new set-up, or global set-down).
 PF_Err Host::paramsSetup() {
+    sequenceSetdown();
     params_.clear();
     PF_OutData out;
     PF_Err err = sendCommand(PF_Cmd_PARAMS_SETUP, nullptr, nullptr, nullptr, &out);
     if (!err && out.num_params != params_.count()) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    if (!err) {
+        FrameParams frame(params_, currentSeconds(), layer(0));
+        err = sendCommand(PF_Cmd_SEQUENCE_SETUP, frame.array(), nullptr, nullptr, nullptr);
+        sequenceSetUp_ = err == PF_Err_NONE;
+    }
     return err;
+}
+
+void Host::sequenceSetdown() {
+    if (!sequenceSetUp_) return;
+    sequenceSetUp_ = false;
+    FrameParams frame(params_, currentSeconds(), layer(0));
+    sendCommand(PF_Cmd_SEQUENCE_SETDOWN, frame.array(), nullptr, nullptr, nullptr);
 }
 
 PF_Err Host::changeParam(int index) {
@@ -199,6 +232,11 @@ PF_Err Host::changeParam(int index) {
             params_.takeValue(i, frame[i], currentSeconds());
             changed_.push_back(i);
         }
+    }
+    // An effect that asked for it at global set-up may update its controls' appearance.
+    if (!err && (globalOutFlags_ & PF_OutFlag_SEND_UPDATE_PARAMS_UI)) {
+        FrameParams updated(params_, currentSeconds(), layer(0));
+        err = sendCommand(PF_Cmd_UPDATE_PARAMS_UI, updated.array(), nullptr, nullptr, nullptr);
     }
     return err;
 }

@@ -47,6 +47,7 @@ struct LayerCheckout {
 class FrameParams {
 public:
     FrameParams(const ParamsStore& store, double seconds, const OwnedWorld* inputLayer);
+    // Every parameter, input layer first, then a null entry.
     PF_ParamDef** array() { return pointers_.data(); }
     PF_ParamDef& operator[](int index) { return defs_[static_cast<std::size_t>(index)]; }
     int count() const { return static_cast<int>(defs_.size()); }
@@ -100,6 +101,8 @@ public:
     // (refhost/pipl_resource.h); empty when it agrees or when driving in-process entry points.
     const std::string& piplProblem() const { return piplProblem_; }
     const PF_OutData& lastOutData() const { return lastOutData_; }
+    // The out data of the last command of that kind (zeroed when none was sent).
+    PF_OutData outDataOf(PF_Cmd cmd) const;
     const std::vector<int>& changedByLastCommand() const { return changed_; }
     bool globallySetUp() const { return globallySetUp_; }
 
@@ -143,6 +146,7 @@ private:
     PF_Err call(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[],
                 PF_LayerDef* output, void* extra);
     PF_OutData freshOutData() const;
+    void sequenceSetdown();
     void fillLayerDef(int index, PF_LayerDef& ld) const;
 
     static PF_Err checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long step,
@@ -170,8 +174,11 @@ private:
     std::map<int, OwnedWorld> layers_;
     Registration registration_;
     PF_OutData lastOutData_;
+    std::map<PF_Cmd, PF_OutData> outDataByCommand_;
     std::vector<int> changed_;
     bool globallySetUp_ = false;
+    bool sequenceSetUp_ = false;
+    PF_OutFlags globalOutFlags_ = 0;
     PendingFrame pendingFrame_;
     A_long currentTime_ = 0, timeStep_ = 1;
     A_u_long timeScale_ = 24;

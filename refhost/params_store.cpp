@@ -8,6 +8,35 @@
 
 namespace refhost {
 
+namespace {
+
+// A new control starts at its default: the definition's `dephault`, whatever its `value` says.
+PF_ParamDefUnion initialValue(const PF_ParamDef& def) {
+    PF_ParamDefUnion u = def.u;
+    switch (def.param_type) {
+        case PF_Param_POPUP:
+            u.pd.value = def.u.pd.dephault;
+            break;
+        case PF_Param_CHECKBOX:
+            u.bd.value = def.u.bd.dephault;
+            break;
+        case PF_Param_FLOAT_SLIDER:
+            u.fs_d.value = def.u.fs_d.dephault;
+            break;
+        case PF_Param_ANGLE:
+            u.ad.value = def.u.ad.dephault;
+            break;
+        case PF_Param_COLOR:
+            u.cd.value = def.u.cd.dephault;
+            break;
+        default:
+            break;
+    }
+    return u;
+}
+
+}  // namespace
+
 ParamsStore::ParamsStore() { clear(); }
 
 void ParamsStore::clear() {
@@ -27,7 +56,7 @@ void ParamsStore::add(const PF_ParamDef& def) {
     if (def.param_type == PF_Param_CHECKBOX && def.u.bd.u.nameptr) {
         e.checkboxText = def.u.bd.u.nameptr;
     }
-    e.value = e.def.u;
+    e.value = initialValue(e.def);
     entries_.push_back(std::move(e));
     for (Entry& each : entries_) pointStrings(each);  // the vector may have moved the strings
 }
@@ -109,7 +138,7 @@ void ParamsStore::setColorKeyframe(int index, double seconds, PF_Pixel color) {
 
 void ParamsStore::resetToDefaults() {
     for (Entry& e : entries_) {
-        e.value = e.def.u;
+        e.value = initialValue(e.def);
         e.keys.clear();
     }
 }

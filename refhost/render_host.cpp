@@ -16,6 +16,11 @@ namespace {
 
 bool emptyRect(const PF_LRect& r) { return !(r.left < r.right && r.top < r.bottom); }
 
+PF_LRect intersectRects(const PF_LRect& a, const PF_LRect& b) {
+    return PF_LRect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                    std::min(a.bottom, b.bottom)};
+}
+
 // The host's state for the smart render call in progress on this thread.
 struct SmartFrame {
     Host* host = nullptr;
@@ -93,6 +98,9 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
         const std::int32_t height = emptyRect(r) ? 0 : r.bottom - r.top;
         frame->output = OwnedWorld(width, height, frame->options->bitsPerChannel,
                                    frame->options->outputRowPadding);
+        // The buffer's first pixel in the layer's coordinates.
+        frame->output.world()->origin_x = r.left;
+        frame->output.world()->origin_y = r.top;
         frame->outputHandedOut = true;
     }
     *output = frame->output.world();
@@ -128,7 +136,12 @@ PF_Err renderSmartFrame(Host& host, const FrameOptions& options, RenderedFrame& 
     SmartFrame frame;
     frame.host = &host;
     frame.options = &options;
+    // The output holds the result rectangle only for an effect that said it returns extra
+    // pixels; otherwise the host clips it to what it asked for.
     frame.outputRect = preOutput.result_rect;
+    if (!(preOutput.flags & PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS)) {
+        frame.outputRect = intersectRects(preOutput.result_rect, request.rect);
+    }
     PF_LRect inputRect{};
     for (const LayerCheckout& checkout : host.layerCheckouts()) {
         frame.checkouts[checkout.checkoutId] = checkout;
@@ -163,8 +176,8 @@ PF_Err renderSmartFrame(Host& host, const FrameOptions& options, RenderedFrame& 
 
     for (const auto& [id, count] : frame.open) result.layerCheckoutsLeftOpen += count;
     result.output = std::move(frame.output);
-    result.inputX = inputRect.left - preOutput.result_rect.left;
-    result.inputY = inputRect.top - preOutput.result_rect.top;
+    result.inputX = inputRect.left - frame.outputRect.left;
+    result.inputY = inputRect.top - frame.outputRect.top;
     return err;
 }
 
@@ -186,6 +199,11 @@ PF_Err renderPlainFrame(Host& host, const FrameOptions& options, RenderedFrame& 
     in.output_origin_x = setup.origin.h;
     in.output_origin_y = setup.origin.v;
     err = host.sendCommand(PF_Cmd_RENDER, in, params.array(), output, nullptr, nullptr);
+    // Every frame set-up is closed by a frame set-down, whatever the render returned.
+    PF_InData setdownIn = host.makeInData();
+    const PF_Err setdownErr =
+        host.sendCommand(PF_Cmd_FRAME_SETDOWN, setdownIn, params.array(), nullptr, nullptr, nullptr);
+    if (err == PF_Err_NONE) err = setdownErr;
     result.inputX = setup.origin.h;
     result.inputY = setup.origin.v;
     return err;

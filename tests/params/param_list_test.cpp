@@ -88,7 +88,7 @@ TEST(ParamList, HostSeesTheFortyFiveParametersAsTabled) {
     const std::vector<Expected> expected = expectedList();
     ASSERT_EQ(store.count(), 45);
     ASSERT_EQ(int(expected.size()), 45);
-    EXPECT_EQ(host->lastOutData().num_params, 45);
+    EXPECT_EQ(host->outDataOf(PF_Cmd_PARAMS_SETUP).num_params, 45);
     for (int i = 1; i < 45; ++i) {
         SCOPED_TRACE("parameter " + std::to_string(i));
         const PF_ParamDef& def = store.definition(i);

@@ -79,7 +79,7 @@ TEST(Presets, EveryRowReachesTheHost) {
         store.resetToDefaults();
         store.setValue(1, preset);
         ASSERT_EQ(host->changeParam(1), PF_Err_NONE);
-        EXPECT_TRUE(host->lastOutData().out_flags & PF_OutFlag_FORCE_RERENDER);
+        EXPECT_TRUE(host->outDataOf(PF_Cmd_USER_CHANGED_PARAM).out_flags & PF_OutFlag_FORCE_RERENDER);
         EXPECT_EQ(host->changedByLastCommand().size(), 29u);
         for (const Row& row : kRows) {
             const double expected =
@@ -129,7 +129,7 @@ TEST(Presets, OtherChangesAndOutOfRangeChoicesAreIgnored) {
     for (int index : {3, 5, 11, 34, 44}) {
         ASSERT_EQ(host->changeParam(index), PF_Err_NONE);
         EXPECT_TRUE(host->changedByLastCommand().empty()) << index;
-        EXPECT_EQ(host->lastOutData().out_flags, 0) << index;
+        EXPECT_EQ(host->outDataOf(PF_Cmd_USER_CHANGED_PARAM).out_flags, 0) << index;
     }
     store.setValue(11, 10);  // Custom Map changes nothing else either
     ASSERT_EQ(host->changeParam(11), PF_Err_NONE);
@@ -139,7 +139,7 @@ TEST(Presets, OtherChangesAndOutOfRangeChoicesAreIgnored) {
         store.setValue(1, choice);
         ASSERT_EQ(host->changeParam(1), PF_Err_NONE);
         EXPECT_TRUE(host->changedByLastCommand().empty()) << choice;
-        EXPECT_EQ(host->lastOutData().out_flags, 0) << choice;
+        EXPECT_EQ(host->outDataOf(PF_Cmd_USER_CHANGED_PARAM).out_flags, 0) << choice;
     }
     store.setValue(1, 1);
     EXPECT_EQ(snapshot(store), before);

@@ -102,12 +102,14 @@ TEST_F(ComputeCacheTest, TwoThreadsAskingForOneKeyComputeOnce) {
         std::unique_lock<std::mutex> lock(counters_.mutex);
         counters_.changed.wait(lock, [&] { return counters_.computeStarted; });
     }
-    // While the first computes: a caller that will not wait gets no receipt and no error...
+    // While the first computes: a caller that will not wait, or only looks, hears that the value
+    // is pending and gets no receipt (a caller that treated success as a receipt would crash)...
     Options o{7, 10};
     AEGP_CCCheckoutReceiptP none = reinterpret_cast<AEGP_CCCheckoutReceiptP>(&o);
-    EXPECT_EQ(cache.computeIfNeededAndCheckout(kClass, &o, false, &none), A_Err_NONE);
+    EXPECT_EQ(cache.computeIfNeededAndCheckout(kClass, &o, false, &none),
+              A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING);
     EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(cache.checkoutCached(kClass, &o, &none), A_Err_NONE);
+    EXPECT_EQ(cache.checkoutCached(kClass, &o, &none), A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING);
     EXPECT_EQ(none, nullptr);
     // ...and one that waits gets the first one's value.
     std::thread second([&] { receipts[1] = checkout(cache, 7); });
@@ -260,6 +262,10 @@ TEST(ComputeCacheSuite, RoutesToTheSharedCache) {
     ASSERT_EQ(suite->AEGP_ClassRegister("test.refhost.shared", &kCallbacks), A_Err_NONE);
     Options o{42, 10};
     AEGP_CCCheckoutReceiptP receipt = nullptr;
+    // Nothing cached yet: a look-up misses with the cache's own error.
+    EXPECT_EQ(suite->AEGP_CheckoutCached("test.refhost.shared", &o, &receipt),
+              A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING);
+    EXPECT_EQ(receipt, nullptr);
     ASSERT_EQ(suite->AEGP_ComputeIfNeededAndCheckout("test.refhost.shared", &o, true, &receipt),
               A_Err_NONE);
     AEGP_CCComputeValueRefconP value = nullptr;

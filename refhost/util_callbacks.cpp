@@ -3,6 +3,7 @@
 #include "refhost/util_callbacks.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>

@@ -37,7 +37,7 @@ public:
         world_.width = width;
         world_.height = height;
         world_.world_flags =
-            PF_WorldFlag_WRITEABLE | (bitsPerChannel == 16 ? PF_WorldFlag_DEEP : 0);
+            PF_WorldFlag_WRITEABLE | (bitsPerChannel == 16 ? PF_WorldFlags{PF_WorldFlag_DEEP} : 0);
         world_.extent_hint = PF_LRect{0, 0, width, height};
         world_.pix_aspect_ratio = PF_RationalScale{1, 1};
     }

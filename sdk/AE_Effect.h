@@ -3,7 +3,6 @@
 // (-DLUMET_HOST_SDK_DIR).
 #pragma once
 #include "A.h"
-#include "SPBasic.h"
 
 // The host's own effect API version (host version 23.4), which it passes in in_data->version.
 #define PF_AE_PLUG_IN_VERSION 13

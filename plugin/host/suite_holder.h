@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "AE_Effect.h"
+#include "SPBasic.h"
 
 namespace lumet {
 

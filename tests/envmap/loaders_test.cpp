@@ -234,7 +234,7 @@ struct Layer {
         world.width = w;
         world.height = h;
         world.rowbytes = w * pixelBytes + 12;
-        world.world_flags = format == 1 ? PF_WorldFlag_DEEP : 0;
+        world.world_flags = format == 1 ? PF_WorldFlags{PF_WorldFlag_DEEP} : 0;
         bytes.assign(static_cast<std::size_t>(world.rowbytes) * h, 0);
         for (std::int32_t y = 0; y < h; ++y) {
             for (std::int32_t x = 0; x < w; ++x) {

@@ -19,7 +19,7 @@ struct TestWorld {
         world.width = width;
         world.height = height;
         world.rowbytes = width * pixelBytes + paddingBytes;
-        world.world_flags = depth == 1 ? PF_WorldFlag_DEEP : 0;
+        world.world_flags = depth == 1 ? PF_WorldFlags{PF_WorldFlag_DEEP} : 0;
         bytes.assign(static_cast<size_t>(world.rowbytes) * height, 0);
         world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
     }

@@ -26,7 +26,7 @@ struct TestWorld {
         world.width = width;
         world.height = height;
         world.rowbytes = width * pixelSize + padding;
-        world.world_flags = format == lumet::kFormat16 ? PF_WorldFlag_DEEP : 0;
+        world.world_flags = format == lumet::kFormat16 ? PF_WorldFlags{PF_WorldFlag_DEEP} : 0;
         bytes.assign(static_cast<std::size_t>(world.rowbytes) * height, kFill);
         world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
     }

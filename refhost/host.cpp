@@ -78,6 +78,8 @@ PF_InData Host::makeInData() {
     in.inter.abort = &Host::abortCallback;
     in.inter.progress = &Host::progressCallback;
     in.utils = const_cast<PF_UtilCallbacks*>(utilCallbacks());
+    fillUnofferedInteractCallbacks(in.inter);
+    in.appl_id = 0x46585443;  // 'FXTC', the compositing host's application code
     in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
     in.quality = PF_Quality_HI;
     in.version = PF_SpecVersion{PF_AE_PLUG_IN_VERSION, PF_AE_PLUG_IN_SUBVERS};

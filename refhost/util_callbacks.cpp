@@ -165,6 +165,13 @@ PF_UtilCallbacks makeTable() {
 
 }  // namespace
 
+void fillUnofferedInteractCallbacks(PF_InteractCallbacks& inter) {
+    decline(inter.register_ui);
+    decline(inter.checkout_layer_audio);
+    decline(inter.checkin_layer_audio);
+    decline(inter.get_audio_data);
+}
+
 const PF_UtilCallbacks* utilCallbacks() {
     static const PF_UtilCallbacks table = makeTable();
     return &table;

@@ -9,4 +9,8 @@ namespace refhost {
 // offered by this host and answer PF_Err_BAD_CALLBACK_PARAM without touching their arguments.
 const PF_UtilCallbacks* utilCallbacks();
 
+// The interaction callbacks this host does not offer (custom interface registration, layer
+// audio): functions that decline, as a host without that feature answers.
+void fillUnofferedInteractCallbacks(PF_InteractCallbacks& inter);
+
 }  // namespace refhost

@@ -28,6 +28,11 @@ Seen* seen = nullptr;
 // Uses the utility callbacks as an effect may at any command: the ANSI block and a handle.
 bool utilityCallbacksWork(const PF_InData* in) {
     if (!in || !in->utils) return false;
+    // Every interaction slot holds a callback, including those a host without the feature has.
+    if (!in->inter.register_ui || !in->inter.checkout_layer_audio ||
+        !in->inter.checkin_layer_audio || !in->inter.get_audio_data) {
+        return false;
+    }
     const PF_UtilCallbacks& u = *in->utils;
     if (u.ansi.sqrt(16.0) != 4.0 || u.ansi.atan2(0.0, -1.0) <= 3.14) return false;
     PF_Handle handle = u.host_new_handle(12);

@@ -28,11 +28,12 @@ if(LUMET_STB_PARENT_DIR)
 endif()
 
 # Without a lumet command for this target (cli/CMakeLists.txt: no zlib or stb), the tests
-# that run it are left out of their programs.
+# that run it (they name its path, directly or through the end-to-end command runner) are left
+# out of their programs.
 if(NOT TARGET lumet)
   file(GLOB lumet_test_sources ${CMAKE_CURRENT_SOURCE_DIR}/*/*.cpp)
   foreach(source ${lumet_test_sources})
-    file(STRINGS ${source} uses_cli REGEX "LUMET_CLI_PATH" LIMIT_COUNT 1)
+    file(STRINGS ${source} uses_cli REGEX "LUMET_CLI_PATH|command_runner\\.h" LIMIT_COUNT 1)
     if(uses_cli)
       message(STATUS "No lumet command for this target: leaving out ${source}")
       set_source_files_properties(${source} PROPERTIES HEADER_FILE_ONLY TRUE)

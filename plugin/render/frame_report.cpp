@@ -1,4 +1,6 @@
-// The last frame's report, the stage counters and the frame observer.
+// The last frame's report, the stage counters and the frame observer. Each render fills a report
+// of its own thread; a finished report, the counters and the observer are shared under one mutex,
+// so renders on several threads never write the same record.
 #include "render/frame_report.h"
 
 #include <mutex>
@@ -7,9 +9,10 @@ namespace lumet {
 
 namespace {
 
+thread_local FrameReport tCurrent;
+
 struct ReportState {
     std::mutex mutex;
-    FrameReport current;
     FrameReport last;
     StageCounters counters;
     FrameObserver observer = nullptr;
@@ -29,7 +32,10 @@ void setFrameObserver(FrameObserver observer, void* context) {
     state().observerContext = context;
 }
 
-const FrameReport& lastFrameReport() { return state().last; }
+FrameReport lastFrameReport() {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    return state().last;
+}
 
 StageCounters stageCounters() {
     std::lock_guard<std::mutex> lock(state().mutex);
@@ -42,23 +48,23 @@ void resetStageCounters() {
 }
 
 void beginFrameReport(RenderPath path) {
-    state().current = FrameReport{};
-    state().current.path = path;
+    tCurrent = FrameReport{};
+    tCurrent.path = path;
 }
 
-FrameReport& currentFrameReport() { return state().current; }
+FrameReport& currentFrameReport() { return tCurrent; }
 
 void finishFrameReport(PF_Err result) {
+    tCurrent.result = result;
     std::lock_guard<std::mutex> lock(state().mutex);
     ReportState& s = state();
-    s.current.result = result;
     if (result == PF_Err_NONE) ++s.counters.frames;
-    if (s.current.geometryRan) ++s.counters.geometry;
-    if (s.current.reflectionRan) ++s.counters.reflection;
-    if (s.current.shadingRan) ++s.counters.shading;
-    if (s.current.glowRan) ++s.counters.glow;
-    if (s.current.envLoaded) ++s.counters.envLoads;
-    s.last = s.current;
+    if (tCurrent.geometryRan) ++s.counters.geometry;
+    if (tCurrent.reflectionRan) ++s.counters.reflection;
+    if (tCurrent.shadingRan) ++s.counters.shading;
+    if (tCurrent.glowRan) ++s.counters.glow;
+    if (tCurrent.envLoaded) ++s.counters.envLoads;
+    s.last = tCurrent;
 }
 
 void notifyFrameObserver(const FramePlanes& planes) {

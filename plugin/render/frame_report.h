@@ -56,7 +56,8 @@ using FrameObserver = void (*)(void* context, const FramePlanes& planes);
 // stage. Process-wide; meant for in-process use by tests and the stage dump.
 void setFrameObserver(FrameObserver observer, void* context);
 
-const FrameReport& lastFrameReport();
+// The report of the frame that finished last, on any thread.
+FrameReport lastFrameReport();
 StageCounters stageCounters();
 void resetStageCounters();
 

@@ -10,6 +10,7 @@ namespace lumet {
 namespace {
 
 platform::Lock gNonSmartCacheLock;
+platform::Lock gSmartCacheLock;
 platform::Lock gGpuLock;
 std::mutex gCreationMutex;
 
@@ -28,12 +29,17 @@ bool isCreated(const platform::Lock& lock) {
 
 void createRenderLocks() {
     created(gNonSmartCacheLock);
+    created(gSmartCacheLock);
     created(gGpuLock);
 }
 
 platform::Lock& nonSmartCacheLock() { return created(gNonSmartCacheLock); }
 bool nonSmartCacheLockCreated() { return isCreated(gNonSmartCacheLock); }
 bool gpuLockCreated() { return isCreated(gGpuLock); }
+
+void EnterSmartCacheLock() { created(gSmartCacheLock).enter(); }
+bool TryEnterSmartCacheLock() { return created(gSmartCacheLock).tryEnter(); }
+void LeaveSmartCacheLock() { gSmartCacheLock.leave(); }
 
 // The GPU runtime is told which thread holds the lock, so that the GPU offers inside the geometry
 // stages of a render without it stay on the CPU.

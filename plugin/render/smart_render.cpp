@@ -33,7 +33,8 @@ constexpr A_long kInputCheckoutId = 0;
 constexpr A_long kCustomMapCheckoutId = PARAM_CUSTOM_MAP;
 
 // Everything a frame borrows from the host, handed back in one place on every exit: the GPU lock
-// first, then the custom layer, the input, the compute receipt and the suite.
+// first, then the stage cache lock, the custom layer, the input, the compute receipt and the
+// suite.
 class FrameResources {
 public:
     FrameResources(PF_InData* inData, PF_SmartRenderExtra* extra) : in_(inData), extra_(extra) {}
@@ -48,6 +49,7 @@ public:
         suite_ = suite;
     }
     void receiptCheckedOut(AEGP_CCCheckoutReceiptP receipt) { receipt_ = receipt; }
+    void smartCacheLockTaken() { smartCacheLock_ = true; }
     void gpuLockTaken() { gpuLock_ = true; }
     void leaveGpuLock() {
         if (gpuLock_) LeaveGpuLock();
@@ -56,6 +58,8 @@ public:
 
     void releaseAll() {
         leaveGpuLock();
+        if (smartCacheLock_) LeaveSmartCacheLock();
+        smartCacheLock_ = false;
         if (custom_) extra_->cb->checkin_layer_pixels(in_->effect_ref, kCustomMapCheckoutId);
         custom_ = false;
         if (input_) extra_->cb->checkin_layer_pixels(in_->effect_ref, kInputCheckoutId);
@@ -74,6 +78,7 @@ private:
     const SPBasicSuite* basic_ = nullptr;
     const AEGP_ComputeCacheSuite1* suite_ = nullptr;
     AEGP_CCCheckoutReceiptP receipt_ = nullptr;
+    bool smartCacheLock_ = false;
     bool gpuLock_ = false;
 };
 
@@ -191,13 +196,18 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (x1 >= W) x1 = W - 1;
     if (y1 >= H) y1 = H - 1;
 
-    // 12. The GPU, when its runtime is ready and no other render holds it.
-    const bool gpu = gpu::gpuRuntimeReady() && TryEnterGpuLock();
+    // 12. The stage cache, when no other render is using it; otherwise this frame works on planes
+    // of its own, all stale, and gives the same frame. The GPU, whose kept buffers follow the
+    // stage cache, only with the cache, when its runtime is ready and no other render holds it.
+    const bool sharedCache = TryEnterSmartCacheLock();
+    if (sharedCache) resources.smartCacheLockTaken();
+    StageCache ownCache;
+    const bool gpu = sharedCache && gpu::gpuRuntimeReady() && TryEnterGpuLock();
     if (gpu) resources.gpuLockTaken();
     report.gpu = gpu;
 
     // 13, 14. What is stale; a new size reallocates the cache and makes everything stale.
-    StageCache& cache = smartStageCache();
+    StageCache& cache = sharedCache ? smartStageCache() : ownCache;
     StageFlags flags = decideStages(cache, frameSettings, alphaHash, envValue);
     checkStageCacheSize(cache, W, H, W2, H2, SS, flags);
     report.flags = flags;

@@ -49,8 +49,10 @@ float mf_sampleBicubic(global const float* plane, int w, int h, float u, float v
     return mf_catmullRom(rows[0], rows[1], rows[2], rows[3], ty);
 }
 
-// Bilinear sample of one environment plane, wrapping in u and clamping v; u is in [0, 1).
+// Bilinear sample of one environment plane, wrapping in u and clamping v; u is in [0, 1], and
+// 1.0 (what u - floor(u) gives for a tiny negative u) is column 0, as in the bicubic sample.
 float mf_sampleBilinear(global const float* plane, int w, int h, float u, float v) {
+    if (u >= 1.0f) u -= 1.0f;
     float fx = (float)(w - 1) * u;
     int ix = (int)fx;
     float tx = fx - (float)ix;
@@ -67,6 +69,7 @@ float mf_sampleBilinear(global const float* plane, int w, int h, float u, float 
 // Sharp red or blue for dispersion: linear in x only, on one row of the sharp plane.
 float mf_sampleRowLinear(global const float* plane, int w, int iy, float u) {
     u = u - floor(u);
+    if (u >= 1.0f) u -= 1.0f;
     float fx = u * (float)(w - 1);
     int ix = (int)fx;
     float sx = fx - (float)ix;

@@ -27,6 +27,8 @@ enum KernelId : int {
     kReduceMax,
     kNormalizeScale,
     kEdgeBlend,
+    kGlowAccumulate,
+    kGlowCompress,
     kKernelCount
 };
 

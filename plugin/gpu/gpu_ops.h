@@ -34,6 +34,8 @@ bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* norm
               const float lightDir[3], const float halfDir[3], float specNorm, const float* powLut,
               std::int32_t bbL, std::int32_t bbR, std::int32_t bbT, std::int32_t bbB,
               bool uploadGeometry, bool uploadEnvironment);
+// The two-scale glow of the CPU stage (extraction, a quarter and the full radius weighted 0.55
+// and 0.45, square root), equal to it within float rounding.
 bool renderGlowGpu(const float* shadeR, const float* shadeG, const float* shadeB,
                    const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB,
                    float* glowA, std::int32_t width, std::int32_t height, float glowRadius);

@@ -314,6 +314,27 @@ kernel void glow_extract(global const float* imgR, global const float* imgG,
     glowA[i] = s;
 }
 
+// The glow's two scales are summed with their weights: dst = weight x src on the first scale
+// (first = 1), dst += weight x src on the second. One work item per pixel.
+kernel void glow_accumulate(global const float* src, global float* dst, int total, float weight,
+                            int first) {
+    int i = get_global_id(0);
+    if (i >= total) return;
+    float part = weight * src[i];
+    dst[i] = first ? part : dst[i] + part;
+}
+
+// The glow's tone compression: the square root of every channel, coverage capped at 1.
+kernel void glow_compress(global float* glowR, global float* glowG, global float* glowB,
+                          global float* glowA, int total) {
+    int i = get_global_id(0);
+    if (i >= total) return;
+    glowR[i] = sqrt(fmax(glowR[i], 0.0f));
+    glowG[i] = sqrt(fmax(glowG[i], 0.0f));
+    glowB[i] = sqrt(fmax(glowB[i], 0.0f));
+    glowA[i] = fmin(1.0f, sqrt(fmax(glowA[i], 0.0f)));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Box filter of radius r plus fraction f with clamped edges, by a running sum: the 2r + 1 centre
 // taps weigh 1, the two taps just outside weigh f. One line of n samples, stride apart.

@@ -139,9 +139,10 @@ TEST(GpuFrames, PlainFramesEqualTheCpuFrames) {
     EXPECT_LT(differences[q99], 0.005) << "99th percentile";
 }
 
-// The smart path adds the 7 x 7 GPU normals and the single-scale GPU glow, which differ from the
-// CPU forms by design: close on average, with local differences along steep rims and in the glow.
-// A frame of another size recreates the device's groups for it.
+// The smart path adds the 7 x 7 GPU normals, which differ from the CPU's by design: close on
+// average, with local differences along steep rims (measured at most 0.36, mean 2e-5 here). The
+// GPU glow is the CPU glow within float rounding and adds nothing measurable to that. A frame of
+// another size recreates the device's groups for it.
 TEST(GpuFrames, SmartFramesStayCloseToTheCpuFramesAcrossASizeChange) {
     auto host = makeHost();
     chooseLook(*host, 1.0);
@@ -150,8 +151,8 @@ TEST(GpuFrames, SmartFramesStayCloseToTheCpuFramesAcrossASizeChange) {
         SCOPED_TRACE(::testing::Message() << setup.width << " x " << setup.height);
         const auto [onGpu, onCpu] = renderBoth(*host, Protocol::kSmart, setup);
         const Difference d = compareImages(onGpu, onCpu);
-        EXPECT_LT(d.max, 0.8);
-        EXPECT_LT(d.mean, 0.006);
+        EXPECT_LT(d.max, 0.5);
+        EXPECT_LT(d.mean, 2e-4);
     }
 }
 

@@ -1,7 +1,7 @@
 // GPU shading operations against their CPU forms: the reflection (equal without dispersion; with
 // dispersion red and blue are sampled linearly along one row), the shading (equal except that the
-// coverage fade comes before the clamp; the 2 x 2 reduction; the window), the glow (extraction and
-// one scale of fractional box blurs), and the buffer groups kept between calls.
+// coverage fade comes before the clamp; the 2 x 2 reduction; the window), the glow (the CPU's
+// two-scale glow within float rounding), and the buffer groups kept between calls.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +11,6 @@
 #include "gpu/gpu_context.h"
 #include "gpu/gpu_ops.h"
 #include "gpu_test_support.h"
-#include "parallel/blur.h"
 #include "params/render_settings.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
@@ -22,6 +21,11 @@ namespace lumet {
 namespace {
 
 using testing::GpuLockHold;
+
+// The device glow against the CPU glow, per channel (values 0..1): the agreement the frame tests
+// rely on.
+constexpr double kGlowMaxError = 5e-4;
+constexpr double kGlowMeanError = 1e-5;
 
 class GpuShading : public ::testing::Test {
 protected:
@@ -304,7 +308,7 @@ TEST_F(GpuShading, SupersampledShadingIsTheTwoByTwoMeanInsideTheWindow) {
     EXPECT_EQ(gpu::gpuContext.reflWidth, 0);
 }
 
-TEST_F(GpuShading, GlowIsTheExtractionBlurredByOneScaleOfFractionalBoxes) {
+TEST_F(GpuShading, GlowIsTheCpuGlowWithinFloatRounding) {
     GpuLockHold hold;
     const int W = 52, H = 40;
     const std::vector<std::uint8_t> alpha = testing::blobAlpha(W, H, 170);
@@ -316,50 +320,35 @@ TEST_F(GpuShading, GlowIsTheExtractionBlurredByOneScaleOfFractionalBoxes) {
                                   alpha.data(), glow.c[0].data(), glow.c[1].data(),
                                   glow.c[2].data(), glowA.data(), W, H, radius);
     };
-    // Reference: the CPU extraction (a radius below 1 stops there), then per plane three box
-    // passes of radii 0.45 R, 0.40 R, 0.35 R with their fractions.
-    auto reference = [&](float radius) {
-        std::vector<std::vector<float>> planes(4, std::vector<float>(W * H));
+    auto cpuGlow = [&](float radius) {
+        std::vector<std::vector<float>> planes(12, std::vector<float>(W * H));
+        float* work[8];
+        for (int i = 0; i < 8; ++i) work[i] = planes[4 + i].data();
         renderGlow(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(), alpha.data(),
                    planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data(), W, H,
-                   0.5f, nullptr, nullptr);
-        std::vector<float> scratch(W * H);
-        const float R = std::min(radius, 500.0f);
-        for (auto& plane : planes)
-            for (float factor : {0.45f, 0.40f, 0.35f}) {
-                const float r = std::max(R * factor, 1.0f);
-                const int whole = static_cast<int>(r);
-                boxBlur(plane.data(), scratch.data(), W, H, whole, r - whole);
-            }
-        for (float& v : planes[3]) v = std::min(v, 1.0f);
+                   radius, nullptr, work);
+        planes.resize(4);
         return planes;
     };
-    for (float radius : {1.0f, 7.3f, 26.6f}) {
+    // Up to the pass radius cap of 1200 (a radius of 1091 at full scale): 2000 blurs as the cap.
+    for (float radius : {1.0f, 7.3f, 26.6f, 500.0f, 2000.0f}) {
         SCOPED_TRACE(radius);
         ASSERT_TRUE(gpuGlow(radius));
-        const auto expected = reference(radius);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_LT(testing::compareFloats(glow.c[c].data(), expected[c].data(), W * H).max,
-                      1e-5);
-        EXPECT_LT(testing::compareFloats(glowA.data(), expected[3].data(), W * H).max, 1e-5);
+        const auto expected = cpuGlow(radius);
+        // The running sums round differently on the device; where a blurred value is nearly 0
+        // the square root magnifies that rounding, hence the bound on the maximum.
+        for (int c = 0; c < 4; ++c) {
+            const float* got = c < 3 ? glow.c[c].data() : glowA.data();
+            const testing::ErrorMeasure e = testing::compareFloats(got, expected[c].data(), W * H);
+            EXPECT_LT(e.max, kGlowMaxError) << "channel " << c;
+            EXPECT_LT(e.mean, kGlowMeanError) << "channel " << c;
+        }
         EXPECT_LE(*std::max_element(glowA.begin(), glowA.end()), 1.0f);
     }
-    // The CPU glow (two scales, weighted, square root) is a different, brighter spread.
-    std::vector<std::vector<float>> cpuPlanes(12, std::vector<float>(W * H));
-    float* work[8];
-    for (int i = 0; i < 8; ++i) work[i] = cpuPlanes[4 + i].data();
-    renderGlow(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(), alpha.data(),
-               cpuPlanes[0].data(), cpuPlanes[1].data(), cpuPlanes[2].data(), cpuPlanes[3].data(),
-               W, H, 26.6f, nullptr, work);
-    EXPECT_GT(testing::compareFloats(glowA.data(), cpuPlanes[3].data(), W * H).mean, 0.01);
-
-    // Radii above 500 blur as 500; below 1 the GPU declines and leaves the planes alone.
-    ASSERT_TRUE(gpuGlow(500.0f));
-    const std::vector<float> at500 = glow.c[0];
-    ASSERT_TRUE(gpuGlow(900.0f));
-    EXPECT_EQ(glow.c[0], at500);
+    // Below 1 the GPU declines (the glow is the bare extraction) and leaves the planes alone.
+    const std::vector<float> before = glow.c[0];
     EXPECT_FALSE(gpuGlow(0.99f));
-    EXPECT_EQ(glow.c[0], at500);
+    EXPECT_EQ(glow.c[0], before);
 }
 
 }  // namespace

@@ -90,6 +90,7 @@ void releaseReflectionGroup(GpuContext& context) {
     context.reflWidth = 0;
     context.reflHeight = 0;
     context.reflValid = false;
+    context.reflGeometryRevision = 0;
 }
 
 void releaseShadingGroup(GpuContext& context) {
@@ -102,6 +103,8 @@ void releaseShadingGroup(GpuContext& context) {
     context.shadeWidth = 0;
     context.shadeHeight = 0;
     context.shadeValid = false;
+    context.shadeGeometryRevision = 0;
+    context.shadeReflectionRevision = 0;
 }
 
 void releaseScratchPair(GpuContext& context) {
@@ -125,6 +128,7 @@ void releaseEnvGroup(GpuContext& context) {
     context.envWidth = 0;
     context.envHeight = 0;
     context.envUploaded = false;
+    context.envRevision = 0;
 }
 
 bool startGpuContext(GpuContext& context) {

@@ -1,6 +1,7 @@
 // GPU forms of the shading work: the environment map upload, the environment reflection, the
-// surface shading (with its 2 x 2 reduction) and the two-scale glow. The reflection and
-// shading keep their device buffers between frames and upload only what changed.
+// surface shading (with its 2 x 2 reduction) and the two-scale glow. The map, reflection and
+// shading keep their device buffers between frames and upload only what changed, as told by the
+// content revisions of their inputs.
 #include <algorithm>
 
 #include "gpu/gpu_dispatch.h"
@@ -50,13 +51,17 @@ float glowPassRadius(float glowRadius, float scale) {
 
 bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* sharpB,
                      const float* smoothR, const float* smoothG, const float* smoothB,
-                     std::int32_t envW, std::int32_t envH) {
+                     std::int32_t envW, std::int32_t envH, std::uint64_t envRevision) {
     if (!gpuUsable()) return false;
     GpuContext& g = gpuContext;
     const float* planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
     for (const float* plane : planes)
         if (!plane) return false;
     if (!validSize(envW, envH)) return false;
+    if (envRevision != 0 && g.envUploaded && g.envRevision == envRevision &&
+        g.envWidth == envW && g.envHeight == envH)
+        return true;
+    g.envRevision = 0;
     const std::size_t bytes = planeBytesOf(std::int64_t{envW} * envH, sizeof(float));
     if (g.envWidth != envW || g.envHeight != envH) {
         for (cl_mem& buffer : g.envPlanes) releaseBuffer(buffer);
@@ -81,6 +86,7 @@ bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* shar
     g.envWidth = envW;
     g.envHeight = envH;
     g.envUploaded = true;
+    g.envRevision = envRevision;
     return true;
 }
 
@@ -88,12 +94,14 @@ bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, con
                             float* outR, float* outG, float* outB, std::int32_t width,
                             std::int32_t height, std::int32_t contentW, std::int32_t contentH,
                             const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
-                            bool uploadGeometry) {
+                            std::uint64_t envRevision, std::uint64_t geometryRevision) {
     if (!gpuUsable()) return false;
     GpuContext& g = gpuContext;
     if (!g.envUploaded || !normals || !alpha || !heights || !outR || !outG || !outB ||
         !validSize(width, height))
         return false;
+    // The device must hold this frame's map, not one another render left there.
+    if (envRevision == 0 || g.envRevision != envRevision) return false;
     // The kernel reads the map at the size it was uploaded with.
     if (envW != g.envWidth || envH != g.envHeight) return false;
     const std::int64_t count = std::int64_t{width} * height;
@@ -113,16 +121,19 @@ bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, con
         g.reflWidth = width;
         g.reflHeight = height;
         g.reflValid = true;
-        uploadGeometry = true;
+        g.reflGeometryRevision = 0;
     }
-    if (uploadGeometry &&
-        !(uploadBuffer(g.reflNormals, normals, planeBytesOf(count, 3 * sizeof(float))) &&
-          uploadBuffer(g.reflAlpha, alpha, planeBytesOf(count, 1)) &&
-          uploadBuffer(g.reflHeights, heights, floatBytes))) {
-        // The device copy may now be partial: make the next call upload everything.
-        finishQueue();
-        releaseReflectionGroup(g);
-        return false;
+    if (geometryRevision == 0 || g.reflGeometryRevision != geometryRevision) {
+        g.reflGeometryRevision = 0;
+        if (!(uploadBuffer(g.reflNormals, normals, planeBytesOf(count, 3 * sizeof(float))) &&
+              uploadBuffer(g.reflAlpha, alpha, planeBytesOf(count, 1)) &&
+              uploadBuffer(g.reflHeights, heights, floatBytes))) {
+            // The device copy may now be partial: make the next call upload everything.
+            finishQueue();
+            releaseReflectionGroup(g);
+            return false;
+        }
+        g.reflGeometryRevision = geometryRevision;
     }
     cl_kernel kernel = g.kernels[kEnvReflection];
     const bool ok =
@@ -144,7 +155,7 @@ bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* norm
               std::int32_t outH, std::int32_t SS, bool outerStyle, const RenderSettings& settings,
               const float lightDir[3], const float halfDir[3], float specNorm, const float* powLut,
               std::int32_t bbL, std::int32_t bbR, std::int32_t bbT, std::int32_t bbB,
-              bool uploadGeometry, bool uploadEnvironment) {
+              std::uint64_t geometryRevision, std::uint64_t reflectionRevision) {
     if (!gpuUsable()) return false;
     if (!alpha || !heights || !normals || !reflR || !reflG || !reflB || !outR || !outG || !outB ||
         !lightDir || !halfDir || !powLut || !validSize(width, height) || !validSize(outW, outH))
@@ -173,18 +184,24 @@ bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* norm
         g.shadeWidth = width;
         g.shadeHeight = height;
         g.shadeValid = true;
-        uploadGeometry = true;
-        uploadEnvironment = true;
+        g.shadeGeometryRevision = 0;
+        g.shadeReflectionRevision = 0;
     }
     bool uploaded = true;
-    if (uploadGeometry)
+    if (geometryRevision == 0 || g.shadeGeometryRevision != geometryRevision) {
+        g.shadeGeometryRevision = 0;
         uploaded = uploadBuffer(g.shadeAlpha, alpha, planeBytesOf(count, 1)) &&
                    uploadBuffer(g.shadeHeights, heights, floatBytes) &&
                    uploadBuffer(g.shadeNormals, normals, planeBytesOf(count, 3 * sizeof(float)));
-    if (uploaded && uploadEnvironment)
+        if (uploaded) g.shadeGeometryRevision = geometryRevision;
+    }
+    if (uploaded && (reflectionRevision == 0 || g.shadeReflectionRevision != reflectionRevision)) {
+        g.shadeReflectionRevision = 0;
         uploaded = uploadBuffer(g.shadeEnv[0], reflR, floatBytes) &&
                    uploadBuffer(g.shadeEnv[1], reflG, floatBytes) &&
                    uploadBuffer(g.shadeEnv[2], reflB, floatBytes);
+        if (uploaded) g.shadeReflectionRevision = reflectionRevision;
+    }
     if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, 1024 * sizeof(float), true);
     if (!uploaded) {
         finishQueue();

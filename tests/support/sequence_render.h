@@ -31,14 +31,23 @@ struct FrameConfig {
 // Puts the host into the state of one frame (parameters, layers) and says how to render it.
 using FrameSetup = std::function<FrameConfig(refhost::Host&, int frame)>;
 
+// Sets an environment variable of this process, or removes it for an empty value.
+inline void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    if (*value) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+#endif
+}
+
 // The built plug-in, registered, set up and with its parameters declared. With cpuOnly the
 // library starts without OpenCL (it reads LUMET_OPENCL at global set-up).
 inline std::unique_ptr<refhost::Host> freshPlugin(bool cpuOnly) {
-    if (cpuOnly) {
-        setenv("LUMET_OPENCL", "off", 1);
-    } else {
-        unsetenv("LUMET_OPENCL");
-    }
+    setEnvironment("LUMET_OPENCL", cpuOnly ? "off" : "");
     auto host = std::make_unique<refhost::Host>(LUMET_PLUGIN_PATH);
     EXPECT_EQ(host->registerPlugin(), PF_Err_NONE);
     EXPECT_EQ(host->globalSetup(), PF_Err_NONE);

@@ -19,9 +19,9 @@
 namespace lumet::gpu {
 
 const char* const kKernelNames[kKernelCount] = {
-    "env_reflection",  "shade_pixel", "glow_extract",  "blur_h",          "blur_v",
-    "env_blur_h",      "blur_v",      "downsample_2x", "upsample_blend",  "compute_normals",
-    "edt_phase1",      "edt_phase2",  "sobel_edge",    "carve_heightmap", "reduce_max",
+    "env_reflection",  "shade_pixel", "glow_extract",    "blur_h",          "blur_v",
+    "env_blur_h",      "blur_v",      "downsample_2x",   "upsample_blend",  "compute_normals",
+    "edt_phase1",      "edt_phase2",  "sobel_edge",      "carve_heightmap", "reduce_max",
     "normalize_scale", "edge_blend",  "glow_accumulate", "glow_compress"};
 
 GpuContext gpuContext = {};

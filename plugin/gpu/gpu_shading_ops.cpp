@@ -58,8 +58,8 @@ bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* shar
     for (const float* plane : planes)
         if (!plane) return false;
     if (!validSize(envW, envH)) return false;
-    if (envRevision != 0 && g.envUploaded && g.envRevision == envRevision &&
-        g.envWidth == envW && g.envHeight == envH)
+    if (envRevision != 0 && g.envUploaded && g.envRevision == envRevision && g.envWidth == envW &&
+        g.envHeight == envH)
         return true;
     g.envRevision = 0;
     const std::size_t bytes = planeBytesOf(std::int64_t{envW} * envH, sizeof(float));

@@ -150,13 +150,13 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     const std::uint64_t colourHash =
         frameSettings.smartEdge && hasInput ? worldPixelHash(input, pixelDepthOf(input)) : 0;
     if (colourHash != cache.colourHash) geometryDirty = true;
-    bool reflectionDirty =
-        geometryDirty || blurChanged || changed(frameSettings.envScale, cached.envScale) ||
-        changed(frameSettings.envDisplacement, cached.envDisplacement) ||
-        changed(frameSettings.envRotX, cached.envRotX) ||
-        changed(frameSettings.envRotY, cached.envRotY) ||
-        changed(frameSettings.dispersion, cached.dispersion) ||
-        changed(frameSettings.anisotropy, cached.anisotropy);
+    bool reflectionDirty = geometryDirty || blurChanged ||
+                           changed(frameSettings.envScale, cached.envScale) ||
+                           changed(frameSettings.envDisplacement, cached.envDisplacement) ||
+                           changed(frameSettings.envRotX, cached.envRotX) ||
+                           changed(frameSettings.envRotY, cached.envRotY) ||
+                           changed(frameSettings.dispersion, cached.dispersion) ||
+                           changed(frameSettings.anisotropy, cached.anisotropy);
 
     // 6. Keep the previous frame's alpha to compare with.
     bool comparable = false;
@@ -249,7 +249,8 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     const bool gpu = gpu::gpuRuntimeReady() && TryEnterGpuLock();
     if (gpu) resources.gpuLockTaken();
     report.gpu = gpu;
-    if (envDirty || blurChanged || cache.envRevision == 0) cache.envRevision = nextContentRevision();
+    if (envDirty || blurChanged || cache.envRevision == 0)
+        cache.envRevision = nextContentRevision();
     if (gpu) {
         // Uploads only when the device holds another map than this cache's.
         gpu::uploadEnvMapGpu(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),

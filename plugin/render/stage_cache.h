@@ -26,12 +26,12 @@ struct LayerIdentity {
 };
 
 struct StageCache {
-    RenderSettings settings{};  // fields bevelStyle .. tintBlend of the last completed frame
-    EnvMapKey envKey;           // key of the environment map the last frame used
-    Plane<float> heightMap;          // W2 x H2
-    Plane<float> normalMap;          // 3 x W2 x H2, interleaved
-    Plane<std::uint8_t> alphaSS;     // W2 x H2, only when SS = 2
-    Plane<std::uint8_t> alphaCopy;   // W x H: the alpha the geometry was built from
+    RenderSettings settings{};      // fields bevelStyle .. tintBlend of the last completed frame
+    EnvMapKey envKey;               // key of the environment map the last frame used
+    Plane<float> heightMap;         // W2 x H2
+    Plane<float> normalMap;         // 3 x W2 x H2, interleaved
+    Plane<std::uint8_t> alphaSS;    // W2 x H2, only when SS = 2
+    Plane<std::uint8_t> alphaCopy;  // W x H: the alpha the geometry was built from
     std::uint32_t alphaHash = 0;
     std::uint64_t colourHash = 0;
     bool geometryValid = false;

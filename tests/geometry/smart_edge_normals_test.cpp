@@ -39,7 +39,8 @@ void boxThreeTimes(std::vector<double>& plane, int w, int h, int radius) {
     const float factors[3] = {0.45f, 0.40f, 0.35f};
     std::vector<double> pass(plane.size());
     for (float factor : factors) {
-        const int r = std::max(1, static_cast<int>(static_cast<float>(std::min(radius, 1000)) * factor));
+        const int r =
+            std::max(1, static_cast<int>(static_cast<float>(std::min(radius, 1000)) * factor));
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 double sum = 0;
@@ -70,7 +71,8 @@ double channelOf(const TestWorld& world, int x, int y, int c) {
     return p[c] / 255.0;
 }
 
-std::vector<double> referenceSmartEdge(const TestWorld& world, const std::vector<std::uint8_t>& alpha,
+std::vector<double> referenceSmartEdge(const TestWorld& world,
+                                       const std::vector<std::uint8_t>& alpha,
                                        const std::vector<float>& heights, const SmartEdgeCase& k) {
     const int W2 = k.W * k.SS, H2 = k.H * k.SS;
     std::vector<double> colour[3];
@@ -128,13 +130,15 @@ TEST(SmartEdge, MatchesTheDefinitionComputedDirectly) {
         {3, 2, 0, 0, 1, 0, 0.5f, 1.0f},  // too low for any Sobel row
     };
     for (const SmartEdgeCase& k : cases) {
-        // Mixed colours; one colour (edges only where the layer ends); coverage below 10 throughout.
+        // Mixed colours; one colour (edges only where the layer ends); coverage below 10
+        // throughout.
         for (int variant = 0; variant < 3; ++variant) {
             SCOPED_TRACE(::testing::Message() << k.W << " x " << k.H << " SS " << k.SS << " depth "
                                               << k.depth << " variant " << variant);
             // A layer of blocks in three colours with some noise, a little smaller than the frame.
             TestWorld world(k.W - 1, k.H - 1, k.depth);
-            const float palette[3][3] = {{0.9f, 0.2f, 0.1f}, {0.2f, 0.7f, 0.9f}, {0.5f, 0.5f, 0.2f}};
+            const float palette[3][3] = {
+                {0.9f, 0.2f, 0.1f}, {0.2f, 0.7f, 0.9f}, {0.5f, 0.5f, 0.2f}};
             for (int y = 0; y < k.H - 1; ++y)
                 for (int x = 0; x < k.W - 1; ++x) {
                     const int block = variant == 1 ? 0 : (x / 5 + 2 * (y / 4)) % 3;
@@ -153,8 +157,8 @@ TEST(SmartEdge, MatchesTheDefinitionComputedDirectly) {
             }
             const std::vector<double> expected = referenceSmartEdge(world, alpha, heights, k);
             std::vector<float> carved = heights;
-            applySmartEdge(world.world, alpha.data(), carved.data(), k.W, k.H, k.offsetX,
-                           k.offsetY, W2, H2, k.bevelDepth, k.edgeStrength, k.SS, k.depth);
+            applySmartEdge(world.world, alpha.data(), carved.data(), k.W, k.H, k.offsetX, k.offsetY,
+                           W2, H2, k.bevelDepth, k.edgeStrength, k.SS, k.depth);
             double worst = 0;
             for (std::size_t i = 0; i < carved.size(); ++i)
                 worst = std::max(worst, std::fabs(carved[i] - expected[i]));

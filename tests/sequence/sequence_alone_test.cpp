@@ -132,14 +132,14 @@ TEST(SequenceVersusAlone, RandomAnimationsGiveEveryFrameAloneByteForByte) {
         };
         const std::vector<std::vector<float>> sequence = test::renderSequence(setup, frames, kCpu);
         for (int f = 0; f < frames; ++f) {
-            const double worst =
-                test::maxLevels(sequence[static_cast<std::size_t>(f)], test::renderAlone(setup, f, kCpu));
+            const double worst = test::maxLevels(sequence[static_cast<std::size_t>(f)],
+                                                 test::renderAlone(setup, f, kCpu));
             EXPECT_EQ(worst, 0.0) << "frame " << f << " of " << animation.describe();
             if (worst == 0.0) ++cleanFrames;
         }
     }
-    std::printf("%d random animations, %d of %d frames identical alone\n", animations,
-                cleanFrames, animations * frames);
+    std::printf("%d random animations, %d of %d frames identical alone\n", animations, cleanFrames,
+                animations * frames);
 }
 
 }  // namespace

@@ -133,8 +133,8 @@ TEST(EnvReflection, WrapRoundedToOneSamplesColumnZeroInBothPlanes) {
     TestEnv env(kEnvW, kEnvH);
     for (std::int32_t y = 0; y < kEnvH; ++y) {
         const std::size_t last = static_cast<std::size_t>(y) * kEnvW + kEnvW - 1;
-        for (auto* plane : {&env.sharpR, &env.sharpG, &env.sharpB, &env.smoothR, &env.smoothG,
-                            &env.smoothB})
+        for (auto* plane :
+             {&env.sharpR, &env.sharpG, &env.sharpB, &env.smoothR, &env.smoothG, &env.smoothB})
             (*plane)[last] = 1.0f;
     }
     RenderSettings s = plainSettings();

@@ -145,8 +145,8 @@ Colour referenceShade(const RenderSettings& s, Colour e, const double n[3], doub
     for (double& c : Hv) c /= hl;
     auto clamp01 = [](double v) { return std::clamp(v, 0.0, 1.0); };
     double E[3] = {e.r * s.envExposure, e.g * s.envExposure, e.b * s.envExposure};
-    const double f = s.envContrast <= 0.5 ? 2 * s.envContrast
-                                          : 1 + 9 * std::pow(2 * (s.envContrast - 0.5), 2);
+    const double f =
+        s.envContrast <= 0.5 ? 2 * s.envContrast : 1 + 9 * std::pow(2 * (s.envContrast - 0.5), 2);
     for (double& c : E) c = std::max(0.0, 0.5 + (c - 0.5) * f);
     if (h > 0.85) {
         const double flat = (h - 0.85) / 0.15, mean = (E[0] + E[1] + E[2]) * 0.333;
@@ -172,8 +172,8 @@ Colour referenceShade(const RenderSettings& s, Colour e, const double n[3], doub
     for (int c = 0; c < 3; ++c) {
         const double shadow = s.shadowColor[c] / 255, mid = s.midColor[c] / 255,
                      high = s.highColor[c] / 255;
-        const double tone = lum < 0.5 ? shadow + (mid - shadow) * 2 * lum
-                                      : mid + (high - mid) * 2 * (lum - 0.5);
+        const double tone =
+            lum < 0.5 ? shadow + (mid - shadow) * 2 * lum : mid + (high - mid) * 2 * (lum - 0.5);
         const double tinted = mid + (tone - mid) * s.tintBlend;
         const double f0 = 0.04 + (mid - 0.04) * s.metal;
         const double boost = 1 + (f0 + (1 - f0) * f5 - f0) * 0.6;

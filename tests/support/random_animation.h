@@ -62,9 +62,9 @@ inline const std::vector<KeyedParam>& keyableParams() {
 struct AnimationFrame {
     std::vector<double> values;  // in the order of RandomAnimation::keyed
     float fill[3] = {1, 1, 1};
-    float shift = 0;       // horizontal shift of the layer's shape, pixels
-    float stripe = 0.5f;   // height (0..1) of a darker stripe in the fill
-    int mapSeed = 0;       // the custom map layer's pattern
+    float shift = 0;      // horizontal shift of the layer's shape, pixels
+    float stripe = 0.5f;  // height (0..1) of a darker stripe in the fill
+    int mapSeed = 0;      // the custom map layer's pattern
     PF_Pixel midColor{255, 212, 168, 64};
     FrameConfig config;
 };
@@ -82,10 +82,10 @@ struct RandomAnimation {
             const AnimationFrame& a = frames[f];
             out << "  frame " << f << ": "
                 << (a.config.protocol == Protocol::kSmart ? "smart" : "plain") << ", "
-                << (a.config.highQuality ? "high" : "low") << ", " << a.config.bits
-                << " bpc, fill " << a.fill[0] << "/" << a.fill[1] << "/" << a.fill[2]
-                << ", shift " << a.shift << ", stripe " << a.stripe << ", map " << a.mapSeed
-                << ", midtone " << int(a.midColor.red) << "/" << int(a.midColor.green) << "/"
+                << (a.config.highQuality ? "high" : "low") << ", " << a.config.bits << " bpc, fill "
+                << a.fill[0] << "/" << a.fill[1] << "/" << a.fill[2] << ", shift " << a.shift
+                << ", stripe " << a.stripe << ", map " << a.mapSeed << ", midtone "
+                << int(a.midColor.red) << "/" << int(a.midColor.green) << "/"
                 << int(a.midColor.blue);
             for (std::size_t k = 0; k < keyed.size(); ++k)
                 out << ", " << keyableParams()[keyed[k]].label << " " << a.values[k];
@@ -97,7 +97,8 @@ struct RandomAnimation {
     // Puts the host into frame f's state.
     FrameConfig apply(refhost::Host& host, int f) const {
         const AnimationFrame& a = frames[static_cast<std::size_t>(f)];
-        std::vector<float> rgba = wordLayer(width, height, a.fill[0], a.fill[1], a.fill[2], a.shift);
+        std::vector<float> rgba =
+            wordLayer(width, height, a.fill[0], a.fill[1], a.fill[2], a.shift);
         const float centre = a.stripe * height;
         for (std::int32_t y = 0; y < height; ++y) {
             if (std::fabs(y + 0.5f - centre) > 1.5f) continue;
@@ -152,7 +153,8 @@ inline RandomAnimation randomAnimation(std::uint32_t seed, int frameCount, bool 
     AnimationFrame current;
     for (std::size_t k = 0; k < a.keyed.size(); ++k) {
         const KeyedParam& p = keyableParams()[a.keyed[k]];
-        current.values.push_back(p.whole ? std::round(uniform(p.low, p.high)) : uniform(p.low, p.high));
+        current.values.push_back(p.whole ? std::round(uniform(p.low, p.high))
+                                         : uniform(p.low, p.high));
     }
     current.config = FrameConfig{protocol, chance(0.25), bitChoices[pick(3)]};
     for (int f = 0; f < frameCount; ++f) {
@@ -176,9 +178,9 @@ inline RandomAnimation randomAnimation(std::uint32_t seed, int frameCount, bool 
             if (keyShape && chance(0.5)) current.shift = static_cast<float>(uniform(-3, 3));
             if (keyStripe && chance(0.7)) current.stripe = static_cast<float>(uniform(0.2, 0.8));
             if (keyMidtone && chance(0.7))
-                current.midColor = PF_Pixel{255, static_cast<A_u_char>(pick(256)),
-                                            static_cast<A_u_char>(pick(256)),
-                                            static_cast<A_u_char>(pick(256))};
+                current.midColor =
+                    PF_Pixel{255, static_cast<A_u_char>(pick(256)),
+                             static_cast<A_u_char>(pick(256)), static_cast<A_u_char>(pick(256))};
             if (keyMap && chance(0.6)) current.mapSeed = pick(1000);
             if (chance(0.25)) current.config.highQuality = !current.config.highQuality;
             if (chance(0.25)) current.config.bits = bitChoices[pick(3)];

@@ -109,8 +109,8 @@ inline std::vector<double> sequenceVersusAlone(const FrameSetup& setup, int fram
     const std::vector<std::vector<float>> sequence = renderSequence(setup, frames, cpuOnly);
     std::vector<double> result;
     for (int f : compared) {
-        result.push_back(maxLevels(sequence[static_cast<std::size_t>(f)],
-                                   renderAlone(setup, f, cpuOnly)));
+        result.push_back(
+            maxLevels(sequence[static_cast<std::size_t>(f)], renderAlone(setup, f, cpuOnly)));
     }
     return result;
 }

@@ -19,10 +19,10 @@
 namespace lumet::gpu {
 
 const char* const kKernelNames[kKernelCount] = {
-    "env_reflection",  "shade_pixel", "glow_extract",  "blur_h",          "blur_v",
-    "env_blur_h",      "blur_v",      "downsample_2x", "upsample_blend",  "compute_normals",
-    "edt_phase1",      "edt_phase2",  "sobel_edge",    "carve_heightmap", "reduce_max",
-    "normalize_scale", "edge_blend"};
+    "env_reflection",  "shade_pixel", "glow_extract",    "blur_h",          "blur_v",
+    "env_blur_h",      "blur_v",      "downsample_2x",   "upsample_blend",  "compute_normals",
+    "edt_phase1",      "edt_phase2",  "sobel_edge",      "carve_heightmap", "reduce_max",
+    "normalize_scale", "edge_blend",  "glow_accumulate", "glow_compress"};
 
 GpuContext gpuContext = {};
 
@@ -90,6 +90,7 @@ void releaseReflectionGroup(GpuContext& context) {
     context.reflWidth = 0;
     context.reflHeight = 0;
     context.reflValid = false;
+    context.reflGeometryRevision = 0;
 }
 
 void releaseShadingGroup(GpuContext& context) {
@@ -102,6 +103,8 @@ void releaseShadingGroup(GpuContext& context) {
     context.shadeWidth = 0;
     context.shadeHeight = 0;
     context.shadeValid = false;
+    context.shadeGeometryRevision = 0;
+    context.shadeReflectionRevision = 0;
 }
 
 void releaseScratchPair(GpuContext& context) {
@@ -125,6 +128,7 @@ void releaseEnvGroup(GpuContext& context) {
     context.envWidth = 0;
     context.envHeight = 0;
     context.envUploaded = false;
+    context.envRevision = 0;
 }
 
 bool startGpuContext(GpuContext& context) {

@@ -27,6 +27,8 @@ enum KernelId : int {
     kReduceMax,
     kNormalizeScale,
     kEdgeBlend,
+    kGlowAccumulate,
+    kGlowCompress,
     kKernelCount
 };
 
@@ -63,6 +65,14 @@ struct GpuContext {
     cl_mem shadeAlpha, shadeHeights, shadeNormals, shadeEnv[3], shadeOut[3], shadePowLut;
     std::int32_t shadeWidth, shadeHeight;
     bool shadeValid;
+
+    // What the kept device copies were made from: the content revisions (never 0) that the
+    // renders hand in with their planes. 0 means unknown, so the next call uploads. Any render
+    // path, with or without the GPU on earlier frames, may have changed the host planes since,
+    // so the copies are matched to the planes by revision, never by a frame's own dirty flags.
+    std::uint64_t envRevision;
+    std::uint64_t reflGeometryRevision;
+    std::uint64_t shadeGeometryRevision, shadeReflectionRevision;
 };
 
 // The one context of the process.

@@ -1,6 +1,7 @@
 // GPU forms of the shading work: the environment map upload, the environment reflection, the
-// surface shading (with its 2 x 2 reduction) and the single-scale glow. The reflection and
-// shading keep their device buffers between frames and upload only what changed.
+// surface shading (with its 2 x 2 reduction) and the two-scale glow. The map, reflection and
+// shading keep their device buffers between frames and upload only what changed, as told by the
+// content revisions of their inputs.
 #include <algorithm>
 
 #include "gpu/gpu_dispatch.h"
@@ -14,7 +15,7 @@ namespace {
 bool validSize(std::int32_t width, std::int32_t height) { return width > 0 && height > 0; }
 
 // Three box passes of fractional radius on one device buffer, for the glow: radii 0.45 R, 0.40 R
-// and 0.35 R, each at least 1, with their fractional parts.
+// and 0.35 R, each at least 1, with their fractional parts (the CPU glow's passes).
 bool fractionalBlur(cl_mem buffer, std::int32_t width, std::int32_t height, float radius) {
     if (radius < 0.5f) return true;
     cl_mem scratch =
@@ -41,17 +42,26 @@ bool fractionalBlur(cl_mem buffer, std::int32_t width, std::int32_t height, floa
     return true;
 }
 
+// Radius of one glow scale, as the CPU glow computes it: 1.1 x the scaled radius, from 1 to 1200.
+float glowPassRadius(float glowRadius, float scale) {
+    return std::min(1200.0f, std::max(1.0f, glowRadius * scale * 1.1f));
+}
+
 }  // namespace
 
 bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* sharpB,
                      const float* smoothR, const float* smoothG, const float* smoothB,
-                     std::int32_t envW, std::int32_t envH) {
+                     std::int32_t envW, std::int32_t envH, std::uint64_t envRevision) {
     if (!gpuUsable()) return false;
     GpuContext& g = gpuContext;
     const float* planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
     for (const float* plane : planes)
         if (!plane) return false;
     if (!validSize(envW, envH)) return false;
+    if (envRevision != 0 && g.envUploaded && g.envRevision == envRevision && g.envWidth == envW &&
+        g.envHeight == envH)
+        return true;
+    g.envRevision = 0;
     const std::size_t bytes = planeBytesOf(std::int64_t{envW} * envH, sizeof(float));
     if (g.envWidth != envW || g.envHeight != envH) {
         for (cl_mem& buffer : g.envPlanes) releaseBuffer(buffer);
@@ -76,6 +86,7 @@ bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* shar
     g.envWidth = envW;
     g.envHeight = envH;
     g.envUploaded = true;
+    g.envRevision = envRevision;
     return true;
 }
 
@@ -83,12 +94,14 @@ bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, con
                             float* outR, float* outG, float* outB, std::int32_t width,
                             std::int32_t height, std::int32_t contentW, std::int32_t contentH,
                             const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
-                            bool uploadGeometry) {
+                            std::uint64_t envRevision, std::uint64_t geometryRevision) {
     if (!gpuUsable()) return false;
     GpuContext& g = gpuContext;
     if (!g.envUploaded || !normals || !alpha || !heights || !outR || !outG || !outB ||
         !validSize(width, height))
         return false;
+    // The device must hold this frame's map, not one another render left there.
+    if (envRevision == 0 || g.envRevision != envRevision) return false;
     // The kernel reads the map at the size it was uploaded with.
     if (envW != g.envWidth || envH != g.envHeight) return false;
     const std::int64_t count = std::int64_t{width} * height;
@@ -108,16 +121,19 @@ bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, con
         g.reflWidth = width;
         g.reflHeight = height;
         g.reflValid = true;
-        uploadGeometry = true;
+        g.reflGeometryRevision = 0;
     }
-    if (uploadGeometry &&
-        !(uploadBuffer(g.reflNormals, normals, planeBytesOf(count, 3 * sizeof(float))) &&
-          uploadBuffer(g.reflAlpha, alpha, planeBytesOf(count, 1)) &&
-          uploadBuffer(g.reflHeights, heights, floatBytes))) {
-        // The device copy may now be partial: make the next call upload everything.
-        finishQueue();
-        releaseReflectionGroup(g);
-        return false;
+    if (geometryRevision == 0 || g.reflGeometryRevision != geometryRevision) {
+        g.reflGeometryRevision = 0;
+        if (!(uploadBuffer(g.reflNormals, normals, planeBytesOf(count, 3 * sizeof(float))) &&
+              uploadBuffer(g.reflAlpha, alpha, planeBytesOf(count, 1)) &&
+              uploadBuffer(g.reflHeights, heights, floatBytes))) {
+            // The device copy may now be partial: make the next call upload everything.
+            finishQueue();
+            releaseReflectionGroup(g);
+            return false;
+        }
+        g.reflGeometryRevision = geometryRevision;
     }
     cl_kernel kernel = g.kernels[kEnvReflection];
     const bool ok =
@@ -139,7 +155,7 @@ bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* norm
               std::int32_t outH, std::int32_t SS, bool outerStyle, const RenderSettings& settings,
               const float lightDir[3], const float halfDir[3], float specNorm, const float* powLut,
               std::int32_t bbL, std::int32_t bbR, std::int32_t bbT, std::int32_t bbB,
-              bool uploadGeometry, bool uploadEnvironment) {
+              std::uint64_t geometryRevision, std::uint64_t reflectionRevision) {
     if (!gpuUsable()) return false;
     if (!alpha || !heights || !normals || !reflR || !reflG || !reflB || !outR || !outG || !outB ||
         !lightDir || !halfDir || !powLut || !validSize(width, height) || !validSize(outW, outH))
@@ -168,18 +184,24 @@ bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* norm
         g.shadeWidth = width;
         g.shadeHeight = height;
         g.shadeValid = true;
-        uploadGeometry = true;
-        uploadEnvironment = true;
+        g.shadeGeometryRevision = 0;
+        g.shadeReflectionRevision = 0;
     }
     bool uploaded = true;
-    if (uploadGeometry)
+    if (geometryRevision == 0 || g.shadeGeometryRevision != geometryRevision) {
+        g.shadeGeometryRevision = 0;
         uploaded = uploadBuffer(g.shadeAlpha, alpha, planeBytesOf(count, 1)) &&
                    uploadBuffer(g.shadeHeights, heights, floatBytes) &&
                    uploadBuffer(g.shadeNormals, normals, planeBytesOf(count, 3 * sizeof(float)));
-    if (uploaded && uploadEnvironment)
+        if (uploaded) g.shadeGeometryRevision = geometryRevision;
+    }
+    if (uploaded && (reflectionRevision == 0 || g.shadeReflectionRevision != reflectionRevision)) {
+        g.shadeReflectionRevision = 0;
         uploaded = uploadBuffer(g.shadeEnv[0], reflR, floatBytes) &&
                    uploadBuffer(g.shadeEnv[1], reflG, floatBytes) &&
                    uploadBuffer(g.shadeEnv[2], reflB, floatBytes);
+        if (uploaded) g.shadeReflectionRevision = reflectionRevision;
+    }
     if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, 1024 * sizeof(float), true);
     if (!uploaded) {
         finishQueue();
@@ -247,22 +269,21 @@ bool renderGlowGpu(const float* shadeR, const float* shadeG, const float* shadeB
                    const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB,
                    float* glowA, std::int32_t width, std::int32_t height, float glowRadius) {
     if (!gpuUsable()) return false;
-    // Also declines a radius that is not a number.
+    // Also declines a radius that is not a number; below 1 the glow is the bare extraction.
     if (!(glowRadius >= 1.0f)) return false;
     if (!shadeR || !shadeG || !shadeB || !alpha || !glowR || !glowG || !glowB || !glowA ||
         !validSize(width, height))
         return false;
     const std::int64_t count = std::int64_t{width} * height;
+    if (count > INT32_MAX) return false;
     const std::size_t floatBytes = planeBytesOf(count, sizeof(float));
     const cl_mem_flags input = CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR;
-    cl_mem buffers[8] = {createBuffer(input, floatBytes, shadeR),
-                         createBuffer(input, floatBytes, shadeG),
-                         createBuffer(input, floatBytes, shadeB),
-                         createBuffer(input, planeBytesOf(count, 1), alpha),
-                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
-                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
-                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
-                         createBuffer(CL_MEM_READ_WRITE, floatBytes)};
+    // Inputs, the four extracted and blurred planes of one scale, and the four sums.
+    cl_mem buffers[12] = {createBuffer(input, floatBytes, shadeR),
+                          createBuffer(input, floatBytes, shadeG),
+                          createBuffer(input, floatBytes, shadeB),
+                          createBuffer(input, planeBytesOf(count, 1), alpha)};
+    for (int b = 4; b < 12; ++b) buffers[b] = createBuffer(CL_MEM_READ_WRITE, floatBytes);
     auto releaseAll = [&] {
         for (cl_mem& buffer : buffers) releaseBuffer(buffer);
     };
@@ -272,31 +293,39 @@ bool renderGlowGpu(const float* shadeR, const float* shadeG, const float* shadeB
             return false;
         }
     }
-    const std::int32_t total = static_cast<std::int32_t>(std::min<std::int64_t>(count, INT32_MAX));
+    cl_mem* work = buffers + 4;
+    cl_mem* sum = buffers + 8;
+    const std::int32_t total = static_cast<std::int32_t>(count);
     cl_kernel extract = gpuContext.kernels[kGlowExtract];
-    if (count > INT32_MAX ||
-        !setArguments(extract, buffers[0], buffers[1], buffers[2], buffers[3], buffers[4],
-                      buffers[5], buffers[6], buffers[7], total) ||
-        !enqueue1D(extract, static_cast<std::size_t>(total))) {
-        finishQueue();
-        releaseAll();
-        return false;
-    }
-    const float radius = std::min(glowRadius, 500.0f);
-    for (int c = 4; c < 8; ++c) {
-        if (!fractionalBlur(buffers[c], width, height, radius)) {
+    cl_kernel accumulate = gpuContext.kernels[kGlowAccumulate];
+    cl_kernel compress = gpuContext.kernels[kGlowCompress];
+    // The scales of the CPU glow: a quarter of the radius, then the radius, weighted 0.55 and
+    // 0.45, each three fractional box blurs of the pass radius.
+    const float scales[2] = {0.25f, 1.0f};
+    const float weights[2] = {0.55f, 0.45f};
+    for (int pass = 0; pass < 2; ++pass) {
+        const float passRadius = glowPassRadius(glowRadius, scales[pass]);
+        bool ok = setArguments(extract, buffers[0], buffers[1], buffers[2], buffers[3], work[0],
+                               work[1], work[2], work[3], total) &&
+                  enqueue1D(extract, static_cast<std::size_t>(total));
+        for (int c = 0; c < 4 && ok; ++c) ok = fractionalBlur(work[c], width, height, passRadius);
+        const std::int32_t first = pass == 0 ? 1 : 0;
+        for (int c = 0; c < 4 && ok; ++c)
+            ok = setArguments(accumulate, work[c], sum[c], total, weights[pass], first) &&
+                 enqueue1D(accumulate, static_cast<std::size_t>(total));
+        if (!ok) {
+            finishQueue();
             releaseAll();
             return false;
         }
     }
+    bool ok = setArguments(compress, sum[0], sum[1], sum[2], sum[3], total) &&
+              enqueue1D(compress, static_cast<std::size_t>(total));
+    ok = finishQueue() && ok;
     float* outputs[4] = {glowR, glowG, glowB, glowA};
-    bool ok = finishQueue();
-    for (int c = 0; c < 4 && ok; ++c) ok = readBuffer(buffers[4 + c], outputs[c], floatBytes);
+    for (int c = 0; c < 4 && ok; ++c) ok = readBuffer(sum[c], outputs[c], floatBytes);
     releaseAll();
-    if (!ok) return false;
-    for (std::int64_t i = 0; i < count; ++i)
-        if (glowA[i] > 1.0f) glowA[i] = 1.0f;
-    return true;
+    return ok;
 }
 
 }  // namespace lumet::gpu

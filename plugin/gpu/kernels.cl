@@ -49,8 +49,10 @@ float mf_sampleBicubic(global const float* plane, int w, int h, float u, float v
     return mf_catmullRom(rows[0], rows[1], rows[2], rows[3], ty);
 }
 
-// Bilinear sample of one environment plane, wrapping in u and clamping v; u is in [0, 1).
+// Bilinear sample of one environment plane, wrapping in u and clamping v; u is in [0, 1], and
+// 1.0 (what u - floor(u) gives for a tiny negative u) is column 0, as in the bicubic sample.
 float mf_sampleBilinear(global const float* plane, int w, int h, float u, float v) {
+    if (u >= 1.0f) u -= 1.0f;
     float fx = (float)(w - 1) * u;
     int ix = (int)fx;
     float tx = fx - (float)ix;
@@ -67,6 +69,7 @@ float mf_sampleBilinear(global const float* plane, int w, int h, float u, float 
 // Sharp red or blue for dispersion: linear in x only, on one row of the sharp plane.
 float mf_sampleRowLinear(global const float* plane, int w, int iy, float u) {
     u = u - floor(u);
+    if (u >= 1.0f) u -= 1.0f;
     float fx = u * (float)(w - 1);
     int ix = (int)fx;
     float sx = fx - (float)ix;
@@ -309,6 +312,27 @@ kernel void glow_extract(global const float* imgR, global const float* imgG,
     glowG[i] = imgG[i] * s;
     glowB[i] = imgB[i] * s;
     glowA[i] = s;
+}
+
+// The glow's two scales are summed with their weights: dst = weight x src on the first scale
+// (first = 1), dst += weight x src on the second. One work item per pixel.
+kernel void glow_accumulate(global const float* src, global float* dst, int total, float weight,
+                            int first) {
+    int i = get_global_id(0);
+    if (i >= total) return;
+    float part = weight * src[i];
+    dst[i] = first ? part : dst[i] + part;
+}
+
+// The glow's tone compression: the square root of every channel, coverage capped at 1.
+kernel void glow_compress(global float* glowR, global float* glowG, global float* glowB,
+                          global float* glowA, int total) {
+    int i = get_global_id(0);
+    if (i >= total) return;
+    glowR[i] = sqrt(fmax(glowR[i], 0.0f));
+    glowG[i] = sqrt(fmax(glowG[i], 0.0f));
+    glowB[i] = sqrt(fmax(glowB[i], 0.0f));
+    glowA[i] = fmin(1.0f, sqrt(fmax(glowA[i], 0.0f)));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -29,6 +29,10 @@ struct NonSmartCache {
     Plane<float> shadeR, shadeG, shadeB;        // W x H (absent when SS = 1: shadeSS serves)
     Plane<float> glowR, glowG, glowB, glowA;    // W x H
     Plane<float> glowWork[kGlowWorkPlanes];     // W x H each
+    std::uint64_t colourHash = 0;  // layer colour the geometry was carved from (0: smart edge off)
+    // Content revisions (nextContentRevision) of the map, geometry and reflection in the planes,
+    // matched by the GPU operations against their device copies.
+    std::uint64_t envRevision = 0, geometryRevision = 0, reflectionRevision = 0;
 };
 
 // The one process-wide cache of the plain path. Callers hold the non-smart cache lock.

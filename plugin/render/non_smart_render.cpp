@@ -1,7 +1,7 @@
 // NonSmartRender: one frame of the plain protocol. The same stages as the smart path, with the
 // parameters read from the host's array, an environment map prepared and kept here, and a cache
-// of its own whose change rules compare floats with a tolerance and the layer's shape byte for
-// byte. The whole working frame is shaded; the style is always Inner Bevel.
+// of its own whose change rules compare every value exactly and the layer's shape byte for byte.
+// The whole working frame is shaded; the style is always Inner Bevel.
 #include "render/non_smart_render.h"
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include "render/render_caches.h"
 #include "render/render_locks.h"
 #include "render/render_stages.h"
+#include "render/stage_cache.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
 #include "shading/glow.h"
@@ -30,8 +31,9 @@ namespace lumet {
 
 namespace {
 
-// Changed by more than the tolerance; a NaN on either side always counts as a change.
-bool changed(float now, float before) { return !(std::fabs(now - before) <= 0.001f); }
+// Exact: a kept product is reused only for the very values it was made from, since steps below
+// any tolerance add up over a slow animation. A NaN on either side always counts as a change.
+bool changed(float now, float before) { return !(now == before); }
 
 bool colorChanged(const float a[3], const float b[3]) {
     return changed(a[0], b[0]) || changed(a[1], b[1]) || changed(a[2], b[2]);
@@ -142,14 +144,19 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                          changed(frameSettings.bevelSoftness, cached.bevelSoftness) ||
                          frameSettings.smartEdge != cached.smartEdge ||
                          changed(frameSettings.edgeStrength, cached.edgeStrength);
-    bool reflectionDirty =
-        geometryDirty || blurChanged || changed(frameSettings.envScale, cached.envScale) ||
-        changed(frameSettings.envDisplacement, cached.envDisplacement) ||
-        changed(frameSettings.envRotX, cached.envRotX) ||
-        changed(frameSettings.envRotY, cached.envRotY) ||
-        changed(frameSettings.dispersion, cached.dispersion) ||
-        changed(frameSettings.anisotropy, cached.anisotropy) ||
-        (frameSettings.anisotropy > 0.001f && changed(frameSettings.lightAngle, cached.lightAngle));
+    // The smart edge carves the layer's colour edges into the heights: a new fill under the same
+    // alpha is a new geometry.
+    const bool hasInput = input.data && iw > 0 && ih > 0;
+    const std::uint64_t colourHash =
+        frameSettings.smartEdge && hasInput ? worldPixelHash(input, pixelDepthOf(input)) : 0;
+    if (colourHash != cache.colourHash) geometryDirty = true;
+    bool reflectionDirty = geometryDirty || blurChanged ||
+                           changed(frameSettings.envScale, cached.envScale) ||
+                           changed(frameSettings.envDisplacement, cached.envDisplacement) ||
+                           changed(frameSettings.envRotX, cached.envRotX) ||
+                           changed(frameSettings.envRotY, cached.envRotY) ||
+                           changed(frameSettings.dispersion, cached.dispersion) ||
+                           changed(frameSettings.anisotropy, cached.anisotropy);
 
     // 6. Keep the previous frame's alpha to compare with.
     bool comparable = false;
@@ -242,19 +249,23 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     const bool gpu = gpu::gpuRuntimeReady() && TryEnterGpuLock();
     if (gpu) resources.gpuLockTaken();
     report.gpu = gpu;
-    if (gpu && (envDirty || blurChanged)) {
+    if (envDirty || blurChanged || cache.envRevision == 0)
+        cache.envRevision = nextContentRevision();
+    if (gpu) {
+        // Uploads only when the device holds another map than this cache's.
         gpu::uploadEnvMapGpu(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
                              cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
-                             envH);
+                             envH, cache.envRevision);
     }
     const std::uint8_t* alphaSS = SS == 2 ? cache.alphaSS.get() : cache.alpha.get();
 
     // 13. Geometry.
     if (geometryDirty) {
-        const bool hasInput = input.data && iw > 0 && ih > 0;
         runGeometrySequence(cache.alpha.get(), cache.alphaSS.get(), cache.heightMap.get(),
                             cache.normalMap.get(), W, H, SS, settings, hasInput ? &input : nullptr,
                             hasInput ? pixelDepthOf(input) : 0, dx, dy, false);
+        cache.geometryRevision = nextContentRevision();
+        cache.colourHash = colourHash;
         report.geometryRan = true;
     }
 
@@ -269,7 +280,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
             done = gpu::renderEnvReflectionGpu(
                 cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
                 cache.reflG.get(), cache.reflB.get(), W2, H2, SS * iw, SS * ih, settings, envW,
-                envH, geometryDirty);
+                envH, cache.envRevision, cache.geometryRevision);
         }
         if (!done) {
             renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
@@ -278,6 +289,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                                 cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
                                 cache.smoothB.get(), envW, envH);
         }
+        cache.reflectionRevision = nextContentRevision();
         report.reflectionRan = true;
     }
 
@@ -300,7 +312,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                                  cache.shadeSSR.get(), cache.shadeSSG.get(), cache.shadeSSB.get(),
                                  W2, H2, W2, H2, 1, false, settings, constants.lightDir,
                                  constants.halfDir, constants.specNorm, constants.powLut, 0, W2, 0,
-                                 H2, geometryDirty, reflectionDirty);
+                                 H2, cache.geometryRevision, cache.reflectionRevision);
         }
         if (!done) {
             shadeWindow(constants, alphaSS, cache.heightMap.get(), cache.shadeSSR.get(),

@@ -2,7 +2,9 @@
 #include "render/render_stages.h"
 
 #include <cmath>
+#include <cstring>
 
+#include "geometry/alpha_extraction.h"
 #include "gpu/gpu_ops.h"
 #include "gpu/gpu_runtime.h"
 #include "platform/plane.h"
@@ -38,6 +40,32 @@ std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count) {
         hash *= 16777619u;
     }
     return hash;
+}
+
+std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth) {
+    if (!world.data || world.width < 1 || world.height < 1) return 0;
+    const std::int64_t pixelBytes = depth == kDepthFloat ? 16 : depth == kDepth16 ? 8 : 4;
+    const std::int64_t rowBytes = pixelBytes * world.width;
+    // FNV-1a over 64-bit words: a frame's layer is hashed on every frame while the smart edge is
+    // on, so it takes eight bytes per step.
+    constexpr std::uint64_t prime = 1099511628211ull;
+    std::uint64_t hash = 14695981039346656037ull;
+    auto mix = [&](std::uint64_t word) { hash = (hash ^ word) * prime; };
+    mix(static_cast<std::uint64_t>(world.width));
+    mix(static_cast<std::uint64_t>(world.height));
+    mix(static_cast<std::uint64_t>(depth));
+    const auto* base = reinterpret_cast<const unsigned char*>(world.data);
+    for (std::int32_t y = 0; y < world.height; ++y) {
+        const unsigned char* row = base + static_cast<std::int64_t>(y) * world.rowbytes;
+        std::int64_t i = 0;
+        for (; i + 8 <= rowBytes; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, row + i, 8);
+            mix(word);
+        }
+        for (; i < rowBytes; ++i) mix(row[i]);
+    }
+    return hash == 0 ? 1 : hash;
 }
 
 bool computeGlowPlanes(bool holdsGpuLock, const float* shadeR, const float* shadeG,

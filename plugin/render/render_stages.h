@@ -16,6 +16,10 @@ RenderSettings withFiniteValues(const RenderSettings& settings);
 // 32-bit FNV-1a over the bytes in memory order.
 std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count);
 
+// 64-bit hash of a host world's pixels (every row's pixel bytes, not the padding) with its size
+// and depth: what the smart edge reads of the layer's colour. 0 for a world without pixels.
+std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth);
+
 // The glow into four caller-owned planes: on the GPU when this render holds the GPU lock, else on
 // the GPU under the (waited-for) lock when the runtime is ready, else or on failure on the CPU.
 // Returns false when the CPU glow's scratch plane could not be had (no glow this frame).

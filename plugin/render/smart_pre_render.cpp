@@ -57,11 +57,24 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData*, PF_PreRenderExtra* extra)
 
     if (settings->hdriMap == kCustomMap) {
         // Lets smart render check out the map layer's pixels; a missing map is not an error here.
+        // The map is the whole layer, whatever part of the output is requested: the request
+        // covers the layer's own bounds, which the parameter's checkout tells.
+        PF_RenderRequest mapRequest = extra->input->output_request;
+        PF_ParamDef mapParam;
+        std::memset(&mapParam, 0, sizeof(mapParam));
+        if (in_data->inter.checkout_param(in_data->effect_ref, PARAM_CUSTOM_MAP,
+                                          in_data->current_time, in_data->time_step,
+                                          in_data->time_scale, &mapParam) == PF_Err_NONE) {
+            if (mapParam.u.ld.width > 0 && mapParam.u.ld.height > 0) {
+                mapRequest.rect = PF_LRect{0, 0, mapParam.u.ld.width, mapParam.u.ld.height};
+            }
+            in_data->inter.checkin_param(in_data->effect_ref, &mapParam);
+        }
         PF_CheckoutResult map;
         std::memset(&map, 0, sizeof(map));
         extra->cb->checkout_layer(in_data->effect_ref, PARAM_CUSTOM_MAP, PARAM_CUSTOM_MAP,
-                                  &extra->input->output_request, in_data->current_time,
-                                  in_data->time_step, in_data->time_scale, &map);
+                                  &mapRequest, in_data->current_time, in_data->time_step,
+                                  in_data->time_scale, &map);
     }
 
     if (settings->expansion > 0) {

@@ -152,9 +152,13 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     std::memcpy(geometry.alpha.get(), smoothed.get(), static_cast<std::size_t>(N));
     smoothed.reset();
 
-    // 9. Identity of the shape.
-    const std::uint32_t alphaHash = fnv1a32(geometry.alpha.get(), static_cast<std::size_t>(N));
-    report.alphaHash = alphaHash;
+    // 9. Identity of the shape, and of the colour when the smart edge carves its edges.
+    LayerIdentity layer;
+    layer.alphaHash = fnv1a32(geometry.alpha.get(), static_cast<std::size_t>(N));
+    if (settings.smartEdge && settings.bevelStyle == kInnerBevel) {
+        layer.colourHash = worldPixelHash(*input, pixelDepthOf(*input));
+    }
+    report.alphaHash = layer.alphaHash;
 
     // 10. The environment map from the host's compute cache.
     const SPBasicSuite* basic = in_data->pica_basicP;
@@ -181,7 +185,14 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     const EnvMap& env = *static_cast<const EnvMap*>(value);
-    const void* envValue = value;
+    // The map is known by its key; the host may reuse the address of an evicted map's record.
+    EnvMapKey envKey;
+    AEGP_GUID key{};
+    if (envMapCacheKey(&options, &key) == A_Err_NONE) {
+        static_assert(sizeof key == sizeof envKey.bytes);
+        std::memcpy(envKey.bytes, &key, sizeof key);
+        envKey.known = true;
+    }
 
     // 11. Shading window around the content, wide enough for the expansion or the glow's reach.
     std::int32_t glowReach = 0;
@@ -208,8 +219,9 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
 
     // 13, 14. What is stale; a new size reallocates the cache and makes everything stale.
     StageCache& cache = sharedCache ? smartStageCache() : ownCache;
-    StageFlags flags = decideStages(cache, frameSettings, alphaHash, envValue);
+    StageFlags flags = decideStages(cache, frameSettings, layer, envKey);
     checkStageCacheSize(cache, W, H, W2, H2, SS, flags);
+    if (flags.envChanged || cache.envRevision == 0) cache.envRevision = nextContentRevision();
     report.flags = flags;
     // The stages cannot run without these planes; reading them absent would be a crash.
     if (!cache.heightMap || !cache.normalMap || !cache.reflR || !cache.reflG || !cache.reflB ||
@@ -227,6 +239,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
             return PF_Err_OUT_OF_MEMORY;
         }
         cache.geometryValid = true;
+        cache.geometryRevision = nextContentRevision();
         cache.reflectionValid = false;
         report.geometryRan = true;
     }
@@ -239,15 +252,14 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         std::memset(cache.reflB.get(), 0, bytes);
         bool done = false;
         if (gpu) {
-            if (flags.envChanged) {
-                gpu::uploadEnvMapGpu(env.sharpR, env.sharpG, env.sharpB, env.smoothR, env.smoothG,
-                                     env.smoothB, env.envW, env.envH);
-            }
+            // Uploads only when the device holds another map than this frame's.
+            gpu::uploadEnvMapGpu(env.sharpR, env.sharpG, env.sharpB, env.smoothR, env.smoothG,
+                                 env.smoothB, env.envW, env.envH, cache.envRevision);
             if (settings.anisotropy <= 0.001f) {
                 done = gpu::renderEnvReflectionGpu(
                     cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
                     cache.reflG.get(), cache.reflB.get(), W2, H2, SS * iw, SS * ih, settings,
-                    env.envW, env.envH, flags.geometryChangedForDevice);
+                    env.envW, env.envH, cache.envRevision, cache.geometryRevision);
             }
         }
         if (!done) {
@@ -257,6 +269,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
                                 env.smoothR, env.smoothG, env.smoothB, env.envW, env.envH);
         }
         cache.reflectionValid = true;
+        cache.reflectionRevision = nextContentRevision();
+        cache.shadingValid = false;  // made from the previous reflection
         report.reflectionRan = true;
     }
 
@@ -273,7 +287,13 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
             if (SS == 2) frameShade[c] = allocateZeroedPlane<float>(N);
         }
         for (int c = 0; c < 3; ++c) {
-            if (!working[c] || (SS == 2 && !frameShade[c])) return PF_Err_OUT_OF_MEMORY;
+            if (!working[c] || (SS == 2 && !frameShade[c])) {
+                // The settings stay those of the last completed frame, so a geometry or
+                // reflection made from this frame's settings would be taken for theirs.
+                if (report.geometryRan) cache.geometryValid = false;
+                if (report.reflectionRan) cache.reflectionValid = false;
+                return PF_Err_OUT_OF_MEMORY;
+            }
         }
         ShadeConstants constants;
         makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
@@ -287,8 +307,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
                                  cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), out[0],
                                  out[1], out[2], W2, H2, W, H, SS, outerStyle, settings,
                                  constants.lightDir, constants.halfDir, constants.specNorm,
-                                 constants.powLut, x0, wx1, y0, wy1, flags.geometryChangedForDevice,
-                                 flags.reflectionDirty);
+                                 constants.powLut, x0, wx1, y0, wy1, cache.geometryRevision,
+                                 cache.reflectionRevision);
         }
         if (!done) {
             shadeWindow(constants, alphaSS, cache.heightMap.get(), working[0].get(),
@@ -350,14 +370,16 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
                 }
                 report.glowRan = true;
             } else {
+                // The kept planes hold an older glow that this frame's settings no longer match.
                 for (Plane<float>& plane : frameGlow) plane.reset();
+                cache.glowValid = false;
             }
         }
     }
     report.glowUsed = glow[3] != nullptr;
 
     // 19. Commit; the device copies and the cache now agree, so the GPU can go.
-    commitStageCache(cache, frameSettings, alphaHash, envValue);
+    commitStageCache(cache, frameSettings, layer, envKey);
     resources.leaveGpuLock();
 
     FramePlanes planes;

@@ -1,7 +1,7 @@
 // StageCache: dirty rules, size check, commit and emptying of the smart path's stage cache.
 #include "render/stage_cache.h"
 
-#include <cmath>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -23,14 +23,11 @@ bool sameGeometry(const RenderSettings& a, const RenderSettings& b) {
 }
 
 bool sameReflection(const RenderSettings& a, const RenderSettings& b) {
-    if (!(same(a.envBlur, b.envBlur) && same(a.envScale, b.envScale) &&
-          same(a.envDisplacement, b.envDisplacement) && same(a.envRotX, b.envRotX) &&
-          same(a.envRotY, b.envRotY) && same(a.dispersion, b.dispersion) &&
-          same(a.anisotropy, b.anisotropy))) {
-        return false;
-    }
-    // The light angle steers the reflection only through the anisotropic stretch.
-    return a.anisotropy <= 0.001f || same(a.lightAngle, b.lightAngle);
+    // The light angle is not among them: the anisotropic streaks run at a fixed 135 degrees.
+    return same(a.envBlur, b.envBlur) && same(a.envScale, b.envScale) &&
+           same(a.envDisplacement, b.envDisplacement) && same(a.envRotX, b.envRotX) &&
+           same(a.envRotY, b.envRotY) && same(a.dispersion, b.dispersion) &&
+           same(a.anisotropy, b.anisotropy);
 }
 
 bool sameShading(const RenderSettings& a, const RenderSettings& b) {
@@ -44,9 +41,16 @@ bool sameShading(const RenderSettings& a, const RenderSettings& b) {
            same(a.envContrast, b.envContrast);
 }
 
-bool sameGlow(const RenderSettings& a, const RenderSettings& b) {
-    return std::fabs(a.glowIntensity - b.glowIntensity) < 0.001f &&
-           std::fabs(a.glowRadius - b.glowRadius) < 0.001f;
+// The glow planes depend on the radius, not on the intensity, which only scales them at the
+// output. They hold the cached radius's glow when the last frame had the glow on; a frame with
+// the glow off leaves them as they were while its radius is committed, so after it they count
+// as stale. The radius is compared exactly: any step changes the blur.
+bool sameGlow(const RenderSettings& frame, const RenderSettings& cached) {
+    return cached.glowIntensity > 0.05f && same(frame.glowRadius, cached.glowRadius);
+}
+
+bool sameKey(const EnvMapKey& a, const EnvMapKey& b) {
+    return a.known && b.known && std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
 }
 
 }  // namespace
@@ -56,14 +60,15 @@ void copyStageSettings(RenderSettings& to, const RenderSettings& from) {
 }
 
 StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
-                        std::uint32_t alphaHash, const void* envValue) {
+                        const LayerIdentity& layer, const EnvMapKey& envKey) {
     StageFlags flags;
     const RenderSettings& cached = cache.settings;
-    flags.geometryDirty =
-        !(cache.geometryValid && alphaHash == cache.alphaHash && sameGeometry(frame, cached));
-    flags.envChanged = envValue != cache.envValue || !cache.hasPrevious;
-    flags.reflectionDirty = !(cache.reflectionValid && !flags.geometryDirty &&
-                              envValue == cache.envValue && sameReflection(frame, cached));
+    flags.geometryDirty = !(cache.geometryValid && layer.alphaHash == cache.alphaHash &&
+                            layer.colourHash == cache.colourHash && sameGeometry(frame, cached));
+    const bool sameMap = cache.hasPrevious && sameKey(envKey, cache.envKey);
+    flags.envChanged = !sameMap;
+    flags.reflectionDirty = !(cache.reflectionValid && !flags.geometryDirty && sameMap &&
+                              sameReflection(frame, cached));
     flags.shadingDirty =
         !(cache.shadingValid && !flags.reflectionDirty && sameShading(frame, cached));
     flags.glowDirty = !(cache.glowValid && !flags.shadingDirty && sameGlow(frame, cached));
@@ -118,12 +123,18 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     return true;
 }
 
-void commitStageCache(StageCache& cache, const RenderSettings& frame, std::uint32_t alphaHash,
-                      const void* envValue) {
+void commitStageCache(StageCache& cache, const RenderSettings& frame, const LayerIdentity& layer,
+                      const EnvMapKey& envKey) {
     copyStageSettings(cache.settings, frame);
-    cache.alphaHash = alphaHash;
-    cache.envValue = envValue;
+    cache.alphaHash = layer.alphaHash;
+    cache.colourHash = layer.colourHash;
+    cache.envKey = envKey;
     cache.hasPrevious = true;
+}
+
+std::uint64_t nextContentRevision() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
 }
 
 void emptyStageCache(StageCache& cache) { cache = StageCache{}; }

@@ -1,7 +1,8 @@
 // StageCache: the smart render path's products kept between frames (geometry, reflection,
-// shading, glow) with the settings, alpha hash and environment value they were made from, and
-// the rules that decide which stages a new frame must recompute. A stage is reused only when
-// every input that feeds it, directly or through an upstream stage, is unchanged.
+// shading, glow) with the settings, alpha hash, colour hash and environment map key they were
+// made from, and the rules that decide which stages a new frame must recompute. A stage is reused
+// only when every input that feeds it, directly or through an upstream stage, is unchanged, so
+// that a frame is the same whichever frames were rendered before it.
 #pragma once
 #include <cstdint>
 
@@ -10,14 +11,29 @@
 
 namespace lumet {
 
-struct StageCache {
-    RenderSettings settings{};       // fields bevelStyle .. tintBlend of the last completed frame
-    const void* envValue = nullptr;  // identity of the EnvMap last used; never dereferenced
-    Plane<float> heightMap;          // W2 x H2
-    Plane<float> normalMap;          // 3 x W2 x H2, interleaved
-    Plane<std::uint8_t> alphaSS;     // W2 x H2, only when SS = 2
-    Plane<std::uint8_t> alphaCopy;   // W x H: the alpha the geometry was built from
+// What an environment map is: the key the host's compute cache files it under. The address of
+// the map's record says nothing, since the host may free a map and put another at that address.
+struct EnvMapKey {
+    std::uint8_t bytes[16] = {};
+    bool known = false;  // false: the key could not be made, and the map counts as changed
+};
+
+// The identity of the layer's pixels that the geometry reads: the alpha hash always, and a hash
+// of the colour bytes when the smart edge carves the colour edges into the heights (0 otherwise).
+struct LayerIdentity {
     std::uint32_t alphaHash = 0;
+    std::uint64_t colourHash = 0;
+};
+
+struct StageCache {
+    RenderSettings settings{};      // fields bevelStyle .. tintBlend of the last completed frame
+    EnvMapKey envKey;               // key of the environment map the last frame used
+    Plane<float> heightMap;         // W2 x H2
+    Plane<float> normalMap;         // 3 x W2 x H2, interleaved
+    Plane<std::uint8_t> alphaSS;    // W2 x H2, only when SS = 2
+    Plane<std::uint8_t> alphaCopy;  // W x H: the alpha the geometry was built from
+    std::uint32_t alphaHash = 0;
+    std::uint64_t colourHash = 0;
     bool geometryValid = false;
     Plane<float> shadeR, shadeG, shadeB;      // W x H
     Plane<float> glowR, glowG, glowB, glowA;  // W x H
@@ -27,6 +43,11 @@ struct StageCache {
     bool glowValid = false;
     bool reflectionValid = false;
     bool hasPrevious = false;
+    // Revisions (see nextContentRevision) of the geometry and the reflection in the planes: the
+    // GPU operations compare them with what their device copies hold.
+    std::uint64_t geometryRevision = 0;
+    std::uint64_t reflectionRevision = 0;
+    std::uint64_t envRevision = 0;  // of the map under envKey
 };
 
 // What a frame recomputes, and which device copies it must refresh.
@@ -39,9 +60,10 @@ struct StageFlags {
     bool geometryChangedForDevice = true;
 };
 
-// The dirty rules: compares the frame's settings, alpha hash and environment value with the cache.
+// The dirty rules: compares the frame's settings, layer identity and environment map key with
+// the cache.
 StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
-                        std::uint32_t alphaHash, const void* envValue);
+                        const LayerIdentity& layer, const EnvMapKey& envKey);
 
 // Reallocates every plane (without throwing; a failed plane stays absent) when the cache was
 // made for another W, H, W2 or H2, or when a plane is missing after an earlier failed
@@ -50,10 +72,15 @@ StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
 bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std::int32_t W2,
                          std::int32_t H2, std::int32_t SS, StageFlags& flags);
 
-// Stores the frame's settings (bevelStyle .. tintBlend), alpha hash and environment value and
-// marks that a frame has completed. The valid flags belong to the stages.
-void commitStageCache(StageCache& cache, const RenderSettings& frame, std::uint32_t alphaHash,
-                      const void* envValue);
+// Stores the frame's settings (bevelStyle .. tintBlend), layer identity and environment map key
+// and marks that a frame has completed. The valid flags belong to the stages.
+void commitStageCache(StageCache& cache, const RenderSettings& frame, const LayerIdentity& layer,
+                      const EnvMapKey& envKey);
+
+// A number never handed out before in this process (never 0): each computed geometry,
+// reflection or prepared environment map gets one, so that a device copy made from one of them
+// is never taken for a copy of another, whichever render path or frame made it.
+std::uint64_t nextContentRevision();
 
 // Frees every plane and zeroes the record.
 void emptyStageCache(StageCache& cache);

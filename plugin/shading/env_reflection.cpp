@@ -23,9 +23,12 @@ inline bool isSurface(std::uint8_t alpha, float height) {
     return alpha >= kAlphaSurface || height >= kHeightSurface;
 }
 
-// The bilinear rule of sampleBilinearWrapX, inline for the smooth planes; u is already in [0, 1).
+// The bilinear rule of sampleBilinearWrapX, inline for the smooth planes. u comes wrapped by
+// u - floor(u), which rounds to exactly 1.0 for a tiny negative u: that is column 0, as the sharp
+// sample of the same pixel reads it, not the last column.
 inline Rgb sampleSmooth(const float* planeR, const float* planeG, const float* planeB,
                         std::int32_t w, std::int32_t h, float u, float v) {
+    if (u >= 1.0f) u -= 1.0f;
     const float fx = static_cast<float>(w - 1) * u;
     const std::int32_t ix = static_cast<std::int32_t>(fx);
     const float tx = fx - static_cast<float>(ix);

@@ -139,9 +139,10 @@ TEST(GpuFrames, PlainFramesEqualTheCpuFrames) {
     EXPECT_LT(differences[q99], 0.005) << "99th percentile";
 }
 
-// The smart path adds the 7 x 7 GPU normals and the single-scale GPU glow, which differ from the
-// CPU forms by design: close on average, with local differences along steep rims and in the glow.
-// A frame of another size recreates the device's groups for it.
+// The smart path adds the 7 x 7 GPU normals, which differ from the CPU's by design: close on
+// average, with local differences along steep rims (measured at most 0.36, mean 2e-5 here). The
+// GPU glow is the CPU glow within float rounding and adds nothing measurable to that. A frame of
+// another size recreates the device's groups for it.
 TEST(GpuFrames, SmartFramesStayCloseToTheCpuFramesAcrossASizeChange) {
     auto host = makeHost();
     chooseLook(*host, 1.0);
@@ -150,8 +151,8 @@ TEST(GpuFrames, SmartFramesStayCloseToTheCpuFramesAcrossASizeChange) {
         SCOPED_TRACE(::testing::Message() << setup.width << " x " << setup.height);
         const auto [onGpu, onCpu] = renderBoth(*host, Protocol::kSmart, setup);
         const Difference d = compareImages(onGpu, onCpu);
-        EXPECT_LT(d.max, 0.8);
-        EXPECT_LT(d.mean, 0.006);
+        EXPECT_LT(d.max, 0.5);
+        EXPECT_LT(d.mean, 2e-4);
     }
 }
 
@@ -205,6 +206,47 @@ TEST(GpuFrames, ARenderWithoutTheGpuLockStaysOnTheCpuWhileAnotherUsesTheGpu) {
     ASSERT_EQ(rendered.size(), cpuReference.size());
     EXPECT_EQ(std::memcmp(rendered.data(), cpuReference.data(), rendered.size() * sizeof(float)),
               0);
+}
+
+// A frame that finds the GPU taken renders on the CPU and makes a new geometry; the next frame,
+// on the GPU again with that geometry, must not reflect the copy the device kept from before. Its
+// geometry came from the CPU, so it is compared with the frame rendered on the CPU alone: only
+// the reflection's and the shading's kernels differ (measured max 0.43, mean 4e-4; a reflection
+// of the bevel the device kept from the first frame is far off).
+TEST(GpuFrames, AFrameWithoutTheGpuLeavesNoStaleCopyOnTheDevice) {
+    auto host = makeHost();
+    chooseLook(*host, 0.0);
+    testing::requireGpuRuntime();
+    ReleaseRenderCaches();
+    const FrameSetup setup{64, 40, false};
+    bool usedGpu = false;
+    renderFrame(*host, Protocol::kSmart, setup, &usedGpu);
+    ASSERT_TRUE(usedGpu);
+
+    host->params().setValue(PARAM_BEVEL_DEPTH, 40.0);
+    std::atomic<int> holder{0};
+    std::thread other([&] {
+        EnterGpuLock();
+        holder = 1;
+        while (holder != 2) std::this_thread::yield();
+        LeaveGpuLock();
+    });
+    while (holder != 1) std::this_thread::yield();
+    renderFrame(*host, Protocol::kSmart, setup, &usedGpu);
+    holder = 2;
+    other.join();
+    ASSERT_FALSE(usedGpu);
+
+    host->params().setValue(PARAM_ROTATION_X, 10.0);  // the reflection again, the geometry kept
+    const std::vector<float> inSequence = renderFrame(*host, Protocol::kSmart, setup, &usedGpu);
+    ASSERT_TRUE(usedGpu);
+    EXPECT_FALSE(lastFrameReport().geometryRan);
+    ReleaseRenderCaches();
+    gpu::shutdownGpuRuntime();
+    const Difference d = compareImages(renderFrame(*host, Protocol::kSmart, setup), inSequence);
+    testing::requireGpuRuntime();
+    EXPECT_LT(d.max, 0.5);
+    EXPECT_LT(d.mean, 5e-4);
 }
 
 // The release of the render caches (a plain render's reallocation, global set-down) frees the

@@ -1,7 +1,8 @@
 // GPU shading operations against their CPU forms: the reflection (equal without dispersion; with
 // dispersion red and blue are sampled linearly along one row), the shading (equal except that the
-// coverage fade comes before the clamp; the 2 x 2 reduction; the window), the glow (extraction and
-// one scale of fractional box blurs), and the buffer groups kept between calls.
+// coverage fade comes before the clamp; the 2 x 2 reduction; the window), the glow (the CPU's
+// two-scale glow within float rounding), and the buffer groups kept between calls, matched to
+// their inputs by content revision.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,8 +12,8 @@
 #include "gpu/gpu_context.h"
 #include "gpu/gpu_ops.h"
 #include "gpu_test_support.h"
-#include "parallel/blur.h"
 #include "params/render_settings.h"
+#include "render/stage_cache.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
 #include "shading/glow.h"
@@ -22,6 +23,11 @@ namespace lumet {
 namespace {
 
 using testing::GpuLockHold;
+
+// The device glow against the CPU glow, per channel (values 0..1): the agreement the frame tests
+// rely on.
+constexpr double kGlowMaxError = 5e-4;
+constexpr double kGlowMeanError = 1e-5;
 
 class GpuShading : public ::testing::Test {
 protected:
@@ -86,10 +92,11 @@ RenderSettings baseSettings() {
 struct EnvPlanes {
     int W, H;
     std::vector<float> planes[6];
+    std::uint64_t revision;
 };
 
 EnvPlanes randomEnv(int W, int H, std::uint32_t seed) {
-    EnvPlanes env{W, H, {}};
+    EnvPlanes env{W, H, {}, nextContentRevision()};
     for (int p = 0; p < 6; ++p) env.planes[p] = testing::randomPlane(W * H, seed + p);
     return env;
 }
@@ -97,7 +104,7 @@ EnvPlanes randomEnv(int W, int H, std::uint32_t seed) {
 bool upload(const EnvPlanes& env) {
     return gpu::uploadEnvMapGpu(env.planes[0].data(), env.planes[1].data(), env.planes[2].data(),
                                 env.planes[3].data(), env.planes[4].data(), env.planes[5].data(),
-                                env.W, env.H);
+                                env.W, env.H, env.revision);
 }
 
 struct Rgb {
@@ -116,11 +123,13 @@ void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings&
                         env.H);
 }
 
+// Geometry revision 0 always uploads the surface.
 bool gpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings, Rgb& out,
-                   bool uploadGeometry = true) {
+                   std::uint64_t geometryRevision = 0) {
     return gpu::renderEnvReflectionGpu(s.normals.data(), s.alpha.data(), s.heights.data(),
                                        out.c[0].data(), out.c[1].data(), out.c[2].data(), s.W, s.H,
-                                       s.W, s.H, settings, env.W, env.H, uploadGeometry);
+                                       s.W, s.H, settings, env.W, env.H, env.revision,
+                                       geometryRevision);
 }
 
 TEST_F(GpuShading, ReflectionMatchesTheCpuAndKeepsItsBuffersPerSize) {
@@ -141,22 +150,49 @@ TEST_F(GpuShading, ReflectionMatchesTheCpuAndKeepsItsBuffersPerSize) {
             EXPECT_LT(testing::compareFloats(gpuOut.c[c].data(), cpuOut.c[c].data(), s.W * s.H).max,
                       1e-4);
     }
-    // Unchanged geometry is not uploaded again: stale planes on the host do not matter.
+    // The geometry of the revision the device holds is not uploaded again (stale planes on the
+    // host do not matter); any other revision is.
     Surface s = makeSurface(40, 30, 50);
     Rgb reference(s.W * s.H), reused(s.W * s.H);
-    ASSERT_TRUE(gpuReflection(s, env, settings, reference));
+    const std::uint64_t revision = nextContentRevision();
+    ASSERT_TRUE(gpuReflection(s, env, settings, reference, revision));
     std::fill(s.heights.begin(), s.heights.end(), 0.0f);
     std::fill(s.alpha.begin(), s.alpha.end(), 0);
-    ASSERT_TRUE(gpuReflection(s, env, settings, reused, false));
+    ASSERT_TRUE(gpuReflection(s, env, settings, reused, revision));
     EXPECT_EQ(reused.c[1], reference.c[1]);
-    ASSERT_TRUE(gpuReflection(s, env, settings, reused, true));
+    ASSERT_TRUE(gpuReflection(s, env, settings, reused, nextContentRevision()));
     EXPECT_EQ(*std::max_element(reused.c[1].begin(), reused.c[1].end()), 0.0f);
 
-    // A map of another size replaces the group; the reflection follows the uploaded size only.
+    // Another map on the device (here of another size): a reflection of the first map declines.
     const EnvPlanes other = randomEnv(64, 32, 70);
     ASSERT_TRUE(upload(other));
     EXPECT_EQ(gpu::gpuContext.envWidth, 64);
     EXPECT_FALSE(gpuReflection(s, env, settings, reused));
+}
+
+// As on the CPU: a u that the wrap rounds to exactly 1.0 reads column 0 in the smooth planes too.
+// The map is 1 in its last column only; the centre pixel's u is -2^-25 before the wrap.
+TEST_F(GpuShading, WrapRoundedToOneSamplesColumnZeroInBothPlanes) {
+    GpuLockHold hold;
+    EnvPlanes env{128, 64, {}, nextContentRevision()};
+    for (auto& plane : env.planes) {
+        plane.assign(128 * 64, 0.0f);
+        for (int y = 0; y < 64; ++y) plane[y * 128 + 127] = 1.0f;
+    }
+    ASSERT_TRUE(upload(env));
+    Surface s{64, 32, std::vector<float>(3 * 64 * 32, 0.0f), std::vector<float>(64 * 32, 0.5f),
+              std::vector<std::uint8_t>(64 * 32, 255)};
+    for (std::size_t i = 2; i < s.normals.size(); i += 3) s.normals[i] = 1.0f;
+    const int centre = 16 * 64 + 32;
+    s.normals[3 * centre] = -1e-7f;
+    RenderSettings settings{};
+    settings.envBlur = 0.5f;
+    settings.envScale = 1.0f;
+    settings.envDisplacement = 1.0f;
+    settings.envRotX = -0.5f;
+    Rgb out(64 * 32);
+    ASSERT_TRUE(gpuReflection(s, env, settings, out));
+    EXPECT_EQ(out.c[0][centre], 0.0f);
 }
 
 TEST_F(GpuShading, DispersionSamplesRedAndBlueLinearlyAlongOneRow) {
@@ -216,7 +252,7 @@ bool gpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings,
         s.alpha.data(), s.heights.data(), s.normals.data(), refl.c[0].data(), refl.c[1].data(),
         refl.c[2].data(), out.c[0].data(), out.c[1].data(), out.c[2].data(), s.W, s.H, outW, outH,
         SS, isOuterStyle(settings.bevelStyle), settings, c->lightDir, c->halfDir, c->specNorm,
-        c->powLut, bbL, bbR, bbT, bbB, true, true);
+        c->powLut, bbL, bbR, bbT, bbB, 0, 0);
     delete c;
     return done;
 }
@@ -304,7 +340,7 @@ TEST_F(GpuShading, SupersampledShadingIsTheTwoByTwoMeanInsideTheWindow) {
     EXPECT_EQ(gpu::gpuContext.reflWidth, 0);
 }
 
-TEST_F(GpuShading, GlowIsTheExtractionBlurredByOneScaleOfFractionalBoxes) {
+TEST_F(GpuShading, GlowIsTheCpuGlowWithinFloatRounding) {
     GpuLockHold hold;
     const int W = 52, H = 40;
     const std::vector<std::uint8_t> alpha = testing::blobAlpha(W, H, 170);
@@ -316,50 +352,35 @@ TEST_F(GpuShading, GlowIsTheExtractionBlurredByOneScaleOfFractionalBoxes) {
                                   alpha.data(), glow.c[0].data(), glow.c[1].data(),
                                   glow.c[2].data(), glowA.data(), W, H, radius);
     };
-    // Reference: the CPU extraction (a radius below 1 stops there), then per plane three box
-    // passes of radii 0.45 R, 0.40 R, 0.35 R with their fractions.
-    auto reference = [&](float radius) {
-        std::vector<std::vector<float>> planes(4, std::vector<float>(W * H));
+    auto cpuGlow = [&](float radius) {
+        std::vector<std::vector<float>> planes(12, std::vector<float>(W * H));
+        float* work[8];
+        for (int i = 0; i < 8; ++i) work[i] = planes[4 + i].data();
         renderGlow(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(), alpha.data(),
                    planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data(), W, H,
-                   0.5f, nullptr, nullptr);
-        std::vector<float> scratch(W * H);
-        const float R = std::min(radius, 500.0f);
-        for (auto& plane : planes)
-            for (float factor : {0.45f, 0.40f, 0.35f}) {
-                const float r = std::max(R * factor, 1.0f);
-                const int whole = static_cast<int>(r);
-                boxBlur(plane.data(), scratch.data(), W, H, whole, r - whole);
-            }
-        for (float& v : planes[3]) v = std::min(v, 1.0f);
+                   radius, nullptr, work);
+        planes.resize(4);
         return planes;
     };
-    for (float radius : {1.0f, 7.3f, 26.6f}) {
+    // Up to the pass radius cap of 1200 (a radius of 1091 at full scale): 2000 blurs as the cap.
+    for (float radius : {1.0f, 7.3f, 26.6f, 500.0f, 2000.0f}) {
         SCOPED_TRACE(radius);
         ASSERT_TRUE(gpuGlow(radius));
-        const auto expected = reference(radius);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_LT(testing::compareFloats(glow.c[c].data(), expected[c].data(), W * H).max,
-                      1e-5);
-        EXPECT_LT(testing::compareFloats(glowA.data(), expected[3].data(), W * H).max, 1e-5);
+        const auto expected = cpuGlow(radius);
+        // The running sums round differently on the device; where a blurred value is nearly 0
+        // the square root magnifies that rounding, hence the bound on the maximum.
+        for (int c = 0; c < 4; ++c) {
+            const float* got = c < 3 ? glow.c[c].data() : glowA.data();
+            const testing::ErrorMeasure e = testing::compareFloats(got, expected[c].data(), W * H);
+            EXPECT_LT(e.max, kGlowMaxError) << "channel " << c;
+            EXPECT_LT(e.mean, kGlowMeanError) << "channel " << c;
+        }
         EXPECT_LE(*std::max_element(glowA.begin(), glowA.end()), 1.0f);
     }
-    // The CPU glow (two scales, weighted, square root) is a different, brighter spread.
-    std::vector<std::vector<float>> cpuPlanes(12, std::vector<float>(W * H));
-    float* work[8];
-    for (int i = 0; i < 8; ++i) work[i] = cpuPlanes[4 + i].data();
-    renderGlow(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(), alpha.data(),
-               cpuPlanes[0].data(), cpuPlanes[1].data(), cpuPlanes[2].data(), cpuPlanes[3].data(),
-               W, H, 26.6f, nullptr, work);
-    EXPECT_GT(testing::compareFloats(glowA.data(), cpuPlanes[3].data(), W * H).mean, 0.01);
-
-    // Radii above 500 blur as 500; below 1 the GPU declines and leaves the planes alone.
-    ASSERT_TRUE(gpuGlow(500.0f));
-    const std::vector<float> at500 = glow.c[0];
-    ASSERT_TRUE(gpuGlow(900.0f));
-    EXPECT_EQ(glow.c[0], at500);
+    // Below 1 the GPU declines (the glow is the bare extraction) and leaves the planes alone.
+    const std::vector<float> before = glow.c[0];
     EXPECT_FALSE(gpuGlow(0.99f));
-    EXPECT_EQ(glow.c[0], at500);
+    EXPECT_EQ(glow.c[0], before);
 }
 
 }  // namespace

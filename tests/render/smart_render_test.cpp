@@ -65,15 +65,16 @@ TEST_F(SmartRenderTest, IdenticalFramesRecomputeNothingAndGiveIdenticalPixels) {
     EXPECT_GT(alphaSum, 200.0);
 }
 
-TEST_F(SmartRenderTest, GlowSettingsRecomputeOnlyTheGlowBeyondTheirTolerance) {
+TEST_F(SmartRenderTest, GlowRadiusAloneRecomputesTheGlowAndIntensityNothing) {
     // Outer Bevel keeps the output margin at 500 with the glow on or off, so the frame size
     // stays the same throughout.
     host_->params().setValue(PARAM_BEVEL_STYLE, kOuterBevel);
     host_->params().setValue(PARAM_GLOW_INTENSITY, 0.5);
     host_->params().setValue(PARAM_GLOW_RADIUS, 8.0);
-    EXPECT_EQ(ranAfterChange(PARAM_GLOW_RADIUS, 8.0005), (Ran{false, false, false, false}));
-    EXPECT_EQ(ranAfterChange(PARAM_GLOW_RADIUS, 9.0), (Ran{false, false, false, true}));
-    EXPECT_EQ(ranAfterChange(PARAM_GLOW_INTENSITY, 0.7), (Ran{false, false, false, true}));
+    // Any step of the radius, however small, is a new glow.
+    EXPECT_EQ(ranAfterChange(PARAM_GLOW_RADIUS, 8.0005), (Ran{false, false, false, true}));
+    // The intensity only scales the kept glow at the output.
+    EXPECT_EQ(ranAfterChange(PARAM_GLOW_INTENSITY, 0.7), (Ran{false, false, false, false}));
     // Glow off: nothing runs, the glow planes and their valid flag stay as they were...
     EXPECT_EQ(ranAfterChange(PARAM_GLOW_INTENSITY, 0.05), (Ran{false, false, false, false}));
     EXPECT_FALSE(lastFrameReport().glowUsed);
@@ -82,10 +83,10 @@ TEST_F(SmartRenderTest, GlowSettingsRecomputeOnlyTheGlowBeyondTheirTolerance) {
     EXPECT_TRUE(lastFrameReport().glowUsed);
 }
 
-TEST_F(SmartRenderTest, LightAngleReachesTheReflectionOnlyWithAnisotropy) {
+TEST_F(SmartRenderTest, LightAngleReachesOnlyTheShadingEvenWithAnisotropy) {
     EXPECT_EQ(ranAfterChange(PARAM_LIGHT_ANGLE, 90.0), (Ran{false, false, true, false}));
     host_->params().setValue(PARAM_ANISOTROPY, 60.0);
-    EXPECT_EQ(ranAfterChange(PARAM_LIGHT_ANGLE, 45.0), (Ran{false, true, true, false}));
+    EXPECT_EQ(ranAfterChange(PARAM_LIGHT_ANGLE, 45.0), (Ran{false, false, true, false}));
     EXPECT_EQ(ranAfterChange(PARAM_EXPOSURE, 120.0), (Ran{false, false, true, false}));
     EXPECT_EQ(ranAfterChange(PARAM_BEVEL_DEPTH, 80.0), (Ran{true, true, true, false}));
     EXPECT_EQ(ranAfterChange(PARAM_HDRI_MAP, 1.0), (Ran{false, false, false, false}));
@@ -148,6 +149,27 @@ TEST_F(SmartRenderTest, EarlyExitsLeaveTheCacheDescribingTheLastCompletedFrame) 
     host_->params().setValue(PARAM_LIGHT_ANGLE, 135.0);
     ASSERT_EQ(render(), PF_Err_NONE);
     EXPECT_EQ(render_test::pixelsOf(frame_, 8), before);
+}
+
+TEST_F(SmartRenderTest, GlowThatCannotBeAllocatedLeavesNoOldGlowBehind) {
+    // Outer Bevel keeps the output margin, hence the frame size, whatever the glow radius.
+    host_->params().setValue(PARAM_BEVEL_STYLE, kOuterBevel);
+    host_->params().setValue(PARAM_GLOW_INTENSITY, 2.0);
+    host_->params().setValue(PARAM_GLOW_RADIUS, 10.0);
+    ASSERT_EQ(render(), PF_Err_NONE);
+    // Radius 30 while no float plane of the frame's size can be had: that frame has no glow.
+    host_->params().setValue(PARAM_GLOW_RADIUS, 30.0);
+    const std::int64_t N = std::int64_t{frame_.output.width()} * frame_.output.height();
+    setPlaneAllocationLimit(planeBytes(N, sizeof(float)));
+    ASSERT_EQ(render(), PF_Err_NONE);
+    setPlaneAllocationLimit(0);
+    EXPECT_FALSE(lastFrameReport().glowUsed);
+    // Memory back, radius still 30: the radius-30 glow, as a fresh instance renders it.
+    ASSERT_EQ(render(), PF_Err_NONE);
+    const std::vector<float> again = render_test::pixelsOf(frame_, 8);
+    ReleaseRenderCaches();
+    ASSERT_EQ(render(), PF_Err_NONE);
+    EXPECT_EQ(render_test::pixelsOf(frame_, 8), again);
 }
 
 TEST_F(SmartRenderTest, ErrorExitsReturnTheHostsResources) {

@@ -13,15 +13,21 @@ namespace {
 
 using test::goldSettings;
 
-int envToken;
-const void* const kEnv = &envToken;
+EnvMapKey mapKey(std::uint8_t first) {
+    EnvMapKey key;
+    key.bytes[0] = first;
+    key.known = true;
+    return key;
+}
+const EnvMapKey kEnv = mapKey(7);
+const LayerIdentity kLayer{1234u, 0};
 
 // A cache that holds a completed frame of `settings`: planes for 8 x 6 at SS = 2, all valid.
 void fillCache(StageCache& cache, const RenderSettings& settings) {
     StageFlags flags;
     checkStageCacheSize(cache, 8, 6, 16, 12, 2, flags);
     cache.geometryValid = cache.reflectionValid = cache.shadingValid = cache.glowValid = true;
-    commitStageCache(cache, settings, 1234u, kEnv);
+    commitStageCache(cache, settings, kLayer, kEnv);
 }
 
 struct Dirty {
@@ -33,7 +39,7 @@ Dirty dirtyAfter(void (*change)(RenderSettings&)) {
     RenderSettings settings = goldSettings();
     fillCache(cache, settings);
     change(settings);
-    const StageFlags f = decideStages(cache, settings, 1234u, kEnv);
+    const StageFlags f = decideStages(cache, settings, kLayer, kEnv);
     return {f.geometryDirty, f.reflectionDirty, f.shadingDirty, f.glowDirty};
 }
 
@@ -77,39 +83,55 @@ TEST(StageCacheRules, EachFieldMakesItsStageAndEveryLaterStageDirty) {
     EXPECT_DIRTY(x.tintBlend = 0.5f, false, false, true, true);
     EXPECT_DIRTY(x.envExposure = 0.9f, false, false, true, true);
     EXPECT_DIRTY(x.envContrast = 0.6f, false, false, true, true);
-    // Glow fields compare with a tolerance of 0.001.
-    EXPECT_DIRTY(x.glowRadius = 65.0009f, false, false, false, false);
-    EXPECT_DIRTY(x.glowRadius = 65.002f, false, false, false, true);
-    EXPECT_DIRTY(x.glowIntensity = 0.3005f, false, false, false, false);
-    EXPECT_DIRTY(x.glowIntensity = 1.0f, false, false, false, true);
+    // Any step of the radius changes the glow; the intensity only scales it at the output.
+    EXPECT_DIRTY(x.glowRadius = 65.0009f, false, false, false, true);
+    EXPECT_DIRTY(x.glowIntensity = 1.0f, false, false, false, false);
+    // With anisotropy on, the light angle still reaches only the shading: the streaks' direction
+    // is fixed.
+    EXPECT_DIRTY((x.anisotropy = 0.5f, x.lightAngle = 90.0f), false, true, true, true);
     // Fields outside every rule.
     EXPECT_DIRTY(x.showEnvMap = true, false, false, false, false);
     EXPECT_DIRTY(x.expansion = 500, false, false, false, false);
-    EXPECT_DIRTY(x.hdriMap = 3, false, false, false, false);  // acts through the environment value
+    EXPECT_DIRTY(x.hdriMap = 3, false, false, false, false);  // acts through the map's key
+}
+
+TEST(StageCacheRules, GlowPlanesKeptWhileTheGlowWasOffAreStale) {
+    StageCache cache;
+    RenderSettings settings = goldSettings();
+    settings.glowIntensity = 0.05f;  // off: the planes were kept, not made for this radius
+    fillCache(cache, settings);
+    settings.glowIntensity = 0.0505f;
+    EXPECT_TRUE(decideStages(cache, settings, kLayer, kEnv).glowDirty);
 }
 
 TEST(StageCacheRules, HashEnvironmentAndValidFlagsGateTheirStages) {
     StageCache cache;
     const RenderSettings settings = goldSettings();
     fillCache(cache, settings);
-    StageFlags f = decideStages(cache, settings, 999u, kEnv);
+    StageFlags f = decideStages(cache, settings, LayerIdentity{999u, 0}, kEnv);
     EXPECT_TRUE(f.geometryDirty && f.geometryChangedForDevice && f.glowDirty);
     EXPECT_FALSE(f.envChanged);
+    // The same alpha with other colours, while the smart edge carves them.
+    f = decideStages(cache, settings, LayerIdentity{1234u, 55u}, kEnv);
+    EXPECT_TRUE(f.geometryDirty);
 
-    int otherEnv;
-    f = decideStages(cache, settings, 1234u, &otherEnv);
+    f = decideStages(cache, settings, kLayer, mapKey(8));
     EXPECT_FALSE(f.geometryDirty || f.geometryChangedForDevice);
     EXPECT_TRUE(f.envChanged && f.reflectionDirty && f.shadingDirty && f.glowDirty);
+    // A map whose key could not be made is never taken for the cached one.
+    EnvMapKey unknown = kEnv;
+    unknown.known = false;
+    EXPECT_TRUE(decideStages(cache, settings, kLayer, unknown).reflectionDirty);
 
     cache.shadingValid = false;
-    f = decideStages(cache, settings, 1234u, kEnv);
+    f = decideStages(cache, settings, kLayer, kEnv);
     EXPECT_FALSE(f.reflectionDirty);
     EXPECT_TRUE(f.shadingDirty && f.glowDirty);
 }
 
 TEST(StageCacheSize, FirstFrameAndSizeChangesReallocateAndForceEverything) {
     StageCache cache;
-    StageFlags f = decideStages(cache, goldSettings(), 1u, kEnv);
+    StageFlags f = decideStages(cache, goldSettings(), LayerIdentity{1u, 0}, kEnv);
     EXPECT_TRUE(f.geometryDirty && f.envChanged && f.geometryChangedForDevice);
     EXPECT_TRUE(checkStageCacheSize(cache, 5, 4, 10, 8, 2, f));
     EXPECT_TRUE(cache.heightMap && cache.normalMap && cache.alphaSS && cache.alphaCopy);
@@ -118,7 +140,7 @@ TEST(StageCacheSize, FirstFrameAndSizeChangesReallocateAndForceEverything) {
     EXPECT_EQ(cache.height2, 8);
 
     fillCache(cache, goldSettings());  // 8 x 6 at SS = 2
-    f = decideStages(cache, goldSettings(), 1234u, kEnv);
+    f = decideStages(cache, goldSettings(), kLayer, kEnv);
     EXPECT_FALSE(f.geometryDirty || f.reflectionDirty || f.shadingDirty || f.glowDirty);
     EXPECT_FALSE(checkStageCacheSize(cache, 8, 6, 16, 12, 2, f));
     // Low quality: same frame, other working size; alphaSS is not needed.

@@ -126,6 +126,29 @@ TEST(EnvReflection, RotationWrapsAroundTheMap) {
     EXPECT_GT(maxDifference(base.g, threeQuarters.g), 0.1f);
 }
 
+// A map that is 1 in its last column and 0 elsewhere, in every plane, and a centre pixel whose u
+// lands a hair below 0 (-2^-25), which the wrap u - floor(u) rounds to exactly 1.0: both samples
+// of that pixel must read column 0 (and 1), where the map is 0.
+TEST(EnvReflection, WrapRoundedToOneSamplesColumnZeroInBothPlanes) {
+    TestEnv env(kEnvW, kEnvH);
+    for (std::int32_t y = 0; y < kEnvH; ++y) {
+        const std::size_t last = static_cast<std::size_t>(y) * kEnvW + kEnvW - 1;
+        for (auto* plane :
+             {&env.sharpR, &env.sharpG, &env.sharpB, &env.smoothR, &env.smoothG, &env.smoothB})
+            (*plane)[last] = 1.0f;
+    }
+    RenderSettings s = plainSettings();
+    s.envBlur = 0.5f;          // the smooth sample weighs half on a flat pixel
+    s.envDisplacement = 1.0f;  // shift 0.32: nx x shift = -3.2e-8, and 0.5 + that = 0.5 - 2^-25
+    s.envRotX = -0.5f;
+    Frame frame;
+    const std::size_t centre = (kH2 / 2) * kW2 + kW2 / 2;  // projection exactly 0 here
+    frame.normals[3 * centre] = -1e-7f;
+    const Reflection out = reflect(frame, s, env);
+    EXPECT_EQ(out.r[centre], 0.0f);
+    EXPECT_EQ(out.g[centre], 0.0f);
+}
+
 TEST(EnvReflection, BlurBlendsSharpTowardsSmooth) {
     RenderSettings s = plainSettings();
     TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -123,6 +124,114 @@ TEST(ShadePixel, GoldFlatPixelByHand) {
     // Below a coverage of 0.01 the result is black.
     const lumet::ShadedPixel none = lumet::shadePixel(c, 3, 4, 0.009f);
     EXPECT_EQ(none.r + none.g + none.b, 0.0f);
+}
+
+// One interior pixel worked out in double precision from the shading's definition, for partial
+// metal: environment exposure and contrast, half-Lambert diffuse with micro occlusion, both
+// branches of the three-tone palette, the tint, the Schlick Fresnel boost, cavity, the specular
+// highlight coloured between white and the midtone, glass scatter, saturation and the clamp.
+struct Colour {
+    double r, g, b;
+};
+
+Colour referenceShade(const RenderSettings& s, Colour e, const double n[3], double h,
+                      double neighbourSum, double* luminance) {
+    const double pi = 3.14159265358979;
+    const double angle = s.lightAngle * pi / 180, elevation = s.lightHeight * pi / 180;
+    double L[3] = {std::cos(angle) * std::cos(elevation), std::sin(angle) * std::cos(elevation),
+                   std::sin(elevation)};
+    double Hv[3] = {L[0], L[1], L[2] + 1};
+    const double hl = std::sqrt(Hv[0] * Hv[0] + Hv[1] * Hv[1] + Hv[2] * Hv[2]);
+    for (double& c : Hv) c /= hl;
+    auto clamp01 = [](double v) { return std::clamp(v, 0.0, 1.0); };
+    double E[3] = {e.r * s.envExposure, e.g * s.envExposure, e.b * s.envExposure};
+    const double f =
+        s.envContrast <= 0.5 ? 2 * s.envContrast : 1 + 9 * std::pow(2 * (s.envContrast - 0.5), 2);
+    for (double& c : E) c = std::max(0.0, 0.5 + (c - 0.5) * f);
+    if (h > 0.85) {
+        const double flat = (h - 0.85) / 0.15, mean = (E[0] + E[1] + E[2]) * 0.333;
+        for (double& c : E) c = clamp01(mean + (c - mean) * (1 + 0.3 * flat));
+    }
+    const double slope = std::hypot(n[0], n[1]);
+    const double ndl = n[0] * L[0] + n[1] * L[1] + n[2] * L[2];
+    const double halfLambert = 0.5 * ndl + 0.5;
+    const double baseDiffuse = halfLambert * halfLambert * (1 - L[2] * L[2] * (1 - slope) * 0.7);
+    const double ao = (h > 0.5 && h < 0.95) ? 0.85 + 0.15 * (h - 0.5) / 0.45 : 1.0;
+    const double diffuse = baseDiffuse * (1 - 0.4 * s.metal) * ao;
+    const double lum = clamp01((0.2126 * E[0] + 0.7152 * E[1] + 0.0722 * E[2]) * baseDiffuse);
+    *luminance = lum;
+    const double lap = neighbourSum - 4 * h;
+    const double cavity = 1 - clamp01(-4 * lap) * 0.35;
+    const double exponent = std::pow(2.0, 7 - 6 * s.roughness * s.roughness);
+    const double ndh = std::max(0.0, n[0] * Hv[0] + n[1] * Hv[1] + n[2] * Hv[2]);
+    const double spec = std::pow(ndh, exponent) * s.specular *
+                        std::sqrt((exponent + 2) / (2 * pi)) * (0.3 + 0.7 * slope);
+    const double envDiffuse = diffuse + (1 - diffuse) * s.metal;
+    const double f5 = std::pow(1 - std::max(n[2], 0.0), 5);
+    double out[3];
+    for (int c = 0; c < 3; ++c) {
+        const double shadow = s.shadowColor[c] / 255, mid = s.midColor[c] / 255,
+                     high = s.highColor[c] / 255;
+        const double tone =
+            lum < 0.5 ? shadow + (mid - shadow) * 2 * lum : mid + (high - mid) * 2 * (lum - 0.5);
+        const double tinted = mid + (tone - mid) * s.tintBlend;
+        const double f0 = 0.04 + (mid - 0.04) * s.metal;
+        const double boost = 1 + (f0 + (1 - f0) * f5 - f0) * 0.6;
+        out[c] = E[c] * tinted * envDiffuse * boost * cavity * (1 + 0.5 * s.metal) +
+                 (1 + (mid - 1) * s.metal) * spec;
+    }
+    const double scatter = (1 - s.opacity) * (1 - h) * 0.15;
+    out[0] += 0.10 * scatter, out[1] += 0.06 * scatter, out[2] += 0.03 * scatter;
+    const double grey = 0.2126 * out[0] + 0.7152 * out[1] + 0.0722 * out[2];
+    for (double& c : out) c = clamp01(grey + (c - grey) * s.saturation);
+    return {out[0], out[1], out[2]};
+}
+
+TEST(ShadePixel, PartialMetalFollowsItsDefinition) {
+    RenderSettings s = lumet::test::goldSettings();
+    s.lightAngle = 120.0f;
+    s.lightHeight = 40.0f;
+    s.envExposure = 1.3f;
+    s.envContrast = 0.6f;
+    s.roughness = 0.8f;  // a broad highlight, which the power table follows closely
+    s.specular = 0.5f;
+    s.tintBlend = 0.6f;
+    s.saturation = 0.8f;
+    s.opacity = 0.7f;
+    const Colour envs[] = {{0.2, 0.15, 0.1}, {1.1, 1.0, 0.9}, {0.6, 0.7, 0.3}};
+    const double tilts[][2] = {{0.3, -0.2}, {-0.55, 0.45}, {0.05, 0.02}, {0.0, 0.0}};
+    int brightTones = 0, darkTones = 0;
+    for (float metal : {0.0f, 0.4f, 0.85f})
+        for (double h : {0.3, 0.7, 0.9})
+            for (const Colour& e : envs)
+                for (const auto& tilt : tilts) {
+                    s.metal = metal;
+                    ShadeFrame frame;
+                    frame.setEnv(static_cast<float>(e.r), static_cast<float>(e.g),
+                                 static_cast<float>(e.b));
+                    const double n[3] = {tilt[0], tilt[1],
+                                         std::sqrt(1 - tilt[0] * tilt[0] - tilt[1] * tilt[1])};
+                    const std::size_t centre = 3 * kW + 3;
+                    frame.setNormal(centre, static_cast<float>(n[0]), static_cast<float>(n[1]),
+                                    static_cast<float>(n[2]));
+                    // A ridge: the four neighbours lie 0.03 lower.
+                    frame.height[centre] = static_cast<float>(h);
+                    for (std::size_t i : {centre - 1, centre + 1, centre - kW, centre + kW})
+                        frame.height[i] = static_cast<float>(h - 0.03);
+                    const double neighbours = 4 * static_cast<double>(static_cast<float>(h - 0.03));
+                    double lum = 0;
+                    const Colour want =
+                        referenceShade(s, e, n, static_cast<float>(h), neighbours, &lum);
+                    const lumet::ShadedPixel got = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
+                    SCOPED_TRACE(::testing::Message() << "metal " << metal << " h " << h << " env "
+                                                      << e.r << " tilt " << tilt[0]);
+                    EXPECT_NEAR(got.r, want.r, 2e-5);
+                    EXPECT_NEAR(got.g, want.g, 2e-5);
+                    EXPECT_NEAR(got.b, want.b, 2e-5);
+                    (lum < 0.5 ? darkTones : brightTones)++;  // the palette's two branches
+                }
+    EXPECT_GT(brightTones, 0);
+    EXPECT_GT(darkTones, 0);
 }
 
 TEST(ShadePixel, ExposureAndContrast) {

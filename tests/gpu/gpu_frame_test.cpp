@@ -287,5 +287,54 @@ TEST(GpuFrames, ReleasingTheRenderCachesWaitsForTheRenderHoldingTheGpu) {
     EXPECT_EQ(context.reflNormals, nullptr);
 }
 
+// Several host threads render at once with the OpenCL runtime ready: whichever render gets the
+// stage cache and the GPU uses them, the others work on the CPU with planes of their own, and
+// every frame stays within the device's agreement with the frame rendered alone.
+TEST(ConcurrentRender, OpenClFramesOnSeveralThreadsMatchTheFramesAlone) {
+    testing::requireGpuRuntime();
+    constexpr int kThreads = 3, kFramesPerThread = 3;
+    auto setupOf = [](int t, int f) {
+        return FrameSetup{48 + 16 * t, 32 + 8 * f, (t + f) % 2 == 0};
+    };
+    std::vector<std::vector<std::vector<float>>> alone(kThreads);
+    {
+        auto host = makeHost();
+        chooseLook(*host, 0.4);
+        for (int t = 0; t < kThreads; ++t) {
+            for (int f = 0; f < kFramesPerThread; ++f) {
+                ReleaseRenderCaches();
+                alone[t].push_back(renderFrame(*host, Protocol::kSmart, setupOf(t, f)));
+            }
+        }
+    }
+    std::vector<std::unique_ptr<refhost::Host>> hosts;
+    for (int t = 0; t < kThreads; ++t) {
+        hosts.push_back(makeHost());
+        chooseLook(*hosts.back(), 0.4);
+    }
+    testing::requireGpuRuntime();
+    std::vector<std::vector<std::vector<float>>> together(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int f = 0; f < kFramesPerThread; ++f) {
+                const Protocol protocol = (t + f) % 3 == 2 ? Protocol::kPlain : Protocol::kSmart;
+                together[t].push_back(renderFrame(*hosts[t], protocol, setupOf(t, f)));
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    hosts.clear();
+    testing::requireGpuRuntime();
+    for (int t = 0; t < kThreads; ++t) {
+        for (int f = 0; f < kFramesPerThread; ++f) {
+            SCOPED_TRACE(::testing::Message() << "thread " << t << ", frame " << f);
+            const Difference d = compareImages(together[t][f], alone[t][f]);
+            EXPECT_LT(d.max, 0.5);
+            EXPECT_LT(d.mean, 5e-4);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumet

@@ -140,7 +140,8 @@ enum {
     PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG = 1L << 3,
     PF_OutFlag2_REVEALS_ZERO_ALPHA = 1L << 7,
     PF_OutFlag2_SUPPORTS_SMART_RENDER = 1L << 10,
-    PF_OutFlag2_FLOAT_COLOR_AWARE = 1L << 12
+    PF_OutFlag2_FLOAT_COLOR_AWARE = 1L << 12,
+    PF_OutFlag2_SUPPORTS_THREADED_RENDERING = 1L << 27
 };
 
 enum { PF_WorldFlag_DEEP = 1L << 0, PF_WorldFlag_WRITEABLE = 1L << 1 };

@@ -40,7 +40,8 @@ inline constexpr std::uint32_t kEffectVersionWord =
 
 // Output flags: expands the buffer, deep colour aware, wants the parameter-UI update command.
 inline constexpr std::uint32_t kEffectOutFlags = 0x06000200;
-// Second flags: group collapse by flag, reveals zero alpha, smart render, float colour aware.
-inline constexpr std::uint32_t kEffectOutFlags2 = 0x00001488;
+// Second flags: group collapse by flag, reveals zero alpha, smart render, float colour aware,
+// and rendering on several host threads at once (several frames of a composition together).
+inline constexpr std::uint32_t kEffectOutFlags2 = 0x08001488;
 
 }  // namespace lumet

@@ -17,7 +17,8 @@ static_assert(kEffectOutFlags == (PF_OutFlag_I_EXPAND_BUFFER | PF_OutFlag_DEEP_C
                                   PF_OutFlag_SEND_UPDATE_PARAMS_UI));
 static_assert(kEffectOutFlags2 ==
               (PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG | PF_OutFlag2_REVEALS_ZERO_ALPHA |
-               PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE));
+               PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_FLOAT_COLOR_AWARE |
+               PF_OutFlag2_SUPPORTS_THREADED_RENDERING));
 
 namespace {
 

@@ -157,7 +157,7 @@ TEST(GlobalSetup, SetsVersionAndFlagWords) {
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
     EXPECT_EQ(host.lastOutData().my_version, 0x00080601u);
     EXPECT_EQ(host.lastOutData().out_flags, 0x06000200);
-    EXPECT_EQ(host.lastOutData().out_flags2, 0x00001488);
+    EXPECT_EQ(host.lastOutData().out_flags2, 0x08001488);
 }
 
 // A compute-cache suite that records what the effect registers. The real cache lives in the
@@ -207,7 +207,7 @@ TEST(GlobalSetup, WithoutComputeCacheOrBasicSuiteStillSucceeds) {
     refhost::Host host(LUMET_PLUGIN_PATH);
     host.withholdSuite(kAEGPComputeCacheSuite, 1);
     EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(host.lastOutData().out_flags2, 0x00001488);
+    EXPECT_EQ(host.lastOutData().out_flags2, 0x08001488);
     EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
     host.withholdBasicSuite(true);
     EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
@@ -219,7 +219,7 @@ TEST(GlobalSetup, TwiceThroughTheLibrary) {
     refhost::Host host(LUMET_PLUGIN_PATH);
     for (int round = 0; round < 2; ++round) {
         ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
-        EXPECT_EQ(host.lastOutData().out_flags2, 0x00001488);
+        EXPECT_EQ(host.lastOutData().out_flags2, 0x08001488);
         ASSERT_EQ(host.paramsSetup(), PF_Err_NONE);
         EXPECT_EQ(host.params().count(), 45);
         ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);

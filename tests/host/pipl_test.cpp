@@ -54,7 +54,7 @@ TEST(Pipl, BytesMatchTheResourceLayout) {
     header(expected, "OLGe", 4);
     bytes(expected, {0x00, 0x02, 0x00, 0x06});
     header(expected, "2LGe", 4);
-    bytes(expected, {0x88, 0x14, 0x00, 0x00});
+    bytes(expected, {0x88, 0x14, 0x00, 0x08});
     header(expected, "ANMe", 16);
     bytes(expected, {12});
     chars(expected, "Veltra Lumet");

@@ -476,6 +476,8 @@ static_assert(PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG == 8, "PF_OutFlag2_PA
 static_assert(PF_OutFlag2_REVEALS_ZERO_ALPHA == 128, "PF_OutFlag2_REVEALS_ZERO_ALPHA");
 static_assert(PF_OutFlag2_SUPPORTS_SMART_RENDER == 1024, "PF_OutFlag2_SUPPORTS_SMART_RENDER");
 static_assert(PF_OutFlag2_FLOAT_COLOR_AWARE == 4096, "PF_OutFlag2_FLOAT_COLOR_AWARE");
+static_assert(PF_OutFlag2_SUPPORTS_THREADED_RENDERING == 134217728,
+              "PF_OutFlag2_SUPPORTS_THREADED_RENDERING");
 static_assert(PF_WorldFlag_DEEP == 1, "PF_WorldFlag_DEEP");
 static_assert(PF_WorldFlag_WRITEABLE == 2, "PF_WorldFlag_WRITEABLE");
 static_assert(PF_Param_LAYER == 0, "PF_Param_LAYER");

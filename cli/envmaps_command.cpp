@@ -3,6 +3,7 @@
 // at what every render reflects: the sharp planes, the smooth planes at a chosen Blur, and one
 // contact sheet of all nine.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "envmap/env_map.h"
 #include "envmap/env_map_cache.h"
 #include "image_io.h"
+#include "number_text.h"
 
 namespace lumet::cli {
 namespace {
@@ -78,9 +80,8 @@ void write(const std::string& path, const Image& image) {
 
 std::int32_t parseNumber(const std::string& option, const std::string& text, std::int32_t low,
                          std::int32_t high) {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < low || value > high)
+    std::int64_t value = 0;
+    if (!parseInteger(text, value) || value < low || value > high)
         throw UsageError("bad value '" + text + "' for " + option + ": expected an integer " +
                          std::to_string(low) + " to " + std::to_string(high));
     return static_cast<std::int32_t>(value);

@@ -16,9 +16,21 @@ struct Image {
     int sourceBits = 8;  // bit depth the image was read at
 };
 
+// The largest image a PNG may declare: each side at most kMaxImageSide and at most
+// kMaxImagePixels pixels in all (16384 x 16384; its float RGBA copy alone takes 4 GiB).
+inline constexpr std::uint32_t kMaxImageSide = 1u << 16;
+inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t(1) << 28;
+
 // Reads a PNG into straight (not premultiplied) RGBA 0..1; an image without alpha is opaque.
-// Returns false and sets error (naming the file) when the file cannot be read.
+// Returns false and sets error (naming the file) when the file cannot be read; a declared size
+// beyond the limits above, or one that the file's bytes cannot hold, is refused before any pixel
+// memory is taken.
 bool readPng(const std::string& path, Image& image, std::string& error);
+
+// Checks a PNG's declared size against the limits and against what `fileBytes` of deflate data
+// can decompress to (0: not known); false with an error naming the file when it fails.
+bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uint64_t height,
+                          std::uint64_t fileBytes, std::string& error);
 
 // Writes straight RGBA; colour values are clamped to 0..1 and rounded to the bit depth (8 or 16).
 bool writePng(const std::string& path, const Image& image, int bits, std::string& error);

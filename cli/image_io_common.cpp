@@ -1,32 +1,30 @@
 // The image-file parts of image_io.h that need no image library: the PGM and PFM files of the
-// stage dump and the premultiplication of colour.
+// stage dump, the premultiplication of colour, the replacement of output files through a
+// temporary file and the size checks of PNG files read.
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <atomic>
 #include <bit>
 #include <cstdio>
+#include <new>
 
 #include "image_io.h"
 #include "stdio_file.h"
 
 namespace lumet::cli {
 
-bool writePgm(const std::string& path, const std::uint8_t* pixels, std::int32_t width,
-              std::int32_t height, std::string& error) {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        error = systemError(path, "cannot write");
-        return false;
-    }
-    std::fprintf(file.get(), "P5\n%d %d\n255\n", width, height);
-    const std::size_t count = static_cast<std::size_t>(width) * height;
-    if (std::fwrite(pixels, 1, count, file.get()) != count || std::fflush(file.get()) != 0) {
-        error = systemError(path, "write failed");
-        return false;
-    }
-    return true;
-}
+namespace {
 
-bool writePfm(const std::string& path, const float* pixels, std::int32_t width, std::int32_t height,
-              int channels, std::string& error) {
-    File file(std::fopen(path.c_str(), "wb"));
+bool writePfmFile(const std::string& temporary, const std::string& path, const float* pixels,
+                  std::int32_t width, std::int32_t height, int channels, std::string& error) {
+    File file(std::fopen(temporary.c_str(), "wb"));
     if (!file) {
         error = systemError(path, "cannot write");
         return false;
@@ -41,8 +39,96 @@ bool writePfm(const std::string& path, const float* pixels, std::int32_t width, 
             return false;
         }
     }
-    if (std::fflush(file.get()) != 0) {
-        error = systemError(path, "write failed");
+    return closeWritten(file, path, error);
+}
+
+}  // namespace
+
+bool writeThroughTemporary(const std::string& path, std::string& error,
+                           const std::function<bool(const std::string& temporary)>& write) {
+    // Unique among the processes and the threads writing beside `path`.
+    static std::atomic<unsigned> serial{0};
+#ifdef _WIN32
+    const long processId = _getpid();
+#else
+    const long processId = static_cast<long>(getpid());
+#endif
+    const std::string temporary = path + ".lumet-" + std::to_string(processId) + "-" +
+                                  std::to_string(serial.fetch_add(1)) + ".tmp";
+    bool written = false;
+    try {
+        written = write(temporary);
+    } catch (const std::bad_alloc&) {
+        error = path + ": out of memory while writing";
+    }
+    if (!written) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+#ifdef _WIN32
+    // MoveFileEx replaces an existing file, which rename() on Windows refuses to do.
+    if (!MoveFileExA(temporary.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = path + ": cannot replace the file (Windows error " +
+                std::to_string(GetLastError()) + ")";
+        std::remove(temporary.c_str());
+        return false;
+    }
+#else
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = systemError(path, "cannot replace the file");
+        std::remove(temporary.c_str());
+        return false;
+    }
+#endif
+    return true;
+}
+
+bool writePgm(const std::string& path, const std::uint8_t* pixels, std::int32_t width,
+              std::int32_t height, std::string& error) {
+    return writeThroughTemporary(path, error, [&](const std::string& temporary) {
+        File file(std::fopen(temporary.c_str(), "wb"));
+        if (!file) {
+            error = systemError(path, "cannot write");
+            return false;
+        }
+        std::fprintf(file.get(), "P5\n%d %d\n255\n", width, height);
+        const std::size_t count = static_cast<std::size_t>(width) * height;
+        if (std::fwrite(pixels, 1, count, file.get()) != count) {
+            error = systemError(path, "write failed");
+            return false;
+        }
+        return closeWritten(file, path, error);
+    });
+}
+
+bool writePfm(const std::string& path, const float* pixels, std::int32_t width, std::int32_t height,
+              int channels, std::string& error) {
+    return writeThroughTemporary(path, error, [&](const std::string& temporary) {
+        return writePfmFile(temporary, path, pixels, width, height, channels, error);
+    });
+}
+
+bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uint64_t height,
+                          std::uint64_t fileBytes, std::string& error) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (width == 0 || height == 0) {
+        error = path + ": the PNG declares an empty image (" + size + ")";
+        return false;
+    }
+    if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels) {
+        error = path + ": the PNG declares " + size + " pixels, more than this command reads (" +
+                std::to_string(kMaxImageSide) + " a side and " + std::to_string(kMaxImagePixels) +
+                " pixels in all)";
+        return false;
+    }
+    // Every pixel takes at least one bit of the decompressed data, and deflate expands its input
+    // at most 1032 times: a file too short to hold the declared pixels is refused before the
+    // image's memory is taken for it.
+    constexpr std::uint64_t kDeflateMaxRatio = 1032;
+    if (fileBytes != 0 && (width * height + 7) / 8 > fileBytes * kDeflateMaxRatio) {
+        error = path + ": the PNG declares " + size + " pixels, which its " +
+                std::to_string(fileBytes) + " bytes cannot hold (truncated or corrupt)";
         return false;
     }
     return true;

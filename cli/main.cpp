@@ -2,6 +2,7 @@
 // from the registry (commands.h).
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,10 @@ int main(int argc, char** argv) {
     } catch (const UsageError& error) {
         std::fprintf(stderr, "lumet: %s\nRun 'lumet --help' for usage.\n", error.what());
         return 2;
+    } catch (const std::bad_alloc&) {
+        // Commands name what they were doing when they can; this is the last resort.
+        std::fprintf(stderr, "lumet: out of memory\n");
+        return 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "lumet: %s\n", error.what());
         return 1;

@@ -1,12 +1,14 @@
 // lumet montage: lays PNG images out on a grid, each with an optional caption, into one PNG (the
 // demo's contact sheet of the presets).
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "image_io.h"
+#include "number_text.h"
 #include "render_options.h"
 #include "text_layer.h"
 
@@ -35,8 +37,11 @@ int runMontage(CommandContext& context) {
         if (arg == "-o" || arg == "--output") {
             output = value();
         } else if (arg == "--columns") {
-            columns = std::atoi(value().c_str());
-            if (columns < 1 || columns > 100) throw UsageError("--columns: must be 1..100");
+            std::int64_t number = 0;
+            if (!parseInteger(value(), number) || number < 1 || number > 100) {
+                throw UsageError("--columns: must be 1..100");
+            }
+            columns = static_cast<int>(number);
         } else if (arg == "--background") {
             if (!parseColor(value(), background)) {
                 throw UsageError("--background: not a colour #RRGGBB");

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,6 +38,16 @@ namespace lumet::cli {
 namespace {
 
 constexpr A_u_long kTimeScale = 24;  // frames per second of the host's timeline
+
+// Runs `step`, turning a failed allocation into an error that says what was being done.
+template <typename Step>
+auto whileDoing(const std::string& what, Step&& step) {
+    try {
+        return step();
+    } catch (const std::bad_alloc&) {
+        throw std::runtime_error(what + ": out of memory");
+    }
+}
 
 std::unique_ptr<refhost::Host> openInProcess() {
     auto host = std::make_unique<refhost::Host>(
@@ -153,14 +164,18 @@ Image loadLayer(const RenderOptions& options) {
 
 int runRender(CommandContext& context) {
     const RenderOptions options = parseRenderOptions(context.args);
-    const Image layer = loadLayer(options);
+    const Image layer =
+        whileDoing(options.text ? "making the text layer" : "reading " + options.inputPath,
+                   [&] { return loadLayer(options); });
     Image customMap;
     if (!options.customMapPath.empty()) {
         std::string error;
-        if (!readPng(options.customMapPath, customMap, error)) {
-            throw UsageError("--custom-map: " + error);
-        }
-        premultiply(customMap);
+        whileDoing("reading " + options.customMapPath, [&] {
+            if (!readPng(options.customMapPath, customMap, error)) {
+                throw UsageError("--custom-map: " + error);
+            }
+            premultiply(customMap);
+        });
     }
     if (!options.dumpStagesDir.empty()) {
         std::error_code ec;
@@ -183,8 +198,10 @@ int runRender(CommandContext& context) {
     std::unique_ptr<refhost::Host> host =
         options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
     const int bits = options.depth;
-    host->setLayer(PARAM_INPUT,
-                   refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, bits));
+    whileDoing("handing the layer to the host", [&] {
+        host->setLayer(PARAM_INPUT,
+                       refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, bits));
+    });
     refhost::ParamsStore& params = host->params();
     if (options.preset) {
         // As a user's choice in the host: the effect rewrites the preset's parameters.
@@ -197,9 +214,11 @@ int runRender(CommandContext& context) {
         }
     }
     if (!options.customMapPath.empty()) {
-        host->setLayer(
-            PARAM_CUSTOM_MAP,
-            refhost::worldFromRgba(customMap.rgba.data(), customMap.width, customMap.height, bits));
+        whileDoing("handing the custom map to the host", [&] {
+            host->setLayer(PARAM_CUSTOM_MAP,
+                           refhost::worldFromRgba(customMap.rgba.data(), customMap.width,
+                                                  customMap.height, bits));
+        });
         params.setValue(PARAM_HDRI_MAP, kCustomMap);
     }
     for (const ParamSetting& setting : options.settings) {
@@ -226,9 +245,10 @@ int runRender(CommandContext& context) {
         const bool last = frame == options.lastFrame;
         if (last && !options.dumpStagesDir.empty()) dump.install();
         refhost::RenderedFrame rendered;
-        const PF_Err err = options.smartProtocol
-                               ? refhost::renderSmartFrame(*host, frameOptions, rendered)
-                               : refhost::renderPlainFrame(*host, frameOptions, rendered);
+        const PF_Err err = whileDoing("rendering frame " + std::to_string(frame), [&] {
+            return options.smartProtocol ? refhost::renderSmartFrame(*host, frameOptions, rendered)
+                                         : refhost::renderPlainFrame(*host, frameOptions, rendered);
+        });
         dump.uninstall();
         if (err != PF_Err_NONE) {
             if (progress) std::fputc('\n', stderr);
@@ -236,8 +256,12 @@ int runRender(CommandContext& context) {
                          refhost::errorName(err));
             return 1;
         }
-        const Image image = imageOf(rendered, bits, layer.width, layer.height, options.fullOutput);
-        writeOutput(options, image, expandFramePattern(options.outputPath, frame));
+        const std::string path = expandFramePattern(options.outputPath, frame);
+        whileDoing("writing " + path, [&] {
+            writeOutput(options,
+                        imageOf(rendered, bits, layer.width, layer.height, options.fullOutput),
+                        path);
+        });
     }
     if (progress) std::fputc('\n', stderr);
     if (!options.dumpStagesDir.empty()) {

@@ -3,18 +3,23 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "commands.h"
+#include "number_text.h"
 #include "text_layer.h"
 
 namespace lumet::cli {
 
 namespace {
+
+// Frames a timeline may hold (--frames) and so the frames a key or a range may name.
+constexpr std::int64_t kMaxFrames = 1000000;
+// The widest frame field of an output pattern: every frame number fits in ten digits.
+constexpr int kMaxFrameFieldWidth = 10;
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -29,23 +34,9 @@ std::string trim(const std::string& text) {
     return text.substr(begin, end - begin + 1);
 }
 
-bool parseDouble(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && end && *end == '\0' && std::isfinite(value);
-}
+bool parseDouble(const std::string& text, double& value) { return parseDecimal(text, value); }
 
-bool parseInt(const std::string& text, std::int64_t& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || !end || *end != '\0') return false;
-    value = parsed;
-    return true;
-}
+bool parseInt(const std::string& text, std::int64_t& value) { return parseInteger(text, value); }
 
 // Choice number of a popup by name (case-insensitive) or 1-based number; 0 when neither.
 int findChoice(const ParamSpec& spec, const std::string& text) {
@@ -343,8 +334,9 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
         } else if (arg == "--frames") {
             if (!next(value)) throw UsageError(error);
             std::int64_t n = 0;
-            if (!parseInt(value, n) || n < 1 || n > 1000000) {
-                error = "--frames: \"" + value + "\" is not a frame count of 1 or more";
+            if (!parseInt(value, n) || n < 1 || n > kMaxFrames) {
+                error = "--frames: \"" + value + "\" is not a frame count from 1 to " +
+                        std::to_string(kMaxFrames);
                 throw UsageError(error);
             }
             options.frames = static_cast<std::int32_t>(n);
@@ -424,8 +416,12 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
         }
         const std::string label = trim(left.substr(0, left.find('@')));
         std::int64_t frame = 0;
-        if (!parseInt(trim(left.substr(left.find('@') + 1)), frame) || frame < 0) {
-            error = "--key: \"" + text + "\": the frame must be a number of 0 or more";
+        if (!parseInt(trim(left.substr(left.find('@') + 1)), frame) || frame < 0 ||
+            frame >= kMaxFrames) {
+            // A key beyond the rendered frames still shapes the values between, so only frames
+            // no timeline can hold are refused (they would wrap in the host's 32-bit time).
+            error = "--key: \"" + text + "\": the frame must be a whole number from 0 to " +
+                    std::to_string(kMaxFrames - 1);
             throw UsageError(error);
         }
         const ParamSpec* spec = findParamByLabel(label);
@@ -453,6 +449,20 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
         }
         options.firstFrame = static_cast<std::int32_t>(rangeA);
         options.lastFrame = static_cast<std::int32_t>(rangeB);
+    }
+    if (hasFramePattern(options.outputPath)) {
+        // printf would pad a frame into a name longer than any file system takes, or fail and
+        // leave every frame the same name.
+        const std::size_t percent = options.outputPath.find('%');
+        std::size_t digitsEnd = percent + 1;
+        while (options.outputPath[digitsEnd] != 'd') ++digitsEnd;
+        std::string width = options.outputPath.substr(percent + 1, digitsEnd - percent - 1);
+        width.erase(0, std::min(width.find_first_not_of('0'), width.size()));
+        if (width.size() > 2 || (!width.empty() && std::stoi(width) > kMaxFrameFieldWidth)) {
+            error = "-o: \"" + options.outputPath + "\": the frame field is wider than " +
+                    std::to_string(kMaxFrameFieldWidth) + " digits";
+            throw UsageError(error);
+        }
     }
     const std::int32_t count = options.lastFrame - options.firstFrame + 1;
     if (count > 1 && !hasFramePattern(options.outputPath)) {

@@ -113,18 +113,21 @@ std::vector<std::uint8_t> filterRows(const std::vector<std::uint8_t>& pixels, st
     return filtered;
 }
 
+// Writes the file through a temporary one beside it, so that a failed write leaves any earlier
+// file at `path` as it was.
 bool writeAll(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        error = systemError(path, "cannot write");
-        return false;
-    }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::fflush(file.get()) != 0) {
-        error = systemError(path, "write failed");
-        return false;
-    }
-    return true;
+    return writeThroughTemporary(path, error, [&](const std::string& temporary) {
+        File file(std::fopen(temporary.c_str(), "wb"));
+        if (!file) {
+            error = systemError(path, "cannot write");
+            return false;
+        }
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+            error = systemError(path, "write failed");
+            return false;
+        }
+        return closeWritten(file, path, error);
+    });
 }
 
 template <typename T>
@@ -158,14 +161,17 @@ bool readPng(const std::string& path, Image& image, std::string& error) {
         error = path + ": not a PNG file";
         return false;
     }
+    std::fseek(file.get(), 0, SEEK_END);
+    const long fileBytes = std::ftell(file.get());
     std::rewind(file.get());
     int width = 0, height = 0, channels = 0;
     if (!stbi_info_from_file(file.get(), &width, &height, &channels)) {
-        error = path + ": corrupt or unsupported PNG";
+        error = path + ": corrupt or unsupported PNG (" + stbi_failure_reason() + ")";
         return false;
     }
-    if (width <= 0 || height <= 0 || width > 1 << 16 || height > 1 << 16) {
-        error = path + ": unsupported PNG size or layout";
+    if (!checkDeclaredPngSize(path, std::uint64_t(std::max(width, 0)),
+                              std::uint64_t(std::max(height, 0)),
+                              fileBytes > 0 ? std::uint64_t(fileBytes) : 0, error)) {
         return false;
     }
     const bool sixteen = stbi_is_16_bit_from_file(file.get()) != 0;

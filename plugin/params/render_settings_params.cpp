@@ -1,12 +1,38 @@
 // Scaling of parameter values into RenderSettings fields.
 #include "params/render_settings_params.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "params/param_table.h"
+
 namespace lumet {
+
+double validSliderValue(int index, double value) {
+    const ParamSpec& spec = paramSpec(index);
+    if (std::isnan(value)) return spec.defaultValue;
+    return std::clamp(value, static_cast<double>(spec.validMin),
+                      static_cast<double>(spec.validMax));
+}
+
+A_long validChoice(int index, A_long choice) {
+    const ParamSpec& spec = paramSpec(index);
+    return choice >= 1 && choice <= spec.choiceCount ? choice : spec.defaultChoice;
+}
+
 namespace {
 
-float percent(const PF_ParamDef& def) { return static_cast<float>(def.u.fs_d.value / 100.0); }
-float perMille(const PF_ParamDef& def) { return static_cast<float>(def.u.fs_d.value / 1000.0); }
-float unscaled(const PF_ParamDef& def) { return static_cast<float>(def.u.fs_d.value); }
+// The slider's value within its valid range, read from the definition of parameter `index`.
+double slider(int index, const PF_ParamDef& def) {
+    return validSliderValue(index, def.u.fs_d.value);
+}
+float percent(int index, const PF_ParamDef& def) {
+    return static_cast<float>(slider(index, def) / 100.0);
+}
+float perMille(int index, const PF_ParamDef& def) {
+    return static_cast<float>(slider(index, def) / 1000.0);
+}
+float unscaled(int index, const PF_ParamDef& def) { return static_cast<float>(slider(index, def)); }
 
 void storeColor(float (&out)[3], const PF_ParamDef& def) {
     out[0] = static_cast<float>(def.u.cd.value.red);
@@ -19,55 +45,55 @@ void storeColor(float (&out)[3], const PF_ParamDef& def) {
 void storeRenderSetting(RenderSettings& s, int index, const PF_ParamDef& def) {
     switch (index) {
         case PARAM_BEVEL_STYLE:
-            s.bevelStyle = def.u.pd.value;
+            s.bevelStyle = validChoice(index, def.u.pd.value);
             break;
         case PARAM_EDGE_PROFILE:
-            s.edgeProfile = def.u.pd.value;
+            s.edgeProfile = validChoice(index, def.u.pd.value);
             break;
         case PARAM_BEVEL_DEPTH:
-            s.bevelDepth = percent(def);
+            s.bevelDepth = percent(index, def);
             break;
         case PARAM_BEVEL_SOFTNESS:
-            s.bevelSoftness = percent(def);
+            s.bevelSoftness = percent(index, def);
             break;
         case PARAM_SMART_EDGE:
             s.smartEdge = def.u.bd.value != 0;
             break;
         case PARAM_EDGE_STRENGTH:
-            s.edgeStrength = percent(def);
+            s.edgeStrength = percent(index, def);
             break;
         case PARAM_HDRI_MAP:
-            s.hdriMap = def.u.pd.value;
+            s.hdriMap = validChoice(index, def.u.pd.value);
             break;
         case PARAM_BLUR:
-            s.envBlur = percent(def);
+            s.envBlur = percent(index, def);
             break;
         case PARAM_SCALE:
-            s.envScale = percent(def);
+            s.envScale = percent(index, def);
             break;
         case PARAM_EXPOSURE:
-            s.envExposure = percent(def);
+            s.envExposure = percent(index, def);
             break;
         case PARAM_CONTRAST:
-            s.envContrast = percent(def);
+            s.envContrast = percent(index, def);
             break;
         case PARAM_DISPLACEMENT:
-            s.envDisplacement = percent(def);
+            s.envDisplacement = percent(index, def);
             break;
         case PARAM_ROTATION_X:
-            s.envRotX = perMille(def);
+            s.envRotX = perMille(index, def);
             break;
         case PARAM_ROTATION_Y:
-            s.envRotY = perMille(def);
+            s.envRotY = perMille(index, def);
             break;
         case PARAM_METAL:
-            s.metal = percent(def);
+            s.metal = percent(index, def);
             break;
         case PARAM_TRANSPARENCY:
-            s.opacity = static_cast<float>(1.0 - def.u.fs_d.value / 100.0);
+            s.opacity = static_cast<float>(1.0 - slider(index, def) / 100.0);
             break;
         case PARAM_DISPERSION:
-            s.dispersion = percent(def);
+            s.dispersion = percent(index, def);
             break;
         case PARAM_LIGHT_ANGLE:
             // 16.16 fixed-point degrees, read as a signed integer.
@@ -75,22 +101,22 @@ void storeRenderSetting(RenderSettings& s, int index, const PF_ParamDef& def) {
                 static_cast<float>(static_cast<A_long>(def.u.ad.value)) * (1.0f / 65536.0f);
             break;
         case PARAM_LIGHT_HEIGHT:
-            s.lightHeight = unscaled(def);
+            s.lightHeight = unscaled(index, def);
             break;
         case PARAM_SPECULAR:
-            s.specular = percent(def);
+            s.specular = percent(index, def);
             break;
         case PARAM_ROUGHNESS:
-            s.roughness = percent(def);
+            s.roughness = percent(index, def);
             break;
         case PARAM_ANISOTROPY:
-            s.anisotropy = percent(def);
+            s.anisotropy = percent(index, def);
             break;
         case PARAM_GLOW_INTENSITY:
-            s.glowIntensity = unscaled(def);
+            s.glowIntensity = unscaled(index, def);
             break;
         case PARAM_GLOW_RADIUS:
-            s.glowRadius = unscaled(def);
+            s.glowRadius = unscaled(index, def);
             break;
         case PARAM_SHADOW_COLOR:
             storeColor(s.shadowColor, def);
@@ -102,10 +128,10 @@ void storeRenderSetting(RenderSettings& s, int index, const PF_ParamDef& def) {
             storeColor(s.highColor, def);
             break;
         case PARAM_SATURATION:
-            s.saturation = percent(def);
+            s.saturation = percent(index, def);
             break;
         case PARAM_TINT_BLEND:
-            s.tintBlend = percent(def);
+            s.tintBlend = percent(index, def);
             break;
         case PARAM_SHOW_ENV_MAP:
             s.showEnvMap = def.u.bd.value != 0;

@@ -1,6 +1,7 @@
 // Filling RenderSettings from parameter values: each field takes its parameter's value scaled to
 // the unit the stages compute with (percentages / 100 and rotations / 1000 in double, then
-// rounded to float; angles in degrees; colours as 0..255 floats; popups kept 1-based).
+// rounded to float; angles in degrees; colours as 0..255 floats; popups kept 1-based), each held
+// to the parameter's valid range first.
 #pragma once
 #include <array>
 
@@ -21,8 +22,16 @@ inline constexpr std::array<ParamId, 30> kPreRenderCheckoutOrder = {
     PARAM_METAL,         PARAM_TRANSPARENCY,    PARAM_DISPERSION,  PARAM_GLOW_INTENSITY,
     PARAM_GLOW_RADIUS,   PARAM_SHOW_ENV_MAP};
 
-// Stores the value of parameter `index` (one of kPreRenderCheckoutOrder) into its field.
-// Other indices are ignored.
+// A float slider's value as the stages take it: a host, an expression or an old project can hand
+// over any double, so the value is held to the parameter's valid range and NaN becomes the
+// default. Every conversion a stage derives from it (radii, reaches, table indices) then fits.
+double validSliderValue(int index, double value);
+
+// A popup's choice as the stages take it: outside 1..count, the default choice.
+A_long validChoice(int index, A_long choice);
+
+// Stores the value of parameter `index` (one of kPreRenderCheckoutOrder) into its field, held
+// to its valid range (validSliderValue, validChoice). Other indices are ignored.
 void storeRenderSetting(RenderSettings& settings, int index, const PF_ParamDef& def);
 
 // The plain render path's fill: fields bevelStyle .. tintBlend from the parameter array, except

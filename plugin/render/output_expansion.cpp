@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "params/param_ids.h"
+#include "params/render_settings_params.h"
 
 namespace lumet {
 namespace {
@@ -58,11 +59,14 @@ PF_LRect expandRect(const PF_LRect& r, std::int32_t margin) {
 }
 
 void setupFrame(PF_OutData* out_data, PF_ParamDef* const params[]) {
-    const float depth = static_cast<float>(params[PARAM_BEVEL_DEPTH]->u.fs_d.value) / 100.0f;
+    // The values as the render will take them (held to their valid ranges).
+    auto slider = [&](int index) {
+        return static_cast<float>(validSliderValue(index, params[index]->u.fs_d.value));
+    };
+    const float depth = slider(PARAM_BEVEL_DEPTH) / 100.0f;
     const std::int32_t margin =
-        outputMargin(params[PARAM_BEVEL_STYLE]->u.pd.value, depth,
-                     static_cast<float>(params[PARAM_GLOW_INTENSITY]->u.fs_d.value),
-                     static_cast<float>(params[PARAM_GLOW_RADIUS]->u.fs_d.value));
+        outputMargin(validChoice(PARAM_BEVEL_STYLE, params[PARAM_BEVEL_STYLE]->u.pd.value), depth,
+                     slider(PARAM_GLOW_INTENSITY), slider(PARAM_GLOW_RADIUS));
     if (margin == 0) return;
     const PF_LayerDef& input = params[PARAM_INPUT]->u.ld;
     out_data->width = saturate(std::int64_t(input.width) + 2 * std::int64_t(margin));

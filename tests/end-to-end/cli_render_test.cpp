@@ -140,13 +140,25 @@ TEST_F(CliRender, BadOptionsAndFilesAreNamedWithExitStatusTwo) {
         {"--text Lu --key \"Light Angle=5\"" + out, "--key"},
         {"--text Lu --bogus" + out, "--bogus"},
         {out, "no input"},
+        // Numbers are plain decimals: no hexadecimal, infinities or NaN that strtod would take.
+        {"--text Lu --set \"Glow Radius=0x10\"" + out, "0x10"},
+        {"--text Lu --set \"Bevel Depth=nan\"" + out, "nan"},
+        {"--text Lu --set \"Light Angle=inf\"" + out, "inf"},
+        {"--text Lu --font-size 0x20" + out, "--font-size"},
+        {"--text Lu --frames 0x3 -o " + at("z_%d.png"), "--frames"},
+        // Key frames that would wrap to another frame or a negative time in the host's 32 bits.
+        {"--text Lu --key \"Light Angle@4294967297=90\"" + out, "4294967297"},
+        {"--text Lu --key \"Light Angle@2147483649=90\"" + out, "2147483649"},
+        // A frame field that printf cannot expand would give every frame the same name.
+        {"--text Lu --frames 3 -o " + at("w_%99999999999d.png"), "frame field"},
+        {"--text Lu -o " + at("w_%011d.png"), "frame field"},
     };
     for (const auto& c : cases) {
         const Result r = lumet("render " + c.args);
         EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out;
         EXPECT_NE(r.out.find(c.named), std::string::npos) << c.args << "\n" << r.out;
     }
-    EXPECT_FALSE(fs::exists(at("x.png")));
+    EXPECT_TRUE(fs::is_empty(dir_)) << "no output file for a refused command";
 }
 
 }  // namespace

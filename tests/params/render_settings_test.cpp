@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "host/loaded_plugin.h"
+#include "params/param_table.h"
+#include "refhost/layers.h"
+#include "refhost/render_host.h"
 
 namespace {
 
@@ -110,6 +115,82 @@ TEST(RenderSettings, DefaultsAndTransparencyEnds) {
     frame.host->params().setValue(23, 100);
     ASSERT_EQ(frame.preRender(), PF_Err_NONE);
     EXPECT_EQ(frame.settings().opacity, 0.0f);
+}
+
+TEST(RenderSettings, ValuesBeyondTheValidRangesAreHeldToThem) {
+    Frame frame;
+    refhost::ParamsStore& p = frame.host->params();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    p.setValue(3, 9);         // Bevel Style: no such choice
+    p.setValue(4, -2);        // Edge Profile
+    p.setValue(11, 1 << 30);  // HDRI Map
+    p.setValue(5, 3.5e38);    // Bevel Depth, 0..300
+    p.setValue(6, 1e10);      // Bevel Softness, 0..100
+    p.setValue(8, -inf);      // Edge Strength, 0..100
+    p.setValue(14, nan);      // Scale: default 50
+    p.setValue(19, -3.5e38);  // Rotation X, -10000..10000
+    p.setValue(23, 1e300);    // Transparency, 0..100
+    p.setValue(28, nan);      // Light Height: default 55
+    p.setValue(34, inf);      // Glow Intensity, 0..10
+    p.setValue(35, 1e10);     // Glow Radius, 0..500
+    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
+    const RenderSettings& s = frame.settings();
+    EXPECT_EQ(s.bevelStyle, 1);
+    EXPECT_EQ(s.edgeProfile, 1);
+    EXPECT_EQ(s.hdriMap, 1);
+    EXPECT_EQ(s.bevelDepth, 3.0f);
+    EXPECT_EQ(s.bevelSoftness, 1.0f);
+    EXPECT_EQ(s.edgeStrength, 0.0f);
+    EXPECT_EQ(s.envScale, 0.5f);
+    EXPECT_EQ(s.envRotX, -10.0f);
+    EXPECT_EQ(s.opacity, 0.0f);
+    EXPECT_EQ(s.lightHeight, 55.0f);
+    EXPECT_EQ(s.glowIntensity, 10.0f);
+    EXPECT_EQ(s.glowRadius, 500.0f);
+    EXPECT_EQ(s.expansion, 1500);
+}
+
+// Values no slider can give (a host, an expression or an old project can) render exactly as the
+// values they are held to, on both protocols; in the sanitizer build no conversion overflows.
+TEST(RenderSettings, FramesWithValuesBeyondTheRangesEqualTheHeldValues) {
+    auto host = lumet::test::loadedPlugin();
+    std::vector<float> rgba(std::size_t(24) * 12 * 4, 0.0f);
+    for (int y = 3; y < 9; ++y) {
+        for (int x = 4; x < 20; ++x) {
+            for (int c = 0; c < 4; ++c) rgba[(std::size_t(y) * 24 + x) * 4 + c] = 1.0f;
+        }
+    }
+    host->setLayer(0, refhost::worldFromRgba(rgba.data(), 24, 12, 8));
+    refhost::FrameOptions options;
+    options.highQuality = false;
+    auto render = [&](bool smart) {
+        refhost::RenderedFrame frame;
+        EXPECT_EQ(smart ? refhost::renderSmartFrame(*host, options, frame)
+                        : refhost::renderPlainFrame(*host, options, frame),
+                  PF_Err_NONE);
+        return frame.output.world() ? refhost::rgbaFromWorld(*frame.output.world(), 8)
+                                    : std::vector<float>{};
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const double extreme : {1e10, -inf, std::numeric_limits<double>::quiet_NaN()}) {
+        for (const bool smart : {true, false}) {
+            for (const lumet::ParamSpec& spec : lumet::kParamTable) {
+                if (spec.kind == lumet::ParamKind::FloatSlider)
+                    host->params().setValue(spec.id, extreme);
+            }
+            const std::vector<float> beyond = render(smart);
+            for (const lumet::ParamSpec& spec : lumet::kParamTable) {
+                if (spec.kind != lumet::ParamKind::FloatSlider) continue;
+                host->params().setValue(spec.id, std::isnan(extreme) ? spec.defaultValue
+                                                 : extreme > 0       ? spec.validMax
+                                                                     : spec.validMin);
+            }
+            const std::vector<float> held = render(smart);
+            ASSERT_FALSE(held.empty());
+            EXPECT_EQ(beyond, held) << extreme << (smart ? " smart" : " plain");
+        }
+    }
 }
 
 TEST(RenderSettings, ParametersAreCheckedOutInOrderAndCheckedIn) {

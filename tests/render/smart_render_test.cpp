@@ -113,12 +113,14 @@ TEST_F(SmartRenderTest, ShapeSizeAndQualityChangesRecomputeEverything) {
     EXPECT_EQ(smartStageCache().width2, 160);
 }
 
-TEST_F(SmartRenderTest, NanSettingKeepsItsStagesDirtyOnEveryFrame) {
-    host_->params().setValue(PARAM_SCALE, std::numeric_limits<double>::quiet_NaN());
+TEST_F(SmartRenderTest, NanSettingRendersAsTheDefaultAndStaysCached) {
     ASSERT_EQ(render(), PF_Err_NONE);
+    const std::vector<float> atDefault = render_test::pixelsOf(frame_, 8);
+    host_->params().setValue(PARAM_SCALE, std::numeric_limits<double>::quiet_NaN());
     for (int frame = 0; frame < 2; ++frame) {
         ASSERT_EQ(render(), PF_Err_NONE);
-        EXPECT_EQ(ran(), (Ran{false, true, true, false}));
+        EXPECT_EQ(ran(), (Ran{false, false, false, false}));
+        EXPECT_EQ(render_test::pixelsOf(frame_, 8), atDefault);
     }
 }
 

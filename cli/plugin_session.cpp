@@ -52,11 +52,11 @@ std::string resolvePluginPath(const std::string& explicitPath) {
                              " next to this program; give --plugin PATH or set LUMET_PLUGIN");
 }
 
-std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context) {
+std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context, bool globalSetup) {
     const std::string path = resolvePluginPath(context.pluginPath);
     auto host = std::make_unique<refhost::Host>(path);
     check(host->registerPlugin(), "registration", path);
-    check(host->globalSetup(), "global set-up", path);
+    if (globalSetup) check(host->globalSetup(), "global set-up", path);
     check(host->paramsSetup(), "parameter set-up", path);
     return host;
 }

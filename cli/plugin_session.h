@@ -17,8 +17,10 @@ std::filesystem::path executableFolder();
 // (<folder of the executable>/../plugin/<name>, then <folder of the executable>/<name>).
 std::string resolvePluginPath(const std::string& explicitPath);
 
-// A host with the plug-in registered, globally set up and its parameters declared.
-// Throws std::runtime_error naming the library and the failing step.
-std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context);
+// A host with the plug-in registered, globally set up and its parameters declared. With
+// `globalSetup` false, a further instance of an effect that another host in this process has
+// already set up: registered and its parameters declared, as a host adds the effect to another
+// layer. Throws std::runtime_error naming the library and the failing step.
+std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context, bool globalSetup = true);
 
 }  // namespace lumet::cli

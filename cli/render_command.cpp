@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
+#include <thread>
+#include <mutex>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -162,6 +166,79 @@ Image loadLayer(const RenderOptions& options) {
     return layer;
 }
 
+// Hands an effect instance the frame's layers, the preset (as a user's choice), the settings and
+// the keys. False, with the failure reported, when applying the preset fails.
+bool prepareInstance(refhost::Host& host, const RenderOptions& options, const Image& layer,
+                     const Image& customMap) {
+    const int bits = options.depth;
+    whileDoing("handing the layer to the host", [&] {
+        host.setLayer(PARAM_INPUT,
+                      refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, bits));
+    });
+    refhost::ParamsStore& params = host.params();
+    if (options.preset) {
+        // As a user's choice in the host: the effect rewrites the preset's parameters.
+        params.setValue(PARAM_PRESET, *options.preset);
+        const PF_Err err = host.changeParam(PARAM_PRESET);
+        if (err != PF_Err_NONE) {
+            std::fprintf(stderr, "lumet: applying the preset failed: error %d (%s)\n", err,
+                         refhost::errorName(err));
+            return false;
+        }
+    }
+    if (!options.customMapPath.empty()) {
+        whileDoing("handing the custom map to the host", [&] {
+            host.setLayer(PARAM_CUSTOM_MAP,
+                          refhost::worldFromRgba(customMap.rgba.data(), customMap.width,
+                                                 customMap.height, bits));
+        });
+        params.setValue(PARAM_HDRI_MAP, kCustomMap);
+    }
+    for (const ParamSetting& setting : options.settings) {
+        storeValue(params, paramSpec(setting.id), setting.value);
+    }
+    for (const ParamKey& key : options.keys) {
+        storeKey(params, paramSpec(key.id), double(key.frame) / kTimeScale, key.value);
+    }
+    return true;
+}
+
+// The progress line on a terminal ("frame F (D of N)"), and the report of a failed frame, from
+// any job's thread.
+class Progress {
+public:
+    Progress(bool shown, std::int32_t total) : shown_(shown), total_(total) {}
+    void done(std::int32_t frame) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++finished_;
+        if (!shown_) return;
+        std::fprintf(stderr, "\rlumet: frame %d (%d of %d)", frame, finished_, total_);
+        std::fflush(stderr);
+        lineOpen_ = true;
+    }
+    void fail(std::int32_t frame, PF_Err err) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        endLine();
+        std::fprintf(stderr, "lumet: render failed at frame %d: error %d (%s)\n", frame, err,
+                     refhost::errorName(err));
+    }
+    void finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        endLine();
+    }
+
+private:
+    void endLine() {
+        if (lineOpen_) std::fputc('\n', stderr);
+        lineOpen_ = false;
+    }
+    std::mutex mutex_;
+    bool shown_;
+    std::int32_t total_;
+    std::int32_t finished_ = 0;
+    bool lineOpen_ = false;
+};
+
 int runRender(CommandContext& context) {
     const RenderOptions options = parseRenderOptions(context.args);
     const Image layer =
@@ -197,78 +274,94 @@ int runRender(CommandContext& context) {
     }
     std::unique_ptr<refhost::Host> host =
         options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
-    const int bits = options.depth;
-    whileDoing("handing the layer to the host", [&] {
-        host->setLayer(PARAM_INPUT,
-                       refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, bits));
-    });
-    refhost::ParamsStore& params = host->params();
-    if (options.preset) {
-        // As a user's choice in the host: the effect rewrites the preset's parameters.
-        params.setValue(PARAM_PRESET, *options.preset);
-        const PF_Err err = host->changeParam(PARAM_PRESET);
-        if (err != PF_Err_NONE) {
-            std::fprintf(stderr, "lumet: applying the preset failed: error %d (%s)\n", err,
-                         refhost::errorName(err));
-            return 1;
-        }
-    }
-    if (!options.customMapPath.empty()) {
-        whileDoing("handing the custom map to the host", [&] {
-            host->setLayer(PARAM_CUSTOM_MAP,
-                           refhost::worldFromRgba(customMap.rgba.data(), customMap.width,
-                                                  customMap.height, bits));
-        });
-        params.setValue(PARAM_HDRI_MAP, kCustomMap);
-    }
-    for (const ParamSetting& setting : options.settings) {
-        storeValue(params, paramSpec(setting.id), setting.value);
-    }
-    for (const ParamKey& key : options.keys) {
-        storeKey(params, paramSpec(key.id), double(key.frame) / kTimeScale, key.value);
-    }
+    if (!prepareInstance(*host, options, layer, customMap)) return 1;
 
     refhost::FrameOptions frameOptions;
-    frameOptions.bitsPerChannel = bits;
+    frameOptions.bitsPerChannel = options.depth;
     frameOptions.highQuality = options.highQuality;
-    StageDump dump;
-    const bool progress =
-        !options.quiet && isatty(fileno(stderr)) && options.lastFrame > options.firstFrame;
     const std::int32_t total = options.lastFrame - options.firstFrame + 1;
-    for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
-        if (progress) {
-            std::fprintf(stderr, "\rlumet: frame %d (%d of %d)", frame,
-                         frame - options.firstFrame + 1, total);
-            std::fflush(stderr);
-        }
-        host->setTime(frame, 1, kTimeScale);
-        const bool last = frame == options.lastFrame;
-        if (last && !options.dumpStagesDir.empty()) dump.install();
+    Progress progress(!options.quiet && isatty(fileno(stderr)) && total > 1, total);
+
+    // One frame on one effect instance: rendered at its time and written. False (with the
+    // failure reported) when the render fails.
+    auto renderOne = [&](refhost::Host& instance, std::int32_t frame, StageDump* dump) {
+        instance.setTime(frame, 1, kTimeScale);
+        if (dump) dump->install();
         refhost::RenderedFrame rendered;
         const PF_Err err = whileDoing("rendering frame " + std::to_string(frame), [&] {
-            return options.smartProtocol ? refhost::renderSmartFrame(*host, frameOptions, rendered)
-                                         : refhost::renderPlainFrame(*host, frameOptions, rendered);
+            return options.smartProtocol
+                       ? refhost::renderSmartFrame(instance, frameOptions, rendered)
+                       : refhost::renderPlainFrame(instance, frameOptions, rendered);
         });
-        dump.uninstall();
+        if (dump) dump->uninstall();
         if (err != PF_Err_NONE) {
-            if (progress) std::fputc('\n', stderr);
-            std::fprintf(stderr, "lumet: render failed at frame %d: error %d (%s)\n", frame, err,
-                         refhost::errorName(err));
-            return 1;
+            progress.fail(frame, err);
+            return false;
         }
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
             writeOutput(options,
-                        imageOf(rendered, bits, layer.width, layer.height, options.fullOutput),
+                        imageOf(rendered, options.depth, layer.width, layer.height,
+                                options.fullOutput),
                         path);
         });
+        progress.done(frame);
+        return true;
+    };
+
+    if (options.jobs == 1 || total == 1) {
+        StageDump dump;
+        for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
+            const bool last = frame == options.lastFrame;
+            if (!renderOne(*host, frame, last && !options.dumpStagesDir.empty() ? &dump : nullptr)) {
+                return 1;
+            }
+        }
+        progress.finish();
+        if (!options.dumpStagesDir.empty()) {
+            std::string error;
+            if (!dump.write(options.dumpStagesDir, error)) throw std::runtime_error(error);
+        }
+        return 0;
     }
-    if (progress) std::fputc('\n', stderr);
-    if (!options.dumpStagesDir.empty()) {
-        std::string error;
-        if (!dump.write(options.dumpStagesDir, error)) throw std::runtime_error(error);
+
+    // Several frames at once, as a host renders a composition on several threads: further
+    // instances of the effect, set up like the first, one per job; each job takes the next frame
+    // not yet taken. Every instance stays until all jobs have ended.
+    const int jobs = static_cast<int>(std::min<std::int32_t>(options.jobs, total));
+    std::vector<std::unique_ptr<refhost::Host>> instances;
+    instances.push_back(std::move(host));
+    for (int j = 1; j < jobs; ++j) {
+        instances.push_back(openPlugin(context, /*globalSetup=*/false));
+        if (!prepareInstance(*instances.back(), options, layer, customMap)) return 1;
     }
-    return 0;
+    std::atomic<std::int32_t> nextFrame{options.firstFrame};
+    std::atomic<bool> failed{false};
+    std::mutex errorMutex;
+    std::exception_ptr error;
+    std::vector<std::thread> threads;
+    for (int j = 0; j < jobs; ++j) {
+        threads.emplace_back([&, j] {
+            try {
+                for (std::int32_t frame = nextFrame++; frame <= options.lastFrame && !failed;
+                     frame = nextFrame++) {
+                    if (!renderOne(*instances[static_cast<std::size_t>(j)], frame, nullptr)) {
+                        failed = true;
+                    }
+                }
+            } catch (...) {
+                failed = true;
+                std::lock_guard<std::mutex> lock(errorMutex);
+                if (!error) error = std::current_exception();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    progress.finish();
+    // Further instances go first; the first, which set the effect up, sets it down last.
+    while (instances.size() > 1) instances.pop_back();
+    if (error) std::rethrow_exception(error);
+    return failed ? 1 : 0;
 }
 
 const bool registered = registerSubcommand(

@@ -18,6 +18,7 @@ namespace {
 
 // Frames a timeline may hold (--frames) and so the frames a key or a range may name.
 constexpr std::int64_t kMaxFrames = 1000000;
+constexpr std::int64_t kMaxJobs = 64;
 // The widest frame field of an output pattern: every frame number fits in ten digits.
 constexpr int kMaxFrameFieldWidth = 10;
 
@@ -222,6 +223,8 @@ const char* const kRenderUsage =
     "  --frames N              render N frames (0 .. N-1)\n"
     "  --key \"LABEL@FRAME=VALUE\" keyframe; values are linear between keys (repeatable)\n"
     "  --range A-B             render only frames A..B (for render farms)\n"
+    "  --jobs N                render N frames at once (1 to 64, default 1), each on its own\n"
+    "                          thread and effect instance, as a host renders several frames\n"
     "\n"
     "  --full-output           keep the effect's whole (expanded) output instead of the\n"
     "                          input's frame\n"
@@ -331,6 +334,15 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
                 throw UsageError(error);
             }
             options.background = rgb;
+        } else if (arg == "--jobs") {
+            if (!next(value)) throw UsageError(error);
+            std::int64_t n = 0;
+            if (!parseInt(value, n) || n < 1 || n > kMaxJobs) {
+                error = "--jobs: \"" + value + "\" is not a job count from 1 to " +
+                        std::to_string(kMaxJobs);
+                throw UsageError(error);
+            }
+            options.jobs = static_cast<int>(n);
         } else if (arg == "--frames") {
             if (!next(value)) throw UsageError(error);
             std::int64_t n = 0;
@@ -465,6 +477,9 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
         }
     }
     const std::int32_t count = options.lastFrame - options.firstFrame + 1;
+    if (options.jobs > 1 && !options.dumpStagesDir.empty()) {
+        throw UsageError("--dump-stages records one frame: it cannot be combined with --jobs");
+    }
     if (count > 1 && !hasFramePattern(options.outputPath)) {
         error = "-o: \"" + options.outputPath +
                 "\" needs a frame pattern such as out_%04d.png to hold several frames";

@@ -52,6 +52,7 @@ struct RenderOptions {
     std::string dumpStagesDir;
     bool fullOutput = false;  // keep the whole expanded output instead of the input's frame
     bool quiet = false;
+    int jobs = 1;  // frames rendered at once, each by its own effect instance
 };
 
 // Parses the arguments after "render"; throws UsageError naming the bad option.

@@ -63,7 +63,11 @@ Host::Host(PluginEntryPoints entries) : entries_(entries) {
 
 Host::~Host() {
     finishFrame();
-    if (globallySetUp_) globalSetdown();
+    if (globallySetUp_) {
+        globalSetdown();
+    } else {
+        sequenceSetdown();  // a further instance of an effect another host set up
+    }
     unregisterLiveRegistry(&suites_);
 }
 

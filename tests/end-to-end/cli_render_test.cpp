@@ -118,6 +118,24 @@ TEST_F(CliRender, DumpStagesWritesEveryPlaneWithItsSize) {
     }
 }
 
+// Frames rendered several at once, each by its own effect instance and thread, are the frames
+// one job renders in turn, byte for byte; the geometry, the light and the glow change between
+// frames so that no instance can reuse another's planes.
+TEST_F(CliRender, JobsRenderTheSameFramesAsOneJob) {
+    const std::string animation =
+        " --text Lu --size 120x60 --quality low --quiet --device cpu --frames 6"
+        " --key \"Light Angle@0=0\" --key \"Light Angle@5=300\" --key \"Bevel Depth@0=40\""
+        " --key \"Bevel Depth@5=140\" --key \"Glow Radius@0=5\" --key \"Glow Radius@5=25\"";
+    ASSERT_EQ(lumet("render" + animation + " --jobs 1 -o " + at("one_%d.png")).status, 0);
+    const Result r = lumet("render" + animation + " --jobs 3 -o " + at("three_%d.png"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (int frame = 0; frame < 6; ++frame) {
+        const std::string n = std::to_string(frame) + ".png";
+        ASSERT_TRUE(fs::exists(at("three_" + n))) << n;
+        EXPECT_EQ(bytesOf(at("three_" + n)), bytesOf(at("one_" + n))) << n;
+    }
+}
+
 TEST_F(CliRender, BadOptionsAndFilesAreNamedWithExitStatusTwo) {
     const std::string out = " -o " + at("x.png");
     const struct {
@@ -152,6 +170,9 @@ TEST_F(CliRender, BadOptionsAndFilesAreNamedWithExitStatusTwo) {
         // A frame field that printf cannot expand would give every frame the same name.
         {"--text Lu --frames 3 -o " + at("w_%99999999999d.png"), "frame field"},
         {"--text Lu -o " + at("w_%011d.png"), "frame field"},
+        {"--text Lu --jobs 0" + out, "--jobs"},
+        {"--text Lu --jobs 65" + out, "--jobs"},
+        {"--text Lu --jobs 2 --dump-stages " + at("d") + out, "--jobs"},
     };
     for (const auto& c : cases) {
         const Result r = lumet("render " + c.args);

@@ -32,31 +32,23 @@ TEST(PixelDepth, FromRowStrideAndDeepFlag) {
 }
 
 TEST(AlphaExtraction, ConvertsEachDepth) {
-    EXPECT_EQ(lumet::alphaByte16(32768), 255);
-    EXPECT_EQ(lumet::alphaByte16(16384), 127);
-    EXPECT_EQ(lumet::alphaByte16(0), 0);
-    EXPECT_EQ(lumet::alphaByte16(65535), 255);  // beyond full scale still reads as opaque
-    EXPECT_EQ(lumet::alphaByteFloat(1.5f), 255);
-    EXPECT_EQ(lumet::alphaByteFloat(-0.2f), 0);
-    EXPECT_EQ(lumet::alphaByteFloat(0.999f), 254);
-    EXPECT_EQ(lumet::alphaByteFloat(std::numeric_limits<float>::quiet_NaN()), 0);
-
-    // Through whole worlds with padded strides: 16-bit and float worlds give the same bytes.
-    const std::uint16_t raw16[4] = {32768, 16384, 1, 0};
-    const float rawFloat[4] = {1.5f, 0.999f, -0.2f, 0.5f};
-    TestWorld deep(4, 1, 1), flt(4, 1, 2), byte(4, 1, 0);
-    for (int x = 0; x < 4; ++x) {
+    // Through whole worlds with padded strides. 16-bit alpha beyond full scale still reads as
+    // opaque; float alpha is clamped, and NaN reads as transparent.
+    const std::uint16_t raw16[5] = {32768, 16384, 1, 0, 65535};
+    const float rawFloat[5] = {1.5f, 0.999f, -0.2f, 0.5f, std::numeric_limits<float>::quiet_NaN()};
+    TestWorld deep(5, 1, 1), flt(5, 1, 2), byte(5, 1, 0);
+    for (int x = 0; x < 5; ++x) {
         deep.setRawAlpha16(x, 0, raw16[x]);
         flt.setRawAlphaFloat(x, 0, rawFloat[x]);
-        byte.pixel(x, 0)[0] = static_cast<unsigned char>(x * 80);
+        byte.pixel(x, 0)[0] = static_cast<unsigned char>(x * 60);
     }
-    std::vector<std::uint8_t> alpha(4);
-    lumet::extractAlpha(deep.world, lumet::pixelDepthOf(deep.world), 0, 0, alpha.data(), 4, 1);
-    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 127, 0, 0}));
-    lumet::extractAlpha(flt.world, lumet::pixelDepthOf(flt.world), 0, 0, alpha.data(), 4, 1);
-    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 254, 0, 127}));
-    lumet::extractAlpha(byte.world, lumet::pixelDepthOf(byte.world), 0, 0, alpha.data(), 4, 1);
-    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{0, 80, 160, 240}));
+    std::vector<std::uint8_t> alpha(5);
+    lumet::extractAlpha(deep.world, lumet::pixelDepthOf(deep.world), 0, 0, alpha.data(), 5, 1);
+    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 127, 0, 0, 255}));
+    lumet::extractAlpha(flt.world, lumet::pixelDepthOf(flt.world), 0, 0, alpha.data(), 5, 1);
+    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 254, 0, 127, 0}));
+    lumet::extractAlpha(byte.world, lumet::pixelDepthOf(byte.world), 0, 0, alpha.data(), 5, 1);
+    EXPECT_EQ(alpha, (std::vector<std::uint8_t>{0, 60, 120, 180, 240}));
 }
 
 TEST(AlphaExtraction, PlacementAndContentBounds) {

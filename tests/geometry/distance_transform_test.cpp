@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/plane.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -88,34 +87,6 @@ TEST(DistanceTransform, EqualsExhaustiveSearchOnRandomPlanes) {
     }
 }
 
-TEST(DistanceTransform, SmallRowsAndSinglePixels) {
-    // Background pixels are 0, and every pixel keeps its own exact distance.
-    EXPECT_EQ(transform({0, 0, 0, 0}, 4, 1), (std::vector<float>{0, 0, 0, 0}));
-    EXPECT_EQ(transform({0, 255, 255}, 3, 1), (std::vector<float>{0, 1, 2}));
-    EXPECT_EQ(transform({255, 255, 0}, 3, 1), (std::vector<float>{2, 1, 0}));
-    EXPECT_EQ(transform({255, 0, 255, 255, 255, 0}, 6, 1), (std::vector<float>{1, 0, 1, 2, 1, 0}));
-    // A single inside pixel in a background plane, and a single background pixel in a full plane.
-    std::vector<std::uint8_t> one(25, 0);
-    one[12] = 255;
-    auto d = transform(one, 5, 5);
-    for (size_t i = 0; i < d.size(); ++i) EXPECT_EQ(d[i], i == 12 ? 1.0f : 0.0f);
-    std::vector<std::uint8_t> hole(25, 255);
-    hole[12] = 0;
-    d = transform(hole, 5, 5);
-    EXPECT_EQ(d[12], 0.0f);
-    EXPECT_EQ(d[0], std::sqrt(8.0f));
-    EXPECT_EQ(d[13], 1.0f);
-    // 127 is background, 128 is inside.
-    EXPECT_EQ(transform({127, 128, 128}, 3, 1), (std::vector<float>{0, 1, 2}));
-}
-
-TEST(DistanceTransform, PlaneWithoutBackgroundMeasuresWidthPlusHeightPlusRow) {
-    const int w = 7, h = 5;
-    const auto d = transform(std::vector<std::uint8_t>(w * h, 200), w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) EXPECT_EQ(d[y * w + x], static_cast<float>(w + h + y));
-}
-
 TEST(DistanceTransform, SeparatorsBeyond32BitsStayExact) {
     // Squared column values near (width + height)^2 pass 2^31 on long rows and tall columns.
     const int w = 50000;
@@ -150,25 +121,6 @@ TEST(DistanceTransform, RowTooLongForExactFloatColumnsUsesIntegerColumns) {
         const int nearest = nextBackground < w ? std::min(left, nextBackground - x) : left;
         ASSERT_EQ(d[x], static_cast<float>(nearest)) << x;
     }
-}
-
-TEST(DistanceTransform, SameBytesForOneAndSixteenThreads) {
-    std::mt19937 rng(7);
-    const int w = 301, h = 203;
-    std::vector<std::uint8_t> alpha(static_cast<size_t>(w) * h, 0);
-    std::uniform_int_distribution<int> cx(0, w - 1), cy(0, h - 1), cr(3, 30);
-    for (int disc = 0; disc < 20; ++disc) {
-        const int x0 = cx(rng), y0 = cy(rng), r = cr(rng);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                if ((x - x0) * (x - x0) + (y - y0) * (y - y0) <= r * r) alpha[y * w + x] = 255;
-    }
-    lumet::platform::setHardwareThreadOverride(1);
-    const auto one = transform(alpha, w, h);
-    lumet::platform::setHardwareThreadOverride(16);
-    const auto sixteen = transform(alpha, w, h);
-    lumet::platform::setHardwareThreadOverride(-1);
-    ASSERT_EQ(0, std::memcmp(one.data(), sixteen.data(), one.size() * sizeof(float)));
 }
 
 TEST(DistanceTransform, RowsWithoutScratchAreWrittenWithZero) {

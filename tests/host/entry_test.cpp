@@ -152,12 +152,24 @@ TEST(CommandTable, ParameterUiUpdateIsAnsweredWithoutAction) {
     for (int i = 0; i < frame.count(); ++i) EXPECT_EQ(frame[i].uu.change_flags, 0);
 }
 
-TEST(GlobalSetup, SetsVersionAndFlagWords) {
+// Twice with every suite (declaring the parameters each time), then without the compute-cache
+// suite, then without the basic suite: set-up succeeds with the same version and flag words.
+TEST(GlobalSetup, SetsVersionAndFlagWordsEveryTimeWithOrWithoutOptionalSuites) {
     refhost::Host host(LUMET_PLUGIN_PATH);
-    ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(host.lastOutData().my_version, 0x00080601u);
-    EXPECT_EQ(host.lastOutData().out_flags, 0x06000200);
-    EXPECT_EQ(host.lastOutData().out_flags2, 0x08001488);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 2) host.withholdSuite(kAEGPComputeCacheSuite, 1);
+        if (round == 3) host.withholdBasicSuite(true);
+        ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
+        EXPECT_EQ(host.lastOutData().my_version, 0x00080601u);
+        EXPECT_EQ(host.lastOutData().out_flags, 0x06000200);
+        EXPECT_EQ(host.lastOutData().out_flags2, 0x08001488);
+        if (round < 2) {
+            ASSERT_EQ(host.paramsSetup(), PF_Err_NONE);
+            EXPECT_EQ(host.params().count(), 45);
+        }
+        ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
+    }
 }
 
 // A compute-cache suite that records what the effect registers. The real cache lives in the
@@ -201,29 +213,6 @@ TEST(GlobalSetup, RegistersAndUnregistersTheEnvironmentMapClass) {
     EXPECT_EQ(cacheRecord.unregisters, 1);
     EXPECT_EQ(cacheRecord.unregisteredClass, "veltra.lumet.envmap.v1");
     EXPECT_EQ(host.suites().outstanding(kAEGPComputeCacheSuite, 1), 0);
-}
-
-TEST(GlobalSetup, WithoutComputeCacheOrBasicSuiteStillSucceeds) {
-    refhost::Host host(LUMET_PLUGIN_PATH);
-    host.withholdSuite(kAEGPComputeCacheSuite, 1);
-    EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(host.lastOutData().out_flags2, 0x08001488);
-    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
-    host.withholdBasicSuite(true);
-    EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(host.lastOutData().out_flags, 0x06000200);
-    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
-}
-
-TEST(GlobalSetup, TwiceThroughTheLibrary) {
-    refhost::Host host(LUMET_PLUGIN_PATH);
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
-        EXPECT_EQ(host.lastOutData().out_flags2, 0x08001488);
-        ASSERT_EQ(host.paramsSetup(), PF_Err_NONE);
-        EXPECT_EQ(host.params().count(), 45);
-        ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
-    }
 }
 
 // In-process: a second set-up must not re-create a lock that exists, or a render holding it

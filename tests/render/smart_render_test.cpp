@@ -52,19 +52,6 @@ protected:
     }
 };
 
-TEST_F(SmartRenderTest, IdenticalFramesRecomputeNothingAndGiveIdenticalPixels) {
-    ASSERT_EQ(render(), PF_Err_NONE);
-    const std::vector<float> first = render_test::pixelsOf(frame_, 8);
-    ASSERT_EQ(render(), PF_Err_NONE);
-    EXPECT_EQ(ran(), (Ran{false, false, false, false}));
-    EXPECT_EQ(render_test::pixelsOf(frame_, 8), first);
-    EXPECT_EQ(frame_.layerCheckoutsLeftOpen, 0);
-    // The frame is not blank: the layer's shape shows in the output alpha.
-    double alphaSum = 0;
-    for (std::size_t i = 3; i < first.size(); i += 4) alphaSum += first[i];
-    EXPECT_GT(alphaSum, 200.0);
-}
-
 TEST_F(SmartRenderTest, GlowRadiusAloneRecomputesTheGlowAndIntensityNothing) {
     // Outer Bevel keeps the output margin at 500 with the glow on or off, so the frame size
     // stays the same throughout.

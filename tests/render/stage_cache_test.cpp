@@ -1,11 +1,11 @@
-// The stage cache's dirty rules, size check, commit and emptying, on the record itself.
+// The stage cache's dirty rules on the record itself: which stages each settings field, the layer,
+// the environment map and the valid flags make dirty.
 #include "render/stage_cache.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "platform/plane.h"
 #include "support/shading_inputs.h"
 
 namespace lumet {
@@ -95,15 +95,6 @@ TEST(StageCacheRules, EachFieldMakesItsStageAndEveryLaterStageDirty) {
     EXPECT_DIRTY(x.hdriMap = 3, false, false, false, false);  // acts through the map's key
 }
 
-TEST(StageCacheRules, GlowPlanesKeptWhileTheGlowWasOffAreStale) {
-    StageCache cache;
-    RenderSettings settings = goldSettings();
-    settings.glowIntensity = 0.05f;  // off: the planes were kept, not made for this radius
-    fillCache(cache, settings);
-    settings.glowIntensity = 0.0505f;
-    EXPECT_TRUE(decideStages(cache, settings, kLayer, kEnv).glowDirty);
-}
-
 TEST(StageCacheRules, HashEnvironmentAndValidFlagsGateTheirStages) {
     StageCache cache;
     const RenderSettings settings = goldSettings();
@@ -127,53 +118,6 @@ TEST(StageCacheRules, HashEnvironmentAndValidFlagsGateTheirStages) {
     f = decideStages(cache, settings, kLayer, kEnv);
     EXPECT_FALSE(f.reflectionDirty);
     EXPECT_TRUE(f.shadingDirty && f.glowDirty);
-}
-
-TEST(StageCacheSize, FirstFrameAndSizeChangesReallocateAndForceEverything) {
-    StageCache cache;
-    StageFlags f = decideStages(cache, goldSettings(), LayerIdentity{1u, 0}, kEnv);
-    EXPECT_TRUE(f.geometryDirty && f.envChanged && f.geometryChangedForDevice);
-    EXPECT_TRUE(checkStageCacheSize(cache, 5, 4, 10, 8, 2, f));
-    EXPECT_TRUE(cache.heightMap && cache.normalMap && cache.alphaSS && cache.alphaCopy);
-    EXPECT_TRUE(cache.shadeR && cache.glowA && cache.reflB);
-    EXPECT_EQ(cache.width2, 10);
-    EXPECT_EQ(cache.height2, 8);
-
-    fillCache(cache, goldSettings());  // 8 x 6 at SS = 2
-    f = decideStages(cache, goldSettings(), kLayer, kEnv);
-    EXPECT_FALSE(f.geometryDirty || f.reflectionDirty || f.shadingDirty || f.glowDirty);
-    EXPECT_FALSE(checkStageCacheSize(cache, 8, 6, 16, 12, 2, f));
-    // Low quality: same frame, other working size; alphaSS is not needed.
-    EXPECT_TRUE(checkStageCacheSize(cache, 8, 6, 8, 6, 1, f));
-    EXPECT_TRUE(f.geometryDirty && f.reflectionDirty && f.shadingDirty && f.glowDirty &&
-                f.envChanged && f.geometryChangedForDevice);
-    EXPECT_FALSE(cache.alphaSS);
-    EXPECT_FALSE(cache.geometryValid || cache.reflectionValid || cache.shadingValid ||
-                 cache.glowValid);
-    EXPECT_TRUE(cache.hasPrevious);
-}
-
-TEST(StageCacheSize, FailedAllocationsLeavePlanesAbsentAndHugeSizesFail) {
-    StageCache cache;
-    StageFlags f;
-    setPlaneAllocationLimit(8 * 6 * 4 * 2);  // floats of W2 x H2 (16 x 12) and above fail
-    checkStageCacheSize(cache, 8, 6, 16, 12, 2, f);
-    setPlaneAllocationLimit(0);
-    EXPECT_FALSE(cache.heightMap || cache.normalMap || cache.reflR);
-    EXPECT_TRUE(cache.alphaCopy && cache.shadeR && cache.glowA);
-    // The same size again, memory back: the missing planes are allocated, everything is redone.
-    f = StageFlags{false, false, false, false, false, false};
-    EXPECT_TRUE(checkStageCacheSize(cache, 8, 6, 16, 12, 2, f));
-    EXPECT_TRUE(cache.heightMap && cache.normalMap && cache.reflR && f.geometryDirty);
-    EXPECT_FALSE(checkStageCacheSize(cache, 8, 6, 16, 12, 2, f));
-
-    // A frame whose byte sizes overflow: every float plane fails, nothing crashes.
-    const std::int32_t big = 1 << 30;
-    checkStageCacheSize(cache, big, big, big, big, 1, f);
-    EXPECT_FALSE(cache.heightMap || cache.normalMap || cache.shadeR || cache.reflR);
-    emptyStageCache(cache);
-    EXPECT_EQ(cache.width, 0);
-    EXPECT_FALSE(cache.hasPrevious || cache.heightMap);
 }
 
 }  // namespace

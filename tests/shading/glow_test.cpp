@@ -8,7 +8,6 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/platform.h"
 #include "support/shading_inputs.h"
 
 namespace {
@@ -142,14 +141,6 @@ TEST(Glow, ExtractionNumbers) {
     }
 }
 
-TEST(Glow, PassRadii) {
-    EXPECT_FLOAT_EQ(lumet::glowPassRadius(1.0f, 0.25f), 1.0f);  // max(1, 0.275)
-    EXPECT_FLOAT_EQ(lumet::glowPassRadius(1.0f, 1.0f), 1.1f);
-    EXPECT_FLOAT_EQ(lumet::glowPassRadius(500.0f, 0.25f), 137.5f);
-    EXPECT_FLOAT_EQ(lumet::glowPassRadius(500.0f, 1.0f), 550.0f);
-    EXPECT_FLOAT_EQ(lumet::glowPassRadius(5000.0f, 1.0f), 1200.0f);
-}
-
 TEST(Glow, TwoScaleBlurMatchesDirectSums) {
     const GlowInput in = randomInput(37, 23, 21);
     for (float radius : {1.0f, 6.3f, 65.0f, 500.0f}) {
@@ -182,34 +173,6 @@ TEST(Glow, FallbackWithoutWorkPlanesMatchesDirectSums) {
                       b.data(), a.data(), in.W, in.H, radius, nullptr, workPlanes);
     EXPECT_EQ(r, out.r);
     EXPECT_EQ(a, out.a);
-}
-
-TEST(Glow, CoverageNeverExceedsOne) {
-    GlowInput in{16,
-                 16,
-                 std::vector<float>(256, 1.0f),
-                 std::vector<float>(256, 1.0f),
-                 std::vector<float>(256, 1.0f),
-                 std::vector<std::uint8_t>(256, 255)};
-    for (bool work : {true, false}) {
-        const GlowOutput out = runGlow(in, 40.0f, work);
-        for (std::size_t i = 0; i < out.a.size(); ++i) {
-            ASSERT_LE(out.a[i], 1.0f);
-            ASSERT_NEAR(out.a[i], 1.0f, 1e-5f);  // a uniform source stays uniform
-            ASSERT_NEAR(out.r[i], 1.0f, 1e-5f);
-        }
-    }
-}
-
-TEST(Glow, SameResultOnOneAndSixteenThreads) {
-    const GlowInput in = randomInput(53, 41, 41);
-    lumet::platform::setHardwareThreadOverride(1);
-    const GlowOutput one = runGlow(in, 12.7f, true);
-    lumet::platform::setHardwareThreadOverride(16);
-    const GlowOutput sixteen = runGlow(in, 12.7f, true);
-    lumet::platform::setHardwareThreadOverride(-1);
-    EXPECT_EQ(one.r, sixteen.r);
-    EXPECT_EQ(one.a, sixteen.a);
 }
 
 }  // namespace

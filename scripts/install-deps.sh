@@ -10,12 +10,12 @@ packages=(
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
   libpng-dev libopenexr-dev libfreetype-dev libharfbuzz-dev fonts-dejavu-core
 )
-# Extra groups: "windows" adds the MinGW cross compiler and Wine; "tsan" clang with its
-# sanitizer runtimes.
+# Extra groups: "windows" adds the MinGW cross compiler and Wine; "tsan" and "fuzz" clang with
+# its sanitizer runtimes and libFuzzer (scripts/tsan.sh, scripts/fuzz.sh).
 for group in "$@"; do
   case "$group" in
     windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 libz-mingw-w64-dev) ;;
-    tsan) packages+=(clang libclang-rt-14-dev) ;;
+    tsan | fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -86,6 +86,14 @@ Bytes png(std::uint32_t width, std::uint32_t height, const Bytes& raw, bool badT
     return out;
 }
 
+// What the platform's PNG reader says of a width beyond its own limit: libpng's message, inside
+// the one error message, on Linux; stb_image's on Windows.
+#ifdef _WIN32
+constexpr const char* kBeyondTheReader = "corrupt or unsupported PNG (";
+#else
+constexpr const char* kBeyondTheReader = "exceeds user limit";
+#endif
+
 class CliFiles : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -106,11 +114,11 @@ TEST_F(CliFiles, PngSizesBeyondTheLimitsOrTheFileAreRefusedUpFront) {
         std::uint32_t width, height;
         const char* said;
     } claims[] = {
-        {20000, 20000, "20000 x 20000"},        // 4e8 pixels: over the pixel limit
-        {65536, 65536, "65536 x 65536"},        // each side allowed, the whole not
-        {16384, 16384, "which its 68 bytes"},   // within the limits, not within 68 bytes
-        {2147483647, 1, "exceeds user limit"},  // libpng's own check, in the one message
-        {0, 7, "corrupt or unsupported PNG"},   // libpng refuses a zero size in the header
+        {20000, 20000, "20000 x 20000"},       // 4e8 pixels: over the pixel limit
+        {65536, 65536, "65536 x 65536"},       // each side allowed, the whole not
+        {16384, 16384, "which its 68 bytes"},  // within the limits, not within 68 bytes
+        {2147483647, 1, kBeyondTheReader},     // the PNG reader's own check
+        {0, 7, "corrupt or unsupported PNG"},  // the reader refuses a zero size in the header
     };
     for (const auto& claim : claims) {
         const Bytes file = png(claim.width, claim.height, tiny);
@@ -136,8 +144,10 @@ TEST_F(CliFiles, PngSizesBeyondTheLimitsOrTheFileAreRefusedUpFront) {
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.out.find(at("cut.png") + ": corrupt or unsupported PNG ("), std::string::npos)
         << r.out;
+#ifndef _WIN32  // stb_image, the Windows reader, checks no chunk CRCs
     EXPECT_NE(r.out.find("CRC"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("libpng"), std::string::npos) << r.out;
+#endif
     EXPECT_FALSE(fs::exists(at("cut_out.png")));
 }
 

@@ -26,7 +26,7 @@ lumet::testing::CommandResult lumet(const std::string& args) {
     return lumet::testing::runCommand(lumet::testing::cliProgram() + " render " + args + " 2>&1");
 }
 
-Bytes bytesOf(const fs::path& path) {
+[[maybe_unused]] Bytes bytesOf(const fs::path& path) {  // not on Windows
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }

@@ -161,17 +161,30 @@ bool readPng(const std::string& path, Image& image, std::string& error) {
         error = path + ": not a PNG file";
         return false;
     }
-    std::fseek(file.get(), 0, SEEK_END);
-    const long fileBytes = std::ftell(file.get());
+    // The size the header declares, checked before stb_image looks further (it refuses sizes
+    // of its own with a less telling reason).
+    unsigned char header[16] = {};
+    static const unsigned char kHeaderChunk[4] = {'I', 'H', 'D', 'R'};
+    if (std::fread(header, 1, 16, file.get()) == 16 &&
+        std::memcmp(header + 4, kHeaderChunk, 4) == 0) {
+        auto bigEndian = [](const unsigned char* b) {
+            return std::uint64_t(b[0]) << 24 | std::uint64_t(b[1]) << 16 |
+                   std::uint64_t(b[2]) << 8 | std::uint64_t(b[3]);
+        };
+        std::fseek(file.get(), 0, SEEK_END);
+        const long fileBytes = std::ftell(file.get());
+        const std::uint64_t declaredWidth = bigEndian(header + 8);
+        const std::uint64_t declaredHeight = bigEndian(header + 12);
+        if (declaredWidth > 0 && declaredHeight > 0 &&
+            !checkDeclaredPngSize(path, declaredWidth, declaredHeight,
+                                  fileBytes > 0 ? std::uint64_t(fileBytes) : 0, error)) {
+            return false;
+        }
+    }
     std::rewind(file.get());
     int width = 0, height = 0, channels = 0;
     if (!stbi_info_from_file(file.get(), &width, &height, &channels)) {
         error = path + ": corrupt or unsupported PNG (" + stbi_failure_reason() + ")";
-        return false;
-    }
-    if (!checkDeclaredPngSize(path, std::uint64_t(std::max(width, 0)),
-                              std::uint64_t(std::max(height, 0)),
-                              fileBytes > 0 ? std::uint64_t(fileBytes) : 0, error)) {
         return false;
     }
     const bool sixteen = stbi_is_16_bit_from_file(file.get()) != 0;

@@ -26,7 +26,7 @@ lumet::testing::CommandResult lumet(const std::string& args) {
     return lumet::testing::runCommand(lumet::testing::cliProgram() + " render " + args + " 2>&1");
 }
 
-[[maybe_unused]] Bytes bytesOf(const fs::path& path) {  // not on Windows
+[[maybe_unused]] Bytes bytesOf(const fs::path& path) {  // Windows skips the case reading back
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -86,10 +86,10 @@ Bytes png(std::uint32_t width, std::uint32_t height, const Bytes& raw, bool badT
     return out;
 }
 
-// What the platform's PNG reader says of a width beyond its own limit: libpng's message, inside
-// the one error message, on Linux; stb_image's on Windows.
+// What is said of a width beyond the readers' limit: libpng's own message, inside the one error
+// message, on Linux; the command's header check, which runs before stb_image, on Windows.
 #ifdef _WIN32
-constexpr const char* kBeyondTheReader = "corrupt or unsupported PNG (";
+constexpr const char* kBeyondTheReader = "2147483647 x 1 pixels, more than";
 #else
 constexpr const char* kBeyondTheReader = "exceeds user limit";
 #endif

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #if defined(__SSE2__) || defined(_M_X64)
 #include <xmmintrin.h>
 #endif
@@ -224,10 +225,50 @@ void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std
     for (std::int32_t r : radii) boxBlur(plane, scratch, width, height, r, 0.0f);
 }
 
+namespace {
+
+// dst[x] = the sum over j of taps[j][x] * k[j] for x in [begin, end), the products added in the
+// order j = 0, 1, ... starting from 0: the order of the direct convolution, so the floats are its
+// floats. kGaussianBlock outputs are summed together in registers and each tap's samples are
+// contiguous, so every tap costs one load per output and the sums of a block advance in
+// independent chains. (Left to itself the compiler keeps such sums in memory, hence the SSE form;
+// each lane does the scalar loop's multiply and add.)
+constexpr std::int64_t kGaussianBlock = 32;
+
+void sumTaps(const float* const* taps, const float* k, std::int32_t count, float* dst,
+             std::int64_t begin, std::int64_t end) {
+    std::int64_t x = begin;
+#ifdef LUMET_BLUR_SSE2
+    for (; x + kGaussianBlock <= end; x += kGaussianBlock) {
+        __m128 acc[kGaussianBlock / 4];
+        for (__m128& a : acc) a = _mm_setzero_ps();
+        for (std::int32_t j = 0; j < count; ++j) {
+            const float* tap = taps[j] + x;
+            const __m128 weight = _mm_set1_ps(k[j]);
+            for (std::int64_t i = 0; i < kGaussianBlock / 4; ++i)
+                acc[i] = _mm_add_ps(acc[i], _mm_mul_ps(_mm_loadu_ps(tap + 4 * i), weight));
+        }
+        for (std::int64_t i = 0; i < kGaussianBlock / 4; ++i) _mm_storeu_ps(dst + x + 4 * i, acc[i]);
+    }
+#endif
+    for (; x < end; ++x) {
+        float sum = 0.0f;
+        for (std::int32_t j = 0; j < count; ++j) sum += taps[j][x] * k[j];
+        dst[x] = sum;
+    }
+}
+
+// Columns per tile of the vertical pass: the 2r + 1 row segments one output row reads stay in the
+// core's cache while the tile is walked top to bottom.
+constexpr std::int32_t kGaussianColumnTile = 256;
+constexpr std::int32_t kGaussianMaxRadius = 500;
+
+}  // namespace
+
 void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,
                        float* scratch) {
     if (radius < 1 || width < 1 || height < 1 || !plane) return;
-    const std::int32_t r = std::min(radius, 500);
+    const std::int32_t r = std::min(radius, kGaussianMaxRadius);
     const float sigma = std::max(0.1f, static_cast<float>(r) / 3.0f);
     Plane<float> kernel = allocatePlane<float>(2 * r + 1);
     Plane<float> owned;
@@ -244,30 +285,30 @@ void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, st
     }
     for (std::int32_t i = 0; i <= 2 * r; ++i) kernel[i] /= total;
     const float* k = kernel.get();
+    const std::int32_t taps = 2 * r + 1;
     const std::int64_t w = width;
-    // Horizontal pass: each row is first copied with r wrapped samples on either side, so the
-    // taps need no modulo; then, tap by tap, the whole row accumulates (contiguous floats that
-    // the compiler vectorises). Every output still adds its taps from -r to r starting at 0, so
-    // the sums are those of the direct per-pixel loop. Bands that cannot get a padded row use
-    // that direct loop.
+    // Horizontal pass: each row is first copied with r wrapped samples on either side, so tap j
+    // of output x is padded[x + j] and needs no modulo. Bands that cannot get a padded row use
+    // the direct per-pixel loop.
     ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
         Plane<float> padded = allocatePlane<float>(static_cast<std::int64_t>(width) + 2 * r);
+        const float* tapStart[2 * kGaussianMaxRadius + 1];
+        if (padded)
+            for (std::int32_t j = 0; j < taps; ++j) tapStart[j] = padded.get() + j;
         for (std::int32_t y = begin; y < end; ++y) {
             const float* src = plane + y * w;
             float* dst = scratch + y * w;
             if (padded) {
                 float* row = padded.get();
-                for (std::int32_t i = 0; i < width + 2 * r; ++i) {
+                auto wrapped = [&](std::int32_t i) {
                     std::int32_t sx = (i - r) % width;
                     if (sx < 0) sx += width;
                     row[i] = src[sx];
-                }
-                for (std::int32_t x = 0; x < width; ++x) dst[x] = 0.0f;
-                for (std::int32_t j = 0; j <= 2 * r; ++j) {
-                    const float weight = k[j];
-                    const float* tap = row + j;
-                    for (std::int32_t x = 0; x < width; ++x) dst[x] += tap[x] * weight;
-                }
+                };
+                for (std::int32_t i = 0; i < r; ++i) wrapped(i);
+                std::memcpy(row + r, src, static_cast<std::size_t>(width) * sizeof(float));
+                for (std::int32_t i = r + width; i < width + 2 * r; ++i) wrapped(i);
+                sumTaps(tapStart, k, taps, dst, 0, width);
                 continue;
             }
             for (std::int32_t x = 0; x < width; ++x) {
@@ -281,17 +322,16 @@ void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, st
             }
         }
     });
-    // Vertical pass: each band walks its columns row by row, accumulating whole row segments so
-    // the inner loop runs over contiguous floats.
+    // Vertical pass: each band walks its columns in tiles, each tile top to bottom; tap j of row
+    // y is the clamped row y + j - r.
     ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = 0; y < height; ++y) {
-            float* dst = plane + y * w;
-            for (std::int32_t x = begin; x < end; ++x) dst[x] = 0.0f;
-            for (std::int32_t j = -r; j <= r; ++j) {
-                const std::int32_t sy = std::min(std::max(y + j, 0), height - 1);
-                const float* src = scratch + sy * w;
-                const float weight = k[j + r];
-                for (std::int32_t x = begin; x < end; ++x) dst[x] += src[x] * weight;
+        const float* tapRow[2 * kGaussianMaxRadius + 1];
+        for (std::int32_t x = begin; x < end; x += kGaussianColumnTile) {
+            const std::int32_t tileEnd = std::min(end, x + kGaussianColumnTile);
+            for (std::int32_t y = 0; y < height; ++y) {
+                for (std::int32_t j = 0; j < taps; ++j)
+                    tapRow[j] = scratch + std::min(std::max(y + j - r, 0), height - 1) * w;
+                sumTaps(tapRow, k, taps, plane + y * w, x, tileEnd);
             }
         }
     });

@@ -23,7 +23,10 @@ namespace {
 // lets the vertical pass walk contiguous row segments (several columns per step) and the
 // horizontal pass overlap the dependency chains of neighbouring rows.
 // kContiguousLanes fixes the lane step to 1 at compile time, so the lane loops vectorise.
-template <int kMaxLanes, bool kContiguousLanes>
+// Without a fraction (kFraction false, f = 0) the update is sum += enter - leave: the same float
+// as the full update, whose fraction terms are then zeros and whose (1 - f) factors are ones, for
+// every finite sample; it halves the loads and arithmetic of the three-pass blur's passes.
+template <int kMaxLanes, bool kContiguousLanes, bool kFraction>
 void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t step,
               std::int64_t runtimeLaneStep, std::int32_t lanes, std::int32_t n, std::int32_t r,
               float f, float invSize) {
@@ -51,6 +54,14 @@ void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t s
         const float* leave = line(std::max(x - r - 1, 0));
         const float* leaveFraction = line(std::max(x - r - 2, 0));
         float* out = dst + static_cast<std::int64_t>(x) * step;
+        if (!kFraction) {
+            for (std::int32_t c = 0; c < lanes; ++c) {
+                const std::int64_t o = c * laneStep;
+                sum[c] += enter[o] - leave[o];
+                out[o] = sum[c] * invSize;
+            }
+            continue;
+        }
         for (std::int32_t c = 0; c < lanes; ++c) {
             const std::int64_t o = c * laneStep;
             sum[c] += g * enter[o] + f * enterFraction[o] - g * leave[o] - f * leaveFraction[o];
@@ -59,14 +70,17 @@ void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t s
     }
 }
 
-constexpr std::int32_t kRowsPerGroup = 8;       // horizontal pass: rows filtered together
-constexpr std::int32_t kColumnsPerGroup = 256;  // vertical pass: columns filtered together
+constexpr std::int32_t kRowsPerGroup = 8;  // horizontal pass: rows filtered together
+// Vertical pass: columns filtered together. A whole band of a wide plane at once, so every row
+// step reads long contiguous runs (8 KB of running sums stay in the first-level cache).
+constexpr std::int32_t kColumnsPerGroup = 2048;
 
 #if defined(__SSE2__) || defined(_M_X64)
 #define LUMET_BLUR_SSE2 1
 
 // boxLines over the 8 lanes of an interleaved group, two packed lanes of four at a time. Every lane
 // goes through the same operations in the same order as in boxLines, so the sums are identical.
+template <bool kFraction>
 void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r, float f,
                      float invSize) {
     const std::int32_t last = n - 1;
@@ -98,11 +112,16 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
     };
     for (std::int32_t x = 1; x < n; ++x) {
         const float* e = at(x + r);
-        const float* ef = at(x + r + 1);
         const float* l = at(x - r - 1);
-        const float* lf = at(x - r - 2);
-        s0 = _mm_add_ps(s0, delta(e, ef, l, lf));
-        s1 = _mm_add_ps(s1, delta(e + 4, ef + 4, l + 4, lf + 4));
+        if (kFraction) {
+            const float* ef = at(x + r + 1);
+            const float* lf = at(x - r - 2);
+            s0 = _mm_add_ps(s0, delta(e, ef, l, lf));
+            s1 = _mm_add_ps(s1, delta(e + 4, ef + 4, l + 4, lf + 4));
+        } else {
+            s0 = _mm_add_ps(s0, _mm_sub_ps(_mm_loadu_ps(e), _mm_loadu_ps(l)));
+            s1 = _mm_add_ps(s1, _mm_sub_ps(_mm_loadu_ps(e + 4), _mm_loadu_ps(l + 4)));
+        }
         float* o = out + static_cast<std::int64_t>(x) * 8;
         _mm_storeu_ps(o, _mm_mul_ps(s0, vi));
         _mm_storeu_ps(o + 4, _mm_mul_ps(s1, vi));
@@ -114,6 +133,7 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
 // small buffer (sample x of row c at x * kRowsPerGroup + c) so that the running sums of a group
 // advance together over contiguous floats; a group with fewer rows repeats its last row in its
 // unused lanes. Without memory for the buffers, rows are filtered a group at a time in place.
+template <bool kFraction>
 void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32_t begin,
                     std::int32_t end, std::int32_t r, float f, float invSize) {
     static_assert(kRowsPerGroup == 8, "the interleaved kernel filters groups of 8 rows");
@@ -121,7 +141,7 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
     Plane<float> buffers = allocatePlane<float>(2 * w * kRowsPerGroup);
     if (!buffers) {
         for (std::int32_t y = begin; y < end; y += kRowsPerGroup)
-            boxLines<kRowsPerGroup, false>(src + y * w, dst + y * w, 1, w,
+            boxLines<kRowsPerGroup, false, kFraction>(src + y * w, dst + y * w, 1, w,
                                            std::min(kRowsPerGroup, end - y), width, r, f, invSize);
         return;
     }
@@ -153,9 +173,9 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
             for (std::int32_t c = 0; c < kRowsPerGroup; ++c)
                 in[x * kRowsPerGroup + c] = rowOf[c][x];
 #ifdef LUMET_BLUR_SSE2
-        boxInterleaved8(in, out, width, r, f, invSize);
+        boxInterleaved8<kFraction>(in, out, width, r, f, invSize);
 #else
-        boxLines<kRowsPerGroup, true>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r, f,
+        boxLines<kRowsPerGroup, true, kFraction>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r, f,
                                       invSize);
 #endif
         x = 0;
@@ -185,6 +205,23 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
     }
 }
 
+// Both passes of boxBlur: rows into scratch, then columns back into the plane.
+template <bool kFraction>
+void boxPasses(float* plane, float* scratch, std::int32_t width, std::int32_t height,
+               std::int32_t radius, float fraction, float invSize) {
+    const std::int64_t w = width;
+    ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
+        horizontalPass<kFraction>(plane, scratch, width, begin, end, radius, fraction, invSize);
+    });
+    ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
+            const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
+            boxLines<kColumnsPerGroup, true, kFraction>(scratch + x, plane + x, w, 1, columns,
+                                                        height, radius, fraction, invSize);
+        }
+    });
+}
+
 }  // namespace
 
 void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t height,
@@ -192,17 +229,10 @@ void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t heig
     if (radius < 1 && fraction < 0.001f) return;
     if (width < 1 || height < 1 || !plane || !scratch) return;
     const float invSize = 1.0f / (2.0f * static_cast<float>(radius) + 1.0f + 2.0f * fraction);
-    const std::int64_t w = width;
-    ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
-        horizontalPass(plane, scratch, width, begin, end, radius, fraction, invSize);
-    });
-    ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
-            const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
-            boxLines<kColumnsPerGroup, true>(scratch + x, plane + x, w, 1, columns, height, radius,
-                                             fraction, invSize);
-        }
-    });
+    if (fraction != 0.0f)
+        boxPasses<true>(plane, scratch, width, height, radius, fraction, invSize);
+    else
+        boxPasses<false>(plane, scratch, width, height, radius, fraction, invSize);
 }
 
 void threePassRadii(std::int32_t radius, std::int32_t out[3]) {

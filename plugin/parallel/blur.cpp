@@ -142,7 +142,8 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
     if (!buffers) {
         for (std::int32_t y = begin; y < end; y += kRowsPerGroup)
             boxLines<kRowsPerGroup, false, kFraction>(src + y * w, dst + y * w, 1, w,
-                                           std::min(kRowsPerGroup, end - y), width, r, f, invSize);
+                                                      std::min(kRowsPerGroup, end - y), width, r, f,
+                                                      invSize);
         return;
     }
     float* in = buffers.get();
@@ -175,8 +176,8 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
 #ifdef LUMET_BLUR_SSE2
         boxInterleaved8<kFraction>(in, out, width, r, f, invSize);
 #else
-        boxLines<kRowsPerGroup, true, kFraction>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r, f,
-                                      invSize);
+        boxLines<kRowsPerGroup, true, kFraction>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r,
+                                                 f, invSize);
 #endif
         x = 0;
 #ifdef LUMET_BLUR_SSE2
@@ -278,7 +279,8 @@ void sumTaps(const float* const* taps, const float* k, std::int32_t count, float
             for (std::int64_t i = 0; i < kGaussianBlock / 4; ++i)
                 acc[i] = _mm_add_ps(acc[i], _mm_mul_ps(_mm_loadu_ps(tap + 4 * i), weight));
         }
-        for (std::int64_t i = 0; i < kGaussianBlock / 4; ++i) _mm_storeu_ps(dst + x + 4 * i, acc[i]);
+        for (std::int64_t i = 0; i < kGaussianBlock / 4; ++i)
+            _mm_storeu_ps(dst + x + 4 * i, acc[i]);
     }
 #endif
     for (; x < end; ++x) {

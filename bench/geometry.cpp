@@ -141,6 +141,19 @@ void BM_BoxBlur(benchmark::State& state) {
 }
 BENCHMARK(BM_BoxBlur)->Arg(5)->Arg(30)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The glow's kind of pass: a fractional radius (29.25), whose update weighs four samples.
+void BM_FractionalBoxBlur(benchmark::State& state) {
+    std::vector<float> plane(kPixels), scratch(kPixels);
+    const auto& alpha = lumet::bench::sceneAlpha();
+    for (std::int64_t i = 0; i < kPixels; ++i) plane[i] = alpha[i] / 255.0f;
+    for (auto _ : state) {
+        boxBlur(plane.data(), scratch.data(), kWidth, kHeight, 29, 0.25f);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+BENCHMARK(BM_FractionalBoxBlur)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_ThreePassBoxBlur(benchmark::State& state) {
     std::vector<float> plane(kPixels), scratch(kPixels);
     const auto& alpha = lumet::bench::sceneAlpha();

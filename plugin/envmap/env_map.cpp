@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "envmap/bicubic_taps.h"
 #include "envmap/builtin_maps.h"
 #include "envmap/env_map_sharp.h"
 #include "parallel/blur.h"
@@ -27,20 +28,72 @@ bool validPlanes(const float* const* planes, std::int32_t envW, std::int32_t env
     return true;
 }
 
-// Bicubic enlargement of the source planes into the sharp planes.
+// Bicubic enlargement of the source planes into the sharp planes: the sampler at u = x / envW,
+// v = y / envH, computed separably. Every output column reads the same four source columns at
+// the same fraction on every row, so each source row is interpolated across once (into one of
+// four row slots per band) and each output row is the cubic of four such rows, element by element.
+// The operations per value are exactly the sampler's, so the planes equal it bit for bit. Without
+// memory for the tables the sampler is called per pixel.
 void resample(const float* srcR, const float* srcG, const float* srcB, std::int32_t srcW,
               std::int32_t srcH, float* sharpR, float* sharpG, float* sharpB, std::int32_t envW,
               std::int32_t envH) {
+    Plane<CubicTaps> columns = allocatePlane<CubicTaps>(envW);
+    if (columns) {
+        for (std::int32_t x = 0; x < envW; ++x)
+            columns[x] = wrappedColumnTaps(static_cast<float>(x) / static_cast<float>(envW), srcW);
+    }
+    const float* sources[3] = {srcR, srcG, srcB};
+    float* targets[3] = {sharpR, sharpG, sharpB};
     ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
+        const std::int64_t width = envW;
+        Plane<float> slots = columns ? allocatePlane<float>(4 * 3 * width) : Plane<float>();
+        if (!slots) {
+            for (std::int32_t y = begin; y < end; ++y) {
+                const float v = static_cast<float>(y) / static_cast<float>(envH);
+                const std::int64_t row = static_cast<std::int64_t>(y) * envW;
+                for (std::int32_t x = 0; x < envW; ++x) {
+                    const float u = static_cast<float>(x) / static_cast<float>(envW);
+                    const Rgb p = sampleBicubicWrapX(srcR, srcG, srcB, srcW, srcH, u, v);
+                    sharpR[row + x] = p.r;
+                    sharpG[row + x] = p.g;
+                    sharpB[row + x] = p.b;
+                }
+            }
+            return;
+        }
+        // Slot s % 4 holds source row s across all three channels; the (at most four distinct,
+        // consecutive) rows one output row reads never share a slot.
+        std::int64_t slotRow[4] = {-1, -1, -1, -1};
+        auto across = [&](std::int64_t sourceRow) {
+            float* slot = slots.get() + (sourceRow % 4) * 3 * width;
+            if (slotRow[sourceRow % 4] == sourceRow) return slot;
+            slotRow[sourceRow % 4] = sourceRow;
+            for (int c = 0; c < 3; ++c) {
+                const float* line = sources[c] + sourceRow * srcW;
+                float* out = slot + c * width;
+                for (std::int32_t x = 0; x < envW; ++x) {
+                    const CubicTaps& t = columns[x];
+                    out[x] = catmullRom(line[t.index[0]], line[t.index[1]], line[t.index[2]],
+                                        line[t.index[3]], t.t);
+                }
+            }
+            return slot;
+        };
         for (std::int32_t y = begin; y < end; ++y) {
-            const float v = static_cast<float>(y) / static_cast<float>(envH);
+            const CubicTaps rows =
+                clampedRowTaps(static_cast<float>(y) / static_cast<float>(envH), srcH);
+            const float* r[4];
+            for (int k = 0; k < 4; ++k) r[k] = across(rows.index[k]);
             const std::int64_t row = static_cast<std::int64_t>(y) * envW;
-            for (std::int32_t x = 0; x < envW; ++x) {
-                const float u = static_cast<float>(x) / static_cast<float>(envW);
-                const Rgb p = sampleBicubicWrapX(srcR, srcG, srcB, srcW, srcH, u, v);
-                sharpR[row + x] = p.r;
-                sharpG[row + x] = p.g;
-                sharpB[row + x] = p.b;
+            for (int c = 0; c < 3; ++c) {
+                const std::int64_t o = c * width;
+                const float* __restrict r0 = r[0] + o;
+                const float* __restrict r1 = r[1] + o;
+                const float* __restrict r2 = r[2] + o;
+                const float* __restrict r3 = r[3] + o;
+                float* __restrict out = targets[c] + row;
+                for (std::int32_t x = 0; x < envW; ++x)
+                    out[x] = catmullRom(r0[x], r1[x], r2[x], r3[x], rows.t);
             }
         }
     });

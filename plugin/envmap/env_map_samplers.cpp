@@ -3,51 +3,26 @@
 #include <algorithm>
 #include <cmath>
 
+#include "envmap/bicubic_taps.h"
 #include "envmap/env_map.h"
 
 namespace lumet {
 
-namespace {
-
-// Catmull-Rom cubic through p1 (t = 0) and p2 (t = 1); not clamped.
-inline float catmullRom(float p0, float p1, float p2, float p3, float t) {
-    return 0.5f * (2.0f * p1 + (p2 - p0) * t + (2.0f * p0 - 5.0f * p1 + 4.0f * p2 - p3) * t * t +
-                   (3.0f * p1 - p0 - 3.0f * p2 + p3) * t * t * t);
-}
-
-// Fractional part of u in [0, 1]; a non-finite coordinate reads as 0 rather than producing an
-// out-of-range index.
-inline float wrapUnit(float u) { return std::isfinite(u) ? u - std::floor(u) : 0.0f; }
-inline float clampUnit(float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f; }
-
-}  // namespace
-
 Rgb sampleBicubicWrapX(const float* planeR, const float* planeG, const float* planeB,
                        std::int32_t w, std::int32_t h, float u, float v) {
-    const float fx = wrapUnit(u) * static_cast<float>(w - 1);
-    const std::int32_t ix = static_cast<std::int32_t>(fx);
-    const float tx = fx - static_cast<float>(ix);
-    std::int64_t columns[4];
-    for (std::int32_t k = 0; k < 4; ++k) {
-        std::int32_t c = (ix - 1 + k) % w;
-        if (c < 0) c += w;
-        columns[k] = c;
-    }
-    const float fy = clampUnit(v) * static_cast<float>(h - 1);
-    const std::int32_t iy = static_cast<std::int32_t>(fy);
-    const float ty = fy - static_cast<float>(iy);
+    const CubicTaps columns = wrappedColumnTaps(u, w);
+    const CubicTaps rows = clampedRowTaps(v, h);
 
     const float* planes[3] = {planeR, planeG, planeB};
     float result[3];
     for (std::int32_t channel = 0; channel < 3; ++channel) {
-        float rows[4];
+        float across[4];
         for (std::int32_t k = 0; k < 4; ++k) {
-            const std::int64_t row = std::clamp(iy - 1 + k, 0, h - 1);
-            const float* line = planes[channel] + row * w;
-            rows[k] = catmullRom(line[columns[0]], line[columns[1]], line[columns[2]],
-                                 line[columns[3]], tx);
+            const float* line = planes[channel] + rows.index[k] * w;
+            across[k] = catmullRom(line[columns.index[0]], line[columns.index[1]],
+                                   line[columns.index[2]], line[columns.index[3]], columns.t);
         }
-        result[channel] = catmullRom(rows[0], rows[1], rows[2], rows[3], ty);
+        result[channel] = catmullRom(across[0], across[1], across[2], across[3], rows.t);
     }
     return {result[0], result[1], result[2]};
 }

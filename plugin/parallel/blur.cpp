@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #if defined(__SSE2__) || defined(_M_X64)
 #include <xmmintrin.h>
 #endif
@@ -22,7 +23,10 @@ namespace {
 // lets the vertical pass walk contiguous row segments (several columns per step) and the
 // horizontal pass overlap the dependency chains of neighbouring rows.
 // kContiguousLanes fixes the lane step to 1 at compile time, so the lane loops vectorise.
-template <int kMaxLanes, bool kContiguousLanes>
+// Without a fraction (kFraction false, f = 0) the update is sum += enter - leave: the same float
+// as the full update, whose fraction terms are then zeros and whose (1 - f) factors are ones, for
+// every finite sample; it halves the loads and arithmetic of the three-pass blur's passes.
+template <int kMaxLanes, bool kContiguousLanes, bool kFraction>
 void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t step,
               std::int64_t runtimeLaneStep, std::int32_t lanes, std::int32_t n, std::int32_t r,
               float f, float invSize) {
@@ -50,6 +54,14 @@ void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t s
         const float* leave = line(std::max(x - r - 1, 0));
         const float* leaveFraction = line(std::max(x - r - 2, 0));
         float* out = dst + static_cast<std::int64_t>(x) * step;
+        if (!kFraction) {
+            for (std::int32_t c = 0; c < lanes; ++c) {
+                const std::int64_t o = c * laneStep;
+                sum[c] += enter[o] - leave[o];
+                out[o] = sum[c] * invSize;
+            }
+            continue;
+        }
         for (std::int32_t c = 0; c < lanes; ++c) {
             const std::int64_t o = c * laneStep;
             sum[c] += g * enter[o] + f * enterFraction[o] - g * leave[o] - f * leaveFraction[o];
@@ -58,14 +70,17 @@ void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t s
     }
 }
 
-constexpr std::int32_t kRowsPerGroup = 8;       // horizontal pass: rows filtered together
-constexpr std::int32_t kColumnsPerGroup = 256;  // vertical pass: columns filtered together
+constexpr std::int32_t kRowsPerGroup = 8;  // horizontal pass: rows filtered together
+// Vertical pass: columns filtered together. A whole band of a wide plane at once, so every row
+// step reads long contiguous runs (8 KB of running sums stay in the first-level cache).
+constexpr std::int32_t kColumnsPerGroup = 2048;
 
 #if defined(__SSE2__) || defined(_M_X64)
 #define LUMET_BLUR_SSE2 1
 
 // boxLines over the 8 lanes of an interleaved group, two packed lanes of four at a time. Every lane
 // goes through the same operations in the same order as in boxLines, so the sums are identical.
+template <bool kFraction>
 void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r, float f,
                      float invSize) {
     const std::int32_t last = n - 1;
@@ -97,11 +112,16 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
     };
     for (std::int32_t x = 1; x < n; ++x) {
         const float* e = at(x + r);
-        const float* ef = at(x + r + 1);
         const float* l = at(x - r - 1);
-        const float* lf = at(x - r - 2);
-        s0 = _mm_add_ps(s0, delta(e, ef, l, lf));
-        s1 = _mm_add_ps(s1, delta(e + 4, ef + 4, l + 4, lf + 4));
+        if (kFraction) {
+            const float* ef = at(x + r + 1);
+            const float* lf = at(x - r - 2);
+            s0 = _mm_add_ps(s0, delta(e, ef, l, lf));
+            s1 = _mm_add_ps(s1, delta(e + 4, ef + 4, l + 4, lf + 4));
+        } else {
+            s0 = _mm_add_ps(s0, _mm_sub_ps(_mm_loadu_ps(e), _mm_loadu_ps(l)));
+            s1 = _mm_add_ps(s1, _mm_sub_ps(_mm_loadu_ps(e + 4), _mm_loadu_ps(l + 4)));
+        }
         float* o = out + static_cast<std::int64_t>(x) * 8;
         _mm_storeu_ps(o, _mm_mul_ps(s0, vi));
         _mm_storeu_ps(o + 4, _mm_mul_ps(s1, vi));
@@ -113,6 +133,7 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
 // small buffer (sample x of row c at x * kRowsPerGroup + c) so that the running sums of a group
 // advance together over contiguous floats; a group with fewer rows repeats its last row in its
 // unused lanes. Without memory for the buffers, rows are filtered a group at a time in place.
+template <bool kFraction>
 void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32_t begin,
                     std::int32_t end, std::int32_t r, float f, float invSize) {
     static_assert(kRowsPerGroup == 8, "the interleaved kernel filters groups of 8 rows");
@@ -120,8 +141,9 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
     Plane<float> buffers = allocatePlane<float>(2 * w * kRowsPerGroup);
     if (!buffers) {
         for (std::int32_t y = begin; y < end; y += kRowsPerGroup)
-            boxLines<kRowsPerGroup, false>(src + y * w, dst + y * w, 1, w,
-                                           std::min(kRowsPerGroup, end - y), width, r, f, invSize);
+            boxLines<kRowsPerGroup, false, kFraction>(src + y * w, dst + y * w, 1, w,
+                                                      std::min(kRowsPerGroup, end - y), width, r, f,
+                                                      invSize);
         return;
     }
     float* in = buffers.get();
@@ -152,10 +174,10 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
             for (std::int32_t c = 0; c < kRowsPerGroup; ++c)
                 in[x * kRowsPerGroup + c] = rowOf[c][x];
 #ifdef LUMET_BLUR_SSE2
-        boxInterleaved8(in, out, width, r, f, invSize);
+        boxInterleaved8<kFraction>(in, out, width, r, f, invSize);
 #else
-        boxLines<kRowsPerGroup, true>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r, f,
-                                      invSize);
+        boxLines<kRowsPerGroup, true, kFraction>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r,
+                                                 f, invSize);
 #endif
         x = 0;
 #ifdef LUMET_BLUR_SSE2
@@ -184,6 +206,23 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
     }
 }
 
+// Both passes of boxBlur: rows into scratch, then columns back into the plane.
+template <bool kFraction>
+void boxPasses(float* plane, float* scratch, std::int32_t width, std::int32_t height,
+               std::int32_t radius, float fraction, float invSize) {
+    const std::int64_t w = width;
+    ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
+        horizontalPass<kFraction>(plane, scratch, width, begin, end, radius, fraction, invSize);
+    });
+    ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
+            const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
+            boxLines<kColumnsPerGroup, true, kFraction>(scratch + x, plane + x, w, 1, columns,
+                                                        height, radius, fraction, invSize);
+        }
+    });
+}
+
 }  // namespace
 
 void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t height,
@@ -191,17 +230,10 @@ void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t heig
     if (radius < 1 && fraction < 0.001f) return;
     if (width < 1 || height < 1 || !plane || !scratch) return;
     const float invSize = 1.0f / (2.0f * static_cast<float>(radius) + 1.0f + 2.0f * fraction);
-    const std::int64_t w = width;
-    ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
-        horizontalPass(plane, scratch, width, begin, end, radius, fraction, invSize);
-    });
-    ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
-            const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
-            boxLines<kColumnsPerGroup, true>(scratch + x, plane + x, w, 1, columns, height, radius,
-                                             fraction, invSize);
-        }
-    });
+    if (fraction != 0.0f)
+        boxPasses<true>(plane, scratch, width, height, radius, fraction, invSize);
+    else
+        boxPasses<false>(plane, scratch, width, height, radius, fraction, invSize);
 }
 
 void threePassRadii(std::int32_t radius, std::int32_t out[3]) {
@@ -224,10 +256,51 @@ void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std
     for (std::int32_t r : radii) boxBlur(plane, scratch, width, height, r, 0.0f);
 }
 
+namespace {
+
+// dst[x] = the sum over j of taps[j][x] * k[j] for x in [begin, end), the products added in the
+// order j = 0, 1, ... starting from 0: the order of the direct convolution, so the floats are its
+// floats. kGaussianBlock outputs are summed together in registers and each tap's samples are
+// contiguous, so every tap costs one load per output and the sums of a block advance in
+// independent chains. (Left to itself the compiler keeps such sums in memory, hence the SSE form;
+// each lane does the scalar loop's multiply and add.)
+constexpr std::int64_t kGaussianBlock = 32;
+
+void sumTaps(const float* const* taps, const float* k, std::int32_t count, float* dst,
+             std::int64_t begin, std::int64_t end) {
+    std::int64_t x = begin;
+#ifdef LUMET_BLUR_SSE2
+    for (; x + kGaussianBlock <= end; x += kGaussianBlock) {
+        __m128 acc[kGaussianBlock / 4];
+        for (__m128& a : acc) a = _mm_setzero_ps();
+        for (std::int32_t j = 0; j < count; ++j) {
+            const float* tap = taps[j] + x;
+            const __m128 weight = _mm_set1_ps(k[j]);
+            for (std::int64_t i = 0; i < kGaussianBlock / 4; ++i)
+                acc[i] = _mm_add_ps(acc[i], _mm_mul_ps(_mm_loadu_ps(tap + 4 * i), weight));
+        }
+        for (std::int64_t i = 0; i < kGaussianBlock / 4; ++i)
+            _mm_storeu_ps(dst + x + 4 * i, acc[i]);
+    }
+#endif
+    for (; x < end; ++x) {
+        float sum = 0.0f;
+        for (std::int32_t j = 0; j < count; ++j) sum += taps[j][x] * k[j];
+        dst[x] = sum;
+    }
+}
+
+// Columns per tile of the vertical pass: the 2r + 1 row segments one output row reads stay in the
+// core's cache while the tile is walked top to bottom.
+constexpr std::int32_t kGaussianColumnTile = 256;
+constexpr std::int32_t kGaussianMaxRadius = 500;
+
+}  // namespace
+
 void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,
                        float* scratch) {
     if (radius < 1 || width < 1 || height < 1 || !plane) return;
-    const std::int32_t r = std::min(radius, 500);
+    const std::int32_t r = std::min(radius, kGaussianMaxRadius);
     const float sigma = std::max(0.1f, static_cast<float>(r) / 3.0f);
     Plane<float> kernel = allocatePlane<float>(2 * r + 1);
     Plane<float> owned;
@@ -244,30 +317,30 @@ void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, st
     }
     for (std::int32_t i = 0; i <= 2 * r; ++i) kernel[i] /= total;
     const float* k = kernel.get();
+    const std::int32_t taps = 2 * r + 1;
     const std::int64_t w = width;
-    // Horizontal pass: each row is first copied with r wrapped samples on either side, so the
-    // taps need no modulo; then, tap by tap, the whole row accumulates (contiguous floats that
-    // the compiler vectorises). Every output still adds its taps from -r to r starting at 0, so
-    // the sums are those of the direct per-pixel loop. Bands that cannot get a padded row use
-    // that direct loop.
+    // Horizontal pass: each row is first copied with r wrapped samples on either side, so tap j
+    // of output x is padded[x + j] and needs no modulo. Bands that cannot get a padded row use
+    // the direct per-pixel loop.
     ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
         Plane<float> padded = allocatePlane<float>(static_cast<std::int64_t>(width) + 2 * r);
+        const float* tapStart[2 * kGaussianMaxRadius + 1];
+        if (padded)
+            for (std::int32_t j = 0; j < taps; ++j) tapStart[j] = padded.get() + j;
         for (std::int32_t y = begin; y < end; ++y) {
             const float* src = plane + y * w;
             float* dst = scratch + y * w;
             if (padded) {
                 float* row = padded.get();
-                for (std::int32_t i = 0; i < width + 2 * r; ++i) {
+                auto wrapped = [&](std::int32_t i) {
                     std::int32_t sx = (i - r) % width;
                     if (sx < 0) sx += width;
                     row[i] = src[sx];
-                }
-                for (std::int32_t x = 0; x < width; ++x) dst[x] = 0.0f;
-                for (std::int32_t j = 0; j <= 2 * r; ++j) {
-                    const float weight = k[j];
-                    const float* tap = row + j;
-                    for (std::int32_t x = 0; x < width; ++x) dst[x] += tap[x] * weight;
-                }
+                };
+                for (std::int32_t i = 0; i < r; ++i) wrapped(i);
+                std::memcpy(row + r, src, static_cast<std::size_t>(width) * sizeof(float));
+                for (std::int32_t i = r + width; i < width + 2 * r; ++i) wrapped(i);
+                sumTaps(tapStart, k, taps, dst, 0, width);
                 continue;
             }
             for (std::int32_t x = 0; x < width; ++x) {
@@ -281,17 +354,16 @@ void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, st
             }
         }
     });
-    // Vertical pass: each band walks its columns row by row, accumulating whole row segments so
-    // the inner loop runs over contiguous floats.
+    // Vertical pass: each band walks its columns in tiles, each tile top to bottom; tap j of row
+    // y is the clamped row y + j - r.
     ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = 0; y < height; ++y) {
-            float* dst = plane + y * w;
-            for (std::int32_t x = begin; x < end; ++x) dst[x] = 0.0f;
-            for (std::int32_t j = -r; j <= r; ++j) {
-                const std::int32_t sy = std::min(std::max(y + j, 0), height - 1);
-                const float* src = scratch + sy * w;
-                const float weight = k[j + r];
-                for (std::int32_t x = begin; x < end; ++x) dst[x] += src[x] * weight;
+        const float* tapRow[2 * kGaussianMaxRadius + 1];
+        for (std::int32_t x = begin; x < end; x += kGaussianColumnTile) {
+            const std::int32_t tileEnd = std::min(end, x + kGaussianColumnTile);
+            for (std::int32_t y = 0; y < height; ++y) {
+                for (std::int32_t j = 0; j < taps; ++j)
+                    tapRow[j] = scratch + std::min(std::max(y + j - r, 0), height - 1) * w;
+                sumTaps(tapRow, k, taps, plane + y * w, x, tileEnd);
             }
         }
     });

@@ -51,9 +51,10 @@ TEST(WrappingGaussian, EqualsTheDirectConvolutionBitForBit) {
     struct Case {
         int w, h, radius;
     };
-    // Radii below, near and beyond the width (taps wrap more than once), and the cap.
+    // Radii below, near and beyond the width (taps wrap more than once), and the cap; a width
+    // that is not a whole number of the row pass's blocks nor of the column pass's tiles.
     for (const Case& c : {Case{37, 11, 1}, Case{37, 11, 5}, Case{64, 20, 30}, Case{13, 9, 40},
-                          Case{1, 7, 3}, Case{50, 3, 700}}) {
+                          Case{1, 7, 3}, Case{50, 3, 700}, Case{300, 7, 12}}) {
         const std::vector<float> input = pattern(c.w, c.h);
         std::vector<float> fast = input;
         gaussianBlurWrapX(fast.data(), c.w, c.h, c.radius);

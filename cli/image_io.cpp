@@ -193,20 +193,7 @@ bool writePng(const std::string& path, const Image& image, int bits, std::string
         return false;
     }
     const std::size_t rowBytes = static_cast<std::size_t>(image.width) * (bits == 16 ? 8 : 4);
-    std::vector<std::uint8_t> pixels(rowBytes * image.height);
-    const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
-    const float scale = bits == 16 ? 65535.0f : 255.0f;
-    for (std::size_t i = 0; i < count; ++i) {
-        float v = image.rgba[i];
-        v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
-        const unsigned q = static_cast<unsigned>(v * scale + 0.5f);
-        if (bits == 16) {
-            pixels[2 * i] = static_cast<std::uint8_t>(q >> 8);  // PNG stores big-endian
-            pixels[2 * i + 1] = static_cast<std::uint8_t>(q & 0xFF);
-        } else {
-            pixels[i] = static_cast<std::uint8_t>(q);
-        }
-    }
+    std::vector<std::uint8_t> pixels = pngSamples(image, bits);
     std::vector<png_bytep> rows(image.height);
     for (std::int32_t y = 0; y < image.height; ++y) rows[y] = pixels.data() + y * rowBytes;
     return writeThroughTemporary(path, error, [&](const std::string& temporary) {

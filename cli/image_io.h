@@ -32,6 +32,10 @@ bool readPng(const std::string& path, Image& image, std::string& error);
 bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uint64_t height,
                           std::uint64_t fileBytes, std::string& error);
 
+// The RGBA samples of a PNG's rows, back to back: each value clamped to 0..1 (NaN to 0) and
+// rounded to 8 bits, or to 16 bits stored big-endian.
+std::vector<std::uint8_t> pngSamples(const Image& image, int bits);
+
 // Writes straight RGBA; colour values are clamped to 0..1 and rounded to the bit depth (8 or 16).
 bool writePng(const std::string& path, const Image& image, int bits, std::string& error);
 

@@ -10,8 +10,10 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <new>
 
@@ -132,6 +134,24 @@ bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uin
         return false;
     }
     return true;
+}
+
+std::vector<std::uint8_t> pngSamples(const Image& image, int bits) {
+    const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
+    std::vector<std::uint8_t> samples(count * (bits == 16 ? 2 : 1));
+    const float scale = bits == 16 ? 65535.0f : 255.0f;
+    for (std::size_t i = 0; i < count; ++i) {
+        float v = image.rgba[i];
+        v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
+        const unsigned q = static_cast<unsigned>(v * scale + 0.5f);
+        if (bits == 16) {
+            samples[2 * i] = static_cast<std::uint8_t>(q >> 8);  // PNG stores big-endian
+            samples[2 * i + 1] = static_cast<std::uint8_t>(q & 0xFF);
+        } else {
+            samples[i] = static_cast<std::uint8_t>(q);
+        }
+    }
+    return samples;
 }
 
 void premultiply(Image& image) {

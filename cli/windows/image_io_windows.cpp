@@ -227,20 +227,7 @@ bool writePng(const std::string& path, const Image& image, int bits, std::string
     }
     const std::size_t stride = bits == 16 ? 8 : 4;
     const std::size_t rowBytes = static_cast<std::size_t>(image.width) * stride;
-    std::vector<std::uint8_t> pixels(rowBytes * image.height);
-    const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
-    const float scale = bits == 16 ? 65535.0f : 255.0f;
-    for (std::size_t i = 0; i < count; ++i) {
-        float v = image.rgba[i];
-        v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
-        const unsigned q = static_cast<unsigned>(v * scale + 0.5f);
-        if (bits == 16) {
-            pixels[2 * i] = static_cast<std::uint8_t>(q >> 8);  // PNG stores big-endian
-            pixels[2 * i + 1] = static_cast<std::uint8_t>(q & 0xFF);
-        } else {
-            pixels[i] = static_cast<std::uint8_t>(q);
-        }
-    }
+    const std::vector<std::uint8_t> pixels = pngSamples(image, bits);
     const std::vector<std::uint8_t> filtered = filterRows(pixels, rowBytes, image.height, stride);
     if (filtered.size() > ULONG_MAX / 2) {
         error = path + ": image too large for one PNG data stream";

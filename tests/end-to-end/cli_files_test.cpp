@@ -94,19 +94,7 @@ constexpr const char* kBeyondTheReader = "2147483647 x 1 pixels, more than";
 constexpr const char* kBeyondTheReader = "exceeds user limit";
 #endif
 
-class CliFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("lumet_cli_files_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string at(const std::string& name) const { return (dir_ / name).string(); }
-    fs::path dir_;
-};
+using CliFiles = lumet::testing::CommandFolderTest;
 
 TEST_F(CliFiles, PngSizesBeyondTheLimitsOrTheFileAreRefusedUpFront) {
     const Bytes tiny;  // no image data at all

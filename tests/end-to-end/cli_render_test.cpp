@@ -31,19 +31,7 @@ std::vector<unsigned char> bytesOf(const fs::path& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
-class CliRender : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("lumet_cli_render_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string at(const std::string& name) const { return (dir_ / name).string(); }
-    fs::path dir_;
-};
+using CliRender = lumet::testing::CommandFolderTest;
 
 // Small and quick: no glow (so no output margin), low quality.
 const std::string kQuick =

@@ -2,12 +2,18 @@
 // Linux, cmd.exe with _popen on Windows (where the exit status comes back as it is, not encoded
 // as wait() encodes it).
 #pragma once
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace lumet::testing {
@@ -55,5 +61,21 @@ inline CommandResult runCommand(const std::string& commandLine) {
 #endif
     return result;
 }
+
+// A test with a folder of its own for the command's files, emptied before and removed after.
+class CommandFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("lumet_cli_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string at(const std::string& name) const { return (dir_ / name).string(); }
+    std::filesystem::path dir_;
+};
 
 }  // namespace lumet::testing

@@ -53,9 +53,9 @@ struct Scene {
     }
     void reflect(const RenderSettings& s) {
         renderEnvReflection(normals.data(), alphaSS.data(), heights.data(), refl[0].data(),
-                            refl[1].data(), refl[2].data(), W2, H2, W2, H2, s, env[0].data(),
-                            env[1].data(), env[2].data(), env[3].data(), env[4].data(),
-                            env[5].data(), kEnvW, kEnvH);
+                            refl[1].data(), refl[2].data(), FrameWindow::whole(W2, H2), W2, H2, s,
+                            env[0].data(), env[1].data(), env[2].data(), env[3].data(),
+                            env[4].data(), env[5].data(), kEnvW, kEnvH);
     }
 };
 
@@ -143,10 +143,11 @@ void BM_ComposeOutput(benchmark::State& state) {
     world.rowbytes = W * pixelSize;
     world.world_flags = format == kFormat16 ? PF_WorldFlag_DEEP : 0;
     for (auto _ : state) {
-        composeOutput(W, H, s.shade[0].data(), s.shade[1].data(), s.shade[2].data(), true,
-                      glow[0].data(), glow[1].data(), glow[2].data(), glow[3].data(), false,
-                      s.settings, SS, W2, H2, s.heights.data(), s.env[0].data(), s.env[1].data(),
-                      s.env[2].data(), kEnvW, kEnvH, s.alpha.data(), format, world);
+        composeOutput(FrameWindow::whole(W, H), FrameWindow::whole(W, H), s.shade[0].data(),
+                      s.shade[1].data(), s.shade[2].data(), true, glow[0].data(), glow[1].data(),
+                      glow[2].data(), glow[3].data(), false, s.settings, SS, s.heights.data(),
+                      s.env[0].data(), s.env[1].data(), s.env[2].data(), kEnvW, kEnvH,
+                      s.alpha.data(), format, world);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kOutput);

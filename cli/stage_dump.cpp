@@ -2,6 +2,7 @@
 #include "stage_dump.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "image_io.h"
@@ -17,27 +18,54 @@ struct StageDumpAccess {
         dump.dx_ = p.dx, dump.dy_ = p.dy;
         const std::size_t N = static_cast<std::size_t>(p.W) * p.H;
         const std::size_t N2 = static_cast<std::size_t>(p.W2) * p.H2;
-        dump.alpha_.assign(p.alpha, p.alpha + N);
-        dump.alphaSS_.assign(p.alphaSS, p.alphaSS + N2);
-        dump.height_.assign(p.heightMap, p.heightMap + N2);
-        dump.normals_.assign(p.normalMap, p.normalMap + 3 * N2);
-        interleave(dump.reflection_, p.refl, N2);
-        interleave(dump.shade_, p.shade, N);
+        // The planes hold the frame's window; around it the frame is empty: zeros, flat normals.
+        const FrameWindow frame = p.window, area = p.geometryWindow;
+        const FrameWindow work = area.scaled(p.SS);
+        dump.alpha_.assign(N, 0);
+        place(dump.alpha_.data(), p.alpha, frame, 1);
+        dump.alphaSS_.assign(N2, 0);
+        place(dump.alphaSS_.data(), p.alphaSS, work, 1);
+        dump.height_.assign(N2, 0.0f);
+        place(dump.height_.data(), p.heightMap, work, 1);
+        dump.normals_.resize(3 * N2);
+        for (std::size_t i = 0; i < N2; ++i) {
+            dump.normals_[3 * i] = 0.0f, dump.normals_[3 * i + 1] = 0.0f;
+            dump.normals_[3 * i + 2] = 1.0f;
+        }
+        place(dump.normals_.data(), p.normalMap, work, 3);
+        interleave(dump.reflection_, p.refl, work, p.W2, p.H2);
+        interleave(dump.shade_, p.shade, area, p.W, p.H);
         dump.hasGlow_ = p.glow[3] != nullptr;
         if (dump.hasGlow_) {
-            interleave(dump.glow_, p.glow, N);
-            dump.glowA_.assign(p.glow[3], p.glow[3] + N);
+            interleave(dump.glow_, p.glow, frame, p.W, p.H);
+            dump.glowA_.assign(N, 0.0f);
+            place(dump.glowA_.data(), p.glow[3], frame, 1);
         }
         dump.envW_ = p.envW, dump.envH_ = p.envH;
-        const std::size_t envCount = static_cast<std::size_t>(p.envW) * p.envH;
-        interleave(dump.envSharp_, p.envSharp, envCount);
-        interleave(dump.envSmooth_, p.envSmooth, envCount);
+        const FrameWindow env = FrameWindow::whole(p.envW, p.envH);
+        interleave(dump.envSharp_, p.envSharp, env, p.envW, p.envH);
+        interleave(dump.envSmooth_, p.envSmooth, env, p.envW, p.envH);
     }
+    // Copies a window's plane of `channels` interleaved values into its place in the frame.
+    template <class T>
+    static void place(T* frame, const T* plane, const FrameWindow& w, std::size_t channels) {
+        if (!plane) return;
+        const std::size_t row = static_cast<std::size_t>(w.width) * channels;
+        for (std::int32_t y = 0; y < w.height; ++y) {
+            std::memcpy(frame + (static_cast<std::size_t>(y + w.y) * w.frameWidth + w.x) * channels,
+                        plane + static_cast<std::size_t>(y) * row, row * sizeof(T));
+        }
+    }
+    // Three planes of a window into one interleaved frame-size plane, zero around the window.
     static void interleave(std::vector<float>& out, const float* const planes[3],
-                           std::size_t count) {
-        out.resize(count * 3);
-        for (std::size_t i = 0; i < count; ++i) {
-            for (int c = 0; c < 3; ++c) out[3 * i + c] = planes[c] ? planes[c][i] : 0.0f;
+                           const FrameWindow& w, std::int32_t width, std::int32_t height) {
+        out.assign(static_cast<std::size_t>(width) * height * 3, 0.0f);
+        for (std::int32_t y = 0; y < w.height; ++y) {
+            for (std::int32_t x = 0; x < w.width; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * w.width + x;
+                const std::size_t o = static_cast<std::size_t>(y + w.y) * width + (x + w.x);
+                for (int c = 0; c < 3; ++c) out[3 * o + c] = planes[c] ? planes[c][i] : 0.0f;
+            }
         }
     }
 };

@@ -9,6 +9,8 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/frame_window.h"
+
 namespace lumet {
 struct RenderSettings;
 }
@@ -30,8 +32,8 @@ bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* shar
                      std::int32_t envW, std::int32_t envH, std::uint64_t envRevision);
 // False unless the device holds the map of envRevision.
 bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, const float* heights,
-                            float* outR, float* outG, float* outB, std::int32_t width,
-                            std::int32_t height, std::int32_t contentW, std::int32_t contentH,
+                            float* outR, float* outG, float* outB, const FrameWindow& window,
+                            std::int32_t contentW, std::int32_t contentH,
                             const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
                             std::uint64_t envRevision, std::uint64_t geometryRevision);
 bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* normals,

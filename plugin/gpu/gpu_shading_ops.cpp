@@ -91,11 +91,12 @@ bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* shar
 }
 
 bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, const float* heights,
-                            float* outR, float* outG, float* outB, std::int32_t width,
-                            std::int32_t height, std::int32_t contentW, std::int32_t contentH,
+                            float* outR, float* outG, float* outB, const FrameWindow& window,
+                            std::int32_t contentW, std::int32_t contentH,
                             const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
                             std::uint64_t envRevision, std::uint64_t geometryRevision) {
     if (!gpuUsable()) return false;
+    const std::int32_t width = window.width, height = window.height;
     GpuContext& g = gpuContext;
     if (!g.envUploaded || !normals || !alpha || !heights || !outR || !outG || !outB ||
         !validSize(width, height))
@@ -139,7 +140,8 @@ bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, con
     const bool ok =
         setArguments(kernel, g.reflNormals, g.reflAlpha, g.reflHeights, g.reflOut[0], g.reflOut[1],
                      g.reflOut[2], g.envPlanes[0], g.envPlanes[1], g.envPlanes[2], g.envPlanes[3],
-                     g.envPlanes[4], g.envPlanes[5], width, height, contentW, contentH, envW, envH,
+                     g.envPlanes[4], g.envPlanes[5], width, height, window.x, window.y,
+                     window.frameWidth, window.frameHeight, contentW, contentH, envW, envH,
                      settings.envBlur, settings.envScale, settings.envDisplacement,
                      settings.envRotX, settings.envRotY, settings.envExposure,
                      settings.dispersion) &&

@@ -78,7 +78,8 @@ float mf_sampleRowLinear(global const float* plane, int w, int iy, float u) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Environment reflection, one work item per pixel. Unlike the CPU stage: no anisotropic streaks
+// Environment reflection, one work item per pixel of a window (W x H) whose corner lies at
+// (originX, originY) of a frameW x frameH frame, on whose centre the projection is centred. Unlike the CPU stage: no anisotropic streaks
 // (the renders keep anisotropic frames on the CPU), no row skip, and dispersion samples red and
 // blue linearly along one row. envExposure is accepted and not used (shading applies it).
 
@@ -87,7 +88,8 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
                            global float* outG, global float* outB, global const float* sharpR,
                            global const float* sharpG, global const float* sharpB,
                            global const float* smoothR, global const float* smoothG,
-                           global const float* smoothB, int W, int H, int contentW,
+                           global const float* smoothB, int W, int H, int originX,
+                           int originY, int frameW, int frameH, int contentW,
                            int contentH, int envW, int envH, float envBlend, float envScale,
                            float envDisplacement, float envRotX, float envRotY,
                            float envExposure, float dispersion) {
@@ -115,8 +117,8 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     float a = fmin(1.0f, bb + (1.0f - bb) * clamp(steep, 0.0f, 1.0f));
     float s = a * a * (3.0f - 2.0f * a);
 
-    float cu = ((float)x / uvScale - 0.5f * (float)W / uvScale) / envZoom;
-    float cv = ((float)y / uvScale - 0.5f * (float)H / uvScale) / envZoom;
+    float cu = ((float)(x + originX) / uvScale - 0.5f * (float)frameW / uvScale) / envZoom;
+    float cv = ((float)(y + originY) / uvScale - 0.5f * (float)frameH / uvScale) / envZoom;
     float d2 = cu * cu + cv * cv;
     if (d2 > 0.000001f) {
         float barrel = 1.0f + 0.3f * d2;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "AE_Effect.h"
+#include "geometry/frame_window.h"
 #include "params/render_settings.h"
 #include "render/stage_cache.h"
 
@@ -31,20 +32,26 @@ struct FrameReport {
     bool envLoaded = false;  // the plain path prepared its environment map
     bool gpu = false;        // the frame held the GPU lock
     std::int32_t W = 0, H = 0, SS = 0, W2 = 0, H2 = 0, dx = 0, dy = 0;
+    FrameWindow window;          // the rectangle of the frame the glow and output covered
+    FrameWindow geometryWindow;  // the rectangle the geometry, reflection and shading covered
     std::uint32_t alphaHash = 0;
 };
 
-// The planes of one frame, valid only during the observer call. Absent planes are null.
+// The planes of one frame, valid only during the observer call. Absent planes are null. The
+// planes hold windows of the W x H frame: alpha and glow `window`, shade `geometryWindow` and
+// the working planes `geometryWindow` at SS times its size; outside them the frame holds zeros
+// and flat normals (0, 0, 1).
 struct FramePlanes {
     const RenderSettings* settings = nullptr;
     std::int32_t W = 0, H = 0, SS = 1, W2 = 0, H2 = 0, dx = 0, dy = 0;
-    const std::uint8_t* alpha = nullptr;    // W x H, after smoothing
-    const std::uint8_t* alphaSS = nullptr;  // W2 x H2 (the alpha itself when SS = 1)
-    const float* heightMap = nullptr;       // W2 x H2
-    const float* normalMap = nullptr;       // 3 x W2 x H2
-    const float* refl[3] = {};              // W2 x H2
-    const float* shade[3] = {};             // W x H
-    const float* glow[4] = {};              // W x H, R, G, B, A; null when no glow this frame
+    FrameWindow window, geometryWindow;     // frame pixels
+    const std::uint8_t* alpha = nullptr;    // the window, after smoothing
+    const std::uint8_t* alphaSS = nullptr;  // working (the alpha itself when SS = 1)
+    const float* heightMap = nullptr;       // working
+    const float* normalMap = nullptr;       // 3 x working, interleaved
+    const float* refl[3] = {};              // working
+    const float* shade[3] = {};             // the geometry window
+    const float* glow[4] = {};              // the window, R, G, B, A; null when no glow
     const float* envSharp[3] = {};
     const float* envSmooth[3] = {};
     std::int32_t envW = 0, envH = 0;

@@ -107,6 +107,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
     report.W = W, report.H = H, report.SS = SS, report.W2 = W2, report.H2 = H2;
     report.dx = dx, report.dy = dy;
+    report.window = report.geometryWindow = FrameWindow::whole(W, H);
 
     PlainFrameResources resources(in_data);
     // 2. The custom map layer.
@@ -279,15 +280,15 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         if (gpu && settings.anisotropy <= 0.001f) {
             done = gpu::renderEnvReflectionGpu(
                 cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
-                cache.reflG.get(), cache.reflB.get(), W2, H2, SS * iw, SS * ih, settings, envW,
-                envH, cache.envRevision, cache.geometryRevision);
+                cache.reflG.get(), cache.reflB.get(), FrameWindow::whole(W2, H2), SS * iw, SS * ih,
+                settings, envW, envH, cache.envRevision, cache.geometryRevision);
         }
         if (!done) {
-            renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
-                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2,
-                                SS * iw, SS * ih, settings, cache.sharpR.get(), cache.sharpG.get(),
-                                cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
-                                cache.smoothB.get(), envW, envH);
+            renderEnvReflection(
+                cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
+                cache.reflG.get(), cache.reflB.get(), FrameWindow::whole(W2, H2), SS * iw, SS * ih,
+                settings, cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
+                cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW, envH);
         }
         cache.reflectionRevision = nextContentRevision();
         report.reflectionRan = true;
@@ -344,6 +345,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     planes.settings = &settings;
     planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
     planes.dx = dx, planes.dy = dy;
+    planes.window = planes.geometryWindow = FrameWindow::whole(W, H);
     planes.alpha = cache.alpha.get();
     planes.alphaSS = alphaSS;
     planes.heightMap = cache.heightMap.get();
@@ -363,10 +365,11 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     notifyFrameObserver(planes);
     RenderSettings outputSettings = settings;
     outputSettings.showEnvMap = showEnvMap;
-    composeOutput(W, H, shade[0], shade[1], shade[2], hasGlow, cache.glowR.get(), cache.glowG.get(),
-                  cache.glowB.get(), cache.glowA.get(), showEnvMap, outputSettings, SS, W2, H2,
-                  cache.heightMap.get(), cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
-                  envW, envH, cache.alpha.get(), pixelDepthOf(*output), *output);
+    composeOutput(FrameWindow::whole(W, H), FrameWindow::whole(W, H), shade[0], shade[1], shade[2],
+                  hasGlow, cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
+                  cache.glowA.get(), showEnvMap, outputSettings, SS, cache.heightMap.get(),
+                  cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(), envW, envH,
+                  cache.alpha.get(), pixelDepthOf(*output), *output);
 
     // 18. Commit.
     copyStageSettings(cache.settings, frameSettings);

@@ -42,6 +42,19 @@ std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count) {
     return hash;
 }
 
+std::uint32_t windowAlphaHash(const std::uint8_t* alpha, const FrameWindow& window) {
+    std::uint32_t hash = fnv1a32(alpha, static_cast<std::size_t>(window.pixels()));
+    const std::int32_t place[6] = {window.x,      window.y,          window.width,
+                                   window.height, window.frameWidth, window.frameHeight};
+    std::uint8_t bytes[sizeof place];
+    std::memcpy(bytes, place, sizeof place);
+    for (std::uint8_t byte : bytes) {
+        hash ^= byte;
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
 std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth) {
     if (!world.data || world.width < 1 || world.height < 1) return 0;
     const std::int64_t pixelBytes = depth == kDepthFloat ? 16 : depth == kDepth16 ? 8 : 4;

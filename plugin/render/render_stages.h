@@ -1,9 +1,12 @@
 // Pieces both render paths share: the alpha hash and the glow with its GPU-or-CPU choice.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "AE_Effect.h"
+#include "geometry/frame_window.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -15,6 +18,28 @@ RenderSettings withFiniteValues(const RenderSettings& settings);
 
 // 32-bit FNV-1a over the bytes in memory order.
 std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count);
+
+// FNV-1a of a window's coverage (window.width x window.height bytes) followed by the window's
+// corner and size and the frame's size: the same shape at another place is another geometry.
+std::uint32_t windowAlphaHash(const std::uint8_t* alpha, const FrameWindow& window);
+
+// Copies the part of plane `from` (holding window `fromWindow`) that window `to` covers into
+// plane `to` (holding `toWindow`); the rest of `to` is left as it is.
+template <class T>
+void copyWindow(const T* from, const FrameWindow& fromWindow, T* to, const FrameWindow& toWindow) {
+    const std::int32_t x0 = std::max(fromWindow.x, toWindow.x);
+    const std::int32_t x1 = std::min(fromWindow.x + fromWindow.width, toWindow.x + toWindow.width);
+    const std::int32_t y0 = std::max(fromWindow.y, toWindow.y);
+    const std::int32_t y1 =
+        std::min(fromWindow.y + fromWindow.height, toWindow.y + toWindow.height);
+    for (std::int32_t y = y0; y < y1 && x0 < x1; ++y) {
+        std::memcpy(
+            to + static_cast<std::int64_t>(y - toWindow.y) * toWindow.width + (x0 - toWindow.x),
+            from + static_cast<std::int64_t>(y - fromWindow.y) * fromWindow.width +
+                (x0 - fromWindow.x),
+            static_cast<std::size_t>(x1 - x0) * sizeof(T));
+    }
+}
 
 // 64-bit hash of a host world's pixels (every row's pixel bytes, not the padding) with its size
 // and depth: what the smart edge reads of the layer's colour. 0 for a world without pixels.

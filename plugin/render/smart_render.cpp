@@ -15,6 +15,7 @@
 #include "gpu/gpu_runtime.h"
 #include "params/param_ids.h"
 #include "platform/plane.h"
+#include "render/content_window.h"
 #include "render/frame_report.h"
 #include "render/render_locks.h"
 #include "render/render_stages.h"
@@ -125,40 +126,93 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         }
     }
 
-    // 7. Working size. A frame whose working size does not fit 32 bits cannot be allocated.
+    // 7. Working size. A frame whose working size does not fit 32 bits, or of more pixels than
+    // any host's largest frame (30000 x 30000 and its margins), is refused before anything is
+    // written: no host could have allocated its output.
     const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
+    constexpr std::int64_t kMostFramePixels = std::int64_t{1} << 31;
     if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
-        static_cast<std::int64_t>(H) * SS > INT32_MAX) {
+        static_cast<std::int64_t>(H) * SS > INT32_MAX ||
+        static_cast<std::int64_t>(W) * H > kMostFramePixels) {
         return PF_Err_OUT_OF_MEMORY;
     }
     const std::int32_t W2 = W * SS, H2 = H * SS;
-    const std::int64_t N = static_cast<std::int64_t>(W) * H;
-    const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
     report.W = W, report.H = H, report.SS = SS, report.W2 = W2, report.H2 = H2;
     report.dx = dx, report.dy = dy;
 
-    // 8. Working alpha: extraction into the output frame, then edge smoothing.
-    GeometryBuffers geometry;
-    geometry.W = W, geometry.H = H, geometry.SS = SS, geometry.W2 = W2, geometry.H2 = H2;
+    // 8. The layer's alpha where it lands in the frame, and from its covered pixels the window
+    // every later stage works in; then the window's coverage with edge smoothing.
+    const std::int32_t layerW = std::min(iw, W - dx), layerH = std::min(ih, H - dy);
+    Plane<std::uint8_t> layerAlpha =
+        allocatePlane<std::uint8_t>(static_cast<std::int64_t>(layerW) * layerH);
+    if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
+    ContentBounds bounds =
+        extractAlpha(*input, pixelDepthOf(*input), 0, 0, layerAlpha.get(), layerW, layerH);
+    if (bounds.minX <= bounds.maxX) {
+        bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
+    }
+    // The glow and the output cover `window`; the geometry, reflection and shading `area`, which
+    // lies inside it, and `work` at the working size.
+    const ContentWindows windows = contentWindows(bounds, W, H, settings, SS);
+    const FrameWindow window = windows.output, area = windows.geometry;
+    const FrameWindow work = area.scaled(SS);
+    const std::int64_t N = window.pixels(), areaN = area.pixels();
+    report.window = window;
+    report.geometryWindow = area;
+    GeometryBuffers geometry;  // alpha: the output window's coverage
     geometry.alpha = allocateZeroedPlane<std::uint8_t>(N);
-    Plane<std::uint8_t> smoothed = allocatePlane<std::uint8_t>(N);
-    if (!geometry.alpha || !smoothed) return PF_Err_OUT_OF_MEMORY;
-    const ContentBounds bounds =
-        extractAlpha(*input, pixelDepthOf(*input), dx, dy, geometry.alpha.get(), W, H);
-    geometry.contentMinX = bounds.minX, geometry.contentMaxX = bounds.maxX;
-    geometry.contentMinY = bounds.minY, geometry.contentMaxY = bounds.maxY;
-    std::memcpy(smoothed.get(), geometry.alpha.get(), static_cast<std::size_t>(N));
-    smoothAlphaEdges(geometry.alpha.get(), smoothed.get(), W, H);
-    std::memcpy(geometry.alpha.get(), smoothed.get(), static_cast<std::size_t>(N));
-    smoothed.reset();
+    if (!geometry.alpha) return PF_Err_OUT_OF_MEMORY;
+    {
+        const std::int32_t x0 = std::max(dx, window.x);
+        const std::int32_t x1 = std::min(dx + layerW, window.x + window.width);
+        const std::int32_t y0 = std::max(dy, window.y);
+        const std::int32_t y1 = std::min(dy + layerH, window.y + window.height);
+        for (std::int32_t y = y0; y < y1 && x0 < x1; ++y) {
+            std::memcpy(geometry.alpha.get() +
+                            static_cast<std::int64_t>(y - window.y) * window.width +
+                            (x0 - window.x),
+                        layerAlpha.get() + static_cast<std::int64_t>(y - dy) * layerW + (x0 - dx),
+                        static_cast<std::size_t>(x1 - x0));
+        }
+    }
+    layerAlpha.reset();
+    if (!smoothAlphaEdgesInPlace(geometry.alpha.get(), window.width, window.height)) {
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    // The geometry window's coverage (its own plane when the windows differ).
+    Plane<std::uint8_t> areaAlphaPlane;
+    const std::uint8_t* areaAlpha = geometry.alpha.get();
+    if (area.width != window.width || area.height != window.height) {
+        areaAlphaPlane = allocatePlane<std::uint8_t>(areaN);
+        if (!areaAlphaPlane) return PF_Err_OUT_OF_MEMORY;
+        copyWindow(geometry.alpha.get(), window, areaAlphaPlane.get(), area);
+        areaAlpha = areaAlphaPlane.get();
+    }
 
-    // 9. Identity of the shape, and of the colour when the smart edge carves its edges.
+    // 9. Identity of the shape and where it lies in the frame, and of the colour when the smart
+    // edge carves its edges.
     LayerIdentity layer;
-    layer.alphaHash = fnv1a32(geometry.alpha.get(), static_cast<std::size_t>(N));
+    layer.alphaHash = windowAlphaHash(areaAlpha, area);
     if (settings.smartEdge && settings.bevelStyle == kInnerBevel) {
         layer.colourHash = worldPixelHash(*input, pixelDepthOf(*input));
     }
     report.alphaHash = layer.alphaHash;
+
+    // An empty layer is a transparent frame: nothing to compute, nothing kept. (A canvas without
+    // coverage has no distances to measure heights from.)
+    if (bounds.minX > bounds.maxX && !settings.showEnvMap) {
+        const FrameWindow none{0, 0, 0, 0, W, H};
+        FramePlanes planes;
+        planes.settings = &settings;
+        planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
+        planes.dx = dx, planes.dy = dy;
+        planes.window = planes.geometryWindow = none;
+        notifyFrameObserver(planes);
+        composeOutput(none, none, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr,
+                      nullptr, false, settings, SS, nullptr, nullptr, nullptr, nullptr, 0, 0,
+                      nullptr, pixelDepthOf(*output), *output);
+        return PF_Err_NONE;
+    }
 
     // 10. The environment map from the host's compute cache.
     const SPBasicSuite* basic = in_data->pica_basicP;
@@ -194,19 +248,6 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         envKey.known = true;
     }
 
-    // 11. Shading window around the content, wide enough for the expansion or the glow's reach.
-    std::int32_t glowReach = 0;
-    if (settings.glowIntensity > 0.05f) {
-        glowReach = 20 + static_cast<std::int32_t>(2.0f * settings.glowRadius);
-    }
-    const std::int32_t margin = std::max(glowReach, settings.expansion + 5);
-    std::int32_t x0 = std::max(0, geometry.contentMinX - margin);
-    std::int32_t y0 = std::max(0, geometry.contentMinY - margin);
-    std::int32_t x1 = geometry.contentMaxX + margin;
-    std::int32_t y1 = geometry.contentMaxY + margin;
-    if (x1 >= W) x1 = W - 1;
-    if (y1 >= H) y1 = H - 1;
-
     // 12. The stage cache, when no other render is using it; otherwise this frame works on planes
     // of its own, all stale, and gives the same frame. The GPU, whose kept buffers follow the
     // stage cache, only with the cache, when its runtime is ready and no other render holds it.
@@ -220,7 +261,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     // 13, 14. What is stale; a new size reallocates the cache and makes everything stale.
     StageCache& cache = sharedCache ? smartStageCache() : ownCache;
     StageFlags flags = decideStages(cache, frameSettings, layer, envKey);
-    checkStageCacheSize(cache, W, H, W2, H2, SS, flags);
+    checkStageCacheSize(cache, area.width, area.height, work.width, work.height, SS, flags);
+    if (!checkGlowPlanes(cache, window)) flags.glowDirty = true;
     if (flags.envChanged || cache.envRevision == 0) cache.envRevision = nextContentRevision();
     report.flags = flags;
     // The stages cannot run without these planes; reading them absent would be a crash.
@@ -228,14 +270,14 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         !cache.alphaCopy || (SS == 2 && !cache.alphaSS)) {
         return PF_Err_OUT_OF_MEMORY;
     }
-    const std::uint8_t* alphaSS = SS == 2 ? cache.alphaSS.get() : geometry.alpha.get();
+    const std::uint8_t* alphaSS = SS == 2 ? cache.alphaSS.get() : areaAlpha;
 
     // 15. Geometry.
     if (flags.geometryDirty) {
-        std::memcpy(cache.alphaCopy.get(), geometry.alpha.get(), static_cast<std::size_t>(N));
+        std::memcpy(cache.alphaCopy.get(), areaAlpha, static_cast<std::size_t>(areaN));
         if (!runGeometrySequence(cache.alphaCopy.get(), cache.alphaSS.get(), cache.heightMap.get(),
-                                 cache.normalMap.get(), W, H, SS, settings, input,
-                                 pixelDepthOf(*input), dx, dy, gpu)) {
+                                 cache.normalMap.get(), area.width, area.height, SS, settings,
+                                 input, pixelDepthOf(*input), dx - area.x, dy - area.y, gpu)) {
             return PF_Err_OUT_OF_MEMORY;
         }
         cache.geometryValid = true;
@@ -246,10 +288,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
 
     // 16. Reflection.
     if (flags.reflectionDirty) {
-        const std::size_t bytes = planeBytes(N2, sizeof(float));
-        std::memset(cache.reflR.get(), 0, bytes);
-        std::memset(cache.reflG.get(), 0, bytes);
-        std::memset(cache.reflB.get(), 0, bytes);
+        // Both forms write every pixel of the window.
         bool done = false;
         if (gpu) {
             // Uploads only when the device holds another map than this frame's.
@@ -258,13 +297,13 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
             if (settings.anisotropy <= 0.001f) {
                 done = gpu::renderEnvReflectionGpu(
                     cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
-                    cache.reflG.get(), cache.reflB.get(), W2, H2, SS * iw, SS * ih, settings,
+                    cache.reflG.get(), cache.reflB.get(), work, SS * iw, SS * ih, settings,
                     env.envW, env.envH, cache.envRevision, cache.geometryRevision);
             }
         }
         if (!done) {
             renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
-                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2,
+                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work,
                                 SS * iw, SS * ih, settings, env.sharpR, env.sharpG, env.sharpB,
                                 env.smoothR, env.smoothG, env.smoothB, env.envW, env.envH);
         }
@@ -283,8 +322,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     } else {
         Plane<float> working[3];
         for (int c = 0; c < 3; ++c) {
-            working[c] = allocateZeroedPlane<float>(N2);
-            if (SS == 2) frameShade[c] = allocateZeroedPlane<float>(N);
+            working[c] = allocateZeroedPlane<float>(work.pixels());
+            if (SS == 2) frameShade[c] = allocateZeroedPlane<float>(areaN);
         }
         for (int c = 0; c < 3; ++c) {
             if (!working[c] || (SS == 2 && !frameShade[c])) {
@@ -297,26 +336,27 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         }
         ShadeConstants constants;
         makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
-                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2);
+                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work.width,
+                           work.height);
         float* out[3];
         for (int c = 0; c < 3; ++c) out[c] = SS == 2 ? frameShade[c].get() : working[c].get();
-        const std::int32_t wx1 = std::min(x1 + 1, W), wy1 = std::min(y1 + 1, H);
         bool done = false;
         if (gpu) {
             done = gpu::shadeGpu(alphaSS, cache.heightMap.get(), cache.normalMap.get(),
                                  cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), out[0],
-                                 out[1], out[2], W2, H2, W, H, SS, outerStyle, settings,
-                                 constants.lightDir, constants.halfDir, constants.specNorm,
-                                 constants.powLut, x0, wx1, y0, wy1, cache.geometryRevision,
-                                 cache.reflectionRevision);
+                                 out[1], out[2], work.width, work.height, area.width, area.height,
+                                 SS, outerStyle, settings, constants.lightDir, constants.halfDir,
+                                 constants.specNorm, constants.powLut, 0, area.width, 0,
+                                 area.height, cache.geometryRevision, cache.reflectionRevision);
         }
         if (!done) {
             shadeWindow(constants, alphaSS, cache.heightMap.get(), working[0].get(),
-                        working[1].get(), working[2].get(), W2, x0 * SS, std::min(wx1 * SS, W2),
-                        y0 * SS, std::min(wy1 * SS, H2), outerStyle);
+                        working[1].get(), working[2].get(), work.width, 0, work.width, 0,
+                        work.height, outerStyle);
             if (SS == 2) {
                 for (int c = 0; c < 3; ++c) {
-                    Downsample2x(working[c].get(), W2, H2, frameShade[c].get(), W, H);
+                    Downsample2x(working[c].get(), work.width, work.height, frameShade[c].get(),
+                                 area.width, area.height);
                 }
             }
         }
@@ -325,7 +365,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         }
         for (int c = 0; c < 3; ++c) shade[c] = frameShade[c].get();
         if (cache.shadeR && cache.shadeG && cache.shadeB) {
-            const std::size_t bytes = planeBytes(N, sizeof(float));
+            const std::size_t bytes = planeBytes(areaN, sizeof(float));
             std::memcpy(cache.shadeR.get(), shade[0], bytes);
             std::memcpy(cache.shadeG.get(), shade[1], bytes);
             std::memcpy(cache.shadeB.get(), shade[2], bytes);
@@ -344,19 +384,28 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
             glow[0] = cache.glowR.get(), glow[1] = cache.glowG.get();
             glow[2] = cache.glowB.get(), glow[3] = cache.glowA.get();
         } else {
-            Plane<float> work[kGlowWorkPlanes];
+            Plane<float> glowWork[kGlowWorkPlanes];
             float* workPointers[kGlowWorkPlanes];
             for (int c = 0; c < 4; ++c) frameGlow[c] = allocatePlane<float>(N);
             for (int k = 0; k < kGlowWorkPlanes; ++k) {
-                work[k] = allocatePlane<float>(N);
-                workPointers[k] = work[k].get();
+                glowWork[k] = allocatePlane<float>(N);
+                workPointers[k] = glowWork[k].get();
             }
             bool ok = frameGlow[0] && frameGlow[1] && frameGlow[2] && frameGlow[3];
+            // The glow reads the shade over its own window: zero around the geometry window.
+            Plane<float> wideShade[3];
+            const float* glowSource[3] = {shade[0], shade[1], shade[2]};
+            for (int c = 0; c < 3 && ok && areaN != N; ++c) {
+                wideShade[c] = allocateZeroedPlane<float>(N);
+                ok = static_cast<bool>(wideShade[c]);
+                if (ok) copyWindow(shade[c], area, wideShade[c].get(), window);
+                glowSource[c] = wideShade[c].get();
+            }
             if (ok) {
-                ok = computeGlowPlanes(gpu, shade[0], shade[1], shade[2], geometry.alpha.get(),
-                                       frameGlow[0].get(), frameGlow[1].get(), frameGlow[2].get(),
-                                       frameGlow[3].get(), W, H, settings.glowRadius, nullptr, N,
-                                       workPointers);
+                ok = computeGlowPlanes(
+                    gpu, glowSource[0], glowSource[1], glowSource[2], geometry.alpha.get(),
+                    frameGlow[0].get(), frameGlow[1].get(), frameGlow[2].get(), frameGlow[3].get(),
+                    window.width, window.height, settings.glowRadius, nullptr, N, workPointers);
             }
             if (ok) {
                 for (int c = 0; c < 4; ++c) glow[c] = frameGlow[c].get();
@@ -386,6 +435,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     planes.settings = &settings;
     planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
     planes.dx = dx, planes.dy = dy;
+    planes.window = window;
+    planes.geometryWindow = area;
     planes.alpha = geometry.alpha.get();
     planes.alphaSS = alphaSS;
     planes.heightMap = cache.heightMap.get();
@@ -402,8 +453,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     notifyFrameObserver(planes);
 
     // 20. Output, always.
-    composeOutput(W, H, shade[0], shade[1], shade[2], glow[3] != nullptr, glow[0], glow[1], glow[2],
-                  glow[3], settings.showEnvMap, settings, SS, W2, H2, cache.heightMap.get(),
+    composeOutput(window, area, shade[0], shade[1], shade[2], glow[3] != nullptr, glow[0], glow[1],
+                  glow[2], glow[3], settings.showEnvMap, settings, SS, cache.heightMap.get(),
                   env.sharpR, env.sharpG, env.sharpB, env.envW, env.envH, geometry.alpha.get(),
                   pixelDepthOf(*output), *output);
 

@@ -82,45 +82,69 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     // met a shortage of memory would keep failing after the memory came back.
     const bool complete = cache.heightMap && cache.normalMap && cache.alphaCopy &&
                           (SS != 2 || cache.alphaSS) && cache.shadeR && cache.shadeG &&
-                          cache.shadeB && cache.glowR && cache.glowG && cache.glowB &&
-                          cache.glowA && cache.reflR && cache.reflG && cache.reflB;
-    if (complete && cache.width == W && cache.height == H && cache.width2 == W2 &&
-        cache.height2 == H2) {
-        return false;
-    }
+                          cache.shadeB && cache.reflR && cache.reflG && cache.reflB;
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
     const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
+    const bool sameSize =
+        cache.width == W && cache.height == H && cache.width2 == W2 && cache.height2 == H2;
+    if (complete && sameSize) return false;
+    auto relayout = [&] {
+        cache.width = W;
+        cache.height = H;
+        cache.width2 = W2;
+        cache.height2 = H2;
+        cache.geometryValid = false;
+        cache.shadingValid = false;
+        cache.glowValid = false;
+        cache.reflectionValid = false;
+        flags = StageFlags{};  // everything dirty, every device copy refreshed
+    };
+    if (complete && N <= cache.capacity && N2 <= cache.capacity2) {
+        relayout();
+        return false;
+    }
     // Free first so that the old and the new planes never exist together.
     cache.heightMap.reset();
     cache.normalMap.reset();
     cache.alphaSS.reset();
     cache.alphaCopy.reset();
     for (Plane<float>* plane :
-         {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.glowR, &cache.glowG, &cache.glowB,
-          &cache.glowA, &cache.reflR, &cache.reflG, &cache.reflB}) {
+         {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.reflR, &cache.reflG, &cache.reflB}) {
         plane->reset();
     }
     cache.heightMap = allocatePlane<float>(N2);
     cache.normalMap = allocatePlane<float>(planeBytes(N2, 3) == SIZE_MAX ? -1 : N2 * 3);
     if (SS == 2) cache.alphaSS = allocatePlane<std::uint8_t>(N2);
     cache.alphaCopy = allocatePlane<std::uint8_t>(N);
-    for (Plane<float>* plane : {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.glowR,
-                                &cache.glowG, &cache.glowB, &cache.glowA}) {
+    for (Plane<float>* plane : {&cache.shadeR, &cache.shadeG, &cache.shadeB}) {
         *plane = allocatePlane<float>(N);
     }
     for (Plane<float>* plane : {&cache.reflR, &cache.reflG, &cache.reflB}) {
         *plane = allocatePlane<float>(N2);
     }
-    cache.width = W;
-    cache.height = H;
-    cache.width2 = W2;
-    cache.height2 = H2;
-    cache.geometryValid = false;
-    cache.shadingValid = false;
-    cache.glowValid = false;
-    cache.reflectionValid = false;
-    flags = StageFlags{};  // everything dirty, every device copy refreshed
+    cache.capacity = N;
+    cache.capacity2 = N2;
+    relayout();
     return true;
+}
+
+bool checkGlowPlanes(StageCache& cache, const FrameWindow& window) {
+    Plane<float>* planes[4] = {&cache.glowR, &cache.glowG, &cache.glowB, &cache.glowA};
+    const bool complete = cache.glowR && cache.glowG && cache.glowB && cache.glowA;
+    const std::int64_t N = window.pixels();
+    const FrameWindow& kept = cache.glowWindow;
+    const bool sameWindow = kept.x == window.x && kept.y == window.y &&
+                            kept.width == window.width && kept.height == window.height &&
+                            kept.frameWidth == window.frameWidth &&
+                            kept.frameHeight == window.frameHeight;
+    if (complete && sameWindow) return true;
+    cache.glowValid = false;
+    cache.glowWindow = window;
+    if (complete && N <= cache.glowCapacity) return false;
+    for (Plane<float>* plane : planes) plane->reset();
+    for (Plane<float>* plane : planes) *plane = allocatePlane<float>(N);
+    cache.glowCapacity = N;
+    return false;
 }
 
 void commitStageCache(StageCache& cache, const RenderSettings& frame, const LayerIdentity& layer,

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/frame_window.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
 
@@ -35,10 +36,13 @@ struct StageCache {
     std::uint32_t alphaHash = 0;
     std::uint64_t colourHash = 0;
     bool geometryValid = false;
-    Plane<float> shadeR, shadeG, shadeB;      // W x H
-    Plane<float> glowR, glowG, glowB, glowA;  // W x H
-    Plane<float> reflR, reflG, reflB;         // W2 x H2
-    std::int32_t width = 0, height = 0, width2 = 0, height2 = 0;
+    Plane<float> shadeR, shadeG, shadeB;                          // W x H
+    Plane<float> glowR, glowG, glowB, glowA;                      // the glow's window (glowWindow)
+    Plane<float> reflR, reflG, reflB;                             // W2 x H2
+    std::int32_t width = 0, height = 0, width2 = 0, height2 = 0;  // of the planes' window
+    std::int64_t capacity = 0, capacity2 = 0;  // pixels the planes can hold (frame, working)
+    FrameWindow glowWindow;                    // of the glow planes
+    std::int64_t glowCapacity = 0;
     bool shadingValid = false;
     bool glowValid = false;
     bool reflectionValid = false;
@@ -65,12 +69,17 @@ struct StageFlags {
 StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
                         const LayerIdentity& layer, const EnvMapKey& envKey);
 
-// Reallocates every plane (without throwing; a failed plane stays absent) when the cache was
-// made for another W, H, W2 or H2, or when a plane is missing after an earlier failed
-// allocation; then clears the valid flags and forces every flag on. Returns whether it
-// reallocated.
+// Lays the planes out for a window of W x H (working W2 x H2) pixels. The planes are kept while
+// they can hold it, and reallocated (without throwing; a failed plane stays absent) when the
+// window outgrows them or a plane is missing after an earlier failed allocation. A new size
+// clears the valid flags and forces every flag on. Returns whether it reallocated.
 bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std::int32_t W2,
                          std::int32_t H2, std::int32_t SS, StageFlags& flags);
+
+// Lays the glow planes out for the frame's output window, reallocating them when it outgrows
+// them or one is missing. Returns false when the kept glow no longer fits the window (the glow
+// must be recomputed): another window, or new planes.
+bool checkGlowPlanes(StageCache& cache, const FrameWindow& window);
 
 // Stores the frame's settings (bevelStyle .. tintBlend), layer identity and environment map key
 // and marks that a frame has completed. The valid flags belong to the stages.

@@ -53,7 +53,7 @@ struct ReflectionJob {
     float* reflR;
     float* reflG;
     float* reflB;
-    std::int32_t W2, H2;
+    FrameWindow window;  // in working pixels
     const float* sharpR;
     const float* sharpG;
     const float* sharpB;
@@ -66,29 +66,34 @@ struct ReflectionJob {
 };
 
 void reflectRow(const ReflectionJob& job, std::int32_t y) {
-    const std::int64_t row = static_cast<std::int64_t>(y) * job.W2;
+    const std::int32_t width = job.window.width;
+    const std::int64_t row = static_cast<std::int64_t>(y) * width;
     const std::uint8_t* alpha = job.alphaSS + row;
     const float* height = job.heightMap + row;
     float* outR = job.reflR + row;
     float* outG = job.reflG + row;
     float* outB = job.reflB + row;
-    std::fill(outR, outR + job.W2, 0.0f);
-    std::fill(outG, outG + job.W2, 0.0f);
-    std::fill(outB, outB + job.W2, 0.0f);
+    std::fill(outR, outR + width, 0.0f);
+    std::fill(outG, outG + width, 0.0f);
+    std::fill(outB, outB + width, 0.0f);
 
     // Empty rows (most of the margin around text) cost only a test of every second column. A
     // row whose only surface pixels lie in odd columns is left black; on supersampled coverage a
-    // surface is always at least two pixels wide, so this costs nothing visible.
+    // surface is always at least two pixels wide, so this costs nothing visible. The columns
+    // tested are the even columns of the frame, wherever the window starts.
     bool any = false;
-    for (std::int32_t x = 0; x < job.W2 && !any; x += 2)
+    for (std::int32_t x = job.window.x & 1; x < width && !any; x += 2)
         any = alpha[x] >= kAlphaSurface || height[x] > kHeightSurface;
     if (!any) return;
 
     const ReflectionConstants& k = job.k;
-    const float fy = static_cast<float>(y);
-    const float cv0 = (fy / k.uvScale - 0.5f * static_cast<float>(job.H2) / k.uvScale) / k.envZoom;
-    const float cuCentre = 0.5f * static_cast<float>(job.W2) / k.uvScale;
-    for (std::int32_t x = 0; x < job.W2; ++x) {
+    // The projection is centred on the frame: positions are frame positions.
+    const float fy = static_cast<float>(y + job.window.y);
+    const float cv0 =
+        (fy / k.uvScale - 0.5f * static_cast<float>(job.window.frameHeight) / k.uvScale) /
+        k.envZoom;
+    const float cuCentre = 0.5f * static_cast<float>(job.window.frameWidth) / k.uvScale;
+    for (std::int32_t x = 0; x < width; ++x) {
         if (!isSurface(alpha[x], height[x])) continue;
         const float* n = job.normalMap + 3 * (row + x);
         const float nx = n[0], ny = n[1];
@@ -99,7 +104,7 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
         const float a = std::min(1.0f, k.bb + (1.0f - k.bb) * std::clamp(steep, 0.0f, 1.0f));
         const float s = a * a * (3.0f - 2.0f * a);
 
-        const float fx = static_cast<float>(x);
+        const float fx = static_cast<float>(x + job.window.x);
         float cu = (fx / k.uvScale - cuCentre) / k.envZoom;
         float cv = cv0;
         const float d2 = cu * cu + cv * cv;
@@ -164,17 +169,17 @@ ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std:
 
 void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
                          const float* heightMap, float* reflR, float* reflG, float* reflB,
-                         std::int32_t W2, std::int32_t H2, std::int32_t contentW,
-                         std::int32_t contentH, const RenderSettings& settings, const float* sharpR,
-                         const float* sharpG, const float* sharpB, const float* smoothR,
-                         const float* smoothG, const float* smoothB, std::int32_t envW,
-                         std::int32_t envH) {
-    if (W2 < 1 || H2 < 1 || !normalMap || !alphaSS || !heightMap || !reflR || !reflG || !reflB)
+                         const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
+                         const RenderSettings& settings, const float* sharpR, const float* sharpG,
+                         const float* sharpB, const float* smoothR, const float* smoothG,
+                         const float* smoothB, std::int32_t envW, std::int32_t envH) {
+    if (window.width < 1 || window.height < 1 || !normalMap || !alphaSS || !heightMap || !reflR ||
+        !reflG || !reflB)
         return;
     const bool haveMap =
         sharpR && sharpG && sharpB && smoothR && smoothG && smoothB && envW > 0 && envH > 0;
     if (!haveMap) {
-        const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(W2) * H2;
+        const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(window.pixels());
         std::memset(reflR, 0, bytes);
         std::memset(reflG, 0, bytes);
         std::memset(reflB, 0, bytes);
@@ -186,8 +191,7 @@ void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
                             reflR,
                             reflG,
                             reflB,
-                            W2,
-                            H2,
+                            window,
                             sharpR,
                             sharpG,
                             sharpB,
@@ -199,7 +203,7 @@ void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
                             makeReflectionConstants(settings, contentW, contentH),
                             settings.envRotX,
                             settings.envRotY};
-    ParallelRows(H2, [&job](std::int32_t begin, std::int32_t end) {
+    ParallelRows(window.height, [&job](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) reflectRow(job, y);
     });
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/frame_window.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -25,16 +26,16 @@ struct ReflectionConstants {
 ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std::int32_t contentW,
                                             std::int32_t contentH);
 
-// Fills reflR, reflG, reflB (W2 x H2) with the environment colour seen at each surface pixel and 0
-// where there is no surface (alpha < 10 and height < 0.01). contentW, contentH: the input layer's
+// Fills reflR, reflG, reflB (the window's size; all planes are the window's, in working pixels)
+// with the environment colour seen at each surface pixel and 0 where there is no surface
+// (alpha < 10 and height < 0.01). contentW, contentH: the input layer's
 // size in working pixels; their larger value sets the projection's scale, so expanding the output
 // does not rescale the reflection. Rows are split over ParallelRows.
 void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
                          const float* heightMap, float* reflR, float* reflG, float* reflB,
-                         std::int32_t W2, std::int32_t H2, std::int32_t contentW,
-                         std::int32_t contentH, const RenderSettings& settings, const float* sharpR,
-                         const float* sharpG, const float* sharpB, const float* smoothR,
-                         const float* smoothG, const float* smoothB, std::int32_t envW,
-                         std::int32_t envH);
+                         const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
+                         const RenderSettings& settings, const float* sharpR, const float* sharpG,
+                         const float* sharpB, const float* smoothR, const float* smoothG,
+                         const float* smoothB, std::int32_t envW, std::int32_t envH);
 
 }  // namespace lumet

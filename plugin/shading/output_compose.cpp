@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "envmap/env_map.h"
 #include "parallel/parallel_rows.h"
@@ -34,7 +35,8 @@ struct ComposedPixel {
 };
 
 struct ComposeJob {
-    std::int32_t W, H;
+    FrameWindow window;       // the rectangle of the frame the glow and alpha planes hold
+    FrameWindow shadeWindow;  // the rectangle the shade planes hold, inside `window`
     const float* shadeR;
     const float* shadeG;
     const float* shadeB;
@@ -47,8 +49,8 @@ struct ComposeJob {
     bool smartEdge;
     float opacity;
     float glowIntensity;
-    std::int32_t SS, W2, H2;
-    const float* heightMap;
+    std::int32_t SS;
+    const float* heightMap;  // the shade window at SS times its size
     const float* sharpR;
     const float* sharpG;
     const float* sharpB;
@@ -56,29 +58,35 @@ struct ComposeJob {
     const std::uint8_t* alpha;
 };
 
+// Pixel (x, y) of the window.
 ComposedPixel composePixel(const ComposeJob& job, std::int32_t x, std::int32_t y) {
-    const std::int64_t i = static_cast<std::int64_t>(y) * job.W + x;
-    float r = job.shadeR ? job.shadeR[i] : 0.0f;
-    float g = job.shadeG ? job.shadeG[i] : 0.0f;
-    float b = job.shadeB ? job.shadeB[i] : 0.0f;
+    const std::int64_t i = static_cast<std::int64_t>(y) * job.window.width + x;
+    const FrameWindow& sw = job.shadeWindow;
+    const std::int32_t sx = x + job.window.x - sw.x, sy = y + job.window.y - sw.y;
+    const bool shaded = sx >= 0 && sx < sw.width && sy >= 0 && sy < sw.height;
+    const std::int64_t si = shaded ? static_cast<std::int64_t>(sy) * sw.width + sx : 0;
+    float r = shaded && job.shadeR ? job.shadeR[si] : 0.0f;
+    float g = shaded && job.shadeG ? job.shadeG[si] : 0.0f;
+    float b = shaded && job.shadeB ? job.shadeB[si] : 0.0f;
     bool hasColor = r > 0.001f || g > 0.001f || b > 0.001f;
     const bool hasGlow = job.hasGlow && job.glowA[i] > 0.001f;
 
     if (job.showEnvMap) {
         if (job.smartEdge) {
             if (job.heightMap) {
-                const std::int64_t sx = static_cast<std::int64_t>(job.SS) * x;
-                const std::int64_t sy = static_cast<std::int64_t>(job.SS) * y;
-                if (sx < job.W2 && sy < job.H2) {
-                    r = g = b = job.heightMap[sy * job.W2 + sx];
-                    hasColor = true;
-                }
+                // Heights outside the shade window are 0.
+                r = g = b =
+                    shaded
+                        ? job.heightMap[static_cast<std::int64_t>(job.SS) * sy * job.SS * sw.width +
+                                        static_cast<std::int64_t>(job.SS) * sx]
+                        : 0.0f;
+                hasColor = true;
             }
         } else if (job.sharpR && job.sharpG && job.sharpB && job.envW > 0 && job.envH > 0) {
-            const Rgb map =
-                sampleBilinearWrapX(job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH,
-                                    static_cast<float>(x) / static_cast<float>(job.W),
-                                    static_cast<float>(y) / static_cast<float>(job.H));
+            const Rgb map = sampleBilinearWrapX(
+                job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH,
+                static_cast<float>(x + job.window.x) / static_cast<float>(job.window.frameWidth),
+                static_cast<float>(y + job.window.y) / static_cast<float>(job.window.frameHeight));
             r = clamp01(map.r);
             g = clamp01(map.g);
             b = clamp01(map.b);
@@ -113,10 +121,20 @@ Pixel* pixelAt(PF_EffectWorld& world, std::int32_t x, std::int32_t y) {
     return reinterpret_cast<Pixel*>(row) + x;
 }
 
+// Output row y (frame pixels): transparent outside the window, composed inside it.
 void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std::int32_t format,
                 PF_EffectWorld& output) {
-    for (std::int32_t x = 0; x < columns; ++x) {
-        const ComposedPixel p = composePixel(job, x, y);
+    const std::int64_t pixelBytes = format == kFormat32 ? 16 : format == kFormat16 ? 8 : 4;
+    char* row =
+        reinterpret_cast<char*>(output.data) + static_cast<std::int64_t>(y) * output.rowbytes;
+    const FrameWindow& w = job.window;
+    const bool inside = y >= w.y && y - w.y < w.height;
+    const std::int32_t begin = inside ? std::min(w.x, columns) : columns;
+    const std::int32_t end = inside ? std::min(w.x + w.width, columns) : columns;
+    std::memset(row, 0, static_cast<std::size_t>(begin * pixelBytes));
+    std::memset(row + end * pixelBytes, 0, static_cast<std::size_t>((columns - end) * pixelBytes));
+    for (std::int32_t x = begin; x < end; ++x) {
+        const ComposedPixel p = composePixel(job, x - w.x, y - w.y);
         const DitherBytes d = ditherBytes(x, y);
         if (format == kFormat32) {
             PF_PixelFloat* out = pixelAt<PF_PixelFloat>(output, x, y);
@@ -165,20 +183,22 @@ DitherBytes ditherBytes(std::int32_t x, std::int32_t y) {
     return {(hx ^ hy) & 255u, ((hx + 93u) ^ hy) & 255u, ((hy - 97u) ^ hx) & 255u};
 }
 
-void composeOutput(std::int32_t W, std::int32_t H, const float* shadeR, const float* shadeG,
-                   const float* shadeB, bool hasGlow, const float* glowR, const float* glowG,
-                   const float* glowB, const float* glowA, bool showEnvMap,
-                   const RenderSettings& settings, std::int32_t SS, std::int32_t W2,
-                   std::int32_t H2, const float* heightMap, const float* sharpR,
-                   const float* sharpG, const float* sharpB, std::int32_t envW, std::int32_t envH,
-                   const std::uint8_t* alpha, std::int32_t outputFormat, PF_EffectWorld& output) {
-    if (W < 1 || H < 1 || !output.data) return;
-    // Only the part of the planes that the world can hold is written.
-    const std::int32_t columns = std::min<std::int32_t>(W, static_cast<std::int32_t>(output.width));
-    const std::int32_t rows = std::min<std::int32_t>(H, static_cast<std::int32_t>(output.height));
+void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow, const float* shadeR,
+                   const float* shadeG, const float* shadeB, bool hasGlow, const float* glowR,
+                   const float* glowG, const float* glowB, const float* glowA, bool showEnvMap,
+                   const RenderSettings& settings, std::int32_t SS, const float* heightMap,
+                   const float* sharpR, const float* sharpG, const float* sharpB, std::int32_t envW,
+                   std::int32_t envH, const std::uint8_t* alpha, std::int32_t outputFormat,
+                   PF_EffectWorld& output) {
+    if (window.frameWidth < 1 || window.frameHeight < 1 || !output.data) return;
+    // Only the part of the frame that the world can hold is written.
+    const std::int32_t columns =
+        std::min<std::int32_t>(window.frameWidth, static_cast<std::int32_t>(output.width));
+    const std::int32_t rows =
+        std::min<std::int32_t>(window.frameHeight, static_cast<std::int32_t>(output.height));
     if (columns < 1 || rows < 1) return;
-    const ComposeJob job{W,
-                         H,
+    const ComposeJob job{window,
+                         shadeWindow,
                          shadeR,
                          shadeG,
                          shadeB,
@@ -192,8 +212,6 @@ void composeOutput(std::int32_t W, std::int32_t H, const float* shadeR, const fl
                          settings.opacity,
                          settings.glowIntensity,
                          std::max(SS, 1),
-                         W2,
-                         H2,
                          heightMap,
                          sharpR,
                          sharpG,

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "AE_Effect.h"
+#include "geometry/frame_window.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -20,18 +21,21 @@ struct DitherBytes {
 };
 DitherBytes ditherBytes(std::int32_t x, std::int32_t y);
 
-// Writes the W x H planes into output (pixel (x, y) to data + y x rowbytes + x x pixel size; only
-// the part that fits the world is written). Output alpha comes from the layer's alpha, from the
-// brightness of colour outside it (outer bevels), from Transparency and from the glow. hasGlow with
-// all four glow planes present adds glowIntensity x glow. showEnvMap replaces the colour by the
-// height field (smartEdge on, heightMap read at SS x, SS x y in its W2 x H2 plane) or by the sharp
-// environment planes stretched over the frame. outputFormat: kFormat8, kFormat16 or kFormat32.
-void composeOutput(std::int32_t W, std::int32_t H, const float* shadeR, const float* shadeG,
-                   const float* shadeB, bool hasGlow, const float* glowR, const float* glowG,
-                   const float* glowB, const float* glowA, bool showEnvMap,
-                   const RenderSettings& settings, std::int32_t SS, std::int32_t W2,
-                   std::int32_t H2, const float* heightMap, const float* sharpR,
-                   const float* sharpG, const float* sharpB, std::int32_t envW, std::int32_t envH,
-                   const std::uint8_t* alpha, std::int32_t outputFormat, PF_EffectWorld& output);
+// Writes the frame into output (pixel (x, y) to data + y x rowbytes + x x pixel size; only the
+// part that fits the world is written): transparent outside `window`, composed inside it. The
+// glow and alpha planes hold `window` (row stride window.width); the shade planes hold
+// `shadeWindow`, which lies inside it, and the colour is 0 around it. Output alpha comes from the
+// layer's alpha, from the brightness of colour outside it (outer bevels), from Transparency and
+// from the glow. hasGlow with all four glow planes present adds glowIntensity x glow. showEnvMap
+// replaces the colour by the height field (smartEdge on; heightMap holds the shade window at SS
+// times its size, read at SS x, SS x y) or by the sharp environment planes stretched over the
+// frame. outputFormat: kFormat8, kFormat16 or kFormat32.
+void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow, const float* shadeR,
+                   const float* shadeG, const float* shadeB, bool hasGlow, const float* glowR,
+                   const float* glowG, const float* glowB, const float* glowA, bool showEnvMap,
+                   const RenderSettings& settings, std::int32_t SS, const float* heightMap,
+                   const float* sharpR, const float* sharpG, const float* sharpB, std::int32_t envW,
+                   std::int32_t envH, const std::uint8_t* alpha, std::int32_t outputFormat,
+                   PF_EffectWorld& output);
 
 }  // namespace lumet

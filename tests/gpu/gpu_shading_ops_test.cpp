@@ -116,8 +116,8 @@ struct Rgb {
 void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings,
                    Rgb& out) {
     renderEnvReflection(s.normals.data(), s.alpha.data(), s.heights.data(), out.c[0].data(),
-                        out.c[1].data(), out.c[2].data(), s.W, s.H, s.W, s.H, settings,
-                        env.planes[0].data(), env.planes[1].data(), env.planes[2].data(),
+                        out.c[1].data(), out.c[2].data(), FrameWindow::whole(s.W, s.H), s.W, s.H,
+                        settings, env.planes[0].data(), env.planes[1].data(), env.planes[2].data(),
                         env.planes[3].data(), env.planes[4].data(), env.planes[5].data(), env.W,
                         env.H);
 }
@@ -126,9 +126,9 @@ void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings&
 bool gpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings, Rgb& out,
                    std::uint64_t geometryRevision = 0) {
     return gpu::renderEnvReflectionGpu(s.normals.data(), s.alpha.data(), s.heights.data(),
-                                       out.c[0].data(), out.c[1].data(), out.c[2].data(), s.W, s.H,
-                                       s.W, s.H, settings, env.W, env.H, env.revision,
-                                       geometryRevision);
+                                       out.c[0].data(), out.c[1].data(), out.c[2].data(),
+                                       FrameWindow::whole(s.W, s.H), s.W, s.H, settings, env.W,
+                                       env.H, env.revision, geometryRevision);
 }
 
 TEST_F(GpuShading, ReflectionMatchesTheCpuAcrossSizesAndGeometryRevisions) {

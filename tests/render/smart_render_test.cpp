@@ -146,9 +146,10 @@ TEST_F(SmartRenderTest, GlowThatCannotBeAllocatedLeavesNoOldGlowBehind) {
     host_->params().setValue(PARAM_GLOW_INTENSITY, 2.0);
     host_->params().setValue(PARAM_GLOW_RADIUS, 10.0);
     ASSERT_EQ(render(), PF_Err_NONE);
-    // Radius 30 while no float plane of the frame's size can be had: that frame has no glow.
+    // Radius 30 while no float plane of the glow's (wider) window can be had: that frame has no
+    // glow.
+    const std::int64_t N = lastFrameReport().window.pixels();
     host_->params().setValue(PARAM_GLOW_RADIUS, 30.0);
-    const std::int64_t N = std::int64_t{frame_.output.width()} * frame_.output.height();
     setPlaneAllocationLimit(planeBytes(N, sizeof(float)));
     ASSERT_EQ(render(), PF_Err_NONE);
     setPlaneAllocationLimit(0);
@@ -234,11 +235,13 @@ TEST_F(SmartRenderTest, OutputTooLargeToAllocateFailsWithOutOfMemory) {
 }
 
 TEST_F(SmartRenderTest, CachePlanesThatCannotBeAllocatedFailTheFrame) {
+    ReleaseRenderCaches();  // planes no larger than this frame needs
     ASSERT_EQ(render(), PF_Err_NONE);
-    // A new size with float planes failing: the geometry planes are absent, so the frame fails
-    // instead of reading them, and a later frame (memory back) renders normally.
-    setLetterLayer(*host_, 90, 45);
-    setPlaneAllocationLimit(planeBytes(90, 45, sizeof(float)));
+    // A larger shape, whose planes the cache cannot hold, with float planes failing: the geometry
+    // planes are absent, so the frame fails instead of reading them, and a later frame (memory
+    // back) renders normally.
+    setLetterLayer(*host_, 120, 60);
+    setPlaneAllocationLimit(planeBytes(120, 60, 1) + 1);  // byte planes only
     EXPECT_EQ(render(), PF_Err_OUT_OF_MEMORY);
     setPlaneAllocationLimit(0);
     EXPECT_FALSE(smartStageCache().heightMap);

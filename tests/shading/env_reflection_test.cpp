@@ -40,11 +40,11 @@ Reflection reflect(const Frame& frame, const RenderSettings& s, const TestEnv& e
                    std::int32_t contentW = kW2, std::int32_t contentH = kH2) {
     Reflection out{std::vector<float>(kW2 * kH2, -1.0f), std::vector<float>(kW2 * kH2, -1.0f),
                    std::vector<float>(kW2 * kH2, -1.0f)};
-    lumet::renderEnvReflection(frame.normals.data(), frame.alpha.data(), frame.height.data(),
-                               out.r.data(), out.g.data(), out.b.data(), kW2, kH2, contentW,
-                               contentH, s, env.sharpR.data(), env.sharpG.data(), env.sharpB.data(),
-                               env.smoothR.data(), env.smoothG.data(), env.smoothB.data(), env.w,
-                               env.h);
+    lumet::renderEnvReflection(
+        frame.normals.data(), frame.alpha.data(), frame.height.data(), out.r.data(), out.g.data(),
+        out.b.data(), lumet::FrameWindow::whole(kW2, kH2), contentW, contentH, s, env.sharpR.data(),
+        env.sharpG.data(), env.sharpB.data(), env.smoothR.data(), env.smoothG.data(),
+        env.smoothB.data(), env.w, env.h);
     return out;
 }
 
@@ -317,8 +317,9 @@ TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
     Frame frame;
     std::vector<float> r(kW2 * kH2, 5.0f), g(r), b(r);
     lumet::renderEnvReflection(frame.normals.data(), frame.alpha.data(), frame.height.data(),
-                               r.data(), g.data(), b.data(), kW2, kH2, kW2, kH2, plainSettings(),
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0);
+                               r.data(), g.data(), b.data(), lumet::FrameWindow::whole(kW2, kH2),
+                               kW2, kH2, plainSettings(), nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, 0, 0);
     for (float v : r) ASSERT_EQ(v, 0.0f);
 }
 

@@ -68,11 +68,12 @@ struct Scene {
     TestWorld compose(std::int32_t format, bool showEnvMap = false, const float* height = nullptr,
                       int SS = 1, const lumet::test::TestEnv* env = nullptr) {
         TestWorld out(W, H, format);
-        lumet::composeOutput(W, H, r.data(), g.data(), b.data(), hasGlow, glowR.data(),
-                             glowG.data(), glowB.data(), glowA.data(), showEnvMap, settings, SS,
-                             SS * W, SS * H, height, env ? env->sharpR.data() : nullptr,
-                             env ? env->sharpG.data() : nullptr, env ? env->sharpB.data() : nullptr,
-                             env ? env->w : 0, env ? env->h : 0, alpha.data(), format, out.world);
+        lumet::composeOutput(lumet::FrameWindow::whole(W, H), lumet::FrameWindow::whole(W, H),
+                             r.data(), g.data(), b.data(), hasGlow, glowR.data(), glowG.data(),
+                             glowB.data(), glowA.data(), showEnvMap, settings, SS, height,
+                             env ? env->sharpR.data() : nullptr, env ? env->sharpG.data() : nullptr,
+                             env ? env->sharpB.data() : nullptr, env ? env->w : 0, env ? env->h : 0,
+                             alpha.data(), format, out.world);
         return out;
     }
 };
@@ -237,10 +238,10 @@ TEST(ComposeOutput, WritesOnlyWhatTheWorldHolds) {
     Scene scene(5, 4);
     for (int i = 0; i < 20; ++i) scene.setColor(i % 5, i / 5, 0.5f, 0.5f, 0.5f, 255);
     TestWorld small(3, 2, lumet::kFormat8, 0);
-    lumet::composeOutput(5, 4, scene.r.data(), scene.g.data(), scene.b.data(), false, nullptr,
-                         nullptr, nullptr, nullptr, false, scene.settings, 1, 5, 4, nullptr,
-                         nullptr, nullptr, nullptr, 0, 0, scene.alpha.data(), lumet::kFormat8,
-                         small.world);
+    lumet::composeOutput(lumet::FrameWindow::whole(5, 4), lumet::FrameWindow::whole(5, 4),
+                         scene.r.data(), scene.g.data(), scene.b.data(), false, nullptr, nullptr,
+                         nullptr, nullptr, false, scene.settings, 1, nullptr, nullptr, nullptr,
+                         nullptr, 0, 0, scene.alpha.data(), lumet::kFormat8, small.world);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) EXPECT_EQ(small.at<PF_Pixel8>(x, y).alpha, 255);
 }

@@ -1,0 +1,30 @@
+// FrameWindow: the rectangle of a frame that a render computes. Every plane of a windowed frame
+// holds just this rectangle (row stride = width); the stages that depend on where a pixel lies in
+// the frame (the reflection's projection, the dither, the layer's placement) add the corner back.
+#pragma once
+#include <cstdint>
+
+namespace lumet {
+
+struct FrameWindow {
+    std::int32_t x = 0, y = 0;                     // corner, in frame pixels
+    std::int32_t width = 0, height = 0;            // size of the planes
+    std::int32_t frameWidth = 0, frameHeight = 0;  // the whole frame
+
+    static FrameWindow whole(std::int32_t frameWidth, std::int32_t frameHeight) {
+        return {0, 0, frameWidth, frameHeight, frameWidth, frameHeight};
+    }
+    // The same rectangle at a supersampling factor (every coordinate times SS).
+    FrameWindow scaled(std::int32_t SS) const {
+        return {x * SS, y * SS, width * SS, height * SS, frameWidth * SS, frameHeight * SS};
+    }
+    std::int64_t pixels() const { return static_cast<std::int64_t>(width) * height; }
+    bool contains(std::int32_t fx, std::int32_t fy) const {
+        return fx >= x && fx - x < width && fy >= y && fy - y < height;
+    }
+    bool isWhole() const {
+        return x == 0 && y == 0 && width == frameWidth && height == frameHeight;
+    }
+};
+
+}  // namespace lumet

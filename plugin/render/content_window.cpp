@@ -1,0 +1,90 @@
+// Reaches of the stages and the content window (see content_window.h).
+#include "render/content_window.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geometry/height_map.h"
+#include "parallel/blur.h"
+#include "shading/glow.h"
+
+namespace lumet {
+
+namespace {
+
+// How far the three-pass box blur of radius r moves a value: the sum of its pass radii.
+std::int32_t threePassReach(std::int32_t radius) {
+    if (radius < 1) return 0;
+    std::int32_t radii[3];
+    threePassRadii(radius, radii);
+    return radii[0] + radii[1] + radii[2];
+}
+
+}  // namespace
+
+std::int32_t geometryReach(const RenderSettings& settings, std::int32_t SS) {
+    const std::int32_t style = settings.bevelStyle;
+    std::int32_t reach = 0;
+    // Outside heights fall to 0 at the bevel's width from the covered pixels.
+    if (style >= kOuterBevel && style <= kPillow)
+        reach += static_cast<std::int32_t>(std::ceil(bevelWidthOf(settings.bevelDepth, SS))) + 1;
+    const SofteningRadii radii = softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, SS);
+    reach += threePassReach(radii.r1);
+    if (radii.r2 > 0) reach += threePassReach(radii.r2);
+    if (settings.smartEdge && style == kInnerBevel) {
+        // The Sobel taps and the two blurs of the carving read around the covered pixels.
+        const std::int32_t edgeBlur =
+            static_cast<std::int32_t>(settings.bevelDepth * 6.0f + 2.0f) * SS;
+        const std::int32_t wallBlur =
+            static_cast<std::int32_t>(settings.edgeStrength * 3.0f + 1.0f) * SS;
+        reach += 1 + std::max(threePassReach(edgeBlur), threePassReach(wallBlur));
+    }
+    reach += 4;                       // the normals' 9-tap filter
+    reach += threePassReach(3 * SS);  // the normal blur
+    reach += 1;                       // the shading's height Laplacian
+    return reach;
+}
+
+std::int32_t glowReach(const RenderSettings& settings) {
+    if (!(settings.glowIntensity > 0.05f)) return 0;
+    // The wider of the two scales; each fractional pass moves a value its whole radius plus the
+    // fractional tap.
+    const float passRadius = glowPassRadius(settings.glowRadius, 1.0f);
+    std::int32_t reach = 0;
+    for (float factor : {0.45f, 0.40f, 0.35f}) {
+        reach += static_cast<std::int32_t>(std::max(1.0f, factor * passRadius)) + 1;
+    }
+    return reach;
+}
+
+namespace {
+
+FrameWindow grown(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
+                  std::int64_t margin) {
+    const std::int64_t x0 = std::max<std::int64_t>(0, bounds.minX - margin);
+    const std::int64_t y0 = std::max<std::int64_t>(0, bounds.minY - margin);
+    const std::int64_t x1 = std::min<std::int64_t>(W, std::int64_t{bounds.maxX} + margin + 1);
+    const std::int64_t y1 = std::min<std::int64_t>(H, std::int64_t{bounds.maxY} + margin + 1);
+    return {static_cast<std::int32_t>(x0),
+            static_cast<std::int32_t>(y0),
+            static_cast<std::int32_t>(x1 - x0),
+            static_cast<std::int32_t>(y1 - y0),
+            W,
+            H};
+}
+
+}  // namespace
+
+ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
+                              const RenderSettings& settings, std::int32_t SS) {
+    if (settings.showEnvMap) return {FrameWindow::whole(W, H), FrameWindow::whole(W, H)};
+    if (bounds.minX > bounds.maxX || bounds.minY > bounds.maxY) {
+        const FrameWindow corner{0, 0, 1, 1, W, H};
+        return {corner, corner};
+    }
+    const std::int32_t geometry = (geometryReach(settings, SS) + SS - 1) / SS + 2;
+    const std::int32_t output = std::max(geometry, glowReach(settings) + 1);
+    return {grown(bounds, W, H, geometry), grown(bounds, W, H, output)};
+}
+
+}  // namespace lumet

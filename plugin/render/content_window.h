@@ -1,0 +1,38 @@
+// The content window: the layer's covered pixels grown by how far any stage can carry a value
+// beyond them or reads around them. Outside it every plane holds what an empty frame holds
+// (coverage and heights 0, flat normals, no reflection, shade or glow) and the output is
+// transparent, so a frame computed over the window alone is the frame computed over the whole
+// canvas.
+#pragma once
+#include <cstdint>
+
+#include "geometry/alpha_extraction.h"
+#include "geometry/frame_window.h"
+#include "params/render_settings.h"
+
+namespace lumet {
+
+// Working pixels between the covered area and the farthest pixel whose geometry, reflection or
+// shading can differ from an empty frame's, or that a stage reads to compute a pixel that can:
+// the outer bevel's width, the softening blurs, the smart edge's blurs, the normal taps and
+// their blur, the shading's neighbourhood.
+std::int32_t geometryReach(const RenderSettings& settings, std::int32_t SS);
+
+// Frame pixels by which the glow spreads beyond the covered area (0 without glow).
+std::int32_t glowReach(const RenderSettings& settings);
+
+// The windows of a W x H frame whose covered pixels lie within `bounds` (frame pixels,
+// inclusive; min above max for an empty layer), cut to the frame:
+//  - geometry: the bounds grown by the geometry's reach (in frame pixels, with the alpha
+//    smoothing's and the resampling's pixel): the coverage, the geometry, the reflection and the
+//    shading;
+//  - output: the geometry window grown to the glow's reach as well: the glow and the output.
+// An empty layer gets the single pixel (0, 0) for both; the Show Env Map view the whole frame.
+struct ContentWindows {
+    FrameWindow geometry;
+    FrameWindow output;
+};
+ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
+                              const RenderSettings& settings, std::int32_t SS);
+
+}  // namespace lumet

@@ -4,10 +4,11 @@
 #include "parallel/blur.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #if defined(__SSE2__) || defined(_M_X64)
-#include <xmmintrin.h>
+#include <emmintrin.h>
 #endif
 
 #include "parallel/parallel_rows.h"
@@ -16,6 +17,14 @@
 namespace lumet {
 
 namespace {
+
+// Whether v is +0 or -0; NaN is not.
+inline bool isZero(float v) { return (std::bit_cast<std::uint32_t>(v) << 1) == 0; }
+
+// v where keep holds, else +0, by a mask on the bits.
+inline float keepIf(bool keep, float v) {
+    return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) & (keep ? ~0u : 0u));
+}
 
 // The fractional box filter along a run of n samples, applied to `lanes` independent lines at once:
 // sample i of lane c is at src[i * step + c * laneStep]. Each lane keeps its own running sum and
@@ -26,19 +35,35 @@ namespace {
 // Without a fraction (kFraction false, f = 0) the update is sum += enter - leave: the same float
 // as the full update, whose fraction terms are then zeros and whose (1 - f) factors are ones, for
 // every finite sample; it halves the loads and arithmetic of the three-pass blur's passes.
+// Each lane also keeps the clamped index of the last non-zero sample (NaN included) that entered
+// its window; once that index lies below the window's lowest tap, every tap is zero and the sum
+// is set to exactly 0 (see blur.h). Both tests are on integers (isZero reads the bits), so the
+// selects stay branchless and the lane loops still vectorise: the compiler, keeping float
+// compares' exceptions, will not turn a select on one into vector code.
 template <int kMaxLanes, bool kContiguousLanes, bool kFraction>
 void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t step,
               std::int64_t runtimeLaneStep, std::int32_t lanes, std::int32_t n, std::int32_t r,
               float f, float invSize) {
     const std::int64_t laneStep = kContiguousLanes ? 1 : runtimeLaneStep;
+    // The window of output x spans x - reach .. x + reach: the fraction's taps are one further out.
+    const std::int32_t reach = kFraction ? r + 1 : r;
     float sum[kMaxLanes];
+    std::int32_t lastNonZero[kMaxLanes];
     const std::int32_t last = n - 1;
     auto clampIndex = [&](std::int32_t i) { return std::min(std::max(i, 0), last); };
     auto line = [&](std::int32_t i) { return src + static_cast<std::int64_t>(i) * step; };
-    for (std::int32_t c = 0; c < lanes; ++c) sum[c] = 0.0f;
+    for (std::int32_t c = 0; c < lanes; ++c) {
+        sum[c] = 0.0f;
+        lastNonZero[c] = -1;
+    }
     for (std::int32_t i = -r; i <= r; ++i) {
         const float* p = line(clampIndex(i));
         for (std::int32_t c = 0; c < lanes; ++c) sum[c] += p[c * laneStep];
+    }
+    for (std::int32_t i = 0; i <= std::min(reach, last); ++i) {
+        const float* p = line(i);
+        for (std::int32_t c = 0; c < lanes; ++c)
+            lastNonZero[c] = isZero(p[c * laneStep]) ? lastNonZero[c] : i;
     }
     {
         const float* before = line(clampIndex(-r - 1));
@@ -53,19 +78,31 @@ void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t s
         const float* enterFraction = line(std::min(x + r + 1, last));
         const float* leave = line(std::max(x - r - 1, 0));
         const float* leaveFraction = line(std::max(x - r - 2, 0));
+        const std::int32_t entering = std::min(x + reach, last);
+        const std::int32_t lowestTap = x - reach;
         float* out = dst + static_cast<std::int64_t>(x) * step;
         if (!kFraction) {
             for (std::int32_t c = 0; c < lanes; ++c) {
                 const std::int64_t o = c * laneStep;
-                sum[c] += enter[o] - leave[o];
-                out[o] = sum[c] * invSize;
+                const float e = enter[o];
+                const std::int32_t nonZero = isZero(e) ? lastNonZero[c] : entering;
+                lastNonZero[c] = nonZero;
+                const float s = keepIf(nonZero >= lowestTap, sum[c] + (e - leave[o]));
+                sum[c] = s;
+                out[o] = s * invSize;
             }
             continue;
         }
         for (std::int32_t c = 0; c < lanes; ++c) {
             const std::int64_t o = c * laneStep;
-            sum[c] += g * enter[o] + f * enterFraction[o] - g * leave[o] - f * leaveFraction[o];
-            out[o] = sum[c] * invSize;
+            const float ef = enterFraction[o];
+            const std::int32_t nonZero = isZero(ef) ? lastNonZero[c] : entering;
+            lastNonZero[c] = nonZero;
+            const float s =
+                keepIf(nonZero >= lowestTap,
+                       sum[c] + (g * enter[o] + f * ef - g * leave[o] - f * leaveFraction[o]));
+            sum[c] = s;
+            out[o] = s * invSize;
         }
     }
 }
@@ -79,19 +116,34 @@ constexpr std::int32_t kColumnsPerGroup = 2048;
 #define LUMET_BLUR_SSE2 1
 
 // boxLines over the 8 lanes of an interleaved group, two packed lanes of four at a time. Every lane
-// goes through the same operations in the same order as in boxLines, so the sums are identical.
+// goes through the same operations in the same order as in boxLines, so the sums are identical;
+// the last non-zero indices are integer vectors and the reset to zero a mask.
 template <bool kFraction>
 void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r, float f,
                      float invSize) {
     const std::int32_t last = n - 1;
+    const std::int32_t reach = kFraction ? r + 1 : r;
     auto at = [&](std::int32_t i) {
         return in + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * 8;
+    };
+    const __m128 zero = _mm_setzero_ps();
+    // lastNonZero where the entering sample v is zero, else entering.
+    auto track = [&](__m128i lastNonZero, __m128 v, __m128i entering) {
+        const __m128i isZero = _mm_castps_si128(_mm_cmpeq_ps(v, zero));
+        return _mm_or_si128(_mm_and_si128(isZero, lastNonZero), _mm_andnot_si128(isZero, entering));
     };
     __m128 s0 = _mm_setzero_ps(), s1 = _mm_setzero_ps();
     for (std::int32_t i = -r; i <= r; ++i) {
         const float* p = at(i);
         s0 = _mm_add_ps(s0, _mm_loadu_ps(p));
         s1 = _mm_add_ps(s1, _mm_loadu_ps(p + 4));
+    }
+    __m128i nz0 = _mm_set1_epi32(-1), nz1 = _mm_set1_epi32(-1);
+    for (std::int32_t i = 0; i <= std::min(reach, last); ++i) {
+        const float* p = at(i);
+        const __m128i index = _mm_set1_epi32(i);
+        nz0 = track(nz0, _mm_loadu_ps(p), index);
+        nz1 = track(nz1, _mm_loadu_ps(p + 4), index);
     }
     const __m128 vf = _mm_set1_ps(f), vg = _mm_set1_ps(1.0f - f), vi = _mm_set1_ps(invSize);
     {
@@ -104,24 +156,33 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
     }
     _mm_storeu_ps(out, _mm_mul_ps(s0, vi));
     _mm_storeu_ps(out + 4, _mm_mul_ps(s1, vi));
-    auto delta = [&](const float* e, const float* ef, const float* l, const float* lf) {
-        return _mm_sub_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(vg, _mm_loadu_ps(e)),
-                                                _mm_mul_ps(vf, _mm_loadu_ps(ef))),
+    auto delta = [&](__m128 e, __m128 ef, const float* l, const float* lf) {
+        return _mm_sub_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(vg, e), _mm_mul_ps(vf, ef)),
                                      _mm_mul_ps(vg, _mm_loadu_ps(l))),
                           _mm_mul_ps(vf, _mm_loadu_ps(lf)));
     };
     for (std::int32_t x = 1; x < n; ++x) {
         const float* e = at(x + r);
         const float* l = at(x - r - 1);
+        const __m128i entering = _mm_set1_epi32(std::min(x + reach, last));
+        const __m128i lowestTap = _mm_set1_epi32(x - reach);
         if (kFraction) {
             const float* ef = at(x + r + 1);
             const float* lf = at(x - r - 2);
-            s0 = _mm_add_ps(s0, delta(e, ef, l, lf));
-            s1 = _mm_add_ps(s1, delta(e + 4, ef + 4, l + 4, lf + 4));
+            const __m128 ef0 = _mm_loadu_ps(ef), ef1 = _mm_loadu_ps(ef + 4);
+            nz0 = track(nz0, ef0, entering);
+            nz1 = track(nz1, ef1, entering);
+            s0 = _mm_add_ps(s0, delta(_mm_loadu_ps(e), ef0, l, lf));
+            s1 = _mm_add_ps(s1, delta(_mm_loadu_ps(e + 4), ef1, l + 4, lf + 4));
         } else {
-            s0 = _mm_add_ps(s0, _mm_sub_ps(_mm_loadu_ps(e), _mm_loadu_ps(l)));
-            s1 = _mm_add_ps(s1, _mm_sub_ps(_mm_loadu_ps(e + 4), _mm_loadu_ps(l + 4)));
+            const __m128 e0 = _mm_loadu_ps(e), e1 = _mm_loadu_ps(e + 4);
+            nz0 = track(nz0, e0, entering);
+            nz1 = track(nz1, e1, entering);
+            s0 = _mm_add_ps(s0, _mm_sub_ps(e0, _mm_loadu_ps(l)));
+            s1 = _mm_add_ps(s1, _mm_sub_ps(e1, _mm_loadu_ps(l + 4)));
         }
+        s0 = _mm_andnot_ps(_mm_castsi128_ps(_mm_cmplt_epi32(nz0, lowestTap)), s0);
+        s1 = _mm_andnot_ps(_mm_castsi128_ps(_mm_cmplt_epi32(nz1, lowestTap)), s1);
         float* o = out + static_cast<std::int64_t>(x) * 8;
         _mm_storeu_ps(o, _mm_mul_ps(s0, vi));
         _mm_storeu_ps(o + 4, _mm_mul_ps(s1, vi));

@@ -9,6 +9,13 @@ namespace lumet {
 
 // Box blur of radius r plus fraction f (the two taps just outside the window weigh f), with
 // clamped edges: a horizontal pass into scratch, then a vertical pass back. scratch is required.
+// Each pass keeps a running sum, which after non-zero samples have left the window would hold
+// their rounding residue. So the sum is set to exactly 0 wherever every tap of the window (the
+// 2r + 3 clamped samples x - r - 1 .. x + r + 1 with a fraction, x - r .. x + r without)
+// is zero, NaN counting as non-zero. Such outputs are 0, and the outputs after them do not depend
+// on what the line held before: content whose zero margin is wider than the window's reach (r + 1
+// or r) blurs to the same floats wherever it lies in a plane of any size. So does
+// threePassBoxBlur, given the margin of its three passes.
 void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t height,
              std::int32_t radius, float fraction);
 

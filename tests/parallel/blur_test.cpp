@@ -132,6 +132,82 @@ TEST(ThreePassBoxBlur, RadiiAndEquivalenceToThreeBoxBlurs) {
     EXPECT_EQ(plane, before);
 }
 
+// A blob of awkward values (its border large enough that every output it reaches stays clearly
+// positive) in a plane of zeros: the box blurs give exactly 0 wherever no tap reaches the blob,
+// match the direct sums elsewhere, and give the same floats wherever the blob lies: here in a
+// small plane, and in one of 2139 columns (odd, past the vertical pass's 2048-column group, at an
+// odd row and column), both by the interleaved rows and without memory for their buffers.
+TEST(BoxBlur, ExactZerosBeyondTheReachAndTheSameFloatsWhereverTheContentLies) {
+    constexpr int bw = 7, bh = 5;
+    const float blob[bh][bw] = {{0.1f, 0.7f, 0.3f, 0.9f, 0.45f, 0.2f, 0.6f},
+                                {0.8f, 1e-3f, 0.123f, 3.7e-5f, 0.77f, 1e-4f, 0.25f},
+                                {0.3f, 0.5f, 1e-3f, 0.999f, 0.01f, 0.333f, 0.4f},
+                                {0.65f, 2e-3f, 0.1f, 7e-6f, 0.3f, 0.05f, 0.15f},
+                                {0.55f, 0.35f, 0.15f, 0.95f, 0.7f, 0.2f, 0.1f}};
+    auto withBlob = [&](int w, int h, int x0, int y0) {
+        Plane p(static_cast<size_t>(w) * h, 0.0f);
+        for (int y = 0; y < bh; ++y)
+            for (int x = 0; x < bw; ++x) p[(y0 + y) * w + x0 + x] = blob[y][x];
+        return p;
+    };
+    const int m = 45;  // more than the widest reach below (42: three passes of 16, 14 and 12)
+    const int aw = bw + 2 * m, ah = bh + 2 * m;
+    const int bigW = 2139, bigH = 173, bx = 2061, by = 71;
+    const struct {
+        int r;
+        float f;
+        bool threePass;
+    } blurs[] = {{1, 0.0f, false}, {3, 0.0f, false},   {12, 0.0f, false}, {0, 0.5f, false},
+                 {2, 0.3f, false}, {29, 0.25f, false}, {10, 0.0f, true},  {37, 0.0f, true}};
+    for (auto [r, f, threePass] : blurs) {
+        auto blur = [&](Plane& p, int w, int h) {
+            Plane scratch(p.size());
+            if (threePass)
+                lumet::threePassBoxBlur(p.data(), w, h, r, scratch.data());
+            else
+                lumet::boxBlur(p.data(), scratch.data(), w, h, r, f);
+        };
+        Plane small = withBlob(aw, ah, m, m);
+        std::vector<double> expected(small.begin(), small.end());
+        if (threePass) {
+            std::int32_t radii[3];
+            lumet::threePassRadii(r, radii);
+            for (int pass : radii) expected = directBox(expected, aw, ah, pass, 0.0);
+        } else {
+            expected = directBox(expected, aw, ah, r, f);
+        }
+        blur(small, aw, ah);
+        expectNear(small, expected, 2e-6, "blob");
+        for (size_t i = 0; i < small.size(); ++i) {
+            // Positive wherever a tap reaches the blob, but for three passes, whose far corners
+            // (~1e-10) are below the rounding of their sums.
+            if (expected[i] == 0.0) {
+                ASSERT_EQ(small[i], 0.0f) << "r " << r << " f " << f << " at " << i;
+            } else if (!threePass) {
+                ASSERT_GT(small[i], 0.0f) << "r " << r << " f " << f << " at " << i;
+            }
+        }
+        Plane big = withBlob(bigW, bigH, bx, by);
+        Plane bigWithoutBuffers = big;
+        lumet::platform::setHardwareThreadOverride(1);
+        blur(big, bigW, bigH);
+        lumet::platform::setHardwareThreadOverride(-1);
+        lumet::setPlaneAllocationLimit(1);
+        blur(bigWithoutBuffers, bigW, bigH);
+        lumet::setPlaneAllocationLimit(0);
+        ASSERT_EQ(0, std::memcmp(big.data(), bigWithoutBuffers.data(), big.size() * sizeof(float)))
+            << "r " << r << " f " << f;
+        for (int y = 0; y < bigH; ++y)
+            for (int x = 0; x < bigW; ++x) {
+                const int sx = x - (bx - m), sy = y - (by - m);
+                const bool inSmall = sx >= 0 && sx < aw && sy >= 0 && sy < ah;
+                const float want = inSmall ? small[sy * aw + sx] : 0.0f;
+                ASSERT_EQ(0, std::memcmp(&big[y * bigW + x], &want, sizeof(float)))
+                    << "r " << r << " f " << f << " at " << x << ", " << y;
+            }
+    }
+}
+
 TEST(GaussianBlur, EqualsDirectWrappedConvolution) {
     const int sizes[][2] = {{1, 6}, {5, 1}, {17, 11}, {64, 9}};
     for (auto [w, h] : sizes) {

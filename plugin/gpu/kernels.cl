@@ -340,6 +340,8 @@ kernel void glow_compress(global float* glowR, global float* glowG, global float
 // ---------------------------------------------------------------------------------------------
 // Box filter of radius r plus fraction f with clamped edges, by a running sum: the 2r + 1 centre
 // taps weigh 1, the two taps just outside weigh f. One line of n samples, stride apart.
+// As on the CPU, the sum is set to exactly 0 where every tap (x - reach .. x + reach, clamped) is
+// zero, NaN counting as non-zero: lastNonZero is the last such sample to enter the window.
 
 void mf_boxLine(global const float* src, global float* dst, size_t stride, int n, int r, float f) {
     if (r < 1 && f < 0.001f) {
@@ -348,14 +350,21 @@ void mf_boxLine(global const float* src, global float* dst, size_t stride, int n
     }
     float invSize = 1.0f / (2.0f * (float)r + 1.0f + 2.0f * f);
     int last = n - 1;
+    int reach = f != 0.0f ? r + 1 : r;
     float sum = 0.0f;
     for (int i = -r; i <= r; ++i) sum += src[clamp(i, 0, last) * stride];
     sum += f * src[clamp(-r - 1, 0, last) * stride] + f * src[clamp(r + 1, 0, last) * stride];
+    int lastNonZero = -1;
+    for (int i = 0; i <= min(reach, last); ++i)
+        if (!(src[i * stride] == 0.0f)) lastNonZero = i;
     dst[0] = sum * invSize;
     float g = 1.0f - f;
     for (int x = 1; x < n; ++x) {
+        int entering = min(x + reach, last);
+        if (!(src[entering * stride] == 0.0f)) lastNonZero = entering;
         sum += g * src[min(x + r, last) * stride] + f * src[min(x + r + 1, last) * stride] -
                g * src[max(x - r - 1, 0) * stride] - f * src[max(x - r - 2, 0) * stride];
+        if (lastNonZero < x - reach) sum = 0.0f;
         dst[x * stride] = sum * invSize;
     }
 }

@@ -1,6 +1,7 @@
 // GPU geometry operations against their CPU forms: the distance transform gives identical
-// distances, the box blurs agree within float rounding, and the 7 x 7 normals equal a direct
-// evaluation of their own taps while differing from the 9-tap CPU normals only slightly.
+// distances, the box blurs agree within float rounding and give exact zeros beyond their reach, and
+// the 7 x 7 normals equal a direct evaluation of their own taps while differing from the 9-tap CPU
+// normals only slightly.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -94,6 +95,21 @@ TEST_F(GpuGeometry, ThreePassBlursMatchTheCpuBlurs) {
     threePassBoxBlur(expected.data(), W, H, 30);
     EXPECT_LT(testing::compareFloats(listed.data(), expected.data(), W * H).max, 2e-5);
     EXPECT_FALSE(gpu::blurPlaneRadiiGpu(listed.data(), W, H, radii, 0));
+
+    // Exactly 0, not the running sums' residue, wherever no tap reaches a block of awkward values
+    // (rows 4 to 7, columns 5 to 10; the three passes of radius 10 reach 4 + 4 + 3 = 11 further).
+    std::vector<float> block(W * H, 0.0f);
+    const float values[] = {0.1f, 0.7f, 1e-3f, 0.3f, 3.7e-5f, 0.9f};
+    for (int i = 0; i < 24; ++i) block[(4 + i / 6) * W + 5 + i % 6] = values[i % 6];
+    ASSERT_TRUE(gpu::blurPlaneGpu(block.data(), W, H, 10));
+    EXPECT_GT(block[18 * W + 21], 0.0f);
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            if (y > 18 || x > 21) {
+                ASSERT_EQ(block[y * W + x], 0.0f) << x << ", " << y;
+            }
+        }
+    }
 
     // A plane larger than any before (the scratch pair grows) still matches the CPU.
     std::vector<float> big = testing::randomPlane(2 * W * H, 13), cpuBig = big;

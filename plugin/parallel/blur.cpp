@@ -132,6 +132,15 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
         const __m128i isZero = _mm_castps_si128(_mm_cmpeq_ps(v, zero));
         return _mm_or_si128(_mm_and_si128(isZero, lastNonZero), _mm_andnot_si128(isZero, entering));
     };
+    // s with its lanes whose last non-zero index is below lowestTap set to 0. The sums form one
+    // dependency chain per x, so the common cases (no lane, or every lane) branch around the mask.
+    auto resetDead = [&](__m128 s, __m128i lastNonZero, __m128i lowestTap) {
+        const __m128 dead = _mm_castsi128_ps(_mm_cmplt_epi32(lastNonZero, lowestTap));
+        const int lanes = _mm_movemask_ps(dead);
+        if (lanes == 0) return s;
+        if (lanes == 0xF) return zero;
+        return _mm_andnot_ps(dead, s);
+    };
     __m128 s0 = _mm_setzero_ps(), s1 = _mm_setzero_ps();
     for (std::int32_t i = -r; i <= r; ++i) {
         const float* p = at(i);
@@ -181,8 +190,8 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
             s0 = _mm_add_ps(s0, _mm_sub_ps(e0, _mm_loadu_ps(l)));
             s1 = _mm_add_ps(s1, _mm_sub_ps(e1, _mm_loadu_ps(l + 4)));
         }
-        s0 = _mm_andnot_ps(_mm_castsi128_ps(_mm_cmplt_epi32(nz0, lowestTap)), s0);
-        s1 = _mm_andnot_ps(_mm_castsi128_ps(_mm_cmplt_epi32(nz1, lowestTap)), s1);
+        s0 = resetDead(s0, nz0, lowestTap);
+        s1 = resetDead(s1, nz1, lowestTap);
         float* o = out + static_cast<std::int64_t>(x) * 8;
         _mm_storeu_ps(o, _mm_mul_ps(s0, vi));
         _mm_storeu_ps(o + 4, _mm_mul_ps(s1, vi));

@@ -4,6 +4,15 @@
 // released through global set-down), an unchanged frame, and frames after a Glow Radius, a Light
 // Angle and a Bevel Depth change. peakRSS_MB is the process's peak resident memory so far.
 //
+// Scaling: Frame/Gold4KSameText puts the same 1920 x 1080 text layer's pixels in the middle of a
+// 3840 x 2160 layer (the content the same size), Frame/Gold4KScaled fits the text to 60 % of the
+// 3840 x 2160 layer (the content twice as wide and tall).
+//
+// Where OpenCV is installed, Peer/OpenCvExactDistance times OpenCV's exact Euclidean distance
+// transform over the 5840 x 4160 working canvas of the high-quality 1080p frame (the layer with
+// its 500-pixel margin, doubled) in the same run, and every frame benchmark after it reports
+// perTransform: its mean time over that transform's.
+//
 // Frame/... renders on the CPU (LUMET_OPENCL=off at the plug-in's global set-up); FrameOpenCL/...
 // lets the plug-in start its OpenCL runtime on the machine's first device, which the label names,
 // and adds setUp: one global set-up alone, which loads OpenCL and builds the kernels.
@@ -11,6 +20,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -21,18 +31,47 @@
 #include "refhost/layers.h"
 #include "refhost/render_host.h"
 #include "text_layer.h"
+#ifdef LUMET_PEER_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
 
 namespace {
 
 using namespace lumet;
 
 enum class Device { kCpu, kOpenCl };
+enum class Layer { kText1080, kSameText2160, kScaledText2160 };
 
 struct Scene {
     bool highQuality;
     int bevelStyle;
     Device device = Device::kCpu;
+    Layer layer = Layer::kText1080;
 };
+
+// The scene's layer as premultiplied RGBA.
+cli::Image sceneLayer(Layer layer) {
+    cli::TextLayerOptions text;
+    text.text = "Lumet";
+    if (layer == Layer::kScaledText2160) text.width = 3840, text.height = 2160;
+    cli::Image image;
+    std::string error;
+    if (!cli::renderTextLayer(text, image, error)) throw std::runtime_error(error);
+    if (layer != Layer::kSameText2160) return image;
+    cli::Image wide;
+    wide.width = 3840, wide.height = 2160;
+    wide.rgba.assign(static_cast<std::size_t>(wide.width) * wide.height * 4, 0.0f);
+    const std::int32_t x0 = (wide.width - image.width) / 2, y0 = (wide.height - image.height) / 2;
+    for (std::int32_t y = 0; y < image.height; ++y) {
+        std::copy_n(&image.rgba[static_cast<std::size_t>(y) * image.width * 4], image.width * 4,
+                    &wide.rgba[(static_cast<std::size_t>(y + y0) * wide.width + x0) * 4]);
+    }
+    return wide;
+}
+
+// Mean time of OpenCV's exact distance transform over the working canvas, once measured.
+double transformMilliseconds = 0.0;
 
 // The plug-in's global set-up with its standard error (where its OpenCL runtime names the device
 // it started on) captured; returns the device's name, empty when OpenCL did not start.
@@ -82,13 +121,6 @@ refhost::Host& sharedHost(Device device) {
         openClDeviceName = globalSetupNamingDevice(*h);
         setUpDevice = device;
         h->paramsSetup();
-        cli::TextLayerOptions text;
-        text.text = "Lumet";
-        cli::Image layer;
-        std::string error;
-        if (!cli::renderTextLayer(text, layer, error)) throw std::runtime_error(error);
-        h->setLayer(PARAM_INPUT,
-                    refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, 8));
         return h;
     }();
     if (setUpDevice != device) {
@@ -101,6 +133,15 @@ refhost::Host& sharedHost(Device device) {
 }
 
 void prepare(refhost::Host& host, const Scene& scene) {
+    static Layer current;
+    static bool layerSet = false;
+    if (!layerSet || current != scene.layer) {
+        const cli::Image layer = sceneLayer(scene.layer);
+        host.setLayer(PARAM_INPUT,
+                      refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, 8));
+        current = scene.layer;
+        layerSet = true;
+    }
     host.params().resetToDefaults();
     host.params().setValue(PARAM_PRESET, 1);
     host.changeParam(PARAM_PRESET);
@@ -146,6 +187,7 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
     prepare(host, scene);
     renderOrFail(state, host, scene);  // settle the caches
     int toggle = 0;
+    double seconds = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
         toggle ^= 1;
@@ -171,9 +213,15 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
                 break;
         }
         state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
         renderOrFail(state, host, scene);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     state.counters["peakRSS_MB"] = peakMegabytes();
+    if (transformMilliseconds > 0.0 && state.iterations() > 0) {
+        state.counters["perTransform"] =
+            1000.0 * seconds / static_cast<double>(state.iterations()) / transformMilliseconds;
+    }
 }
 
 void registerScene(const char* name, Scene scene) {
@@ -200,10 +248,45 @@ void registerScene(const char* name, Scene scene) {
     }
 }
 
+#ifdef LUMET_PEER_OPENCV
+// OpenCV's exact distance transform (DIST_L2, DIST_MASK_PRECISE) over the high-quality working
+// canvas of the 1080p frame: the layer's alpha at (500, 500) of a 2920 x 2080 frame, doubled.
+void openCvExactDistance(benchmark::State& state) {
+    const cli::Image layer = sceneLayer(Layer::kText1080);
+    constexpr int kMargin = 500;
+    const int W2 = 2 * (layer.width + 2 * kMargin), H2 = 2 * (layer.height + 2 * kMargin);
+    cv::Mat mask(H2, W2, CV_8UC1, cv::Scalar(0));
+    for (int y = 0; y < 2 * layer.height; ++y) {
+        for (int x = 0; x < 2 * layer.width; ++x) {
+            const float a =
+                layer.rgba[(static_cast<std::size_t>(y / 2) * layer.width + x / 2) * 4 + 3];
+            mask.at<std::uint8_t>(y + 2 * kMargin, x + 2 * kMargin) = a >= 0.5f ? 255 : 0;
+        }
+    }
+    cv::Mat distance;
+    double seconds = 0.0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        cv::distanceTransform(mask, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE, CV_32F);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        benchmark::ClobberMemory();
+    }
+    transformMilliseconds = 1000.0 * seconds / static_cast<double>(state.iterations());
+}
+#endif
+
 const bool registered = [] {
+#ifdef LUMET_PEER_OPENCV
+    benchmark::RegisterBenchmark("Peer/OpenCvExactDistance/5840x4160", openCvExactDistance)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(5);
+#endif
     registerScene("Frame/GoldHigh", {true, kInnerBevel});
     registerScene("Frame/GoldLow", {false, kInnerBevel});
     registerScene("Frame/GoldOuterHigh", {true, kOuterBevel});
+    registerScene("Frame/Gold4KSameText", {true, kInnerBevel, Device::kCpu, Layer::kSameText2160});
+    registerScene("Frame/Gold4KScaled", {true, kInnerBevel, Device::kCpu, Layer::kScaledText2160});
     registerScene("FrameOpenCL/GoldHigh", {true, kInnerBevel, Device::kOpenCl});
     registerScene("FrameOpenCL/GoldLow", {false, kInnerBevel, Device::kOpenCl});
     return true;

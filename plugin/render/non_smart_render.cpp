@@ -299,10 +299,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                        SS == 2 ? cache.shadeG.get() : cache.shadeSSG.get(),
                        SS == 2 ? cache.shadeB.get() : cache.shadeSSB.get()};
     if (shadingDirty) {
-        const std::size_t bytes = planeBytes(N2, sizeof(float));
-        std::memset(cache.shadeSSR.get(), 0, bytes);
-        std::memset(cache.shadeSSG.get(), 0, bytes);
-        std::memset(cache.shadeSSB.get(), 0, bytes);
+        // Both the GPU and the CPU shading write every pixel.
         ShadeConstants constants;
         makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
                            cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2);

@@ -267,7 +267,9 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     report.flags = flags;
     // The stages cannot run without these planes; reading them absent would be a crash.
     if (!cache.heightMap || !cache.normalMap || !cache.reflR || !cache.reflG || !cache.reflB ||
-        !cache.alphaCopy || (SS == 2 && !cache.alphaSS)) {
+        !cache.alphaCopy || (SS == 2 && !cache.alphaSS) || !cache.shadeR || !cache.shadeG ||
+        !cache.shadeB ||
+        (SS == 2 && !(cache.shadeWork[0] && cache.shadeWork[1] && cache.shadeWork[2]))) {
         return PF_Err_OUT_OF_MEMORY;
     }
     const std::uint8_t* alphaSS = SS == 2 ? cache.alphaSS.get() : areaAlpha;
@@ -313,116 +315,70 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         report.reflectionRan = true;
     }
 
-    // 17. Shading at the working size, reduced to the output size.
+    // 17. Shading at the working size, reduced to the output size, in the kept planes.
     const bool outerStyle = isOuterStyle(settings.bevelStyle);
-    Plane<float> frameShade[3];
-    const float* shade[3];
-    if (!flags.shadingDirty && cache.shadingValid && cache.shadeR) {
-        shade[0] = cache.shadeR.get(), shade[1] = cache.shadeG.get(), shade[2] = cache.shadeB.get();
-    } else {
-        Plane<float> working[3];
-        for (int c = 0; c < 3; ++c) {
-            working[c] = allocateZeroedPlane<float>(work.pixels());
-            if (SS == 2) frameShade[c] = allocateZeroedPlane<float>(areaN);
-        }
-        for (int c = 0; c < 3; ++c) {
-            if (!working[c] || (SS == 2 && !frameShade[c])) {
-                // The settings stay those of the last completed frame, so a geometry or
-                // reflection made from this frame's settings would be taken for theirs.
-                if (report.geometryRan) cache.geometryValid = false;
-                if (report.reflectionRan) cache.reflectionValid = false;
-                return PF_Err_OUT_OF_MEMORY;
-            }
-        }
+    float* const frameShade[3] = {cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get()};
+    const float* shade[3] = {frameShade[0], frameShade[1], frameShade[2]};
+    if (flags.shadingDirty || !cache.shadingValid) {
         ShadeConstants constants;
         makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
                            cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work.width,
                            work.height);
-        float* out[3];
-        for (int c = 0; c < 3; ++c) out[c] = SS == 2 ? frameShade[c].get() : working[c].get();
         bool done = false;
         if (gpu) {
-            done = gpu::shadeGpu(alphaSS, cache.heightMap.get(), cache.normalMap.get(),
-                                 cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), out[0],
-                                 out[1], out[2], work.width, work.height, area.width, area.height,
-                                 SS, outerStyle, settings, constants.lightDir, constants.halfDir,
-                                 constants.specNorm, constants.powLut, 0, area.width, 0,
-                                 area.height, cache.geometryRevision, cache.reflectionRevision);
+            done = gpu::shadeGpu(
+                alphaSS, cache.heightMap.get(), cache.normalMap.get(), cache.reflR.get(),
+                cache.reflG.get(), cache.reflB.get(), frameShade[0], frameShade[1], frameShade[2],
+                work.width, work.height, area.width, area.height, SS, outerStyle, settings,
+                constants.lightDir, constants.halfDir, constants.specNorm, constants.powLut, 0,
+                area.width, 0, area.height, cache.geometryRevision, cache.reflectionRevision);
         }
         if (!done) {
-            shadeWindow(constants, alphaSS, cache.heightMap.get(), working[0].get(),
-                        working[1].get(), working[2].get(), work.width, 0, work.width, 0,
-                        work.height, outerStyle);
+            float* working[3] = {frameShade[0], frameShade[1], frameShade[2]};
+            if (SS == 2) {
+                for (int c = 0; c < 3; ++c) working[c] = cache.shadeWork[c].get();
+            }
+            shadeWindow(constants, alphaSS, cache.heightMap.get(), working[0], working[1],
+                        working[2], work.width, 0, work.width, 0, work.height, outerStyle);
             if (SS == 2) {
                 for (int c = 0; c < 3; ++c) {
-                    Downsample2x(working[c].get(), work.width, work.height, frameShade[c].get(),
-                                 area.width, area.height);
+                    Downsample2x(working[c], work.width, work.height, frameShade[c], area.width,
+                                 area.height);
                 }
             }
         }
-        if (SS == 1) {
-            for (int c = 0; c < 3; ++c) frameShade[c] = std::move(working[c]);
-        }
-        for (int c = 0; c < 3; ++c) shade[c] = frameShade[c].get();
-        if (cache.shadeR && cache.shadeG && cache.shadeB) {
-            const std::size_t bytes = planeBytes(areaN, sizeof(float));
-            std::memcpy(cache.shadeR.get(), shade[0], bytes);
-            std::memcpy(cache.shadeG.get(), shade[1], bytes);
-            std::memcpy(cache.shadeB.get(), shade[2], bytes);
-            cache.shadingValid = true;
-            cache.glowValid = false;
-        }
+        cache.shadingValid = true;
+        cache.glowValid = false;
         report.shadingRan = true;
     }
 
-    // 18. Glow.
+    // 18. Glow, in the kept planes of the output window. Without them (memory short) the frame
+    // has no glow.
     const float* glow[4] = {nullptr, nullptr, nullptr, nullptr};
-    Plane<float> frameGlow[4];
-    if (settings.glowIntensity > 0.05f) {
-        if (!flags.glowDirty && cache.glowValid && cache.glowR && cache.glowG && cache.glowB &&
-            cache.glowA) {
-            glow[0] = cache.glowR.get(), glow[1] = cache.glowG.get();
-            glow[2] = cache.glowB.get(), glow[3] = cache.glowA.get();
-        } else {
-            Plane<float> glowWork[kGlowWorkPlanes];
-            float* workPointers[kGlowWorkPlanes];
-            for (int c = 0; c < 4; ++c) frameGlow[c] = allocatePlane<float>(N);
-            for (int k = 0; k < kGlowWorkPlanes; ++k) {
-                glowWork[k] = allocatePlane<float>(N);
-                workPointers[k] = glowWork[k].get();
-            }
-            bool ok = frameGlow[0] && frameGlow[1] && frameGlow[2] && frameGlow[3];
+    if (settings.glowIntensity > 0.05f && glowPlanesComplete(cache, area, window)) {
+        float* const kept[4] = {cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
+                                cache.glowA.get()};
+        if (flags.glowDirty || !cache.glowValid) {
             // The glow reads the shade over its own window: zero around the geometry window.
-            Plane<float> wideShade[3];
-            const float* glowSource[3] = {shade[0], shade[1], shade[2]};
-            for (int c = 0; c < 3 && ok && areaN != N; ++c) {
-                wideShade[c] = allocateZeroedPlane<float>(N);
-                ok = static_cast<bool>(wideShade[c]);
-                if (ok) copyWindow(shade[c], area, wideShade[c].get(), window);
-                glowSource[c] = wideShade[c].get();
-            }
-            if (ok) {
-                ok = computeGlowPlanes(
-                    gpu, glowSource[0], glowSource[1], glowSource[2], geometry.alpha.get(),
-                    frameGlow[0].get(), frameGlow[1].get(), frameGlow[2].get(), frameGlow[3].get(),
-                    window.width, window.height, settings.glowRadius, nullptr, N, workPointers);
-            }
-            if (ok) {
-                for (int c = 0; c < 4; ++c) glow[c] = frameGlow[c].get();
-                if (cache.glowR && cache.glowG && cache.glowB && cache.glowA) {
-                    const std::size_t bytes = planeBytes(N, sizeof(float));
-                    std::memcpy(cache.glowR.get(), glow[0], bytes);
-                    std::memcpy(cache.glowG.get(), glow[1], bytes);
-                    std::memcpy(cache.glowB.get(), glow[2], bytes);
-                    std::memcpy(cache.glowA.get(), glow[3], bytes);
-                    cache.glowValid = true;
+            const float* source[3] = {shade[0], shade[1], shade[2]};
+            if (area.width != window.width || area.height != window.height) {
+                for (int c = 0; c < 3; ++c) {
+                    float* wide = cache.glowSource[c].get();
+                    std::memset(wide, 0, planeBytes(N, sizeof(float)));
+                    copyWindow(shade[c], area, wide, window);
+                    source[c] = wide;
                 }
-                report.glowRan = true;
-            } else {
-                // The kept planes hold an older glow that this frame's settings no longer match.
-                for (Plane<float>& plane : frameGlow) plane.reset();
-                cache.glowValid = false;
             }
+            float* workPlanes[kGlowWorkPlanes];
+            for (int k = 0; k < kGlowWorkPlanes; ++k) workPlanes[k] = cache.glowWork[k].get();
+            cache.glowValid =
+                computeGlowPlanes(gpu, source[0], source[1], source[2], geometry.alpha.get(),
+                                  kept[0], kept[1], kept[2], kept[3], window.width, window.height,
+                                  settings.glowRadius, cache.glowScratch.get(), N, workPlanes);
+            report.glowRan = cache.glowValid;
+        }
+        if (cache.glowValid) {
+            for (int c = 0; c < 4; ++c) glow[c] = kept[c];
         }
     }
     report.glowUsed = glow[3] != nullptr;

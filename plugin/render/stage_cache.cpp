@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "shading/glow.h"
+
 namespace lumet {
 
 namespace {
@@ -80,9 +82,10 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
                          std::int32_t H2, std::int32_t SS, StageFlags& flags) {
     // A plane whose allocation failed earlier is tried again: otherwise a frame size that once
     // met a shortage of memory would keep failing after the memory came back.
-    const bool complete = cache.heightMap && cache.normalMap && cache.alphaCopy &&
-                          (SS != 2 || cache.alphaSS) && cache.shadeR && cache.shadeG &&
-                          cache.shadeB && cache.reflR && cache.reflG && cache.reflB;
+    const bool complete =
+        cache.heightMap && cache.normalMap && cache.alphaCopy && (SS != 2 || cache.alphaSS) &&
+        cache.shadeR && cache.shadeG && cache.shadeB && cache.reflR && cache.reflG && cache.reflB &&
+        (SS != 2 || (cache.shadeWork[0] && cache.shadeWork[1] && cache.shadeWork[2]));
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
     const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
     const bool sameSize =
@@ -109,7 +112,8 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     cache.alphaSS.reset();
     cache.alphaCopy.reset();
     for (Plane<float>* plane :
-         {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.reflR, &cache.reflG, &cache.reflB}) {
+         {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.reflR, &cache.reflG, &cache.reflB,
+          &cache.shadeWork[0], &cache.shadeWork[1], &cache.shadeWork[2]}) {
         plane->reset();
     }
     cache.heightMap = allocatePlane<float>(N2);
@@ -122,15 +126,32 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     for (Plane<float>* plane : {&cache.reflR, &cache.reflG, &cache.reflB}) {
         *plane = allocatePlane<float>(N2);
     }
+    if (SS == 2) {
+        for (Plane<float>& plane : cache.shadeWork) plane = allocatePlane<float>(N2);
+    }
     cache.capacity = N;
     cache.capacity2 = N2;
     relayout();
     return true;
 }
 
+namespace {
+
+// Every plane the glow keeps, in one list.
+template <class Cache, class Visit>
+void forEachGlowPlane(Cache& cache, Visit visit) {
+    for (auto* plane : {&cache.glowR, &cache.glowG, &cache.glowB, &cache.glowA, &cache.glowScratch})
+        visit(*plane);
+    for (auto& plane : cache.glowWork) visit(plane);
+    for (auto& plane : cache.glowSource) visit(plane);
+}
+
+}  // namespace
+
 bool checkGlowPlanes(StageCache& cache, const FrameWindow& window) {
-    Plane<float>* planes[4] = {&cache.glowR, &cache.glowG, &cache.glowB, &cache.glowA};
-    const bool complete = cache.glowR && cache.glowG && cache.glowB && cache.glowA;
+    static_assert(sizeof cache.glowWork / sizeof cache.glowWork[0] == kGlowWorkPlanes);
+    bool complete = true;
+    forEachGlowPlane(cache, [&](const Plane<float>& plane) { complete = complete && plane; });
     const std::int64_t N = window.pixels();
     const FrameWindow& kept = cache.glowWindow;
     const bool sameWindow = kept.x == window.x && kept.y == window.y &&
@@ -141,10 +162,22 @@ bool checkGlowPlanes(StageCache& cache, const FrameWindow& window) {
     cache.glowValid = false;
     cache.glowWindow = window;
     if (complete && N <= cache.glowCapacity) return false;
-    for (Plane<float>* plane : planes) plane->reset();
-    for (Plane<float>* plane : planes) *plane = allocatePlane<float>(N);
+    forEachGlowPlane(cache, [](Plane<float>& plane) { plane.reset(); });
+    forEachGlowPlane(cache, [N](Plane<float>& plane) { plane = allocatePlane<float>(N); });
     cache.glowCapacity = N;
     return false;
+}
+
+bool glowPlanesComplete(const StageCache& cache, const FrameWindow& geometryWindow,
+                        const FrameWindow& outputWindow) {
+    bool complete = cache.glowR && cache.glowG && cache.glowB && cache.glowA && cache.glowScratch;
+    for (const auto& plane : cache.glowWork) complete = complete && plane;
+    // The source planes serve only when the output window is wider than the geometry window.
+    if (geometryWindow.width != outputWindow.width ||
+        geometryWindow.height != outputWindow.height) {
+        for (const auto& plane : cache.glowSource) complete = complete && plane;
+    }
+    return complete;
 }
 
 void commitStageCache(StageCache& cache, const RenderSettings& frame, const LayerIdentity& layer,

@@ -213,17 +213,25 @@ void shadeRows(const ShadeConstants& c, const std::uint8_t* alphaSS, const float
         const std::int64_t row = static_cast<std::int64_t>(y) * W2;
         const std::uint8_t* alpha = alphaSS + row;
         const float* height = heightMap + row;
-        // Empty rows cost a test of every second column only (the window's margin is mostly
-        // empty); a row whose only content lies in the untested columns stays black.
+        // Empty rows (the window's margin) cost a test of every column and a clear.
         bool content = false;
-        for (std::int32_t x = x0; x < x1 && !content; x += 2)
+        for (std::int32_t x = x0; x < x1 && !content; ++x)
             content = alpha[x] != 0 || (outerStyle && height[x] > 0.01f);
-        if (!content) continue;
+        if (!content) {
+            const std::size_t bytes = static_cast<std::size_t>(x1 - x0) * sizeof(float);
+            std::memset(outR + row + x0, 0, bytes);
+            std::memset(outG + row + x0, 0, bytes);
+            std::memset(outB + row + x0, 0, bytes);
+            continue;
+        }
         for (std::int32_t x = x0; x < x1; ++x) {
             float a = static_cast<float>(alpha[x]) / 255.0f;
             const float h = height[x];
+            if (a < 0.01f && !(h > 0.01f)) {
+                outR[row + x] = outG[row + x] = outB[row + x] = 0.0f;
+                continue;
+            }
             if (a < 0.01f) {
-                if (h < 0.01f) continue;
                 if (h > 0.01f) a = clamp01(h);  // outer-bevel surface outside the alpha
             }
             ShadedPixel p = shadePixel(c, x, y, a);

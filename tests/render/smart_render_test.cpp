@@ -115,16 +115,7 @@ TEST_F(SmartRenderTest, EarlyExitsLeaveTheCacheDescribingTheLastCompletedFrame) 
     ASSERT_EQ(render(), PF_Err_NONE);
     const std::vector<float> before = render_test::pixelsOf(frame_, 8);
 
-    // The shading's working planes cannot be had: out of memory; geometry and reflection stay.
     host_->params().setValue(PARAM_LIGHT_ANGLE, 10.0);
-    setPlaneAllocationLimit(planeBytes(96, 48, sizeof(float)));
-    const PF_Err err = render();
-    setPlaneAllocationLimit(0);
-    EXPECT_EQ(err, PF_Err_OUT_OF_MEMORY);
-    EXPECT_EQ(frame_.layerCheckoutsLeftOpen, 0);
-    EXPECT_TRUE(smartStageCache().geometryValid && smartStageCache().reflectionValid);
-    EXPECT_EQ(smartStageCache().settings.lightAngle, 135.0f);  // not committed
-
     // A missing compute-cache suite ends the frame with 13 before the cache is consulted.
     host_->withholdSuite(kAEGPComputeCacheSuite, kAEGPComputeCacheSuiteVersion1);
     EXPECT_EQ(render(), A_Err_MISSING_SUITE);

@@ -191,8 +191,8 @@ TEST(ShadePixel, PartialMetalFollowsItsDefinition) {
                         referenceShade(s, e, n, static_cast<float>(h), neighbours, &lum);
                     const lumet::ShadedPixel got = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
                     SCOPED_TRACE(::testing::Message()
-                                 << "metal " << look.metal << " contrast " << look.contrast
-                                 << " h " << h << " env " << e.r << " tilt " << tilt[0]);
+                                 << "metal " << look.metal << " contrast " << look.contrast << " h "
+                                 << h << " env " << e.r << " tilt " << tilt[0]);
                     EXPECT_NEAR(got.r, want.r, 2e-5);
                     EXPECT_NEAR(got.g, want.g, 2e-5);
                     EXPECT_NEAR(got.b, want.b, 2e-5);
@@ -273,7 +273,7 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     frame.alpha[2 * kW + 3] = 250;
     frame.alpha[2 * kW + 4] = 1;
     frame.alpha[2 * kW + 5] = 2;
-    // Row 4: the only covered pixel lies in column 2, which the row test (x0 = 1, 3, 5) skips.
+    // Row 4: the only covered pixel lies in column 2 (an even column: every column counts).
     frame.alpha[4 * kW + 2] = 255;
     // Row 5: column 2 again, beside a covered tested column.
     frame.alpha[5 * kW + 2] = frame.alpha[5 * kW + 3] = 255;
@@ -300,7 +300,7 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     EXPECT_NEAR(inner[2 * kW + 3], 0.45f, 1e-6f);  // coverage 0.98: no blend
     EXPECT_EQ(inner[2 * kW + 4], 0.0f);
     EXPECT_EQ(inner[2 * kW + 5], 0.0f);
-    EXPECT_EQ(inner[4 * kW + 2], 0.0f);
+    EXPECT_NEAR(inner[4 * kW + 2], 0.45f, 1e-6f);
     EXPECT_NEAR(inner[5 * kW + 2], 0.45f, 1e-6f);
     EXPECT_NEAR(inner[5 * kW + 3], 0.45f, 1e-6f);
     EXPECT_EQ(inner[6 * kW + 0], 0.0f);  // outside the columns
@@ -308,7 +308,13 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     EXPECT_EQ(inner[6 * kW + 7], 0.0f);
     int shaded = 0;
     for (float v : inner) shaded += v != 0.0f;
-    EXPECT_EQ(shaded, 5);
+    EXPECT_EQ(shaded, 6);
+    // Every pixel of the rectangle is written: what lay there before is gone.
+    std::vector<float> r(kW * kH, 7.0f), g(r), b(r);
+    lumet::shadeRows(c, frame.alpha.data(), frame.height.data(), r.data(), g.data(), b.data(), kW,
+                     1, 6, 0, kH, false);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 1; x < 6; ++x) EXPECT_EQ(r[y * kW + x], inner[y * kW + x]);
 }
 
 TEST(Downsample2x, BoxAverageWithOddEdges) {

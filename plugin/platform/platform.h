@@ -59,6 +59,11 @@ unsigned hardwareThreads();
 // Test-only: force hardwareThreads() to report count; a negative count removes the override.
 void setHardwareThreadOverride(int count);
 
+// Bytes of physical memory the system reports (0 when unknown), or the override when one is set.
+std::uint64_t physicalMemoryBytes();
+// Test-only: force physicalMemoryBytes() to report bytes; 0 removes the override.
+void setPhysicalMemoryOverride(std::uint64_t bytes);
+
 // Threads. startThread returns false when the thread could not be created.
 struct ThreadHandle {
     void* native = nullptr;

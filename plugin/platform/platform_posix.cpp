@@ -70,6 +70,18 @@ unsigned hardwareThreads() {
 
 void setHardwareThreadOverride(int count) { hardwareThreadOverride.store(count < 0 ? -1 : count); }
 
+static std::atomic<std::uint64_t> physicalMemoryOverride{0};
+
+std::uint64_t physicalMemoryBytes() {
+    if (const std::uint64_t forced = physicalMemoryOverride.load()) return forced;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return 0;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+void setPhysicalMemoryOverride(std::uint64_t bytes) { physicalMemoryOverride.store(bytes); }
+
 void setThreadStartLimit(int count) {
     threadsStarted.store(0);
     threadStartLimit.store(count);

@@ -84,6 +84,18 @@ unsigned hardwareThreads() {
 
 void setHardwareThreadOverride(int count) { hardwareThreadOverride.store(count < 0 ? -1 : count); }
 
+static std::atomic<std::uint64_t> physicalMemoryOverride{0};
+
+std::uint64_t physicalMemoryBytes() {
+    if (const std::uint64_t forced = physicalMemoryOverride.load()) return forced;
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    return status.ullTotalPhys;
+}
+
+void setPhysicalMemoryOverride(std::uint64_t bytes) { physicalMemoryOverride.store(bytes); }
+
 void setThreadStartLimit(int count) {
     threadsStarted.store(0);
     threadStartLimit.store(count);

@@ -6,6 +6,7 @@
 
 #include "geometry/height_map.h"
 #include "parallel/blur.h"
+#include "platform/platform.h"
 #include "shading/glow.h"
 
 namespace lumet {
@@ -85,6 +86,25 @@ ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::
     const std::int32_t geometry = (geometryReach(settings, SS) + SS - 1) / SS + 2;
     const std::int32_t output = std::max(geometry, glowReach(settings) + 1);
     return {grown(bounds, W, H, geometry), grown(bounds, W, H, output)};
+}
+
+std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS) {
+    // Kept per working pixel: heights 4, normals 12, reflection 12, coverage 1, supersampled
+    // shading 12; passing at the geometry's peak: two distance planes and the inverted coverage
+    // 9, the normal blur's planes and scratch 12, the smart edge's colour, edge and copy planes 32.
+    constexpr std::int64_t kPerWorkingPixel = 41 + 53;
+    // Per pixel of the output window: coverage 2, shading 12, glow 16 and its eight work, three
+    // source and one scratch planes 48; the layer's alpha and the copy of the geometry's 2.
+    constexpr std::int64_t kPerOutputPixel = 80;
+    return windows.geometry.scaled(SS).pixels() * kPerWorkingPixel +
+           windows.output.pixels() * kPerOutputPixel;
+}
+
+bool frameFitsMemory(std::int64_t bytes) {
+    constexpr std::uint64_t kUnknownBudget = std::uint64_t{4} << 30;
+    const std::uint64_t physical = platform::physicalMemoryBytes();
+    const std::uint64_t budget = physical ? physical / 2 : kUnknownBudget;
+    return bytes >= 0 && static_cast<std::uint64_t>(bytes) <= budget;
 }
 
 }  // namespace lumet

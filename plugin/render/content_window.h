@@ -35,4 +35,15 @@ struct ContentWindows {
 ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
                               const RenderSettings& settings, std::int32_t SS);
 
+// An upper estimate of the bytes a frame's planes take at their peak over these windows: the
+// kept and passing planes of the geometry, reflection and shading per working pixel, the glow's
+// and the output's per pixel of the output window.
+std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS);
+
+// Whether a frame of frameBytes may be computed: at most half the physical memory the system
+// reports (4 GiB when it reports none), so that a frame too large for the machine fails with
+// the host's out-of-memory error before its planes are allocated, instead of paging the system
+// to a halt or bringing the out-of-memory killer onto the host.
+bool frameFitsMemory(std::int64_t bytes);
+
 }  // namespace lumet

@@ -154,6 +154,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     // The glow and the output cover `window`; the geometry, reflection and shading `area`, which
     // lies inside it, and `work` at the working size.
     const ContentWindows windows = contentWindows(bounds, W, H, settings, SS);
+    if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
     const FrameWindow window = windows.output, area = windows.geometry;
     const FrameWindow work = area.scaled(SS);
     const std::int64_t N = window.pixels(), areaN = area.pixels();

@@ -223,6 +223,20 @@ TEST_F(SmartRenderTest, OutputTooLargeToAllocateFailsWithOutOfMemory) {
     options_.highQuality = true;
     huge.width = INT32_MAX / 2 + 1;
     EXPECT_EQ(render(), PF_Err_OUT_OF_MEMORY);
+
+    // A frame whose planes would take more than half the machine's memory (here a machine of
+    // 1 MiB) fails up front, writing nothing; with the memory back it renders.
+    options_ = refhost::FrameOptions{};
+    options_.highQuality = false;
+    refhost::OwnedWorld marked(96, 48, 8);
+    std::memset(marked.world()->data, 0x5A, static_cast<std::size_t>(marked.rowBytes()) * 48);
+    options_.outputOverride = marked.world();
+    platform::setPhysicalMemoryOverride(std::uint64_t{1} << 20);
+    EXPECT_EQ(render(), PF_Err_OUT_OF_MEMORY);
+    platform::setPhysicalMemoryOverride(0);
+    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(marked.world()->data)[0], 0x5A);
+    EXPECT_EQ(smartStageCache().alphaHash, hash);
+    EXPECT_EQ(render(), PF_Err_NONE);
 }
 
 TEST_F(SmartRenderTest, CachePlanesThatCannotBeAllocatedFailTheFrame) {

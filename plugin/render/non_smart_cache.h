@@ -1,9 +1,10 @@
 // NonSmartCache: the plain render path's own products between frames (environment map, geometry,
-// reflection, shading, glow and the work planes), sized for one W x H x SS and guarded by the
-// non-smart cache lock.
+// reflection, shading, glow and the work planes), sized for one content window W x H at SS and
+// guarded by the non-smart cache lock.
 #pragma once
 #include <cstdint>
 
+#include "geometry/frame_window.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
 #include "shading/glow.h"
@@ -14,6 +15,7 @@ struct NonSmartCache {
     bool valid = false;
     std::int32_t width = 0, height = 0, width2 = 0, height2 = 0;
     std::int32_t ss = 0;
+    FrameWindow window;         // the frame's rectangle the planes hold (width x height)
     RenderSettings settings{};  // fields bevelStyle .. tintBlend of the last completed frame
     std::int32_t envW = 0, envH = 0;
     Plane<float> sharpR, sharpG, sharpB, smoothR, smoothG, smoothB;  // envW x envH

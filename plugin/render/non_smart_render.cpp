@@ -1,7 +1,8 @@
 // NonSmartRender: one frame of the plain protocol. The same stages as the smart path, with the
 // parameters read from the host's array, an environment map prepared and kept here, and a cache
 // of its own whose change rules compare every value exactly and the layer's shape byte for byte.
-// The whole working frame is shaded; the style is always Inner Bevel.
+// The stages run over the content window (see content_window.h); the style is always Inner
+// Bevel.
 #include "render/non_smart_render.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "gpu/gpu_runtime.h"
 #include "params/param_ids.h"
 #include "params/render_settings_params.h"
+#include "render/content_window.h"
 #include "render/frame_report.h"
 #include "render/non_smart_cache.h"
 #include "render/render_caches.h"
@@ -69,17 +71,6 @@ private:
     bool gpuLock_ = false;
 };
 
-// 8-bit coverage of one input pixel at the world's depth.
-std::uint8_t alphaByteAt(const PF_EffectWorld& world, std::int32_t depth, std::int32_t x,
-                         std::int32_t y) {
-    const char* row =
-        reinterpret_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
-    if (depth == kDepthFloat)
-        return alphaByteFloat(reinterpret_cast<const PF_PixelFloat*>(row)[x].alpha);
-    if (depth == kDepth16) return alphaByte16(reinterpret_cast<const PF_Pixel16*>(row)[x].alpha);
-    return alphaByte8(reinterpret_cast<const PF_Pixel8*>(row)[x].alpha);
-}
-
 PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* output) {
     FrameReport& report = currentFrameReport();
     if (!in_data || !params || !params[PARAM_INPUT] || !output) {
@@ -98,16 +89,58 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     const std::int32_t dx = in_data->output_origin_x, dy = in_data->output_origin_y;
     if (W < 1 || H < 1) return PF_Err_NONE;
     const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
+    // A working size beyond 32 bits, or a frame larger than any host's (30000 x 30000 and its
+    // margins), is refused before anything is written.
     if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
-        static_cast<std::int64_t>(H) * SS > INT32_MAX) {
+        static_cast<std::int64_t>(H) * SS > INT32_MAX ||
+        static_cast<std::int64_t>(W) * H > (std::int64_t{1} << 31)) {
         return PF_Err_OUT_OF_MEMORY;
     }
     const std::int32_t W2 = W * SS, H2 = H * SS;
-    const std::int64_t N = static_cast<std::int64_t>(W) * H;
-    const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
     report.W = W, report.H = H, report.SS = SS, report.W2 = W2, report.H2 = H2;
     report.dx = dx, report.dy = dy;
-    report.window = report.geometryWindow = FrameWindow::whole(W, H);
+
+    // The layer's alpha where it lands in the output, its covered pixels, and the window the
+    // stages work in: the output window, which holds the geometry's.
+    const bool hasInput = input.data && iw > 0 && ih > 0;
+    const std::int32_t lx0 = std::clamp(dx, 0, W), ly0 = std::clamp(dy, 0, H);
+    const std::int32_t lx1 =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{dx} + iw, 0, W));
+    const std::int32_t ly1 =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{dy} + ih, 0, H));
+    const std::int32_t lw = lx1 - lx0, lh = ly1 - ly0;
+    ContentBounds bounds{W, 0, H, 0};
+    Plane<std::uint8_t> layerAlpha;
+    if (hasInput && lw > 0 && lh > 0) {
+        layerAlpha = allocatePlane<std::uint8_t>(static_cast<std::int64_t>(lw) * lh);
+        if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
+        bounds =
+            extractAlpha(input, pixelDepthOf(input), dx - lx0, dy - ly0, layerAlpha.get(), lw, lh);
+        if (bounds.minX <= bounds.maxX) {
+            bounds.minX += lx0, bounds.maxX += lx0, bounds.minY += ly0, bounds.maxY += ly0;
+        }
+    }
+    RenderSettings windowSettings = settings;
+    windowSettings.showEnvMap = showEnvMap;
+    const FrameWindow window = contentWindows(bounds, W, H, windowSettings, SS).output;
+    const FrameWindow work = window.scaled(SS);
+    const std::int64_t N = window.pixels(), N2 = work.pixels();
+    report.window = report.geometryWindow = window;
+    if (!frameFitsMemory(frameBytes({window, window}, SS))) return PF_Err_OUT_OF_MEMORY;
+    // An empty layer is a transparent frame: nothing to compute, the cache left as it is.
+    if (bounds.minX > bounds.maxX && !showEnvMap) {
+        const FrameWindow none{0, 0, 0, 0, W, H};
+        FramePlanes planes;
+        planes.settings = &settings;
+        planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
+        planes.dx = dx, planes.dy = dy;
+        planes.window = planes.geometryWindow = none;
+        notifyFrameObserver(planes);
+        composeOutput(none, none, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr,
+                      nullptr, false, settings, SS, nullptr, nullptr, nullptr, nullptr, 0, 0,
+                      nullptr, pixelDepthOf(*output), *output);
+        return PF_Err_NONE;
+    }
 
     PlainFrameResources resources(in_data);
     // 2. The custom map layer.
@@ -122,12 +155,13 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         }
     }
 
-    // 3, 4. The cache, sized for this frame.
+    // 3, 4. The cache, sized for this frame's window.
     resources.enterCacheLock();
     NonSmartCache& cache = nonSmartCache();
-    if (!cache.valid || cache.width != W || cache.height != H || cache.ss != SS) {
+    if (!cache.valid || cache.width != window.width || cache.height != window.height ||
+        cache.ss != SS) {
         ReleaseRenderCaches();
-        if (!allocateNonSmartCache(cache, W, H, SS)) {
+        if (!allocateNonSmartCache(cache, window.width, window.height, SS)) {
             ReleaseRenderCaches();
             return PF_Err_OUT_OF_MEMORY;
         }
@@ -147,7 +181,6 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                          changed(frameSettings.edgeStrength, cached.edgeStrength);
     // The smart edge carves the layer's colour edges into the heights: a new fill under the same
     // alpha is a new geometry.
-    const bool hasInput = input.data && iw > 0 && ih > 0;
     const std::uint64_t colourHash =
         frameSettings.smartEdge && hasInput ? worldPixelHash(input, pixelDepthOf(input)) : 0;
     if (colourHash != cache.colourHash) geometryDirty = true;
@@ -166,28 +199,24 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         comparable = true;
     }
 
-    // 7. Alpha extraction; input pixels that land outside the output are skipped.
+    // 7. The window's coverage.
     std::memset(cache.alpha.get(), 0, static_cast<std::size_t>(N));
-    if (input.data && iw > 0 && ih > 0) {
-        const std::int32_t format = pixelDepthOf(input);
-        for (std::int32_t y = 0; y < ih; ++y) {
-            const std::int64_t fy = static_cast<std::int64_t>(y) + dy;
-            if (fy < 0 || fy >= H) continue;
-            for (std::int32_t x = 0; x < iw; ++x) {
-                const std::int64_t fx = static_cast<std::int64_t>(x) + dx;
-                if (fx < 0 || fx >= W) continue;
-                cache.alpha[fy * W + fx] = alphaByteAt(input, format, x, y);
-            }
-        }
+    if (layerAlpha) {
+        copyWindow(layerAlpha.get(), FrameWindow{lx0, ly0, lw, lh, W, H}, cache.alpha.get(),
+                   window);
     }
+    layerAlpha.reset();
     // 8. Edge smoothing.
     std::memcpy(cache.alphaSmooth.get(), cache.alpha.get(), static_cast<std::size_t>(N));
-    smoothAlphaEdges(cache.alpha.get(), cache.alphaSmooth.get(), W, H);
+    smoothAlphaEdges(cache.alpha.get(), cache.alphaSmooth.get(), window.width, window.height);
     std::memcpy(cache.alpha.get(), cache.alphaSmooth.get(), static_cast<std::size_t>(N));
 
     // 9, 10. A changed shape recomputes everything from the geometry on.
-    const bool alphaChanged = !comparable || std::memcmp(cache.alphaPrev.get(), cache.alpha.get(),
-                                                         static_cast<std::size_t>(N)) != 0;
+    // The same shape elsewhere in the frame is another geometry too.
+    const bool alphaChanged =
+        !comparable || cache.window.x != window.x || cache.window.y != window.y ||
+        std::memcmp(cache.alphaPrev.get(), cache.alpha.get(), static_cast<std::size_t>(N)) != 0;
+    cache.window = window;
     std::memcpy(cache.alphaPrev.get(), cache.alpha.get(), static_cast<std::size_t>(N));
     if (alphaChanged) geometryDirty = true;
     if (geometryDirty) reflectionDirty = true;
@@ -263,8 +292,9 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     // 13. Geometry.
     if (geometryDirty) {
         runGeometrySequence(cache.alpha.get(), cache.alphaSS.get(), cache.heightMap.get(),
-                            cache.normalMap.get(), W, H, SS, settings, hasInput ? &input : nullptr,
-                            hasInput ? pixelDepthOf(input) : 0, dx, dy, false);
+                            cache.normalMap.get(), window.width, window.height, SS, settings,
+                            hasInput ? &input : nullptr, hasInput ? pixelDepthOf(input) : 0,
+                            dx - window.x, dy - window.y, false);
         cache.geometryRevision = nextContentRevision();
         cache.colourHash = colourHash;
         report.geometryRan = true;
@@ -280,15 +310,15 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         if (gpu && settings.anisotropy <= 0.001f) {
             done = gpu::renderEnvReflectionGpu(
                 cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
-                cache.reflG.get(), cache.reflB.get(), FrameWindow::whole(W2, H2), SS * iw, SS * ih,
-                settings, envW, envH, cache.envRevision, cache.geometryRevision);
+                cache.reflG.get(), cache.reflB.get(), work, SS * iw, SS * ih, settings, envW, envH,
+                cache.envRevision, cache.geometryRevision);
         }
         if (!done) {
-            renderEnvReflection(
-                cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
-                cache.reflG.get(), cache.reflB.get(), FrameWindow::whole(W2, H2), SS * iw, SS * ih,
-                settings, cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
-                cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW, envH);
+            renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
+                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work,
+                                SS * iw, SS * ih, settings, cache.sharpR.get(), cache.sharpG.get(),
+                                cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
+                                cache.smoothB.get(), envW, envH);
         }
         cache.reflectionRevision = nextContentRevision();
         report.reflectionRan = true;
@@ -302,24 +332,30 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         // Both the GPU and the CPU shading write every pixel.
         ShadeConstants constants;
         makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
-                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), W2, H2);
+                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work.width,
+                           work.height);
         bool done = false;
         if (gpu) {
             done = gpu::shadeGpu(alphaSS, cache.heightMap.get(), cache.normalMap.get(),
                                  cache.reflR.get(), cache.reflG.get(), cache.reflB.get(),
                                  cache.shadeSSR.get(), cache.shadeSSG.get(), cache.shadeSSB.get(),
-                                 W2, H2, W2, H2, 1, false, settings, constants.lightDir,
-                                 constants.halfDir, constants.specNorm, constants.powLut, 0, W2, 0,
-                                 H2, cache.geometryRevision, cache.reflectionRevision);
+                                 work.width, work.height, work.width, work.height, 1, false,
+                                 settings, constants.lightDir, constants.halfDir,
+                                 constants.specNorm, constants.powLut, 0, work.width, 0,
+                                 work.height, cache.geometryRevision, cache.reflectionRevision);
         }
         if (!done) {
             shadeWindow(constants, alphaSS, cache.heightMap.get(), cache.shadeSSR.get(),
-                        cache.shadeSSG.get(), cache.shadeSSB.get(), W2, 0, W2, 0, H2, false);
+                        cache.shadeSSG.get(), cache.shadeSSB.get(), work.width, 0, work.width, 0,
+                        work.height, false);
         }
         if (SS == 2) {
-            Downsample2x(cache.shadeSSR.get(), W2, H2, cache.shadeR.get(), W, H);
-            Downsample2x(cache.shadeSSG.get(), W2, H2, cache.shadeG.get(), W, H);
-            Downsample2x(cache.shadeSSB.get(), W2, H2, cache.shadeB.get(), W, H);
+            Downsample2x(cache.shadeSSR.get(), work.width, work.height, cache.shadeR.get(),
+                         window.width, window.height);
+            Downsample2x(cache.shadeSSG.get(), work.width, work.height, cache.shadeG.get(),
+                         window.width, window.height);
+            Downsample2x(cache.shadeSSB.get(), work.width, work.height, cache.shadeB.get(),
+                         window.width, window.height);
         }
         report.shadingRan = true;
     }
@@ -330,8 +366,8 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         float* work[kGlowWorkPlanes];
         for (int k = 0; k < kGlowWorkPlanes; ++k) work[k] = cache.glowWork[k].get();
         computeGlowPlanes(gpu, shade[0], shade[1], shade[2], cache.alpha.get(), cache.glowR.get(),
-                          cache.glowG.get(), cache.glowB.get(), cache.glowA.get(), W, H,
-                          settings.glowRadius, cache.scratch.get(), 0, work);
+                          cache.glowG.get(), cache.glowB.get(), cache.glowA.get(), window.width,
+                          window.height, settings.glowRadius, cache.scratch.get(), 0, work);
         report.glowRan = true;
     }
     report.glowUsed = hasGlow;
@@ -342,7 +378,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     planes.settings = &settings;
     planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
     planes.dx = dx, planes.dy = dy;
-    planes.window = planes.geometryWindow = FrameWindow::whole(W, H);
+    planes.window = planes.geometryWindow = window;
     planes.alpha = cache.alpha.get();
     planes.alphaSS = alphaSS;
     planes.heightMap = cache.heightMap.get();
@@ -362,11 +398,11 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     notifyFrameObserver(planes);
     RenderSettings outputSettings = settings;
     outputSettings.showEnvMap = showEnvMap;
-    composeOutput(FrameWindow::whole(W, H), FrameWindow::whole(W, H), shade[0], shade[1], shade[2],
-                  hasGlow, cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
-                  cache.glowA.get(), showEnvMap, outputSettings, SS, cache.heightMap.get(),
-                  cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(), envW, envH,
-                  cache.alpha.get(), pixelDepthOf(*output), *output);
+    composeOutput(window, window, shade[0], shade[1], shade[2], hasGlow, cache.glowR.get(),
+                  cache.glowG.get(), cache.glowB.get(), cache.glowA.get(), showEnvMap,
+                  outputSettings, SS, cache.heightMap.get(), cache.sharpR.get(), cache.sharpG.get(),
+                  cache.sharpB.get(), envW, envH, cache.alpha.get(), pixelDepthOf(*output),
+                  *output);
 
     // 18. Commit.
     copyStageSettings(cache.settings, frameSettings);

@@ -1,7 +1,7 @@
 // The content window against the whole canvas: random layers (shapes of every size, touching the
-// layer's edges, empty, full) under random styles, depths, smart edge, glow, quality and bit
-// depth are rendered through the host, where the stages run over the content window, and again
-// by the same stages run over the whole working canvas, here in the test. The frames must be
+// layer's edges, empty, full) under random styles, depths, smart edge, glow, quality, bit depth
+// and protocol are rendered through the host, where the stages run over the content window, and
+// again by the same stages run over the whole working canvas, here in the test. The frames must be
 // the same bytes.
 #include <gtest/gtest.h>
 
@@ -185,15 +185,18 @@ TEST(ContentWindow, WindowedFramesAreTheWholeCanvasFrames) {
         refhost::FrameOptions options;
         options.bitsPerChannel = bits;
         options.highQuality = rng() % 3 == 0;
+        const bool plain = rng() % 4 == 0;  // the plain protocol (always Inner Bevel)
         std::ostringstream what;
         what << "case " << n << ": " << w << " x " << h << " " << shape << ", " << bits << " bpc, "
-             << (options.highQuality ? "high" : "low") << " quality, style " << style << ", glow "
-             << glow;
+             << (options.highQuality ? "high" : "low") << " quality, "
+             << (plain ? "plain" : "smart") << ", style " << style << ", glow " << glow;
         SCOPED_TRACE(what.str());
 
         captured.seen = false;
         refhost::RenderedFrame frame;
-        ASSERT_EQ(refhost::renderSmartFrame(*host, options, frame), PF_Err_NONE);
+        ASSERT_EQ(plain ? refhost::renderPlainFrame(*host, options, frame)
+                        : refhost::renderSmartFrame(*host, options, frame),
+                  PF_Err_NONE);
         ASSERT_TRUE(captured.seen);
         if (!captured.window.isWhole()) ++windowed;
         const refhost::OwnedWorld whole = wholeCanvasFrame(captured, *input.world(), bits);

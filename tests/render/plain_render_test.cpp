@@ -121,7 +121,7 @@ TEST_F(PlainRenderTest, NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEver
     EXPECT_FALSE(smartStageCache().hasPrevious);
     EXPECT_FALSE(smartStageCache().heightMap);
 
-    // An output nothing can be allocated for: 4, caches released, the world never touched.
+    // An output larger than any host's frame: 4, the world never touched.
     std::uint8_t pixels[64] = {};
     PF_EffectWorld huge;
     std::memset(&huge, 0, sizeof(huge));
@@ -131,12 +131,17 @@ TEST_F(PlainRenderTest, NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEver
     huge.rowbytes = 4 << 20;
     options_.outputOverride = &huge;
     EXPECT_EQ(plain(), PF_Err_OUT_OF_MEMORY);
+    options_.outputOverride = nullptr;
+    // A new window whose float planes cannot be had: 4, and the caches released.
+    setLetterLayer(*host_, 120, 60);
+    setPlaneAllocationLimit(planeBytes(120, 60, 1) + 1);
+    EXPECT_EQ(plain(), PF_Err_OUT_OF_MEMORY);
+    setPlaneAllocationLimit(0);
     {
         platform::LockGuard guard(nonSmartCacheLock());
         EXPECT_FALSE(nonSmartCache().valid);
         EXPECT_FALSE(nonSmartCache().heightMap);
     }
-    options_.outputOverride = nullptr;
     ASSERT_EQ(plain(), PF_Err_NONE);
     EXPECT_TRUE(lastFrameReport().geometryRan);
 }

@@ -278,16 +278,16 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
 
 // Both passes of boxBlur: rows into scratch, then columns back into the plane.
 template <bool kFraction>
-void boxPasses(float* plane, float* scratch, std::int32_t width, std::int32_t height,
-               std::int32_t radius, float fraction, float invSize) {
+void boxPasses(const float* source, float* destination, float* scratch, std::int32_t width,
+               std::int32_t height, std::int32_t radius, float fraction, float invSize) {
     const std::int64_t w = width;
     ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
-        horizontalPass<kFraction>(plane, scratch, width, begin, end, radius, fraction, invSize);
+        horizontalPass<kFraction>(source, scratch, width, begin, end, radius, fraction, invSize);
     });
     ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
             const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
-            boxLines<kColumnsPerGroup, true, kFraction>(scratch + x, plane + x, w, 1, columns,
+            boxLines<kColumnsPerGroup, true, kFraction>(scratch + x, destination + x, w, 1, columns,
                                                         height, radius, fraction, invSize);
         }
     });
@@ -297,13 +297,22 @@ void boxPasses(float* plane, float* scratch, std::int32_t width, std::int32_t he
 
 void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t height,
              std::int32_t radius, float fraction) {
-    if (radius < 1 && fraction < 0.001f) return;
-    if (width < 1 || height < 1 || !plane || !scratch) return;
+    boxBlurInto(plane, plane, scratch, width, height, radius, fraction);
+}
+
+void boxBlurInto(const float* source, float* destination, float* scratch, std::int32_t width,
+                 std::int32_t height, std::int32_t radius, float fraction) {
+    if (width < 1 || height < 1 || !source || !destination || !scratch) return;
+    if (radius < 1 && fraction < 0.001f) {
+        if (source != destination)
+            std::memcpy(destination, source, planeBytes(width, height, sizeof(float)));
+        return;
+    }
     const float invSize = 1.0f / (2.0f * static_cast<float>(radius) + 1.0f + 2.0f * fraction);
     if (fraction != 0.0f)
-        boxPasses<true>(plane, scratch, width, height, radius, fraction, invSize);
+        boxPasses<true>(source, destination, scratch, width, height, radius, fraction, invSize);
     else
-        boxPasses<false>(plane, scratch, width, height, radius, fraction, invSize);
+        boxPasses<false>(source, destination, scratch, width, height, radius, fraction, invSize);
 }
 
 void threePassRadii(std::int32_t radius, std::int32_t out[3]) {

@@ -19,6 +19,11 @@ namespace lumet {
 void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t height,
              std::int32_t radius, float fraction);
 
+// boxBlur from source into destination (which may be source itself), so that a blur of a copy
+// needs no copy first; source is left unchanged when it is another plane.
+void boxBlurInto(const float* source, float* destination, float* scratch, std::int32_t width,
+                 std::int32_t height, std::int32_t radius, float fraction);
+
 // Radii of the three passes for radius r (r capped at 1000): 0.45 r, 0.40 r, 0.35 r, at least 1.
 void threePassRadii(std::int32_t radius, std::int32_t out[3]);
 

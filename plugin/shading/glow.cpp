@@ -19,12 +19,15 @@ namespace {
 constexpr float kPassRadiusCap = 1200.0f;
 constexpr float kRadiusFactors[3] = {0.45f, 0.40f, 0.35f};
 
-// Three fractional box blurs of radii max(1, factor x radius), in place.
-void blurThreeTimes(float* plane, float* scratch, std::int32_t W, std::int32_t H, float radius) {
+// Three fractional box blurs of radii max(1, factor x radius) of source into plane (source may
+// be plane itself).
+void blurThreeTimes(const float* source, float* plane, float* scratch, std::int32_t W,
+                    std::int32_t H, float radius) {
     for (float factor : kRadiusFactors) {
         const float r = std::max(1.0f, factor * radius);
         const std::int32_t whole = static_cast<std::int32_t>(r);
-        boxBlur(plane, scratch, W, H, whole, r - static_cast<float>(whole));
+        boxBlurInto(source, plane, scratch, W, H, whole, r - static_cast<float>(whole));
+        source = plane;
     }
 }
 
@@ -89,7 +92,7 @@ void renderGlow(const float* shadeR, const float* shadeG, const float* shadeB,
         // One scale at the plain radius, blurred in place. The radius is bounded like the pass
         // radii so that an out-of-range value cannot overflow the integer radius.
         const float radius = std::min(glowRadius, kPassRadiusCap);
-        for (float* plane : glow) blurThreeTimes(plane, scratch, W, H, radius);
+        for (float* plane : glow) blurThreeTimes(plane, plane, scratch, W, H, radius);
         forEachPixel(N, [&](std::int64_t i) { glowA[i] = std::min(1.0f, glowA[i]); });
         return;
     }
@@ -105,10 +108,7 @@ void renderGlow(const float* shadeR, const float* shadeG, const float* shadeB,
     for (int pass = 0; pass < 2; ++pass) {
         const float passRadius = glowPassRadius(glowRadius, scales[pass]);
         const float weight = weights[pass];
-        for (int c = 0; c < 4; ++c) {
-            std::memcpy(work[c], source[c], bytes);
-            blurThreeTimes(work[c], scratch, W, H, passRadius);
-        }
+        for (int c = 0; c < 4; ++c) blurThreeTimes(source[c], work[c], scratch, W, H, passRadius);
         forEachPixel(N, [&](std::int64_t i) {
             for (int c = 0; c < 4; ++c) glow[c][i] += weight * work[c][i];
         });

@@ -177,11 +177,6 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
 
 }  // namespace
 
-DitherBytes ditherBytes(std::int32_t x, std::int32_t y) {
-    const std::uint32_t hx = static_cast<std::uint32_t>(x) * 73856093u;
-    const std::uint32_t hy = static_cast<std::uint32_t>(y) * 19349663u;
-    return {(hx ^ hy) & 255u, ((hx + 93u) ^ hy) & 255u, ((hy - 97u) ^ hx) & 255u};
-}
 
 void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow, const float* shadeR,
                    const float* shadeG, const float* shadeB, bool hasGlow, const float* glowR,

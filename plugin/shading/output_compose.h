@@ -19,7 +19,11 @@ constexpr std::int32_t kFormat32 = 2;
 struct DitherBytes {
     std::uint32_t r, g, b;
 };
-DitherBytes ditherBytes(std::int32_t x, std::int32_t y);
+inline DitherBytes ditherBytes(std::int32_t x, std::int32_t y) {
+    const std::uint32_t hx = static_cast<std::uint32_t>(x) * 73856093u;
+    const std::uint32_t hy = static_cast<std::uint32_t>(y) * 19349663u;
+    return {(hx ^ hy) & 255u, ((hx + 93u) ^ hy) & 255u, ((hy - 97u) ^ hx) & 255u};
+}
 
 // Writes the frame into output (pixel (x, y) to data + y x rowbytes + x x pixel size; only the
 // part that fits the world is written): transparent outside `window`, composed inside it. The

@@ -22,6 +22,7 @@ struct FrameWindow {
     bool contains(std::int32_t fx, std::int32_t fy) const {
         return fx >= x && fx - x < width && fy >= y && fy - y < height;
     }
+    bool operator==(const FrameWindow&) const = default;
     bool isWhole() const {
         return x == 0 && y == 0 && width == frameWidth && height == frameHeight;
     }

@@ -129,16 +129,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     if (!frameFitsMemory(frameBytes({window, window}, SS))) return PF_Err_OUT_OF_MEMORY;
     // An empty layer is a transparent frame: nothing to compute, the cache left as it is.
     if (bounds.minX > bounds.maxX && !showEnvMap) {
-        const FrameWindow none{0, 0, 0, 0, W, H};
-        FramePlanes planes;
-        planes.settings = &settings;
-        planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
-        planes.dx = dx, planes.dy = dy;
-        planes.window = planes.geometryWindow = none;
-        notifyFrameObserver(planes);
-        composeOutput(none, none, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr,
-                      nullptr, false, settings, SS, nullptr, nullptr, nullptr, nullptr, 0, 0,
-                      nullptr, pixelDepthOf(*output), *output);
+        writeTransparentFrame(settings, W, H, SS, dx, dy, *output);
         return PF_Err_NONE;
     }
 

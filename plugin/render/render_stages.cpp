@@ -8,8 +8,10 @@
 #include "gpu/gpu_ops.h"
 #include "gpu/gpu_runtime.h"
 #include "platform/plane.h"
+#include "render/frame_report.h"
 #include "render/render_locks.h"
 #include "shading/glow.h"
+#include "shading/output_compose.h"
 
 namespace lumet {
 
@@ -79,6 +81,21 @@ std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth) {
         for (; i < rowBytes; ++i) mix(row[i]);
     }
     return hash == 0 ? 1 : hash;
+}
+
+void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,
+                           std::int32_t SS, std::int32_t dx, std::int32_t dy,
+                           PF_EffectWorld& output) {
+    const FrameWindow none{0, 0, 0, 0, W, H};
+    FramePlanes planes;
+    planes.settings = &settings;
+    planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W * SS, planes.H2 = H * SS;
+    planes.dx = dx, planes.dy = dy;
+    planes.window = planes.geometryWindow = none;
+    notifyFrameObserver(planes);
+    composeOutput(none, none, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr, nullptr,
+                  false, settings, SS, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr,
+                  pixelDepthOf(output), output);
 }
 
 bool computeGlowPlanes(bool holdsGpuLock, const float* shadeR, const float* shadeG,

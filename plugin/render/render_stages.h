@@ -45,6 +45,11 @@ void copyWindow(const T* from, const FrameWindow& fromWindow, T* to, const Frame
 // and depth: what the smart edge reads of the layer's colour. 0 for a world without pixels.
 std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth);
 
+// The frame of an empty layer: the observer sees empty windows, the output is transparent.
+void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,
+                           std::int32_t SS, std::int32_t dx, std::int32_t dy,
+                           PF_EffectWorld& output);
+
 // The glow into four caller-owned planes: on the GPU when this render holds the GPU lock, else on
 // the GPU under the (waited-for) lock when the runtime is ready, else or on failure on the CPU.
 // Returns false when the CPU glow's scratch plane could not be had (no glow this frame).

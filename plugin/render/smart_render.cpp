@@ -202,16 +202,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     // An empty layer is a transparent frame: nothing to compute, nothing kept. (A canvas without
     // coverage has no distances to measure heights from.)
     if (bounds.minX > bounds.maxX && !settings.showEnvMap) {
-        const FrameWindow none{0, 0, 0, 0, W, H};
-        FramePlanes planes;
-        planes.settings = &settings;
-        planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
-        planes.dx = dx, planes.dy = dy;
-        planes.window = planes.geometryWindow = none;
-        notifyFrameObserver(planes);
-        composeOutput(none, none, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr,
-                      nullptr, false, settings, SS, nullptr, nullptr, nullptr, nullptr, 0, 0,
-                      nullptr, pixelDepthOf(*output), *output);
+        writeTransparentFrame(settings, W, H, SS, dx, dy, *output);
         return PF_Err_NONE;
     }
 

@@ -153,11 +153,7 @@ bool checkGlowPlanes(StageCache& cache, const FrameWindow& window) {
     bool complete = true;
     forEachGlowPlane(cache, [&](const Plane<float>& plane) { complete = complete && plane; });
     const std::int64_t N = window.pixels();
-    const FrameWindow& kept = cache.glowWindow;
-    const bool sameWindow = kept.x == window.x && kept.y == window.y &&
-                            kept.width == window.width && kept.height == window.height &&
-                            kept.frameWidth == window.frameWidth &&
-                            kept.frameHeight == window.frameHeight;
+    const bool sameWindow = cache.glowWindow == window;
     if (complete && sameWindow) return true;
     cache.glowValid = false;
     cache.glowWindow = window;

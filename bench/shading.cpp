@@ -37,6 +37,7 @@ struct Scene {
     std::vector<std::vector<float>> shade =
         std::vector<std::vector<float>>(3, std::vector<float>(kOutput));
     std::unique_ptr<ShadeConstants> constants = std::make_unique<ShadeConstants>();
+    std::unique_ptr<test::EnvMapOver> envMap;
 
     Scene() : alpha(lumet::bench::sceneAlpha(W)) {
         runGeometrySequence(alpha.data(), alphaSS.data(), heights.data(), normals.data(), W, H, SS,
@@ -44,6 +45,9 @@ struct Scene {
         loadBuiltInEnvMap(env[0].data(), env[1].data(), env[2].data(), env[3].data(), env[4].data(),
                           env[5].data(), kEnvW, kEnvH, envBlurRadius(settings.envBlur),
                           settings.hdriMap);
+        envMap = std::make_unique<test::EnvMapOver>(env[0].data(), env[1].data(), env[2].data(),
+                                                    env[3].data(), env[4].data(), env[5].data(),
+                                                    kEnvW, kEnvH);
         reflect(settings);
         makeShadeConstants(*constants, settings, heights.data(), normals.data(), refl[0].data(),
                            refl[1].data(), refl[2].data(), W2, H2);
@@ -54,8 +58,7 @@ struct Scene {
     void reflect(const RenderSettings& s) {
         renderEnvReflection(normals.data(), alphaSS.data(), heights.data(), refl[0].data(),
                             refl[1].data(), refl[2].data(), FrameWindow::whole(W2, H2), W2, H2, s,
-                            env[0].data(), env[1].data(), env[2].data(), env[3].data(),
-                            env[4].data(), env[5].data(), kEnvW, kEnvH);
+                            envMap->map());
     }
 };
 

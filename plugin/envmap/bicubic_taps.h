@@ -19,6 +19,14 @@ inline float catmullRom(float p0, float p1, float p2, float p3, float t) {
 inline float wrapUnit(float u) { return std::isfinite(u) ? u - std::floor(u) : 0.0f; }
 inline float clampUnit(float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f; }
 
+// c modulo w for c in [-w, w + 2], by adding or subtracting w rather than dividing: the samplers
+// wrap four columns per sample, and a division each would cost more than the cubic.
+inline std::int32_t wrapIndex(std::int32_t c, std::int32_t w) {
+    if (c < 0) return c + w;
+    while (c >= w) c -= w;
+    return c;
+}
+
 // Four sample indices along one axis and the fraction between the middle two.
 struct CubicTaps {
     std::int64_t index[4];
@@ -31,11 +39,7 @@ inline CubicTaps wrappedColumnTaps(float u, std::int32_t w) {
     const std::int32_t ix = static_cast<std::int32_t>(fx);
     CubicTaps taps;
     taps.t = fx - static_cast<float>(ix);
-    for (std::int32_t k = 0; k < 4; ++k) {
-        std::int32_t c = (ix - 1 + k) % w;
-        if (c < 0) c += w;
-        taps.index[k] = c;
-    }
+    for (std::int32_t k = 0; k < 4; ++k) taps.index[k] = wrapIndex(ix - 1 + k, w);
     return taps;
 }
 

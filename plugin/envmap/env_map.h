@@ -1,5 +1,6 @@
 // EnvMap: one prepared environment map, six float planes of envW x envH (2048 x 1024) that wrap
-// horizontally and clamp vertically; the loaders that fill it and the two samplers.
+// horizontally and clamp vertically, and the same colours interleaved for the CPU reflection;
+// the loaders that fill it and the samplers.
 #pragma once
 #include <cstdint>
 
@@ -19,7 +20,21 @@ struct EnvMap {
     float* smoothB;
     std::int32_t envW;
     std::int32_t envH;
+    // The sharp and smooth colours interleaved R, G, B per texel (interleavedFloats(envW x envH)
+    // floats each): one four-float load reads a texel's three channels, so the CPU reflection
+    // samples all three at once.
+    float* sharpRgb;
+    float* smoothRgb;
 };
+
+// Floats of an interleaved copy of `texels` texels: three each and one of padding after the
+// last, so that a four-float load at the last texel stays inside.
+constexpr std::int64_t interleavedFloats(std::int64_t texels) { return 3 * texels + 1; }
+
+// Writes the three planes of `texels` values interleaved into rgb (interleavedFloats(texels)
+// floats), the padding float 0.
+void interleaveRgb(const float* r, const float* g, const float* b, std::int64_t texels,
+                   float* rgb);
 
 struct Rgb {
     float r, g, b;
@@ -28,6 +43,8 @@ struct Rgb {
 // Catmull-Rom in both axes, wrapping in u and clamping v to [0, 1]; not clamped (overshoot kept).
 Rgb sampleBicubicWrapX(const float* planeR, const float* planeG, const float* planeB,
                        std::int32_t w, std::int32_t h, float u, float v);
+// The same sampler on an interleaved map (interleaveRgb), to the same floats.
+Rgb sampleBicubicRgb(const float* rgb, std::int32_t w, std::int32_t h, float u, float v);
 // Bilinear, wrapping in u and clamping v to [0, 1].
 Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* planeB,
                         std::int32_t w, std::int32_t h, float u, float v);

@@ -30,8 +30,8 @@ bool hasPixels(const PF_EffectWorld* world) {
 
 void freeEnvMap(EnvMap* map) {
     if (!map) return;
-    for (float* plane :
-         {map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG, map->smoothB})
+    for (float* plane : {map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
+                         map->smoothB, map->sharpRgb, map->smoothRgb})
         PlaneFree()(plane);
     PlaneFree()(map);
 }
@@ -84,6 +84,10 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
         *plane = allocatePlane<float>(count).release();
         allocated = allocated && *plane;
     }
+    for (float** plane : {&map->sharpRgb, &map->smoothRgb}) {
+        *plane = allocatePlane<float>(interleavedFloats(count)).release();
+        allocated = allocated && *plane;
+    }
     if (!allocated) {
         freeEnvMap(map);
         return A_Err_ALLOC;
@@ -103,6 +107,8 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
     }
     deriveSmoothPlanes(map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
                        map->smoothB, o->envW, o->envH, envBlurRadius(o->blur));
+    interleaveRgb(map->sharpR, map->sharpG, map->sharpB, count, map->sharpRgb);
+    interleaveRgb(map->smoothR, map->smoothG, map->smoothB, count, map->smoothRgb);
     *value = map;
     return A_Err_NONE;
 }
@@ -110,7 +116,8 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
 size_t envMapCacheSize(AEGP_CCComputeValueRefconP value) {
     const auto* map = static_cast<const EnvMap*>(value);
     if (!map) return 0;
-    return static_cast<size_t>(map->envW) * static_cast<size_t>(map->envH) * 6 * sizeof(float) +
+    const std::int64_t count = static_cast<std::int64_t>(map->envW) * map->envH;
+    return static_cast<size_t>(6 * count + 2 * interleavedFloats(count)) * sizeof(float) +
            sizeof(EnvMap);
 }
 

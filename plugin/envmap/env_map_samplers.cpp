@@ -39,31 +39,62 @@ Rgb sampleBicubicWrapX(const float* planeR, const float* planeG, const float* pl
                        std::int32_t w, std::int32_t h, float u, float v) {
     const CubicTaps columns = wrappedColumnTaps(u, w);
     const CubicTaps rows = clampedRowTaps(v, h);
-
     const float* planes[3] = {planeR, planeG, planeB};
     float result[3];
     for (std::int32_t channel = 0; channel < 3; ++channel) {
         float across[4];
-#ifdef LUMET_SAMPLER_SSE2
-        // The four rows' cubics across the columns together, lane k for row k.
-        const float* line[4];
-        for (std::int32_t k = 0; k < 4; ++k) line[k] = planes[channel] + rows.index[k] * w;
-        auto column = [&](int j) {
-            const std::int64_t c = columns.index[j];
-            return _mm_setr_ps(line[0][c], line[1][c], line[2][c], line[3][c]);
-        };
-        _mm_storeu_ps(across, catmullRom4(column(0), column(1), column(2), column(3),
-                                          _mm_set1_ps(columns.t)));
-#else
         for (std::int32_t k = 0; k < 4; ++k) {
             const float* line = planes[channel] + rows.index[k] * w;
             across[k] = catmullRom(line[columns.index[0]], line[columns.index[1]],
                                    line[columns.index[2]], line[columns.index[3]], columns.t);
         }
-#endif
         result[channel] = catmullRom(across[0], across[1], across[2], across[3], rows.t);
     }
     return {result[0], result[1], result[2]};
+}
+
+Rgb sampleBicubicRgb(const float* rgb, std::int32_t w, std::int32_t h, float u, float v) {
+    const CubicTaps columns = wrappedColumnTaps(u, w);
+    const CubicTaps rows = clampedRowTaps(v, h);
+#ifdef LUMET_SAMPLER_SSE2
+    // Lanes are the channels (the fourth reads the next texel and is dropped): each row's cubic
+    // across its four texels, then the cubic down the four rows.
+    const __m128 tc = _mm_set1_ps(columns.t);
+    __m128 across[4];
+    for (std::int32_t k = 0; k < 4; ++k) {
+        const float* line = rgb + 3 * rows.index[k] * w;
+        across[k] = catmullRom4(
+            _mm_loadu_ps(line + 3 * columns.index[0]), _mm_loadu_ps(line + 3 * columns.index[1]),
+            _mm_loadu_ps(line + 3 * columns.index[2]), _mm_loadu_ps(line + 3 * columns.index[3]),
+            tc);
+    }
+    float result[4];
+    _mm_storeu_ps(result, catmullRom4(across[0], across[1], across[2], across[3],
+                                      _mm_set1_ps(rows.t)));
+#else
+    float result[3];
+    for (std::int32_t channel = 0; channel < 3; ++channel) {
+        float across[4];
+        for (std::int32_t k = 0; k < 4; ++k) {
+            const float* line = rgb + 3 * rows.index[k] * w + channel;
+            across[k] = catmullRom(line[3 * columns.index[0]], line[3 * columns.index[1]],
+                                   line[3 * columns.index[2]], line[3 * columns.index[3]],
+                                   columns.t);
+        }
+        result[channel] = catmullRom(across[0], across[1], across[2], across[3], rows.t);
+    }
+#endif
+    return {result[0], result[1], result[2]};
+}
+
+void interleaveRgb(const float* r, const float* g, const float* b, std::int64_t texels,
+                   float* rgb) {
+    for (std::int64_t i = 0; i < texels; ++i) {
+        rgb[3 * i] = r[i];
+        rgb[3 * i + 1] = g[i];
+        rgb[3 * i + 2] = b[i];
+    }
+    rgb[3 * texels] = 0.0f;
 }
 
 Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* planeB,

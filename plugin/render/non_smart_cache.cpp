@@ -16,6 +16,12 @@ NonSmartCache gNonSmartCache;
 
 NonSmartCache& nonSmartCache() { return gNonSmartCache; }
 
+EnvMap nonSmartEnvMap(const NonSmartCache& cache) {
+    return {cache.sharpR.get(),  cache.sharpG.get(), cache.sharpB.get(),  cache.smoothR.get(),
+            cache.smoothG.get(), cache.smoothB.get(), cache.envW,         cache.envH,
+            cache.sharpRgb.get(), cache.smoothRgb.get()};
+}
+
 bool allocateNonSmartCache(NonSmartCache& cache, std::int32_t W, std::int32_t H, std::int32_t SS) {
     const std::int32_t W2 = W * SS, H2 = H * SS;
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
@@ -36,6 +42,8 @@ bool allocateNonSmartCache(NonSmartCache& cache, std::int32_t W, std::int32_t H,
                                 &cache.smoothG, &cache.smoothB}) {
         floats(*plane, envCount);
     }
+    floats(cache.sharpRgb, interleavedFloats(envCount));
+    floats(cache.smoothRgb, interleavedFloats(envCount));
     floats(cache.heightMap, N2);
     // 3 x N2 floats; an overflowing count becomes a failing request.
     floats(cache.normalMap, planeBytes(N2, 3) == SIZE_MAX ? -1 : N2 * 3);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "envmap/env_map.h"
 #include "geometry/frame_window.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
@@ -19,6 +20,7 @@ struct NonSmartCache {
     RenderSettings settings{};  // fields bevelStyle .. tintBlend of the last completed frame
     std::int32_t envW = 0, envH = 0;
     Plane<float> sharpR, sharpG, sharpB, smoothR, smoothG, smoothB;  // envW x envH
+    Plane<float> sharpRgb, smoothRgb;  // the same interleaved: interleavedFloats(envW x envH)
     Plane<float> heightMap;                                          // W2 x H2
     Plane<float> normalMap;                                          // 3 x W2 x H2
     Plane<std::uint8_t> alphaSS;                // W2 x H2, only when SS = 2 (else the alpha serves)
@@ -39,6 +41,9 @@ struct NonSmartCache {
 
 // The one process-wide cache of the plain path. Callers hold the non-smart cache lock.
 NonSmartCache& nonSmartCache();
+
+// The environment map the planes hold, as the reflection reads it.
+EnvMap nonSmartEnvMap(const NonSmartCache& cache);
 
 // Allocates every plane for the given size; false when any allocation failed.
 bool allocateNonSmartCache(NonSmartCache& cache, std::int32_t W, std::int32_t H, std::int32_t SS);

@@ -124,7 +124,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     windowSettings.showEnvMap = showEnvMap;
     const FrameWindow window = contentWindows(bounds, W, H, windowSettings, SS).output;
     const FrameWindow work = window.scaled(SS);
-    const std::int64_t N = window.pixels(), N2 = work.pixels();
+    const std::int64_t N = window.pixels();
     report.window = report.geometryWindow = window;
     if (!frameFitsMemory(frameBytes({window, window}, SS))) return PF_Err_OUT_OF_MEMORY;
     // An empty layer is a transparent frame: nothing to compute, the cache left as it is.
@@ -265,6 +265,14 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                                envH, blurRadius);
         }
     }
+    if (envDirty || blurChanged) {
+        const std::int64_t texels = static_cast<std::int64_t>(envW) * envH;
+        if (envDirty)
+            interleaveRgb(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(), texels,
+                          cache.sharpRgb.get());
+        interleaveRgb(cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), texels,
+                      cache.smoothRgb.get());
+    }
 
     // 12. The GPU, when ready and free.
     const bool gpu = gpu::gpuRuntimeReady() && TryEnterGpuLock();
@@ -293,10 +301,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
 
     // 14. Reflection.
     if (reflectionDirty) {
-        const std::size_t bytes = planeBytes(N2, sizeof(float));
-        std::memset(cache.reflR.get(), 0, bytes);
-        std::memset(cache.reflG.get(), 0, bytes);
-        std::memset(cache.reflB.get(), 0, bytes);
+        // Both forms write every pixel of the window.
         bool done = false;
         if (gpu && settings.anisotropy <= 0.001f) {
             done = gpu::renderEnvReflectionGpu(
@@ -307,9 +312,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         if (!done) {
             renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
                                 cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work,
-                                SS * iw, SS * ih, settings, cache.sharpR.get(), cache.sharpG.get(),
-                                cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
-                                cache.smoothB.get(), envW, envH);
+                                SS * iw, SS * ih, settings, nonSmartEnvMap(cache));
         }
         cache.reflectionRevision = nextContentRevision();
         report.reflectionRan = true;

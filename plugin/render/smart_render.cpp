@@ -298,8 +298,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         if (!done) {
             renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
                                 cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work,
-                                SS * iw, SS * ih, settings, env.sharpR, env.sharpG, env.sharpB,
-                                env.smoothR, env.smoothG, env.smoothB, env.envW, env.envH);
+                                SS * iw, SS * ih, settings, env);
         }
         cache.reflectionValid = true;
         cache.reflectionRevision = nextContentRevision();

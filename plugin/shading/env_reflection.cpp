@@ -9,8 +9,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "envmap/bicubic_taps.h"
 #include "envmap/env_map.h"
 #include "parallel/parallel_rows.h"
+#if defined(__SSE2__) || defined(_M_X64)
+#include <xmmintrin.h>
+#define LUMET_REFLECTION_SSE2 1
+#endif
 
 namespace lumet {
 
@@ -23,16 +28,15 @@ inline bool isSurface(std::uint8_t alpha, float height) {
     return alpha >= kAlphaSurface || height >= kHeightSurface;
 }
 
-// The bilinear rule of sampleBilinearWrapX, inline for the smooth planes. u comes wrapped by
+// The bilinear rule of sampleBilinearWrapX on the interleaved smooth colours. u comes wrapped by
 // u - floor(u), which rounds to exactly 1.0 for a tiny negative u: that is column 0, as the sharp
 // sample of the same pixel reads it, not the last column.
-inline Rgb sampleSmooth(const float* planeR, const float* planeG, const float* planeB,
-                        std::int32_t w, std::int32_t h, float u, float v) {
+inline Rgb sampleSmooth(const float* rgb, std::int32_t w, std::int32_t h, float u, float v) {
     if (u >= 1.0f) u -= 1.0f;
     const float fx = static_cast<float>(w - 1) * u;
     const std::int32_t ix = static_cast<std::int32_t>(fx);
     const float tx = fx - static_cast<float>(ix);
-    const std::int32_t ix1 = (ix + 1) % w;
+    const std::int32_t ix1 = wrapIndex(ix + 1, w);
     const float fy = static_cast<float>(h - 1) * std::clamp(v, 0.0f, 1.0f);
     const std::int32_t iy = static_cast<std::int32_t>(fy);
     const float ty = fy - static_cast<float>(iy);
@@ -40,10 +44,24 @@ inline Rgb sampleSmooth(const float* planeR, const float* planeG, const float* p
     const std::int64_t row1 = static_cast<std::int64_t>(std::min(iy + 1, h - 1)) * w;
     const float w00 = (1.0f - tx) * (1.0f - ty), w10 = tx * (1.0f - ty);
     const float w01 = (1.0f - tx) * ty, w11 = tx * ty;
-    auto mix = [&](const float* p) {
-        return p[row0 + ix] * w00 + p[row0 + ix1] * w10 + p[row1 + ix] * w01 + p[row1 + ix1] * w11;
-    };
-    return {mix(planeR), mix(planeG), mix(planeB)};
+    const float* p00 = rgb + 3 * (row0 + ix);
+    const float* p10 = rgb + 3 * (row0 + ix1);
+    const float* p01 = rgb + 3 * (row1 + ix);
+    const float* p11 = rgb + 3 * (row1 + ix1);
+#ifdef LUMET_REFLECTION_SSE2
+    // Lanes are the channels, each through the scalar form's operations in its order.
+    const __m128 sum = _mm_add_ps(
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(p00), _mm_set1_ps(w00)),
+                              _mm_mul_ps(_mm_loadu_ps(p10), _mm_set1_ps(w10))),
+                   _mm_mul_ps(_mm_loadu_ps(p01), _mm_set1_ps(w01))),
+        _mm_mul_ps(_mm_loadu_ps(p11), _mm_set1_ps(w11)));
+    float lanes[4];
+    _mm_storeu_ps(lanes, sum);
+    return {lanes[0], lanes[1], lanes[2]};
+#else
+    auto mix = [&](int c) { return p00[c] * w00 + p10[c] * w10 + p01[c] * w01 + p11[c] * w11; };
+    return {mix(0), mix(1), mix(2)};
+#endif
 }
 
 struct ReflectionJob {
@@ -54,12 +72,8 @@ struct ReflectionJob {
     float* reflG;
     float* reflB;
     FrameWindow window;  // in working pixels
-    const float* sharpR;
-    const float* sharpG;
-    const float* sharpB;
-    const float* smoothR;
-    const float* smoothG;
-    const float* smoothB;
+    const float* sharp;   // interleaved
+    const float* smooth;  // interleaved
     std::int32_t envW, envH;
     ReflectionConstants k;
     float envRotX, envRotY;
@@ -125,20 +139,16 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
         u -= std::floor(u);
         v -= std::floor(v);
 
-        const Rgb sharp =
-            sampleBicubicWrapX(job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH, u, v);
-        const Rgb smooth =
-            sampleSmooth(job.smoothR, job.smoothG, job.smoothB, job.envW, job.envH, u, v);
+        const Rgb sharp = sampleBicubicRgb(job.sharp, job.envW, job.envH, u, v);
+        const Rgb smooth = sampleSmooth(job.smooth, job.envW, job.envH, u, v);
         float sharpRed = sharp.r, sharpBlue = sharp.b;
         if (k.dispersionOn) {
             float uR = u + k.dispersionShift;
             if (uR > 1.0f) uR -= 1.0f;
             float uB = u - k.dispersionShift;
             if (uB < 0.0f) uB += 1.0f;
-            sharpRed =
-                sampleBicubicWrapX(job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH, uR, v).r;
-            sharpBlue =
-                sampleBicubicWrapX(job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH, uB, v).b;
+            sharpRed = sampleBicubicRgb(job.sharp, job.envW, job.envH, uR, v).r;
+            sharpBlue = sampleBicubicRgb(job.sharp, job.envW, job.envH, uB, v).b;
         }
         outR[x] = sharpRed + (smooth.r - sharpRed) * s;
         outG[x] = sharp.g + (smooth.g - sharp.g) * s;
@@ -170,15 +180,11 @@ ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std:
 void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
                          const float* heightMap, float* reflR, float* reflG, float* reflB,
                          const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
-                         const RenderSettings& settings, const float* sharpR, const float* sharpG,
-                         const float* sharpB, const float* smoothR, const float* smoothG,
-                         const float* smoothB, std::int32_t envW, std::int32_t envH) {
+                         const RenderSettings& settings, const EnvMap& env) {
     if (window.width < 1 || window.height < 1 || !normalMap || !alphaSS || !heightMap || !reflR ||
         !reflG || !reflB)
         return;
-    const bool haveMap =
-        sharpR && sharpG && sharpB && smoothR && smoothG && smoothB && envW > 0 && envH > 0;
-    if (!haveMap) {
+    if (!env.sharpRgb || !env.smoothRgb || env.envW < 1 || env.envH < 1) {
         const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(window.pixels());
         std::memset(reflR, 0, bytes);
         std::memset(reflG, 0, bytes);
@@ -192,14 +198,10 @@ void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
                             reflG,
                             reflB,
                             window,
-                            sharpR,
-                            sharpG,
-                            sharpB,
-                            smoothR,
-                            smoothG,
-                            smoothB,
-                            envW,
-                            envH,
+                            env.sharpRgb,
+                            env.smoothRgb,
+                            env.envW,
+                            env.envH,
                             makeReflectionConstants(settings, contentW, contentH),
                             settings.envRotX,
                             settings.envRotY};

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "envmap/env_map.h"
 #include "geometry/frame_window.h"
 #include "params/render_settings.h"
 
@@ -30,12 +31,11 @@ ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std:
 // with the environment colour seen at each surface pixel and 0 where there is no surface
 // (alpha < 10 and height < 0.01). contentW, contentH: the input layer's
 // size in working pixels; their larger value sets the projection's scale, so expanding the output
-// does not rescale the reflection. Rows are split over ParallelRows.
+// does not rescale the reflection. The map is sampled through its interleaved colours; without
+// them every pixel is 0. Rows are split over ParallelRows.
 void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
                          const float* heightMap, float* reflR, float* reflG, float* reflB,
                          const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
-                         const RenderSettings& settings, const float* sharpR, const float* sharpG,
-                         const float* sharpB, const float* smoothR, const float* smoothG,
-                         const float* smoothB, std::int32_t envW, std::int32_t envH);
+                         const RenderSettings& settings, const EnvMap& env);
 
 }  // namespace lumet

@@ -85,14 +85,16 @@ TEST_F(EnvMapCacheTest, KeyWithoutHashSuiteIsMissingSuite) {
     EXPECT_EQ(envMapCacheKey(&o, &guid), A_Err_MISSING_SUITE);
 }
 
-TEST(EnvMapCacheSize, IsSixFloatPlanesPlusTheRecord) {
+TEST(EnvMapCacheSize, IsTheSixPlanesTheirInterleavedCopiesAndTheRecord) {
+    // Six planes and two interleaved copies (three floats a texel and one of padding each): 48
+    // bytes a texel, 8 more, and the 72-byte record.
     EnvMap map{};
     map.envW = 2048;
     map.envH = 1024;
-    EXPECT_EQ(envMapCacheSize(&map), 50331704u);
+    EXPECT_EQ(envMapCacheSize(&map), 100663376u);
     map.envW = 16;
     map.envH = 8;
-    EXPECT_EQ(envMapCacheSize(&map), 16u * 8 * 24 + 56);
+    EXPECT_EQ(envMapCacheSize(&map), 16u * 8 * 48 + 8 + 72);
 }
 
 // Runs the compute callback on small maps and hands back the planes as a MapPlanes.
@@ -178,7 +180,7 @@ TEST_F(EnvMapCacheTest, SharedThroughTheHostCacheAndDeletedOnUnregistration) {
     EXPECT_EQ(a, b);
     EXPECT_EQ(static_cast<EnvMap*>(a)->envW, 64);
     EXPECT_EQ(cache.stats().computes, 1u);
-    EXPECT_EQ(cache.stats().bytes, 64u * 32 * 24 + 56);
+    EXPECT_EQ(cache.stats().bytes, 64u * 32 * 48 + 8 + 72);
     cache.checkin(first);
     cache.checkin(second);
     EXPECT_EQ(cache.unregisterClass(kEnvMapCacheClassId), A_Err_NONE);

@@ -15,6 +15,7 @@
 #include "render/stage_cache.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
+#include "support/shading_inputs.h"
 #include "shading/glow.h"
 #include "shading/surface_shading.h"
 
@@ -117,9 +118,11 @@ void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings&
                    Rgb& out) {
     renderEnvReflection(s.normals.data(), s.alpha.data(), s.heights.data(), out.c[0].data(),
                         out.c[1].data(), out.c[2].data(), FrameWindow::whole(s.W, s.H), s.W, s.H,
-                        settings, env.planes[0].data(), env.planes[1].data(), env.planes[2].data(),
-                        env.planes[3].data(), env.planes[4].data(), env.planes[5].data(), env.W,
-                        env.H);
+                        settings,
+                        test::EnvMapOver(env.planes[0].data(), env.planes[1].data(),
+                                         env.planes[2].data(), env.planes[3].data(),
+                                         env.planes[4].data(), env.planes[5].data(), env.W, env.H)
+                            .map());
 }
 
 // Geometry revision 0 always uploads the surface.

@@ -20,6 +20,7 @@
 #include "render_harness.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
+#include "support/shading_inputs.h"
 #include "shading/glow.h"
 #include "shading/output_compose.h"
 #include "shading/surface_shading.h"
@@ -70,8 +71,11 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
                                   std::vector<float>(N2)};
     renderEnvReflection(normals.data(), coverage, height.data(), refl[0].data(), refl[1].data(),
                         refl[2].data(), FrameWindow::whole(W2, H2), SS * input.width,
-                        SS * input.height, s, c.env[0].data(), c.env[1].data(), c.env[2].data(),
-                        c.env[3].data(), c.env[4].data(), c.env[5].data(), c.envW, c.envH);
+                        SS * input.height, s,
+                        test::EnvMapOver(c.env[0].data(), c.env[1].data(), c.env[2].data(),
+                                         c.env[3].data(), c.env[4].data(), c.env[5].data(), c.envW,
+                                         c.envH)
+                            .map());
     auto constants = std::make_unique<ShadeConstants>();
     makeShadeConstants(*constants, s, height.data(), normals.data(), refl[0].data(), refl[1].data(),
                        refl[2].data(), W2, H2);

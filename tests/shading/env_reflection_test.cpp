@@ -42,9 +42,8 @@ Reflection reflect(const Frame& frame, const RenderSettings& s, const TestEnv& e
                    std::vector<float>(kW2 * kH2, -1.0f)};
     lumet::renderEnvReflection(
         frame.normals.data(), frame.alpha.data(), frame.height.data(), out.r.data(), out.g.data(),
-        out.b.data(), lumet::FrameWindow::whole(kW2, kH2), contentW, contentH, s, env.sharpR.data(),
-        env.sharpG.data(), env.sharpB.data(), env.smoothR.data(), env.smoothG.data(),
-        env.smoothB.data(), env.w, env.h);
+        out.b.data(), lumet::FrameWindow::whole(kW2, kH2), contentW, contentH, s,
+        lumet::test::EnvMapOver(env).map());
     return out;
 }
 
@@ -318,8 +317,7 @@ TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
     std::vector<float> r(kW2 * kH2, 5.0f), g(r), b(r);
     lumet::renderEnvReflection(frame.normals.data(), frame.alpha.data(), frame.height.data(),
                                r.data(), g.data(), b.data(), lumet::FrameWindow::whole(kW2, kH2),
-                               kW2, kH2, plainSettings(), nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, 0, 0);
+                               kW2, kH2, plainSettings(), lumet::EnvMap{});
     for (float v : r) ASSERT_EQ(v, 0.0f);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "envmap/env_map.h"
 #include "params/render_settings.h"
 
 namespace lumet::test {
@@ -71,6 +72,33 @@ inline TestEnv coordinateEnv(std::int32_t w, std::int32_t h) {
         }
     return env;
 }
+
+// An EnvMap over six planes of w x h together with its interleaved colours, which it owns.
+class EnvMapOver {
+public:
+    EnvMapOver(const float* sharpR, const float* sharpG, const float* sharpB, const float* smoothR,
+               const float* smoothG, const float* smoothB, std::int32_t w, std::int32_t h)
+        : sharp_(interleavedFloats(static_cast<std::int64_t>(w) * h)), smooth_(sharp_.size()) {
+        const std::int64_t texels = static_cast<std::int64_t>(w) * h;
+        interleaveRgb(sharpR, sharpG, sharpB, texels, sharp_.data());
+        interleaveRgb(smoothR, smoothG, smoothB, texels, smooth_.data());
+        map_ = {const_cast<float*>(sharpR),  const_cast<float*>(sharpG),
+                const_cast<float*>(sharpB),  const_cast<float*>(smoothR),
+                const_cast<float*>(smoothG), const_cast<float*>(smoothB),
+                w,                           h,
+                sharp_.data(),               smooth_.data()};
+    }
+    explicit EnvMapOver(const TestEnv& env)
+        : EnvMapOver(env.sharpR.data(), env.sharpG.data(), env.sharpB.data(), env.smoothR.data(),
+                     env.smoothG.data(), env.smoothB.data(), env.w, env.h) {}
+    EnvMapOver(const EnvMapOver&) = delete;
+    EnvMapOver& operator=(const EnvMapOver&) = delete;
+    const EnvMap& map() const { return map_; }
+
+private:
+    std::vector<float> sharp_, smooth_;
+    EnvMap map_{};
+};
 
 // Deterministic pseudo-random values in [0, 1).
 inline std::vector<float> noisePlane(std::size_t count, std::uint32_t seed) {

@@ -26,12 +26,6 @@ struct ColourPlanes {
         b = allocateZeroedPlane<float>(count);
         return r && g && b;
     }
-    bool allocate(std::int64_t count) {
-        r = allocatePlane<float>(count);
-        g = allocatePlane<float>(count);
-        b = allocatePlane<float>(count);
-        return r && g && b;
-    }
 };
 
 // Reads the input's colours into frame-size planes with the alpha extraction's placement.
@@ -79,22 +73,14 @@ void extractColours(const PF_EffectWorld& input, std::int32_t depth, std::int32_
     });
 }
 
-// plane2x[y][x] = plane[y / SS][x / SS].
-void replicate(const float* source, std::int32_t W, float* destination, std::int32_t W2,
-               std::int32_t H2, std::int32_t SS) {
-    ParallelRows(H2, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = begin; y < end; ++y) {
-            const float* in = source + static_cast<std::int64_t>(y / SS) * W;
-            float* out = destination + static_cast<std::int64_t>(y) * W2;
-            for (std::int32_t x = 0; x < W2; ++x) out[x] = in[x / SS];
-        }
-    });
-}
-
-inline float sobelMagnitude(const float* plane, std::int64_t i, std::int64_t w) {
-    const float tl = plane[i - w - 1], tc = plane[i - w], tr = plane[i - w + 1];
-    const float ml = plane[i - 1], mr = plane[i + 1];
-    const float bl = plane[i + w - 1], bc = plane[i + w], br = plane[i + w + 1];
+// The Sobel gradient magnitude of one colour plane at a working pixel, where the working
+// plane is the colour plane enlarged SS times by replication: the three rows and three columns
+// come as the colour plane's rows and the source column of each working column.
+inline float sobelMagnitude(const float* top, const float* middle, const float* bottom,
+                            std::int32_t left, std::int32_t centre, std::int32_t right) {
+    const float tl = top[left], tc = top[centre], tr = top[right];
+    const float ml = middle[left], mr = middle[right];
+    const float bl = bottom[left], bc = bottom[centre], br = bottom[right];
     const float gx = (-tl - 2.0f * ml - bl) + (tr + 2.0f * mr + br);
     const float gy = (-tl - 2.0f * tc - tr) + (bl + 2.0f * bc + br);
     return std::sqrt(gx * gx + gy * gy);
@@ -126,30 +112,31 @@ void applySmartEdge(const PF_EffectWorld& input, const std::uint8_t* alphaSS, fl
     ColourPlanes colours;
     if (!colours.allocateZeroed(static_cast<std::int64_t>(W) * H)) return;
     extractColours(input, depth, offsetX, offsetY, W, H, colours);
-    if (SS > 1) {
-        ColourPlanes doubled;
-        if (!doubled.allocate(count2)) return;
-        replicate(colours.r.get(), W, doubled.r.get(), W2, H2, SS);
-        replicate(colours.g.get(), W, doubled.g.get(), W2, H2, SS);
-        replicate(colours.b.get(), W, doubled.b.get(), W2, H2, SS);
-        colours = std::move(doubled);
-    }
 
     Plane<float> edges = allocateZeroedPlane<float>(count2);
-    if (!edges) return;
+    Plane<std::int32_t> sourceColumn = allocatePlane<std::int32_t>(W2);
+    if (!edges || !sourceColumn) return;
+    for (std::int32_t x = 0; x < W2; ++x) sourceColumn[x] = x / SS;
     float* E = edges.get();
     std::atomic<float> maximum{0.001f};
     const std::int64_t w = W2;
+    const float* planes[3] = {colours.r.get(), colours.g.get(), colours.b.get()};
     ParallelRows(std::max(H2 - 2, 0), [&](std::int32_t begin, std::int32_t end) {
         float local = 0.001f;
         for (std::int32_t y = begin + 1; y < end + 1; ++y) {
+            const std::int64_t top = static_cast<std::int64_t>((y - 1) / SS) * W;
+            const std::int64_t middle = static_cast<std::int64_t>(y / SS) * W;
+            const std::int64_t bottom = static_cast<std::int64_t>((y + 1) / SS) * W;
             for (std::int32_t x = 1; x < W2 - 1; ++x) {
                 const std::int64_t i = y * w + x;
                 if (alphaSS[i] < 10) continue;
+                const std::int32_t left = sourceColumn[x - 1], centre = sourceColumn[x],
+                                   right = sourceColumn[x + 1];
                 float e = 0.0f;
-                e = std::max(e, sobelMagnitude(colours.r.get(), i, w));
-                e = std::max(e, sobelMagnitude(colours.g.get(), i, w));
-                e = std::max(e, sobelMagnitude(colours.b.get(), i, w));
+                for (const float* plane : planes) {
+                    e = std::max(e, sobelMagnitude(plane + top, plane + middle, plane + bottom,
+                                                   left, centre, right));
+                }
                 E[i] = e;
                 local = std::max(local, e);
             }
@@ -183,11 +170,13 @@ void applySmartEdge(const PF_EffectWorld& input, const std::uint8_t* alphaSS, fl
         if (copy) {
             std::memcpy(copy.get(), heightMap, planeBytes(count2, sizeof(float)));
             blurGeometryPlane(copy.get(), W2, H2, r);
-            for (std::int64_t i = 0; i < count2; ++i) {
-                if (alphaSS[i] < 10 || !(E[i] > 0.05f)) continue;
-                const float weight = std::min(std::max(2.0f * E[i], 0.0f), 1.0f);
-                heightMap[i] = heightMap[i] + (copy[i] - heightMap[i]) * weight * 0.6f;
-            }
+            ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+                for (std::int64_t i = begin; i < end; ++i) {
+                    if (alphaSS[i] < 10 || !(E[i] > 0.05f)) continue;
+                    const float weight = std::min(std::max(2.0f * E[i], 0.0f), 1.0f);
+                    heightMap[i] = heightMap[i] + (copy[i] - heightMap[i]) * weight * 0.6f;
+                }
+            });
         }
     }
 }

@@ -2,8 +2,10 @@
 #include "geometry/supersample.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "parallel/parallel_rows.h"
+#include "platform/plane.h"
 
 namespace lumet {
 
@@ -43,6 +45,13 @@ void resampleBilinear8(const std::uint8_t* source, std::int32_t sourceW, std::in
     const float scaleX = static_cast<float>(sourceW) / static_cast<float>(destinationW);
     const float scaleY = static_cast<float>(sourceH) / static_cast<float>(destinationH);
     const std::int64_t sw = sourceW;
+    // Every row reads the same columns at the same weights: found once.
+    Plane<std::int32_t> columns = allocatePlane<std::int32_t>(destinationW);
+    Plane<float> weights = allocatePlane<float>(destinationW);
+    if (columns && weights) {
+        for (std::int32_t x = 0; x < destinationW; ++x)
+            sourceTap(x, scaleX, sourceW, columns[x], weights[x]);
+    }
     ParallelRows(destinationH, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) {
             std::int32_t iy;
@@ -52,10 +61,21 @@ void resampleBilinear8(const std::uint8_t* source, std::int32_t sourceW, std::in
             const std::uint8_t* row0 = source + iy * sw;
             const std::uint8_t* row1 = source + iy1 * sw;
             std::uint8_t* out = destination + static_cast<std::int64_t>(y) * destinationW;
+            // Two empty source rows make an empty row: every tap 0 gives 0 + 0.5, byte 0.
+            bool empty = true;
+            for (std::int32_t x = 0; x < sourceW && empty; ++x) empty = (row0[x] | row1[x]) == 0;
+            if (empty) {
+                std::memset(out, 0, static_cast<std::size_t>(destinationW));
+                continue;
+            }
             for (std::int32_t x = 0; x < destinationW; ++x) {
                 std::int32_t ix;
                 float fx;
-                sourceTap(x, scaleX, sourceW, ix, fx);
+                if (columns && weights) {
+                    ix = columns[x], fx = weights[x];
+                } else {
+                    sourceTap(x, scaleX, sourceW, ix, fx);
+                }
                 const std::int32_t ix1 = std::min(ix + 1, sourceW - 1);
                 const float v = static_cast<float>(row0[ix]) * (1.0f - fx) * (1.0f - fy) +
                                 static_cast<float>(row0[ix1]) * fx * (1.0f - fy) +

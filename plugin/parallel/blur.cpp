@@ -204,16 +204,16 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
 // advance together over contiguous floats; a group with fewer rows repeats its last row in its
 // unused lanes. Without memory for the buffers, rows are filtered a group at a time in place.
 template <bool kFraction>
-void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32_t begin,
-                    std::int32_t end, std::int32_t r, float f, float invSize) {
+void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64_t stride,
+                    std::int32_t begin, std::int32_t end, std::int32_t r, float f, float invSize) {
     static_assert(kRowsPerGroup == 8, "the interleaved kernel filters groups of 8 rows");
     const std::int64_t w = width;
     Plane<float> buffers = allocatePlane<float>(2 * w * kRowsPerGroup);
     if (!buffers) {
         for (std::int32_t y = begin; y < end; y += kRowsPerGroup)
-            boxLines<kRowsPerGroup, false, kFraction>(src + y * w, dst + y * w, 1, w,
-                                                      std::min(kRowsPerGroup, end - y), width, r, f,
-                                                      invSize);
+            boxLines<kRowsPerGroup, false, kFraction>(src + y * stride, dst + y * stride, 1,
+                                                      stride, std::min(kRowsPerGroup, end - y),
+                                                      width, r, f, invSize);
         return;
     }
     float* in = buffers.get();
@@ -222,7 +222,7 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
         const std::int32_t rows = std::min(kRowsPerGroup, end - y);
         const float* rowOf[kRowsPerGroup];
         for (std::int32_t c = 0; c < kRowsPerGroup; ++c)
-            rowOf[c] = src + (y + std::min(c, rows - 1)) * w;
+            rowOf[c] = src + (y + std::min(c, rows - 1)) * stride;
         std::int64_t x = 0;
 #ifdef LUMET_BLUR_SSE2
         for (; x + 4 <= w; x += 4) {
@@ -260,35 +260,68 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int32
                     __m128 c = _mm_loadu_ps(o + 2 * kRowsPerGroup);
                     __m128 d = _mm_loadu_ps(o + 3 * kRowsPerGroup);
                     _MM_TRANSPOSE4_PS(a, b, c, d);
-                    float* row = dst + (y + 4 * half) * w + x;
+                    float* row = dst + (y + 4 * half) * stride + x;
                     _mm_storeu_ps(row, a);
-                    _mm_storeu_ps(row + w, b);
-                    _mm_storeu_ps(row + 2 * w, c);
-                    _mm_storeu_ps(row + 3 * w, d);
+                    _mm_storeu_ps(row + stride, b);
+                    _mm_storeu_ps(row + 2 * stride, c);
+                    _mm_storeu_ps(row + 3 * stride, d);
                 }
             }
         }
 #endif
         for (std::int32_t c = 0; c < rows; ++c) {
-            float* __restrict row = dst + (y + c) * w;
+            float* __restrict row = dst + (y + c) * stride;
             for (std::int64_t xx = x; xx < w; ++xx) row[xx] = out[xx * kRowsPerGroup + c];
         }
     }
 }
 
-// Both passes of boxBlur: rows into scratch, then columns back into the plane.
+// Both passes of boxBlur over the part of the plane that the content can reach: the content's rows
+// into scratch over the reached columns, then the reached columns back into the destination over
+// the reached rows. A line cut where its samples are zero for at least the window's reach keeps
+// exact sums (the sum before content enters is exactly 0, and a clamped read at the cut reads a
+// zero where the whole line reads one), so the floats are those of the whole plane's passes.
 template <bool kFraction>
 void boxPasses(const float* source, float* destination, float* scratch, std::int32_t width,
-               std::int32_t height, std::int32_t radius, float fraction, float invSize) {
+               const FrameWindow& content, const FrameWindow& reached, std::int32_t radius,
+               float fraction, float invSize) {
     const std::int64_t w = width;
-    ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
-        horizontalPass<kFraction>(source, scratch, width, begin, end, radius, fraction, invSize);
+    const std::int64_t x0 = reached.x;
+    ParallelRows(content.height, [&](std::int32_t begin, std::int32_t end) {
+        horizontalPass<kFraction>(source + x0, scratch + x0, reached.width, w, content.y + begin,
+                                  content.y + end, radius, fraction, invSize);
     });
-    ParallelRows(width, [&](std::int32_t begin, std::int32_t end) {
+    // The reached rows above and below the content are zero after the first pass.
+    const std::size_t segment = static_cast<std::size_t>(reached.width) * sizeof(float);
+    for (std::int32_t y = reached.y; y < reached.y + reached.height; ++y) {
+        if (y == content.y) y += content.height;
+        if (y < reached.y + reached.height) std::memset(scratch + y * w + x0, 0, segment);
+    }
+    const std::int64_t top = reached.y * w + x0;
+    ParallelRows(reached.width, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
             const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
-            boxLines<kColumnsPerGroup, true, kFraction>(scratch + x, destination + x, w, 1, columns,
-                                                        height, radius, fraction, invSize);
+            boxLines<kColumnsPerGroup, true, kFraction>(scratch + top + x, destination + top + x, w,
+                                                        1, columns, reached.height, radius,
+                                                        fraction, invSize);
+        }
+    });
+}
+
+// Sets every pixel of the plane outside the window to +0.
+void clearOutside(float* plane, const FrameWindow& window) {
+    const std::int64_t w = window.frameWidth;
+    const std::int32_t H = window.frameHeight;
+    ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) {
+            float* row = plane + y * w;
+            if (y < window.y || y >= window.y + window.height) {
+                std::memset(row, 0, static_cast<std::size_t>(w) * sizeof(float));
+                continue;
+            }
+            std::memset(row, 0, static_cast<std::size_t>(window.x) * sizeof(float));
+            const std::int64_t right = std::int64_t{window.x} + window.width;
+            std::memset(row + right, 0, static_cast<std::size_t>(w - right) * sizeof(float));
         }
     });
 }
@@ -302,17 +335,36 @@ void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t heig
 
 void boxBlurInto(const float* source, float* destination, float* scratch, std::int32_t width,
                  std::int32_t height, std::int32_t radius, float fraction) {
-    if (width < 1 || height < 1 || !source || !destination || !scratch) return;
+    boxBlurContent(source, destination, scratch, radius, fraction,
+                   FrameWindow::whole(width, height));
+}
+
+FrameWindow boxBlurContent(const float* source, float* destination, float* scratch,
+                           std::int32_t radius, float fraction, const FrameWindow& content) {
+    const std::int32_t width = content.frameWidth, height = content.frameHeight;
+    if (width < 1 || height < 1 || !source || !destination || !scratch) return content;
+    if (content.width < 1 || content.height < 1) {
+        const FrameWindow nothing{0, 0, 0, 0, width, height};
+        if (source != destination) clearOutside(destination, nothing);
+        return nothing;
+    }
     if (radius < 1 && fraction < 0.001f) {
         if (source != destination)
             std::memcpy(destination, source, planeBytes(width, height, sizeof(float)));
-        return;
+        return content;
     }
     const float invSize = 1.0f / (2.0f * static_cast<float>(radius) + 1.0f + 2.0f * fraction);
-    if (fraction != 0.0f)
-        boxPasses<true>(source, destination, scratch, width, height, radius, fraction, invSize);
+    const bool withFraction = fraction != 0.0f;
+    const FrameWindow reached = content.grown(std::int64_t{radius} + (withFraction ? 1 : 0));
+    if (withFraction)
+        boxPasses<true>(source, destination, scratch, width, content, reached, radius, fraction,
+                        invSize);
     else
-        boxPasses<false>(source, destination, scratch, width, height, radius, fraction, invSize);
+        boxPasses<false>(source, destination, scratch, width, content, reached, radius, fraction,
+                         invSize);
+    // In place, the plane is already zero outside the content and so outside what it reached.
+    if (source != destination && !reached.isWhole()) clearOutside(destination, reached);
+    return reached;
 }
 
 void threePassRadii(std::int32_t radius, std::int32_t out[3]) {

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/frame_window.h"
+
 namespace lumet {
 
 // Box blur of radius r plus fraction f (the two taps just outside the window weigh f), with
@@ -23,6 +25,14 @@ void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t heig
 // needs no copy first; source is left unchanged when it is another plane.
 void boxBlurInto(const float* source, float* destination, float* scratch, std::int32_t width,
                  std::int32_t height, std::int32_t radius, float fraction);
+
+// boxBlurInto for a source that is zero (+0 or -0) outside `content`, a rectangle of the plane
+// (the plane is content.frameWidth x content.frameHeight): only the pixels the blur can reach from
+// the content are filtered, to the same floats as boxBlurInto. Returns that reached rectangle
+// (the content grown by the window's reach, clipped); outside it the destination is zero (+0
+// where destination is another plane than source).
+FrameWindow boxBlurContent(const float* source, float* destination, float* scratch,
+                           std::int32_t radius, float fraction, const FrameWindow& content);
 
 // Radii of the three passes for radius r (r capped at 1000): 0.45 r, 0.40 r, 0.35 r, at least 1.
 void threePassRadii(std::int32_t radius, std::int32_t out[3]);

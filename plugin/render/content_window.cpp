@@ -58,24 +58,6 @@ std::int32_t glowReach(const RenderSettings& settings) {
     return reach;
 }
 
-namespace {
-
-FrameWindow grown(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
-                  std::int64_t margin) {
-    const std::int64_t x0 = std::max<std::int64_t>(0, bounds.minX - margin);
-    const std::int64_t y0 = std::max<std::int64_t>(0, bounds.minY - margin);
-    const std::int64_t x1 = std::min<std::int64_t>(W, std::int64_t{bounds.maxX} + margin + 1);
-    const std::int64_t y1 = std::min<std::int64_t>(H, std::int64_t{bounds.maxY} + margin + 1);
-    return {static_cast<std::int32_t>(x0),
-            static_cast<std::int32_t>(y0),
-            static_cast<std::int32_t>(x1 - x0),
-            static_cast<std::int32_t>(y1 - y0),
-            W,
-            H};
-}
-
-}  // namespace
-
 ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
                               const RenderSettings& settings, std::int32_t SS) {
     if (settings.showEnvMap) return {FrameWindow::whole(W, H), FrameWindow::whole(W, H)};
@@ -85,7 +67,9 @@ ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::
     }
     const std::int32_t geometry = (geometryReach(settings, SS) + SS - 1) / SS + 2;
     const std::int32_t output = std::max(geometry, glowReach(settings) + 1);
-    return {grown(bounds, W, H, geometry), grown(bounds, W, H, output)};
+    const FrameWindow content{bounds.minX, bounds.minY, bounds.maxX - bounds.minX + 1,
+                              bounds.maxY - bounds.minY + 1, W, H};
+    return {content.grown(geometry), content.grown(output)};
 }
 
 std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS) {

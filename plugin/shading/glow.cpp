@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
@@ -20,15 +21,17 @@ constexpr float kPassRadiusCap = 1200.0f;
 constexpr float kRadiusFactors[3] = {0.45f, 0.40f, 0.35f};
 
 // Three fractional box blurs of radii max(1, factor x radius) of source into plane (source may
-// be plane itself).
-void blurThreeTimes(const float* source, float* plane, float* scratch, std::int32_t W,
-                    std::int32_t H, float radius) {
+// be plane itself), source being zero outside content; returns where plane may be non-zero.
+FrameWindow blurThreeTimes(const float* source, float* plane, float* scratch, FrameWindow content,
+                           float radius) {
     for (float factor : kRadiusFactors) {
         const float r = std::max(1.0f, factor * radius);
         const std::int32_t whole = static_cast<std::int32_t>(r);
-        boxBlurInto(source, plane, scratch, W, H, whole, r - static_cast<float>(whole));
+        content = boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole),
+                                 content);
         source = plane;
     }
+    return content;
 }
 
 template <class Function>
@@ -58,23 +61,56 @@ void renderGlow(const float* shadeR, const float* shadeG, const float* shadeB,
         return;
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
 
-    forEachPixel(N, [&](std::int64_t i) {
-        const float a = static_cast<float>(alpha[i]) / 255.0f;
-        if (a < 0.002f) {
-            glowR[i] = glowG[i] = glowB[i] = glowA[i] = 0.0f;
-            return;
+    bool haveWork = workPlanes != nullptr;
+    for (int p = 0; haveWork && p < kGlowWorkPlanes; ++p) haveWork = workPlanes[p] != nullptr;
+    float* glow[4] = {glowR, glowG, glowB, glowA};
+    // The extraction goes where the blurs read it: the source work planes when there are any.
+    float* const* extracted = haveWork ? workPlanes : glow;
+
+    // The extraction, and the rows and columns where the alpha is not 0: outside them the
+    // extraction is 0, so the blurs need not filter what the glow cannot reach.
+    std::int32_t minX = W, maxX = -1, minY = H, maxY = -1;
+    std::mutex boundsLock;
+    ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
+        std::int32_t x0 = W, x1 = -1, y0 = H, y1 = -1;
+        for (std::int32_t y = begin; y < end; ++y) {
+            const std::int64_t row = static_cast<std::int64_t>(y) * W;
+            for (std::int32_t x = 0; x < W; ++x) {
+                const std::int64_t i = row + x;
+                const float a = static_cast<float>(alpha[i]) / 255.0f;
+                if (alpha[i] != 0) {
+                    x0 = std::min(x0, x), x1 = std::max(x1, x);
+                    y0 = std::min(y0, y), y1 = y;
+                }
+                if (a < 0.002f) {
+                    extracted[0][i] = extracted[1][i] = extracted[2][i] = extracted[3][i] = 0.0f;
+                    continue;
+                }
+                const float brightest = std::max({shadeR[i], shadeG[i], shadeB[i]});
+                const float t = std::clamp((brightest - 0.25f) / 0.50f, 0.0f, 1.0f);
+                const float s = t * t * (3.0f - 2.0f * t);
+                extracted[0][i] = shadeR[i] * s;
+                extracted[1][i] = shadeG[i] * s;
+                extracted[2][i] = shadeB[i] * s;
+                extracted[3][i] = s;
+            }
         }
-        const float brightest = std::max({shadeR[i], shadeG[i], shadeB[i]});
-        const float t = std::clamp((brightest - 0.25f) / 0.50f, 0.0f, 1.0f);
-        const float s = t * t * (3.0f - 2.0f * t);
-        glowR[i] = shadeR[i] * s;
-        glowG[i] = shadeG[i] * s;
-        glowB[i] = shadeB[i] * s;
-        glowA[i] = s;
+        const std::lock_guard<std::mutex> hold(boundsLock);
+        minX = std::min(minX, x0), maxX = std::max(maxX, x1);
+        minY = std::min(minY, y0), maxY = std::max(maxY, y1);
     });
+    const FrameWindow content =
+        maxX < 0 ? FrameWindow{0, 0, 0, 0, W, H}
+                 : FrameWindow{minX, minY, maxX - minX + 1, maxY - minY + 1, W, H};
 
     // Below one pixel (or for a radius that is not a number) the glow is the extraction itself.
-    if (!(glowRadius >= 1.0f)) return;
+    if (!(glowRadius >= 1.0f)) {
+        if (haveWork) {
+            for (int c = 0; c < 4; ++c)
+                std::memcpy(glow[c], extracted[c], sizeof(float) * static_cast<std::size_t>(N));
+        }
+        return;
+    }
 
     Plane<float> ownedScratch;
     if (!scratch) {
@@ -82,43 +118,39 @@ void renderGlow(const float* shadeR, const float* shadeG, const float* shadeB,
         if (!ownedScratch) return;
         scratch = ownedScratch.get();
     }
-    float* glow[4] = {glowR, glowG, glowB, glowA};
-    const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(N);
-
-    bool haveWork = workPlanes != nullptr;
-    for (int p = 0; haveWork && p < kGlowWorkPlanes; ++p) haveWork = workPlanes[p] != nullptr;
 
     if (!haveWork) {
         // One scale at the plain radius, blurred in place. The radius is bounded like the pass
         // radii so that an out-of-range value cannot overflow the integer radius.
         const float radius = std::min(glowRadius, kPassRadiusCap);
-        for (float* plane : glow) blurThreeTimes(plane, plane, scratch, W, H, radius);
+        for (float* plane : glow) blurThreeTimes(plane, plane, scratch, content, radius);
         forEachPixel(N, [&](std::int64_t i) { glowA[i] = std::min(1.0f, glowA[i]); });
         return;
     }
 
     float* const* source = workPlanes;
     float* const* work = workPlanes + 4;
-    for (int c = 0; c < 4; ++c) {
-        std::memcpy(source[c], glow[c], bytes);
-        std::memset(glow[c], 0, bytes);
-    }
     const float scales[2] = {0.25f, 1.0f};
     const float weights[2] = {0.55f, 0.45f};
     for (int pass = 0; pass < 2; ++pass) {
         const float passRadius = glowPassRadius(glowRadius, scales[pass]);
         const float weight = weights[pass];
-        for (int c = 0; c < 4; ++c) blurThreeTimes(source[c], work[c], scratch, W, H, passRadius);
+        for (int c = 0; c < 4; ++c) blurThreeTimes(source[c], work[c], scratch, content, passRadius);
+        if (pass == 0) {
+            // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
+            forEachPixel(N, [&](std::int64_t i) {
+                for (int c = 0; c < 4; ++c) glow[c][i] = 0.0f + weight * work[c][i];
+            });
+            continue;
+        }
+        // The second scale's share, then the square root that lifts the tails.
         forEachPixel(N, [&](std::int64_t i) {
-            for (int c = 0; c < 4; ++c) glow[c][i] += weight * work[c][i];
+            glowR[i] = std::sqrt(std::max(glowR[i] + weight * work[0][i], 0.0f));
+            glowG[i] = std::sqrt(std::max(glowG[i] + weight * work[1][i], 0.0f));
+            glowB[i] = std::sqrt(std::max(glowB[i] + weight * work[2][i], 0.0f));
+            glowA[i] = std::min(1.0f, std::sqrt(std::max(glowA[i] + weight * work[3][i], 0.0f)));
         });
     }
-    forEachPixel(N, [&](std::int64_t i) {
-        glowR[i] = std::sqrt(std::max(glowR[i], 0.0f));
-        glowG[i] = std::sqrt(std::max(glowG[i], 0.0f));
-        glowB[i] = std::sqrt(std::max(glowB[i], 0.0f));
-        glowA[i] = std::min(1.0f, std::sqrt(std::max(glowA[i], 0.0f)));
-    });
 }
 
 }  // namespace lumet

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -205,6 +206,40 @@ TEST(BoxBlur, ExactZerosBeyondTheReachAndTheSameFloatsWhereverTheContentLies) {
                 ASSERT_EQ(0, std::memcmp(&big[y * bigW + x], &want, sizeof(float)))
                     << "r " << r << " f " << f << " at " << x << ", " << y;
             }
+    }
+}
+
+TEST(BoxBlur, FilteringOnlyWhatTheContentReachesGivesTheWholePlanesFloats) {
+    // Planes zero outside a random rectangle (touching edges, single rows and columns, the whole
+    // plane): the content-bounded blur, in place and into a plane of NaNs, against the whole
+    // plane's blur, bit for bit, and its reported rectangle against the reach.
+    std::mt19937 rng(11);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int n = 0; n < 60; ++n) {
+        const int w = uniform(1, 260), h = uniform(1, 90);
+        const int cw = uniform(1, w), ch = uniform(1, h);
+        const lumet::FrameWindow content{uniform(0, w - cw), uniform(0, h - ch), cw, ch, w, h};
+        Plane source(static_cast<size_t>(w) * h, 0.0f);
+        const Plane values = randomPlane(cw, ch, n);
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x)
+                source[(content.y + y) * w + content.x + x] = values[y * cw + x];
+        const int r = uniform(0, 40);
+        const float f = n % 3 == 0 ? 0.0f : std::uniform_real_distribution<float>(0.0f, 1.0f)(rng);
+        Plane scratch(source.size()), whole = source;
+        lumet::boxBlur(whole.data(), scratch.data(), w, h, r, f);
+        Plane inPlace = source, into(source.size(), std::nanf(""));
+        const lumet::FrameWindow reached =
+            lumet::boxBlurContent(inPlace.data(), inPlace.data(), scratch.data(), r, f, content);
+        lumet::boxBlurContent(source.data(), into.data(), scratch.data(), r, f, content);
+        ASSERT_EQ(0, std::memcmp(whole.data(), inPlace.data(), whole.size() * sizeof(float))) << n;
+        ASSERT_EQ(0, std::memcmp(whole.data(), into.data(), whole.size() * sizeof(float))) << n;
+        const bool blurs = r >= 1 || f >= 0.001f;
+        const int reach = blurs ? r + (f != 0.0f ? 1 : 0) : 0;
+        EXPECT_EQ(reached.x, std::max(0, content.x - reach)) << n;
+        EXPECT_EQ(reached.x + reached.width, std::min(w, content.x + cw + reach)) << n;
+        EXPECT_EQ(reached.y, std::max(0, content.y - reach)) << n;
+        EXPECT_EQ(reached.y + reached.height, std::min(h, content.y + ch + reach)) << n;
     }
 }
 

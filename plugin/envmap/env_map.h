@@ -43,8 +43,6 @@ struct Rgb {
 // Catmull-Rom in both axes, wrapping in u and clamping v to [0, 1]; not clamped (overshoot kept).
 Rgb sampleBicubicWrapX(const float* planeR, const float* planeG, const float* planeB,
                        std::int32_t w, std::int32_t h, float u, float v);
-// The same sampler on an interleaved map (interleaveRgb), to the same floats.
-Rgb sampleBicubicRgb(const float* rgb, std::int32_t w, std::int32_t h, float u, float v);
 // Bilinear, wrapping in u and clamping v to [0, 1].
 Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* planeB,
                         std::int32_t w, std::int32_t h, float u, float v);

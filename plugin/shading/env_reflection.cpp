@@ -11,11 +11,8 @@
 
 #include "envmap/bicubic_taps.h"
 #include "envmap/env_map.h"
+#include "envmap/interleaved_sampler.h"
 #include "parallel/parallel_rows.h"
-#if defined(__SSE2__) || defined(_M_X64)
-#include <xmmintrin.h>
-#define LUMET_REFLECTION_SSE2 1
-#endif
 
 namespace lumet {
 
@@ -30,8 +27,14 @@ inline bool isSurface(std::uint8_t alpha, float height) {
 
 // The bilinear rule of sampleBilinearWrapX on the interleaved smooth colours. u comes wrapped by
 // u - floor(u), which rounds to exactly 1.0 for a tiny negative u: that is column 0, as the sharp
-// sample of the same pixel reads it, not the last column.
-inline Rgb sampleSmooth(const float* rgb, std::int32_t w, std::int32_t h, float u, float v) {
+// sample of the same pixel reads it, not the last column. With SSE2 the channels are lanes 0-2,
+// each through the scalar form's operations in its order.
+struct SmoothTaps {
+    const float *p00, *p10, *p01, *p11;
+    float w00, w10, w01, w11;
+};
+
+inline SmoothTaps smoothTaps(const float* rgb, std::int32_t w, std::int32_t h, float u, float v) {
     if (u >= 1.0f) u -= 1.0f;
     const float fx = static_cast<float>(w - 1) * u;
     const std::int32_t ix = static_cast<std::int32_t>(fx);
@@ -42,26 +45,22 @@ inline Rgb sampleSmooth(const float* rgb, std::int32_t w, std::int32_t h, float 
     const float ty = fy - static_cast<float>(iy);
     const std::int64_t row0 = static_cast<std::int64_t>(std::max(iy, 0)) * w;
     const std::int64_t row1 = static_cast<std::int64_t>(std::min(iy + 1, h - 1)) * w;
-    const float w00 = (1.0f - tx) * (1.0f - ty), w10 = tx * (1.0f - ty);
-    const float w01 = (1.0f - tx) * ty, w11 = tx * ty;
-    const float* p00 = rgb + 3 * (row0 + ix);
-    const float* p10 = rgb + 3 * (row0 + ix1);
-    const float* p01 = rgb + 3 * (row1 + ix);
-    const float* p11 = rgb + 3 * (row1 + ix1);
-#ifdef LUMET_REFLECTION_SSE2
-    // Lanes are the channels, each through the scalar form's operations in its order.
-    const __m128 sum = _mm_add_ps(
-        _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(p00), _mm_set1_ps(w00)),
-                              _mm_mul_ps(_mm_loadu_ps(p10), _mm_set1_ps(w10))),
-                   _mm_mul_ps(_mm_loadu_ps(p01), _mm_set1_ps(w01))),
-        _mm_mul_ps(_mm_loadu_ps(p11), _mm_set1_ps(w11)));
-    float lanes[4];
-    _mm_storeu_ps(lanes, sum);
-    return {lanes[0], lanes[1], lanes[2]};
-#else
-    auto mix = [&](int c) { return p00[c] * w00 + p10[c] * w10 + p01[c] * w01 + p11[c] * w11; };
-    return {mix(0), mix(1), mix(2)};
+    return {rgb + 3 * (row0 + ix),      rgb + 3 * (row0 + ix1),     rgb + 3 * (row1 + ix),
+            rgb + 3 * (row1 + ix1),     (1.0f - tx) * (1.0f - ty), tx * (1.0f - ty),
+            (1.0f - tx) * ty,           tx * ty};
+}
+
+#ifdef LUMET_INTERLEAVED_SSE2
+inline __m128 smoothLanes(const SmoothTaps& t) {
+    return _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(t.p00), _mm_set1_ps(t.w00)),
+                                            _mm_mul_ps(_mm_loadu_ps(t.p10), _mm_set1_ps(t.w10))),
+                                 _mm_mul_ps(_mm_loadu_ps(t.p01), _mm_set1_ps(t.w01))),
+                      _mm_mul_ps(_mm_loadu_ps(t.p11), _mm_set1_ps(t.w11)));
+}
 #endif
+
+inline float smoothChannel(const SmoothTaps& t, int c) {
+    return t.p00[c] * t.w00 + t.p10[c] * t.w10 + t.p01[c] * t.w01 + t.p11[c] * t.w11;
 }
 
 struct ReflectionJob {
@@ -139,8 +138,21 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
         u -= std::floor(u);
         v -= std::floor(v);
 
+        const SmoothTaps smooth = smoothTaps(job.smooth, job.envW, job.envH, u, v);
+#ifdef LUMET_INTERLEAVED_SSE2
+        if (!k.dispersionOn) {
+            // sharp + (smooth - sharp) x s on the three lanes at once.
+            const __m128 sharp = bicubicRgbLanes(job.sharp, job.envW, job.envH, u, v);
+            float mixed[4];
+            _mm_storeu_ps(mixed, _mm_add_ps(sharp, _mm_mul_ps(_mm_sub_ps(smoothLanes(smooth), sharp),
+                                                              _mm_set1_ps(s))));
+            outR[x] = mixed[0];
+            outG[x] = mixed[1];
+            outB[x] = mixed[2];
+            continue;
+        }
+#endif
         const Rgb sharp = sampleBicubicRgb(job.sharp, job.envW, job.envH, u, v);
-        const Rgb smooth = sampleSmooth(job.smooth, job.envW, job.envH, u, v);
         float sharpRed = sharp.r, sharpBlue = sharp.b;
         if (k.dispersionOn) {
             float uR = u + k.dispersionShift;
@@ -150,9 +162,9 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
             sharpRed = sampleBicubicRgb(job.sharp, job.envW, job.envH, uR, v).r;
             sharpBlue = sampleBicubicRgb(job.sharp, job.envW, job.envH, uB, v).b;
         }
-        outR[x] = sharpRed + (smooth.r - sharpRed) * s;
-        outG[x] = sharp.g + (smooth.g - sharp.g) * s;
-        outB[x] = sharpBlue + (smooth.b - sharpBlue) * s;
+        outR[x] = sharpRed + (smoothChannel(smooth, 0) - sharpRed) * s;
+        outG[x] = sharp.g + (smoothChannel(smooth, 1) - sharp.g) * s;
+        outB[x] = sharpBlue + (smoothChannel(smooth, 2) - sharpBlue) * s;
     }
 }
 

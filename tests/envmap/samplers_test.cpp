@@ -8,6 +8,7 @@
 
 #include "envmap/bicubic_taps.h"
 #include "envmap/env_map.h"
+#include "envmap/interleaved_sampler.h"
 
 namespace lumet {
 namespace {

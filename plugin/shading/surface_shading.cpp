@@ -9,6 +9,10 @@
 #include <cstring>
 
 #include "parallel/parallel_rows.h"
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define LUMET_SHADING_SSE2 1
+#endif
 
 namespace lumet {
 
@@ -202,6 +206,202 @@ ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, 
     return {clamp01(out[0]), clamp01(out[1]), clamp01(out[2]), a};
 }
 
+#ifdef LUMET_SHADING_SSE2
+namespace {
+
+// Four neighbouring pixels of a row shaded at once: shadePixel and shadeRows' coverage rules on
+// four lanes, each lane through exactly the scalar operations in their order (both sides of a
+// branch computed and the lane's side selected; min and max with the operand order that keeps
+// std::min and std::max's results, NaN included), so every value is the scalar one.
+struct ShadeVectors {
+    __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), half = _mm_set1_ps(0.5f);
+};
+
+inline __m128 select(__m128 mask, __m128 yes, __m128 no) {
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+// std::min(1.0f, std::max(0.0f, v)).
+inline __m128 clamp01x4(__m128 v) {
+    return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+}
+inline __m128 splat(float v) { return _mm_set1_ps(v); }
+
+// Writes pixels x .. x + 3 of row y; the caller has checked that they lie in the row.
+void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* height, float* outR,
+               float* outG, float* outB, std::int32_t x, std::int32_t y) {
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    const __m128 a0 = _mm_div_ps(
+        _mm_setr_ps(static_cast<float>(alpha[x]), static_cast<float>(alpha[x + 1]),
+                    static_cast<float>(alpha[x + 2]), static_cast<float>(alpha[x + 3])),
+        splat(255.0f));
+    const __m128 hCoverage = _mm_loadu_ps(height + x);
+    const __m128 thin = _mm_cmplt_ps(a0, splat(0.01f));
+    const __m128 raised = _mm_cmpgt_ps(hCoverage, splat(0.01f));
+    // Below 0.01 coverage a raised pixel takes its coverage from its height; the rest are 0.
+    const __m128 empty = _mm_andnot_ps(raised, thin);
+    if (_mm_movemask_ps(empty) == 0xF) {
+        _mm_storeu_ps(outR + x, zero);
+        _mm_storeu_ps(outG + x, zero);
+        _mm_storeu_ps(outB + x, zero);
+        return;
+    }
+    const __m128 a = select(thin, clamp01x4(hCoverage), a0);
+
+    const std::int64_t i = static_cast<std::int64_t>(y) * c.width + x;
+    const RenderSettings& s = c.settings;
+    __m128 e[3] = {_mm_loadu_ps(c.envR + i), _mm_loadu_ps(c.envG + i), _mm_loadu_ps(c.envB + i)};
+    if (s.envExposure != 1.0f)
+        for (__m128& channel : e) channel = _mm_mul_ps(channel, splat(s.envExposure));
+    if (std::fabs(s.envContrast - 0.5f) > 0.001f) {
+        float f;
+        if (s.envContrast <= 0.5f) {
+            f = 2.0f * s.envContrast;
+        } else {
+            const float t = 2.0f * (s.envContrast - 0.5f);
+            f = 1.0f + 9.0f * t * t;
+        }
+        for (__m128& channel : e) {
+            channel = _mm_max_ps(
+                _mm_add_ps(splat(0.5f), _mm_mul_ps(_mm_sub_ps(channel, splat(0.5f)), splat(f))),
+                zero);
+        }
+    }
+
+    const __m128 h = _mm_loadu_ps(c.heightMap + i);
+    {
+        const __m128 plateau = _mm_cmpgt_ps(h, splat(0.85f));
+        if (_mm_movemask_ps(plateau) != 0) {
+            const __m128 flat = _mm_div_ps(_mm_sub_ps(h, splat(0.85f)), splat(0.15f));
+            const __m128 mean = _mm_mul_ps(_mm_add_ps(_mm_add_ps(e[0], e[1]), e[2]), splat(0.333f));
+            const __m128 gain = _mm_add_ps(one, _mm_mul_ps(splat(0.3f), flat));
+            for (__m128& channel : e) {
+                const __m128 lifted =
+                    clamp01x4(_mm_add_ps(mean, _mm_mul_ps(_mm_sub_ps(channel, mean), gain)));
+                channel = select(plateau, lifted, channel);
+            }
+        }
+    }
+
+    const float* n = c.normals + 3 * i;
+    const __m128 nx = _mm_setr_ps(n[0], n[3], n[6], n[9]);
+    const __m128 ny = _mm_setr_ps(n[1], n[4], n[7], n[10]);
+    const __m128 nz = _mm_setr_ps(n[2], n[5], n[8], n[11]);
+    const __m128 slope = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(nx, nx), _mm_mul_ps(ny, ny)));
+    const float* L = c.lightDir;
+    const __m128 NdL = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, splat(L[0])), _mm_mul_ps(ny, splat(L[1]))),
+                                  _mm_mul_ps(nz, splat(L[2])));
+    const __m128 hl = _mm_add_ps(_mm_mul_ps(splat(0.5f), NdL), splat(0.5f));
+    const __m128 baseDiffuse = _mm_mul_ps(
+        _mm_mul_ps(hl, hl),
+        _mm_sub_ps(one, _mm_mul_ps(_mm_mul_ps(splat(L[2] * L[2]), _mm_sub_ps(one, slope)),
+                                   splat(0.7f))));
+
+    const __m128 shaded = _mm_and_ps(_mm_cmpgt_ps(h, splat(0.5f)), _mm_cmplt_ps(h, splat(0.95f)));
+    const __m128 ao = select(
+        shaded,
+        _mm_add_ps(splat(0.85f),
+                   _mm_div_ps(_mm_mul_ps(splat(0.15f), _mm_sub_ps(h, splat(0.5f))), splat(0.45f))),
+        one);
+    const __m128 diffuse =
+        _mm_mul_ps(_mm_mul_ps(baseDiffuse, splat(1.0f - 0.4f * c.metal)), ao);
+
+    const __m128 lum = clamp01x4(_mm_mul_ps(
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(splat(0.2126f), e[0]), _mm_mul_ps(splat(0.7152f), e[1])),
+                   _mm_mul_ps(splat(0.0722f), e[2])),
+        baseDiffuse));
+    const __m128 dark = _mm_cmplt_ps(lum, splat(0.5f));
+    const __m128 tDark = _mm_mul_ps(splat(2.0f), lum);
+    const __m128 tLight = _mm_mul_ps(splat(2.0f), _mm_sub_ps(lum, splat(0.5f)));
+
+    const __m128 om = _mm_sub_ps(one, _mm_max_ps(zero, nz));
+    const __m128 f5 = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(om, om), om), om), om);
+
+    // The Laplacian only where all four neighbours exist (the rows' and the plane's edges keep 1).
+    __m128 cavity = one;
+    if (y >= 1 && y < c.height - 1) {
+        const float* hp = c.heightMap + i;
+        __m128 lap;
+        if (x >= 1 && x + 4 < c.width) {
+            lap = _mm_sub_ps(
+                _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_loadu_ps(hp - 1), _mm_loadu_ps(hp + 1)),
+                                      _mm_loadu_ps(hp - c.width)),
+                           _mm_loadu_ps(hp + c.width)),
+                _mm_mul_ps(splat(4.0f), h));
+            cavity = _mm_sub_ps(one,
+                                _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-4.0f), lap)), splat(0.35f)));
+        } else {
+            float lanes[4];
+            for (int k = 0; k < 4; ++k) {
+                lanes[k] = 1.0f;
+                if (x + k >= 1 && x + k < c.width - 1) {
+                    const float* q = hp + k;
+                    const float l = q[-1] + q[1] + q[-c.width] + q[c.width] - 4.0f * q[0];
+                    lanes[k] = 1.0f - clamp01(-4.0f * l) * 0.35f;
+                }
+            }
+            cavity = _mm_loadu_ps(lanes);
+        }
+    }
+
+    const float* Hd = c.halfDir;
+    const __m128 NdH = _mm_max_ps(
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, splat(Hd[0])), _mm_mul_ps(ny, splat(Hd[1]))),
+                   _mm_mul_ps(nz, splat(Hd[2]))),
+        zero);
+    float ndh[4], power[4];
+    _mm_storeu_ps(ndh, NdH);
+    for (int k = 0; k < 4; ++k) power[k] = specularPower(c, ndh[k]);
+    const __m128 spec = _mm_mul_ps(
+        _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(power), splat(c.specular)), splat(c.specNorm)),
+        _mm_add_ps(splat(0.3f), _mm_mul_ps(splat(0.7f), slope)));
+
+    const __m128 envDiffuse =
+        _mm_add_ps(diffuse, _mm_mul_ps(_mm_sub_ps(one, diffuse), splat(c.metal)));
+    const __m128 metalBright = splat(1.0f + 0.5f * c.metal);
+    __m128 out[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m128 shadow = splat(c.shadow[ch]), mid = splat(c.midtone[ch]);
+        const __m128 toneDark = _mm_add_ps(shadow, _mm_mul_ps(_mm_sub_ps(mid, shadow), tDark));
+        const __m128 toneLight =
+            _mm_add_ps(mid, _mm_mul_ps(_mm_sub_ps(splat(c.highlight[ch]), mid), tLight));
+        const __m128 tone = select(dark, toneDark, toneLight);
+        const __m128 tinted = _mm_add_ps(mid, _mm_mul_ps(_mm_sub_ps(tone, mid), splat(c.tintBlend)));
+        const float f0 = 0.04f + (c.midtone[ch] - 0.04f) * c.metal;
+        const __m128 fr = _mm_add_ps(splat(f0), _mm_mul_ps(splat(1.0f - f0), f5));
+        const __m128 boost = _mm_add_ps(one, _mm_mul_ps(_mm_sub_ps(fr, splat(f0)), splat(0.6f)));
+        const __m128 lit = _mm_mul_ps(
+            _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(e[ch], tinted), envDiffuse), boost), cavity),
+            metalBright);
+        out[ch] = _mm_add_ps(lit, _mm_mul_ps(splat(1.0f + (c.midtone[ch] - 1.0f) * c.metal), spec));
+    }
+    if (c.opacity < 0.99f) {
+        const __m128 sc =
+            _mm_mul_ps(_mm_mul_ps(splat(1.0f - c.opacity), _mm_sub_ps(one, h)), splat(0.15f));
+        out[0] = _mm_add_ps(out[0], _mm_mul_ps(splat(0.10f), sc));
+        out[1] = _mm_add_ps(out[1], _mm_mul_ps(splat(0.06f), sc));
+        out[2] = _mm_add_ps(out[2], _mm_mul_ps(splat(0.03f), sc));
+    }
+    if (c.saturation < 1.0f) {
+        const __m128 gray = _mm_add_ps(
+            _mm_add_ps(_mm_mul_ps(splat(0.2126f), out[0]), _mm_mul_ps(splat(0.7152f), out[1])),
+            _mm_mul_ps(splat(0.0722f), out[2]));
+        for (__m128& channel : out)
+            channel = _mm_add_ps(gray, _mm_mul_ps(_mm_sub_ps(channel, gray), splat(c.saturation)));
+    }
+    // Coverage below 0.95 scales the clamped colour by its square; empty pixels are 0.
+    const __m128 partial = _mm_cmplt_ps(a, splat(0.95f));
+    const __m128 a2 = _mm_mul_ps(a, a);
+    float* targets[3] = {outR + x, outG + x, outB + x};
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m128 clamped = clamp01x4(out[ch]);
+        const __m128 scaled = select(partial, _mm_mul_ps(clamped, a2), clamped);
+        _mm_storeu_ps(targets[ch], _mm_andnot_ps(empty, scaled));
+    }
+}
+
+}  // namespace
+#endif
+
 void shadeRows(const ShadeConstants& c, const std::uint8_t* alphaSS, const float* heightMap,
                float* outR, float* outG, float* outB, std::int32_t W2, std::int32_t x0,
                std::int32_t x1, std::int32_t y0, std::int32_t y1, bool outerStyle) {
@@ -224,7 +424,12 @@ void shadeRows(const ShadeConstants& c, const std::uint8_t* alphaSS, const float
             std::memset(outB + row + x0, 0, bytes);
             continue;
         }
-        for (std::int32_t x = x0; x < x1; ++x) {
+        std::int32_t x = x0;
+#ifdef LUMET_SHADING_SSE2
+        for (; x + 4 <= x1; x += 4)
+            shadeFour(c, alpha, height, outR + row, outG + row, outB + row, x, y);
+#endif
+        for (; x < x1; ++x) {
             float a = static_cast<float>(alpha[x]) / 255.0f;
             const float h = height[x];
             if (a < 0.01f && !(h > 0.01f)) {

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "shading/downsample.h"
@@ -346,3 +348,74 @@ TEST(Downsample2x, BoxAverageWithOddEdges) {
 }
 
 }  // namespace
+
+namespace lumet {
+namespace {
+
+TEST(ShadeRows, EveryPixelIsTheScalarShadingToTheBit) {
+    // Whatever form the rows are shaded in (several pixels at once), each pixel must be
+    // shadePixel's with the coverage rules: random planes (coverage 0..255, heights over the
+    // plateau, cavity and outer-surface thresholds, normals of every steepness, NaN among them)
+    // and random settings, rectangles reaching the plane's edges at widths not a multiple of four.
+    std::mt19937 rng(5);
+    auto unit = [&] { return std::uniform_real_distribution<float>(0.0f, 1.0f)(rng); };
+    for (int n = 0; n < 40; ++n) {
+        const std::int32_t W = 3 + static_cast<std::int32_t>(rng() % 40), H = 2 + rng() % 9;
+        const std::size_t N = static_cast<std::size_t>(W) * H;
+        std::vector<float> height(N), normals(3 * N), env[3];
+        std::vector<std::uint8_t> alpha(N);
+        for (std::size_t i = 0; i < N; ++i) {
+            height[i] = rng() % 4 == 0 ? 0.0f : 1.1f * unit();
+            alpha[i] = rng() % 3 == 0 ? static_cast<std::uint8_t>(rng() % 4)
+                                      : static_cast<std::uint8_t>(rng() % 256);
+            const float nx = 2.0f * unit() - 1.0f, ny = 2.0f * unit() - 1.0f;
+            normals[3 * i] = nx, normals[3 * i + 1] = ny, normals[3 * i + 2] = 2.0f * unit() - 0.5f;
+            if (rng() % 97 == 0) normals[3 * i + rng() % 3] = std::nanf("");
+        }
+        for (auto& plane : env) {
+            plane.resize(N);
+            for (float& v : plane) v = 1.4f * unit();
+        }
+        RenderSettings s = test::goldSettings();
+        s.envExposure = n % 2 ? 1.0f : 0.5f + unit();
+        s.envContrast = unit();
+        s.metal = unit(), s.opacity = n % 3 ? 1.0f : unit(), s.saturation = n % 4 ? 1.0f : unit();
+        s.tintBlend = unit(), s.specular = 2.0f * unit(), s.roughness = unit();
+        s.lightAngle = 360.0f * unit(), s.lightHeight = 90.0f * unit();
+        auto constants = std::make_unique<ShadeConstants>();
+        makeShadeConstants(*constants, s, height.data(), normals.data(), env[0].data(),
+                           env[1].data(), env[2].data(), W, H);
+        const bool outer = n % 2 == 1;
+        const std::int32_t x0 = n % 3 == 0 ? 0 : static_cast<std::int32_t>(rng() % W);
+        const std::int32_t x1 = n % 3 == 1 ? W : x0 + 1 + static_cast<std::int32_t>(rng() % (W - x0));
+        std::vector<float> out[3];
+        for (auto& plane : out) plane.assign(N, -7.0f);
+        shadeRows(*constants, alpha.data(), height.data(), out[0].data(), out[1].data(),
+                  out[2].data(), W, x0, x1, 0, H, outer);
+        for (std::int32_t y = 0; y < H; ++y) {
+            const std::size_t row = static_cast<std::size_t>(y) * W;
+            bool content = false;
+            for (std::int32_t x = x0; x < x1; ++x)
+                content = content || alpha[row + x] != 0 || (outer && height[row + x] > 0.01f);
+            for (std::int32_t x = x0; x < x1; ++x) {
+                float a = alpha[row + x] / 255.0f, want[3] = {0.0f, 0.0f, 0.0f};
+                const float h = height[row + x];
+                if (content && (a >= 0.01f || h > 0.01f)) {
+                    if (a < 0.01f) a = std::min(1.0f, std::max(0.0f, h));
+                    const ShadedPixel p = shadePixel(*constants, x, y, a);
+                    const float scale = a < 0.95f ? a * a : 1.0f;
+                    want[0] = a < 0.95f ? p.r * scale : p.r;
+                    want[1] = a < 0.95f ? p.g * scale : p.g;
+                    want[2] = a < 0.95f ? p.b * scale : p.b;
+                }
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_EQ(0, std::memcmp(&out[c][row + x], &want[c], 4))
+                        << "case " << n << " at " << x << ", " << y << " channel " << c << ": "
+                        << out[c][row + x] << " vs " << want[c];
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumet

@@ -135,7 +135,6 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
     std::memset(row + end * pixelBytes, 0, static_cast<std::size_t>((columns - end) * pixelBytes));
     for (std::int32_t x = begin; x < end; ++x) {
         const ComposedPixel p = composePixel(job, x - w.x, y - w.y);
-        const DitherBytes d = ditherBytes(x, y);
         if (format == kFormat32) {
             PF_PixelFloat* out = pixelAt<PF_PixelFloat>(output, x, y);
             // Float output is neither dithered nor clamped: glow may push colour above 1.
@@ -147,6 +146,7 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
                 *out = PF_Pixel16{0, 0, 0, 0};
                 continue;
             }
+            const DitherBytes d = ditherBytes(x, y);
             auto channel = [](float v, std::uint32_t dither) {
                 const float dithered =
                     clamp01(std::min(1.0f, v) + 0.00234375f * ditherOffset(dither));
@@ -162,6 +162,7 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
                 *out = PF_Pixel8{0, 0, 0, 0};
                 continue;
             }
+            const DitherBytes d = ditherBytes(x, y);
             // The colour is not clamped before scaling; the integer clamp bounds it.
             auto channel = [](float v, std::uint32_t dither) {
                 return static_cast<A_u_char>(

@@ -6,6 +6,7 @@
 
 #include "envmap/bicubic_taps.h"
 #include "envmap/env_map.h"
+#include "parallel/parallel_rows.h"
 
 namespace lumet {
 
@@ -29,11 +30,17 @@ Rgb sampleBicubicWrapX(const float* planeR, const float* planeG, const float* pl
 
 void interleaveRgb(const float* r, const float* g, const float* b, std::int64_t texels,
                    float* rgb) {
-    for (std::int64_t i = 0; i < texels; ++i) {
-        rgb[3 * i] = r[i];
-        rgb[3 * i + 1] = g[i];
-        rgb[3 * i + 2] = b[i];
-    }
+    // Blocks of 64K texels over the workers (ParallelRows counts blocks in 32 bits).
+    constexpr std::int64_t kBlock = 65536;
+    const std::int32_t blocks = static_cast<std::int32_t>((texels + kBlock - 1) / kBlock);
+    ParallelRows(blocks, [&](std::int32_t begin, std::int32_t end) {
+        const std::int64_t last = std::min(texels, end * kBlock);
+        for (std::int64_t i = begin * kBlock; i < last; ++i) {
+            rgb[3 * i] = r[i];
+            rgb[3 * i + 1] = g[i];
+            rgb[3 * i + 2] = b[i];
+        }
+    });
     rgb[3 * texels] = 0.0f;
 }
 

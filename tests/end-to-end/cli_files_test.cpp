@@ -9,12 +9,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "end-to-end/command_runner.h"
 
 namespace {

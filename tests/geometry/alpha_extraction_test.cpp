@@ -7,11 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "geometry/supersample.h"
-#include "platform/platform.h"
 #include "test_worlds.h"
 
 namespace {
@@ -86,27 +84,6 @@ TEST(AlphaExtraction, PlacementAndContentBounds) {
     EXPECT_EQ(none.maxX, 0);
     EXPECT_EQ(none.minY, 20);
     EXPECT_EQ(none.maxY, 0);
-}
-
-TEST(AlphaExtraction, BoundsAndBytesIndependentOfThreadCount) {
-    std::mt19937 rng(3);
-    TestWorld layer(97, 83, 0);
-    std::uniform_int_distribution<int> value(0, 255), coin(0, 40);
-    for (int y = 0; y < 83; ++y)
-        for (int x = 0; x < 97; ++x) layer.pixel(x, y)[0] = coin(rng) == 0 ? value(rng) : 0;
-    auto run = [&](int threads) {
-        lumet::platform::setHardwareThreadOverride(threads);
-        std::vector<std::uint8_t> alpha(90 * 90);
-        const lumet::ContentBounds b =
-            lumet::extractAlpha(layer.world, 0, 1, 2, alpha.data(), 90, 90);
-        lumet::platform::setHardwareThreadOverride(-1);
-        alpha.push_back(static_cast<std::uint8_t>(b.minX));
-        alpha.push_back(static_cast<std::uint8_t>(b.maxX));
-        alpha.push_back(static_cast<std::uint8_t>(b.minY));
-        alpha.push_back(static_cast<std::uint8_t>(b.maxY));
-        return alpha;
-    };
-    EXPECT_EQ(run(1), run(16));
 }
 
 TEST(AlphaSmoothing, HardEdgesBecomeAveragesSoftEdgesStay) {

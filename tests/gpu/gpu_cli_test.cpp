@@ -4,15 +4,12 @@
 #include <gtest/gtest.h>
 
 #ifdef LUMET_CLI_PATH
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "end-to-end/command_runner.h"
 #include "gpu/gpu_context.h"
 #include "gpu_test_support.h"
 
@@ -21,23 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string out;  // standard output and standard error
-};
+using Result = testing::CommandResult;  // standard output and standard error
 
 Result run(const std::string& environment, const std::string& args) {
-    const std::string command =
-        environment + " " + std::string(LUMET_CLI_PATH) + " render " + args + " 2>&1";
-    Result result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testing::runCommand(environment + " " + testing::cliProgram() + " render " + args +
+                               " 2>&1");
 }
 
 std::vector<unsigned char> bytesOf(const fs::path& path) {
@@ -61,17 +46,7 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
-class DeviceOption : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("lumet_gpu_cli_" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string at(const std::string& name) const { return (dir_ / name).string(); }
-    fs::path dir_;
-};
+using DeviceOption = testing::CommandFolderTest;
 
 // Gold without its glow, flattened onto black, small and at low quality: the POCL device is slow.
 const std::string kFrame =

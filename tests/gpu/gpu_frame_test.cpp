@@ -13,31 +13,17 @@
 #include "gpu/gpu_context.h"
 #include "gpu/gpu_ops.h"
 #include "gpu_test_support.h"
-#include "host/entry.h"
 #include "parallel/blur.h"
 #include "params/param_ids.h"
-#include "refhost/host.h"
-#include "refhost/layers.h"
-#include "refhost/render_host.h"
 #include "render/frame_report.h"
 #include "render/render_caches.h"
+#include "render/render_harness.h"
 #include "render/render_locks.h"
 
 namespace lumet {
 namespace {
 
 enum class Protocol { kSmart, kPlain };
-
-// An effect instance in this process: registered, globally set up (which starts the runtime),
-// parameters declared.
-std::unique_ptr<refhost::Host> makeHost() {
-    auto host = std::make_unique<refhost::Host>(
-        refhost::PluginEntryPoints{&lumet::effectMain, &lumet::pluginDataEntry});
-    EXPECT_EQ(host->registerPlugin(), PF_Err_NONE);
-    EXPECT_EQ(host->globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(host->paramsSetup(), PF_Err_NONE);
-    return host;
-}
 
 // Premultiplied white blobs with a darker band, as the input layer.
 void setBlobLayer(refhost::Host& host, std::int32_t width, std::int32_t height) {
@@ -50,17 +36,6 @@ void setBlobLayer(refhost::Host& host, std::int32_t width, std::int32_t height) 
         rgba[4 * i + 3] = a;
     }
     host.setLayer(PARAM_INPUT, refhost::worldFromRgba(rgba.data(), width, height, 8, 12));
-}
-
-struct Difference {
-    double max = 0, mean = 0;
-};
-
-Difference compareImages(const std::vector<float>& a, const std::vector<float>& b) {
-    if (a.size() != b.size() || a.empty()) return {1e9, 1e9};
-    const testing::ErrorMeasure e =
-        testing::compareFloats(a.data(), b.data(), static_cast<std::int64_t>(a.size()));
-    return {e.max, e.mean};
 }
 
 struct FrameSetup {
@@ -98,7 +73,7 @@ void chooseLook(refhost::Host& host, double glowIntensity) {
 // every stage, the geometry's own GPU offers included, runs on the CPU, byte for byte as a render
 // without any runtime. (No glow: a render without the lock would wait for it around its glow.)
 TEST(GpuFrames, ARenderWithoutTheGpuLockStaysOnTheCpuWhileAnotherUsesTheGpu) {
-    auto host = makeHost();
+    auto host = render_test::makeInProcessHost();
     chooseLook(*host, 0.0);
     const FrameSetup setup{64, 40, true};
     ReleaseRenderCaches();
@@ -152,7 +127,7 @@ TEST(GpuFrames, ARenderWithoutTheGpuLockStaysOnTheCpuWhileAnotherUsesTheGpu) {
 // the reflection's and the shading's kernels differ (measured max 0.43, mean 4e-4; a reflection
 // of the bevel the device kept from the first frame is far off).
 TEST(GpuFrames, AFrameWithoutTheGpuLeavesNoStaleCopyOnTheDevice) {
-    auto host = makeHost();
+    auto host = render_test::makeInProcessHost();
     chooseLook(*host, 0.0);
     testing::requireGpuRuntime();
     ReleaseRenderCaches();
@@ -181,16 +156,17 @@ TEST(GpuFrames, AFrameWithoutTheGpuLeavesNoStaleCopyOnTheDevice) {
     EXPECT_FALSE(lastFrameReport().geometryRan);
     ReleaseRenderCaches();
     gpu::shutdownGpuRuntime();
-    const Difference d = compareImages(renderFrame(*host, Protocol::kSmart, setup), inSequence);
+    const render_test::ImageDifference d =
+        render_test::compare(renderFrame(*host, Protocol::kSmart, setup), inSequence);
     testing::requireGpuRuntime();
-    EXPECT_LT(d.max, 0.5);
-    EXPECT_LT(d.mean, 5e-4);
+    EXPECT_LT(d.maxError, 0.5);
+    EXPECT_LT(d.meanError, 5e-4);
 }
 
 // The release of the render caches (a plain render's reallocation, global set-down) frees the
 // device's reflection and shading groups only once the render holding the GPU lock is done.
 TEST(GpuFrames, ReleasingTheRenderCachesWaitsForTheRenderHoldingTheGpu) {
-    auto host = makeHost();
+    auto host = render_test::makeInProcessHost();
     chooseLook(*host, 0.0);
     testing::requireGpuRuntime();
     ReleaseRenderCaches();
@@ -236,7 +212,7 @@ TEST(ConcurrentRender, OpenClFramesOnSeveralThreadsMatchTheFramesAlone) {
     };
     std::vector<std::vector<std::vector<float>>> alone(kThreads);
     {
-        auto host = makeHost();
+        auto host = render_test::makeInProcessHost();
         chooseLook(*host, 0.4);
         for (int t = 0; t < kThreads; ++t) {
             for (int f = 0; f < kFramesPerThread; ++f) {
@@ -247,7 +223,7 @@ TEST(ConcurrentRender, OpenClFramesOnSeveralThreadsMatchTheFramesAlone) {
     }
     std::vector<std::unique_ptr<refhost::Host>> hosts;
     for (int t = 0; t < kThreads; ++t) {
-        hosts.push_back(makeHost());
+        hosts.push_back(render_test::makeInProcessHost());
         chooseLook(*hosts.back(), 0.4);
     }
     testing::requireGpuRuntime();
@@ -267,9 +243,10 @@ TEST(ConcurrentRender, OpenClFramesOnSeveralThreadsMatchTheFramesAlone) {
     for (int t = 0; t < kThreads; ++t) {
         for (int f = 0; f < kFramesPerThread; ++f) {
             SCOPED_TRACE(::testing::Message() << "thread " << t << ", frame " << f);
-            const Difference d = compareImages(together[t][f], alone[t][f]);
-            EXPECT_LT(d.max, 0.5);
-            EXPECT_LT(d.mean, 5e-4);
+            const render_test::ImageDifference d =
+                render_test::compare(together[t][f], alone[t][f]);
+            EXPECT_LT(d.maxError, 0.5);
+            EXPECT_LT(d.meanError, 5e-4);
         }
     }
 }

@@ -1,5 +1,5 @@
-// The entry points of the built plug-in: exports, registration, the command table, the about box,
-// global set-up and set-down, and the guard that keeps exceptions away from the host.
+// The entry points of the built plug-in: exports, the command table, the about box, global
+// set-up and set-down, and the guard that keeps exceptions away from the host.
 #include "host/entry.h"
 
 #include <gtest/gtest.h>
@@ -67,22 +67,6 @@ TEST(Exports, LibraryExportsExactlyTheTwoEntryPoints) {
     ASSERT_EQ(pclose(pipe), 0);
 #endif
     EXPECT_EQ(names, (std::set<std::string>{"EffectMain", "PluginDataEntryFunction2"}));
-}
-
-TEST(Registration, CallsTheCallbackOnceWithTheIdentity) {
-    refhost::Host host(LUMET_PLUGIN_PATH);
-    ASSERT_EQ(host.registerPlugin(), PF_Err_NONE);
-    const refhost::Registration& r = host.registration();
-    EXPECT_EQ(r.calls, 1);
-    EXPECT_EQ(r.name, "Lumet");
-    EXPECT_EQ(r.matchName, "Veltra Lumet");
-    EXPECT_EQ(r.category, "Veltra");
-    EXPECT_EQ(r.entryPoint, "EffectMain");
-    EXPECT_EQ(r.kind, ('e' << 24) | ('F' << 16) | ('K' << 8) | 'T');
-    EXPECT_EQ(r.apiVersionMajor, 13);
-    EXPECT_EQ(r.apiVersionMinor, 29);
-    EXPECT_EQ(r.reservedInfo, 8);
-    EXPECT_EQ(r.supportAddress, "https://veltra.example/lumet");
 }
 
 TEST(AboutBox, FormatsNameVersionAndDescriptionThroughTheAnsiSuite) {

@@ -77,10 +77,12 @@ TEST(Presets, EveryRowReachesTheHost) {
     for (int preset = 1; preset <= 9; ++preset) {
         SCOPED_TRACE("preset " + std::to_string(preset));
         store.resetToDefaults();
+        store.setValue(3, 4);  // Emboss: every preset returns to Inner Bevel
         store.setValue(1, preset);
         ASSERT_EQ(host->changeParam(1), PF_Err_NONE);
-        EXPECT_TRUE(host->outDataOf(PF_Cmd_USER_CHANGED_PARAM).out_flags & PF_OutFlag_FORCE_RERENDER);
-        EXPECT_EQ(host->changedByLastCommand().size(), 29u);
+        EXPECT_TRUE(host->outDataOf(PF_Cmd_USER_CHANGED_PARAM).out_flags &
+                    PF_OutFlag_FORCE_RERENDER);
+        EXPECT_EQ(host->changedByLastCommand().size(), 29u) << "no parameter beyond the rows";
         for (const Row& row : kRows) {
             const double expected =
                 row.index == 34 ? double(float(row.values[preset - 1])) : row.values[preset - 1];
@@ -90,36 +92,6 @@ TEST(Presets, EveryRowReachesTheHost) {
         EXPECT_EQ(store.colorAt(38, 0).alpha, 255);
         EXPECT_EQ(store.numberAt(1, 0), preset) << "the preset itself is not rewritten";
     }
-}
-
-TEST(Presets, GoldOnAFreshInstanceChangesOnlyLightHeightAndRoughness) {
-    auto host = lumet::test::loadedPlugin();
-    const std::vector<std::string> before = snapshot(host->params());
-    host->params().setValue(1, 1);
-    ASSERT_EQ(host->changeParam(1), PF_Err_NONE);
-    const std::vector<std::string> after = snapshot(host->params());
-    std::vector<int> differing;
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        if (before[i] != after[i]) differing.push_back(int(i) + 1);
-    }
-    EXPECT_EQ(differing, (std::vector<int>{28, 30}));
-    EXPECT_EQ(host->params().numberAt(28, 0), 60);
-    EXPECT_EQ(host->params().numberAt(30, 0), 25);
-}
-
-TEST(Presets, DiamondSetsItsMaterial) {
-    auto host = lumet::test::loadedPlugin();
-    refhost::ParamsStore& store = host->params();
-    store.setValue(3, 4);  // Emboss: every preset returns to Inner Bevel
-    store.setValue(1, 9);
-    ASSERT_EQ(host->changeParam(1), PF_Err_NONE);
-    EXPECT_EQ(store.numberAt(11, 0), 9);
-    EXPECT_EQ(store.numberAt(20, 0), 175);
-    EXPECT_EQ(store.numberAt(24, 0), 7);
-    EXPECT_EQ(store.numberAt(5, 0), 120);
-    EXPECT_EQ(store.numberAt(34, 0), 0);
-    EXPECT_EQ(store.numberAt(35, 0), 0);
-    EXPECT_EQ(store.numberAt(3, 0), 1);
 }
 
 TEST(Presets, OtherChangesAndOutOfRangeChoicesAreIgnored) {

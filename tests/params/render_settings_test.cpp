@@ -105,18 +105,6 @@ TEST(RenderSettings, EveryFieldIsScaled) {
     EXPECT_EQ(s.expansion, 500);  // Full Bevel
 }
 
-TEST(RenderSettings, DefaultsAndTransparencyEnds) {
-    Frame frame;
-    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
-    EXPECT_EQ(frame.settings().opacity, 1.0f);
-    EXPECT_EQ(frame.settings().lightAngle, 135.0f);
-    EXPECT_TRUE(frame.settings().smartEdge);
-    EXPECT_EQ(frame.settings().shadowColor[0], 92.0f);
-    frame.host->params().setValue(23, 100);
-    ASSERT_EQ(frame.preRender(), PF_Err_NONE);
-    EXPECT_EQ(frame.settings().opacity, 0.0f);
-}
-
 TEST(RenderSettings, ValuesBeyondTheValidRangesAreHeldToThem) {
     Frame frame;
     refhost::ParamsStore& p = frame.host->params();

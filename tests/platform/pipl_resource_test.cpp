@@ -28,6 +28,7 @@ TEST(PiplResource, BuilderBytesAgreeWithRegistration) {
 
     const refhost::Registration registration = inProcessRegistration();
     EXPECT_TRUE(refhost::comparePiplWithRegistration(pipl, registration).empty());
+    EXPECT_EQ(registration.reservedInfo, 8);
 
     // The comparison notices a disagreement in any one field.
     refhost::Registration renamed = registration;

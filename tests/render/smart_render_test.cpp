@@ -70,15 +70,6 @@ TEST_F(SmartRenderTest, GlowRadiusAloneRecomputesTheGlowAndIntensityNothing) {
     EXPECT_TRUE(lastFrameReport().glowUsed);
 }
 
-TEST_F(SmartRenderTest, LightAngleReachesOnlyTheShadingEvenWithAnisotropy) {
-    EXPECT_EQ(ranAfterChange(PARAM_LIGHT_ANGLE, 90.0), (Ran{false, false, true, false}));
-    host_->params().setValue(PARAM_ANISOTROPY, 60.0);
-    EXPECT_EQ(ranAfterChange(PARAM_LIGHT_ANGLE, 45.0), (Ran{false, false, true, false}));
-    EXPECT_EQ(ranAfterChange(PARAM_EXPOSURE, 120.0), (Ran{false, false, true, false}));
-    EXPECT_EQ(ranAfterChange(PARAM_BEVEL_DEPTH, 80.0), (Ran{true, true, true, false}));
-    EXPECT_EQ(ranAfterChange(PARAM_HDRI_MAP, 1.0), (Ran{false, false, false, false}));
-}
-
 TEST_F(SmartRenderTest, ShapeSizeAndQualityChangesRecomputeEverything) {
     ASSERT_EQ(render(), PF_Err_NONE);
     setLetterLayer(*host_, 96, 48, 8, 3.0f);  // same size, the shape moved

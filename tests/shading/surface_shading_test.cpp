@@ -1,7 +1,7 @@
-// Surface shading: one pixel of the Gold preset computed by hand, interior pixels against the
-// shading's definition worked out in double precision, and a "probe" material (white palette, full
-// metal, no tint, no specular) whose colour is exactly 1.5 x environment x cavity, which isolates
-// the highlight's power curve, glass scatter, cavity and the coverage rules.
+// Surface shading: interior pixels against the shading's definition worked out in double
+// precision, and a "probe" material (white palette, full metal, no tint, no specular) whose colour
+// is exactly 1.5 x environment x cavity, which isolates the highlight's power curve, the cavity
+// and the coverage rules.
 #include "shading/surface_shading.h"
 
 #include <gtest/gtest.h>
@@ -63,26 +63,6 @@ RenderSettings probeSettings() {
     s.tintBlend = 0.0f;
     for (int i = 0; i < 3; ++i) s.shadowColor[i] = s.midColor[i] = s.highColor[i] = 255.0f;
     return s;
-}
-
-TEST(ShadePixel, GoldFlatPixelByHand) {
-    // Flat normal, height 1 (plateau), environment (0.5, 0.4, 0.3), interior pixel on a flat
-    // neighbourhood. By hand: the plateau stretch gives e = (0.53012, 0.40012, 0.27012);
-    // NdL = 0.8660254, baseDiffuse = 0.4134935; lum = 0.1729941 picks shadow..midtone at
-    // t = 0.3459882; no Fresnel boost (nz = 1), no cavity; NdH = 0.9659258 to the power
-    // 2^(7 - 6 x 0.0625) = 98.7015 is 0.0326534, times specNorm 4.0033911 and 0.3.
-    ShadeFrame frame;
-    std::fill(frame.height.begin(), frame.height.end(), 1.0f);
-    frame.setEnv(0.5f, 0.4f, 0.3f);
-    const ShadeConstants& c = frame.build(lumet::test::goldSettings());
-    const lumet::ShadedPixel p = lumet::shadePixel(c, 3, 4, 1.0f);
-    EXPECT_NEAR(p.r, 0.4489623, 2e-4);
-    EXPECT_NEAR(p.g, 0.2550042, 2e-4);
-    EXPECT_NEAR(p.b, 0.0606149, 2e-4);
-    EXPECT_EQ(p.a, 1.0f);
-    // Below a coverage of 0.01 the result is black.
-    const lumet::ShadedPixel none = lumet::shadePixel(c, 3, 4, 0.009f);
-    EXPECT_EQ(none.r + none.g + none.b, 0.0f);
 }
 
 // One interior pixel worked out in double precision from the shading's definition, for partial
@@ -232,19 +212,9 @@ TEST(ShadePixel, SpecularFollowsThePowerCurve) {
     }
 }
 
-TEST(ShadePixel, GlassScatterAndCavity) {
+TEST(ShadePixel, CavityDarkensRidgesInsideTheFrame) {
     ShadeFrame frame;
-    frame.setEnv(0.0f, 0.0f, 0.0f);
-    std::fill(frame.height.begin(), frame.height.end(), 0.0f);
-    RenderSettings s = probeSettings();
-    s.opacity = 0.0f;  // Transparency 100 at height 0: 0.15 of warm scatter
-    const lumet::ShadedPixel glass = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
-    EXPECT_NEAR(glass.r, 0.015f, 1e-6f);
-    EXPECT_NEAR(glass.g, 0.009f, 1e-6f);
-    EXPECT_NEAR(glass.b, 0.0045f, 1e-6f);
-    s.opacity = 1.0f;
-    EXPECT_EQ(lumet::shadePixel(frame.build(s), 3, 3, 1.0f).r, 0.0f);
-
+    const RenderSettings s = probeSettings();
     // A ridge (centre above its four neighbours, Laplacian -0.4) darkens by 0.35 inside the
     // frame; a pit does not; border pixels never do.
     frame.setEnv(0.4f, 0.4f, 0.4f);
@@ -326,12 +296,6 @@ TEST(Downsample2x, BoxAverageWithOddEdges) {
     lumet::Downsample2x(src, 3, 2, dst, 2, 1);
     EXPECT_FLOAT_EQ(dst[0], 3.0f);
     EXPECT_FLOAT_EQ(dst[1], 4.0f);
-
-    // 2 x 2 into 1 x 1 (a 1 x 1 output at high quality).
-    const float block[4] = {0.0f, 1.0f, 2.0f, 5.0f};
-    float one = -1.0f;
-    lumet::Downsample2x(block, 2, 2, &one, 1, 1);
-    EXPECT_FLOAT_EQ(one, 2.0f);
 
     // Against a direct average on an even frame.
     constexpr std::int32_t W = 10, H = 6;

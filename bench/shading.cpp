@@ -49,16 +49,18 @@ struct Scene {
                                                     env[3].data(), env[4].data(), env[5].data(),
                                                     kEnvW, kEnvH);
         reflect(settings);
-        makeShadeConstants(*constants, settings, heights.data(), normals.data(), refl[0].data(),
-                           refl[1].data(), refl[2].data(), W2, H2);
-        shadeWindow(*constants, alphaSS.data(), heights.data(), shadeSS[0].data(),
-                    shadeSS[1].data(), shadeSS[2].data(), W2, 0, W2, 0, H2, false);
+        makeShadeConstants(*constants, settings, surface(), reflection());
+        shadeWindow(*constants, surface(),
+                    {shadeSS[0].data(), shadeSS[1].data(), shadeSS[2].data(), W2, H2}, false);
         for (int c = 0; c < 3; ++c) Downsample2x(shadeSS[c].data(), W2, H2, shade[c].data(), W, H);
     }
     void reflect(const RenderSettings& s) {
-        renderEnvReflection(normals.data(), alphaSS.data(), heights.data(), refl[0].data(),
-                            refl[1].data(), refl[2].data(), FrameWindow::whole(W2, H2), W2, H2, s,
-                            envMap->map());
+        renderEnvReflection(surface(), {refl[0].data(), refl[1].data(), refl[2].data(), W2, H2},
+                            FrameWindow::whole(W2, H2), W2, H2, s, envMap->map());
+    }
+    SurfaceView surface() const { return {alphaSS.data(), heights.data(), normals.data(), W2, H2}; }
+    RgbPlanes<const float> reflection() const {
+        return {refl[0].data(), refl[1].data(), refl[2].data(), W2, H2};
     }
 };
 
@@ -85,8 +87,7 @@ void BM_ShadeConstants(benchmark::State& state) {
     Scene& s = scene();
     auto constants = std::make_unique<ShadeConstants>();
     for (auto _ : state) {
-        makeShadeConstants(*constants, s.settings, s.heights.data(), s.normals.data(),
-                           s.refl[0].data(), s.refl[1].data(), s.refl[2].data(), W2, H2);
+        makeShadeConstants(*constants, s.settings, s.surface(), s.reflection());
         benchmark::DoNotOptimize(constants->powLut[700]);
     }
 }
@@ -97,8 +98,8 @@ void BM_Shading(benchmark::State& state) {
     std::vector<std::vector<float>> out(3, std::vector<float>(kWorking));
     for (auto _ : state) {
         for (auto& plane : out) std::fill(plane.begin(), plane.end(), 0.0f);
-        shadeWindow(*s.constants, s.alphaSS.data(), s.heights.data(), out[0].data(), out[1].data(),
-                    out[2].data(), W2, 0, W2, 0, H2, false);
+        shadeWindow(*s.constants, s.surface(), {out[0].data(), out[1].data(), out[2].data(), W2, H2},
+                    false);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kWorking);
@@ -123,8 +124,9 @@ void BM_Glow(benchmark::State& state) {
     for (int i = 0; i < 8; ++i) work[i] = planes[5 + i].data();
     const float radius = static_cast<float>(state.range(0));
     for (auto _ : state) {
-        renderGlow(s.shade[0].data(), s.shade[1].data(), s.shade[2].data(), s.alpha.data(),
-                   planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data(), W, H,
+        renderGlow({s.shade[0].data(), s.shade[1].data(), s.shade[2].data(), W, H},
+                   {s.alpha.data(), W, H},
+                   {planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data(), W, H},
                    radius, planes[4].data(), work);
         benchmark::ClobberMemory();
     }
@@ -146,11 +148,12 @@ void BM_ComposeOutput(benchmark::State& state) {
     world.rowbytes = W * pixelSize;
     world.world_flags = format == kFormat16 ? PF_WorldFlag_DEEP : 0;
     for (auto _ : state) {
-        composeOutput(FrameWindow::whole(W, H), FrameWindow::whole(W, H), s.shade[0].data(),
-                      s.shade[1].data(), s.shade[2].data(), true, glow[0].data(), glow[1].data(),
-                      glow[2].data(), glow[3].data(), false, s.settings, SS, s.heights.data(),
-                      s.env[0].data(), s.env[1].data(), s.env[2].data(), kEnvW, kEnvH,
-                      s.alpha.data(), format, world);
+        composeOutput(FrameWindow::whole(W, H), FrameWindow::whole(W, H),
+                      {s.shade[0].data(), s.shade[1].data(), s.shade[2].data(), W, H},
+                      RgbaPlanes<const float>(glow[0].data(), glow[1].data(), glow[2].data(),
+                                              glow[3].data(), W, H),
+                      {s.alpha.data(), W, H}, {s.heights.data(), W2, H2}, s.envMap->map(),
+                      s.settings, SS, format, world);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kOutput);

@@ -10,9 +10,11 @@
 #include <cstdint>
 
 #include "geometry/frame_window.h"
+#include "geometry/plane_view.h"
 
 namespace lumet {
 struct RenderSettings;
+struct ShadeConstants;
 }
 
 namespace lumet::gpu {
@@ -31,22 +33,19 @@ bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* shar
                      const float* smoothR, const float* smoothG, const float* smoothB,
                      std::int32_t envW, std::int32_t envH, std::uint64_t envRevision);
 // False unless the device holds the map of envRevision.
-bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, const float* heights,
-                            float* outR, float* outG, float* outB, const FrameWindow& window,
-                            std::int32_t contentW, std::int32_t contentH,
+bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& out,
+                            const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
                             const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
                             std::uint64_t envRevision, std::uint64_t geometryRevision);
-bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* normals,
-              const float* reflR, const float* reflG, const float* reflB, float* outR, float* outG,
-              float* outB, std::int32_t width, std::int32_t height, std::int32_t outW,
-              std::int32_t outH, std::int32_t SS, bool outerStyle, const RenderSettings& settings,
-              const float lightDir[3], const float halfDir[3], float specNorm, const float* powLut,
-              std::int32_t bbL, std::int32_t bbR, std::int32_t bbT, std::int32_t bbB,
-              std::uint64_t geometryRevision, std::uint64_t reflectionRevision);
+// The shading of the surface (and the reflection the constants name) at the working size, reduced
+// into `out` (the surface's size over SS) and, outside `region` (output pixels), 0.
+bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
+              const RgbPlanes<float>& out, std::int32_t SS, bool outerStyle,
+              const FrameWindow& region, std::uint64_t geometryRevision,
+              std::uint64_t reflectionRevision);
 // The two-scale glow of the CPU stage (extraction, a quarter and the full radius weighted 0.55
 // and 0.45, square root), equal to it within float rounding.
-bool renderGlowGpu(const float* shadeR, const float* shadeG, const float* shadeB,
-                   const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB,
-                   float* glowA, std::int32_t width, std::int32_t height, float glowRadius);
+bool renderGlowGpu(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
+                   const RgbaPlanes<float>& glow, float glowRadius);
 
 }  // namespace lumet::gpu

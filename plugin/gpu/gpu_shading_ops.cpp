@@ -6,6 +6,7 @@
 
 #include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
+#include "shading/surface_shading.h"
 #include "params/render_settings.h"
 
 namespace lumet::gpu {
@@ -90,17 +91,18 @@ bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* shar
     return true;
 }
 
-bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, const float* heights,
-                            float* outR, float* outG, float* outB, const FrameWindow& window,
-                            std::int32_t contentW, std::int32_t contentH,
+bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& out,
+                            const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
                             const RenderSettings& settings, std::int32_t envW, std::int32_t envH,
                             std::uint64_t envRevision, std::uint64_t geometryRevision) {
     if (!gpuUsable()) return false;
     const std::int32_t width = window.width, height = window.height;
     GpuContext& g = gpuContext;
-    if (!g.envUploaded || !normals || !alpha || !heights || !outR || !outG || !outB ||
-        !validSize(width, height))
+    if (!g.envUploaded || !surface.complete() || !out.complete() || !validSize(width, height))
         return false;
+    const float* normals = surface.normals.data;
+    const std::uint8_t* alpha = surface.coverage.data;
+    const float* heights = surface.height.data;
     // The device must hold this frame's map, not one another render left there.
     if (envRevision == 0 || g.envRevision != envRevision) return false;
     // The kernel reads the map at the size it was uploaded with.
@@ -147,20 +149,33 @@ bool renderEnvReflectionGpu(const float* normals, const std::uint8_t* alpha, con
                      settings.dispersion) &&
         enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     if (!finishQueue() || !ok) return false;
-    return readBuffer(g.reflOut[0], outR, floatBytes) &&
-           readBuffer(g.reflOut[1], outG, floatBytes) && readBuffer(g.reflOut[2], outB, floatBytes);
+    return readBuffer(g.reflOut[0], out.r.data, floatBytes) &&
+           readBuffer(g.reflOut[1], out.g.data, floatBytes) &&
+           readBuffer(g.reflOut[2], out.b.data, floatBytes);
 }
 
-bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* normals,
-              const float* reflR, const float* reflG, const float* reflB, float* outR, float* outG,
-              float* outB, std::int32_t width, std::int32_t height, std::int32_t outW,
-              std::int32_t outH, std::int32_t SS, bool outerStyle, const RenderSettings& settings,
-              const float lightDir[3], const float halfDir[3], float specNorm, const float* powLut,
-              std::int32_t bbL, std::int32_t bbR, std::int32_t bbT, std::int32_t bbB,
-              std::uint64_t geometryRevision, std::uint64_t reflectionRevision) {
+bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
+              const RgbPlanes<float>& out, std::int32_t SS, bool outerStyle,
+              const FrameWindow& region, std::uint64_t geometryRevision,
+              std::uint64_t reflectionRevision) {
+    const std::uint8_t* alpha = surface.coverage.data;
+    const float* heights = surface.height.data;
+    const float* normals = surface.normals.data;
+    const float *reflR = constants.envR, *reflG = constants.envG, *reflB = constants.envB;
+    float *outR = out.r.data, *outG = out.g.data, *outB = out.b.data;
+    const std::int32_t width = surface.height.width, height = surface.height.height;
+    const std::int32_t outW = out.r.width, outH = out.r.height;
+    const RenderSettings& settings = constants.settings;
+    const float* lightDir = constants.lightDir;
+    const float* halfDir = constants.halfDir;
+    const float specNorm = constants.specNorm;
+    const float* powLut = constants.powLut;
+    const std::int32_t bbL = region.x, bbR = region.x + region.width;
+    const std::int32_t bbT = region.y, bbB = region.y + region.height;
     if (!gpuUsable()) return false;
-    if (!alpha || !heights || !normals || !reflR || !reflG || !reflB || !outR || !outG || !outB ||
-        !lightDir || !halfDir || !powLut || !validSize(width, height) || !validSize(outW, outH))
+    if (!surface.complete() || !reflR || !reflG || !reflB || !out.complete() ||
+        constants.width != width || constants.height != height || !validSize(width, height) ||
+        !validSize(outW, outH))
         return false;
     const std::int64_t count = std::int64_t{width} * height;
     const std::int64_t outCount = std::int64_t{outW} * outH;
@@ -267,15 +282,17 @@ bool shadeGpu(const std::uint8_t* alpha, const float* heights, const float* norm
     return ok;
 }
 
-bool renderGlowGpu(const float* shadeR, const float* shadeG, const float* shadeB,
-                   const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB,
-                   float* glowA, std::int32_t width, std::int32_t height, float glowRadius) {
+bool renderGlowGpu(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alphaPlane,
+                   const RgbaPlanes<float>& glow, float glowRadius) {
     if (!gpuUsable()) return false;
     // Also declines a radius that is not a number; below 1 the glow is the bare extraction.
     if (!(glowRadius >= 1.0f)) return false;
-    if (!shadeR || !shadeG || !shadeB || !alpha || !glowR || !glowG || !glowB || !glowA ||
-        !validSize(width, height))
+    const std::int32_t width = alphaPlane.width, height = alphaPlane.height;
+    if (!shade.complete() || !alphaPlane || !glow.complete() || !validSize(width, height))
         return false;
+    const float *shadeR = shade.r.data, *shadeG = shade.g.data, *shadeB = shade.b.data;
+    const std::uint8_t* alpha = alphaPlane.data;
+    float *glowR = glow.r.data, *glowG = glow.g.data, *glowB = glow.b.data, *glowA = glow.a.data;
     const std::int64_t count = std::int64_t{width} * height;
     if (count > INT32_MAX) return false;
     const std::size_t floatBytes = planeBytesOf(count, sizeof(float));

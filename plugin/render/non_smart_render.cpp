@@ -300,19 +300,21 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     }
 
     // 14. Reflection.
+    const SurfaceView surface(alphaSS, cache.heightMap.get(), cache.normalMap.get(), work.width,
+                              work.height);
+    const RgbPlanes<float> reflection(cache.reflR.get(), cache.reflG.get(), cache.reflB.get(),
+                                      work.width, work.height);
     if (reflectionDirty) {
         // Both forms write every pixel of the window.
         bool done = false;
         if (gpu && settings.anisotropy <= 0.001f) {
-            done = gpu::renderEnvReflectionGpu(
-                cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
-                cache.reflG.get(), cache.reflB.get(), work, SS * iw, SS * ih, settings, envW, envH,
-                cache.envRevision, cache.geometryRevision);
+            done = gpu::renderEnvReflectionGpu(surface, reflection, work, SS * iw, SS * ih,
+                                               settings, envW, envH, cache.envRevision,
+                                               cache.geometryRevision);
         }
         if (!done) {
-            renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
-                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work,
-                                SS * iw, SS * ih, settings, nonSmartEnvMap(cache));
+            renderEnvReflection(surface, reflection, work, SS * iw, SS * ih, settings,
+                                nonSmartEnvMap(cache));
         }
         cache.reflectionRevision = nextContentRevision();
         report.reflectionRan = true;
@@ -325,24 +327,16 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     if (shadingDirty) {
         // Both the GPU and the CPU shading write every pixel.
         ShadeConstants constants;
-        makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
-                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work.width,
-                           work.height);
+        makeShadeConstants(constants, settings, surface, reflection);
+        const RgbPlanes<float> working(cache.shadeSSR.get(), cache.shadeSSG.get(),
+                                       cache.shadeSSB.get(), work.width, work.height);
         bool done = false;
         if (gpu) {
-            done = gpu::shadeGpu(alphaSS, cache.heightMap.get(), cache.normalMap.get(),
-                                 cache.reflR.get(), cache.reflG.get(), cache.reflB.get(),
-                                 cache.shadeSSR.get(), cache.shadeSSG.get(), cache.shadeSSB.get(),
-                                 work.width, work.height, work.width, work.height, 1, false,
-                                 settings, constants.lightDir, constants.halfDir,
-                                 constants.specNorm, constants.powLut, 0, work.width, 0,
-                                 work.height, cache.geometryRevision, cache.reflectionRevision);
+            done = gpu::shadeGpu(constants, surface, working, 1, false,
+                                 FrameWindow::whole(work.width, work.height),
+                                 cache.geometryRevision, cache.reflectionRevision);
         }
-        if (!done) {
-            shadeWindow(constants, alphaSS, cache.heightMap.get(), cache.shadeSSR.get(),
-                        cache.shadeSSG.get(), cache.shadeSSB.get(), work.width, 0, work.width, 0,
-                        work.height, false);
-        }
+        if (!done) shadeWindow(constants, surface, working, false);
         if (SS == 2) {
             Downsample2x(cache.shadeSSR.get(), work.width, work.height, cache.shadeR.get(),
                          window.width, window.height);
@@ -359,9 +353,12 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     if (hasGlow && glowDirty) {
         float* work[kGlowWorkPlanes];
         for (int k = 0; k < kGlowWorkPlanes; ++k) work[k] = cache.glowWork[k].get();
-        computeGlowPlanes(gpu, shade[0], shade[1], shade[2], cache.alpha.get(), cache.glowR.get(),
-                          cache.glowG.get(), cache.glowB.get(), cache.glowA.get(), window.width,
-                          window.height, settings.glowRadius, cache.scratch.get(), 0, work);
+        computeGlowPlanes(
+            gpu, RgbPlanes<const float>(shade[0], shade[1], shade[2], window.width, window.height),
+            {cache.alpha.get(), window.width, window.height},
+            RgbaPlanes<float>(cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
+                              cache.glowA.get(), window.width, window.height),
+            settings.glowRadius, cache.scratch.get(), 0, work);
         report.glowRan = true;
     }
     report.glowUsed = hasGlow;
@@ -392,11 +389,15 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     notifyFrameObserver(planes);
     RenderSettings outputSettings = settings;
     outputSettings.showEnvMap = showEnvMap;
-    composeOutput(window, window, shade[0], shade[1], shade[2], hasGlow, cache.glowR.get(),
-                  cache.glowG.get(), cache.glowB.get(), cache.glowA.get(), showEnvMap,
-                  outputSettings, SS, cache.heightMap.get(), cache.sharpR.get(), cache.sharpG.get(),
-                  cache.sharpB.get(), envW, envH, cache.alpha.get(), pixelDepthOf(*output),
-                  *output);
+    const RgbaPlanes<const float> glow =
+        hasGlow ? RgbaPlanes<const float>(cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
+                                          cache.glowA.get(), window.width, window.height)
+                : RgbaPlanes<const float>();
+    composeOutput(window, window,
+                  RgbPlanes<const float>(shade[0], shade[1], shade[2], window.width, window.height),
+                  glow, {cache.alpha.get(), window.width, window.height},
+                  {cache.heightMap.get(), work.width, work.height}, nonSmartEnvMap(cache),
+                  outputSettings, SS, pixelDepthOf(*output), *output);
 
     // 18. Commit.
     copyStageSettings(cache.settings, frameSettings);

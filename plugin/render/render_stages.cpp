@@ -93,24 +93,20 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
     planes.dx = dx, planes.dy = dy;
     planes.window = planes.geometryWindow = none;
     notifyFrameObserver(planes);
-    composeOutput(none, none, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr, nullptr,
-                  false, settings, SS, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr,
-                  pixelDepthOf(output), output);
+    composeOutput(none, none, {}, {}, {}, {}, EnvMap{}, settings, SS, pixelDepthOf(output), output);
 }
 
-bool computeGlowPlanes(bool holdsGpuLock, const float* shadeR, const float* shadeG,
-                       const float* shadeB, const std::uint8_t* alpha, float* glowR, float* glowG,
-                       float* glowB, float* glowA, std::int32_t W, std::int32_t H, float glowRadius,
-                       float* scratch, std::int64_t scratchCount, float* const work[8]) {
+bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,
+                       PlaneView<const std::uint8_t> alpha, const RgbaPlanes<float>& glow,
+                       float glowRadius, float* scratch, std::int64_t scratchCount,
+                       float* const work[8]) {
     bool done = false;
     if (holdsGpuLock) {
-        done = gpu::renderGlowGpu(shadeR, shadeG, shadeB, alpha, glowR, glowG, glowB, glowA, W, H,
-                                  glowRadius);
+        done = gpu::renderGlowGpu(shade, alpha, glow, glowRadius);
     } else if (gpu::gpuRuntimeReady()) {
         // Another render may own the GPU; the glow waits for it rather than taking the CPU path.
         EnterGpuLock();
-        done = gpu::renderGlowGpu(shadeR, shadeG, shadeB, alpha, glowR, glowG, glowB, glowA, W, H,
-                                  glowRadius);
+        done = gpu::renderGlowGpu(shade, alpha, glow, glowRadius);
         LeaveGpuLock();
     }
     if (done) return true;
@@ -120,8 +116,7 @@ bool computeGlowPlanes(bool holdsGpuLock, const float* shadeR, const float* shad
         if (!ownScratch) return false;
         scratch = ownScratch.get();
     }
-    renderGlow(shadeR, shadeG, shadeB, alpha, glowR, glowG, glowB, glowA, W, H, glowRadius, scratch,
-               work);
+    renderGlow(shade, alpha, glow, glowRadius, scratch, work);
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "AE_Effect.h"
 #include "geometry/frame_window.h"
+#include "geometry/plane_view.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -55,9 +56,9 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
 // Returns false when the CPU glow's scratch plane could not be had (no glow this frame).
 // `scratch` may be null (a plane of `scratchCount` floats is then allocated here); `work` holds
 // the eight work planes of the CPU glow.
-bool computeGlowPlanes(bool holdsGpuLock, const float* shadeR, const float* shadeG,
-                       const float* shadeB, const std::uint8_t* alpha, float* glowR, float* glowG,
-                       float* glowB, float* glowA, std::int32_t W, std::int32_t H, float glowRadius,
-                       float* scratch, std::int64_t scratchCount, float* const work[8]);
+bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,
+                       PlaneView<const std::uint8_t> alpha, const RgbaPlanes<float>& glow,
+                       float glowRadius, float* scratch, std::int64_t scratchCount,
+                       float* const work[8]);
 
 }  // namespace lumet

@@ -281,6 +281,10 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     }
 
     // 16. Reflection.
+    const SurfaceView surface(alphaSS, cache.heightMap.get(), cache.normalMap.get(), work.width,
+                              work.height);
+    const RgbPlanes<float> reflection(cache.reflR.get(), cache.reflG.get(), cache.reflB.get(),
+                                      work.width, work.height);
     if (flags.reflectionDirty) {
         // Both forms write every pixel of the window.
         bool done = false;
@@ -289,16 +293,13 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
             gpu::uploadEnvMapGpu(env.sharpR, env.sharpG, env.sharpB, env.smoothR, env.smoothG,
                                  env.smoothB, env.envW, env.envH, cache.envRevision);
             if (settings.anisotropy <= 0.001f) {
-                done = gpu::renderEnvReflectionGpu(
-                    cache.normalMap.get(), alphaSS, cache.heightMap.get(), cache.reflR.get(),
-                    cache.reflG.get(), cache.reflB.get(), work, SS * iw, SS * ih, settings,
-                    env.envW, env.envH, cache.envRevision, cache.geometryRevision);
+                done = gpu::renderEnvReflectionGpu(surface, reflection, work, SS * iw, SS * ih,
+                                                   settings, env.envW, env.envH,
+                                                   cache.envRevision, cache.geometryRevision);
             }
         }
         if (!done) {
-            renderEnvReflection(cache.normalMap.get(), alphaSS, cache.heightMap.get(),
-                                cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work,
-                                SS * iw, SS * ih, settings, env);
+            renderEnvReflection(surface, reflection, work, SS * iw, SS * ih, settings, env);
         }
         cache.reflectionValid = true;
         cache.reflectionRevision = nextContentRevision();
@@ -312,28 +313,26 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     const float* shade[3] = {frameShade[0], frameShade[1], frameShade[2]};
     if (flags.shadingDirty || !cache.shadingValid) {
         ShadeConstants constants;
-        makeShadeConstants(constants, settings, cache.heightMap.get(), cache.normalMap.get(),
-                           cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work.width,
-                           work.height);
+        makeShadeConstants(constants, settings, surface, reflection);
+        const RgbPlanes<float> shadeOut(frameShade[0], frameShade[1], frameShade[2], area.width,
+                                        area.height);
         bool done = false;
         if (gpu) {
-            done = gpu::shadeGpu(
-                alphaSS, cache.heightMap.get(), cache.normalMap.get(), cache.reflR.get(),
-                cache.reflG.get(), cache.reflB.get(), frameShade[0], frameShade[1], frameShade[2],
-                work.width, work.height, area.width, area.height, SS, outerStyle, settings,
-                constants.lightDir, constants.halfDir, constants.specNorm, constants.powLut, 0,
-                area.width, 0, area.height, cache.geometryRevision, cache.reflectionRevision);
+            done = gpu::shadeGpu(constants, surface, shadeOut, SS, outerStyle,
+                                 FrameWindow::whole(area.width, area.height),
+                                 cache.geometryRevision, cache.reflectionRevision);
         }
         if (!done) {
-            float* working[3] = {frameShade[0], frameShade[1], frameShade[2]};
+            const RgbPlanes<float> working =
+                SS == 2 ? RgbPlanes<float>(cache.shadeWork[0].get(), cache.shadeWork[1].get(),
+                                           cache.shadeWork[2].get(), work.width, work.height)
+                        : shadeOut;
+            shadeWindow(constants, surface, working, outerStyle);
             if (SS == 2) {
-                for (int c = 0; c < 3; ++c) working[c] = cache.shadeWork[c].get();
-            }
-            shadeWindow(constants, alphaSS, cache.heightMap.get(), working[0], working[1],
-                        working[2], work.width, 0, work.width, 0, work.height, outerStyle);
-            if (SS == 2) {
-                for (int c = 0; c < 3; ++c) {
-                    Downsample2x(working[c], work.width, work.height, frameShade[c], area.width,
+                for (const auto& [from, to] : {std::pair{working.r, shadeOut.r},
+                                               std::pair{working.g, shadeOut.g},
+                                               std::pair{working.b, shadeOut.b}}) {
+                    Downsample2x(from.data, work.width, work.height, to.data, area.width,
                                  area.height);
                 }
             }
@@ -363,8 +362,12 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
             float* workPlanes[kGlowWorkPlanes];
             for (int k = 0; k < kGlowWorkPlanes; ++k) workPlanes[k] = cache.glowWork[k].get();
             cache.glowValid =
-                computeGlowPlanes(gpu, source[0], source[1], source[2], geometry.alpha.get(),
-                                  kept[0], kept[1], kept[2], kept[3], window.width, window.height,
+                computeGlowPlanes(gpu,
+                                  RgbPlanes<const float>(source[0], source[1], source[2],
+                                                         window.width, window.height),
+                                  {geometry.alpha.get(), window.width, window.height},
+                                  RgbaPlanes<float>(kept[0], kept[1], kept[2], kept[3],
+                                                    window.width, window.height),
                                   settings.glowRadius, cache.glowScratch.get(), N, workPlanes);
             report.glowRan = cache.glowValid;
         }
@@ -400,10 +403,14 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     notifyFrameObserver(planes);
 
     // 20. Output, always.
-    composeOutput(window, area, shade[0], shade[1], shade[2], glow[3] != nullptr, glow[0], glow[1],
-                  glow[2], glow[3], settings.showEnvMap, settings, SS, cache.heightMap.get(),
-                  env.sharpR, env.sharpG, env.sharpB, env.envW, env.envH, geometry.alpha.get(),
-                  pixelDepthOf(*output), *output);
+    const RgbaPlanes<const float> glowPlanes =
+        glow[3] ? RgbaPlanes<const float>(glow[0], glow[1], glow[2], glow[3], window.width,
+                                          window.height)
+                : RgbaPlanes<const float>();
+    composeOutput(window, area,
+                  RgbPlanes<const float>(shade[0], shade[1], shade[2], area.width, area.height),
+                  glowPlanes, {geometry.alpha.get(), window.width, window.height},
+                  surface.height, env, settings, SS, pixelDepthOf(*output), *output);
 
     // 21. The frame's own planes go with their handles; the host's resources with `resources`.
     return PF_Err_NONE;

@@ -64,12 +64,8 @@ inline float smoothChannel(const SmoothTaps& t, int c) {
 }
 
 struct ReflectionJob {
-    const float* normalMap;
-    const std::uint8_t* alphaSS;
-    const float* heightMap;
-    float* reflR;
-    float* reflG;
-    float* reflB;
+    SurfaceView surface;
+    RgbPlanes<float> out;
     FrameWindow window;  // in working pixels
     const float* sharp;   // interleaved
     const float* smooth;  // interleaved
@@ -80,12 +76,12 @@ struct ReflectionJob {
 
 void reflectRow(const ReflectionJob& job, std::int32_t y) {
     const std::int32_t width = job.window.width;
-    const std::int64_t row = static_cast<std::int64_t>(y) * width;
-    const std::uint8_t* alpha = job.alphaSS + row;
-    const float* height = job.heightMap + row;
-    float* outR = job.reflR + row;
-    float* outG = job.reflG + row;
-    float* outB = job.reflB + row;
+    const std::uint8_t* alpha = job.surface.coverage.row(y);
+    const float* height = job.surface.height.row(y);
+    const float* normals = job.surface.normals.row(y);
+    float* outR = job.out.r.row(y);
+    float* outG = job.out.g.row(y);
+    float* outB = job.out.b.row(y);
     std::fill(outR, outR + width, 0.0f);
     std::fill(outG, outG + width, 0.0f);
     std::fill(outB, outB + width, 0.0f);
@@ -108,7 +104,7 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
     const float cuCentre = 0.5f * static_cast<float>(job.window.frameWidth) / k.uvScale;
     for (std::int32_t x = 0; x < width; ++x) {
         if (!isSurface(alpha[x], height[x])) continue;
-        const float* n = job.normalMap + 3 * (row + x);
+        const float* n = normals + 3 * x;
         const float nx = n[0], ny = n[1];
         const float steep = std::fabs(nx) + std::fabs(ny);
         float shift = k.normalShift;
@@ -189,26 +185,19 @@ ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std:
     return k;
 }
 
-void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
-                         const float* heightMap, float* reflR, float* reflG, float* reflB,
+void renderEnvReflection(const SurfaceView& surface, const RgbPlanes<float>& out,
                          const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
                          const RenderSettings& settings, const EnvMap& env) {
-    if (window.width < 1 || window.height < 1 || !normalMap || !alphaSS || !heightMap || !reflR ||
-        !reflG || !reflB)
-        return;
+    if (window.width < 1 || window.height < 1 || !surface.complete() || !out.complete()) return;
     if (!env.sharpRgb || !env.smoothRgb || env.envW < 1 || env.envH < 1) {
-        const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(window.pixels());
-        std::memset(reflR, 0, bytes);
-        std::memset(reflG, 0, bytes);
-        std::memset(reflB, 0, bytes);
+        for (const PlaneView<float>& plane : {out.r, out.g, out.b}) {
+            for (std::int32_t y = 0; y < window.height; ++y)
+                std::fill(plane.row(y), plane.row(y) + window.width, 0.0f);
+        }
         return;
     }
-    const ReflectionJob job{normalMap,
-                            alphaSS,
-                            heightMap,
-                            reflR,
-                            reflG,
-                            reflB,
+    const ReflectionJob job{surface,
+                            out,
                             window,
                             env.sharpRgb,
                             env.smoothRgb,

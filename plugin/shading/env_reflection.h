@@ -6,6 +6,7 @@
 
 #include "envmap/env_map.h"
 #include "geometry/frame_window.h"
+#include "geometry/plane_view.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -27,14 +28,13 @@ struct ReflectionConstants {
 ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std::int32_t contentW,
                                             std::int32_t contentH);
 
-// Fills reflR, reflG, reflB (the window's size; all planes are the window's, in working pixels)
-// with the environment colour seen at each surface pixel and 0 where there is no surface
-// (alpha < 10 and height < 0.01). contentW, contentH: the input layer's
-// size in working pixels; their larger value sets the projection's scale, so expanding the output
-// does not rescale the reflection. The map is sampled through its interleaved colours; without
-// them every pixel is 0. Rows are split over ParallelRows.
-void renderEnvReflection(const float* normalMap, const std::uint8_t* alphaSS,
-                         const float* heightMap, float* reflR, float* reflG, float* reflB,
+// Fills `out` with the environment colour seen at each surface pixel and 0 where there is no
+// surface (coverage < 10 and height < 0.01). The surface and `out` hold `window` (working
+// pixels). contentW, contentH: the input layer's size in working pixels; their larger value sets
+// the projection's scale, so expanding the output does not rescale the reflection. The map is
+// sampled through its interleaved colours; without them every pixel is 0. Rows are split over
+// ParallelRows.
+void renderEnvReflection(const SurfaceView& surface, const RgbPlanes<float>& out,
                          const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
                          const RenderSettings& settings, const EnvMap& env);
 

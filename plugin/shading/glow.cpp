@@ -52,13 +52,18 @@ float glowPassRadius(float glowRadius, float scale) {
     return std::min(kPassRadiusCap, std::max(1.0f, glowRadius * scale * 1.1f));
 }
 
-void renderGlow(const float* shadeR, const float* shadeG, const float* shadeB,
-                const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB, float* glowA,
-                std::int32_t W, std::int32_t H, float glowRadius, float* scratch,
+void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
+                const RgbaPlanes<float>& glowPlanes, float glowRadius, float* scratch,
                 float* const* workPlanes) {
-    if (W < 1 || H < 1 || !shadeR || !shadeG || !shadeB || !alpha || !glowR || !glowG || !glowB ||
-        !glowA)
-        return;
+    const std::int32_t W = alpha.width, H = alpha.height;
+    if (W < 1 || H < 1 || !shade.complete() || !alpha || !glowPlanes.complete()) return;
+    const float* shadeR = shade.r.data;
+    const float* shadeG = shade.g.data;
+    const float* shadeB = shade.b.data;
+    float* glowR = glowPlanes.r.data;
+    float* glowG = glowPlanes.g.data;
+    float* glowB = glowPlanes.b.data;
+    float* glowA = glowPlanes.a.data;
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
 
     bool haveWork = workPlanes != nullptr;
@@ -77,8 +82,8 @@ void renderGlow(const float* shadeR, const float* shadeG, const float* shadeB,
             const std::int64_t row = static_cast<std::int64_t>(y) * W;
             for (std::int32_t x = 0; x < W; ++x) {
                 const std::int64_t i = row + x;
-                const float a = static_cast<float>(alpha[i]) / 255.0f;
-                if (alpha[i] != 0) {
+                const float a = static_cast<float>(alpha.data[i]) / 255.0f;
+                if (alpha.data[i] != 0) {
                     x0 = std::min(x0, x), x1 = std::max(x1, x);
                     y0 = std::min(y0, y), y1 = y;
                 }

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/plane_view.h"
+
 namespace lumet {
 
 constexpr int kGlowWorkPlanes = 8;
@@ -11,13 +13,12 @@ constexpr int kGlowWorkPlanes = 8;
 // Pass radius of one blur scale: min(1200, max(1, glowRadius x scale x 1.1)).
 float glowPassRadius(float glowRadius, float scale);
 
-// Fills glowR, glowG, glowB, glowA (W x H) from the shaded planes and the output-size alpha.
-// scratch: one W x H plane for the blurs, allocated here when null (when that fails the glow is
-// the unblurred extraction). workPlanes: eight W x H planes (four sources, four work planes); when
-// the array or any of its planes is missing, a single-scale fallback blurs the extraction in place.
-void renderGlow(const float* shadeR, const float* shadeG, const float* shadeB,
-                const std::uint8_t* alpha, float* glowR, float* glowG, float* glowB, float* glowA,
-                std::int32_t W, std::int32_t H, float glowRadius, float* scratch,
+// Fills `glow` from the shaded planes and the alpha, all of one size W x H. scratch: one W x H
+// plane for the blurs, allocated here when null (when that fails the glow is the unblurred
+// extraction). workPlanes: eight W x H planes (four sources, four work planes); when the array or
+// any of its planes is missing, a single-scale fallback blurs the extraction in place.
+void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
+                const RgbaPlanes<float>& glow, float glowRadius, float* scratch,
                 float* const* workPlanes);
 
 }  // namespace lumet

@@ -179,13 +179,11 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
 }  // namespace
 
 
-void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow, const float* shadeR,
-                   const float* shadeG, const float* shadeB, bool hasGlow, const float* glowR,
-                   const float* glowG, const float* glowB, const float* glowA, bool showEnvMap,
-                   const RenderSettings& settings, std::int32_t SS, const float* heightMap,
-                   const float* sharpR, const float* sharpG, const float* sharpB, std::int32_t envW,
-                   std::int32_t envH, const std::uint8_t* alpha, std::int32_t outputFormat,
-                   PF_EffectWorld& output) {
+void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
+                   const RgbPlanes<const float>& shade, const RgbaPlanes<const float>& glow,
+                   PlaneView<const std::uint8_t> alpha, PlaneView<const float> height,
+                   const EnvMap& env, const RenderSettings& settings, std::int32_t SS,
+                   std::int32_t outputFormat, PF_EffectWorld& output) {
     if (window.frameWidth < 1 || window.frameHeight < 1 || !output.data) return;
     // Only the part of the frame that the world can hold is written.
     const std::int32_t columns =
@@ -195,26 +193,26 @@ void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow, co
     if (columns < 1 || rows < 1) return;
     const ComposeJob job{window,
                          shadeWindow,
-                         shadeR,
-                         shadeG,
-                         shadeB,
-                         hasGlow && glowR && glowG && glowB && glowA,
-                         glowR,
-                         glowG,
-                         glowB,
-                         glowA,
-                         showEnvMap,
+                         shade.r.data,
+                         shade.g.data,
+                         shade.b.data,
+                         glow.complete(),
+                         glow.r.data,
+                         glow.g.data,
+                         glow.b.data,
+                         glow.a.data,
+                         settings.showEnvMap,
                          settings.smartEdge,
                          settings.opacity,
                          settings.glowIntensity,
                          std::max(SS, 1),
-                         heightMap,
-                         sharpR,
-                         sharpG,
-                         sharpB,
-                         envW,
-                         envH,
-                         alpha};
+                         height.data,
+                         env.sharpR,
+                         env.sharpG,
+                         env.sharpB,
+                         env.envW,
+                         env.envH,
+                         alpha.data};
     ParallelRows(rows, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y)
             composeRow(job, y, columns, outputFormat, output);

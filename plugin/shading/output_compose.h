@@ -5,7 +5,9 @@
 #include <cstdint>
 
 #include "AE_Effect.h"
+#include "envmap/env_map.h"
 #include "geometry/frame_window.h"
+#include "geometry/plane_view.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -27,19 +29,17 @@ inline DitherBytes ditherBytes(std::int32_t x, std::int32_t y) {
 
 // Writes the frame into output (pixel (x, y) to data + y x rowbytes + x x pixel size; only the
 // part that fits the world is written): transparent outside `window`, composed inside it. The
-// glow and alpha planes hold `window` (row stride window.width); the shade planes hold
-// `shadeWindow`, which lies inside it, and the colour is 0 around it. Output alpha comes from the
-// layer's alpha, from the brightness of colour outside it (outer bevels), from Transparency and
-// from the glow. hasGlow with all four glow planes present adds glowIntensity x glow. showEnvMap
-// replaces the colour by the height field (smartEdge on; heightMap holds the shade window at SS
-// times its size, read at SS x, SS x y) or by the sharp environment planes stretched over the
-// frame. outputFormat: kFormat8, kFormat16 or kFormat32.
-void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow, const float* shadeR,
-                   const float* shadeG, const float* shadeB, bool hasGlow, const float* glowR,
-                   const float* glowG, const float* glowB, const float* glowA, bool showEnvMap,
-                   const RenderSettings& settings, std::int32_t SS, const float* heightMap,
-                   const float* sharpR, const float* sharpG, const float* sharpB, std::int32_t envW,
-                   std::int32_t envH, const std::uint8_t* alpha, std::int32_t outputFormat,
-                   PF_EffectWorld& output);
+// glow and alpha planes hold `window`; the shade planes hold `shadeWindow`, which lies inside it,
+// and the colour is 0 around it. Output alpha comes from the layer's alpha, from the brightness
+// of colour outside it (outer bevels), from Transparency and from the glow; a complete set of
+// glow planes adds glowIntensity x glow. settings.showEnvMap replaces the colour by the height
+// field (smartEdge on; `height` holds the shade window at SS times its size, read at SS x,
+// SS x y) or by the map's sharp planes stretched over the frame. outputFormat: kFormat8,
+// kFormat16 or kFormat32.
+void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
+                   const RgbPlanes<const float>& shade, const RgbaPlanes<const float>& glow,
+                   PlaneView<const std::uint8_t> alpha, PlaneView<const float> height,
+                   const EnvMap& env, const RenderSettings& settings, std::int32_t SS,
+                   std::int32_t outputFormat, PF_EffectWorld& output);
 
 }  // namespace lumet

@@ -45,9 +45,8 @@ inline float specularPower(const ShadeConstants& c, float NdH) {
 
 }  // namespace
 
-void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings, const float* heightMap,
-                        const float* normalMap, const float* envR, const float* envG,
-                        const float* envB, std::int32_t W2, std::int32_t H2) {
+void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings,
+                        const SurfaceView& surface, const RgbPlanes<const float>& reflection) {
     std::memset(&c, 0, sizeof(c));
     c.settings = RenderSettings{};
     // Only the parameter fields travel; the layout fields (expansion onwards) stay zero.
@@ -83,13 +82,13 @@ void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings, const
     c.settings.saturation = settings.saturation;
     c.settings.tintBlend = settings.tintBlend;
 
-    c.heightMap = heightMap;
-    c.normals = normalMap;
-    c.envR = envR;
-    c.envG = envG;
-    c.envB = envB;
-    c.width = W2;
-    c.height = H2;
+    c.heightMap = surface.height.data;
+    c.normals = surface.normals.data;
+    c.envR = reflection.r.data;
+    c.envG = reflection.g.data;
+    c.envB = reflection.b.data;
+    c.width = surface.height.width;
+    c.height = surface.height.height;
 
     const float angle = settings.lightAngle * 3.1415927f / 180.0f;
     const float elevation = settings.lightHeight * 3.1415927f / 180.0f;
@@ -402,38 +401,40 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
 }  // namespace
 #endif
 
-void shadeRows(const ShadeConstants& c, const std::uint8_t* alphaSS, const float* heightMap,
-               float* outR, float* outG, float* outB, std::int32_t W2, std::int32_t x0,
-               std::int32_t x1, std::int32_t y0, std::int32_t y1, bool outerStyle) {
+void shadeRows(const ShadeConstants& c, const SurfaceView& surface, const RgbPlanes<float>& out,
+               std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1,
+               bool outerStyle) {
+    const std::int32_t W2 = surface.coverage.width;
     x0 = std::max(x0, 0);
     x1 = std::min(x1, std::min(W2, c.width));
     y0 = std::max(y0, 0);
-    y1 = std::min(y1, c.height);
+    y1 = std::min(y1, std::min(surface.coverage.height, c.height));
     for (std::int32_t y = y0; y < y1; ++y) {
-        const std::int64_t row = static_cast<std::int64_t>(y) * W2;
-        const std::uint8_t* alpha = alphaSS + row;
-        const float* height = heightMap + row;
+        const std::uint8_t* alpha = surface.coverage.row(y);
+        const float* height = surface.height.row(y);
+        float* outR = out.r.row(y);
+        float* outG = out.g.row(y);
+        float* outB = out.b.row(y);
         // Empty rows (the window's margin) cost a test of every column and a clear.
         bool content = false;
         for (std::int32_t x = x0; x < x1 && !content; ++x)
             content = alpha[x] != 0 || (outerStyle && height[x] > 0.01f);
         if (!content) {
             const std::size_t bytes = static_cast<std::size_t>(x1 - x0) * sizeof(float);
-            std::memset(outR + row + x0, 0, bytes);
-            std::memset(outG + row + x0, 0, bytes);
-            std::memset(outB + row + x0, 0, bytes);
+            std::memset(outR + x0, 0, bytes);
+            std::memset(outG + x0, 0, bytes);
+            std::memset(outB + x0, 0, bytes);
             continue;
         }
         std::int32_t x = x0;
 #ifdef LUMET_SHADING_SSE2
-        for (; x + 4 <= x1; x += 4)
-            shadeFour(c, alpha, height, outR + row, outG + row, outB + row, x, y);
+        for (; x + 4 <= x1; x += 4) shadeFour(c, alpha, height, outR, outG, outB, x, y);
 #endif
         for (; x < x1; ++x) {
             float a = static_cast<float>(alpha[x]) / 255.0f;
             const float h = height[x];
             if (a < 0.01f && !(h > 0.01f)) {
-                outR[row + x] = outG[row + x] = outB[row + x] = 0.0f;
+                outR[x] = outG[x] = outB[x] = 0.0f;
                 continue;
             }
             if (a < 0.01f) {
@@ -446,20 +447,19 @@ void shadeRows(const ShadeConstants& c, const std::uint8_t* alphaSS, const float
                 p.g *= a2;
                 p.b *= a2;
             }
-            outR[row + x] = p.r;
-            outG[row + x] = p.g;
-            outB[row + x] = p.b;
+            outR[x] = p.r;
+            outG[x] = p.g;
+            outB[x] = p.b;
         }
     }
 }
 
-void shadeWindow(const ShadeConstants& c, const std::uint8_t* alphaSS, const float* heightMap,
-                 float* outR, float* outG, float* outB, std::int32_t W2, std::int32_t x0,
-                 std::int32_t x1, std::int32_t y0, std::int32_t y1, bool outerStyle) {
-    if (y1 <= y0 || x1 <= x0) return;
-    ParallelRows(std::max(1, y1 - y0), [&](std::int32_t begin, std::int32_t end) {
-        shadeRows(c, alphaSS, heightMap, outR, outG, outB, W2, x0, x1, y0 + begin, y0 + end,
-                  outerStyle);
+void shadeWindow(const ShadeConstants& c, const SurfaceView& surface, const RgbPlanes<float>& out,
+                 bool outerStyle) {
+    const std::int32_t width = surface.coverage.width, height = surface.coverage.height;
+    if (width < 1 || height < 1) return;
+    ParallelRows(height, [&](std::int32_t begin, std::int32_t end) {
+        shadeRows(c, surface, out, 0, width, begin, end, outerStyle);
     });
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/plane_view.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -37,10 +38,10 @@ struct ShadeConstants {
 };
 
 // Builds the constants for a frame: light and half vectors, palette / 255, the specular exponent,
-// its normalisation and the power table.
+// its normalisation and the power table; the shading reads the surface's heights and normals and
+// the reflection (all of one size) through them.
 void makeShadeConstants(ShadeConstants& constants, const RenderSettings& settings,
-                        const float* heightMap, const float* normalMap, const float* envR,
-                        const float* envG, const float* envB, std::int32_t W2, std::int32_t H2);
+                        const SurfaceView& surface, const RgbPlanes<const float>& reflection);
 
 struct ShadedPixel {
     float r, g, b, a;
@@ -52,20 +53,17 @@ ShadedPixel shadePixel(const ShadeConstants& constants, std::int32_t x, std::int
 // The bevel styles whose surface may extend beyond the layer's alpha (all but Inner Bevel).
 inline bool isOuterStyle(std::int32_t bevelStyle) { return bevelStyle >= 2 && bevelStyle <= 5; }
 
-// Shades the rectangle [x0, x1) x [y0, y1) into outR, outG, outB (row stride W2), writing every
-// pixel of it. A pixel with alpha byte / 255 below 0.01 is shaded only as an outer-bevel surface
-// (height above 0.01, coverage taken from the height) and is 0 otherwise; rows without any alpha,
-// or without any height above 0.01 when outerStyle is set, are cleared. Colour at coverage below
-// 0.95 is scaled by coverage squared after the clamp.
-void shadeRows(const ShadeConstants& constants, const std::uint8_t* alphaSS, const float* heightMap,
-               float* outR, float* outG, float* outB, std::int32_t W2, std::int32_t x0,
-               std::int32_t x1, std::int32_t y0, std::int32_t y1, bool outerStyle);
+// Shades the rectangle [x0, x1) x [y0, y1) of the surface into `out` (of the surface's size),
+// writing every pixel of it. A pixel with coverage byte / 255 below 0.01 is shaded only as an
+// outer-bevel surface (height above 0.01, coverage taken from the height) and is 0 otherwise;
+// rows without any coverage, or without any height above 0.01 when outerStyle is set, are
+// cleared. Colour at coverage below 0.95 is scaled by coverage squared after the clamp.
+void shadeRows(const ShadeConstants& constants, const SurfaceView& surface,
+               const RgbPlanes<float>& out, std::int32_t x0, std::int32_t x1, std::int32_t y0,
+               std::int32_t y1, bool outerStyle);
 
-// shadeRows over the window's rows split into ParallelRows bands (count max(1, y1 - y0), each band
-// offset by y0), every band shading columns x0 .. x1.
-void shadeWindow(const ShadeConstants& constants, const std::uint8_t* alphaSS,
-                 const float* heightMap, float* outR, float* outG, float* outB, std::int32_t W2,
-                 std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1,
-                 bool outerStyle);
+// shadeRows over the whole surface, its rows split into ParallelRows bands.
+void shadeWindow(const ShadeConstants& constants, const SurfaceView& surface,
+                 const RgbPlanes<float>& out, bool outerStyle);
 
 }  // namespace lumet

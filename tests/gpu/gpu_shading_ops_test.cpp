@@ -40,6 +40,7 @@ struct Surface {
     int W, H;
     std::vector<float> normals, heights;
     std::vector<std::uint8_t> alpha;
+    SurfaceView view() const { return {alpha.data(), heights.data(), normals.data(), W, H}; }
 };
 
 Surface makeSurface(int W, int H, std::uint32_t seed) {
@@ -112,12 +113,15 @@ struct Rgb {
     explicit Rgb(int count) {
         for (auto& plane : c) plane.assign(count, -1.0f);
     }
+    RgbPlanes<float> planes(int W, int H) { return {c[0].data(), c[1].data(), c[2].data(), W, H}; }
+    RgbPlanes<const float> planes(int W, int H) const {
+        return {c[0].data(), c[1].data(), c[2].data(), W, H};
+    }
 };
 
 void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings,
                    Rgb& out) {
-    renderEnvReflection(s.normals.data(), s.alpha.data(), s.heights.data(), out.c[0].data(),
-                        out.c[1].data(), out.c[2].data(), FrameWindow::whole(s.W, s.H), s.W, s.H,
+    renderEnvReflection(s.view(), out.planes(s.W, s.H), FrameWindow::whole(s.W, s.H), s.W, s.H,
                         settings,
                         test::EnvMapOver(env.planes[0].data(), env.planes[1].data(),
                                          env.planes[2].data(), env.planes[3].data(),
@@ -128,10 +132,9 @@ void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings&
 // Geometry revision 0 always uploads the surface.
 bool gpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings, Rgb& out,
                    std::uint64_t geometryRevision = 0) {
-    return gpu::renderEnvReflectionGpu(s.normals.data(), s.alpha.data(), s.heights.data(),
-                                       out.c[0].data(), out.c[1].data(), out.c[2].data(),
-                                       FrameWindow::whole(s.W, s.H), s.W, s.H, settings, env.W,
-                                       env.H, env.revision, geometryRevision);
+    return gpu::renderEnvReflectionGpu(s.view(), out.planes(s.W, s.H), FrameWindow::whole(s.W, s.H),
+                                       s.W, s.H, settings, env.W, env.H, env.revision,
+                                       geometryRevision);
 }
 
 TEST_F(GpuShading, ReflectionMatchesTheCpuAcrossSizesAndGeometryRevisions) {
@@ -233,24 +236,20 @@ struct Shaded {
 
 void cpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings, Rgb& out) {
     ShadeConstants* constants = new ShadeConstants;
-    makeShadeConstants(*constants, settings, s.heights.data(), s.normals.data(), refl.c[0].data(),
-                       refl.c[1].data(), refl.c[2].data(), s.W, s.H);
+    makeShadeConstants(*constants, settings, s.view(), refl.planes(s.W, s.H));
     for (auto& plane : out.c) std::fill(plane.begin(), plane.end(), 0.0f);
-    shadeRows(*constants, s.alpha.data(), s.heights.data(), out.c[0].data(), out.c[1].data(),
-              out.c[2].data(), s.W, 0, s.W, 0, s.H, isOuterStyle(settings.bevelStyle));
+    shadeRows(*constants, s.view(), out.planes(s.W, s.H), 0, s.W, 0, s.H,
+              isOuterStyle(settings.bevelStyle));
     delete constants;
 }
 
 bool gpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings, Rgb& out, int SS,
               int outW, int outH, int bbL, int bbR, int bbT, int bbB) {
     ShadeConstants* c = new ShadeConstants;
-    makeShadeConstants(*c, settings, s.heights.data(), s.normals.data(), refl.c[0].data(),
-                       refl.c[1].data(), refl.c[2].data(), s.W, s.H);
-    const bool done = gpu::shadeGpu(
-        s.alpha.data(), s.heights.data(), s.normals.data(), refl.c[0].data(), refl.c[1].data(),
-        refl.c[2].data(), out.c[0].data(), out.c[1].data(), out.c[2].data(), s.W, s.H, outW, outH,
-        SS, isOuterStyle(settings.bevelStyle), settings, c->lightDir, c->halfDir, c->specNorm,
-        c->powLut, bbL, bbR, bbT, bbB, 0, 0);
+    makeShadeConstants(*c, settings, s.view(), refl.planes(s.W, s.H));
+    const bool done = gpu::shadeGpu(*c, s.view(), out.planes(outW, outH), SS,
+                                    isOuterStyle(settings.bevelStyle),
+                                    {bbL, bbT, bbR - bbL, bbB - bbT, outW, outH}, 0, 0);
     delete c;
     return done;
 }
@@ -337,16 +336,17 @@ TEST_F(GpuShading, GlowIsTheCpuGlowWithinFloatRounding) {
     Rgb glow(W * H);
     std::vector<float> glowA(W * H);
     auto gpuGlow = [&](float radius) {
-        return gpu::renderGlowGpu(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(),
-                                  alpha.data(), glow.c[0].data(), glow.c[1].data(),
-                                  glow.c[2].data(), glowA.data(), W, H, radius);
+        return gpu::renderGlowGpu(shade.planes(W, H), {alpha.data(), W, H},
+                                  {glow.c[0].data(), glow.c[1].data(), glow.c[2].data(),
+                                   glowA.data(), W, H},
+                                  radius);
     };
     auto cpuGlow = [&](float radius) {
         std::vector<std::vector<float>> planes(12, std::vector<float>(W * H));
         float* work[8];
         for (int i = 0; i < 8; ++i) work[i] = planes[4 + i].data();
-        renderGlow(shade.c[0].data(), shade.c[1].data(), shade.c[2].data(), alpha.data(),
-                   planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data(), W, H,
+        renderGlow(shade.planes(W, H), {alpha.data(), W, H},
+                   {planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data(), W, H},
                    radius, nullptr, work);
         planes.resize(4);
         return planes;

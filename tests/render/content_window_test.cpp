@@ -69,20 +69,21 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
 
     std::vector<float> refl[3] = {std::vector<float>(N2), std::vector<float>(N2),
                                   std::vector<float>(N2)};
-    renderEnvReflection(normals.data(), coverage, height.data(), refl[0].data(), refl[1].data(),
-                        refl[2].data(), FrameWindow::whole(W2, H2), SS * input.width,
-                        SS * input.height, s,
-                        test::EnvMapOver(c.env[0].data(), c.env[1].data(), c.env[2].data(),
-                                         c.env[3].data(), c.env[4].data(), c.env[5].data(), c.envW,
-                                         c.envH)
-                            .map());
+    const SurfaceView surface(coverage, height.data(), normals.data(), W2, H2);
+    const test::EnvMapOver envMap(c.env[0].data(), c.env[1].data(), c.env[2].data(),
+                                  c.env[3].data(), c.env[4].data(), c.env[5].data(), c.envW,
+                                  c.envH);
+    renderEnvReflection(surface, {refl[0].data(), refl[1].data(), refl[2].data(), W2, H2},
+                        FrameWindow::whole(W2, H2), SS * input.width, SS * input.height, s,
+                        envMap.map());
     auto constants = std::make_unique<ShadeConstants>();
-    makeShadeConstants(*constants, s, height.data(), normals.data(), refl[0].data(), refl[1].data(),
-                       refl[2].data(), W2, H2);
+    makeShadeConstants(*constants, s, surface,
+                       RgbPlanes<const float>(refl[0].data(), refl[1].data(), refl[2].data(), W2,
+                                              H2));
     std::vector<float> working[3], shade[3];
     for (int i = 0; i < 3; ++i) working[i].assign(N2, 0.0f), shade[i].assign(N, 0.0f);
-    shadeWindow(*constants, coverage, height.data(), working[0].data(), working[1].data(),
-                working[2].data(), W2, 0, W2, 0, H2, isOuterStyle(s.bevelStyle));
+    shadeWindow(*constants, surface, {working[0].data(), working[1].data(), working[2].data(), W2, H2},
+                isOuterStyle(s.bevelStyle));
     for (int i = 0; i < 3; ++i) {
         if (SS == 2)
             Downsample2x(working[i].data(), W2, H2, shade[i].data(), W, H);
@@ -96,16 +97,19 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
     for (int k = 0; k < kGlowWorkPlanes; ++k)
         work[k].assign(N, 0.0f), workPlanes[k] = work[k].data();
     if (hasGlow) {
-        renderGlow(shade[0].data(), shade[1].data(), shade[2].data(), alpha.data(), glow[0].data(),
-                   glow[1].data(), glow[2].data(), glow[3].data(), W, H, s.glowRadius, nullptr,
-                   workPlanes);
+        renderGlow({shade[0].data(), shade[1].data(), shade[2].data(), W, H},
+                   {alpha.data(), W, H},
+                   {glow[0].data(), glow[1].data(), glow[2].data(), glow[3].data(), W, H},
+                   s.glowRadius, nullptr, workPlanes);
     }
     refhost::OwnedWorld out(W, H, bits);
     const FrameWindow whole = FrameWindow::whole(W, H);
-    composeOutput(whole, whole, shade[0].data(), shade[1].data(), shade[2].data(), hasGlow,
-                  glow[0].data(), glow[1].data(), glow[2].data(), glow[3].data(), s.showEnvMap, s,
-                  SS, height.data(), c.env[0].data(), c.env[1].data(), c.env[2].data(), c.envW,
-                  c.envH, alpha.data(),
+    const RgbaPlanes<const float> glowPlanes =
+        hasGlow ? RgbaPlanes<const float>(glow[0].data(), glow[1].data(), glow[2].data(),
+                                          glow[3].data(), W, H)
+                : RgbaPlanes<const float>();
+    composeOutput(whole, whole, {shade[0].data(), shade[1].data(), shade[2].data(), W, H},
+                  glowPlanes, {alpha.data(), W, H}, {height.data(), W2, H2}, envMap.map(), s, SS,
                   bits == 32   ? kFormat32
                   : bits == 16 ? kFormat16
                                : kFormat8,

@@ -41,9 +41,9 @@ Reflection reflect(const Frame& frame, const RenderSettings& s, const TestEnv& e
     Reflection out{std::vector<float>(kW2 * kH2, -1.0f), std::vector<float>(kW2 * kH2, -1.0f),
                    std::vector<float>(kW2 * kH2, -1.0f)};
     lumet::renderEnvReflection(
-        frame.normals.data(), frame.alpha.data(), frame.height.data(), out.r.data(), out.g.data(),
-        out.b.data(), lumet::FrameWindow::whole(kW2, kH2), contentW, contentH, s,
-        lumet::test::EnvMapOver(env).map());
+        {frame.alpha.data(), frame.height.data(), frame.normals.data(), kW2, kH2},
+        {out.r.data(), out.g.data(), out.b.data(), kW2, kH2}, lumet::FrameWindow::whole(kW2, kH2),
+        contentW, contentH, s, lumet::test::EnvMapOver(env).map());
     return out;
 }
 
@@ -315,9 +315,11 @@ TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
     // Without map planes the reflection is black.
     Frame frame;
     std::vector<float> r(kW2 * kH2, 5.0f), g(r), b(r);
-    lumet::renderEnvReflection(frame.normals.data(), frame.alpha.data(), frame.height.data(),
-                               r.data(), g.data(), b.data(), lumet::FrameWindow::whole(kW2, kH2),
-                               kW2, kH2, plainSettings(), lumet::EnvMap{});
+    lumet::renderEnvReflection({frame.alpha.data(), frame.height.data(), frame.normals.data(), kW2,
+                                kH2},
+                               {r.data(), g.data(), b.data(), kW2, kH2},
+                               lumet::FrameWindow::whole(kW2, kH2), kW2, kH2, plainSettings(),
+                               lumet::EnvMap{});
     for (float v : r) ASSERT_EQ(v, 0.0f);
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <cstring>
 #include <vector>
 
@@ -68,12 +70,17 @@ struct Scene {
     TestWorld compose(std::int32_t format, bool showEnvMap = false, const float* height = nullptr,
                       int SS = 1, const lumet::test::TestEnv* env = nullptr) {
         TestWorld out(W, H, format);
+        lumet::RenderSettings frame = settings;
+        frame.showEnvMap = showEnvMap;
+        const lumet::RgbaPlanes<const float> glow =
+            hasGlow ? lumet::RgbaPlanes<const float>(glowR.data(), glowG.data(), glowB.data(),
+                                                     glowA.data(), W, H)
+                    : lumet::RgbaPlanes<const float>();
+        const auto map = env ? std::make_unique<lumet::test::EnvMapOver>(*env) : nullptr;
         lumet::composeOutput(lumet::FrameWindow::whole(W, H), lumet::FrameWindow::whole(W, H),
-                             r.data(), g.data(), b.data(), hasGlow, glowR.data(), glowG.data(),
-                             glowB.data(), glowA.data(), showEnvMap, settings, SS, height,
-                             env ? env->sharpR.data() : nullptr, env ? env->sharpG.data() : nullptr,
-                             env ? env->sharpB.data() : nullptr, env ? env->w : 0, env ? env->h : 0,
-                             alpha.data(), format, out.world);
+                             {r.data(), g.data(), b.data(), W, H}, glow, {alpha.data(), W, H},
+                             {height, W * SS, H * SS}, map ? map->map() : lumet::EnvMap{}, frame,
+                             SS, format, out.world);
         return out;
     }
 };
@@ -239,9 +246,9 @@ TEST(ComposeOutput, WritesOnlyWhatTheWorldHolds) {
     for (int i = 0; i < 20; ++i) scene.setColor(i % 5, i / 5, 0.5f, 0.5f, 0.5f, 255);
     TestWorld small(3, 2, lumet::kFormat8, 0);
     lumet::composeOutput(lumet::FrameWindow::whole(5, 4), lumet::FrameWindow::whole(5, 4),
-                         scene.r.data(), scene.g.data(), scene.b.data(), false, nullptr, nullptr,
-                         nullptr, nullptr, false, scene.settings, 1, nullptr, nullptr, nullptr,
-                         nullptr, 0, 0, scene.alpha.data(), lumet::kFormat8, small.world);
+                         {scene.r.data(), scene.g.data(), scene.b.data(), 5, 4}, {},
+                         {scene.alpha.data(), 5, 4}, {}, lumet::EnvMap{}, scene.settings, 1,
+                         lumet::kFormat8, small.world);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) EXPECT_EQ(small.at<PF_Pixel8>(x, y).alpha, 255);
 }

@@ -43,9 +43,12 @@ struct ShadeFrame {
         normals[3 * i + 1] = ny;
         normals[3 * i + 2] = nz;
     }
+    lumet::SurfaceView surface() const {
+        return {alpha.data(), height.data(), normals.data(), kW, kH};
+    }
     const ShadeConstants& build(const RenderSettings& s) {
-        lumet::makeShadeConstants(*constants, s, height.data(), normals.data(), envR.data(),
-                                  envG.data(), envB.data(), kW, kH);
+        lumet::makeShadeConstants(*constants, s, surface(),
+                                  {envR.data(), envG.data(), envB.data(), kW, kH});
         return *constants;
     }
 };
@@ -255,8 +258,8 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     const ShadeConstants& c = frame.build(probeSettings());
     auto shade = [&](bool outerStyle) {
         std::vector<float> r(kW * kH, 0.0f), g(r), b(r);
-        lumet::shadeRows(c, frame.alpha.data(), frame.height.data(), r.data(), g.data(), b.data(),
-                         kW, 1, 6, 0, kH, outerStyle);
+        lumet::shadeRows(c, frame.surface(), {r.data(), g.data(), b.data(), kW, kH}, 1, 6, 0, kH,
+                         outerStyle);
         return r;
     };
     const std::vector<float> inner = shade(false), outer = shade(true);
@@ -283,8 +286,8 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     EXPECT_EQ(shaded, 6);
     // Every pixel of the rectangle is written: what lay there before is gone.
     std::vector<float> r(kW * kH, 7.0f), g(r), b(r);
-    lumet::shadeRows(c, frame.alpha.data(), frame.height.data(), r.data(), g.data(), b.data(), kW,
-                     1, 6, 0, kH, false);
+    lumet::shadeRows(c, frame.surface(), {r.data(), g.data(), b.data(), kW, kH}, 1, 6, 0, kH,
+                     false);
     for (int y = 0; y < kH; ++y)
         for (int x = 1; x < 6; ++x) EXPECT_EQ(r[y * kW + x], inner[y * kW + x]);
 }
@@ -347,15 +350,15 @@ TEST(ShadeRows, EveryPixelIsTheScalarShadingToTheBit) {
         s.tintBlend = unit(), s.specular = 2.0f * unit(), s.roughness = unit();
         s.lightAngle = 360.0f * unit(), s.lightHeight = 90.0f * unit();
         auto constants = std::make_unique<ShadeConstants>();
-        makeShadeConstants(*constants, s, height.data(), normals.data(), env[0].data(),
-                           env[1].data(), env[2].data(), W, H);
+        const SurfaceView surface(alpha.data(), height.data(), normals.data(), W, H);
+        makeShadeConstants(*constants, s, surface, {env[0].data(), env[1].data(), env[2].data(), W, H});
         const bool outer = n % 2 == 1;
         const std::int32_t x0 = n % 3 == 0 ? 0 : static_cast<std::int32_t>(rng() % W);
         const std::int32_t x1 = n % 3 == 1 ? W : x0 + 1 + static_cast<std::int32_t>(rng() % (W - x0));
         std::vector<float> out[3];
         for (auto& plane : out) plane.assign(N, -7.0f);
-        shadeRows(*constants, alpha.data(), height.data(), out[0].data(), out[1].data(),
-                  out[2].data(), W, x0, x1, 0, H, outer);
+        shadeRows(*constants, surface, {out[0].data(), out[1].data(), out[2].data(), W, H}, x0, x1, 0,
+                  H, outer);
         for (std::int32_t y = 0; y < H; ++y) {
             const std::size_t row = static_cast<std::size_t>(y) * W;
             bool content = false;

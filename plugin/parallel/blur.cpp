@@ -14,9 +14,10 @@
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
 
-// On x86-64 ELF targets the lane loops are also compiled for AVX2 (eight lanes a vector, no fused
-// multiply-add, so the same floats), chosen at load time on processors that have it.
-#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+// With GCC on x86-64 ELF targets the lane loops are also compiled for AVX2 (eight lanes a vector,
+// no fused multiply-add, so the same floats), chosen at load time on processors that have it.
+// Clang does not clone templates; its builds keep the SSE2 loops.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
 #define LUMET_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define LUMET_AVX2_CLONES

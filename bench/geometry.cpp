@@ -72,7 +72,7 @@ void BM_HeightMap(benchmark::State& state) {
     const RenderSettings settings = lumet::bench::sceneSettings(static_cast<int>(state.range(0)));
     std::vector<float> heights(kPixels);
     for (auto _ : state) {
-        computeHeightMap(alpha.data(), heights.data(), kWidth, kHeight, settings, 1);
+        computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
@@ -88,11 +88,12 @@ void BM_SmartEdge(benchmark::State& state) {
     const auto& alpha = lumet::bench::sceneAlpha();
     const RenderSettings settings = lumet::bench::sceneSettings();
     std::vector<float> heights(kPixels);
-    computeHeightMap(alpha.data(), heights.data(), kWidth, kHeight, settings, 1);
+    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
     std::vector<float> work(heights);
     for (auto _ : state) {
-        applySmartEdge(scene.world, alpha.data(), work.data(), kWidth, kHeight, 0, 0, kWidth,
-                       kHeight, settings.bevelDepth, settings.edgeStrength, 1, kDepth8);
+        applySmartEdge({&scene.world, kDepth8, 0, 0}, {alpha.data(), kWidth, kHeight},
+                       {work.data(), kWidth, kHeight}, 1, settings.bevelDepth,
+                       settings.edgeStrength);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
@@ -103,10 +104,10 @@ void BM_Normals(benchmark::State& state) {
     const auto& alpha = lumet::bench::sceneAlpha();
     const RenderSettings settings = lumet::bench::sceneSettings();
     std::vector<float> heights(kPixels), normals(3 * kPixels);
-    computeHeightMap(alpha.data(), heights.data(), kWidth, kHeight, settings, 1);
+    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
     for (auto _ : state) {
-        computeNormals(alpha.data(), heights.data(), normals.data(), kWidth, kHeight,
-                       settings.bevelDepth, 1);
+        computeNormals({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight},
+                       {normals.data(), kWidth, kHeight, 3}, settings.bevelDepth, 1);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
@@ -117,11 +118,12 @@ void BM_NormalBlur(benchmark::State& state) {
     const auto& alpha = lumet::bench::sceneAlpha();
     const RenderSettings settings = lumet::bench::sceneSettings();
     std::vector<float> heights(kPixels), normals(3 * kPixels);
-    computeHeightMap(alpha.data(), heights.data(), kWidth, kHeight, settings, 1);
-    computeNormals(alpha.data(), heights.data(), normals.data(), kWidth, kHeight,
-                   settings.bevelDepth, 1);
+    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
+    computeNormals({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight},
+                   {normals.data(), kWidth, kHeight, 3}, settings.bevelDepth, 1);
     for (auto _ : state) {
-        blurNormals(normals.data(), alpha.data(), heights.data(), kWidth, kHeight, 3);
+        blurNormals({normals.data(), kWidth, kHeight, 3}, {alpha.data(), kWidth, kHeight},
+                    {heights.data(), kWidth, kHeight}, 3);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
@@ -177,8 +179,10 @@ void BM_GeometrySequence(benchmark::State& state) {
     std::vector<std::uint8_t> alphaSS(kPixels);
     std::vector<float> heights(kPixels), normals(3 * kPixels);
     for (auto _ : state) {
-        runGeometrySequence(alpha.data(), SS == 2 ? alphaSS.data() : nullptr, heights.data(),
-                            normals.data(), W, H, SS, settings, &scene.world, kDepth8, 0, 0, false);
+        runGeometrySequence({alpha.data(), W, H},
+                            {SS == 2 ? alphaSS.data() : nullptr, SS * W, SS * H},
+                            {heights.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3},
+                            SS, settings, {&scene.world, kDepth8, 0, 0}, false);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);

@@ -40,8 +40,9 @@ struct Scene {
     std::unique_ptr<test::EnvMapOver> envMap;
 
     Scene() : alpha(lumet::bench::sceneAlpha(W)) {
-        runGeometrySequence(alpha.data(), alphaSS.data(), heights.data(), normals.data(), W, H, SS,
-                            settings, nullptr, 0, 0, 0, false);
+        runGeometrySequence({alpha.data(), W, H}, {alphaSS.data(), W2, H2},
+                            {heights.data(), W2, H2}, {normals.data(), W2, H2, 3}, SS, settings, {},
+                            false);
         loadBuiltInEnvMap(env[0].data(), env[1].data(), env[2].data(), env[3].data(), env[4].data(),
                           env[5].data(), kEnvW, kEnvH, envBlurRadius(settings.envBlur),
                           settings.hdriMap);

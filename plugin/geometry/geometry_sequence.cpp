@@ -14,43 +14,39 @@
 
 namespace lumet {
 
-bool runGeometrySequence(const std::uint8_t* alphaCopy, std::uint8_t* alphaSS, float* heightMap,
-                         float* normalMap, std::int32_t W, std::int32_t H, std::int32_t SS,
-                         const RenderSettings& settings, const PF_EffectWorld* input,
-                         std::int32_t inputDepth, std::int32_t dx, std::int32_t dy,
+bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
+                         PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
+                         const RenderSettings& settings, const LayerPlacement& layer,
                          bool gpuNormals) {
-    if (!alphaCopy || !heightMap || !normalMap || W < 1 || H < 1 || (SS != 1 && SS != 2))
+    if ((SS != 1 && SS != 2) || !usableTogether(alpha)) return false;
+    const std::int32_t W = alpha.width, H = alpha.height, W2 = SS * W, H2 = SS * H;
+    const PlaneView<const std::uint8_t> coverage = SS == 2 ? alphaSS : alpha;
+    if (!usableTogether(coverage, height, normals) || coverage.width != W2 ||
+        coverage.height != H2 || normals.channels != 3)
         return false;
-    if (SS == 2 && !alphaSS) return false;
-    const std::int32_t W2 = SS * W;
-    const std::int32_t H2 = SS * H;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
 
-    const std::uint8_t* coverage = alphaCopy;
-    if (SS == 2) {
-        resampleBilinear8(alphaCopy, W, H, alphaSS, W2, H2);
-        coverage = alphaSS;
-    }
+    if (SS == 2) resampleBilinear8(alpha.data, W, H, alphaSS.data, W2, H2);
 
-    std::memset(heightMap, 0, planeBytes(count, sizeof(float)));
-    computeHeightMap(coverage, heightMap, W2, H2, settings, SS);
+    std::memset(height.data, 0, planeBytes(count, sizeof(float)));
+    computeHeightMap(coverage, height, settings, SS);
 
-    if (settings.smartEdge && settings.bevelStyle == kInnerBevel && input)
-        applySmartEdge(*input, coverage, heightMap, W, H, dx, dy, W2, H2, settings.bevelDepth,
-                       settings.edgeStrength, SS, inputDepth);
+    if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.world)
+        applySmartEdge(layer, coverage, height, SS, settings.bevelDepth, settings.edgeStrength);
 
+    float* heightMap = height.data;
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
         for (std::int64_t i = begin; i < end; ++i)
             if (heightMap[i] >= 0.95f) heightMap[i] = 1.0f;
     });
 
-    std::memset(normalMap, 0, planeBytes(count, 3 * sizeof(float)));
+    std::memset(normals.data, 0, planeBytes(count, 3 * sizeof(float)));
     const bool gpuDone =
-        gpuNormals && gpu::computeNormalsGpu(heightMap, coverage, normalMap, W2, H2,
+        gpuNormals && gpu::computeNormalsGpu(heightMap, coverage.data, normals.data, W2, H2,
                                              normalStrengthOf(settings.bevelDepth, SS));
-    if (!gpuDone) computeNormals(coverage, heightMap, normalMap, W2, H2, settings.bevelDepth, SS);
+    if (!gpuDone) computeNormals(coverage, height, normals, settings.bevelDepth, SS);
 
-    blurNormals(normalMap, coverage, heightMap, W2, H2, 3 * SS);
+    blurNormals(normals, coverage, height, 3 * SS);
     return true;
 }
 

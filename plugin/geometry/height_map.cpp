@@ -114,9 +114,12 @@ float largestValue(const float* plane, std::int32_t width, std::int32_t height) 
 
 }  // namespace
 
-void computeHeightMap(const std::uint8_t* alphaSS, float* heightMap, std::int32_t W2,
-                      std::int32_t H2, const RenderSettings& settings, std::int32_t SS) {
-    if (!alphaSS || !heightMap || W2 < 1 || H2 < 1) return;
+void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
+                      const RenderSettings& settings, std::int32_t SS) {
+    if (!usableTogether(coverage, height)) return;
+    const std::int32_t W2 = coverage.width, H2 = coverage.height;
+    const std::uint8_t* alphaSS = coverage.data;
+    float* heightMap = height.data;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
     const float bevelWidth = bevelWidthOf(settings.bevelDepth, SS);
 

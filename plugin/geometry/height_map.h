@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/plane_view.h"
+
 namespace lumet {
 
 struct RenderSettings;
@@ -48,10 +50,10 @@ float bevelInverseWidth(float bevelWidth, float maxIn, std::int32_t SS);
 float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float dIn, float dOut,
                   bool hasOuter, float invWidth);
 
-// Fills heightMap (W2 x H2, expected zeroed) from alphaSS (W2 x H2) with the settings' bevelStyle,
+// Fills `height` (expected zeroed) from the coverage (of the same size) with the settings' bevelStyle,
 // edgeProfile, bevelDepth and bevelSoftness. When the inner distance plane cannot be allocated the
 // heights are all 0; without memory for the outer one, pixels outside the shape get 0.
-void computeHeightMap(const std::uint8_t* alphaSS, float* heightMap, std::int32_t W2,
-                      std::int32_t H2, const RenderSettings& settings, std::int32_t SS);
+void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
+                      const RenderSettings& settings, std::int32_t SS);
 
 }  // namespace lumet

@@ -52,9 +52,13 @@ inline void renormalise(float& nx, float& ny, float& nz) {
 
 }  // namespace
 
-void computeNormals(const std::uint8_t* alphaSS, const float* heightMap, float* normalMap,
-                    std::int32_t W2, std::int32_t H2, float bevelDepth, std::int32_t SS) {
-    if (!alphaSS || !heightMap || !normalMap || W2 < 1 || H2 < 1) return;
+void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const float> height,
+                    PlaneView<float> normals, float bevelDepth, std::int32_t SS) {
+    if (!usableTogether(coverage, height, normals) || normals.channels != 3) return;
+    const std::int32_t W2 = coverage.width, H2 = coverage.height;
+    const std::uint8_t* alphaSS = coverage.data;
+    const float* heightMap = height.data;
+    float* normalMap = normals.data;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
     const float s = normalStrengthOf(bevelDepth, SS);
     const NormalTaps taps = normalTaps();
@@ -141,9 +145,13 @@ void computeNormals(const std::uint8_t* alphaSS, const float* heightMap, float* 
     });
 }
 
-void blurNormals(float* normalMap, const std::uint8_t* alphaSS, const float* heightMap,
-                 std::int32_t W2, std::int32_t H2, std::int32_t radius) {
-    if (!normalMap || !alphaSS || !heightMap || W2 < 1 || H2 < 1) return;
+void blurNormals(PlaneView<float> normals, PlaneView<const std::uint8_t> coverage,
+                 PlaneView<const float> height, std::int32_t radius) {
+    if (!usableTogether(coverage, height, normals) || normals.channels != 3) return;
+    const std::int32_t W2 = coverage.width, H2 = coverage.height;
+    const std::uint8_t* alphaSS = coverage.data;
+    const float* heightMap = height.data;
+    float* normalMap = normals.data;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
     Plane<float> planeX = allocatePlane<float>(count);
     Plane<float> planeY = allocatePlane<float>(count);

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/plane_view.h"
+
 namespace lumet {
 
 // Slope scale of the normals: max(0.4, sqrt(bevelDepth) * 2.5 * SS).
@@ -16,14 +18,14 @@ struct NormalTaps {
 };
 NormalTaps normalTaps();
 
-// Fills normalMap (3 floats per pixel, nx, ny, nz) from heightMap and alphaSS, all W2 x H2.
+// Fills `normals` (3 floats a pixel, nx, ny, nz) from the heights and coverage, all of one size.
 // Leaves normalMap unchanged when its two scratch planes cannot be allocated.
-void computeNormals(const std::uint8_t* alphaSS, const float* heightMap, float* normalMap,
-                    std::int32_t W2, std::int32_t H2, float bevelDepth, std::int32_t SS);
+void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const float> height,
+                    PlaneView<float> normals, float bevelDepth, std::int32_t SS);
 
 // Blurs nx and ny with the three-pass box blur of the radius (capped at 1000; offered to the GPU
 // first) and rebuilds nz, except on empty flat pixels. Does nothing without memory for its planes.
-void blurNormals(float* normalMap, const std::uint8_t* alphaSS, const float* heightMap,
-                 std::int32_t W2, std::int32_t H2, std::int32_t radius);
+void blurNormals(PlaneView<float> normals, PlaneView<const std::uint8_t> coverage,
+                 PlaneView<const float> height, std::int32_t radius);
 
 }  // namespace lumet

@@ -37,7 +37,21 @@ struct PlaneView {
     // The first value of pixel (x, y).
     T* at(std::int32_t x, std::int32_t y) const { return row(y) + static_cast<std::int64_t>(x) * channels; }
     explicit operator bool() const { return data != nullptr; }
+    // Rows back to back (every stage's own planes are; the stages that index a plane as one run
+    // of width x height pixels require it).
+    bool contiguous() const { return stride == static_cast<std::int64_t>(width) * channels; }
 };
+
+// Whether every view has pixels, rows back to back and the first one's width and height (at
+// least 1 x 1): what a stage that walks its planes as one run of pixels needs.
+template <class First, class... Rest>
+bool usableTogether(const PlaneView<First>& first, const PlaneView<Rest>&... rest) {
+    auto fits = [&](const auto& view) {
+        return view && view.contiguous() && view.width == first.width &&
+               view.height == first.height;
+    };
+    return first.width >= 1 && first.height >= 1 && fits(first) && (fits(rest) && ...);
+}
 
 template <class T>
 struct RgbPlanes {

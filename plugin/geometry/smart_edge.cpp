@@ -102,11 +102,17 @@ void normalise(float* edges, std::int32_t W2, std::int32_t H2) {
 
 }  // namespace
 
-void applySmartEdge(const PF_EffectWorld& input, const std::uint8_t* alphaSS, float* heightMap,
-                    std::int32_t W, std::int32_t H, std::int32_t offsetX, std::int32_t offsetY,
-                    std::int32_t W2, std::int32_t H2, float bevelDepth, float edgeStrength,
-                    std::int32_t SS, std::int32_t depth) {
-    if (!alphaSS || !heightMap || W < 1 || H < 1 || SS < 1 || W2 != W * SS || H2 != H * SS) return;
+void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
+                    PlaneView<float> height, std::int32_t SS, float bevelDepth,
+                    float edgeStrength) {
+    if (!layer.world || !usableTogether(coverage, height) || SS < 1) return;
+    const std::int32_t W2 = coverage.width, H2 = coverage.height;
+    const std::int32_t W = W2 / SS, H = H2 / SS;
+    if (W < 1 || H < 1 || W2 != W * SS || H2 != H * SS) return;
+    const PF_EffectWorld& input = *layer.world;
+    const std::int32_t depth = layer.depth, offsetX = layer.x, offsetY = layer.y;
+    const std::uint8_t* alphaSS = coverage.data;
+    float* heightMap = height.data;
     const std::int64_t count2 = static_cast<std::int64_t>(W2) * H2;
 
     ColourPlanes colours;

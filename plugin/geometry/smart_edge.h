@@ -4,15 +4,22 @@
 #include <cstdint>
 
 #include "AE_Effect.h"
+#include "geometry/plane_view.h"
 
 namespace lumet {
 
-// Carves into heightMap (W2 x H2) along the colour edges of input, placed in the W x H frame at
-// (offsetX, offsetY) and replicated SS times. depth is the input's pixel depth code
-// (pixelDepthOf). Heights are left unchanged when the stage's planes cannot be allocated.
-void applySmartEdge(const PF_EffectWorld& input, const std::uint8_t* alphaSS, float* heightMap,
-                    std::int32_t W, std::int32_t H, std::int32_t offsetX, std::int32_t offsetY,
-                    std::int32_t W2, std::int32_t H2, float bevelDepth, float edgeStrength,
-                    std::int32_t SS, std::int32_t depth);
+// The layer a frame's geometry takes colours from: the host's world, its pixel depth code
+// (pixelDepthOf), and where its pixel (0, 0) lies in the frame-size planes.
+struct LayerPlacement {
+    const PF_EffectWorld* world = nullptr;
+    std::int32_t depth = 0;
+    std::int32_t x = 0, y = 0;
+};
+
+// Carves into `height` along the colour edges of the layer, whose pixels are replicated SS times
+// over the working planes (coverage and height, of one size, SS times the frame-size planes the
+// placement refers to). Heights are left unchanged when the stage's planes cannot be allocated.
+void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
+                    PlaneView<float> height, std::int32_t SS, float bevelDepth, float edgeStrength);
 
 }  // namespace lumet

@@ -290,10 +290,14 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
 
     // 13. Geometry.
     if (geometryDirty) {
-        runGeometrySequence(cache.alpha.get(), cache.alphaSS.get(), cache.heightMap.get(),
-                            cache.normalMap.get(), window.width, window.height, SS, settings,
-                            hasInput ? &input : nullptr, hasInput ? pixelDepthOf(input) : 0,
-                            dx - window.x, dy - window.y, false);
+        const LayerPlacement layer{hasInput ? &input : nullptr,
+                                   hasInput ? pixelDepthOf(input) : 0, dx - window.x,
+                                   dy - window.y};
+        runGeometrySequence({cache.alpha.get(), window.width, window.height},
+                            {cache.alphaSS.get(), work.width, work.height},
+                            {cache.heightMap.get(), work.width, work.height},
+                            {cache.normalMap.get(), work.width, work.height, 3}, SS, settings,
+                            layer, false);
         cache.geometryRevision = nextContentRevision();
         cache.colourHash = colourHash;
         report.geometryRan = true;

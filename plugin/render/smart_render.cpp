@@ -269,9 +269,11 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     // 15. Geometry.
     if (flags.geometryDirty) {
         std::memcpy(cache.alphaCopy.get(), areaAlpha, static_cast<std::size_t>(areaN));
-        if (!runGeometrySequence(cache.alphaCopy.get(), cache.alphaSS.get(), cache.heightMap.get(),
-                                 cache.normalMap.get(), area.width, area.height, SS, settings,
-                                 input, pixelDepthOf(*input), dx - area.x, dy - area.y, gpu)) {
+        if (!runGeometrySequence({cache.alphaCopy.get(), area.width, area.height},
+                                 {cache.alphaSS.get(), work.width, work.height},
+                                 {cache.heightMap.get(), work.width, work.height},
+                                 {cache.normalMap.get(), work.width, work.height, 3}, SS, settings,
+                                 {input, pixelDepthOf(*input), dx - area.x, dy - area.y}, gpu)) {
             return PF_Err_OUT_OF_MEMORY;
         }
         cache.geometryValid = true;

@@ -93,7 +93,7 @@ TEST(HeightMap, StyleTable) {
 std::vector<float> heights(const std::vector<std::uint8_t>& alpha, int w, int h,
                            const RenderSettings& settings, int SS) {
     std::vector<float> out(alpha.size(), 0.0f);
-    computeHeightMap(alpha.data(), out.data(), w, h, settings, SS);
+    computeHeightMap({alpha.data(), w, h}, {out.data(), w, h}, settings, SS);
     return out;
 }
 
@@ -144,7 +144,7 @@ TEST(HeightMap, WithoutMemoryForTheDistancesTheHeightsAreZero) {
     const RenderSettings full = settingsFor(kFullBevel, kProfileRound, 1.5f, 0.4f);
     std::vector<float> hm(w * h, 0.5f);
     lumet::setPlaneAllocationLimit(w * h * sizeof(float));
-    computeHeightMap(text.data(), hm.data(), w, h, full, 1);
+    computeHeightMap({text.data(), w, h}, {hm.data(), w, h}, full, 1);
     lumet::setPlaneAllocationLimit(0);
     for (float v : hm) ASSERT_EQ(v, 0.0f);
 }

@@ -156,8 +156,8 @@ TEST(SmartEdge, MatchesTheDefinitionComputedDirectly) {
             }
             const std::vector<double> expected = referenceSmartEdge(world, alpha, heights, k);
             std::vector<float> carved = heights;
-            applySmartEdge(world.world, alpha.data(), carved.data(), k.W, k.H, k.offsetX, k.offsetY,
-                           W2, H2, k.bevelDepth, k.edgeStrength, k.SS, k.depth);
+            applySmartEdge({&world.world, k.depth, k.offsetX, k.offsetY}, {alpha.data(), W2, H2},
+                           {carved.data(), W2, H2}, k.SS, k.bevelDepth, k.edgeStrength);
             double worst = 0;
             for (std::size_t i = 0; i < carved.size(); ++i)
                 worst = std::max(worst, std::fabs(carved[i] - expected[i]));
@@ -172,7 +172,7 @@ TEST(SmartEdge, MatchesTheDefinitionComputedDirectly) {
 std::vector<float> normalsOf(const std::vector<float>& hm, const std::vector<std::uint8_t>& alpha,
                              int w, int h, float depth) {
     std::vector<float> n(3 * w * h, 0.0f);
-    computeNormals(alpha.data(), hm.data(), n.data(), w, h, depth, 1);
+    computeNormals({alpha.data(), w, h}, {hm.data(), w, h}, {n.data(), w, h, 3}, depth, 1);
     return n;
 }
 
@@ -279,7 +279,7 @@ TEST(NormalBlur, SaturatedSlopesAndEmptyPixels) {
     std::vector<float> hm(w * h, 0.5f);
     alpha[5] = 1;
     hm[5] = 0.0f;  // empty: untouched
-    blurNormals(normals.data(), alpha.data(), hm.data(), w, h, 3);
+    blurNormals({normals.data(), w, h, 3}, {alpha.data(), w, h}, {hm.data(), w, h}, 3);
     for (int i = 0; i < w * h; ++i) {
         if (i == 5) {
             EXPECT_EQ(normals[3 * i + 2], 0.3f);
@@ -314,9 +314,10 @@ TEST(GeometrySequence, SnapsThePlateauAndKeepsNormalsUnitAtBothQualities) {
             const std::size_t count = static_cast<std::size_t>(SS * SS * W * H);
             std::vector<std::uint8_t> alphaSS(count);
             std::vector<float> hm(count), normals(3 * count);
-            ASSERT_TRUE(runGeometrySequence(alpha.data(), SS == 2 ? alphaSS.data() : nullptr,
-                                            hm.data(), normals.data(), W, H, SS,
-                                            sequenceSettings(style), &world.world, 0, 0, 0, false));
+            ASSERT_TRUE(runGeometrySequence(
+                {alpha.data(), W, H}, {SS == 2 ? alphaSS.data() : nullptr, SS * W, SS * H},
+                {hm.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3}, SS,
+                sequenceSettings(style), {&world.world, 0, 0, 0}, false));
             for (std::size_t i = 0; i < count; ++i) {
                 ASSERT_FALSE(hm[i] >= 0.95f && hm[i] < 1.0f) << "SS " << SS << " pixel " << i;
                 const float* n = &normals[3 * i];
@@ -330,8 +331,9 @@ TEST(GeometrySequence, RefusesMissingSupersampledPlane) {
     const int W = 8, H = 8;
     std::vector<std::uint8_t> alpha(W * H, 255);
     std::vector<float> hm(4 * W * H, 7.0f), normals(12 * W * H, 7.0f);
-    EXPECT_FALSE(runGeometrySequence(alpha.data(), nullptr, hm.data(), normals.data(), W, H, 2,
-                                     sequenceSettings(kInnerBevel), nullptr, 0, 0, 0, false));
+    EXPECT_FALSE(runGeometrySequence({alpha.data(), W, H}, {nullptr, 2 * W, 2 * H},
+                                     {hm.data(), 2 * W, 2 * H}, {normals.data(), 2 * W, 2 * H, 3},
+                                     2, sequenceSettings(kInnerBevel), {}, false));
     for (float v : hm) ASSERT_EQ(v, 7.0f);
 }
 

@@ -173,7 +173,8 @@ TEST_F(GpuGeometry, NormalsFollowTheirSevenBySevenTapsAndStayCloseToTheCpu) {
     std::vector<float> gpuNormals(3 * W * H, -1.0f), cpuNormals(3 * W * H, 0.0f);
     ASSERT_TRUE(
         gpu::computeNormalsGpu(heights.data(), alpha.data(), gpuNormals.data(), W, H, strength));
-    computeNormals(alpha.data(), heights.data(), cpuNormals.data(), W, H, 1.5f, 1);
+    computeNormals({alpha.data(), W, H}, {heights.data(), W, H}, {cpuNormals.data(), W, H, 3}, 1.5f,
+                   1);
 
     double worstReference = 0.0, sumCpu = 0.0, worstCpu = 0.0;
     for (int y = 0; y < H; ++y)
@@ -201,7 +202,8 @@ TEST_F(GpuGeometry, NormalsFollowTheirSevenBySevenTapsAndStayCloseToTheCpu) {
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) ramp[y * W + x] = 0.2f + 0.01f * x;
     ASSERT_TRUE(gpu::computeNormalsGpu(ramp.data(), opaque.data(), gpuNormals.data(), W, H, 0.4f));
-    computeNormals(opaque.data(), ramp.data(), cpuNormals.data(), W, H, 0.0f, 1);
+    computeNormals({opaque.data(), W, H}, {ramp.data(), W, H}, {cpuNormals.data(), W, H, 3}, 0.0f,
+                   1);
     const int centre = 3 * (H / 2 * W + W / 2);
     EXPECT_EQ(cpuNormals[centre], 0.0f);
     EXPECT_EQ(cpuNormals[centre + 2], 1.0f);

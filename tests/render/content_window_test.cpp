@@ -63,8 +63,9 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
     extractAlpha(input, depth, c.dx, c.dy, alpha.data(), W, H);
     EXPECT_TRUE(smoothAlphaEdgesInPlace(alpha.data(), W, H));
     std::vector<float> height(N2), normals(3 * N2);
-    EXPECT_TRUE(runGeometrySequence(alpha.data(), alphaSS.data(), height.data(), normals.data(), W,
-                                    H, SS, s, &input, depth, c.dx, c.dy, false));
+    EXPECT_TRUE(runGeometrySequence({alpha.data(), W, H}, {alphaSS.data(), W2, H2},
+                                    {height.data(), W2, H2}, {normals.data(), W2, H2, 3}, SS, s,
+                                    {&input, depth, c.dx, c.dy}, false));
     const std::uint8_t* coverage = SS == 2 ? alphaSS.data() : alpha.data();
 
     std::vector<float> refl[3] = {std::vector<float>(N2), std::vector<float>(N2),

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/platform.h"
 #include "support/shading_inputs.h"
 
 namespace {
@@ -284,27 +283,6 @@ TEST(EnvReflection, SurfaceTestAndRowSkip) {
         nonZero += out.r[i] != 0.0f;
     }
     EXPECT_EQ(nonZero, 4);
-}
-
-TEST(EnvReflection, SameResultOnOneAndSixteenThreads) {
-    RenderSettings s = plainSettings();
-    s.envBlur = 0.25f;
-    s.dispersion = 0.07f;
-    s.anisotropy = 0.5f;
-    TestEnv env(kEnvW, kEnvH);
-    env.sharpR = lumet::test::noisePlane(env.sharpR.size(), 7);
-    env.smoothG = lumet::test::noisePlane(env.sharpR.size(), 8);
-    Frame frame;
-    const std::vector<float> noise = lumet::test::noisePlane(frame.normals.size(), 9);
-    for (std::size_t i = 0; i < noise.size(); ++i) frame.normals[i] = noise[i] * 2.0f - 1.0f;
-    lumet::platform::setHardwareThreadOverride(1);
-    const Reflection one = reflect(frame, s, env);
-    lumet::platform::setHardwareThreadOverride(16);
-    const Reflection sixteen = reflect(frame, s, env);
-    lumet::platform::setHardwareThreadOverride(-1);
-    EXPECT_EQ(one.r, sixteen.r);
-    EXPECT_EQ(one.g, sixteen.g);
-    EXPECT_EQ(one.b, sixteen.b);
 }
 
 TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {

@@ -33,6 +33,13 @@ void normalise3(float x, float y, float z, float out[3]) {
     }
 }
 
+// The environment contrast's gain about 0.5: 2 c up to c = 0.5, then 1 + 9 (2 (c - 0.5))^2.
+inline float contrastFactor(float envContrast) {
+    if (envContrast <= 0.5f) return 2.0f * envContrast;
+    const float t = 2.0f * (envContrast - 0.5f);
+    return 1.0f + 9.0f * t * t;
+}
+
 // powLut lookup with linear interpolation; exact at 0 and 1.
 inline float specularPower(const ShadeConstants& c, float NdH) {
     if (NdH <= 0.0f) return 0.0f;
@@ -122,13 +129,7 @@ ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, 
     if (s.envExposure != 1.0f)
         for (float& channel : e) channel *= s.envExposure;
     if (std::fabs(s.envContrast - 0.5f) > 0.001f) {
-        float f;
-        if (s.envContrast <= 0.5f) {
-            f = 2.0f * s.envContrast;
-        } else {
-            const float t = 2.0f * (s.envContrast - 0.5f);
-            f = 1.0f + 9.0f * t * t;
-        }
+        const float f = contrastFactor(s.envContrast);
         for (float& channel : e) channel = std::max(0.0f, 0.5f + (channel - 0.5f) * f);
     }
 
@@ -252,13 +253,7 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
     if (s.envExposure != 1.0f)
         for (__m128& channel : e) channel = _mm_mul_ps(channel, splat(s.envExposure));
     if (std::fabs(s.envContrast - 0.5f) > 0.001f) {
-        float f;
-        if (s.envContrast <= 0.5f) {
-            f = 2.0f * s.envContrast;
-        } else {
-            const float t = 2.0f * (s.envContrast - 0.5f);
-            f = 1.0f + 9.0f * t * t;
-        }
+        const float f = contrastFactor(s.envContrast);
         for (__m128& channel : e) {
             channel = _mm_max_ps(
                 _mm_add_ps(splat(0.5f), _mm_mul_ps(_mm_sub_ps(channel, splat(0.5f)), splat(f))),

@@ -72,7 +72,8 @@ void BM_HeightMap(benchmark::State& state) {
     const RenderSettings settings = lumet::bench::sceneSettings(static_cast<int>(state.range(0)));
     std::vector<float> heights(kPixels);
     for (auto _ : state) {
-        computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
+        computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight},
+                         settings, 1);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
@@ -88,7 +89,8 @@ void BM_SmartEdge(benchmark::State& state) {
     const auto& alpha = lumet::bench::sceneAlpha();
     const RenderSettings settings = lumet::bench::sceneSettings();
     std::vector<float> heights(kPixels);
-    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
+    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings,
+                     1);
     std::vector<float> work(heights);
     for (auto _ : state) {
         applySmartEdge({&scene.world, kDepth8, 0, 0}, {alpha.data(), kWidth, kHeight},
@@ -104,7 +106,8 @@ void BM_Normals(benchmark::State& state) {
     const auto& alpha = lumet::bench::sceneAlpha();
     const RenderSettings settings = lumet::bench::sceneSettings();
     std::vector<float> heights(kPixels), normals(3 * kPixels);
-    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
+    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings,
+                     1);
     for (auto _ : state) {
         computeNormals({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight},
                        {normals.data(), kWidth, kHeight, 3}, settings.bevelDepth, 1);
@@ -118,7 +121,8 @@ void BM_NormalBlur(benchmark::State& state) {
     const auto& alpha = lumet::bench::sceneAlpha();
     const RenderSettings settings = lumet::bench::sceneSettings();
     std::vector<float> heights(kPixels), normals(3 * kPixels);
-    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings, 1);
+    computeHeightMap({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight}, settings,
+                     1);
     computeNormals({alpha.data(), kWidth, kHeight}, {heights.data(), kWidth, kHeight},
                    {normals.data(), kWidth, kHeight, 3}, settings.bevelDepth, 1);
     for (auto _ : state) {

@@ -99,8 +99,8 @@ void BM_Shading(benchmark::State& state) {
     std::vector<std::vector<float>> out(3, std::vector<float>(kWorking));
     for (auto _ : state) {
         for (auto& plane : out) std::fill(plane.begin(), plane.end(), 0.0f);
-        shadeWindow(*s.constants, s.surface(), {out[0].data(), out[1].data(), out[2].data(), W2, H2},
-                    false);
+        shadeWindow(*s.constants, s.surface(),
+                    {out[0].data(), out[1].data(), out[2].data(), W2, H2}, false);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kWorking);

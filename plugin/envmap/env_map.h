@@ -33,8 +33,7 @@ constexpr std::int64_t interleavedFloats(std::int64_t texels) { return 3 * texel
 
 // Writes the three planes of `texels` values interleaved into rgb (interleavedFloats(texels)
 // floats), the padding float 0.
-void interleaveRgb(const float* r, const float* g, const float* b, std::int64_t texels,
-                   float* rgb);
+void interleaveRgb(const float* r, const float* g, const float* b, std::int64_t texels, float* rgb);
 
 struct Rgb {
     float r, g, b;

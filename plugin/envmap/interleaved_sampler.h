@@ -40,10 +40,10 @@ inline __m128 bicubicRgbLanes(const float* rgb, std::int32_t w, std::int32_t h, 
     __m128 across[4];
     for (std::int32_t k = 0; k < 4; ++k) {
         const float* line = rgb + 3 * rows.index[k] * w;
-        across[k] = catmullRom4(
-            _mm_loadu_ps(line + 3 * columns.index[0]), _mm_loadu_ps(line + 3 * columns.index[1]),
-            _mm_loadu_ps(line + 3 * columns.index[2]), _mm_loadu_ps(line + 3 * columns.index[3]),
-            tc);
+        across[k] = catmullRom4(_mm_loadu_ps(line + 3 * columns.index[0]),
+                                _mm_loadu_ps(line + 3 * columns.index[1]),
+                                _mm_loadu_ps(line + 3 * columns.index[2]),
+                                _mm_loadu_ps(line + 3 * columns.index[3]), tc);
     }
     return catmullRom4(across[0], across[1], across[2], across[3], _mm_set1_ps(rows.t));
 }
@@ -62,9 +62,9 @@ inline Rgb sampleBicubicRgb(const float* rgb, std::int32_t w, std::int32_t h, fl
         float across[4];
         for (std::int32_t k = 0; k < 4; ++k) {
             const float* line = rgb + 3 * rows.index[k] * w + channel;
-            across[k] = catmullRom(line[3 * columns.index[0]], line[3 * columns.index[1]],
-                                   line[3 * columns.index[2]], line[3 * columns.index[3]],
-                                   columns.t);
+            across[k] =
+                catmullRom(line[3 * columns.index[0]], line[3 * columns.index[1]],
+                           line[3 * columns.index[2]], line[3 * columns.index[3]], columns.t);
         }
         result[channel] = catmullRom(across[0], across[1], across[2], across[3], rows.t);
     }

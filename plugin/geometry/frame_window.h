@@ -23,12 +23,16 @@ struct FrameWindow {
     FrameWindow grown(std::int64_t margin) const {
         const std::int64_t x0 = std::max<std::int64_t>(0, x - margin);
         const std::int64_t y0 = std::max<std::int64_t>(0, y - margin);
-        const std::int64_t x1 = std::min<std::int64_t>(frameWidth, std::int64_t{x} + width + margin);
+        const std::int64_t x1 =
+            std::min<std::int64_t>(frameWidth, std::int64_t{x} + width + margin);
         const std::int64_t y1 =
             std::min<std::int64_t>(frameHeight, std::int64_t{y} + height + margin);
-        return {static_cast<std::int32_t>(x0),      static_cast<std::int32_t>(y0),
-                static_cast<std::int32_t>(x1 - x0), static_cast<std::int32_t>(y1 - y0),
-                frameWidth,                         frameHeight};
+        return {static_cast<std::int32_t>(x0),
+                static_cast<std::int32_t>(y0),
+                static_cast<std::int32_t>(x1 - x0),
+                static_cast<std::int32_t>(y1 - y0),
+                frameWidth,
+                frameHeight};
     }
     std::int64_t pixels() const { return static_cast<std::int64_t>(width) * height; }
     bool contains(std::int32_t fx, std::int32_t fy) const {

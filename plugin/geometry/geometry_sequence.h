@@ -3,10 +3,9 @@
 #pragma once
 #include <cstdint>
 
+#include "AE_Effect.h"
 #include "geometry/plane_view.h"
 #include "geometry/smart_edge.h"
-
-#include "AE_Effect.h"
 
 namespace lumet {
 

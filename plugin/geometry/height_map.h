@@ -50,9 +50,10 @@ float bevelInverseWidth(float bevelWidth, float maxIn, std::int32_t SS);
 float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float dIn, float dOut,
                   bool hasOuter, float invWidth);
 
-// Fills `height` (expected zeroed) from the coverage (of the same size) with the settings' bevelStyle,
-// edgeProfile, bevelDepth and bevelSoftness. When the inner distance plane cannot be allocated the
-// heights are all 0; without memory for the outer one, pixels outside the shape get 0.
+// Fills `height` (expected zeroed) from the coverage (of the same size) with the settings'
+// bevelStyle, edgeProfile, bevelDepth and bevelSoftness. When the inner distance plane cannot be
+// allocated the heights are all 0; without memory for the outer one, pixels outside the shape get
+// 0.
 void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
                       const RenderSettings& settings, std::int32_t SS);
 

@@ -25,8 +25,7 @@ struct PlaneView {
           stride(static_cast<std::int64_t>(w) * valuesPerPixel) {}
     // The read-only view of a writable plane.
     template <class U>
-        requires std::is_same_v<T, const U>
-    PlaneView(const PlaneView<U>& other)
+    requires std::is_same_v<T, const U> PlaneView(const PlaneView<U>& other)
         : data(other.data),
           width(other.width),
           height(other.height),
@@ -35,7 +34,9 @@ struct PlaneView {
 
     T* row(std::int32_t y) const { return data + y * stride; }
     // The first value of pixel (x, y).
-    T* at(std::int32_t x, std::int32_t y) const { return row(y) + static_cast<std::int64_t>(x) * channels; }
+    T* at(std::int32_t x, std::int32_t y) const {
+        return row(y) + static_cast<std::int64_t>(x) * channels;
+    }
     explicit operator bool() const { return data != nullptr; }
     // Rows back to back (every stage's own planes are; the stages that index a plane as one run
     // of width x height pixels require it).
@@ -58,13 +59,14 @@ struct RgbPlanes {
     PlaneView<T> r, g, b;
 
     RgbPlanes() = default;
-    RgbPlanes(PlaneView<T> red, PlaneView<T> green, PlaneView<T> blue) : r(red), g(green), b(blue) {}
+    RgbPlanes(PlaneView<T> red, PlaneView<T> green, PlaneView<T> blue)
+        : r(red), g(green), b(blue) {}
     // Three planes of one size.
     RgbPlanes(T* red, T* green, T* blue, std::int32_t w, std::int32_t h)
         : r(red, w, h), g(green, w, h), b(blue, w, h) {}
     template <class U>
-        requires std::is_same_v<T, const U>
-    RgbPlanes(const RgbPlanes<U>& other) : r(other.r), g(other.g), b(other.b) {}
+    requires std::is_same_v<T, const U> RgbPlanes(const RgbPlanes<U>& other)
+        : r(other.r), g(other.g), b(other.b) {}
 
     bool complete() const { return r && g && b; }
 };
@@ -78,8 +80,8 @@ struct RgbaPlanes {
     RgbaPlanes(T* red, T* green, T* blue, T* alpha, std::int32_t w, std::int32_t h)
         : r(red, w, h), g(green, w, h), b(blue, w, h), a(alpha, w, h) {}
     template <class U>
-        requires std::is_same_v<T, const U>
-    RgbaPlanes(const RgbaPlanes<U>& other) : r(other.r), g(other.g), b(other.b), a(other.a) {}
+    requires std::is_same_v<T, const U> RgbaPlanes(const RgbaPlanes<U>& other)
+        : r(other.r), g(other.g), b(other.b), a(other.a) {}
 
     bool complete() const { return r && g && b && a; }
 };

@@ -15,7 +15,7 @@
 namespace lumet {
 struct RenderSettings;
 struct ShadeConstants;
-}
+}  // namespace lumet
 
 namespace lumet::gpu {
 

@@ -6,8 +6,8 @@
 
 #include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
-#include "shading/surface_shading.h"
 #include "params/render_settings.h"
+#include "shading/surface_shading.h"
 
 namespace lumet::gpu {
 

@@ -50,9 +50,9 @@ inline float keepIf(bool keep, float v) {
 // selects stay branchless and the lane loops still vectorise: the compiler, keeping float
 // compares' exceptions, will not turn a select on one into vector code.
 template <int kMaxLanes, bool kContiguousLanes, bool kFraction>
-LUMET_AVX2_CLONES void boxLines(const float* __restrict src, float* __restrict dst, std::int64_t step,
-              std::int64_t runtimeLaneStep, std::int32_t lanes, std::int32_t n, std::int32_t r,
-              float f, float invSize) {
+LUMET_AVX2_CLONES void boxLines(const float* __restrict src, float* __restrict dst,
+                                std::int64_t step, std::int64_t runtimeLaneStep, std::int32_t lanes,
+                                std::int32_t n, std::int32_t r, float f, float invSize) {
     const std::int64_t laneStep = kContiguousLanes ? 1 : runtimeLaneStep;
     // The window of output x spans x - reach .. x + reach: the fraction's taps are one further out.
     const std::int32_t reach = kFraction ? r + 1 : r;
@@ -220,9 +220,9 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
     Plane<float> buffers = allocatePlane<float>(2 * w * kRowsPerGroup);
     if (!buffers) {
         for (std::int32_t y = begin; y < end; y += kRowsPerGroup)
-            boxLines<kRowsPerGroup, false, kFraction>(src + y * stride, dst + y * stride, 1,
-                                                      stride, std::min(kRowsPerGroup, end - y),
-                                                      width, r, f, invSize);
+            boxLines<kRowsPerGroup, false, kFraction>(src + y * stride, dst + y * stride, 1, stride,
+                                                      std::min(kRowsPerGroup, end - y), width, r, f,
+                                                      invSize);
         return;
     }
     float* in = buffers.get();

@@ -67,8 +67,12 @@ ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::
     }
     const std::int32_t geometry = (geometryReach(settings, SS) + SS - 1) / SS + 2;
     const std::int32_t output = std::max(geometry, glowReach(settings) + 1);
-    const FrameWindow content{bounds.minX, bounds.minY, bounds.maxX - bounds.minX + 1,
-                              bounds.maxY - bounds.minY + 1, W, H};
+    const FrameWindow content{bounds.minX,
+                              bounds.minY,
+                              bounds.maxX - bounds.minX + 1,
+                              bounds.maxY - bounds.minY + 1,
+                              W,
+                              H};
     return {content.grown(geometry), content.grown(output)};
 }
 

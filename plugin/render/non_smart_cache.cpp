@@ -17,8 +17,8 @@ NonSmartCache gNonSmartCache;
 NonSmartCache& nonSmartCache() { return gNonSmartCache; }
 
 EnvMap nonSmartEnvMap(const NonSmartCache& cache) {
-    return {cache.sharpR.get(),  cache.sharpG.get(), cache.sharpB.get(),  cache.smoothR.get(),
-            cache.smoothG.get(), cache.smoothB.get(), cache.envW,         cache.envH,
+    return {cache.sharpR.get(),   cache.sharpG.get(),   cache.sharpB.get(), cache.smoothR.get(),
+            cache.smoothG.get(),  cache.smoothB.get(),  cache.envW,         cache.envH,
             cache.sharpRgb.get(), cache.smoothRgb.get()};
 }
 

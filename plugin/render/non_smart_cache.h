@@ -21,14 +21,14 @@ struct NonSmartCache {
     std::int32_t envW = 0, envH = 0;
     Plane<float> sharpR, sharpG, sharpB, smoothR, smoothG, smoothB;  // envW x envH
     Plane<float> sharpRgb, smoothRgb;  // the same interleaved: interleavedFloats(envW x envH)
-    Plane<float> heightMap;                                          // W2 x H2
-    Plane<float> normalMap;                                          // 3 x W2 x H2
-    Plane<std::uint8_t> alphaSS;                // W2 x H2, only when SS = 2 (else the alpha serves)
-    Plane<std::uint8_t> alpha;                  // W x H, this frame's working alpha
-    Plane<float> reflR, reflG, reflB;           // W2 x H2
-    Plane<float> scratch;                       // max(W2 x H2, 2097152)
-    Plane<std::uint8_t> alphaSmooth;            // W x H
-    Plane<std::uint8_t> alphaPrev;              // W x H
+    Plane<float> heightMap;            // W2 x H2
+    Plane<float> normalMap;            // 3 x W2 x H2
+    Plane<std::uint8_t> alphaSS;       // W2 x H2, only when SS = 2 (else the alpha serves)
+    Plane<std::uint8_t> alpha;         // W x H, this frame's working alpha
+    Plane<float> reflR, reflG, reflB;  // W2 x H2
+    Plane<float> scratch;              // max(W2 x H2, 2097152)
+    Plane<std::uint8_t> alphaSmooth;   // W x H
+    Plane<std::uint8_t> alphaPrev;     // W x H
     Plane<float> shadeSSR, shadeSSG, shadeSSB;  // W2 x H2
     Plane<float> shadeR, shadeG, shadeB;        // W x H (absent when SS = 1: shadeSS serves)
     Plane<float> glowR, glowG, glowB, glowA;    // W x H

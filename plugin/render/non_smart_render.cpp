@@ -290,9 +290,8 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
 
     // 13. Geometry.
     if (geometryDirty) {
-        const LayerPlacement layer{hasInput ? &input : nullptr,
-                                   hasInput ? pixelDepthOf(input) : 0, dx - window.x,
-                                   dy - window.y};
+        const LayerPlacement layer{hasInput ? &input : nullptr, hasInput ? pixelDepthOf(input) : 0,
+                                   dx - window.x, dy - window.y};
         runGeometrySequence({cache.alpha.get(), window.width, window.height},
                             {cache.alphaSS.get(), work.width, work.height},
                             {cache.heightMap.get(), work.width, work.height},
@@ -312,9 +311,9 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         // Both forms write every pixel of the window.
         bool done = false;
         if (gpu && settings.anisotropy <= 0.001f) {
-            done = gpu::renderEnvReflectionGpu(surface, reflection, work, SS * iw, SS * ih,
-                                               settings, envW, envH, cache.envRevision,
-                                               cache.geometryRevision);
+            done =
+                gpu::renderEnvReflectionGpu(surface, reflection, work, SS * iw, SS * ih, settings,
+                                            envW, envH, cache.envRevision, cache.geometryRevision);
         }
         if (!done) {
             renderEnvReflection(surface, reflection, work, SS * iw, SS * ih, settings,

@@ -296,8 +296,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
                                  env.smoothB, env.envW, env.envH, cache.envRevision);
             if (settings.anisotropy <= 0.001f) {
                 done = gpu::renderEnvReflectionGpu(surface, reflection, work, SS * iw, SS * ih,
-                                                   settings, env.envW, env.envH,
-                                                   cache.envRevision, cache.geometryRevision);
+                                                   settings, env.envW, env.envH, cache.envRevision,
+                                                   cache.geometryRevision);
             }
         }
         if (!done) {
@@ -331,9 +331,9 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
                         : shadeOut;
             shadeWindow(constants, surface, working, outerStyle);
             if (SS == 2) {
-                for (const auto& [from, to] : {std::pair{working.r, shadeOut.r},
-                                               std::pair{working.g, shadeOut.g},
-                                               std::pair{working.b, shadeOut.b}}) {
+                for (const auto& [from, to] :
+                     {std::pair{working.r, shadeOut.r}, std::pair{working.g, shadeOut.g},
+                      std::pair{working.b, shadeOut.b}}) {
                     Downsample2x(from.data, work.width, work.height, to.data, area.width,
                                  area.height);
                 }
@@ -363,14 +363,13 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
             }
             float* workPlanes[kGlowWorkPlanes];
             for (int k = 0; k < kGlowWorkPlanes; ++k) workPlanes[k] = cache.glowWork[k].get();
-            cache.glowValid =
-                computeGlowPlanes(gpu,
-                                  RgbPlanes<const float>(source[0], source[1], source[2],
-                                                         window.width, window.height),
-                                  {geometry.alpha.get(), window.width, window.height},
-                                  RgbaPlanes<float>(kept[0], kept[1], kept[2], kept[3],
-                                                    window.width, window.height),
-                                  settings.glowRadius, cache.glowScratch.get(), N, workPlanes);
+            cache.glowValid = computeGlowPlanes(
+                gpu,
+                RgbPlanes<const float>(source[0], source[1], source[2], window.width,
+                                       window.height),
+                {geometry.alpha.get(), window.width, window.height},
+                RgbaPlanes<float>(kept[0], kept[1], kept[2], kept[3], window.width, window.height),
+                settings.glowRadius, cache.glowScratch.get(), N, workPlanes);
             report.glowRan = cache.glowValid;
         }
         if (cache.glowValid) {
@@ -411,8 +410,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
                 : RgbaPlanes<const float>();
     composeOutput(window, area,
                   RgbPlanes<const float>(shade[0], shade[1], shade[2], area.width, area.height),
-                  glowPlanes, {geometry.alpha.get(), window.width, window.height},
-                  surface.height, env, settings, SS, pixelDepthOf(*output), *output);
+                  glowPlanes, {geometry.alpha.get(), window.width, window.height}, surface.height,
+                  env, settings, SS, pixelDepthOf(*output), *output);
 
     // 21. The frame's own planes go with their handles; the host's resources with `resources`.
     return PF_Err_NONE;

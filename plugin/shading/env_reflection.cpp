@@ -45,9 +45,10 @@ inline SmoothTaps smoothTaps(const float* rgb, std::int32_t w, std::int32_t h, f
     const float ty = fy - static_cast<float>(iy);
     const std::int64_t row0 = static_cast<std::int64_t>(std::max(iy, 0)) * w;
     const std::int64_t row1 = static_cast<std::int64_t>(std::min(iy + 1, h - 1)) * w;
-    return {rgb + 3 * (row0 + ix),      rgb + 3 * (row0 + ix1),     rgb + 3 * (row1 + ix),
-            rgb + 3 * (row1 + ix1),     (1.0f - tx) * (1.0f - ty), tx * (1.0f - ty),
-            (1.0f - tx) * ty,           tx * ty};
+    return {rgb + 3 * (row0 + ix),     rgb + 3 * (row0 + ix1),
+            rgb + 3 * (row1 + ix),     rgb + 3 * (row1 + ix1),
+            (1.0f - tx) * (1.0f - ty), tx * (1.0f - ty),
+            (1.0f - tx) * ty,          tx * ty};
 }
 
 #ifdef LUMET_INTERLEAVED_SSE2
@@ -66,7 +67,7 @@ inline float smoothChannel(const SmoothTaps& t, int c) {
 struct ReflectionJob {
     SurfaceView surface;
     RgbPlanes<float> out;
-    FrameWindow window;  // in working pixels
+    FrameWindow window;   // in working pixels
     const float* sharp;   // interleaved
     const float* smooth;  // interleaved
     std::int32_t envW, envH;
@@ -140,8 +141,9 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
             // sharp + (smooth - sharp) x s on the three lanes at once.
             const __m128 sharp = bicubicRgbLanes(job.sharp, job.envW, job.envH, u, v);
             float mixed[4];
-            _mm_storeu_ps(mixed, _mm_add_ps(sharp, _mm_mul_ps(_mm_sub_ps(smoothLanes(smooth), sharp),
-                                                              _mm_set1_ps(s))));
+            _mm_storeu_ps(mixed,
+                          _mm_add_ps(sharp, _mm_mul_ps(_mm_sub_ps(smoothLanes(smooth), sharp),
+                                                       _mm_set1_ps(s))));
             outR[x] = mixed[0];
             outG[x] = mixed[1];
             outB[x] = mixed[2];
@@ -196,16 +198,11 @@ void renderEnvReflection(const SurfaceView& surface, const RgbPlanes<float>& out
         }
         return;
     }
-    const ReflectionJob job{surface,
-                            out,
-                            window,
-                            env.sharpRgb,
-                            env.smoothRgb,
-                            env.envW,
-                            env.envH,
-                            makeReflectionConstants(settings, contentW, contentH),
-                            settings.envRotX,
-                            settings.envRotY};
+    const ReflectionJob job{surface,          out,
+                            window,           env.sharpRgb,
+                            env.smoothRgb,    env.envW,
+                            env.envH,         makeReflectionConstants(settings, contentW, contentH),
+                            settings.envRotX, settings.envRotY};
     ParallelRows(window.height, [&job](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) reflectRow(job, y);
     });

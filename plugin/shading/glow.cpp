@@ -27,8 +27,8 @@ FrameWindow blurThreeTimes(const float* source, float* plane, float* scratch, Fr
     for (float factor : kRadiusFactors) {
         const float r = std::max(1.0f, factor * radius);
         const std::int32_t whole = static_cast<std::int32_t>(r);
-        content = boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole),
-                                 content);
+        content =
+            boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole), content);
         source = plane;
     }
     return content;
@@ -140,7 +140,8 @@ void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_
     for (int pass = 0; pass < 2; ++pass) {
         const float passRadius = glowPassRadius(glowRadius, scales[pass]);
         const float weight = weights[pass];
-        for (int c = 0; c < 4; ++c) blurThreeTimes(source[c], work[c], scratch, content, passRadius);
+        for (int c = 0; c < 4; ++c)
+            blurThreeTimes(source[c], work[c], scratch, content, passRadius);
         if (pass == 0) {
             // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
             forEachPixel(N, [&](std::int64_t i) {

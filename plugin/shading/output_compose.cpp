@@ -178,7 +178,6 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
 
 }  // namespace
 
-
 void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                    const RgbPlanes<const float>& shade, const RgbaPlanes<const float>& glow,
                    PlaneView<const std::uint8_t> alpha, PlaneView<const float> height,

@@ -230,10 +230,10 @@ inline __m128 splat(float v) { return _mm_set1_ps(v); }
 void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* height, float* outR,
                float* outG, float* outB, std::int32_t x, std::int32_t y) {
     const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
-    const __m128 a0 = _mm_div_ps(
-        _mm_setr_ps(static_cast<float>(alpha[x]), static_cast<float>(alpha[x + 1]),
-                    static_cast<float>(alpha[x + 2]), static_cast<float>(alpha[x + 3])),
-        splat(255.0f));
+    const __m128 a0 =
+        _mm_div_ps(_mm_setr_ps(static_cast<float>(alpha[x]), static_cast<float>(alpha[x + 1]),
+                               static_cast<float>(alpha[x + 2]), static_cast<float>(alpha[x + 3])),
+                   splat(255.0f));
     const __m128 hCoverage = _mm_loadu_ps(height + x);
     const __m128 thin = _mm_cmplt_ps(a0, splat(0.01f));
     const __m128 raised = _mm_cmpgt_ps(hCoverage, splat(0.01f));
@@ -282,13 +282,14 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
     const __m128 nz = _mm_setr_ps(n[2], n[5], n[8], n[11]);
     const __m128 slope = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(nx, nx), _mm_mul_ps(ny, ny)));
     const float* L = c.lightDir;
-    const __m128 NdL = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, splat(L[0])), _mm_mul_ps(ny, splat(L[1]))),
-                                  _mm_mul_ps(nz, splat(L[2])));
+    const __m128 NdL =
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, splat(L[0])), _mm_mul_ps(ny, splat(L[1]))),
+                   _mm_mul_ps(nz, splat(L[2])));
     const __m128 hl = _mm_add_ps(_mm_mul_ps(splat(0.5f), NdL), splat(0.5f));
     const __m128 baseDiffuse = _mm_mul_ps(
         _mm_mul_ps(hl, hl),
-        _mm_sub_ps(one, _mm_mul_ps(_mm_mul_ps(splat(L[2] * L[2]), _mm_sub_ps(one, slope)),
-                                   splat(0.7f))));
+        _mm_sub_ps(
+            one, _mm_mul_ps(_mm_mul_ps(splat(L[2] * L[2]), _mm_sub_ps(one, slope)), splat(0.7f))));
 
     const __m128 shaded = _mm_and_ps(_mm_cmpgt_ps(h, splat(0.5f)), _mm_cmplt_ps(h, splat(0.95f)));
     const __m128 ao = select(
@@ -296,8 +297,7 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
         _mm_add_ps(splat(0.85f),
                    _mm_div_ps(_mm_mul_ps(splat(0.15f), _mm_sub_ps(h, splat(0.5f))), splat(0.45f))),
         one);
-    const __m128 diffuse =
-        _mm_mul_ps(_mm_mul_ps(baseDiffuse, splat(1.0f - 0.4f * c.metal)), ao);
+    const __m128 diffuse = _mm_mul_ps(_mm_mul_ps(baseDiffuse, splat(1.0f - 0.4f * c.metal)), ao);
 
     const __m128 lum = clamp01x4(_mm_mul_ps(
         _mm_add_ps(_mm_add_ps(_mm_mul_ps(splat(0.2126f), e[0]), _mm_mul_ps(splat(0.7152f), e[1])),
@@ -321,8 +321,8 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
                                       _mm_loadu_ps(hp - c.width)),
                            _mm_loadu_ps(hp + c.width)),
                 _mm_mul_ps(splat(4.0f), h));
-            cavity = _mm_sub_ps(one,
-                                _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-4.0f), lap)), splat(0.35f)));
+            cavity =
+                _mm_sub_ps(one, _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-4.0f), lap)), splat(0.35f)));
         } else {
             float lanes[4];
             for (int k = 0; k < 4; ++k) {
@@ -359,12 +359,14 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
         const __m128 toneLight =
             _mm_add_ps(mid, _mm_mul_ps(_mm_sub_ps(splat(c.highlight[ch]), mid), tLight));
         const __m128 tone = select(dark, toneDark, toneLight);
-        const __m128 tinted = _mm_add_ps(mid, _mm_mul_ps(_mm_sub_ps(tone, mid), splat(c.tintBlend)));
+        const __m128 tinted =
+            _mm_add_ps(mid, _mm_mul_ps(_mm_sub_ps(tone, mid), splat(c.tintBlend)));
         const float f0 = 0.04f + (c.midtone[ch] - 0.04f) * c.metal;
         const __m128 fr = _mm_add_ps(splat(f0), _mm_mul_ps(splat(1.0f - f0), f5));
         const __m128 boost = _mm_add_ps(one, _mm_mul_ps(_mm_sub_ps(fr, splat(f0)), splat(0.6f)));
         const __m128 lit = _mm_mul_ps(
-            _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(e[ch], tinted), envDiffuse), boost), cavity),
+            _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(e[ch], tinted), envDiffuse), boost),
+                       cavity),
             metalBright);
         out[ch] = _mm_add_ps(lit, _mm_mul_ps(splat(1.0f + (c.midtone[ch] - 1.0f) * c.metal), spec));
     }

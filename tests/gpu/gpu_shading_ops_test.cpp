@@ -15,9 +15,9 @@
 #include "render/stage_cache.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
-#include "support/shading_inputs.h"
 #include "shading/glow.h"
 #include "shading/surface_shading.h"
+#include "support/shading_inputs.h"
 
 namespace lumet {
 namespace {
@@ -247,9 +247,9 @@ bool gpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings,
               int outW, int outH, int bbL, int bbR, int bbT, int bbB) {
     ShadeConstants* c = new ShadeConstants;
     makeShadeConstants(*c, settings, s.view(), refl.planes(s.W, s.H));
-    const bool done = gpu::shadeGpu(*c, s.view(), out.planes(outW, outH), SS,
-                                    isOuterStyle(settings.bevelStyle),
-                                    {bbL, bbT, bbR - bbL, bbB - bbT, outW, outH}, 0, 0);
+    const bool done =
+        gpu::shadeGpu(*c, s.view(), out.planes(outW, outH), SS, isOuterStyle(settings.bevelStyle),
+                      {bbL, bbT, bbR - bbL, bbB - bbT, outW, outH}, 0, 0);
     delete c;
     return done;
 }
@@ -336,10 +336,9 @@ TEST_F(GpuShading, GlowIsTheCpuGlowWithinFloatRounding) {
     Rgb glow(W * H);
     std::vector<float> glowA(W * H);
     auto gpuGlow = [&](float radius) {
-        return gpu::renderGlowGpu(shade.planes(W, H), {alpha.data(), W, H},
-                                  {glow.c[0].data(), glow.c[1].data(), glow.c[2].data(),
-                                   glowA.data(), W, H},
-                                  radius);
+        return gpu::renderGlowGpu(
+            shade.planes(W, H), {alpha.data(), W, H},
+            {glow.c[0].data(), glow.c[1].data(), glow.c[2].data(), glowA.data(), W, H}, radius);
     };
     auto cpuGlow = [&](float radius) {
         std::vector<std::vector<float>> planes(12, std::vector<float>(W * H));

@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
-#include "AE_EffectCBSuites.h"
 #include "AE_ComputeCacheSuite.h"
 #include "AE_Effect.h"
+#include "AE_EffectCBSuites.h"
 #include "AE_HashSuite.h"
 #include "host/entry_guard.h"
 #include "host/loaded_plugin.h"

@@ -20,10 +20,10 @@
 #include "render_harness.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
-#include "support/shading_inputs.h"
 #include "shading/glow.h"
 #include "shading/output_compose.h"
 #include "shading/surface_shading.h"
+#include "support/shading_inputs.h"
 
 namespace lumet {
 namespace {
@@ -78,12 +78,13 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
                         FrameWindow::whole(W2, H2), SS * input.width, SS * input.height, s,
                         envMap.map());
     auto constants = std::make_unique<ShadeConstants>();
-    makeShadeConstants(*constants, s, surface,
-                       RgbPlanes<const float>(refl[0].data(), refl[1].data(), refl[2].data(), W2,
-                                              H2));
+    makeShadeConstants(
+        *constants, s, surface,
+        RgbPlanes<const float>(refl[0].data(), refl[1].data(), refl[2].data(), W2, H2));
     std::vector<float> working[3], shade[3];
     for (int i = 0; i < 3; ++i) working[i].assign(N2, 0.0f), shade[i].assign(N, 0.0f);
-    shadeWindow(*constants, surface, {working[0].data(), working[1].data(), working[2].data(), W2, H2},
+    shadeWindow(*constants, surface,
+                {working[0].data(), working[1].data(), working[2].data(), W2, H2},
                 isOuterStyle(s.bevelStyle));
     for (int i = 0; i < 3; ++i) {
         if (SS == 2)
@@ -98,8 +99,7 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
     for (int k = 0; k < kGlowWorkPlanes; ++k)
         work[k].assign(N, 0.0f), workPlanes[k] = work[k].data();
     if (hasGlow) {
-        renderGlow({shade[0].data(), shade[1].data(), shade[2].data(), W, H},
-                   {alpha.data(), W, H},
+        renderGlow({shade[0].data(), shade[1].data(), shade[2].data(), W, H}, {alpha.data(), W, H},
                    {glow[0].data(), glow[1].data(), glow[2].data(), glow[3].data(), W, H},
                    s.glowRadius, nullptr, workPlanes);
     }

@@ -293,11 +293,10 @@ TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
     // Without map planes the reflection is black.
     Frame frame;
     std::vector<float> r(kW2 * kH2, 5.0f), g(r), b(r);
-    lumet::renderEnvReflection({frame.alpha.data(), frame.height.data(), frame.normals.data(), kW2,
-                                kH2},
-                               {r.data(), g.data(), b.data(), kW2, kH2},
-                               lumet::FrameWindow::whole(kW2, kH2), kW2, kH2, plainSettings(),
-                               lumet::EnvMap{});
+    lumet::renderEnvReflection(
+        {frame.alpha.data(), frame.height.data(), frame.normals.data(), kW2, kH2},
+        {r.data(), g.data(), b.data(), kW2, kH2}, lumet::FrameWindow::whole(kW2, kH2), kW2, kH2,
+        plainSettings(), lumet::EnvMap{});
     for (float v : r) ASSERT_EQ(v, 0.0f);
 }
 

@@ -113,11 +113,10 @@ GlowOutput runGlow(const GlowInput& in, float radius, bool withWorkPlanes,
     float* workPlanes[8];
     for (int i = 0; i < 8; ++i) workPlanes[i] = work[i].data();
     std::vector<float> scratch(n);
-    lumet::renderGlow({in.r.data(), in.g.data(), in.b.data(), in.W, in.H},
-                      {in.alpha.data(), in.W, in.H},
-                      {out.r.data(), out.g.data(), out.b.data(), out.a.data(), in.W, in.H}, radius,
-                      withScratch ? scratch.data() : nullptr,
-                      withWorkPlanes ? workPlanes : nullptr);
+    lumet::renderGlow(
+        {in.r.data(), in.g.data(), in.b.data(), in.W, in.H}, {in.alpha.data(), in.W, in.H},
+        {out.r.data(), out.g.data(), out.b.data(), out.a.data(), in.W, in.H}, radius,
+        withScratch ? scratch.data() : nullptr, withWorkPlanes ? workPlanes : nullptr);
     return out;
 }
 
@@ -170,10 +169,9 @@ TEST(Glow, FallbackWithoutWorkPlanesMatchesDirectSums) {
     for (int i = 0; i < 8; ++i) workPlanes[i] = work[i].data();
     workPlanes[5] = nullptr;
     std::vector<float> r(in.r.size()), g(r), b(r), a(r);
-    lumet::renderGlow({in.r.data(), in.g.data(), in.b.data(), in.W, in.H},
-                      {in.alpha.data(), in.W, in.H},
-                      {r.data(), g.data(), b.data(), a.data(), in.W, in.H}, radius, nullptr,
-                      workPlanes);
+    lumet::renderGlow(
+        {in.r.data(), in.g.data(), in.b.data(), in.W, in.H}, {in.alpha.data(), in.W, in.H},
+        {r.data(), g.data(), b.data(), a.data(), in.W, in.H}, radius, nullptr, workPlanes);
     EXPECT_EQ(r, out.r);
     EXPECT_EQ(a, out.a);
 }

@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "envmap/env_map.h"

@@ -351,14 +351,16 @@ TEST(ShadeRows, EveryPixelIsTheScalarShadingToTheBit) {
         s.lightAngle = 360.0f * unit(), s.lightHeight = 90.0f * unit();
         auto constants = std::make_unique<ShadeConstants>();
         const SurfaceView surface(alpha.data(), height.data(), normals.data(), W, H);
-        makeShadeConstants(*constants, s, surface, {env[0].data(), env[1].data(), env[2].data(), W, H});
+        makeShadeConstants(*constants, s, surface,
+                           {env[0].data(), env[1].data(), env[2].data(), W, H});
         const bool outer = n % 2 == 1;
         const std::int32_t x0 = n % 3 == 0 ? 0 : static_cast<std::int32_t>(rng() % W);
-        const std::int32_t x1 = n % 3 == 1 ? W : x0 + 1 + static_cast<std::int32_t>(rng() % (W - x0));
+        const std::int32_t x1 =
+            n % 3 == 1 ? W : x0 + 1 + static_cast<std::int32_t>(rng() % (W - x0));
         std::vector<float> out[3];
         for (auto& plane : out) plane.assign(N, -7.0f);
-        shadeRows(*constants, surface, {out[0].data(), out[1].data(), out[2].data(), W, H}, x0, x1, 0,
-                  H, outer);
+        shadeRows(*constants, surface, {out[0].data(), out[1].data(), out[2].data(), W, H}, x0, x1,
+                  0, H, outer);
         for (std::int32_t y = 0; y < H; ++y) {
             const std::size_t row = static_cast<std::size_t>(y) * W;
             bool content = false;

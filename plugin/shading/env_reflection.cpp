@@ -190,7 +190,11 @@ ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std:
 void renderEnvReflection(const SurfaceView& surface, const RgbPlanes<float>& out,
                          const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,
                          const RenderSettings& settings, const EnvMap& env) {
-    if (window.width < 1 || window.height < 1 || !surface.complete() || !out.complete()) return;
+    // Every plane must hold the window.
+    if (!usableTogether(surface.coverage, surface.height, surface.normals, out.r, out.g, out.b) ||
+        surface.normals.channels != 3 || surface.coverage.width != window.width ||
+        surface.coverage.height != window.height)
+        return;
     if (!env.sharpRgb || !env.smoothRgb || env.envW < 1 || env.envH < 1) {
         for (const PlaneView<float>& plane : {out.r, out.g, out.b}) {
             for (std::int32_t y = 0; y < window.height; ++y)

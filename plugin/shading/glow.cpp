@@ -55,8 +55,10 @@ float glowPassRadius(float glowRadius, float scale) {
 void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
                 const RgbaPlanes<float>& glowPlanes, float glowRadius, float* scratch,
                 float* const* workPlanes) {
+    if (!usableTogether(alpha, shade.r, shade.g, shade.b, glowPlanes.r, glowPlanes.g, glowPlanes.b,
+                        glowPlanes.a))
+        return;
     const std::int32_t W = alpha.width, H = alpha.height;
-    if (W < 1 || H < 1 || !shade.complete() || !alpha || !glowPlanes.complete()) return;
     const float* shadeR = shade.r.data;
     const float* shadeG = shade.g.data;
     const float* shadeB = shade.b.data;

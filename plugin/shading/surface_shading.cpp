@@ -401,6 +401,7 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
 void shadeRows(const ShadeConstants& c, const SurfaceView& surface, const RgbPlanes<float>& out,
                std::int32_t x0, std::int32_t x1, std::int32_t y0, std::int32_t y1,
                bool outerStyle) {
+    if (!usableTogether(surface.coverage, surface.height, out.r, out.g, out.b)) return;
     const std::int32_t W2 = surface.coverage.width;
     x0 = std::max(x0, 0);
     x1 = std::min(x1, std::min(W2, c.width));

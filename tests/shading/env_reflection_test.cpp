@@ -298,6 +298,13 @@ TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
         {r.data(), g.data(), b.data(), kW2, kH2}, lumet::FrameWindow::whole(kW2, kH2), kW2, kH2,
         plainSettings(), lumet::EnvMap{});
     for (float v : r) ASSERT_EQ(v, 0.0f);
+    // Planes that do not hold the window are not written.
+    std::fill(r.begin(), r.end(), 5.0f);
+    lumet::renderEnvReflection(
+        {frame.alpha.data(), frame.height.data(), frame.normals.data(), kW2 - 1, kH2},
+        {r.data(), g.data(), b.data(), kW2 - 1, kH2}, lumet::FrameWindow::whole(kW2, kH2), kW2, kH2,
+        plainSettings(), lumet::test::EnvMapOver(env).map());
+    for (float v : r) ASSERT_EQ(v, 5.0f);
 }
 
 }  // namespace

@@ -41,9 +41,11 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
     });
 
     std::memset(normals.data, 0, planeBytes(count, 3 * sizeof(float)));
+    const NormalTaps taps = normalTaps();
     const bool gpuDone =
         gpuNormals && gpu::computeNormalsGpu(heightMap, coverage.data, normals.data, W2, H2,
-                                             normalStrengthOf(settings.bevelDepth, SS));
+                                             normalStrengthOf(settings.bevelDepth, SS),
+                                             taps.smoothing, taps.derivative);
     if (!gpuDone) computeNormals(coverage, height, normals, settings.bevelDepth, SS);
 
     blurNormals(normals, coverage, height, 3 * SS);

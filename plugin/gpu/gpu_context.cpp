@@ -22,16 +22,22 @@ const char* const kKernelNames[kKernelCount] = {
     "env_reflection",  "shade_pixel", "glow_extract",    "blur_h",          "blur_v",
     "env_blur_h",      "blur_v",      "downsample_2x",   "upsample_blend",  "compute_normals",
     "edt_phase1",      "edt_phase2",  "sobel_edge",      "carve_heightmap", "reduce_max",
-    "normalize_scale", "edge_blend",  "glow_accumulate", "glow_compress"};
+    "normalize_scale", "edge_blend",  "glow_accumulate", "glow_compress",   "content_rows",
+    "normal_rows"};
 
 GpuContext gpuContext = {};
 
 namespace {
 
 std::atomic<const char*> sourceOverride{nullptr};
+std::atomic<bool> forceInexactForTesting{false};
 thread_local int gpuLockDepth = 0;
 
-constexpr const char* kBuildOptions = "-cl-fast-relaxed-math -cl-mad-enable";
+// No relaxed math and no fused multiply-adds (the source also switches contraction off): the
+// kernels must compute the CPU's floats. Correctly rounded division and square root are asked for
+// where the device offers them; the option is an error on a device that does not.
+constexpr const char* kExactBuildOptions = "-cl-fp32-correctly-rounded-divide-sqrt";
+constexpr const char* kPlainBuildOptions = "";
 
 void releaseAll(cl_mem* buffers, int count) {
     for (int i = 0; i < count; ++i) releaseBuffer(buffers[i]);
@@ -77,6 +83,8 @@ const char* kernelSource() {
 
 void setKernelSourceForTesting(const char* source) { sourceOverride.store(source); }
 
+void treatDeviceAsInexactForTesting(bool inexact) { forceInexactForTesting.store(inexact); }
+
 void releaseBuffer(cl_mem& buffer) {
     if (buffer && cl.module) cl.clReleaseMemObject(buffer);
     buffer = nullptr;
@@ -87,6 +95,7 @@ void releaseReflectionGroup(GpuContext& context) {
     releaseBuffer(context.reflAlpha);
     releaseBuffer(context.reflHeights);
     releaseAll(context.reflOut, 3);
+    releaseBuffer(context.reflRows);
     context.reflWidth = 0;
     context.reflHeight = 0;
     context.reflValid = false;
@@ -100,6 +109,7 @@ void releaseShadingGroup(GpuContext& context) {
     releaseAll(context.shadeEnv, 3);
     releaseAll(context.shadeOut, 3);
     releaseBuffer(context.shadePowLut);
+    releaseBuffer(context.shadeRows);
     context.shadeWidth = 0;
     context.shadeHeight = 0;
     context.shadeValid = false;
@@ -165,7 +175,15 @@ bool startGpuContext(GpuContext& context) {
         return false;
     }
 
-    if (cl.clBuildProgram(program, 1, &device, kBuildOptions, nullptr, nullptr) != CL_SUCCESS) {
+    cl_device_fp_config floatConfig = 0;
+    if (cl.clGetDeviceInfo(device, CL_DEVICE_SINGLE_FP_CONFIG, sizeof floatConfig, &floatConfig,
+                           nullptr) != CL_SUCCESS)
+        floatConfig = 0;
+    const bool matchesCpu = (floatConfig & CL_FP_CORRECTLY_ROUNDED_DIVIDE_SQRT) != 0 &&
+                            (floatConfig & CL_FP_DENORM) != 0;
+    const char* options =
+        (floatConfig & CL_FP_CORRECTLY_ROUNDED_DIVIDE_SQRT) ? kExactBuildOptions : kPlainBuildOptions;
+    if (cl.clBuildProgram(program, 1, &device, options, nullptr, nullptr) != CL_SUCCESS) {
         char log[4096];
         fetchBuildLog(program, device, log, sizeof log);
         platform::debugOutput("Lumet GPU: kernel build failed:\n");
@@ -194,6 +212,7 @@ bool startGpuContext(GpuContext& context) {
     context.device = device;
     context.program = program;
     context.ready = true;
+    context.matchesCpu = matchesCpu && !forceInexactForTesting.load();
     context.envUploaded = false;
 
     char name[256];

@@ -29,6 +29,8 @@ enum KernelId : int {
     kEdgeBlend,
     kGlowAccumulate,
     kGlowCompress,
+    kContentRows,
+    kNormalRows,
     kKernelCount
 };
 
@@ -37,6 +39,11 @@ extern const char* const kKernelNames[kKernelCount];
 
 struct GpuContext {
     bool ready;
+    // The device rounds division and square root correctly and keeps denormals, so the kernels
+    // (built without contraction or relaxed math) give the CPU's floats. Where it does not, a
+    // frame's floats may differ slightly from the CPU's; the renders then wait for the device
+    // rather than render some frames on the CPU (see render_locks.h).
+    bool matchesCpu;
     cl_context context;
     cl_command_queue queue;
     cl_device_id device;
@@ -56,13 +63,14 @@ struct GpuContext {
     std::int32_t envWidth, envHeight;
     bool envUploaded;
 
-    // Reflection: normals, alpha, heights, output R, G, B.
-    cl_mem reflNormals, reflAlpha, reflHeights, reflOut[3];
+    // Reflection: normals, alpha, heights, output R, G, B, the flags of the rows with surface.
+    cl_mem reflNormals, reflAlpha, reflHeights, reflOut[3], reflRows;
     std::int32_t reflWidth, reflHeight;
     bool reflValid;
 
-    // Shading: alpha, heights, normals, environment R, G, B, output R, G, B, power table.
-    cl_mem shadeAlpha, shadeHeights, shadeNormals, shadeEnv[3], shadeOut[3], shadePowLut;
+    // Shading: alpha, heights, normals, environment R, G, B, output R, G, B, power table, the
+    // flags of the rows with content.
+    cl_mem shadeAlpha, shadeHeights, shadeNormals, shadeEnv[3], shadeOut[3], shadePowLut, shadeRows;
     std::int32_t shadeWidth, shadeHeight;
     bool shadeValid;
 
@@ -96,5 +104,7 @@ void releaseBuffer(cl_mem& buffer);
 const char* kernelSource();
 // Test-only: start-up builds `source` instead of the embedded text; null restores the embedded one.
 void setKernelSourceForTesting(const char* source);
+// Test-only: the next start-ups treat the device as one whose floats may differ from the CPU's.
+void treatDeviceAsInexactForTesting(bool inexact);
 
 }  // namespace lumet::gpu

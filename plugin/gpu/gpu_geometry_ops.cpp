@@ -1,5 +1,5 @@
 // GPU forms of the geometry work: the three-pass box blurs (one plane, a pair, a list of radii),
-// the exact Euclidean distance transform and the 7 x 7 surface normals.
+// the exact Euclidean distance transform and the surface normals.
 #include <algorithm>
 
 #include "gpu/gpu_dispatch.h"
@@ -151,27 +151,43 @@ bool distanceTransformGpu(const std::uint8_t* alpha, float* distance, std::int32
 }
 
 bool computeNormalsGpu(const float* heights, const std::uint8_t* alpha, float* normals,
-                       std::int32_t width, std::int32_t height, float bevelStrength) {
-    if (!gpuUsable() || !heights || !alpha || !normals || !validSize(width, height)) return false;
-    const std::int64_t count = std::int64_t{width} * height;
-    cl_mem heightBuffer = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, sizeof(float)));
-    cl_mem alphaBuffer = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
-    cl_mem normalBuffer = createBuffer(CL_MEM_WRITE_ONLY, planeBytesOf(count, 3 * sizeof(float)));
-    auto releaseAll = [&] {
-        releaseBuffer(heightBuffer);
-        releaseBuffer(alphaBuffer);
-        releaseBuffer(normalBuffer);
-    };
-    if (!heightBuffer || !alphaBuffer || !normalBuffer) {
-        releaseAll();
+                       std::int32_t width, std::int32_t height, float bevelStrength,
+                       const float* smoothingTaps, const float* derivativeTaps) {
+    if (!gpuUsable() || !heights || !alpha || !normals || !smoothingTaps || !derivativeTaps ||
+        !validSize(width, height))
         return false;
+    const std::int64_t count = std::int64_t{width} * height;
+    const std::size_t floatBytes = planeBytesOf(count, sizeof(float));
+    float taps[18];
+    std::copy(smoothingTaps, smoothingTaps + 9, taps);
+    std::copy(derivativeTaps, derivativeTaps + 9, taps + 9);
+    // Heights, alpha, the taps, the two row-filtered planes and the normals.
+    cl_mem buffers[6] = {createBuffer(CL_MEM_READ_ONLY, floatBytes),
+                         createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1)),
+                         createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, sizeof taps, taps),
+                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
+                         createBuffer(CL_MEM_READ_WRITE, floatBytes),
+                         createBuffer(CL_MEM_WRITE_ONLY, planeBytesOf(count, 3 * sizeof(float)))};
+    auto releaseAll = [&] {
+        for (cl_mem& buffer : buffers) releaseBuffer(buffer);
+    };
+    for (cl_mem buffer : buffers) {
+        if (!buffer) {
+            releaseAll();
+            return false;
+        }
     }
+    const auto [heightBuffer, alphaBuffer, tapBuffer, derivX, smoothX, normalBuffer] = buffers;
+    cl_kernel rows = gpuContext.kernels[kNormalRows];
     cl_kernel kernel = gpuContext.kernels[kComputeNormals];
-    bool ok = uploadBuffer(heightBuffer, heights, planeBytesOf(count, sizeof(float))) &&
+    const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+    bool ok = uploadBuffer(heightBuffer, heights, floatBytes) &&
               uploadBuffer(alphaBuffer, alpha, planeBytesOf(count, 1)) &&
-              setArguments(kernel, heightBuffer, alphaBuffer, normalBuffer, width, height,
-                           bevelStrength) &&
-              enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
+              setArguments(rows, heightBuffer, tapBuffer, derivX, smoothX, width, height) &&
+              enqueue2D(rows, w, h) &&
+              setArguments(kernel, heightBuffer, alphaBuffer, derivX, smoothX, tapBuffer,
+                           normalBuffer, width, height, bevelStrength) &&
+              enqueue2D(kernel, w, h);
     ok = finishQueue() && ok &&
          readBuffer(normalBuffer, normals, planeBytesOf(count, 3 * sizeof(float)));
     releaseAll();

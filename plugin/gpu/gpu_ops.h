@@ -26,8 +26,10 @@ bool blurPlaneRadiiGpu(float* plane, std::int32_t width, std::int32_t height,
                        const std::int32_t* radii, std::int32_t count);
 bool distanceTransformGpu(const std::uint8_t* alpha, float* distance, std::int32_t width,
                           std::int32_t height);
+// The CPU normals' two 9-tap passes with the CPU's taps (smoothing, derivative: 9 each).
 bool computeNormalsGpu(const float* heights, const std::uint8_t* alpha, float* normals,
-                       std::int32_t width, std::int32_t height, float bevelStrength);
+                       std::int32_t width, std::int32_t height, float bevelStrength,
+                       const float* smoothingTaps, const float* derivativeTaps);
 // Uploads the map unless the device already holds envRevision.
 bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* sharpB,
                      const float* smoothR, const float* smoothG, const float* smoothB,

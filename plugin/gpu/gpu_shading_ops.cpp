@@ -116,8 +116,9 @@ bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& 
         g.reflAlpha = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
         g.reflHeights = createBuffer(CL_MEM_READ_ONLY, floatBytes);
         for (cl_mem& buffer : g.reflOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
+        g.reflRows = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(height));
         if (!g.reflNormals || !g.reflAlpha || !g.reflHeights || !g.reflOut[0] || !g.reflOut[1] ||
-            !g.reflOut[2]) {
+            !g.reflOut[2] || !g.reflRows) {
             releaseReflectionGroup(g);
             return false;
         }
@@ -138,15 +139,21 @@ bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& 
         }
         g.reflGeometryRevision = geometryRevision;
     }
+    // The rows with surface among the frame's even columns: the CPU reflection leaves the others
+    // black.
+    cl_kernel rows = g.kernels[kContentRows];
+    const std::int32_t firstColumn = window.x & 1, step = 2, alphaMin = 10, heightTest = 1;
     cl_kernel kernel = g.kernels[kEnvReflection];
     const bool ok =
-        setArguments(kernel, g.reflNormals, g.reflAlpha, g.reflHeights, g.reflOut[0], g.reflOut[1],
-                     g.reflOut[2], g.envPlanes[0], g.envPlanes[1], g.envPlanes[2], g.envPlanes[3],
-                     g.envPlanes[4], g.envPlanes[5], width, height, window.x, window.y,
-                     window.frameWidth, window.frameHeight, contentW, contentH, envW, envH,
-                     settings.envBlur, settings.envScale, settings.envDisplacement,
-                     settings.envRotX, settings.envRotY, settings.envExposure,
-                     settings.dispersion) &&
+        setArguments(rows, g.reflAlpha, g.reflHeights, g.reflRows, width, height, firstColumn,
+                     step, width, alphaMin, heightTest, 0.01f) &&
+        enqueue1D(rows, static_cast<std::size_t>(height)) &&
+        setArguments(kernel, g.reflNormals, g.reflAlpha, g.reflHeights, g.reflRows, g.reflOut[0],
+                     g.reflOut[1], g.reflOut[2], g.envPlanes[0], g.envPlanes[1], g.envPlanes[2],
+                     g.envPlanes[3], g.envPlanes[4], g.envPlanes[5], width, height, window.x,
+                     window.y, window.frameWidth, window.frameHeight, contentW, contentH, envW,
+                     envH, settings.envBlur, settings.envScale, settings.envDisplacement,
+                     settings.envRotX, settings.envRotY, settings.dispersion) &&
         enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     if (!finishQueue() || !ok) return false;
     return readBuffer(g.reflOut[0], out.r.data, floatBytes) &&
@@ -192,7 +199,9 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
         for (cl_mem& buffer : g.shadeEnv) buffer = createBuffer(CL_MEM_READ_ONLY, floatBytes);
         for (cl_mem& buffer : g.shadeOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
         g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, 1024 * sizeof(float));
-        bool complete = g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut;
+        g.shadeRows = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(height));
+        bool complete =
+            g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut && g.shadeRows;
         for (int c = 0; c < 3; ++c) complete = complete && g.shadeEnv[c] && g.shadeOut[c];
         if (!complete) {
             releaseShadingGroup(g);
@@ -226,26 +235,27 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
         return false;
     }
 
-    // The kernel shades at the working size (its own 2 x 2 mode is not used); the window comes
-    // in frame pixels and is scaled here.
-    const std::int32_t inW = width;
-    const std::int32_t kernelSS = 1;
+    // The kernel shades at the working size; the window comes in frame pixels and is scaled here.
+    // The rows without content inside its columns are 0, as the CPU shading clears them.
     const std::int32_t left = SS * bbL, right = std::min(SS * bbR, width);
     const std::int32_t top = SS * bbT, bottom = std::min(SS * bbB, height);
-    const std::int32_t outer = outerStyle ? 1 : 0;
+    const std::int32_t step = 1, alphaMin = 1, heightTest = outerStyle ? 1 : 0;
+    cl_kernel rows = g.kernels[kContentRows];
     cl_kernel kernel = g.kernels[kShadePixel];
     const bool enqueued =
+        setArguments(rows, g.shadeAlpha, g.shadeHeights, g.shadeRows, width, height, left, step,
+                     right, alphaMin, heightTest, 0.01f) &&
+        enqueue1D(rows, static_cast<std::size_t>(height)) &&
         setArguments(kernel, g.shadeAlpha, g.shadeHeights, g.shadeNormals, g.shadeEnv[0],
-                     g.shadeEnv[1], g.shadeEnv[2], g.shadeOut[0], g.shadeOut[1], g.shadeOut[2],
-                     g.shadePowLut, width, height, inW, kernelSS, left, right, top, bottom, outer,
+                     g.shadeEnv[1], g.shadeEnv[2], g.shadeRows, g.shadeOut[0], g.shadeOut[1],
+                     g.shadeOut[2], g.shadePowLut, width, height, left, right, top, bottom,
                      lightDir[0], lightDir[1], lightDir[2], halfDir[0], halfDir[1], halfDir[2],
-                     settings.metal, settings.opacity, settings.roughness, settings.specular,
-                     specNorm, settings.shadowColor[0] / 255.0f, settings.shadowColor[1] / 255.0f,
-                     settings.shadowColor[2] / 255.0f, settings.midColor[0] / 255.0f,
-                     settings.midColor[1] / 255.0f, settings.midColor[2] / 255.0f,
-                     settings.highColor[0] / 255.0f, settings.highColor[1] / 255.0f,
-                     settings.highColor[2] / 255.0f, settings.saturation, settings.tintBlend,
-                     settings.envExposure, settings.envContrast) &&
+                     settings.metal, settings.opacity, settings.specular, specNorm,
+                     constants.shadow[0], constants.shadow[1], constants.shadow[2],
+                     constants.midtone[0], constants.midtone[1], constants.midtone[2],
+                     constants.highlight[0], constants.highlight[1], constants.highlight[2],
+                     settings.saturation, settings.tintBlend, settings.envExposure,
+                     settings.envContrast) &&
         enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     if (!enqueued) {
         finishQueue();

@@ -1,12 +1,20 @@
-// Lumet OpenCL kernels. Built once at start-up with "-cl-fast-relaxed-math -cl-mad-enable".
-// Planes are row-major (index y * W + x) with rows back to back; normals are three interleaved
-// floats per pixel; alpha is one byte per pixel. Each kernel computes what the CPU form of its
-// stage computes, except where a comment says otherwise.
+// Lumet OpenCL kernels. Each kernel computes what the CPU form of its stage computes with the same
+// operations in the same order, so that a frame is the same whichever device rendered it: no
+// contraction into fused multiply-adds (the pragma below), no relaxed math in the build options,
+// and correctly rounded division and square root where the device offers them. Planes are
+// row-major (index y * W + x) with rows back to back; normals are three interleaved floats per
+// pixel; alpha is one byte per pixel.
+#pragma OPENCL FP_CONTRACT OFF
 
 // ---------------------------------------------------------------------------------------------
 // Helpers
 
-float mf_clamp01(float v) { return fmin(1.0f, fmax(0.0f, v)); }
+// The C++ library's std::max, std::min and std::clamp on floats, whose results (for -0 and NaN
+// too) fmax, fmin and clamp do not promise.
+float mf_max(float a, float b) { return a < b ? b : a; }
+float mf_min(float a, float b) { return b < a ? b : a; }
+float mf_clamp(float v, float low, float high) { return v < low ? low : (high < v ? high : v); }
+float mf_clamp01(float v) { return mf_min(1.0f, mf_max(0.0f, v)); }
 
 float mf_lerp(float a, float b, float t) { return a + (b - a) * t; }
 
@@ -28,7 +36,7 @@ float mf_catmullRom(float p0, float p1, float p2, float p3, float t) {
 
 // Catmull-Rom sample of one environment plane, wrapping in u and clamping v to [0, 1].
 float mf_sampleBicubic(global const float* plane, int w, int h, float u, float v) {
-    float fu = u - floor(u);
+    float fu = isfinite(u) ? u - floor(u) : 0.0f;
     float fx = fu * (float)(w - 1);
     int ix = (int)fx;
     float tx = fx - (float)ix;
@@ -37,7 +45,7 @@ float mf_sampleBicubic(global const float* plane, int w, int h, float u, float v
     int c1 = ix % w;
     int c2 = (ix + 1) % w;
     int c3 = (ix + 2) % w;
-    float fy = clamp(v, 0.0f, 1.0f) * (float)(h - 1);
+    float fy = (isfinite(v) ? mf_clamp(v, 0.0f, 1.0f) : 0.0f) * (float)(h - 1);
     int iy = (int)fy;
     float ty = fy - (float)iy;
     float rows[4];
@@ -57,42 +65,65 @@ float mf_sampleBilinear(global const float* plane, int w, int h, float u, float 
     int ix = (int)fx;
     float tx = fx - (float)ix;
     int ix1 = (ix + 1) % w;
-    float fy = (float)(h - 1) * clamp(v, 0.0f, 1.0f);
+    float fy = (float)(h - 1) * mf_clamp(v, 0.0f, 1.0f);
     int iy = (int)fy;
     float ty = fy - (float)iy;
     size_t row0 = (size_t)max(iy, 0) * (size_t)w;
     size_t row1 = (size_t)min(iy + 1, h - 1) * (size_t)w;
-    return plane[row0 + ix] * (1.0f - tx) * (1.0f - ty) + plane[row0 + ix1] * tx * (1.0f - ty) +
-           plane[row1 + ix] * (1.0f - tx) * ty + plane[row1 + ix1] * tx * ty;
+    float w00 = (1.0f - tx) * (1.0f - ty), w10 = tx * (1.0f - ty);
+    float w01 = (1.0f - tx) * ty, w11 = tx * ty;
+    return plane[row0 + ix] * w00 + plane[row0 + ix1] * w10 + plane[row1 + ix] * w01 +
+           plane[row1 + ix1] * w11;
 }
 
-// Sharp red or blue for dispersion: linear in x only, on one row of the sharp plane.
-float mf_sampleRowLinear(global const float* plane, int w, int iy, float u) {
-    u = u - floor(u);
-    if (u >= 1.0f) u -= 1.0f;
-    float fx = u * (float)(w - 1);
-    int ix = (int)fx;
-    float sx = fx - (float)ix;
-    global const float* row = plane + (size_t)iy * (size_t)w;
-    return row[ix] * (1.0f - sx) + row[(ix + 1) % w] * sx;
+// The renormalisation of the normals: (nx, ny, nz) divided by its length; a zero length gives
+// (0, 0, 1).
+void mf_renormalise(float* nx, float* ny, float* nz) {
+    float length = sqrt(*nx * *nx + *ny * *ny + *nz * *nz);
+    if (length > 0.0f) {
+        *nx /= length;
+        *ny /= length;
+        *nz /= length;
+    } else {
+        *nx = 0.0f;
+        *ny = 0.0f;
+        *nz = 1.0f;
+    }
+}
+
+// Rows that hold content: flags[y] is 1 when, among the columns first, first + step, ... below
+// last of row y, a pixel has an alpha of at least alphaMin or (with heightTest) a height above
+// heightAbove; else 0. The reflection and the shading skip the other rows as their CPU forms
+// do. One work item per row.
+kernel void content_rows(global const uchar* alpha, global const float* heightMap,
+                         global uchar* flags, int W, int H, int first, int step, int last,
+                         int alphaMin, int heightTest, float heightAbove) {
+    int y = get_global_id(0);
+    if (y >= H) return;
+    size_t row = (size_t)y * (size_t)W;
+    uchar any = 0;
+    for (int x = first; x < last && !any; x += step)
+        any = alpha[row + x] >= alphaMin || (heightTest && heightMap[row + x] > heightAbove);
+    flags[y] = any;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Environment reflection, one work item per pixel of a window (W x H) whose corner lies at
-// (originX, originY) of a frameW x frameH frame, on whose centre the projection is centred. Unlike the CPU stage: no anisotropic streaks
-// (the renders keep anisotropic frames on the CPU), no row skip, and dispersion samples red and
-// blue linearly along one row. envExposure is accepted and not used (shading applies it).
+// (originX, originY) of a frameW x frameH frame, on whose centre the projection is centred. As the
+// CPU stage, without its anisotropic streaks (the renders keep anisotropic frames on the CPU).
+// rows holds content_rows' flags for the frame's even columns: a row without surface there is
+// black, as on the CPU.
 
 kernel void env_reflection(global const float* normalMap, global const uchar* alpha,
-                           global const float* heightMap, global float* outR,
-                           global float* outG, global float* outB, global const float* sharpR,
-                           global const float* sharpG, global const float* sharpB,
-                           global const float* smoothR, global const float* smoothG,
-                           global const float* smoothB, int W, int H, int originX,
-                           int originY, int frameW, int frameH, int contentW,
+                           global const float* heightMap, global const uchar* rows,
+                           global float* outR, global float* outG, global float* outB,
+                           global const float* sharpR, global const float* sharpG,
+                           global const float* sharpB, global const float* smoothR,
+                           global const float* smoothG, global const float* smoothB, int W,
+                           int H, int originX, int originY, int frameW, int frameH, int contentW,
                            int contentH, int envW, int envH, float envBlend, float envScale,
                            float envDisplacement, float envRotX, float envRotY,
-                           float envExposure, float dispersion) {
+                           float dispersion) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
@@ -100,10 +131,9 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     outR[i] = 0.0f;
     outG[i] = 0.0f;
     outB[i] = 0.0f;
-    if (alpha[i] < 10 && heightMap[i] < 0.01f) return;
-    (void)envExposure;
+    if (!rows[y] || !(alpha[i] >= 10 || heightMap[i] >= 0.01f)) return;
 
-    float bb = clamp(envBlend, 0.0f, 1.0f);
+    float bb = mf_clamp(envBlend, 0.0f, 1.0f);
     float normalShift = envDisplacement * 0.40f * (1.0f - bb * 0.4f);
     float uvScale = (float)max(max(contentW, contentH), 1);
     float envZoom = 0.2f + envScale * 1.6f;
@@ -114,11 +144,11 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     float shift = normalShift;
     if (steep > 1.5f) shift *= 1.5f / steep;
 
-    float a = fmin(1.0f, bb + (1.0f - bb) * clamp(steep, 0.0f, 1.0f));
+    float a = mf_min(1.0f, bb + (1.0f - bb) * mf_clamp(steep, 0.0f, 1.0f));
     float s = a * a * (3.0f - 2.0f * a);
 
-    float cu = ((float)(x + originX) / uvScale - 0.5f * (float)frameW / uvScale) / envZoom;
     float cv = ((float)(y + originY) / uvScale - 0.5f * (float)frameH / uvScale) / envZoom;
+    float cu = ((float)(x + originX) / uvScale - 0.5f * (float)frameW / uvScale) / envZoom;
     float d2 = cu * cu + cv * cv;
     if (d2 > 0.000001f) {
         float barrel = 1.0f + 0.3f * d2;
@@ -127,8 +157,8 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     }
     float u = cu + 0.5f + nx * shift + envRotX;
     float v = cv + 0.5f + ny * shift + envRotY;
-    u = u - floor(u);
-    v = v - floor(v);
+    u -= floor(u);
+    v -= floor(v);
 
     float sR = mf_sampleBicubic(sharpR, envW, envH, u, v);
     float sG = mf_sampleBicubic(sharpG, envW, envH, u, v);
@@ -137,10 +167,14 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     float mG = mf_sampleBilinear(smoothG, envW, envH, u, v);
     float mB = mf_sampleBilinear(smoothB, envW, envH, u, v);
     if (dispersion > 0.001f) {
+        // Red and blue from the sharp map at positions shifted along u, wrapped once.
         float delta = dispersion * 0.01f;
-        int iy = (int)(v * (float)(envH - 1));
-        sR = mf_sampleRowLinear(sharpR, envW, iy, u + delta);
-        sB = mf_sampleRowLinear(sharpB, envW, iy, u - delta);
+        float uR = u + delta;
+        if (uR > 1.0f) uR -= 1.0f;
+        float uB = u - delta;
+        if (uB < 0.0f) uB += 1.0f;
+        sR = mf_sampleBicubic(sharpR, envW, envH, uR, v);
+        sB = mf_sampleBicubic(sharpB, envW, envH, uB, v);
     }
     outR[i] = mf_lerp(sR, mR, s);
     outG[i] = mf_lerp(sG, mG, s);
@@ -148,19 +182,18 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
 }
 
 // ---------------------------------------------------------------------------------------------
-// Surface shading, one work item per output pixel. With SS = 1 the inputs have the output's size
-// (inW = W); with SS = 2 they have twice its size (row stride inW) and every input is a 2 x 2
-// mean. Unlike the CPU stage the coverage fade (a^2 below 0.95) comes before saturation and the
-// clamp, there is no row skip, pixels outside [bbL, bbR) x [bbT, bbB) are written as 0, and
-// outerStyle is not used.
+// Surface shading at the working size, one work item per pixel, as the CPU stage: pixels outside
+// [bbL, bbR) x [bbT, bbB) and rows that content_rows did not flag (no coverage, nor with
+// outerStyle a raised pixel, inside the columns) are 0; coverage below 0.95 scales the clamped
+// colour by its square.
 
 kernel void shade_pixel(global const uchar* alpha, global const float* heightMap,
                         global const float* normalMap, global const float* envR,
-                        global const float* envG, global const float* envB, global float* outR,
-                        global float* outG, global float* outB, global const float* powLUT, int W,
-                        int H, int inW, int SS, int bbL, int bbR, int bbT, int bbB,
-                        int outerStyle, float Lx, float Ly, float Lz, float Hx, float Hy,
-                        float Hz, float metal, float opacity, float roughness, float specularInt,
+                        global const float* envG, global const float* envB,
+                        global const uchar* rows, global float* outR, global float* outG,
+                        global float* outB, global const float* powLUT, int W, int H, int bbL,
+                        int bbR, int bbT, int bbB, float Lx, float Ly, float Lz, float Hx,
+                        float Hy, float Hz, float metal, float opacity, float specularInt,
                         float specNorm, float shadowR, float shadowG, float shadowB, float midR,
                         float midG, float midB, float highR, float highG, float highB,
                         float saturation, float tintBlend, float envExposure,
@@ -168,63 +201,24 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
-    size_t o = (size_t)y * (size_t)W + (size_t)x;
-    (void)outerStyle;
-    (void)roughness;
-    if (x < bbL || x >= bbR || y < bbT || y >= bbB) {
-        outR[o] = 0.0f;
-        outG[o] = 0.0f;
-        outB[o] = 0.0f;
-        return;
-    }
+    size_t i = (size_t)y * (size_t)W + (size_t)x;
+    outR[i] = 0.0f;
+    outG[i] = 0.0f;
+    outB[i] = 0.0f;
+    if (x < bbL || x >= bbR || y < bbT || y >= bbB || !rows[y]) return;
 
-    float a, h, nx, ny, nz, e[3], lap;
-    bool interior = x >= 1 && x < W - 1 && y >= 1 && y < H - 1;
-    if (SS == 2) {
-        size_t i0 = (size_t)(2 * y) * (size_t)inW + (size_t)(2 * x);
-        size_t i1 = i0 + 1, i2 = i0 + (size_t)inW, i3 = i2 + 1;
-        a = ((float)alpha[i0] + (float)alpha[i1] + (float)alpha[i2] + (float)alpha[i3]) * 0.25f /
-            255.0f;
-        h = (heightMap[i0] + heightMap[i1] + heightMap[i2] + heightMap[i3]) * 0.25f;
-        nx = (normalMap[3 * i0] + normalMap[3 * i1] + normalMap[3 * i2] + normalMap[3 * i3]) * 0.25f;
-        ny = (normalMap[3 * i0 + 1] + normalMap[3 * i1 + 1] + normalMap[3 * i2 + 1] +
-              normalMap[3 * i3 + 1]) * 0.25f;
-        nz = (normalMap[3 * i0 + 2] + normalMap[3 * i1 + 2] + normalMap[3 * i2 + 2] +
-              normalMap[3 * i3 + 2]) * 0.25f;
-        float length = sqrt(nx * nx + ny * ny + nz * nz);
-        if (length > 0.0001f) {
-            nx /= length;
-            ny /= length;
-            nz /= length;
-        }
-        e[0] = (envR[i0] + envR[i1] + envR[i2] + envR[i3]) * 0.25f;
-        e[1] = (envG[i0] + envG[i1] + envG[i2] + envG[i3]) * 0.25f;
-        e[2] = (envB[i0] + envB[i1] + envB[i2] + envB[i3]) * 0.25f;
-        lap = interior ? heightMap[i0 - 2] + heightMap[i0 + 2] + heightMap[i0 - 2 * (size_t)inW] +
-                             heightMap[i0 + 2 * (size_t)inW] - 4.0f * heightMap[i0]
-                       : 0.0f;
-    } else {
-        size_t i = (size_t)y * (size_t)inW + (size_t)x;
-        a = (float)alpha[i] / 255.0f;
-        h = heightMap[i];
-        nx = normalMap[3 * i];
-        ny = normalMap[3 * i + 1];
-        nz = normalMap[3 * i + 2];
-        e[0] = envR[i];
-        e[1] = envG[i];
-        e[2] = envB[i];
-        lap = interior ? heightMap[i - 1] + heightMap[i + 1] + heightMap[i - (size_t)inW] +
-                             heightMap[i + (size_t)inW] - 4.0f * h
-                       : 0.0f;
-    }
-
+    float a = (float)alpha[i] / 255.0f;
+    float h = heightMap[i];
     if (a < 0.01f && h > 0.01f) a = mf_clamp01(h);  // outer-bevel surface outside the alpha
-    if (a < 0.01f) {
-        outR[o] = 0.0f;
-        outG[o] = 0.0f;
-        outB[o] = 0.0f;
-        return;
-    }
+    if (a < 0.01f) return;
+    float nx = normalMap[3 * i];
+    float ny = normalMap[3 * i + 1];
+    float nz = normalMap[3 * i + 2];
+    float e[3] = {envR[i], envG[i], envB[i]};
+    bool interior = x >= 1 && x < W - 1 && y >= 1 && y < H - 1;
+    float lap = interior ? heightMap[i - 1] + heightMap[i + 1] + heightMap[i - (size_t)W] +
+                               heightMap[i + (size_t)W] - 4.0f * h
+                         : 0.0f;
 
     if (envExposure != 1.0f) {
         for (int c = 0; c < 3; ++c) e[c] *= envExposure;
@@ -232,7 +226,9 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     if (fabs(envContrast - 0.5f) > 0.001f) {
         float t = 2.0f * (envContrast - 0.5f);
         float f = envContrast <= 0.5f ? 2.0f * envContrast : 1.0f + 9.0f * t * t;
-        for (int c = 0; c < 3; ++c) e[c] = fmax(0.0f, 0.5f + (e[c] - 0.5f) * f);
+        for (int c = 0; c < 3; ++c) {
+            e[c] = mf_max(0.0f, 0.5f + (e[c] - 0.5f) * f);
+        }
     }
     if (h > 0.85f) {
         float flat = (h - 0.85f) / 0.15f;
@@ -251,10 +247,10 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     float shadow[3] = {shadowR, shadowG, shadowB};
     float mid[3] = {midR, midG, midB};
     float high[3] = {highR, highG, highB};
-    float om = 1.0f - fmax(nz, 0.0f);
+    float om = 1.0f - mf_max(nz, 0.0f);
     float f5 = om * om * om * om * om;
-    float cav = 1.0f - mf_clamp01(-4.0f * lap) * 0.35f;
-    float NdH = fmax(0.0f, nx * Hx + ny * Hy + nz * Hz);
+    float cav = interior ? 1.0f - mf_clamp01(-4.0f * lap) * 0.35f : 1.0f;
+    float NdH = mf_max(0.0f, nx * Hx + ny * Hy + nz * Hz);
     float spec = mf_lutPow(powLUT, NdH) * specularInt * specNorm * (0.3f + 0.7f * slope);
     float envDiffuse = diffuse + (1.0f - diffuse) * metal;
     float metalBright = 1.0f + 0.5f * metal;
@@ -276,17 +272,17 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
         out[1] += 0.06f * sc;
         out[2] += 0.03f * sc;
     }
-    if (a < 0.95f) {
-        float a2 = a * a;
-        for (int c = 0; c < 3; ++c) out[c] *= a2;
-    }
     if (saturation < 1.0f) {
         float gray = 0.2126f * out[0] + 0.7152f * out[1] + 0.0722f * out[2];
         for (int c = 0; c < 3; ++c) out[c] = gray + (out[c] - gray) * saturation;
     }
-    outR[o] = mf_clamp01(out[0]);
-    outG[o] = mf_clamp01(out[1]);
-    outB[o] = mf_clamp01(out[2]);
+    for (int c = 0; c < 3; ++c) {
+        out[c] = mf_clamp01(out[c]);
+        if (a < 0.95f) out[c] *= a * a;
+    }
+    outR[i] = out[0];
+    outG[i] = out[1];
+    outB[i] = out[2];
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -307,8 +303,8 @@ kernel void glow_extract(global const float* imgR, global const float* imgG,
         glowA[i] = 0.0f;
         return;
     }
-    float brightest = fmax(imgR[i], fmax(imgG[i], imgB[i]));
-    float t = clamp((brightest - 0.25f) / 0.50f, 0.0f, 1.0f);
+    float brightest = mf_max(mf_max(imgR[i], imgG[i]), imgB[i]);
+    float t = mf_clamp((brightest - 0.25f) / 0.50f, 0.0f, 1.0f);
     float s = t * t * (3.0f - 2.0f * t);
     glowR[i] = imgR[i] * s;
     glowG[i] = imgG[i] * s;
@@ -316,14 +312,14 @@ kernel void glow_extract(global const float* imgR, global const float* imgG,
     glowA[i] = s;
 }
 
-// The glow's two scales are summed with their weights: dst = weight x src on the first scale
+// The glow's two scales are summed with their weights: dst = 0 + weight x src on the first scale
 // (first = 1), dst += weight x src on the second. One work item per pixel.
 kernel void glow_accumulate(global const float* src, global float* dst, int total, float weight,
                             int first) {
     int i = get_global_id(0);
     if (i >= total) return;
     float part = weight * src[i];
-    dst[i] = first ? part : dst[i] + part;
+    dst[i] = (first ? 0.0f : dst[i]) + part;
 }
 
 // The glow's tone compression: the square root of every channel, coverage capped at 1.
@@ -331,10 +327,10 @@ kernel void glow_compress(global float* glowR, global float* glowG, global float
                           global float* glowA, int total) {
     int i = get_global_id(0);
     if (i >= total) return;
-    glowR[i] = sqrt(fmax(glowR[i], 0.0f));
-    glowG[i] = sqrt(fmax(glowG[i], 0.0f));
-    glowB[i] = sqrt(fmax(glowB[i], 0.0f));
-    glowA[i] = fmin(1.0f, sqrt(fmax(glowA[i], 0.0f)));
+    glowR[i] = sqrt(mf_max(glowR[i], 0.0f));
+    glowG[i] = sqrt(mf_max(glowG[i], 0.0f));
+    glowB[i] = sqrt(mf_max(glowB[i], 0.0f));
+    glowA[i] = mf_min(1.0f, sqrt(mf_max(glowA[i], 0.0f)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -454,17 +450,34 @@ kernel void upsample_blend(global const float* src, global float* dst, int srcW,
 }
 
 // ---------------------------------------------------------------------------------------------
-// Surface normals from the height map, one work item per pixel. Unlike the CPU stage (two 9-tap
-// passes of computed taps) this is one 7 x 7 direct sum with fixed Gaussian and derivative taps,
-// and tiny slopes are not snapped to flat.
+// Surface normals from the height map, in the CPU stage's two passes: normal_rows filters each row
+// with the 9 derivative and the 9 smoothing taps (clamped at the edges), compute_normals filters
+// the columns of those two planes the other way round and turns the slope into a unit normal:
+// renormalised, flattened towards the plateau, faded towards straight up at faint edges and
+// snapped to flat where it is almost flat. taps holds the 9 smoothing then the 9 derivative taps
+// the CPU computes. One work item per pixel.
 
-constant float kDerivK[7] = {0.219877f, 0.180779f, 0.049261f, 0.0f,
-                             -0.049261f, -0.180779f, -0.219877f};
-constant float kSmoothK[7] = {0.054489f, 0.124454f, 0.202380f, 0.237354f,
-                              0.202380f, 0.124454f, 0.054489f};
+kernel void normal_rows(global const float* heightMap, constant float* taps, global float* derivX,
+                        global float* smoothX, int W, int H) {
+    int x = get_global_id(0);
+    int y = get_global_id(1);
+    if (x >= W || y >= H) return;
+    global const float* h = heightMap + (size_t)y * (size_t)W;
+    float sumD = 0.0f, sumG = 0.0f;
+    for (int k = -4; k <= 4; ++k) {
+        float v = h[min(max(x + k, 0), W - 1)];
+        sumD += v * taps[9 + k + 4];
+        sumG += v * taps[k + 4];
+    }
+    size_t i = (size_t)y * (size_t)W + (size_t)x;
+    derivX[i] = sumD;
+    smoothX[i] = sumG;
+}
 
 kernel void compute_normals(global const float* heightMap, global const uchar* alpha,
-                            global float* normalMap, int W, int H, float bevelStr) {
+                            global const float* derivX, global const float* smoothX,
+                            constant float* taps, global float* normalMap, int W, int H,
+                            float bevelStr) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
@@ -473,65 +486,39 @@ kernel void compute_normals(global const float* heightMap, global const uchar* a
     normalMap[3 * i + 1] = 0.0f;
     normalMap[3 * i + 2] = 1.0f;
     float h = heightMap[i];
-    float a = (float)alpha[i];
-    if (h < 0.001f && a < 2.0f) return;
+    uchar a = alpha[i];
+    if (h < 0.001f && a < 2) return;
 
     float gx = 0.0f, gy = 0.0f;
-    for (int ky = -3; ky <= 3; ++ky) {
-        global const float* row = heightMap + (size_t)clamp(y + ky, 0, H - 1) * (size_t)W;
-        for (int kx = -3; kx <= 3; ++kx) {
-            float v = row[clamp(x + kx, 0, W - 1)];
-            gx += v * kDerivK[kx + 3] * kSmoothK[ky + 3];
-            gy += v * kSmoothK[kx + 3] * kDerivK[ky + 3];
-        }
+    for (int k = 0; k < 9; ++k) {
+        size_t row = (size_t)min(max(y + k - 4, 0), H - 1) * (size_t)W + (size_t)x;
+        gx += derivX[row] * taps[k];
+        gy += smoothX[row] * taps[9 + k];
     }
-    float nx = -bevelStr * gx;
-    float ny = -bevelStr * gy;
-    float nz = 1.0f;
-    float length = sqrt(nx * nx + ny * ny + nz * nz);
-    if (length > 0.0f) {
-        nx /= length;
-        ny /= length;
-        nz /= length;
-    } else {
-        nx = 0.0f;
-        ny = 0.0f;
-        nz = 1.0f;
-    }
-    // Plateau tops flatten.
+    float nx = -bevelStr * gx, ny = -bevelStr * gy, nz = 1.0f;
+    mf_renormalise(&nx, &ny, &nz);
     if (h > 0.8f) {
+        // Plateau tops flatten.
         float t = (h - 0.8f) / 0.2f;
         float p = t * t * t;
         nx *= 1.0f - 0.5f * p;
         ny *= 1.0f - 0.5f * p;
-        length = sqrt(nx * nx + ny * ny + nz * nz);
-        if (length > 0.0f) {
-            nx /= length;
-            ny /= length;
-            nz /= length;
-        } else {
-            nx = 0.0f;
-            ny = 0.0f;
-            nz = 1.0f;
-        }
+        mf_renormalise(&nx, &ny, &nz);
     }
-    // Faint edges lean towards straight up.
-    float e = fmax(h, a / 255.0f);
+    float e = mf_max(h, (float)a / 255.0f);
     if (e < 0.9f) {
-        float b = (e / 0.9f) * (e / 0.9f);
-        nx *= b;
-        ny *= b;
+        // Faint edges lean towards straight up.
+        float r = e / 0.9f;
+        float b = r * r;
+        nx = nx * b;
+        ny = ny * b;
         nz = (nz - 1.0f) * b + 1.0f;
-        length = sqrt(nx * nx + ny * ny + nz * nz);
-        if (length > 0.0f) {
-            nx /= length;
-            ny /= length;
-            nz /= length;
-        } else {
-            nx = 0.0f;
-            ny = 0.0f;
-            nz = 1.0f;
-        }
+        mf_renormalise(&nx, &ny, &nz);
+    }
+    if (nx * nx + ny * ny < 0.0004f) {
+        nx = 0.0f;
+        ny = 0.0f;
+        nz = 1.0f;
     }
     normalMap[3 * i] = nx;
     normalMap[3 * i + 1] = ny;

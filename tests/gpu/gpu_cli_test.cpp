@@ -1,6 +1,7 @@
 // lumet render --device through the real command and plug-in binary: `cpu` starts no OpenCL
 // runtime and renders what a machine without OpenCL renders, silently; `auto` starts the machine's
-// device, names it on standard error, and renders on it.
+// device, names it on standard error, and renders the CPU's bytes on it, however many frames
+// render at once.
 #include <gtest/gtest.h>
 
 #ifdef LUMET_CLI_PATH
@@ -78,11 +79,35 @@ TEST_F(DeviceOption, CpuRendersAsWithoutOpenClAndAutoNamesTheDevice) {
     EXPECT_EQ(occurrences(gpu.out, line), 1u) << gpu.out;
     EXPECT_EQ(occurrences(gpu.out, "Lumet GPU"), 1u) << gpu.out;
 
-    // The device rendered: its frame is not the CPU's byte for byte. (How closely device frames
-    // follow the CPU's is the OpenCL sequence tests' measure, through the same plug-in.)
-    const std::vector<unsigned char> gpuBytes = bytesOf(at("auto.png"));
-    ASSERT_GT(gpuBytes.size(), 100u);
-    EXPECT_NE(gpuBytes, cpuBytes);
+    // The device computes the CPU's floats: its frame is the CPU's byte for byte.
+    EXPECT_EQ(bytesOf(at("auto.png")), cpuBytes);
+}
+
+// Frames rendered three at once on the device (one of them holds it, the others render on the
+// CPU) are the frames of one job: an animation keyed on the light, the bevel and the glow, with
+// thin serif strokes and the bevel's creases, at both qualities.
+TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
+    const std::string clean = "env -u LUMET_OPENCL -u OCL_ICD_VENDORS";
+    for (const std::string quality : {"low", "high"}) {
+        SCOPED_TRACE(quality);
+        const std::string animation =
+            "--text 'Wavy' --font /usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf --size 200x90 "
+            "--preset Gold --frames 6 --key 'Light Angle@0=0' --key 'Light Angle@5=150' "
+            "--key 'Bevel Depth@0=60' --key 'Bevel Depth@5=220' --key 'Glow Radius@0=10' "
+            "--key 'Glow Radius@5=40' --quality " +
+            quality + " --device auto --quiet -o ";
+        const Result one = run(clean, animation + at(quality + "_one_%d.png") + " --jobs 1");
+        ASSERT_EQ(one.status, 0) << one.out;
+        const Result three = run(clean, animation + at(quality + "_three_%d.png") + " --jobs 3");
+        ASSERT_EQ(three.status, 0) << three.out;
+        for (int frame = 0; frame < 6; ++frame) {
+            const std::vector<unsigned char> alone =
+                bytesOf(at(quality + "_one_" + std::to_string(frame) + ".png"));
+            ASSERT_GT(alone.size(), 100u);
+            EXPECT_EQ(bytesOf(at(quality + "_three_" + std::to_string(frame) + ".png")), alone)
+                << "frame " << frame;
+        }
+    }
 }
 
 TEST_F(DeviceOption, RejectsAnUnknownDevice) {

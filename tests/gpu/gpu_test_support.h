@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -62,6 +63,11 @@ inline std::vector<std::uint8_t> blobAlpha(std::int32_t W, std::int32_t H, std::
             alpha[static_cast<std::size_t>(y) * W + x] = static_cast<std::uint8_t>(cover * 255.0f);
         }
     return alpha;
+}
+
+// Whether two planes hold the same values bit for bit (-0 is not +0).
+inline bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
 struct ErrorMeasure {

@@ -244,6 +244,7 @@ void shutdownGpuContext(GpuContext& context) {
 // The public face of the runtime.
 
 bool gpuRuntimeReady() { return gpuContext.ready; }
+bool gpuMatchesCpu() { return gpuContext.ready && gpuContext.matchesCpu; }
 
 void startGpuRuntime() {
     if (!gpuContext.ready && !openClSwitchedOff()) startGpuContext(gpuContext);

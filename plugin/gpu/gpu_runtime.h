@@ -7,6 +7,9 @@ namespace lumet::gpu {
 
 // True after a complete start-up, until shut-down.
 bool gpuRuntimeReady();
+// True when the ready device computes the CPU's floats (correctly rounded division and square
+// root, denormals kept): a frame is then the same bytes on the device and on the CPU.
+bool gpuMatchesCpu();
 // Loads OpenCL, opens the device and builds the kernels; does nothing when already ready, nor
 // when the environment variable LUMET_OPENCL is "off" or "0" (then no OpenCL library is loaded).
 void startGpuRuntime();

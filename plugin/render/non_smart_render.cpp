@@ -274,8 +274,8 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                       cache.smoothRgb.get());
     }
 
-    // 12. The GPU, when ready and free.
-    const bool gpu = gpu::gpuRuntimeReady() && TryEnterGpuLock();
+    // 12. The GPU, when ready and free (waited for on a device whose floats are not the CPU's).
+    const bool gpu = takeGpuForFrame();
     if (gpu) resources.gpuLockTaken();
     report.gpu = gpu;
     if (envDirty || blurChanged || cache.envRevision == 0)

@@ -57,4 +57,13 @@ void LeaveGpuLock() {
     gGpuLock.leave();
 }
 
+bool framesMayLeaveTheGpu() { return !gpu::gpuRuntimeReady() || gpu::gpuMatchesCpu(); }
+
+bool takeGpuForFrame() {
+    if (!gpu::gpuRuntimeReady()) return false;
+    if (framesMayLeaveTheGpu()) return TryEnterGpuLock();
+    EnterGpuLock();
+    return true;
+}
+
 }  // namespace lumet

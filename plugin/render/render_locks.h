@@ -27,4 +27,14 @@ void EnterGpuLock();
 bool TryEnterGpuLock();  // true when the lock was taken; never waits
 void LeaveGpuLock();
 
+// Whether a frame's renders may work without the device when another render holds it: true when
+// there is no device or it computes the CPU's floats (the frame's bytes are the same either way).
+// On any other device a frame that fell back to the CPU would differ slightly from its neighbours
+// rendered on the device, so concurrent frames wait for the device (and on the smart protocol for
+// the stage cache that its kept buffers follow) instead.
+bool framesMayLeaveTheGpu();
+// The GPU lock for a frame's stages: false without a ready runtime; tried when frames may leave
+// the GPU, else waited for.
+bool takeGpuForFrame();
+
 }  // namespace lumet

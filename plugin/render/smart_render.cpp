@@ -242,11 +242,16 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
 
     // 12. The stage cache, when no other render is using it; otherwise this frame works on planes
     // of its own, all stale, and gives the same frame. The GPU, whose kept buffers follow the
-    // stage cache, only with the cache, when its runtime is ready and no other render holds it.
-    const bool sharedCache = TryEnterSmartCacheLock();
+    // stage cache, only with the cache, when its runtime is ready and no other render holds it;
+    // on a device whose floats are not the CPU's, the frame waits for both instead.
+    bool sharedCache = TryEnterSmartCacheLock();
+    if (!sharedCache && !framesMayLeaveTheGpu()) {
+        EnterSmartCacheLock();
+        sharedCache = true;
+    }
     if (sharedCache) resources.smartCacheLockTaken();
     StageCache ownCache;
-    const bool gpu = sharedCache && gpu::gpuRuntimeReady() && TryEnterGpuLock();
+    const bool gpu = sharedCache && takeGpuForFrame();
     if (gpu) resources.gpuLockTaken();
     report.gpu = gpu;
 

@@ -245,5 +245,40 @@ TEST(ConcurrentRender, OpenClFramesOnSeveralThreadsMatchTheFramesAlone) {
     }
 }
 
+// On a device whose floats may differ from the CPU's, frames rendered at once do not fall back to
+// the CPU: each waits for the device (and the stage cache its buffers follow), so every frame of
+// an animation comes from the same device, on both protocols.
+TEST(ConcurrentRender, FramesWaitForADeviceThatDoesNotMatchTheCpu) {
+    gpu::shutdownGpuRuntime();
+    gpu::treatDeviceAsInexactForTesting(true);
+    testing::requireGpuRuntime();
+    gpu::treatDeviceAsInexactForTesting(false);
+    EXPECT_FALSE(framesMayLeaveTheGpu());
+    constexpr int kThreads = 3, kFramesPerThread = 3;
+    std::vector<std::unique_ptr<refhost::Host>> hosts;
+    for (int t = 0; t < kThreads; ++t) {
+        hosts.push_back(render_test::makeInProcessHost());
+        chooseLook(*hosts.back(), 0.0);
+    }
+    std::atomic<int> onDevice{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int f = 0; f < kFramesPerThread; ++f) {
+                bool gpu = false;
+                const Protocol protocol = (t + f) % 2 ? Protocol::kPlain : Protocol::kSmart;
+                renderFrame(*hosts[t], protocol, {40 + 8 * t, 32, f % 2 == 0}, &gpu);
+                if (gpu) ++onDevice;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    hosts.clear();
+    gpu::shutdownGpuRuntime();
+    testing::requireGpuRuntime();
+    EXPECT_TRUE(framesMayLeaveTheGpu());
+    EXPECT_EQ(onDevice.load(), kThreads * kFramesPerThread);
+}
+
 }  // namespace
 }  // namespace lumet

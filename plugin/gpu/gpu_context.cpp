@@ -1,6 +1,6 @@
 // Start-up and shut-down of the OpenCL runtime: the first platform, its first GPU device (any
 // device when there is no GPU), one context, one in-order queue, and one program built from the
-// embedded kernel source with relaxed floating-point math.
+// embedded kernel source, built to compute the CPU's floats.
 #include "gpu/gpu_context.h"
 
 #include <atomic>

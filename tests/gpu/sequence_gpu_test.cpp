@@ -69,6 +69,33 @@ TEST(OpenClSequence, DeviceFrameWithGlowIsTheCpuFrame) {
     }
 }
 
+// Every bevel style with every edge profile, over both protocols, both qualities and 8, 16 and 32
+// bits: the device frame is the CPU frame. The layer's ring, bar and arch give the bevel creases
+// where the profile meets the flat top and along the strokes' middles, with a thin stroke beside.
+TEST(OpenClSequence, EveryStyleAndProfileOnTheDeviceIsTheCpuFrame) {
+    int n = 0;
+    for (int style = 1; style <= 5; ++style) {
+        for (int profile = 1; profile <= 5; ++profile, ++n) {
+            const FrameConfig config{n % 2 ? Protocol::kPlain : Protocol::kSmart, n % 3 != 0,
+                                     8 << (n % 3)};
+            const test::FrameSetup setup = [&](refhost::Host& host, int) {
+                std::vector<float> rgba = test::wordLayer(120, 56);
+                for (int y = 4; y < 52; ++y)
+                    for (int c = 0; c < 4; ++c) rgba[(y * 120 + 114) * 4 + c] = 1.0f;
+                host.setLayer(PARAM_INPUT, refhost::worldFromRgba(rgba.data(), 120, 56, 8, 12));
+                test::choosePreset(host, 1 + n % 9, PARAM_PRESET);
+                host.params().setValue(PARAM_BEVEL_STYLE, style);
+                host.params().setValue(PARAM_EDGE_PROFILE, profile);
+                return config;
+            };
+            EXPECT_EQ(test::maxLevels(test::renderAlone(setup, 0, kOpenCl),
+                                      test::renderAlone(setup, 0, true)),
+                      0.0)
+                << "style " << style << ", profile " << profile << ", " << config.bits << " bits";
+        }
+    }
+}
+
 // Random animations on the device: every frame of the sequence equals the frame rendered alone on
 // the device and the CPU's frame.
 // LUMET_SEQUENCE_GPU_ANIMATIONS and LUMET_SEQUENCE_FRAMES set a longer run.

@@ -36,8 +36,7 @@ thread_local int gpuLockDepth = 0;
 // No relaxed math and no fused multiply-adds (the source also switches contraction off): the
 // kernels must compute the CPU's floats. Correctly rounded division and square root are asked for
 // where the device offers them; the option is an error on a device that does not.
-constexpr const char* kExactBuildOptions = "-cl-fp32-correctly-rounded-divide-sqrt";
-constexpr const char* kPlainBuildOptions = "";
+constexpr const char* kCorrectlyRoundedOption = "-cl-fp32-correctly-rounded-divide-sqrt";
 
 void releaseAll(cl_mem* buffers, int count) {
     for (int i = 0; i < count; ++i) releaseBuffer(buffers[i]);
@@ -179,10 +178,9 @@ bool startGpuContext(GpuContext& context) {
     if (cl.clGetDeviceInfo(device, CL_DEVICE_SINGLE_FP_CONFIG, sizeof floatConfig, &floatConfig,
                            nullptr) != CL_SUCCESS)
         floatConfig = 0;
-    const bool matchesCpu = (floatConfig & CL_FP_CORRECTLY_ROUNDED_DIVIDE_SQRT) != 0 &&
-                            (floatConfig & CL_FP_DENORM) != 0;
-    const char* options =
-        (floatConfig & CL_FP_CORRECTLY_ROUNDED_DIVIDE_SQRT) ? kExactBuildOptions : kPlainBuildOptions;
+    const bool correctlyRounded = (floatConfig & CL_FP_CORRECTLY_ROUNDED_DIVIDE_SQRT) != 0;
+    const bool matchesCpu = correctlyRounded && (floatConfig & CL_FP_DENORM) != 0;
+    const char* options = correctlyRounded ? kCorrectlyRoundedOption : "";
     if (cl.clBuildProgram(program, 1, &device, options, nullptr, nullptr) != CL_SUCCESS) {
         char log[4096];
         fetchBuildLog(program, device, log, sizeof log);

@@ -145,8 +145,8 @@ bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& 
     const std::int32_t firstColumn = window.x & 1, step = 2, alphaMin = 10, heightTest = 1;
     cl_kernel kernel = g.kernels[kEnvReflection];
     const bool ok =
-        setArguments(rows, g.reflAlpha, g.reflHeights, g.reflRows, width, height, firstColumn,
-                     step, width, alphaMin, heightTest, 0.01f) &&
+        setArguments(rows, g.reflAlpha, g.reflHeights, g.reflRows, width, height, firstColumn, step,
+                     width, alphaMin, heightTest, 0.01f) &&
         enqueue1D(rows, static_cast<std::size_t>(height)) &&
         setArguments(kernel, g.reflNormals, g.reflAlpha, g.reflHeights, g.reflRows, g.reflOut[0],
                      g.reflOut[1], g.reflOut[2], g.envPlanes[0], g.envPlanes[1], g.envPlanes[2],
@@ -246,16 +246,15 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
         setArguments(rows, g.shadeAlpha, g.shadeHeights, g.shadeRows, width, height, left, step,
                      right, alphaMin, heightTest, 0.01f) &&
         enqueue1D(rows, static_cast<std::size_t>(height)) &&
-        setArguments(kernel, g.shadeAlpha, g.shadeHeights, g.shadeNormals, g.shadeEnv[0],
-                     g.shadeEnv[1], g.shadeEnv[2], g.shadeRows, g.shadeOut[0], g.shadeOut[1],
-                     g.shadeOut[2], g.shadePowLut, width, height, left, right, top, bottom,
-                     lightDir[0], lightDir[1], lightDir[2], halfDir[0], halfDir[1], halfDir[2],
-                     settings.metal, settings.opacity, settings.specular, specNorm,
-                     constants.shadow[0], constants.shadow[1], constants.shadow[2],
-                     constants.midtone[0], constants.midtone[1], constants.midtone[2],
-                     constants.highlight[0], constants.highlight[1], constants.highlight[2],
-                     settings.saturation, settings.tintBlend, settings.envExposure,
-                     settings.envContrast) &&
+        setArguments(
+            kernel, g.shadeAlpha, g.shadeHeights, g.shadeNormals, g.shadeEnv[0], g.shadeEnv[1],
+            g.shadeEnv[2], g.shadeRows, g.shadeOut[0], g.shadeOut[1], g.shadeOut[2], g.shadePowLut,
+            width, height, left, right, top, bottom, lightDir[0], lightDir[1], lightDir[2],
+            halfDir[0], halfDir[1], halfDir[2], settings.metal, settings.opacity, settings.specular,
+            specNorm, constants.shadow[0], constants.shadow[1], constants.shadow[2],
+            constants.midtone[0], constants.midtone[1], constants.midtone[2],
+            constants.highlight[0], constants.highlight[1], constants.highlight[2],
+            settings.saturation, settings.tintBlend, settings.envExposure, settings.envContrast) &&
         enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     if (!enqueued) {
         finishQueue();

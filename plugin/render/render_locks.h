@@ -6,7 +6,8 @@
 //   a render that cannot take it works on planes of its own;
 // - the GPU lock serialises the renders' use of the GPU runtime.
 // Lock order: the non-smart cache lock, the smart stage cache lock, the GPU lock. Renders only
-// try the last two, so a render never waits on another while holding one of them.
+// try the last two, except on a device whose floats are not the CPU's, where they wait for them
+// in that order (see framesMayLeaveTheGpu).
 #pragma once
 #include "platform/platform.h"
 

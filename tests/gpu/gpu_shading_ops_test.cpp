@@ -122,8 +122,8 @@ FrameWindow windowOf(const Surface& s, int cornerX, int cornerY) {
     return {cornerX, cornerY, s.W, s.H, 2 * s.W, 2 * s.H};
 }
 
-void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings,
-                   Rgb& out, const FrameWindow& window) {
+void cpuReflection(const Surface& s, const EnvPlanes& env, const RenderSettings& settings, Rgb& out,
+                   const FrameWindow& window) {
     renderEnvReflection(s.view(), out.planes(s.W, s.H), window, s.W, s.H, settings,
                         test::EnvMapOver(env.planes[0].data(), env.planes[1].data(),
                                          env.planes[2].data(), env.planes[3].data(),
@@ -215,11 +215,6 @@ TEST_F(GpuShading, WrapRoundedToOneSamplesColumnZeroInBothPlanes) {
     ASSERT_TRUE(gpuReflection(s, env, settings, out));
     EXPECT_EQ(out.c[0][centre], 0.0f);
 }
-
-struct Shaded {
-    Rgb out;
-    explicit Shaded(int count) : out(count) {}
-};
 
 void cpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings, Rgb& out) {
     ShadeConstants* constants = new ShadeConstants;

@@ -1,6 +1,6 @@
 // Shared pieces of the OpenCL tests: the runtime started once per test program on the machine's
 // OpenCL device (POCL's CPU device here), the GPU lock held the way a render holds it, random
-// planes and error measures.
+// planes and their comparison.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -68,22 +68,6 @@ inline std::vector<std::uint8_t> blobAlpha(std::int32_t W, std::int32_t H, std::
 // Whether two planes hold the same values bit for bit (-0 is not +0).
 inline bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
-}
-
-struct ErrorMeasure {
-    double max = 0.0, mean = 0.0;
-};
-
-inline ErrorMeasure compareFloats(const float* a, const float* b, std::int64_t count) {
-    ErrorMeasure e;
-    double sum = 0.0;
-    for (std::int64_t i = 0; i < count; ++i) {
-        const double d = std::fabs(static_cast<double>(a[i]) - b[i]);
-        e.max = std::max(e.max, d);
-        sum += d;
-    }
-    e.mean = count > 0 ? sum / static_cast<double>(count) : 0.0;
-    return e;
 }
 
 }  // namespace lumet::testing

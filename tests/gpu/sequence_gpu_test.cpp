@@ -63,9 +63,9 @@ TEST(OpenClSequence, DeviceFrameWithGlowIsTheCpuFrame) {
         };
         SCOPED_TRACE(static_cast<int>(protocol));
         // The device computes the CPU's floats, glow included.
-        EXPECT_EQ(test::maxLevels(test::renderAlone(gold, 0, kOpenCl),
-                                  test::renderAlone(gold, 0, true)),
-                  0.0);
+        EXPECT_EQ(
+            test::maxLevels(test::renderAlone(gold, 0, kOpenCl), test::renderAlone(gold, 0, true)),
+            0.0);
     }
 }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "AE_Effect.h"
-#include "geometry/plane_view.h"
+#include "core/plane_view.h"
 #include "geometry/smart_edge.h"
 
 namespace lumet {

@@ -9,8 +9,8 @@
 #pragma once
 #include <cstdint>
 
-#include "geometry/frame_window.h"
-#include "geometry/plane_view.h"
+#include "core/frame_window.h"
+#include "core/plane_view.h"
 
 namespace lumet {
 struct RenderSettings;

@@ -4,10 +4,10 @@
 // content revisions of their inputs.
 #include <algorithm>
 
+#include "core/shade_constants.h"
 #include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
 #include "params/render_settings.h"
-#include "shading/surface_shading.h"
 
 namespace lumet::gpu {
 

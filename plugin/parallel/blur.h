@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "geometry/frame_window.h"
+#include "core/frame_window.h"
 
 namespace lumet {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "geometry/alpha_extraction.h"
-#include "geometry/frame_window.h"
+#include "core/frame_window.h"
 #include "params/render_settings.h"
 
 namespace lumet {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "AE_Effect.h"
-#include "geometry/frame_window.h"
+#include "core/frame_window.h"
 #include "params/render_settings.h"
 #include "render/stage_cache.h"
 

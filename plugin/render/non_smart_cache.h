@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "envmap/env_map.h"
-#include "geometry/frame_window.h"
+#include "core/frame_window.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
 #include "shading/glow.h"

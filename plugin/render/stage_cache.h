@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "geometry/frame_window.h"
+#include "core/frame_window.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "envmap/env_map.h"
-#include "geometry/frame_window.h"
-#include "geometry/plane_view.h"
+#include "core/frame_window.h"
+#include "core/plane_view.h"
 #include "params/render_settings.h"
 
 namespace lumet {

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "geometry/plane_view.h"
+#include "core/plane_view.h"
 
 namespace lumet {
 

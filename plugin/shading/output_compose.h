@@ -6,8 +6,8 @@
 
 #include "AE_Effect.h"
 #include "envmap/env_map.h"
-#include "geometry/frame_window.h"
-#include "geometry/plane_view.h"
+#include "core/frame_window.h"
+#include "core/plane_view.h"
 #include "params/render_settings.h"
 
 namespace lumet {

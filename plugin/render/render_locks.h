@@ -38,4 +38,23 @@ bool framesMayLeaveTheGpu();
 // the GPU, else waited for.
 bool takeGpuForFrame();
 
+// The GPU lock as a frame holds it: left once, by leave() or when the holder goes.
+class FrameGpuLock {
+public:
+    FrameGpuLock() = default;
+    FrameGpuLock(const FrameGpuLock&) = delete;
+    FrameGpuLock& operator=(const FrameGpuLock&) = delete;
+    ~FrameGpuLock() { leave(); }
+    // Takes the lock for the frame's stages (see takeGpuForFrame); true when held.
+    bool take() { return held_ = takeGpuForFrame(); }
+    bool held() const { return held_; }
+    void leave() {
+        if (held_) LeaveGpuLock();
+        held_ = false;
+    }
+
+private:
+    bool held_ = false;
+};
+
 }  // namespace lumet

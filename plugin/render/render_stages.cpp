@@ -83,6 +83,23 @@ std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth) {
     return hash == 0 ? 1 : hash;
 }
 
+bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerRect,
+                       const FrameWindow& window, const FrameWindow& area,
+                       FrameCoverage& coverage) {
+    coverage.window = allocateZeroedPlane<std::uint8_t>(window.pixels());
+    if (!coverage.window) return false;
+    if (layerAlpha) copyWindow(layerAlpha, layerRect, coverage.window.get(), window);
+    if (!smoothAlphaEdgesInPlace(coverage.window.get(), window.width, window.height)) return false;
+    coverage.area = coverage.window.get();
+    if (area.width != window.width || area.height != window.height) {
+        coverage.ownArea = allocatePlane<std::uint8_t>(area.pixels());
+        if (!coverage.ownArea) return false;
+        copyWindow(coverage.window.get(), window, coverage.ownArea.get(), area);
+        coverage.area = coverage.ownArea.get();
+    }
+    return true;
+}
+
 void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,
                            std::int32_t SS, std::int32_t dx, std::int32_t dy,
                            PF_EffectWorld& output) {

@@ -9,6 +9,7 @@
 #include "core/frame_window.h"
 #include "core/plane_view.h"
 #include "params/render_settings.h"
+#include "platform/plane.h"
 
 namespace lumet {
 
@@ -45,6 +46,19 @@ void copyWindow(const T* from, const FrameWindow& fromWindow, T* to, const Frame
 // 64-bit hash of a host world's pixels (every row's pixel bytes, not the padding) with its size
 // and depth: what the smart edge reads of the layer's colour. 0 for a world without pixels.
 std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth);
+
+// A frame's coverage over its two windows: the layer's alpha (`layerAlpha`, filling `layerRect`
+// in frame pixels) placed into the output window, zero elsewhere, its edges smoothed; and the same
+// over the geometry window `area` (inside the output window), a plane of its own only where the
+// windows differ.
+struct FrameCoverage {
+    Plane<std::uint8_t> window;
+    Plane<std::uint8_t> ownArea;
+    const std::uint8_t* area = nullptr;
+};
+// False when a plane could not be had.
+bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerRect,
+                       const FrameWindow& window, const FrameWindow& area, FrameCoverage& coverage);
 
 // The frame of an empty layer: the observer sees empty windows, the output is transparent.
 void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,

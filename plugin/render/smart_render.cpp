@@ -1,6 +1,6 @@
-// SmartRender: one frame of the smart protocol. Alpha extraction, environment map from the host's
-// compute cache, then geometry, reflection, shading and glow as the stage cache finds them stale,
-// and the output composition, which always runs. Every exit returns the host's resources.
+// SmartRender: one frame of the smart protocol. The frame's settings from pre-render, the layer's
+// coverage and windows, the environment map from the host's compute cache, the stage cache and
+// the GPU; then the frame pipeline. Every exit returns the host's resources.
 #include "render/smart_render.h"
 
 #include <algorithm>
@@ -9,22 +9,15 @@
 #include "envmap/env_map.h"
 #include "envmap/env_map_cache.h"
 #include "geometry/alpha_extraction.h"
-#include "geometry/geometry_buffers.h"
-#include "geometry/geometry_sequence.h"
-#include "gpu/gpu_ops.h"
 #include "gpu/gpu_runtime.h"
 #include "params/param_ids.h"
 #include "platform/plane.h"
 #include "render/content_window.h"
+#include "render/frame_pipeline.h"
 #include "render/frame_report.h"
 #include "render/render_locks.h"
 #include "render/render_stages.h"
 #include "render/stage_cache.h"
-#include "shading/downsample.h"
-#include "shading/env_reflection.h"
-#include "shading/glow.h"
-#include "shading/output_compose.h"
-#include "shading/surface_shading.h"
 
 namespace lumet {
 
@@ -51,14 +44,9 @@ public:
     }
     void receiptCheckedOut(AEGP_CCCheckoutReceiptP receipt) { receipt_ = receipt; }
     void smartCacheLockTaken() { smartCacheLock_ = true; }
-    void gpuLockTaken() { gpuLock_ = true; }
-    void leaveGpuLock() {
-        if (gpuLock_) LeaveGpuLock();
-        gpuLock_ = false;
-    }
 
     void releaseAll() {
-        leaveGpuLock();
+        gpuLock.leave();
         if (smartCacheLock_) LeaveSmartCacheLock();
         smartCacheLock_ = false;
         if (custom_) extra_->cb->checkin_layer_pixels(in_->effect_ref, kCustomMapCheckoutId);
@@ -80,7 +68,9 @@ private:
     const AEGP_ComputeCacheSuite1* suite_ = nullptr;
     AEGP_CCCheckoutReceiptP receipt_ = nullptr;
     bool smartCacheLock_ = false;
-    bool gpuLock_ = false;
+
+public:
+    FrameGpuLock gpuLock;
 };
 
 PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
@@ -156,39 +146,14 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     const ContentWindows windows = contentWindows(bounds, W, H, settings, SS);
     if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
     const FrameWindow window = windows.output, area = windows.geometry;
-    const FrameWindow work = area.scaled(SS);
-    const std::int64_t N = window.pixels(), areaN = area.pixels();
     report.window = window;
     report.geometryWindow = area;
-    GeometryBuffers geometry;  // alpha: the output window's coverage
-    geometry.alpha = allocateZeroedPlane<std::uint8_t>(N);
-    if (!geometry.alpha) return PF_Err_OUT_OF_MEMORY;
-    {
-        const std::int32_t x0 = std::max(dx, window.x);
-        const std::int32_t x1 = std::min(dx + layerW, window.x + window.width);
-        const std::int32_t y0 = std::max(dy, window.y);
-        const std::int32_t y1 = std::min(dy + layerH, window.y + window.height);
-        for (std::int32_t y = y0; y < y1 && x0 < x1; ++y) {
-            std::memcpy(geometry.alpha.get() +
-                            static_cast<std::int64_t>(y - window.y) * window.width +
-                            (x0 - window.x),
-                        layerAlpha.get() + static_cast<std::int64_t>(y - dy) * layerW + (x0 - dx),
-                        static_cast<std::size_t>(x1 - x0));
-        }
-    }
+    FrameCoverage coverage;
+    const bool covered =
+        makeFrameCoverage(layerAlpha.get(), {dx, dy, layerW, layerH, W, H}, window, area, coverage);
     layerAlpha.reset();
-    if (!smoothAlphaEdgesInPlace(geometry.alpha.get(), window.width, window.height)) {
-        return PF_Err_OUT_OF_MEMORY;
-    }
-    // The geometry window's coverage (its own plane when the windows differ).
-    Plane<std::uint8_t> areaAlphaPlane;
-    const std::uint8_t* areaAlpha = geometry.alpha.get();
-    if (area.width != window.width || area.height != window.height) {
-        areaAlphaPlane = allocatePlane<std::uint8_t>(areaN);
-        if (!areaAlphaPlane) return PF_Err_OUT_OF_MEMORY;
-        copyWindow(geometry.alpha.get(), window, areaAlphaPlane.get(), area);
-        areaAlpha = areaAlphaPlane.get();
-    }
+    if (!covered) return PF_Err_OUT_OF_MEMORY;
+    const std::uint8_t* areaAlpha = coverage.area;
 
     // 9. Identity of the shape and where it lies in the frame, and of the colour when the smart
     // edge carves its edges.
@@ -251,175 +216,24 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     }
     if (sharedCache) resources.smartCacheLockTaken();
     StageCache ownCache;
-    const bool gpu = sharedCache && takeGpuForFrame();
-    if (gpu) resources.gpuLockTaken();
-    report.gpu = gpu;
+    if (sharedCache) resources.gpuLock.take();
 
-    // 13, 14. What is stale; a new size reallocates the cache and makes everything stale.
-    StageCache& cache = sharedCache ? smartStageCache() : ownCache;
-    StageFlags flags = decideStages(cache, frameSettings, layer, envKey);
-    checkStageCacheSize(cache, area.width, area.height, work.width, work.height, SS, flags);
-    if (!checkGlowPlanes(cache, window)) flags.glowDirty = true;
-    if (flags.envChanged || cache.envRevision == 0) cache.envRevision = nextContentRevision();
-    report.flags = flags;
-    // The stages cannot run without these planes; reading them absent would be a crash.
-    if (!cache.heightMap || !cache.normalMap || !cache.reflR || !cache.reflG || !cache.reflB ||
-        !cache.alphaCopy || (SS == 2 && !cache.alphaSS) || !cache.shadeR || !cache.shadeG ||
-        !cache.shadeB ||
-        (SS == 2 && !(cache.shadeWork[0] && cache.shadeWork[1] && cache.shadeWork[2]))) {
-        return PF_Err_OUT_OF_MEMORY;
-    }
-    const std::uint8_t* alphaSS = SS == 2 ? cache.alphaSS.get() : areaAlpha;
-
-    // 15. Geometry.
-    if (flags.geometryDirty) {
-        std::memcpy(cache.alphaCopy.get(), areaAlpha, static_cast<std::size_t>(areaN));
-        if (!runGeometrySequence({cache.alphaCopy.get(), area.width, area.height},
-                                 {cache.alphaSS.get(), work.width, work.height},
-                                 {cache.heightMap.get(), work.width, work.height},
-                                 {cache.normalMap.get(), work.width, work.height, 3}, SS, settings,
-                                 {input, pixelDepthOf(*input), dx - area.x, dy - area.y}, gpu)) {
-            return PF_Err_OUT_OF_MEMORY;
-        }
-        cache.geometryValid = true;
-        cache.geometryRevision = nextContentRevision();
-        cache.reflectionValid = false;
-        report.geometryRan = true;
-    }
-
-    // 16. Reflection.
-    const SurfaceView surface(alphaSS, cache.heightMap.get(), cache.normalMap.get(), work.width,
-                              work.height);
-    const RgbPlanes<float> reflection(cache.reflR.get(), cache.reflG.get(), cache.reflB.get(),
-                                      work.width, work.height);
-    if (flags.reflectionDirty) {
-        // Both forms write every pixel of the window.
-        bool done = false;
-        if (gpu) {
-            // Uploads only when the device holds another map than this frame's.
-            gpu::uploadEnvMapGpu(env.sharpR, env.sharpG, env.sharpB, env.smoothR, env.smoothG,
-                                 env.smoothB, env.envW, env.envH, cache.envRevision);
-            if (settings.anisotropy <= 0.001f) {
-                done = gpu::renderEnvReflectionGpu(surface, reflection, work, SS * iw, SS * ih,
-                                                   settings, env.envW, env.envH, cache.envRevision,
-                                                   cache.geometryRevision);
-            }
-        }
-        if (!done) {
-            renderEnvReflection(surface, reflection, work, SS * iw, SS * ih, settings, env);
-        }
-        cache.reflectionValid = true;
-        cache.reflectionRevision = nextContentRevision();
-        cache.shadingValid = false;  // made from the previous reflection
-        report.reflectionRan = true;
-    }
-
-    // 17. Shading at the working size, reduced to the output size, in the kept planes.
-    const bool outerStyle = isOuterStyle(settings.bevelStyle);
-    float* const frameShade[3] = {cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get()};
-    const float* shade[3] = {frameShade[0], frameShade[1], frameShade[2]};
-    if (flags.shadingDirty || !cache.shadingValid) {
-        ShadeConstants constants;
-        makeShadeConstants(constants, settings, surface, reflection);
-        const RgbPlanes<float> shadeOut(frameShade[0], frameShade[1], frameShade[2], area.width,
-                                        area.height);
-        bool done = false;
-        if (gpu) {
-            done = gpu::shadeGpu(constants, surface, shadeOut, SS, outerStyle,
-                                 FrameWindow::whole(area.width, area.height),
-                                 cache.geometryRevision, cache.reflectionRevision);
-        }
-        if (!done) {
-            const RgbPlanes<float> working =
-                SS == 2 ? RgbPlanes<float>(cache.shadeWork[0].get(), cache.shadeWork[1].get(),
-                                           cache.shadeWork[2].get(), work.width, work.height)
-                        : shadeOut;
-            shadeWindow(constants, surface, working, outerStyle);
-            if (SS == 2) {
-                for (const auto& [from, to] :
-                     {std::pair{working.r, shadeOut.r}, std::pair{working.g, shadeOut.g},
-                      std::pair{working.b, shadeOut.b}}) {
-                    Downsample2x(from.data, work.width, work.height, to.data, area.width,
-                                 area.height);
-                }
-            }
-        }
-        cache.shadingValid = true;
-        cache.glowValid = false;
-        report.shadingRan = true;
-    }
-
-    // 18. Glow, in the kept planes of the output window. Without them (memory short) the frame
-    // has no glow.
-    const float* glow[4] = {nullptr, nullptr, nullptr, nullptr};
-    if (settings.glowIntensity > 0.05f && glowPlanesComplete(cache, area, window)) {
-        float* const kept[4] = {cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
-                                cache.glowA.get()};
-        if (flags.glowDirty || !cache.glowValid) {
-            // The glow reads the shade over its own window: zero around the geometry window.
-            const float* source[3] = {shade[0], shade[1], shade[2]};
-            if (area.width != window.width || area.height != window.height) {
-                for (int c = 0; c < 3; ++c) {
-                    float* wide = cache.glowSource[c].get();
-                    std::memset(wide, 0, planeBytes(N, sizeof(float)));
-                    copyWindow(shade[c], area, wide, window);
-                    source[c] = wide;
-                }
-            }
-            float* workPlanes[kGlowWorkPlanes];
-            for (int k = 0; k < kGlowWorkPlanes; ++k) workPlanes[k] = cache.glowWork[k].get();
-            cache.glowValid = computeGlowPlanes(
-                gpu,
-                RgbPlanes<const float>(source[0], source[1], source[2], window.width,
-                                       window.height),
-                {geometry.alpha.get(), window.width, window.height},
-                RgbaPlanes<float>(kept[0], kept[1], kept[2], kept[3], window.width, window.height),
-                settings.glowRadius, cache.glowScratch.get(), N, workPlanes);
-            report.glowRan = cache.glowValid;
-        }
-        if (cache.glowValid) {
-            for (int c = 0; c < 4; ++c) glow[c] = kept[c];
-        }
-    }
-    report.glowUsed = glow[3] != nullptr;
-
-    // 19. Commit; the device copies and the cache now agree, so the GPU can go.
-    commitStageCache(cache, frameSettings, layer, envKey);
-    resources.leaveGpuLock();
-
-    FramePlanes planes;
-    planes.settings = &settings;
-    planes.W = W, planes.H = H, planes.SS = SS, planes.W2 = W2, planes.H2 = H2;
-    planes.dx = dx, planes.dy = dy;
-    planes.window = window;
-    planes.geometryWindow = area;
-    planes.alpha = geometry.alpha.get();
-    planes.alphaSS = alphaSS;
-    planes.heightMap = cache.heightMap.get();
-    planes.normalMap = cache.normalMap.get();
-    planes.refl[0] = cache.reflR.get(), planes.refl[1] = cache.reflG.get();
-    planes.refl[2] = cache.reflB.get();
-    for (int c = 0; c < 3; ++c) planes.shade[c] = shade[c];
-    for (int c = 0; c < 4; ++c) planes.glow[c] = glow[c];
-    planes.envSharp[0] = env.sharpR, planes.envSharp[1] = env.sharpG;
-    planes.envSharp[2] = env.sharpB;
-    planes.envSmooth[0] = env.smoothR, planes.envSmooth[1] = env.smoothG;
-    planes.envSmooth[2] = env.smoothB;
-    planes.envW = env.envW, planes.envH = env.envH;
-    notifyFrameObserver(planes);
-
-    // 20. Output, always.
-    const RgbaPlanes<const float> glowPlanes =
-        glow[3] ? RgbaPlanes<const float>(glow[0], glow[1], glow[2], glow[3], window.width,
-                                          window.height)
-                : RgbaPlanes<const float>();
-    composeOutput(window, area,
-                  RgbPlanes<const float>(shade[0], shade[1], shade[2], area.width, area.height),
-                  glowPlanes, {geometry.alpha.get(), window.width, window.height}, surface.height,
-                  env, settings, SS, pixelDepthOf(*output), *output);
-
-    // 21. The frame's own planes go with their handles; the host's resources with `resources`.
-    return PF_Err_NONE;
+    // 13 - 20. The stages the cache finds stale, and the output.
+    FrameJob job;
+    job.frameSettings = &frameSettings;
+    job.settings = &settings;
+    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
+    job.contentW = iw, job.contentH = ih;
+    job.window = window;
+    job.area = area;
+    job.windowAlpha = coverage.window.get();
+    job.areaAlpha = areaAlpha;
+    job.layer = layer;
+    job.layerWorld = input;
+    job.env = env;
+    job.envKey = envKey;
+    job.output = output;
+    return runFramePipeline(sharedCache ? smartStageCache() : ownCache, job, resources.gpuLock);
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ struct StageCache {
     Plane<float> normalMap;         // 3 x W2 x H2, interleaved
     Plane<std::uint8_t> alphaSS;    // W2 x H2, only when SS = 2
     Plane<std::uint8_t> alphaCopy;  // W x H: the alpha the geometry was built from
+    FrameWindow geometryWindow;     // where that alpha lies in the frame
     std::uint32_t alphaHash = 0;
     std::uint64_t colourHash = 0;
     bool geometryValid = false;

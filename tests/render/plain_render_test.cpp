@@ -1,6 +1,6 @@
 // The plain protocol's render path and how it compares with the smart one: the two protocols
 // agree for Inner Bevel, the three depths agree within their quantisation, and the plain path's
-// own cache rules (tolerances, glow reuse, environment reloads, size changes, memory failure).
+// own cache (exact change rules, glow reuse, the map kept across windows, memory failure).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -95,6 +95,18 @@ TEST_F(PlainRenderTest, ChangeRulesAreExactAndKeepTheGlowWhileItIsOff) {
     ASSERT_EQ(plain(), PF_Err_NONE);
     EXPECT_TRUE(lastFrameReport().shadingRan && lastFrameReport().glowRan);
     EXPECT_FALSE(lastFrameReport().reflectionRan);
+
+    // A Glow Radius step widens the output window: only the glow is recomputed, and the map kept.
+    host_->params().setValue(PARAM_GLOW_RADIUS, 150.0);
+    ASSERT_EQ(plain(), PF_Err_NONE);
+    const FrameReport& wider = lastFrameReport();
+    EXPECT_TRUE(wider.glowRan);
+    EXPECT_FALSE(wider.geometryRan || wider.reflectionRan || wider.shadingRan || wider.envLoaded);
+    // A Bevel Depth step moves the geometry window: the geometry again, the map still kept.
+    host_->params().setValue(PARAM_BEVEL_DEPTH, 40.0);
+    ASSERT_EQ(plain(), PF_Err_NONE);
+    EXPECT_TRUE(lastFrameReport().geometryRan);
+    EXPECT_FALSE(lastFrameReport().envLoaded);
 }
 
 TEST_F(PlainRenderTest, CustomMapIsPreparedOnEveryFrame) {
@@ -113,13 +125,13 @@ TEST_F(PlainRenderTest, CustomMapIsPreparedOnEveryFrame) {
     host_->removeLayer(PARAM_CUSTOM_MAP);
 }
 
-TEST_F(PlainRenderTest, NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEverything) {
+// Each protocol keeps its own cache: a plain frame of another size leaves the smart one alone.
+// Memory that cannot be had is the host's out-of-memory error, and the next frame renders.
+TEST_F(PlainRenderTest, ANewSizeKeepsTheSmartCacheAndMemoryFailureIsOutOfMemory) {
     ASSERT_EQ(smart(), PF_Err_NONE);
-    EXPECT_TRUE(smartStageCache().hasPrevious);
     setLetterLayer(*host_, 90, 45);
     ASSERT_EQ(plain(), PF_Err_NONE);
-    EXPECT_FALSE(smartStageCache().hasPrevious);
-    EXPECT_FALSE(smartStageCache().heightMap);
+    EXPECT_TRUE(smartStageCache().hasPrevious);
 
     // An output larger than any host's frame: 4, the world never touched.
     std::uint8_t pixels[64] = {};
@@ -132,16 +144,11 @@ TEST_F(PlainRenderTest, NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEver
     options_.outputOverride = &huge;
     EXPECT_EQ(plain(), PF_Err_OUT_OF_MEMORY);
     options_.outputOverride = nullptr;
-    // A new window whose float planes cannot be had: 4, and the caches released.
-    setLetterLayer(*host_, 120, 60);
+    // A larger window whose planes cannot be had: 4.
+    setLetterLayer(*host_, 300, 150);
     setPlaneAllocationLimit(planeBytes(120, 60, 1) + 1);
     EXPECT_EQ(plain(), PF_Err_OUT_OF_MEMORY);
     setPlaneAllocationLimit(0);
-    {
-        platform::LockGuard guard(nonSmartCacheLock());
-        EXPECT_FALSE(nonSmartCache().valid);
-        EXPECT_FALSE(nonSmartCache().heightMap);
-    }
     ASSERT_EQ(plain(), PF_Err_NONE);
     EXPECT_TRUE(lastFrameReport().geometryRan);
 }

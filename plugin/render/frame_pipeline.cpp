@@ -1,0 +1,254 @@
+// The frame pipeline (see frame_pipeline.h): change rules, cache layout, geometry, reflection,
+// shading and glow on the device or the CPU, commit, and the output composition, which always
+// runs.
+#include "render/frame_pipeline.h"
+
+#include <cstring>
+
+#include "geometry/alpha_extraction.h"
+#include "geometry/geometry_sequence.h"
+#include "gpu/gpu_ops.h"
+#include "platform/plane.h"
+#include "render/frame_report.h"
+#include "render/render_stages.h"
+#include "shading/downsample.h"
+#include "shading/env_reflection.h"
+#include "shading/glow.h"
+#include "shading/output_compose.h"
+#include "shading/surface_shading.h"
+
+namespace lumet {
+
+namespace {
+
+// Whether the cache holds a geometry made from exactly this coverage at this place: the alpha
+// hash names a shape, the bytes prove it.
+bool sameCoverage(const StageCache& cache, const FrameJob& job) {
+    return cache.geometryValid && cache.alphaCopy && cache.geometryWindow == job.area &&
+           std::memcmp(cache.alphaCopy.get(), job.areaAlpha,
+                       static_cast<std::size_t>(job.area.pixels())) == 0;
+}
+
+bool planesComplete(const StageCache& cache, std::int32_t SS) {
+    return cache.heightMap && cache.normalMap && cache.reflR && cache.reflG && cache.reflB &&
+           cache.alphaCopy && (SS != 2 || cache.alphaSS) && cache.shadeR && cache.shadeG &&
+           cache.shadeB &&
+           (SS != 2 || (cache.shadeWork[0] && cache.shadeWork[1] && cache.shadeWork[2]));
+}
+
+struct Stages {
+    StageCache& cache;
+    const FrameJob& job;
+    bool gpu;
+    FrameReport& report;
+    FrameWindow work;  // the area at the working size
+    const std::uint8_t* alphaSS;
+
+    SurfaceView surface() const {
+        return {alphaSS, cache.heightMap.get(), cache.normalMap.get(), work.width, work.height};
+    }
+    RgbPlanes<float> reflection() const {
+        return {cache.reflR.get(), cache.reflG.get(), cache.reflB.get(), work.width, work.height};
+    }
+};
+
+bool runGeometry(Stages& s) {
+    const FrameJob& job = s.job;
+    StageCache& cache = s.cache;
+    const FrameWindow& area = job.area;
+    std::memcpy(cache.alphaCopy.get(), job.areaAlpha, static_cast<std::size_t>(area.pixels()));
+    const LayerPlacement layer{job.layerWorld, job.layerWorld ? pixelDepthOf(*job.layerWorld) : 0,
+                               job.dx - area.x, job.dy - area.y};
+    if (!runGeometrySequence({cache.alphaCopy.get(), area.width, area.height},
+                             {cache.alphaSS.get(), s.work.width, s.work.height},
+                             {cache.heightMap.get(), s.work.width, s.work.height},
+                             {cache.normalMap.get(), s.work.width, s.work.height, 3}, job.SS,
+                             *job.settings, layer, s.gpu)) {
+        return false;
+    }
+    cache.geometryValid = true;
+    cache.geometryWindow = area;
+    cache.geometryRevision = nextContentRevision();
+    cache.reflectionValid = false;
+    s.report.geometryRan = true;
+    return true;
+}
+
+void runReflection(Stages& s) {
+    const FrameJob& job = s.job;
+    const RenderSettings& settings = *job.settings;
+    const EnvMap& env = job.env;
+    StageCache& cache = s.cache;
+    const std::int32_t SS = job.SS;
+    // Both forms write every pixel of the window.
+    bool done = false;
+    if (s.gpu) {
+        // Uploads only when the device holds another map than this frame's.
+        gpu::uploadEnvMapGpu(env.sharpR, env.sharpG, env.sharpB, env.smoothR, env.smoothG,
+                             env.smoothB, env.envW, env.envH, cache.envRevision);
+        if (settings.anisotropy <= 0.001f) {
+            done = gpu::renderEnvReflectionGpu(
+                s.surface(), s.reflection(), s.work, SS * job.contentW, SS * job.contentH, settings,
+                env.envW, env.envH, cache.envRevision, cache.geometryRevision);
+        }
+    }
+    if (!done) {
+        renderEnvReflection(s.surface(), s.reflection(), s.work, SS * job.contentW,
+                            SS * job.contentH, settings, env);
+    }
+    cache.reflectionValid = true;
+    cache.reflectionRevision = nextContentRevision();
+    cache.shadingValid = false;  // made from the previous reflection
+    s.report.reflectionRan = true;
+}
+
+// Shading at the working size, reduced to the area's size, in the kept planes.
+void runShading(Stages& s) {
+    const FrameJob& job = s.job;
+    StageCache& cache = s.cache;
+    const std::int32_t SS = job.SS;
+    const bool outerStyle = isOuterStyle(job.settings->bevelStyle);
+    const SurfaceView surface = s.surface();
+    ShadeConstants constants;
+    makeShadeConstants(constants, *job.settings, surface, s.reflection());
+    const RgbPlanes<float> shadeOut(cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get(),
+                                    job.area.width, job.area.height);
+    bool done = false;
+    if (s.gpu) {
+        done = gpu::shadeGpu(constants, surface, shadeOut, SS, outerStyle,
+                             FrameWindow::whole(job.area.width, job.area.height),
+                             cache.geometryRevision, cache.reflectionRevision);
+    }
+    if (!done) {
+        const RgbPlanes<float> working =
+            SS == 2 ? RgbPlanes<float>(cache.shadeWork[0].get(), cache.shadeWork[1].get(),
+                                       cache.shadeWork[2].get(), s.work.width, s.work.height)
+                    : shadeOut;
+        shadeWindow(constants, surface, working, outerStyle);
+        if (SS == 2) {
+            for (const auto& [from, to] :
+                 {std::pair{working.r, shadeOut.r}, std::pair{working.g, shadeOut.g},
+                  std::pair{working.b, shadeOut.b}}) {
+                Downsample2x(from.data, s.work.width, s.work.height, to.data, job.area.width,
+                             job.area.height);
+            }
+        }
+    }
+    cache.shadingValid = true;
+    cache.glowValid = false;
+    s.report.shadingRan = true;
+}
+
+// The glow in the kept planes of the output window; false when it has none this frame (off, or
+// its planes could not be had).
+bool runGlow(Stages& s, bool glowDirty) {
+    const FrameJob& job = s.job;
+    StageCache& cache = s.cache;
+    const FrameWindow& window = job.window;
+    const FrameWindow& area = job.area;
+    if (!(job.settings->glowIntensity > 0.05f && glowPlanesComplete(cache, area, window)))
+        return false;
+    if (glowDirty || !cache.glowValid) {
+        // The glow reads the shade over its own window: zero around the geometry window.
+        const float* source[3] = {cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get()};
+        if (area.width != window.width || area.height != window.height) {
+            for (int c = 0; c < 3; ++c) {
+                float* wide = cache.glowSource[c].get();
+                std::memset(wide, 0, planeBytes(window.pixels(), sizeof(float)));
+                copyWindow(source[c], area, wide, window);
+                source[c] = wide;
+            }
+        }
+        float* workPlanes[kGlowWorkPlanes];
+        for (int k = 0; k < kGlowWorkPlanes; ++k) workPlanes[k] = cache.glowWork[k].get();
+        cache.glowValid = computeGlowPlanes(
+            s.gpu,
+            RgbPlanes<const float>(source[0], source[1], source[2], window.width, window.height),
+            {job.windowAlpha, window.width, window.height},
+            RgbaPlanes<float>(cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
+                              cache.glowA.get(), window.width, window.height),
+            job.settings->glowRadius, cache.glowScratch.get(), window.pixels(), workPlanes);
+        s.report.glowRan = cache.glowValid;
+    }
+    return cache.glowValid;
+}
+
+// The observer's view of the frame, then the output.
+void composeFrame(const Stages& s, bool hasGlow) {
+    const FrameJob& job = s.job;
+    const StageCache& cache = s.cache;
+    const FrameWindow& window = job.window;
+    const float* shade[3] = {cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get()};
+    const float* glow[4] = {nullptr, nullptr, nullptr, nullptr};
+    if (hasGlow) {
+        glow[0] = cache.glowR.get(), glow[1] = cache.glowG.get();
+        glow[2] = cache.glowB.get(), glow[3] = cache.glowA.get();
+    }
+    FramePlanes planes;
+    planes.settings = job.settings;
+    planes.W = job.W, planes.H = job.H, planes.SS = job.SS;
+    planes.W2 = job.W * job.SS, planes.H2 = job.H * job.SS;
+    planes.dx = job.dx, planes.dy = job.dy;
+    planes.window = window;
+    planes.geometryWindow = job.area;
+    planes.alpha = job.windowAlpha;
+    planes.alphaSS = s.alphaSS;
+    planes.heightMap = cache.heightMap.get();
+    planes.normalMap = cache.normalMap.get();
+    planes.refl[0] = cache.reflR.get(), planes.refl[1] = cache.reflG.get();
+    planes.refl[2] = cache.reflB.get();
+    for (int c = 0; c < 3; ++c) planes.shade[c] = shade[c];
+    for (int c = 0; c < 4; ++c) planes.glow[c] = glow[c];
+    const EnvMap& env = job.env;
+    planes.envSharp[0] = env.sharpR, planes.envSharp[1] = env.sharpG;
+    planes.envSharp[2] = env.sharpB;
+    planes.envSmooth[0] = env.smoothR, planes.envSmooth[1] = env.smoothG;
+    planes.envSmooth[2] = env.smoothB;
+    planes.envW = env.envW, planes.envH = env.envH;
+    notifyFrameObserver(planes);
+
+    const RgbaPlanes<const float> glowPlanes =
+        hasGlow ? RgbaPlanes<const float>(glow[0], glow[1], glow[2], glow[3], window.width,
+                                          window.height)
+                : RgbaPlanes<const float>();
+    composeOutput(
+        window, job.area,
+        RgbPlanes<const float>(shade[0], shade[1], shade[2], job.area.width, job.area.height),
+        glowPlanes, {job.windowAlpha, window.width, window.height}, s.surface().height, env,
+        *job.settings, job.SS, pixelDepthOf(*job.output), *job.output);
+}
+
+}  // namespace
+
+PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu) {
+    FrameReport& report = currentFrameReport();
+    report.gpu = gpu.held();
+    const std::int32_t SS = job.SS;
+
+    // What is stale; a new size relays the cache out and makes everything stale.
+    if (!sameCoverage(cache, job)) cache.geometryValid = false;
+    StageFlags flags = decideStages(cache, *job.frameSettings, job.layer, job.envKey);
+    const FrameWindow work = job.area.scaled(SS);
+    checkStageCacheSize(cache, job.area.width, job.area.height, work.width, work.height, SS, flags);
+    if (!checkGlowPlanes(cache, job.window)) flags.glowDirty = true;
+    if (flags.envChanged || cache.envRevision == 0) cache.envRevision = nextContentRevision();
+    report.flags = flags;
+    // The stages cannot run without these planes; reading them absent would be a crash.
+    if (!planesComplete(cache, SS)) return PF_Err_OUT_OF_MEMORY;
+
+    Stages stages{cache,  job,  gpu.held(),
+                  report, work, SS == 2 ? cache.alphaSS.get() : cache.alphaCopy.get()};
+    if (flags.geometryDirty && !runGeometry(stages)) return PF_Err_OUT_OF_MEMORY;
+    if (flags.reflectionDirty) runReflection(stages);
+    if (flags.shadingDirty || !cache.shadingValid) runShading(stages);
+    const bool hasGlow = runGlow(stages, flags.glowDirty);
+    report.glowUsed = hasGlow;
+
+    // The device copies and the cache now agree, so the GPU can go.
+    commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);
+    gpu.leave();
+    composeFrame(stages, hasGlow);
+    return PF_Err_NONE;
+}
+
+}  // namespace lumet

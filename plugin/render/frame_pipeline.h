@@ -1,0 +1,41 @@
+// The frame pipeline both render protocols share: once a front end knows the frame's settings,
+// its layer's coverage, its windows and its environment map, the pipeline decides from the stage
+// cache's change rules which stages are stale, runs them on the device or the CPU into the cache
+// it is given, commits the cache and writes the output.
+#pragma once
+#include <cstdint>
+
+#include "AE_Effect.h"
+#include "core/frame_window.h"
+#include "envmap/env_map.h"
+#include "geometry/smart_edge.h"
+#include "params/render_settings.h"
+#include "render/render_locks.h"
+#include "render/stage_cache.h"
+
+namespace lumet {
+
+// What a front end hands the pipeline.
+struct FrameJob {
+    const RenderSettings* frameSettings = nullptr;  // the host's values: the change rules
+    const RenderSettings* settings = nullptr;       // finite values: the stages and the output
+    std::int32_t W = 0, H = 0, SS = 1;              // the output's size and the supersampling
+    std::int32_t dx = 0, dy = 0;                    // where the layer's corner lies in the output
+    std::int32_t contentW = 0, contentH = 0;        // the layer's size (the reflection's scale)
+    FrameWindow window;                             // the glow and the output
+    FrameWindow area;  // the geometry, reflection and shading, inside `window`
+    const std::uint8_t* windowAlpha = nullptr;  // the coverage over `window`, smoothed
+    const std::uint8_t* areaAlpha = nullptr;    // the same over `area` (windowAlpha when equal)
+    LayerIdentity layer;
+    const PF_EffectWorld* layerWorld = nullptr;  // the layer, for the smart edge (may be null)
+    EnvMap env{};
+    EnvMapKey envKey;
+    PF_EffectWorld* output = nullptr;
+};
+
+// Runs the frame into `cache`; the device is used when `gpu` holds the GPU lock, which the
+// pipeline leaves once the cache is committed. Returns the host's error: out of memory when the
+// cache's planes cannot be had.
+PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu);
+
+}  // namespace lumet

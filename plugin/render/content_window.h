@@ -6,8 +6,8 @@
 #pragma once
 #include <cstdint>
 
-#include "geometry/alpha_extraction.h"
 #include "core/frame_window.h"
+#include "geometry/alpha_extraction.h"
 #include "params/render_settings.h"
 
 namespace lumet {

@@ -9,6 +9,7 @@
 #include "geometry/geometry_sequence.h"
 #include "gpu/gpu_ops.h"
 #include "platform/plane.h"
+#include "render/content_window.h"
 #include "render/frame_report.h"
 #include "render/render_stages.h"
 #include "shading/downsample.h"
@@ -219,6 +220,44 @@ void composeFrame(const Stages& s, bool hasGlow) {
 }
 
 }  // namespace
+
+bool frameSizeAccepted(std::int32_t W, std::int32_t H, std::int32_t SS) {
+    constexpr std::int64_t kMostFramePixels = std::int64_t{1} << 31;
+    return static_cast<std::int64_t>(W) * SS <= INT32_MAX &&
+           static_cast<std::int64_t>(H) * SS <= INT32_MAX &&
+           static_cast<std::int64_t>(W) * H <= kMostFramePixels;
+}
+
+PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
+                  const FrameWindow& layerRect, FrameJob& job, FrameCoverage& coverage,
+                  bool& finished) {
+    FrameReport& report = currentFrameReport();
+    const std::int32_t W = job.W, H = job.H, SS = job.SS;
+    report.W = W, report.H = H, report.SS = SS, report.W2 = W * SS, report.H2 = H * SS;
+    report.dx = job.dx, report.dy = job.dy;
+    // The glow and the output cover `window`; the geometry, reflection and shading `area`, which
+    // lies inside it.
+    const ContentWindows windows = contentWindows(bounds, W, H, *job.settings, SS);
+    if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
+    job.window = windows.output;
+    job.area = windows.geometry;
+    report.window = job.window;
+    report.geometryWindow = job.area;
+    // An empty layer is a transparent frame: nothing to compute, nothing kept. (A canvas without
+    // coverage has no distances to measure heights from.)
+    finished = bounds.minX > bounds.maxX && !job.settings->showEnvMap;
+    if (finished) {
+        writeTransparentFrame(*job.settings, W, H, SS, job.dx, job.dy, *job.output);
+        return PF_Err_NONE;
+    }
+    if (!makeFrameCoverage(layerAlpha, layerRect, job.window, job.area, coverage))
+        return PF_Err_OUT_OF_MEMORY;
+    job.windowAlpha = coverage.window.get();
+    job.areaAlpha = coverage.area;
+    job.layer.alphaHash = windowAlphaHash(coverage.area, job.area);
+    report.alphaHash = job.layer.alphaHash;
+    return PF_Err_NONE;
+}
 
 PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu) {
     FrameReport& report = currentFrameReport();

@@ -8,9 +8,11 @@
 #include "AE_Effect.h"
 #include "core/frame_window.h"
 #include "envmap/env_map.h"
+#include "geometry/alpha_extraction.h"
 #include "geometry/smart_edge.h"
 #include "params/render_settings.h"
 #include "render/render_locks.h"
+#include "render/render_stages.h"
 #include "render/stage_cache.h"
 
 namespace lumet {
@@ -32,6 +34,20 @@ struct FrameJob {
     EnvMapKey envKey;
     PF_EffectWorld* output = nullptr;
 };
+
+// Whether an output of W x H at SS may be rendered: its working size must fit 32 bits and it may
+// not have more pixels than any host's largest frame (30000 x 30000 and its margins), so that a
+// frame no host could have allocated is refused before anything is written.
+bool frameSizeAccepted(std::int32_t W, std::int32_t H, std::int32_t SS);
+
+// Places the frame whose job knows its sizes, settings and output: from the layer's covered
+// `bounds` (frame pixels) its windows, checked against the memory bound, and its coverage made
+// from the layer's alpha (`layerAlpha` filling `layerRect`; null for no layer) into `coverage`,
+// which the job then points to. An empty layer is written as a transparent frame at once and
+// `finished` set. Returns out of memory when the frame or a plane cannot be had.
+PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
+                  const FrameWindow& layerRect, FrameJob& job, FrameCoverage& coverage,
+                  bool& finished);
 
 // Runs the frame into `cache`; the device is used when `gpu` holds the GPU lock, which the
 // pipeline leaves once the cache is committed. Returns the host's error: out of memory when the

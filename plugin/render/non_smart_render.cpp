@@ -103,7 +103,6 @@ EnvMapKey prepareEnvMap(NonSmartCache& cache, const RenderSettings& settings,
 }
 
 PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* output) {
-    FrameReport& report = currentFrameReport();
     if (!in_data || !params || !params[PARAM_INPUT] || !output) {
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
@@ -120,18 +119,16 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     const std::int32_t dx = in_data->output_origin_x, dy = in_data->output_origin_y;
     if (W < 1 || H < 1) return PF_Err_NONE;
     const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
-    // A working size beyond 32 bits, or a frame larger than any host's (30000 x 30000 and its
-    // margins), is refused before anything is written.
-    if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
-        static_cast<std::int64_t>(H) * SS > INT32_MAX ||
-        static_cast<std::int64_t>(W) * H > (std::int64_t{1} << 31)) {
-        return PF_Err_OUT_OF_MEMORY;
-    }
-    report.W = W, report.H = H, report.SS = SS, report.W2 = W * SS, report.H2 = H * SS;
-    report.dx = dx, report.dy = dy;
+    if (!frameSizeAccepted(W, H, SS)) return PF_Err_OUT_OF_MEMORY;
+    FrameJob job;
+    job.frameSettings = &frameSettings;
+    job.settings = &settings;
+    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
+    job.contentW = iw, job.contentH = ih;
+    job.output = output;
 
-    // 2. The layer's alpha where it lands in the output, its covered pixels, and the windows the
-    // stages work in.
+    // 2. The layer's alpha where it lands in the output, the windows its covered pixels give and
+    // the coverage over them.
     const bool hasInput = input.data && iw > 0 && ih > 0;
     const std::int32_t lx0 = std::clamp(dx, 0, W), ly0 = std::clamp(dy, 0, H);
     const std::int32_t lx1 =
@@ -150,20 +147,17 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
             bounds.minX += lx0, bounds.maxX += lx0, bounds.minY += ly0, bounds.maxY += ly0;
         }
     }
-    const ContentWindows windows = contentWindows(bounds, W, H, settings, SS);
-    if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
-    const FrameWindow window = windows.output, area = windows.geometry;
-    report.window = window;
-    report.geometryWindow = area;
-    // An empty layer is a transparent frame: nothing to compute, the cache left as it is.
-    if (bounds.minX > bounds.maxX && !settings.showEnvMap) {
-        writeTransparentFrame(settings, W, H, SS, dx, dy, *output);
-        return PF_Err_NONE;
-    }
     FrameCoverage coverage;
-    const bool covered = makeFrameCoverage(layerAlpha.get(), layerRect, window, area, coverage);
+    bool finished = false;
+    const PF_Err err = placeFrame(bounds, layerAlpha.get(), layerRect, job, coverage, finished);
     layerAlpha.reset();
-    if (!covered) return PF_Err_OUT_OF_MEMORY;
+    if (err != PF_Err_NONE || finished) return err;
+    // The smart edge carves the layer's colour edges into the heights: a new fill under the same
+    // alpha is a new geometry.
+    if (settings.smartEdge && hasInput) {
+        job.layer.colourHash = worldPixelHash(input, pixelDepthOf(input));
+        job.layerWorld = &input;
+    }
 
     // 3. The custom map layer.
     PlainFrameResources resources(in_data);
@@ -186,27 +180,10 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         cache = NonSmartCache{};
         return PF_Err_OUT_OF_MEMORY;
     }
-    FrameJob job;
     job.envKey = prepareEnvMap(cache, settings, customLayer);
     resources.gpuLock.take();
 
     // 5. The stages the cache finds stale, and the output.
-    job.frameSettings = &frameSettings;
-    job.settings = &settings;
-    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
-    job.contentW = iw, job.contentH = ih;
-    job.window = window;
-    job.area = area;
-    job.windowAlpha = coverage.window.get();
-    job.areaAlpha = coverage.area;
-    job.layer.alphaHash = windowAlphaHash(coverage.area, area);
-    // The smart edge carves the layer's colour edges into the heights: a new fill under the same
-    // alpha is a new geometry.
-    if (settings.smartEdge && hasInput) {
-        job.layer.colourHash = worldPixelHash(input, pixelDepthOf(input));
-        job.layerWorld = &input;
-    }
-    report.alphaHash = job.layer.alphaHash;
     job.env = nonSmartEnvMap(cache);
     job.output = output;
     return runFramePipeline(cache.stages, job, resources.gpuLock);

@@ -73,8 +73,45 @@ public:
     FrameGpuLock gpuLock;
 };
 
+// The frame's environment map, computed or found in the host's compute cache and checked out
+// for the frame, with its key: the map is known by its key, since the host may reuse the address
+// of an evicted map's record.
+PF_Err checkOutEnvMap(PF_InData* in_data, const RenderSettings& settings,
+                      const PF_EffectWorld* customLayer, FrameResources& resources, FrameJob& job) {
+    const SPBasicSuite* basic = in_data->pica_basicP;
+    const void* suiteData = nullptr;
+    if (!basic ||
+        basic->AcquireSuite(kAEGPComputeCacheSuite, kAEGPComputeCacheSuiteVersion1, &suiteData) !=
+            kSPNoError ||
+        !suiteData) {
+        throw static_cast<PF_Err>(A_Err_MISSING_SUITE);
+    }
+    const auto* cacheSuite = static_cast<const AEGP_ComputeCacheSuite1*>(suiteData);
+    resources.suiteAcquired(basic, cacheSuite);
+    EnvMapCacheOptions options{basic, settings.hdriMap, settings.envBlur,     kEnvW,
+                               kEnvH, customLayer,      in_data->current_time};
+    AEGP_CCCheckoutReceiptP receipt = nullptr;
+    if (cacheSuite->AEGP_ComputeIfNeededAndCheckout(kEnvMapCacheClassId, &options, true,
+                                                    &receipt) != A_Err_NONE ||
+        !receipt) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    resources.receiptCheckedOut(receipt);
+    AEGP_CCComputeValueRefconP value = nullptr;
+    if (cacheSuite->AEGP_GetReceiptComputeValue(receipt, &value) != A_Err_NONE || !value) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    job.env = *static_cast<const EnvMap*>(value);
+    AEGP_GUID key{};
+    if (envMapCacheKey(&options, &key) == A_Err_NONE) {
+        static_assert(sizeof key == sizeof job.envKey.bytes);
+        std::memcpy(job.envKey.bytes, &key, sizeof key);
+        job.envKey.known = true;
+    }
+    return PF_Err_NONE;
+}
+
 PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
-    FrameReport& report = currentFrameReport();
     // 1. The frame's settings from pre-render.
     if (!in_data || !extra || !extra->input || !extra->cb || !extra->input->pre_render_data) {
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
@@ -116,22 +153,19 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         }
     }
 
-    // 7. Working size. A frame whose working size does not fit 32 bits, or of more pixels than
-    // any host's largest frame (30000 x 30000 and its margins), is refused before anything is
-    // written: no host could have allocated its output.
+    // 7. Working size.
     const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
-    constexpr std::int64_t kMostFramePixels = std::int64_t{1} << 31;
-    if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
-        static_cast<std::int64_t>(H) * SS > INT32_MAX ||
-        static_cast<std::int64_t>(W) * H > kMostFramePixels) {
-        return PF_Err_OUT_OF_MEMORY;
-    }
-    const std::int32_t W2 = W * SS, H2 = H * SS;
-    report.W = W, report.H = H, report.SS = SS, report.W2 = W2, report.H2 = H2;
-    report.dx = dx, report.dy = dy;
+    if (!frameSizeAccepted(W, H, SS)) return PF_Err_OUT_OF_MEMORY;
+    FrameJob job;
+    job.frameSettings = &frameSettings;
+    job.settings = &settings;
+    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
+    job.contentW = iw, job.contentH = ih;
+    job.layerWorld = input;
+    job.output = output;
 
-    // 8. The layer's alpha where it lands in the frame, and from its covered pixels the window
-    // every later stage works in; then the window's coverage with edge smoothing.
+    // 8, 9. The layer's alpha where it lands in the frame, the windows its covered pixels give,
+    // the coverage over them and its identity, and the colour's when the smart edge carves it.
     const std::int32_t layerW = std::min(iw, W - dx), layerH = std::min(ih, H - dy);
     Plane<std::uint8_t> layerAlpha =
         allocatePlane<std::uint8_t>(static_cast<std::int64_t>(layerW) * layerH);
@@ -141,69 +175,19 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (bounds.minX <= bounds.maxX) {
         bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
     }
-    // The glow and the output cover `window`; the geometry, reflection and shading `area`, which
-    // lies inside it, and `work` at the working size.
-    const ContentWindows windows = contentWindows(bounds, W, H, settings, SS);
-    if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
-    const FrameWindow window = windows.output, area = windows.geometry;
-    report.window = window;
-    report.geometryWindow = area;
     FrameCoverage coverage;
-    const bool covered =
-        makeFrameCoverage(layerAlpha.get(), {dx, dy, layerW, layerH, W, H}, window, area, coverage);
+    bool finished = false;
+    err = placeFrame(bounds, layerAlpha.get(), {dx, dy, layerW, layerH, W, H}, job, coverage,
+                     finished);
     layerAlpha.reset();
-    if (!covered) return PF_Err_OUT_OF_MEMORY;
-    const std::uint8_t* areaAlpha = coverage.area;
-
-    // 9. Identity of the shape and where it lies in the frame, and of the colour when the smart
-    // edge carves its edges.
-    LayerIdentity layer;
-    layer.alphaHash = windowAlphaHash(areaAlpha, area);
+    if (err != PF_Err_NONE || finished) return err;
     if (settings.smartEdge && settings.bevelStyle == kInnerBevel) {
-        layer.colourHash = worldPixelHash(*input, pixelDepthOf(*input));
-    }
-    report.alphaHash = layer.alphaHash;
-
-    // An empty layer is a transparent frame: nothing to compute, nothing kept. (A canvas without
-    // coverage has no distances to measure heights from.)
-    if (bounds.minX > bounds.maxX && !settings.showEnvMap) {
-        writeTransparentFrame(settings, W, H, SS, dx, dy, *output);
-        return PF_Err_NONE;
+        job.layer.colourHash = worldPixelHash(*input, pixelDepthOf(*input));
     }
 
     // 10. The environment map from the host's compute cache.
-    const SPBasicSuite* basic = in_data->pica_basicP;
-    const void* suiteData = nullptr;
-    if (!basic ||
-        basic->AcquireSuite(kAEGPComputeCacheSuite, kAEGPComputeCacheSuiteVersion1, &suiteData) !=
-            kSPNoError ||
-        !suiteData) {
-        throw static_cast<PF_Err>(A_Err_MISSING_SUITE);
-    }
-    const auto* cacheSuite = static_cast<const AEGP_ComputeCacheSuite1*>(suiteData);
-    resources.suiteAcquired(basic, cacheSuite);
-    EnvMapCacheOptions options{basic, settings.hdriMap, settings.envBlur,     kEnvW,
-                               kEnvH, customLayer,      in_data->current_time};
-    AEGP_CCCheckoutReceiptP receipt = nullptr;
-    if (cacheSuite->AEGP_ComputeIfNeededAndCheckout(kEnvMapCacheClassId, &options, true,
-                                                    &receipt) != A_Err_NONE ||
-        !receipt) {
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    resources.receiptCheckedOut(receipt);
-    AEGP_CCComputeValueRefconP value = nullptr;
-    if (cacheSuite->AEGP_GetReceiptComputeValue(receipt, &value) != A_Err_NONE || !value) {
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    const EnvMap& env = *static_cast<const EnvMap*>(value);
-    // The map is known by its key; the host may reuse the address of an evicted map's record.
-    EnvMapKey envKey;
-    AEGP_GUID key{};
-    if (envMapCacheKey(&options, &key) == A_Err_NONE) {
-        static_assert(sizeof key == sizeof envKey.bytes);
-        std::memcpy(envKey.bytes, &key, sizeof key);
-        envKey.known = true;
-    }
+    err = checkOutEnvMap(in_data, settings, customLayer, resources, job);
+    if (err != PF_Err_NONE) return err;
 
     // 12. The stage cache, when no other render is using it; otherwise this frame works on planes
     // of its own, all stale, and gives the same frame. The GPU, whose kept buffers follow the
@@ -219,20 +203,6 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (sharedCache) resources.gpuLock.take();
 
     // 13 - 20. The stages the cache finds stale, and the output.
-    FrameJob job;
-    job.frameSettings = &frameSettings;
-    job.settings = &settings;
-    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
-    job.contentW = iw, job.contentH = ih;
-    job.window = window;
-    job.area = area;
-    job.windowAlpha = coverage.window.get();
-    job.areaAlpha = areaAlpha;
-    job.layer = layer;
-    job.layerWorld = input;
-    job.env = env;
-    job.envKey = envKey;
-    job.output = output;
     return runFramePipeline(sharedCache ? smartStageCache() : ownCache, job, resources.gpuLock);
 }
 

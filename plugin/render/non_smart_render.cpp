@@ -403,7 +403,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
                   outputSettings, SS, pixelDepthOf(*output), *output);
 
     // 18. Commit.
-    copyStageSettings(cache.settings, frameSettings);
+    copyParameterFields(cache.settings, frameSettings);
     cache.valid = true;
     return PF_Err_NONE;
 }

@@ -40,41 +40,24 @@ std::string choiceName(const std::string& choices, int choice) {
     return "";
 }
 
-std::string formatValue(const refhost::ParamsStore& store, int index, double seconds) {
-    const PF_ParamDef def = store.valueAt(index, seconds);
+namespace {
+
+struct ParamText {
+    std::string value, range;
+};
+
+// The text forms of one parameter by its type: the value `def` carries and the declared range.
+ParamText describe(const refhost::ParamsStore& store, int index, const PF_ParamDef& def) {
     switch (def.param_type) {
         case PF_Param_POPUP: {
             std::string text = std::to_string(def.u.pd.value);
             const std::string name = choiceName(store.choices(index), def.u.pd.value);
             if (!name.empty()) text.append(" (").append(name).append(")");
-            return text;
+            return {text, store.choices(index)};
         }
         case PF_Param_CHECKBOX:
-            return def.u.bd.value ? "on" : "off";
-        case PF_Param_FLOAT_SLIDER:
-            return number(def.u.fs_d.value, def.u.fs_d.precision);
-        case PF_Param_ANGLE:
-            return shortFloat(float(def.u.ad.value / 65536.0)) + " deg";
-        case PF_Param_COLOR: {
-            const PF_Pixel& c = def.u.cd.value;
-            char text[32];
-            std::snprintf(text, sizeof(text), "(%d, %d, %d)", c.red, c.green, c.blue);
-            return text;
-        }
-        case PF_Param_LAYER:
-            return "none";
-        default:
-            return "";
-    }
-}
-
-std::string formatRange(const refhost::ParamsStore& store, int index) {
-    const PF_ParamDef& def = store.definition(index);
-    switch (def.param_type) {
-        case PF_Param_POPUP:
-            return store.choices(index);
-        case PF_Param_CHECKBOX:
-            return "off|on, text \"" + store.checkboxText(index) + "\"";
+            return {def.u.bd.value ? "on" : "off",
+                    "off|on, text \"" + store.checkboxText(index) + "\""};
         case PF_Param_FLOAT_SLIDER: {
             const PF_FloatSliderDef& s = def.u.fs_d;
             std::string range = shortFloat(s.valid_min) + " to " + shortFloat(s.valid_max);
@@ -82,15 +65,32 @@ std::string formatRange(const refhost::ParamsStore& store, int index) {
                 range += " (slider " + shortFloat(s.slider_min) + " to " +
                          shortFloat(s.slider_max) + ")";
             }
-            return range + ", precision " + std::to_string(s.precision);
+            return {number(s.value, s.precision),
+                    range + ", precision " + std::to_string(s.precision)};
         }
         case PF_Param_ANGLE:
-            return "degrees";
-        case PF_Param_COLOR:
-            return "red, green, blue 0 to 255";
+            return {shortFloat(float(def.u.ad.value / 65536.0)) + " deg", "degrees"};
+        case PF_Param_COLOR: {
+            const PF_Pixel& c = def.u.cd.value;
+            char text[32];
+            std::snprintf(text, sizeof(text), "(%d, %d, %d)", c.red, c.green, c.blue);
+            return {text, "red, green, blue 0 to 255"};
+        }
+        case PF_Param_LAYER:
+            return {"none", ""};
         default:
-            return "";
+            return {};
     }
+}
+
+}  // namespace
+
+std::string formatValue(const refhost::ParamsStore& store, int index, double seconds) {
+    return describe(store, index, store.valueAt(index, seconds)).value;
+}
+
+std::string formatRange(const refhost::ParamsStore& store, int index) {
+    return describe(store, index, store.definition(index)).range;
 }
 
 }  // namespace lumet::cli

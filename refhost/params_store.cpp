@@ -10,28 +10,105 @@ namespace refhost {
 
 namespace {
 
-// A new control starts at its default: the definition's `dephault`, whatever its `value` says.
-PF_ParamDefUnion initialValue(const PF_ParamDef& def) {
-    PF_ParamDefUnion u = def.u;
-    switch (def.param_type) {
-        case PF_Param_POPUP:
-            u.pd.value = def.u.pd.dephault;
-            break;
-        case PF_Param_CHECKBOX:
-            u.bd.value = def.u.bd.dephault;
-            break;
-        case PF_Param_FLOAT_SLIDER:
-            u.fs_d.value = def.u.fs_d.dephault;
-            break;
+using Union = PF_ParamDefUnion;
+
+// How one parameter type keeps its value in the definition's union. A null operation means the
+// type has none: popups and checkboxes hold the earlier keyframe's value instead of being
+// interpolated, colours take no single number, layers and groups carry no value at all.
+struct ValueType {
+    const char* name;
+    void (*reset)(Union& u);                    // the value becomes the default
+    void (*take)(Union& u, const Union& from);  // the value of another union
+    // A number means: popup choice, checkbox 0/1, slider value, angle in degrees.
+    double (*toNumber)(const Union& u);
+    void (*fromNumber)(Union& u, double number);
+    void (*interpolate)(Union& u, const Union& a, const Union& b, double t);
+};
+
+// Reset and take for a type whose part of the union has `value` and `dephault`.
+template <typename Def, Def Union::*part>
+struct Slot {
+    static void reset(Union& u) { (u.*part).value = (u.*part).dephault; }
+    static void take(Union& u, const Union& from) { (u.*part).value = (from.*part).value; }
+};
+
+double lerp(double x, double y, double t) { return x + (y - x) * t; }
+
+template <typename Def, Def Union::*part>
+constexpr ValueType withValue(const char* name, double (*toNumber)(const Union&),
+                              void (*fromNumber)(Union&, double),
+                              void (*interpolate)(Union&, const Union&, const Union&, double)) {
+    return ValueType{
+        name, Slot<Def, part>::reset, Slot<Def, part>::take, toNumber, fromNumber, interpolate};
+}
+
+const ValueType kPopup = withValue<PF_PopupDef, &Union::pd>(
+    "popup", [](const Union& u) -> double { return u.pd.value; },
+    [](Union& u, double n) { u.pd.value = static_cast<PF_ParamValue>(std::lround(n)); }, nullptr);
+const ValueType kCheckbox = withValue<PF_CheckBoxDef, &Union::bd>(
+    "checkbox", [](const Union& u) -> double { return u.bd.value; },
+    [](Union& u, double n) { u.bd.value = n != 0 ? 1 : 0; }, nullptr);
+const ValueType kSlider = withValue<PF_FloatSliderDef, &Union::fs_d>(
+    "float slider", [](const Union& u) { return u.fs_d.value; },
+    [](Union& u, double n) { u.fs_d.value = n; },
+    [](Union& u, const Union& a, const Union& b, double t) {
+        u.fs_d.value = lerp(a.fs_d.value, b.fs_d.value, t);
+    });
+const ValueType kAngle = withValue<PF_AngleDef, &Union::ad>(
+    "angle", [](const Union& u) { return u.ad.value / 65536.0; },
+    [](Union& u, double n) { u.ad.value = static_cast<PF_Fixed>(std::llround(n * 65536.0)); },
+    [](Union& u, const Union& a, const Union& b, double t) {
+        u.ad.value = static_cast<PF_Fixed>(std::llround(lerp(a.ad.value, b.ad.value, t)));
+    });
+const ValueType kColor = withValue<PF_ColorDef, &Union::cd>(
+    "color", nullptr, nullptr, [](Union& u, const Union& a, const Union& b, double t) {
+        auto channel = [t](A_u_char x, A_u_char y) {
+            return static_cast<A_u_char>(std::lround(lerp(x, y, t)));
+        };
+        const PF_Pixel& p = a.cd.value;
+        const PF_Pixel& q = b.cd.value;
+        u.cd.value = PF_Pixel{channel(p.alpha, q.alpha), channel(p.red, q.red),
+                              channel(p.green, q.green), channel(p.blue, q.blue)};
+    });
+
+constexpr ValueType noValue(const char* name) {
+    ValueType type{};
+    type.name = name;
+    return type;
+}
+
+const ValueType kLayer = noValue("layer");
+const ValueType kGroupStart = noValue("group start");
+const ValueType kGroupEnd = noValue("group end");
+const ValueType kOther = noValue("other");
+
+const ValueType& valueType(PF_ParamType type) {
+    switch (type) {
+        case PF_Param_LAYER:
+            return kLayer;
         case PF_Param_ANGLE:
-            u.ad.value = def.u.ad.dephault;
-            break;
+            return kAngle;
+        case PF_Param_CHECKBOX:
+            return kCheckbox;
         case PF_Param_COLOR:
-            u.cd.value = def.u.cd.dephault;
-            break;
+            return kColor;
+        case PF_Param_POPUP:
+            return kPopup;
+        case PF_Param_FLOAT_SLIDER:
+            return kSlider;
+        case PF_Param_GROUP_START:
+            return kGroupStart;
+        case PF_Param_GROUP_END:
+            return kGroupEnd;
         default:
-            break;
+            return kOther;
     }
+}
+
+// A new control starts at its default: the definition's `dephault`, whatever its `value` says.
+Union initialValue(const PF_ParamDef& def) {
+    Union u = def.u;
+    if (const auto reset = valueType(def.param_type).reset) reset(u);
     return u;
 }
 
@@ -80,23 +157,10 @@ const std::string& ParamsStore::choices(int index) const { return entry(index).c
 const std::string& ParamsStore::checkboxText(int index) const { return entry(index).checkboxText; }
 
 PF_ParamDefUnion ParamsStore::numberToValue(const Entry& e, double value) const {
+    const auto fromNumber = valueType(e.def.param_type).fromNumber;
+    if (!fromNumber) throw std::invalid_argument("parameter takes no number");
     PF_ParamDefUnion u = e.value;
-    switch (e.def.param_type) {
-        case PF_Param_POPUP:
-            u.pd.value = static_cast<PF_ParamValue>(std::lround(value));
-            break;
-        case PF_Param_CHECKBOX:
-            u.bd.value = value != 0 ? 1 : 0;
-            break;
-        case PF_Param_FLOAT_SLIDER:
-            u.fs_d.value = value;
-            break;
-        case PF_Param_ANGLE:
-            u.ad.value = static_cast<PF_Fixed>(std::llround(value * 65536.0));
-            break;
-        default:
-            throw std::invalid_argument("parameter takes no number");
-    }
+    fromNumber(u, value);
     return u;
 }
 
@@ -152,30 +216,9 @@ PF_ParamDefUnion ParamsStore::interpolate(const Entry& e, double seconds) const 
     const Key& a = e.keys[i - 1];
     const Key& b = e.keys[i];
     if (b.seconds == seconds) return b.value;
-    const double t = (seconds - a.seconds) / (b.seconds - a.seconds);
-    auto lerp = [t](double x, double y) { return x + (y - x) * t; };
     PF_ParamDefUnion u = a.value;  // popups and checkboxes hold
-    switch (e.def.param_type) {
-        case PF_Param_FLOAT_SLIDER:
-            u.fs_d.value = lerp(a.value.fs_d.value, b.value.fs_d.value);
-            break;
-        case PF_Param_ANGLE:
-            u.ad.value =
-                static_cast<PF_Fixed>(std::llround(lerp(a.value.ad.value, b.value.ad.value)));
-            break;
-        case PF_Param_COLOR: {
-            auto channel = [&](A_u_char x, A_u_char y) {
-                return static_cast<A_u_char>(std::lround(lerp(x, y)));
-            };
-            const PF_Pixel& p = a.value.cd.value;
-            const PF_Pixel& q = b.value.cd.value;
-            u.cd.value = PF_Pixel{channel(p.alpha, q.alpha), channel(p.red, q.red),
-                                  channel(p.green, q.green), channel(p.blue, q.blue)};
-            break;
-        }
-        default:
-            break;
-    }
+    if (const auto blend = valueType(e.def.param_type).interpolate)
+        blend(u, a.value, b.value, (seconds - a.seconds) / (b.seconds - a.seconds));
     return u;
 }
 
@@ -190,19 +233,9 @@ PF_ParamDef ParamsStore::valueAt(int index, double seconds) const {
 }
 
 double ParamsStore::numberAt(int index, double seconds) const {
-    const PF_ParamDef def = valueAt(index, seconds);
-    switch (def.param_type) {
-        case PF_Param_POPUP:
-            return def.u.pd.value;
-        case PF_Param_CHECKBOX:
-            return def.u.bd.value;
-        case PF_Param_FLOAT_SLIDER:
-            return def.u.fs_d.value;
-        case PF_Param_ANGLE:
-            return def.u.ad.value / 65536.0;
-        default:
-            throw std::invalid_argument("parameter has no number");
-    }
+    const auto toNumber = valueType(entry(index).def.param_type).toNumber;
+    if (!toNumber) throw std::invalid_argument("parameter has no number");
+    return toNumber(valueAt(index, seconds).u);
 }
 
 PF_Pixel ParamsStore::colorAt(int index, double seconds) const {
@@ -213,26 +246,10 @@ PF_Pixel ParamsStore::colorAt(int index, double seconds) const {
 
 void ParamsStore::takeValue(int index, const PF_ParamDef& changed, double seconds) {
     Entry& e = entry(index);
+    const auto take = valueType(e.def.param_type).take;
+    if (!take) return;  // layers and groups carry no value to take
     PF_ParamDefUnion u = interpolate(e, seconds);
-    switch (e.def.param_type) {
-        case PF_Param_POPUP:
-            u.pd.value = changed.u.pd.value;
-            break;
-        case PF_Param_CHECKBOX:
-            u.bd.value = changed.u.bd.value;
-            break;
-        case PF_Param_FLOAT_SLIDER:
-            u.fs_d.value = changed.u.fs_d.value;
-            break;
-        case PF_Param_ANGLE:
-            u.ad.value = changed.u.ad.value;
-            break;
-        case PF_Param_COLOR:
-            u.cd.value = changed.u.cd.value;
-            break;
-        default:
-            return;  // layers and groups carry no value to take
-    }
+    take(u, changed.u);
     if (e.keys.empty()) {
         e.value = u;
     } else {
@@ -240,27 +257,6 @@ void ParamsStore::takeValue(int index, const PF_ParamDef& changed, double second
     }
 }
 
-const char* paramTypeName(PF_ParamType type) {
-    switch (type) {
-        case PF_Param_LAYER:
-            return "layer";
-        case PF_Param_ANGLE:
-            return "angle";
-        case PF_Param_CHECKBOX:
-            return "checkbox";
-        case PF_Param_COLOR:
-            return "color";
-        case PF_Param_POPUP:
-            return "popup";
-        case PF_Param_FLOAT_SLIDER:
-            return "float slider";
-        case PF_Param_GROUP_START:
-            return "group start";
-        case PF_Param_GROUP_END:
-            return "group end";
-        default:
-            return "other";
-    }
-}
+const char* paramTypeName(PF_ParamType type) { return valueType(type).name; }
 
 }  // namespace refhost

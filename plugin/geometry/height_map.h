@@ -5,26 +5,11 @@
 #include <cstdint>
 
 #include "core/plane_view.h"
+#include "params/param_ids.h"  // BevelStyle, EdgeProfile
 
 namespace lumet {
 
 struct RenderSettings;
-
-// Bevel styles and edge profiles, 1-based as the host stores the popups.
-enum BevelStyle : std::int32_t {
-    kInnerBevel = 1,
-    kOuterBevel = 2,
-    kFullBevel = 3,
-    kEmboss = 4,
-    kPillow = 5
-};
-enum EdgeProfile : std::int32_t {
-    kProfileSmooth = 1,
-    kProfileRound = 2,
-    kProfileChiselHard = 3,
-    kProfileChiselSoft = 4,
-    kProfileMesa = 5
-};
 
 // Edge profile curve f(t) for t in [0, 1]; any profile outside 2..5 is Smooth.
 float edgeProfile(float t, std::int32_t profile);

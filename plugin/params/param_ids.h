@@ -1,6 +1,7 @@
 // Parameter ids: a parameter's index in the host's parameter array equals its id. Projects store
 // values by these numbers, so they never change.
 #pragma once
+#include <cstdint>
 
 namespace lumet {
 
@@ -54,8 +55,14 @@ enum ParamId : int {
 };
 
 // Popup choice numbers as the host stores them (1-based).
-enum BevelStyle : int { kInnerBevel = 1, kOuterBevel, kFullBevel, kEmboss, kPillow };
-enum EdgeProfile : int { kSmooth = 1, kRound, kChiselHard, kChiselSoft, kMesa };
+enum BevelStyle : std::int32_t { kInnerBevel = 1, kOuterBevel, kFullBevel, kEmboss, kPillow };
+enum EdgeProfile : std::int32_t {
+    kProfileSmooth = 1,
+    kProfileRound,
+    kProfileChiselHard,
+    kProfileChiselSoft,
+    kProfileMesa
+};
 enum HdriMap : int {
     kGallery = 1,
     kStudio,

@@ -70,6 +70,33 @@ constexpr ParamSpec invisible(ParamSpec s) {
     return s;
 }
 
+// The RenderSettings field a parameter fills.
+constexpr ParamSpec into(ParamSpec s, std::int32_t RenderSettings::*field) {
+    s.choiceField = field;
+    return s;
+}
+constexpr ParamSpec into(ParamSpec s, bool RenderSettings::*field) {
+    s.flagField = field;
+    return s;
+}
+constexpr ParamSpec into(ParamSpec s, float (RenderSettings::*field)[3]) {
+    s.colorField = field;
+    return s;
+}
+constexpr ParamSpec into(ParamSpec s, float RenderSettings::*field, double divisor = 1) {
+    s.numberField = field;
+    s.divisor = divisor;
+    return s;
+}
+// 1 - value / divisor.
+constexpr ParamSpec intoComplement(ParamSpec s, float RenderSettings::*field, double divisor) {
+    s = into(s, field, divisor);
+    s.complement = true;
+    return s;
+}
+
+using RS = RenderSettings;
+
 }  // namespace
 
 constexpr std::array<ParamSpec, kDeclaredParamCount> kParamTable = {{
@@ -78,51 +105,59 @@ constexpr std::array<ParamSpec, kDeclaredParamCount> kParamTable = {{
                      "Chrome|Diamond",
                      9, 1)),
     groupStart(PARAM_BEVEL_GROUP, "Bevel"),
-    invisible(popup(PARAM_BEVEL_STYLE, "Bevel Style",
-                    "Inner Bevel|Outer Bevel|Full Bevel|Emboss|Pillow", 5, 1)),
-    popup(PARAM_EDGE_PROFILE, "Edge Profile", "Smooth|Round|Chisel Hard|Chisel Soft|Mesa", 5, 1),
-    slider(PARAM_BEVEL_DEPTH, "Bevel Depth", 0, 300, 150, 2),
-    slider(PARAM_BEVEL_SOFTNESS, "Bevel Softness", 0, 100, 20, 2),
-    checkbox(PARAM_SMART_EDGE, "Smart Edge", true, ""),
-    slider(PARAM_EDGE_STRENGTH, "Edge Strength", 0, 100, 100, 2),
+    into(invisible(popup(PARAM_BEVEL_STYLE, "Bevel Style",
+                         "Inner Bevel|Outer Bevel|Full Bevel|Emboss|Pillow", 5, 1)),
+         &RS::bevelStyle),
+    into(popup(PARAM_EDGE_PROFILE, "Edge Profile", "Smooth|Round|Chisel Hard|Chisel Soft|Mesa", 5,
+               1),
+         &RS::edgeProfile),
+    into(slider(PARAM_BEVEL_DEPTH, "Bevel Depth", 0, 300, 150, 2), &RS::bevelDepth, 100),
+    into(slider(PARAM_BEVEL_SOFTNESS, "Bevel Softness", 0, 100, 20, 2), &RS::bevelSoftness, 100),
+    into(checkbox(PARAM_SMART_EDGE, "Smart Edge", true, ""), &RS::smartEdge),
+    into(slider(PARAM_EDGE_STRENGTH, "Edge Strength", 0, 100, 100, 2), &RS::edgeStrength, 100),
     groupEnd(PARAM_BEVEL_GROUP_END),
     groupStart(PARAM_HDRI_GROUP, "HDRI"),
-    popup(PARAM_HDRI_MAP, "HDRI Map",
-          "Gallery|Studio|Showroom|Beauty|Rim Light|Strips|Panels|Dramatic|Diamond|Custom Map", 10,
-          1),
+    into(popup(PARAM_HDRI_MAP, "HDRI Map",
+               "Gallery|Studio|Showroom|Beauty|Rim Light|Strips|Panels|Dramatic|Diamond|Custom Map",
+               10, 1),
+         &RS::hdriMap),
     ParamSpec{PARAM_CUSTOM_MAP, ParamKind::Layer, "Custom Map"},
-    slider(PARAM_BLUR, "Blur", 0, 100, 20, 0),
-    slider(PARAM_SCALE, "Scale", 1, 200, 50, 2),
-    slider(PARAM_EXPOSURE, "Exposure", 0, 200, 100, 2),
-    slider(PARAM_CONTRAST, "Contrast", 0, 100, 50, 2),
-    slider(PARAM_DISPLACEMENT, "Displacement", 0, 100, 50, 2),
+    into(slider(PARAM_BLUR, "Blur", 0, 100, 20, 0), &RS::envBlur, 100),
+    into(slider(PARAM_SCALE, "Scale", 1, 200, 50, 2), &RS::envScale, 100),
+    into(slider(PARAM_EXPOSURE, "Exposure", 0, 200, 100, 2), &RS::envExposure, 100),
+    into(slider(PARAM_CONTRAST, "Contrast", 0, 100, 50, 2), &RS::envContrast, 100),
+    into(slider(PARAM_DISPLACEMENT, "Displacement", 0, 100, 50, 2), &RS::envDisplacement, 100),
     groupStart(PARAM_ROTATION_GROUP, "Rotation"),
-    wideSlider(PARAM_ROTATION_X, "Rotation X", -10000, 10000, -100, 100, 0, 2),
-    wideSlider(PARAM_ROTATION_Y, "Rotation Y", -10000, 10000, -100, 100, 0, 2),
+    into(wideSlider(PARAM_ROTATION_X, "Rotation X", -10000, 10000, -100, 100, 0, 2), &RS::envRotX,
+         1000),
+    into(wideSlider(PARAM_ROTATION_Y, "Rotation Y", -10000, 10000, -100, 100, 0, 2), &RS::envRotY,
+         1000),
     groupEnd(PARAM_ROTATION_GROUP_END),
-    slider(PARAM_METAL, "Metal", 0, 100, 100, 2),
-    slider(PARAM_TRANSPARENCY, "Transparency", 0, 100, 0, 2),
-    slider(PARAM_DISPERSION, "Dispersion", 0, 100, 0, 2),
+    into(slider(PARAM_METAL, "Metal", 0, 100, 100, 2), &RS::metal, 100),
+    intoComplement(slider(PARAM_TRANSPARENCY, "Transparency", 0, 100, 0, 2), &RS::opacity, 100),
+    into(slider(PARAM_DISPERSION, "Dispersion", 0, 100, 0, 2), &RS::dispersion, 100),
     groupEnd(PARAM_HDRI_GROUP_END),
     groupStart(PARAM_LIGHTING_GROUP, "Lighting"),
-    angle(PARAM_LIGHT_ANGLE, "Light Angle", 135),
-    slider(PARAM_LIGHT_HEIGHT, "Light Height", 10, 80, 55, 2),
-    slider(PARAM_SPECULAR, "Specular", 0, 100, 100, 2),
-    slider(PARAM_ROUGHNESS, "Roughness", 0, 100, 20, 2),
-    slider(PARAM_ANISOTROPY, "Anisotropy", 0, 100, 0, 2),
+    into(angle(PARAM_LIGHT_ANGLE, "Light Angle", 135), &RS::lightAngle),
+    into(slider(PARAM_LIGHT_HEIGHT, "Light Height", 10, 80, 55, 2), &RS::lightHeight),
+    into(slider(PARAM_SPECULAR, "Specular", 0, 100, 100, 2), &RS::specular, 100),
+    into(slider(PARAM_ROUGHNESS, "Roughness", 0, 100, 20, 2), &RS::roughness, 100),
+    into(slider(PARAM_ANISOTROPY, "Anisotropy", 0, 100, 0, 2), &RS::anisotropy, 100),
     groupEnd(PARAM_LIGHTING_GROUP_END),
     groupStart(PARAM_GLOW_GROUP, "Glow"),
-    slider(PARAM_GLOW_INTENSITY, "Glow Intensity", 0, 10, 0.3f, 1),
-    slider(PARAM_GLOW_RADIUS, "Glow Radius", 0, 500, 65, 0),
+    into(slider(PARAM_GLOW_INTENSITY, "Glow Intensity", 0, 10, 0.3f, 1), &RS::glowIntensity),
+    into(slider(PARAM_GLOW_RADIUS, "Glow Radius", 0, 500, 65, 0), &RS::glowRadius),
     groupEnd(PARAM_GLOW_GROUP_END),
     groupStart(PARAM_COLOR_GROUP, "Color"),
-    color(PARAM_SHADOW_COLOR, "Shadow Color", 92, 60, 15),
-    color(PARAM_MIDTONE_COLOR, "Midtone Color", 212, 168, 64),
-    color(PARAM_HIGHLIGHT_COLOR, "Highlight Color", 255, 235, 180),
-    slider(PARAM_SATURATION, "Saturation", 0, 100, 100, 2),
-    slider(PARAM_TINT_BLEND, "Tint Blend", 0, 100, 100, 2),
+    into(color(PARAM_SHADOW_COLOR, "Shadow Color", 92, 60, 15), &RS::shadowColor),
+    into(color(PARAM_MIDTONE_COLOR, "Midtone Color", 212, 168, 64), &RS::midColor),
+    into(color(PARAM_HIGHLIGHT_COLOR, "Highlight Color", 255, 235, 180), &RS::highColor),
+    into(slider(PARAM_SATURATION, "Saturation", 0, 100, 100, 2), &RS::saturation, 100),
+    into(slider(PARAM_TINT_BLEND, "Tint Blend", 0, 100, 100, 2), &RS::tintBlend, 100),
     groupEnd(PARAM_COLOR_GROUP_END),
-    invisible(checkbox(PARAM_SHOW_ENV_MAP, "Show Env Map", false, "Visualize environment map")),
+    into(
+        invisible(checkbox(PARAM_SHOW_ENV_MAP, "Show Env Map", false, "Visualize environment map")),
+        &RS::showEnvMap),
 }};
 
 namespace {

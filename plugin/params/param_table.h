@@ -1,12 +1,14 @@
-// The effect's 44 declared parameters as data: type, label, ranges, defaults and flags, in
-// declaration order (index = id; index 0 is the host's input layer). Everything that needs a
-// label, range or default reads it from here.
+// The effect's 44 declared parameters as data: type, label, ranges, defaults, flags and the
+// RenderSettings field each one fills with its scaling, in declaration order (index = id; index 0
+// is the host's input layer). Everything that needs a label, range, default or scaling reads it
+// from here.
 #pragma once
 #include <array>
 #include <cstdint>
 
 #include "AE_Effect.h"
 #include "params/param_ids.h"
+#include "params/render_settings.h"
 
 namespace lumet {
 
@@ -33,6 +35,16 @@ struct ParamSpec {
     std::uint8_t red = 0, green = 0, blue = 0;
     bool supervised = false;  // the host reports changes (PF_ParamFlag_SUPERVISE)
     bool invisible = false;   // not shown (PF_PUI_INVISIBLE)
+    // The RenderSettings field the value goes to (none for the preset, the groups and the custom
+    // map layer), the one member pointer that matches the kind: a popup keeps its 1-based choice,
+    // a checkbox gives true or false, an angle its degrees, a colour three 0..255 floats, and a
+    // slider value / divisor in double rounded to float (1 - value / divisor when complement).
+    std::int32_t RenderSettings::*choiceField = nullptr;
+    bool RenderSettings::*flagField = nullptr;
+    float RenderSettings::*numberField = nullptr;
+    float (RenderSettings::*colorField)[3] = nullptr;
+    double divisor = 1;
+    bool complement = false;
 };
 
 inline constexpr int kDeclaredParamCount = PARAM_COUNT - 1;

@@ -20,123 +20,40 @@ A_long validChoice(int index, A_long choice) {
     return choice >= 1 && choice <= spec.choiceCount ? choice : spec.defaultChoice;
 }
 
-namespace {
-
-// The slider's value within its valid range, read from the definition of parameter `index`.
-double slider(int index, const PF_ParamDef& def) {
-    return validSliderValue(index, def.u.fs_d.value);
-}
-float percent(int index, const PF_ParamDef& def) {
-    return static_cast<float>(slider(index, def) / 100.0);
-}
-float perMille(int index, const PF_ParamDef& def) {
-    return static_cast<float>(slider(index, def) / 1000.0);
-}
-float unscaled(int index, const PF_ParamDef& def) { return static_cast<float>(slider(index, def)); }
-
-void storeColor(float (&out)[3], const PF_ParamDef& def) {
-    out[0] = static_cast<float>(def.u.cd.value.red);
-    out[1] = static_cast<float>(def.u.cd.value.green);
-    out[2] = static_cast<float>(def.u.cd.value.blue);
-}
-
-}  // namespace
-
 void storeRenderSetting(RenderSettings& s, int index, const PF_ParamDef& def) {
-    switch (index) {
-        case PARAM_BEVEL_STYLE:
-            s.bevelStyle = validChoice(index, def.u.pd.value);
+    if (index < 1 || index >= PARAM_COUNT) return;
+    const ParamSpec& spec = paramSpec(index);
+    switch (spec.kind) {
+        case ParamKind::Popup:
+            if (spec.choiceField) s.*spec.choiceField = validChoice(index, def.u.pd.value);
             break;
-        case PARAM_EDGE_PROFILE:
-            s.edgeProfile = validChoice(index, def.u.pd.value);
+        case ParamKind::Checkbox:
+            if (spec.flagField) s.*spec.flagField = def.u.bd.value != 0;
             break;
-        case PARAM_BEVEL_DEPTH:
-            s.bevelDepth = percent(index, def);
+        case ParamKind::FloatSlider:
+            if (spec.numberField) {
+                const double scaled = validSliderValue(index, def.u.fs_d.value) / spec.divisor;
+                s.*spec.numberField = static_cast<float>(spec.complement ? 1.0 - scaled : scaled);
+            }
             break;
-        case PARAM_BEVEL_SOFTNESS:
-            s.bevelSoftness = percent(index, def);
-            break;
-        case PARAM_SMART_EDGE:
-            s.smartEdge = def.u.bd.value != 0;
-            break;
-        case PARAM_EDGE_STRENGTH:
-            s.edgeStrength = percent(index, def);
-            break;
-        case PARAM_HDRI_MAP:
-            s.hdriMap = validChoice(index, def.u.pd.value);
-            break;
-        case PARAM_BLUR:
-            s.envBlur = percent(index, def);
-            break;
-        case PARAM_SCALE:
-            s.envScale = percent(index, def);
-            break;
-        case PARAM_EXPOSURE:
-            s.envExposure = percent(index, def);
-            break;
-        case PARAM_CONTRAST:
-            s.envContrast = percent(index, def);
-            break;
-        case PARAM_DISPLACEMENT:
-            s.envDisplacement = percent(index, def);
-            break;
-        case PARAM_ROTATION_X:
-            s.envRotX = perMille(index, def);
-            break;
-        case PARAM_ROTATION_Y:
-            s.envRotY = perMille(index, def);
-            break;
-        case PARAM_METAL:
-            s.metal = percent(index, def);
-            break;
-        case PARAM_TRANSPARENCY:
-            s.opacity = static_cast<float>(1.0 - slider(index, def) / 100.0);
-            break;
-        case PARAM_DISPERSION:
-            s.dispersion = percent(index, def);
-            break;
-        case PARAM_LIGHT_ANGLE:
+        case ParamKind::Angle:
             // 16.16 fixed-point degrees, read as a signed integer.
-            s.lightAngle =
-                static_cast<float>(static_cast<A_long>(def.u.ad.value)) * (1.0f / 65536.0f);
+            if (spec.numberField) {
+                s.*spec.numberField =
+                    static_cast<float>(static_cast<A_long>(def.u.ad.value)) * (1.0f / 65536.0f);
+            }
             break;
-        case PARAM_LIGHT_HEIGHT:
-            s.lightHeight = unscaled(index, def);
+        case ParamKind::Color:
+            if (spec.colorField) {
+                float(&out)[3] = s.*spec.colorField;
+                out[0] = static_cast<float>(def.u.cd.value.red);
+                out[1] = static_cast<float>(def.u.cd.value.green);
+                out[2] = static_cast<float>(def.u.cd.value.blue);
+            }
             break;
-        case PARAM_SPECULAR:
-            s.specular = percent(index, def);
-            break;
-        case PARAM_ROUGHNESS:
-            s.roughness = percent(index, def);
-            break;
-        case PARAM_ANISOTROPY:
-            s.anisotropy = percent(index, def);
-            break;
-        case PARAM_GLOW_INTENSITY:
-            s.glowIntensity = unscaled(index, def);
-            break;
-        case PARAM_GLOW_RADIUS:
-            s.glowRadius = unscaled(index, def);
-            break;
-        case PARAM_SHADOW_COLOR:
-            storeColor(s.shadowColor, def);
-            break;
-        case PARAM_MIDTONE_COLOR:
-            storeColor(s.midColor, def);
-            break;
-        case PARAM_HIGHLIGHT_COLOR:
-            storeColor(s.highColor, def);
-            break;
-        case PARAM_SATURATION:
-            s.saturation = percent(index, def);
-            break;
-        case PARAM_TINT_BLEND:
-            s.tintBlend = percent(index, def);
-            break;
-        case PARAM_SHOW_ENV_MAP:
-            s.showEnvMap = def.u.bd.value != 0;
-            break;
-        default:
+        case ParamKind::GroupStart:
+        case ParamKind::GroupEnd:
+        case ParamKind::Layer:
             break;
     }
 }

@@ -1,7 +1,6 @@
-// Filling RenderSettings from parameter values: each field takes its parameter's value scaled to
-// the unit the stages compute with (percentages / 100 and rotations / 1000 in double, then
-// rounded to float; angles in degrees; colours as 0..255 floats; popups kept 1-based), each held
-// to the parameter's valid range first.
+// Filling RenderSettings from parameter values: each field takes its parameter's value, held to
+// the parameter's valid range, with the field and the scaling its row of the parameter table
+// names.
 #pragma once
 #include <array>
 
@@ -30,8 +29,9 @@ double validSliderValue(int index, double value);
 // A popup's choice as the stages take it: outside 1..count, the default choice.
 A_long validChoice(int index, A_long choice);
 
-// Stores the value of parameter `index` (one of kPreRenderCheckoutOrder) into its field, held
-// to its valid range (validSliderValue, validChoice). Other indices are ignored.
+// Stores the value of parameter `index` into its RenderSettings field, held to its valid range
+// (validSliderValue, validChoice) and scaled as its table row says. Parameters without a field
+// (the preset, groups, the custom map layer) and indices outside 1..44 are ignored.
 void storeRenderSetting(RenderSettings& settings, int index, const PF_ParamDef& def);
 
 // The plain render path's fill: fields bevelStyle .. tintBlend from the parameter array, except

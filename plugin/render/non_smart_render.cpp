@@ -185,7 +185,6 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
 
     // 5. The stages the cache finds stale, and the output.
     job.env = nonSmartEnvMap(cache);
-    job.output = output;
     return runFramePipeline(cache.stages, job, resources.gpuLock);
 }
 

@@ -59,14 +59,14 @@ PF_LRect expandRect(const PF_LRect& r, std::int32_t margin) {
 }
 
 void setupFrame(PF_OutData* out_data, PF_ParamDef* const params[]) {
-    // The values as the render will take them (held to their valid ranges).
-    auto slider = [&](int index) {
-        return static_cast<float>(validSliderValue(index, params[index]->u.fs_d.value));
-    };
-    const float depth = slider(PARAM_BEVEL_DEPTH) / 100.0f;
-    const std::int32_t margin =
-        outputMargin(validChoice(PARAM_BEVEL_STYLE, params[PARAM_BEVEL_STYLE]->u.pd.value), depth,
-                     slider(PARAM_GLOW_INTENSITY), slider(PARAM_GLOW_RADIUS));
+    // The values as the render will take them (held to their valid ranges and scaled).
+    RenderSettings settings{};
+    for (ParamId index :
+         {PARAM_BEVEL_STYLE, PARAM_BEVEL_DEPTH, PARAM_GLOW_INTENSITY, PARAM_GLOW_RADIUS}) {
+        storeRenderSetting(settings, index, *params[index]);
+    }
+    const std::int32_t margin = outputMargin(settings.bevelStyle, settings.bevelDepth,
+                                             settings.glowIntensity, settings.glowRadius);
     if (margin == 0) return;
     const PF_LayerDef& input = params[PARAM_INPUT]->u.ld;
     out_data->width = saturate(std::int64_t(input.width) + 2 * std::int64_t(margin));

@@ -57,10 +57,6 @@ bool sameKey(const EnvMapKey& a, const EnvMapKey& b) {
 
 }  // namespace
 
-void copyStageSettings(RenderSettings& to, const RenderSettings& from) {
-    std::memcpy(&to, &from, offsetof(RenderSettings, expansion));
-}
-
 StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
                         const LayerIdentity& layer, const EnvMapKey& envKey) {
     StageFlags flags;
@@ -178,7 +174,7 @@ bool glowPlanesComplete(const StageCache& cache, const FrameWindow& geometryWind
 
 void commitStageCache(StageCache& cache, const RenderSettings& frame, const LayerIdentity& layer,
                       const EnvMapKey& envKey) {
-    copyStageSettings(cache.settings, frame);
+    copyParameterFields(cache.settings, frame);
     cache.alphaHash = layer.alphaHash;
     cache.colourHash = layer.colourHash;
     cache.envKey = envKey;

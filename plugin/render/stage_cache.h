@@ -103,9 +103,6 @@ std::uint64_t nextContentRevision();
 // Frees every plane and zeroes the record.
 void emptyStageCache(StageCache& cache);
 
-// Copies the fields bevelStyle .. tintBlend of a settings record (the part the caches compare).
-void copyStageSettings(RenderSettings& to, const RenderSettings& from);
-
 // The one process-wide cache of the smart path.
 StageCache& smartStageCache();
 

@@ -55,39 +55,8 @@ inline float specularPower(const ShadeConstants& c, float NdH) {
 void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings,
                         const SurfaceView& surface, const RgbPlanes<const float>& reflection) {
     std::memset(&c, 0, sizeof(c));
-    c.settings = RenderSettings{};
-    // Only the parameter fields travel; the layout fields (expansion onwards) stay zero.
-    c.settings.bevelStyle = settings.bevelStyle;
-    c.settings.edgeProfile = settings.edgeProfile;
-    c.settings.bevelDepth = settings.bevelDepth;
-    c.settings.bevelSoftness = settings.bevelSoftness;
-    c.settings.smartEdge = settings.smartEdge;
-    c.settings.hdriMap = settings.hdriMap;
-    c.settings.envBlur = settings.envBlur;
-    c.settings.envScale = settings.envScale;
-    c.settings.envExposure = settings.envExposure;
-    c.settings.envContrast = settings.envContrast;
-    c.settings.envDisplacement = settings.envDisplacement;
-    c.settings.envRotX = settings.envRotX;
-    c.settings.envRotY = settings.envRotY;
-    c.settings.metal = settings.metal;
-    c.settings.opacity = settings.opacity;
-    c.settings.dispersion = settings.dispersion;
-    c.settings.lightAngle = settings.lightAngle;
-    c.settings.lightHeight = settings.lightHeight;
-    c.settings.specular = settings.specular;
-    c.settings.roughness = settings.roughness;
-    c.settings.anisotropy = settings.anisotropy;
-    c.settings.edgeStrength = settings.edgeStrength;
-    c.settings.glowIntensity = settings.glowIntensity;
-    c.settings.glowRadius = settings.glowRadius;
-    for (int i = 0; i < 3; ++i) {
-        c.settings.shadowColor[i] = settings.shadowColor[i];
-        c.settings.midColor[i] = settings.midColor[i];
-        c.settings.highColor[i] = settings.highColor[i];
-    }
-    c.settings.saturation = settings.saturation;
-    c.settings.tintBlend = settings.tintBlend;
+    // Only the parameter fields travel; the layout fields (expansion onwards) keep the zeros.
+    copyParameterFields(c.settings, settings);
 
     c.heightMap = surface.height.data;
     c.normals = surface.normals.data;

@@ -103,8 +103,8 @@ void normalise(float* edges, std::int32_t W2, std::int32_t H2) {
 }  // namespace
 
 void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                    PlaneView<float> height, std::int32_t SS, float bevelDepth,
-                    float edgeStrength) {
+                    PlaneView<float> height, std::int32_t SS, float bevelDepth, float edgeStrength,
+                    const GeometryAccelerators& accelerated) {
     if (!layer.world || !usableTogether(coverage, height) || SS < 1) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::int32_t W = W2 / SS, H = H2 / SS;
@@ -157,7 +157,8 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
         });
     }
 
-    blurGeometryPlane(E, W2, H2, static_cast<std::int32_t>(bevelDepth * 6.0f + 2.0f) * SS);
+    blurGeometryPlane(E, W2, H2, static_cast<std::int32_t>(bevelDepth * 6.0f + 2.0f) * SS,
+                      accelerated);
     normalise(E, W2, H2);
 
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
@@ -175,7 +176,7 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
         Plane<float> copy = allocatePlane<float>(count2);
         if (copy) {
             std::memcpy(copy.get(), heightMap, planeBytes(count2, sizeof(float)));
-            blurGeometryPlane(copy.get(), W2, H2, r);
+            blurGeometryPlane(copy.get(), W2, H2, r, accelerated);
             ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
                 for (std::int64_t i = begin; i < end; ++i) {
                     if (alphaSS[i] < 10 || !(E[i] > 0.05f)) continue;

@@ -17,6 +17,12 @@ struct LayerPlacement {
     std::int32_t x = 0, y = 0;
 };
 
+// Radius of the blur of the edge strengths: (int)(6 bevelDepth + 2) x SS.
+std::int32_t edgeBlurRadiusOf(float bevelDepth, std::int32_t SS);
+// Radius of the blurred copy of the heights the carved walls are pulled towards:
+// (int)(3 edgeStrength + 1) x SS.
+std::int32_t wallBlurRadiusOf(float edgeStrength, std::int32_t SS);
+
 // Carves into `height` along the colour edges of the layer, whose pixels are replicated SS times
 // over the working planes (coverage and height, of one size, SS times the frame-size planes the
 // placement refers to). Heights are left unchanged when the stage's planes cannot be allocated.

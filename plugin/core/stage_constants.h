@@ -59,6 +59,12 @@ LUMET_CONSTANT float kFresnelBoost = 0.6f;
 LUMET_CONSTANT float kCavityGain = 4.0f;
 LUMET_CONSTANT float kCavityDepth = 0.35f;
 
+// The specular power curve is read from a table of kPowLutSize entries, entry i for NdH = i / 1023
+// (kPowLutStep, rounded as tuned), looked up at NdH x kPowLutScale.
+LUMET_CONSTANT int kPowLutSize = 1024;
+LUMET_CONSTANT float kPowLutScale = 1023.0f;
+LUMET_CONSTANT float kPowLutStep = 0.0009775171f;
+
 // Specular highlight: a slope-dependent share.
 LUMET_CONSTANT float kSpecularFlat = 0.3f;
 LUMET_CONSTANT float kSpecularSlope = 0.7f;

@@ -192,7 +192,7 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
         g.shadeNormals = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 3 * sizeof(float)));
         for (cl_mem& buffer : g.shadeEnv) buffer = createBuffer(CL_MEM_READ_ONLY, floatBytes);
         for (cl_mem& buffer : g.shadeOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
-        g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, 1024 * sizeof(float));
+        g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, kPowLutSize * sizeof(float));
         g.shadeRows = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(height));
         bool complete =
             g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut && g.shadeRows;
@@ -222,7 +222,7 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
                    uploadBuffer(g.shadeEnv[2], reflB, floatBytes);
         if (uploaded) g.shadeReflectionRevision = reflectionRevision;
     }
-    if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, 1024 * sizeof(float), true);
+    if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, kPowLutSize * sizeof(float), true);
     if (!uploaded) {
         finishQueue();
         releaseShadingGroup(g);

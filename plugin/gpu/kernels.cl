@@ -23,9 +23,9 @@ float mf_lerp(float a, float b, float t) { return a + (b - a) * t; }
 float mf_lutPow(global const float* lut, float x) {
     if (x <= 0.0f) return 0.0f;
     if (x >= 1.0f) return 1.0f;
-    float f = x * 1023.0f;
+    float f = x * kPowLutScale;
     int k = (int)f;
-    if (k >= 1023) return lut[1023];
+    if (k >= kPowLutSize - 1) return lut[kPowLutSize - 1];
     return lut[k] + (lut[k + 1] - lut[k]) * (f - (float)k);  // matched to CPU
 }
 

@@ -45,7 +45,7 @@ inline float contrastFactor(float envContrast) {
 inline float specularPower(const ShadeConstants& c, float NdH) {
     if (NdH <= 0.0f) return 0.0f;
     if (NdH >= 1.0f) return 1.0f;
-    const float f = NdH * 1023.0f;
+    const float f = NdH * kPowLutScale;
     const std::int32_t k = static_cast<std::int32_t>(f);
     if (k >= kPowLutSize - 1) return c.powLut[kPowLutSize - 1];
     return c.powLut[k] + (c.powLut[k + 1] - c.powLut[k]) * (f - static_cast<float>(k));
@@ -118,7 +118,7 @@ void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings,
     c.roughness = settings.roughness;
     c.specNorm = std::sqrt((c.specExponent + 2.0f) / 6.2831855f);
     for (std::int32_t i = 0; i < kPowLutSize; ++i)
-        c.powLut[i] = std::pow(static_cast<float>(i) * 0.0009775171f, c.specExponent);
+        c.powLut[i] = std::pow(static_cast<float>(i) * kPowLutStep, c.specExponent);
 }
 
 ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, float a) {

@@ -7,13 +7,13 @@
 
 #include "geometry/alpha_extraction.h"
 #include "geometry/distance_transform.h"
-#include "geometry/geometry_sequence.h"
 #include "geometry/height_map.h"
 #include "geometry/normals.h"
 #include "geometry/smart_edge.h"
 #include "geometry/supersample.h"
 #include "geometry_fixture.h"
 #include "parallel/blur.h"
+#include "render/geometry_sequence.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "../tests/support/shading_inputs.h"
 #include "envmap/env_map.h"
-#include "geometry/geometry_sequence.h"
 #include "geometry_fixture.h"
+#include "render/geometry_sequence.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
 #include "shading/glow.h"

@@ -3,11 +3,10 @@
 #pragma once
 #include <cstdint>
 
+#include "core/stage_constants.h"
 #include "params/render_settings.h"
 
 namespace lumet {
-
-constexpr std::int32_t kPowLutSize = 1024;
 
 // The per-frame constants of the shading stage: built once per frame and shared read-only by
 // every band.

@@ -18,7 +18,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "gpu/gpu_ops.h"
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
 
@@ -181,8 +180,10 @@ void distanceTransformCpu(const std::uint8_t* alpha, float* distance, std::int32
 }
 
 void distanceTransform(const std::uint8_t* alpha, float* distance, std::int32_t width,
-                       std::int32_t height) {
-    if (gpu::distanceTransformGpu(alpha, distance, width, height)) return;
+                       std::int32_t height, const GeometryAccelerators& accelerated) {
+    if (accelerated.distanceTransform &&
+        accelerated.distanceTransform(alpha, distance, width, height))
+        return;
     distanceTransformCpu(alpha, distance, width, height, DistanceTo::kBelowHalf);
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "geometry/geometry_accelerators.h"
+
 namespace lumet {
 
 // Which pixels count as background (distance 0).
@@ -11,9 +13,10 @@ enum class DistanceTo : std::uint8_t {
     kAtLeastHalf  // background: alpha >= 128 (distance outside the shape; same as on 255 - alpha)
 };
 
-// Offers the transform to the GPU, else runs distanceTransformCpu. Background: alpha < 128.
+// Offers the transform to accelerated.distanceTransform, else runs distanceTransformCpu.
+// Background: alpha < 128.
 void distanceTransform(const std::uint8_t* alpha, float* distance, std::int32_t width,
-                       std::int32_t height);
+                       std::int32_t height, const GeometryAccelerators& accelerated = {});
 
 // CPU transform: a vertical distance per column, then per row the lower envelope of the parabolas
 // (x - u)^2 + g(u)^2 (Felzenszwalb and Huttenlocher, "Distance Transforms of Sampled Functions",

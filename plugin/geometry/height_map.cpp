@@ -10,7 +10,6 @@
 #include "geometry/distance_transform.h"
 #include "geometry/geometry_blur.h"
 #include "geometry/pixel_bands.h"
-#include "gpu/gpu_ops.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
 #include "params/render_settings.h"
@@ -115,7 +114,8 @@ float largestValue(const float* plane, std::int32_t width, std::int32_t height) 
 }  // namespace
 
 void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
-                      const RenderSettings& settings, std::int32_t SS) {
+                      const RenderSettings& settings, std::int32_t SS,
+                      const GeometryAccelerators& accelerated) {
     if (!usableTogether(coverage, height)) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::uint8_t* alphaSS = coverage.data;
@@ -128,7 +128,7 @@ void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> h
         std::memset(heightMap, 0, planeBytes(count, sizeof(float)));
         return;
     }
-    distanceTransform(alphaSS, dIn.get(), W2, H2);
+    distanceTransform(alphaSS, dIn.get(), W2, H2, accelerated);
 
     // A thin shape gets a bevel no wider than 80 % of its greatest half-thickness (at least 2 SS).
     const float invWidth = bevelInverseWidth(bevelWidth, largestValue(dIn.get(), W2, H2), SS);
@@ -139,14 +139,16 @@ void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> h
     if (outerPart) {
         dOut = allocatePlane<float>(count);
         if (dOut) {
-            // The GPU transform measures from alpha < 128, so it is handed the inverted coverage;
-            // the CPU transform measures outside distances directly.
+            // The accelerated transform measures from alpha < 128, so it is handed the inverted
+            // coverage; the CPU transform measures outside distances directly.
             bool done = false;
-            Plane<std::uint8_t> inverted = allocatePlane<std::uint8_t>(count);
-            if (inverted) {
-                for (std::int64_t i = 0; i < count; ++i)
-                    inverted[i] = static_cast<std::uint8_t>(255 - alphaSS[i]);
-                done = gpu::distanceTransformGpu(inverted.get(), dOut.get(), W2, H2);
+            if (accelerated.distanceTransform) {
+                Plane<std::uint8_t> inverted = allocatePlane<std::uint8_t>(count);
+                if (inverted) {
+                    for (std::int64_t i = 0; i < count; ++i)
+                        inverted[i] = static_cast<std::uint8_t>(255 - alphaSS[i]);
+                    done = accelerated.distanceTransform(inverted.get(), dOut.get(), W2, H2);
+                }
             }
             if (!done) distanceTransformCpu(alphaSS, dOut.get(), W2, H2, DistanceTo::kAtLeastHalf);
         }
@@ -166,12 +168,13 @@ void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> h
     const SofteningRadii radii = softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, SS);
     if (radii.r2 > 0) {
         const std::int32_t both[2] = {radii.r1, radii.r2};
-        if (!gpu::blurPlaneRadiiGpu(heightMap, W2, H2, both, 2)) {
+        if (!accelerated.blurPlaneRadii ||
+            !accelerated.blurPlaneRadii(heightMap, W2, H2, both, 2)) {
             threePassBoxBlur(heightMap, W2, H2, radii.r1);
             threePassBoxBlur(heightMap, W2, H2, radii.r2);
         }
     } else {
-        blurGeometryPlane(heightMap, W2, H2, radii.r1);
+        blurGeometryPlane(heightMap, W2, H2, radii.r1, accelerated);
     }
 
     if (style == kInnerBevel) {

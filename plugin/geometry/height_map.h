@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/plane_view.h"
+#include "geometry/geometry_accelerators.h"
 #include "params/param_ids.h"  // BevelStyle, EdgeProfile
 
 namespace lumet {
@@ -38,8 +39,9 @@ float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float d
 // Fills `height` (expected zeroed) from the coverage (of the same size) with the settings'
 // bevelStyle, edgeProfile, bevelDepth and bevelSoftness. When the inner distance plane cannot be
 // allocated the heights are all 0; without memory for the outer one, pixels outside the shape get
-// 0.
+// 0. The distance transforms and the softening blurs are offered to `accelerated` first.
 void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
-                      const RenderSettings& settings, std::int32_t SS);
+                      const RenderSettings& settings, std::int32_t SS,
+                      const GeometryAccelerators& accelerated = {});
 
 }  // namespace lumet

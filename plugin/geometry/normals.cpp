@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "geometry/pixel_bands.h"
-#include "gpu/gpu_ops.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
@@ -146,7 +145,8 @@ void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const floa
 }
 
 void blurNormals(PlaneView<float> normals, PlaneView<const std::uint8_t> coverage,
-                 PlaneView<const float> height, std::int32_t radius) {
+                 PlaneView<const float> height, std::int32_t radius,
+                 const GeometryAccelerators& accelerated) {
     if (!usableTogether(coverage, height, normals) || normals.channels != 3) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::uint8_t* alphaSS = coverage.data;
@@ -166,7 +166,7 @@ void blurNormals(PlaneView<float> normals, PlaneView<const std::uint8_t> coverag
     });
     if (radius >= 1) {
         const std::int32_t r = std::min(radius, 1000);
-        if (!gpu::blurPlanePairGpu(NX, NY, W2, H2, r)) {
+        if (!accelerated.blurPlanePair || !accelerated.blurPlanePair(NX, NY, W2, H2, r)) {
             // One scratch plane serves both blurs; without it the normals stay unblurred.
             Plane<float> scratch = allocatePlane<float>(count);
             if (scratch) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/plane_view.h"
+#include "geometry/geometry_accelerators.h"
 
 namespace lumet {
 
@@ -23,9 +24,11 @@ NormalTaps normalTaps();
 void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const float> height,
                     PlaneView<float> normals, float bevelDepth, std::int32_t SS);
 
-// Blurs nx and ny with the three-pass box blur of the radius (capped at 1000; offered to the GPU
-// first) and rebuilds nz, except on empty flat pixels. Does nothing without memory for its planes.
+// Blurs nx and ny with the three-pass box blur of the radius (capped at 1000; offered to
+// accelerated.blurPlanePair first) and rebuilds nz, except on empty flat pixels. Does nothing
+// without memory for its planes.
 void blurNormals(PlaneView<float> normals, PlaneView<const std::uint8_t> coverage,
-                 PlaneView<const float> height, std::int32_t radius);
+                 PlaneView<const float> height, std::int32_t radius,
+                 const GeometryAccelerators& accelerated = {});
 
 }  // namespace lumet

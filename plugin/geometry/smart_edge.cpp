@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/stage_constants.h"
 #include "geometry/alpha_extraction.h"
 #include "geometry/geometry_blur.h"
 #include "geometry/pixel_bands.h"
@@ -102,9 +103,17 @@ void normalise(float* edges, std::int32_t W2, std::int32_t H2) {
 
 }  // namespace
 
+std::int32_t edgeBlurRadiusOf(float bevelDepth, std::int32_t SS) {
+    return static_cast<std::int32_t>(bevelDepth * 6.0f + 2.0f) * SS;
+}
+
+std::int32_t wallBlurRadiusOf(float edgeStrength, std::int32_t SS) {
+    return static_cast<std::int32_t>(edgeStrength * 3.0f + 1.0f) * SS;
+}
+
 void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                    PlaneView<float> height, std::int32_t SS, float bevelDepth,
-                    float edgeStrength) {
+                    PlaneView<float> height, std::int32_t SS, float bevelDepth, float edgeStrength,
+                    const GeometryAccelerators& accelerated) {
     if (!layer.world || !usableTogether(coverage, height) || SS < 1) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::int32_t W = W2 / SS, H = H2 / SS;
@@ -135,7 +144,7 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
             const std::int64_t bottom = static_cast<std::int64_t>((y + 1) / SS) * W;
             for (std::int32_t x = 1; x < W2 - 1; ++x) {
                 const std::int64_t i = y * w + x;
-                if (alphaSS[i] < 10) continue;
+                if (alphaSS[i] < kSurfaceAlpha) continue;
                 const std::int32_t left = sourceColumn[x - 1], centre = sourceColumn[x],
                                    right = sourceColumn[x + 1];
                 float e = 0.0f;
@@ -157,30 +166,30 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
         });
     }
 
-    blurGeometryPlane(E, W2, H2, static_cast<std::int32_t>(bevelDepth * 6.0f + 2.0f) * SS);
+    blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS), accelerated);
     normalise(E, W2, H2);
 
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
         for (std::int64_t i = begin; i < end; ++i) {
-            if (alphaSS[i] < 10 || !(E[i] > 0.01f)) continue;
+            if (alphaSS[i] < kSurfaceAlpha || !(E[i] > kEdgeCarveMin)) continue;
             float v = std::min(1.0f, E[i] * edgeStrength);
             v = v * v * (3.0f - 2.0f * v);
-            v = std::min(0.85f, v);
+            v = std::min(kEdgeCarveMax, v);
             heightMap[i] = heightMap[i] * (1.0f - v);
         }
     });
 
-    const std::int32_t r = static_cast<std::int32_t>(edgeStrength * 3.0f + 1.0f) * SS;
+    const std::int32_t r = wallBlurRadiusOf(edgeStrength, SS);
     if (r > 0) {
         Plane<float> copy = allocatePlane<float>(count2);
         if (copy) {
             std::memcpy(copy.get(), heightMap, planeBytes(count2, sizeof(float)));
-            blurGeometryPlane(copy.get(), W2, H2, r);
+            blurGeometryPlane(copy.get(), W2, H2, r, accelerated);
             ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
                 for (std::int64_t i = begin; i < end; ++i) {
-                    if (alphaSS[i] < 10 || !(E[i] > 0.05f)) continue;
+                    if (alphaSS[i] < kSurfaceAlpha || !(E[i] > kEdgeWallMin)) continue;
                     const float weight = std::min(std::max(2.0f * E[i], 0.0f), 1.0f);
-                    heightMap[i] = heightMap[i] + (copy[i] - heightMap[i]) * weight * 0.6f;
+                    heightMap[i] = heightMap[i] + (copy[i] - heightMap[i]) * weight * kEdgeWallPull;
                 }
             });
         }

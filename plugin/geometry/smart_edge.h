@@ -5,6 +5,7 @@
 
 #include "AE_Effect.h"
 #include "core/plane_view.h"
+#include "geometry/geometry_accelerators.h"
 
 namespace lumet {
 
@@ -16,10 +17,18 @@ struct LayerPlacement {
     std::int32_t x = 0, y = 0;
 };
 
+// Radius of the blur of the edge strengths: (int)(6 bevelDepth + 2) x SS.
+std::int32_t edgeBlurRadiusOf(float bevelDepth, std::int32_t SS);
+// Radius of the blurred copy of the heights the carved walls are pulled towards:
+// (int)(3 edgeStrength + 1) x SS.
+std::int32_t wallBlurRadiusOf(float edgeStrength, std::int32_t SS);
+
 // Carves into `height` along the colour edges of the layer, whose pixels are replicated SS times
 // over the working planes (coverage and height, of one size, SS times the frame-size planes the
 // placement refers to). Heights are left unchanged when the stage's planes cannot be allocated.
+// Its blurs are offered to `accelerated` first.
 void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                    PlaneView<float> height, std::int32_t SS, float bevelDepth, float edgeStrength);
+                    PlaneView<float> height, std::int32_t SS, float bevelDepth, float edgeStrength,
+                    const GeometryAccelerators& accelerated = {});
 
 }  // namespace lumet

@@ -4,18 +4,11 @@
 
 #include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
+#include "parallel/blur.h"
 
 namespace lumet::gpu {
 
 namespace {
-
-// Pass radii of the three-pass box blur: 0.45 r, 0.40 r, 0.35 r truncated, at least 1, with r
-// capped at 1000.
-void threePassRadiiOf(std::int32_t radius, std::int32_t out[3]) {
-    const float r = static_cast<float>(std::min(radius, 1000));
-    const float factors[3] = {0.45f, 0.40f, 0.35f};
-    for (int i = 0; i < 3; ++i) out[i] = std::max(1, static_cast<std::int32_t>(r * factors[i]));
-}
 
 // One box pass of integer radius: rows of `plane` into `scratch`, then columns back.
 bool boxPass(cl_mem plane, cl_mem scratch, std::int32_t width, std::int32_t height,
@@ -32,7 +25,7 @@ bool boxPass(cl_mem plane, cl_mem scratch, std::int32_t width, std::int32_t heig
 bool threePasses(cl_mem plane, cl_mem scratch, std::int32_t width, std::int32_t height,
                  std::int32_t radius) {
     std::int32_t radii[3];
-    threePassRadiiOf(radius, radii);
+    threePassRadii(radius, radii);
     for (std::int32_t r : radii)
         if (!boxPass(plane, scratch, width, height, r)) return false;
     return true;
@@ -83,7 +76,7 @@ bool blurPlanePairGpu(float* planeA, float* planeB, std::int32_t width, std::int
         return false;
     }
     std::int32_t radii[3];
-    threePassRadiiOf(radius, radii);
+    threePassRadii(radius, radii);
     bool ok = uploadBuffer(buffers[0], planeA, bytes) && uploadBuffer(buffers[2], planeB, bytes);
     for (int pass = 0; pass < 3 && ok; ++pass)
         ok = boxPass(buffers[0], buffers[1], width, height, radii[pass]) &&

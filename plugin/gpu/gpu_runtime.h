@@ -23,8 +23,8 @@ void releaseGpuShadingBuffers();
 
 // The device, its queue and its kept buffers serve one render at a time: the render that holds
 // the GPU lock. The lock marks its owner's thread here (entered and left as often as the lock is),
-// and every GPU operation declines on a thread that does not hold it, so the GPU offers made deep
-// inside the geometry stages of a render without the lock stay on the CPU.
+// and every GPU operation declines on a thread that does not hold it, so a render without the
+// lock stays on the CPU.
 void noteGpuLockEntered();
 void noteGpuLockLeft();
 bool gpuHeldByThisThread();

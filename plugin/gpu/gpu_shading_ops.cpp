@@ -4,7 +4,9 @@
 // content revisions of their inputs.
 #include <algorithm>
 
+#include "core/glow_pass.h"
 #include "core/shade_constants.h"
+#include "core/stage_constants.h"
 #include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
 #include "params/render_settings.h"
@@ -22,11 +24,10 @@ bool fractionalBlur(cl_mem buffer, std::int32_t width, std::int32_t height, floa
     cl_mem scratch =
         createBuffer(CL_MEM_READ_WRITE, planeBytesOf(std::int64_t{width} * height, sizeof(float)));
     if (!scratch) return false;
-    const float factors[3] = {0.45f, 0.40f, 0.35f};
     cl_kernel blurH = gpuContext.kernels[kBlurH];
     cl_kernel blurV = gpuContext.kernels[kBlurV];
-    for (float factor : factors) {
-        const float r = std::max(radius * factor, 1.0f);
+    for (int pass = 0; pass < 3; ++pass) {
+        const float r = glowBoxRadius(radius, pass);
         const std::int32_t whole = static_cast<std::int32_t>(r);
         const float fraction = r - static_cast<float>(whole);
         const bool ok = setArguments(blurH, buffer, scratch, width, height, whole, fraction) &&
@@ -41,11 +42,6 @@ bool fractionalBlur(cl_mem buffer, std::int32_t width, std::int32_t height, floa
     }
     releaseBuffer(scratch);
     return true;
-}
-
-// Radius of one glow scale, as the CPU glow computes it: 1.1 x the scaled radius, from 1 to 1200.
-float glowPassRadius(float glowRadius, float scale) {
-    return std::min(1200.0f, std::max(1.0f, glowRadius * scale * 1.1f));
 }
 
 }  // namespace
@@ -142,11 +138,12 @@ bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& 
     // The rows with surface among the frame's even columns: the CPU reflection leaves the others
     // black.
     cl_kernel rows = g.kernels[kContentRows];
-    const std::int32_t firstColumn = window.x & 1, step = 2, alphaMin = 10, heightTest = 1;
+    const std::int32_t firstColumn = window.x & 1, step = 2, alphaMin = kSurfaceAlpha,
+                       heightTest = 1;
     cl_kernel kernel = g.kernels[kEnvReflection];
     const bool ok =
         setArguments(rows, g.reflAlpha, g.reflHeights, g.reflRows, width, height, firstColumn, step,
-                     width, alphaMin, heightTest, 0.01f) &&
+                     width, alphaMin, heightTest, kRaisedHeight) &&
         enqueue1D(rows, static_cast<std::size_t>(height)) &&
         setArguments(kernel, g.reflNormals, g.reflAlpha, g.reflHeights, g.reflRows, g.reflOut[0],
                      g.reflOut[1], g.reflOut[2], g.envPlanes[0], g.envPlanes[1], g.envPlanes[2],
@@ -173,9 +170,6 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     const std::int32_t width = surface.height.width, height = surface.height.height;
     const std::int32_t outW = out.r.width, outH = out.r.height;
     const RenderSettings& settings = constants.settings;
-    const float* lightDir = constants.lightDir;
-    const float* halfDir = constants.halfDir;
-    const float specNorm = constants.specNorm;
     const float* powLut = constants.powLut;
     const std::int32_t bbL = region.x, bbR = region.x + region.width;
     const std::int32_t bbT = region.y, bbB = region.y + region.height;
@@ -198,7 +192,7 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
         g.shadeNormals = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 3 * sizeof(float)));
         for (cl_mem& buffer : g.shadeEnv) buffer = createBuffer(CL_MEM_READ_ONLY, floatBytes);
         for (cl_mem& buffer : g.shadeOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
-        g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, 1024 * sizeof(float));
+        g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, kPowLutSize * sizeof(float));
         g.shadeRows = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(height));
         bool complete =
             g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut && g.shadeRows;
@@ -228,7 +222,7 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
                    uploadBuffer(g.shadeEnv[2], reflB, floatBytes);
         if (uploaded) g.shadeReflectionRevision = reflectionRevision;
     }
-    if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, 1024 * sizeof(float), true);
+    if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, kPowLutSize * sizeof(float), true);
     if (!uploaded) {
         finishQueue();
         releaseShadingGroup(g);
@@ -240,21 +234,41 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     const std::int32_t left = SS * bbL, right = std::min(SS * bbR, width);
     const std::int32_t top = SS * bbT, bottom = std::min(SS * bbB, height);
     const std::int32_t step = 1, alphaMin = 1, heightTest = outerStyle ? 1 : 0;
+    ShadeKernelConstants k{};
+    for (int c = 0; c < 3; ++c) {
+        k.lightDir[c] = constants.lightDir[c];
+        k.halfDir[c] = constants.halfDir[c];
+        k.shadow[c] = constants.shadow[c];
+        k.midtone[c] = constants.midtone[c];
+        k.highlight[c] = constants.highlight[c];
+    }
+    k.metal = settings.metal;
+    k.opacity = settings.opacity;
+    k.specular = settings.specular;
+    k.specNorm = constants.specNorm;
+    k.saturation = settings.saturation;
+    k.tintBlend = settings.tintBlend;
+    k.envExposure = settings.envExposure;
+    k.envContrast = settings.envContrast;
+    k.left = left;
+    k.right = right;
+    k.top = top;
+    k.bottom = bottom;
+    // Released when this call returns; the queue is finished (or given up) before every return.
+    struct Released {
+        cl_mem buffer;
+        ~Released() { releaseBuffer(buffer); }
+    } kernelConstants{createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, sizeof(k), &k)};
     cl_kernel rows = g.kernels[kContentRows];
     cl_kernel kernel = g.kernels[kShadePixel];
     const bool enqueued =
+        kernelConstants.buffer &&
         setArguments(rows, g.shadeAlpha, g.shadeHeights, g.shadeRows, width, height, left, step,
-                     right, alphaMin, heightTest, 0.01f) &&
+                     right, alphaMin, heightTest, kRaisedHeight) &&
         enqueue1D(rows, static_cast<std::size_t>(height)) &&
-        setArguments(
-            kernel, g.shadeAlpha, g.shadeHeights, g.shadeNormals, g.shadeEnv[0], g.shadeEnv[1],
-            g.shadeEnv[2], g.shadeRows, g.shadeOut[0], g.shadeOut[1], g.shadeOut[2], g.shadePowLut,
-            width, height, left, right, top, bottom, lightDir[0], lightDir[1], lightDir[2],
-            halfDir[0], halfDir[1], halfDir[2], settings.metal, settings.opacity, settings.specular,
-            specNorm, constants.shadow[0], constants.shadow[1], constants.shadow[2],
-            constants.midtone[0], constants.midtone[1], constants.midtone[2],
-            constants.highlight[0], constants.highlight[1], constants.highlight[2],
-            settings.saturation, settings.tintBlend, settings.envExposure, settings.envContrast) &&
+        setArguments(kernel, g.shadeAlpha, g.shadeHeights, g.shadeNormals, g.shadeEnv[0],
+                     g.shadeEnv[1], g.shadeEnv[2], g.shadeRows, g.shadeOut[0], g.shadeOut[1],
+                     g.shadeOut[2], g.shadePowLut, width, height, kernelConstants.buffer) &&
         enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     if (!enqueued) {
         finishQueue();
@@ -327,10 +341,9 @@ bool renderGlowGpu(const RgbPlanes<const float>& shade, PlaneView<const std::uin
     cl_kernel extract = gpuContext.kernels[kGlowExtract];
     cl_kernel accumulate = gpuContext.kernels[kGlowAccumulate];
     cl_kernel compress = gpuContext.kernels[kGlowCompress];
-    // The scales of the CPU glow: a quarter of the radius, then the radius, weighted 0.55 and
-    // 0.45, each three fractional box blurs of the pass radius.
-    const float scales[2] = {0.25f, 1.0f};
-    const float weights[2] = {0.55f, 0.45f};
+    // The scales of the CPU glow, each three fractional box blurs of its pass radius.
+    const float scales[2] = {kGlowScaleSmall, kGlowScaleLarge};
+    const float weights[2] = {kGlowWeightSmall, kGlowWeightLarge};
     for (int pass = 0; pass < 2; ++pass) {
         const float passRadius = glowPassRadius(glowRadius, scales[pass]);
         bool ok = setArguments(extract, buffers[0], buffers[1], buffers[2], buffers[3], work[0],

@@ -3,7 +3,8 @@
 // contraction into fused multiply-adds (the pragma below), no relaxed math in the build options,
 // and correctly rounded division and square root where the device offers them. Planes are
 // row-major (index y * W + x) with rows back to back; normals are three interleaved floats per
-// pixel; alpha is one byte per pixel.
+// pixel; alpha is one byte per pixel. The build puts core/stage_constants.h in front of this file:
+// the named constants and ShadeKernelConstants come from there.
 #pragma OPENCL FP_CONTRACT OFF
 
 // ---------------------------------------------------------------------------------------------
@@ -22,9 +23,9 @@ float mf_lerp(float a, float b, float t) { return a + (b - a) * t; }
 float mf_lutPow(global const float* lut, float x) {
     if (x <= 0.0f) return 0.0f;
     if (x >= 1.0f) return 1.0f;
-    float f = x * 1023.0f;
+    float f = x * kPowLutScale;
     int k = (int)f;
-    if (k >= 1023) return lut[1023];
+    if (k >= kPowLutSize - 1) return lut[kPowLutSize - 1];
     return lut[k] + (lut[k + 1] - lut[k]) * (f - (float)k);  // matched to CPU
 }
 
@@ -131,7 +132,7 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     outR[i] = 0.0f;
     outG[i] = 0.0f;
     outB[i] = 0.0f;
-    if (!rows[y] || !(alpha[i] >= 10 || heightMap[i] >= 0.01f)) return;
+    if (!rows[y] || !(alpha[i] >= kSurfaceAlpha || heightMap[i] >= kRaisedHeight)) return;
 
     float bb = mf_clamp(envBlend, 0.0f, 1.0f);
     float normalShift = envDisplacement * 0.40f * (1.0f - bb * 0.4f);
@@ -183,21 +184,16 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
 
 // ---------------------------------------------------------------------------------------------
 // Surface shading at the working size, one work item per pixel, as the CPU stage: pixels outside
-// [bbL, bbR) x [bbT, bbB) and rows that content_rows did not flag (no coverage, nor with
-// outerStyle a raised pixel, inside the columns) are 0; coverage below 0.95 scales the clamped
-// colour by its square.
+// Outside the window k->left .. k->right x k->top .. k->bottom and on rows that content_rows did
+// not flag (no coverage, nor with outerStyle a raised pixel, inside the columns) the output is 0;
+// partial coverage scales the clamped colour by its square.
 
 kernel void shade_pixel(global const uchar* alpha, global const float* heightMap,
                         global const float* normalMap, global const float* envR,
                         global const float* envG, global const float* envB,
                         global const uchar* rows, global float* outR, global float* outG,
-                        global float* outB, global const float* powLUT, int W, int H, int bbL,
-                        int bbR, int bbT, int bbB, float Lx, float Ly, float Lz, float Hx,
-                        float Hy, float Hz, float metal, float opacity, float specularInt,
-                        float specNorm, float shadowR, float shadowG, float shadowB, float midR,
-                        float midG, float midB, float highR, float highG, float highB,
-                        float saturation, float tintBlend, float envExposure,
-                        float envContrast) {
+                        global float* outB, global const float* powLUT, int W, int H,
+                        constant ShadeKernelConstants* k) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
@@ -205,12 +201,18 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     outR[i] = 0.0f;
     outG[i] = 0.0f;
     outB[i] = 0.0f;
-    if (x < bbL || x >= bbR || y < bbT || y >= bbB || !rows[y]) return;
+    if (x < k->left || x >= k->right || y < k->top || y >= k->bottom || !rows[y]) return;
+    float Lx = k->lightDir[0], Ly = k->lightDir[1], Lz = k->lightDir[2];
+    float Hx = k->halfDir[0], Hy = k->halfDir[1], Hz = k->halfDir[2];
+    float metal = k->metal, opacity = k->opacity, specularInt = k->specular;
+    float specNorm = k->specNorm, saturation = k->saturation, tintBlend = k->tintBlend;
+    float envExposure = k->envExposure, envContrast = k->envContrast;
 
     float a = (float)alpha[i] / 255.0f;
     float h = heightMap[i];
-    if (a < 0.01f && h > 0.01f) a = mf_clamp01(h);  // outer-bevel surface outside the alpha
-    if (a < 0.01f) return;
+    // An outer-bevel surface outside the alpha takes its coverage from its height.
+    if (a < kCoverageMin && h > kRaisedHeight) a = mf_clamp01(h);
+    if (a < kCoverageMin) return;
     float nx = normalMap[3 * i];
     float ny = normalMap[3 * i + 1];
     float nz = normalMap[3 * i + 2];
@@ -223,62 +225,66 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     if (envExposure != 1.0f) {
         for (int c = 0; c < 3; ++c) e[c] *= envExposure;
     }
-    if (fabs(envContrast - 0.5f) > 0.001f) {
+    if (fabs(envContrast - 0.5f) > kContrastTolerance) {
         float t = 2.0f * (envContrast - 0.5f);
-        float f = envContrast <= 0.5f ? 2.0f * envContrast : 1.0f + 9.0f * t * t;
+        float f = envContrast <= 0.5f ? 2.0f * envContrast : 1.0f + kContrastSteepness * t * t;
         for (int c = 0; c < 3; ++c) {
             e[c] = mf_max(0.0f, 0.5f + (e[c] - 0.5f) * f);
         }
     }
-    if (h > 0.85f) {
-        float flat = (h - 0.85f) / 0.15f;
-        float mean = (e[0] + e[1] + e[2]) * 0.333f;
-        for (int c = 0; c < 3; ++c) e[c] = mf_clamp01(mean + (e[c] - mean) * (1.0f + 0.3f * flat));
+    if (h > kPlateauStart) {
+        float flat = (h - kPlateauStart) / kPlateauSpan;
+        float mean = (e[0] + e[1] + e[2]) * kPlateauMeanWeight;
+        for (int c = 0; c < 3; ++c)
+            e[c] = mf_clamp01(mean + (e[c] - mean) * (1.0f + kPlateauContrast * flat));
     }
 
     float slope = sqrt(nx * nx + ny * ny);
     float NdL = nx * Lx + ny * Ly + nz * Lz;
     float hl = 0.5f * NdL + 0.5f;
-    float baseDiffuse = hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * 0.7f);
-    float ao = (h > 0.5f && h < 0.95f) ? 0.85f + 0.15f * (h - 0.5f) / 0.45f : 1.0f;
-    float diffuse = baseDiffuse * (1.0f - 0.4f * metal) * ao;
-    float lum = mf_clamp01((0.2126f * e[0] + 0.7152f * e[1] + 0.0722f * e[2]) * baseDiffuse);
+    float baseDiffuse = hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * kDiffuseFlattening);
+    float ao = (h > kOcclusionStart && h < kOcclusionEnd)
+                   ? kOcclusionFloor + kOcclusionRise * (h - kOcclusionStart) / kOcclusionSpan
+                   : 1.0f;
+    float diffuse = baseDiffuse * (1.0f - kMetalDiffuseLoss * metal) * ao;
+    float lum = mf_clamp01((kLumaR * e[0] + kLumaG * e[1] + kLumaB * e[2]) * baseDiffuse);
 
-    float shadow[3] = {shadowR, shadowG, shadowB};
-    float mid[3] = {midR, midG, midB};
-    float high[3] = {highR, highG, highB};
+    constant float* shadow = k->shadow;
+    constant float* mid = k->midtone;
+    constant float* high = k->highlight;
     float om = 1.0f - mf_max(nz, 0.0f);
     float f5 = om * om * om * om * om;
-    float cav = interior ? 1.0f - mf_clamp01(-4.0f * lap) * 0.35f : 1.0f;
+    float cav = interior ? 1.0f - mf_clamp01(-kCavityGain * lap) * kCavityDepth : 1.0f;
     float NdH = mf_max(0.0f, nx * Hx + ny * Hy + nz * Hz);
-    float spec = mf_lutPow(powLUT, NdH) * specularInt * specNorm * (0.3f + 0.7f * slope);
+    float spec =
+        mf_lutPow(powLUT, NdH) * specularInt * specNorm * (kSpecularFlat + kSpecularSlope * slope);
     float envDiffuse = diffuse + (1.0f - diffuse) * metal;
-    float metalBright = 1.0f + 0.5f * metal;
+    float metalBright = 1.0f + kMetalBrightness * metal;
 
     float out[3];
     for (int c = 0; c < 3; ++c) {
         float tone = lum < 0.5f ? mf_lerp(shadow[c], mid[c], 2.0f * lum)
                                 : mf_lerp(mid[c], high[c], 2.0f * (lum - 0.5f));
         float tinted = mf_lerp(mid[c], tone, tintBlend);
-        float f0 = 0.04f + (mid[c] - 0.04f) * metal;
+        float f0 = kFresnelF0 + (mid[c] - kFresnelF0) * metal;
         float fr = f0 + (1.0f - f0) * f5;
-        float boost = 1.0f + (fr - f0) * 0.6f;
+        float boost = 1.0f + (fr - f0) * kFresnelBoost;
         out[c] = e[c] * tinted * envDiffuse * boost * cav * metalBright +
                  (1.0f + (mid[c] - 1.0f) * metal) * spec;
     }
-    if (opacity < 0.99f) {
-        float sc = (1.0f - opacity) * (1.0f - h) * 0.15f;
-        out[0] += 0.10f * sc;
-        out[1] += 0.06f * sc;
-        out[2] += 0.03f * sc;
+    if (opacity < kTranslucentBelow) {
+        float sc = (1.0f - opacity) * (1.0f - h) * kTranslucentScatter;
+        out[0] += kTranslucentR * sc;
+        out[1] += kTranslucentG * sc;
+        out[2] += kTranslucentB * sc;
     }
     if (saturation < 1.0f) {
-        float gray = 0.2126f * out[0] + 0.7152f * out[1] + 0.0722f * out[2];
+        float gray = kLumaR * out[0] + kLumaG * out[1] + kLumaB * out[2];
         for (int c = 0; c < 3; ++c) out[c] = gray + (out[c] - gray) * saturation;
     }
     for (int c = 0; c < 3; ++c) {
         out[c] = mf_clamp01(out[c]);
-        if (a < 0.95f) out[c] *= a * a;
+        if (a < kCoverageFadeBelow) out[c] *= a * a;
     }
     outR[i] = out[0];
     outG[i] = out[1];
@@ -296,7 +302,7 @@ kernel void glow_extract(global const float* imgR, global const float* imgG,
     int i = get_global_id(0);
     if (i >= total) return;
     float a = (float)alpha[i] / 255.0f;
-    if (a < 0.002f) {
+    if (a < kGlowCoverageMin) {
         glowR[i] = 0.0f;
         glowG[i] = 0.0f;
         glowB[i] = 0.0f;
@@ -304,7 +310,7 @@ kernel void glow_extract(global const float* imgR, global const float* imgG,
         return;
     }
     float brightest = mf_max(mf_max(imgR[i], imgG[i]), imgB[i]);
-    float t = mf_clamp((brightest - 0.25f) / 0.50f, 0.0f, 1.0f);
+    float t = mf_clamp((brightest - kGlowThreshold) / kGlowKnee, 0.0f, 1.0f);
     float s = t * t * (3.0f - 2.0f * t);
     glowR[i] = imgR[i] * s;
     glowG[i] = imgG[i] * s;
@@ -611,7 +617,7 @@ kernel void sobel_edge(global const float* r2x, global const float* g2x, global 
     if (x >= W || y >= H) return;
     size_t i = (size_t)y * (size_t)W + (size_t)x;
     edgeMap[i] = 0.0f;
-    if (x < 1 || y < 1 || x >= W - 1 || y >= H - 1 || alpha[i] < 10) return;
+    if (x < 1 || y < 1 || x >= W - 1 || y >= H - 1 || alpha[i] < kSurfaceAlpha) return;
     global const float* planes[3] = {r2x, g2x, b2x};
     float best = 0.0f;
     for (int c = 0; c < 3; ++c) {
@@ -635,10 +641,10 @@ kernel void carve_heightmap(global const float* edgeMap, global const uchar* alp
     if (x >= W || y >= H) return;
     size_t i = (size_t)y * (size_t)W + (size_t)x;
     float e = edgeMap[i];
-    if (alpha[i] < 10 || e <= 0.01f) return;
+    if (alpha[i] < kSurfaceAlpha || e <= kEdgeCarveMin) return;
     float v = fmin(1.0f, e * edgeStrength);
     v = v * v * (3.0f - 2.0f * v);
-    v = fmin(0.85f, v);
+    v = fmin(kEdgeCarveMax, v);
     heightMap[i] *= 1.0f - v;
 }
 

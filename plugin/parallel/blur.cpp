@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/stage_constants.h"
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
 
@@ -377,9 +378,9 @@ FrameWindow boxBlurContent(const float* source, float* destination, float* scrat
 }
 
 void threePassRadii(std::int32_t radius, std::int32_t out[3]) {
-    const float r = static_cast<float>(std::min(radius, 1000));
-    const float factors[3] = {0.45f, 0.40f, 0.35f};
-    for (int i = 0; i < 3; ++i) out[i] = std::max(1, static_cast<std::int32_t>(r * factors[i]));
+    const float r = static_cast<float>(std::min(radius, kBlurRadiusCap));
+    for (int i = 0; i < 3; ++i)
+        out[i] = std::max(1, static_cast<std::int32_t>(r * kThreePassFactors[i]));
 }
 
 void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,

@@ -4,10 +4,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/glow_pass.h"
 #include "geometry/height_map.h"
+#include "geometry/smart_edge.h"
 #include "parallel/blur.h"
 #include "platform/platform.h"
-#include "shading/glow.h"
 
 namespace lumet {
 
@@ -34,10 +35,8 @@ std::int32_t geometryReach(const RenderSettings& settings, std::int32_t SS) {
     if (radii.r2 > 0) reach += threePassReach(radii.r2);
     if (settings.smartEdge && style == kInnerBevel) {
         // The Sobel taps and the two blurs of the carving read around the covered pixels.
-        const std::int32_t edgeBlur =
-            static_cast<std::int32_t>(settings.bevelDepth * 6.0f + 2.0f) * SS;
-        const std::int32_t wallBlur =
-            static_cast<std::int32_t>(settings.edgeStrength * 3.0f + 1.0f) * SS;
+        const std::int32_t edgeBlur = edgeBlurRadiusOf(settings.bevelDepth, SS);
+        const std::int32_t wallBlur = wallBlurRadiusOf(settings.edgeStrength, SS);
         reach += 1 + std::max(threePassReach(edgeBlur), threePassReach(wallBlur));
     }
     reach += 4;                       // the normals' 9-tap filter
@@ -52,9 +51,8 @@ std::int32_t glowReach(const RenderSettings& settings) {
     // fractional tap.
     const float passRadius = glowPassRadius(settings.glowRadius, 1.0f);
     std::int32_t reach = 0;
-    for (float factor : {0.45f, 0.40f, 0.35f}) {
-        reach += static_cast<std::int32_t>(std::max(1.0f, factor * passRadius)) + 1;
-    }
+    for (int pass = 0; pass < 3; ++pass)
+        reach += static_cast<std::int32_t>(glowBoxRadius(passRadius, pass)) + 1;
     return reach;
 }
 

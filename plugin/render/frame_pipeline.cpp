@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "geometry/alpha_extraction.h"
-#include "geometry/geometry_sequence.h"
 #include "gpu/gpu_ops.h"
 #include "platform/plane.h"
 #include "render/content_window.h"
 #include "render/frame_report.h"
+#include "render/geometry_sequence.h"
 #include "render/render_stages.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"

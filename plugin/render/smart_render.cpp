@@ -15,6 +15,7 @@
 #include "render/content_window.h"
 #include "render/frame_pipeline.h"
 #include "render/frame_report.h"
+#include "render/geometry_sequence.h"
 #include "render/render_locks.h"
 #include "render/render_stages.h"
 #include "render/stage_cache.h"

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/stage_constants.h"
 #include "envmap/bicubic_taps.h"
 #include "envmap/env_map.h"
 #include "envmap/interleaved_sampler.h"
@@ -18,11 +19,8 @@ namespace lumet {
 
 namespace {
 
-constexpr std::uint8_t kAlphaSurface = 10;
-constexpr float kHeightSurface = 0.01f;
-
 inline bool isSurface(std::uint8_t alpha, float height) {
-    return alpha >= kAlphaSurface || height >= kHeightSurface;
+    return alpha >= kSurfaceAlpha || height >= kRaisedHeight;
 }
 
 // The bilinear rule of sampleBilinearWrapX on the interleaved smooth colours. u comes wrapped by
@@ -93,7 +91,7 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
     // tested are the even columns of the frame, wherever the window starts.
     bool any = false;
     for (std::int32_t x = job.window.x & 1; x < width && !any; x += 2)
-        any = alpha[x] >= kAlphaSurface || height[x] > kHeightSurface;
+        any = alpha[x] >= kSurfaceAlpha || height[x] > kRaisedHeight;
     if (!any) return;
 
     const ReflectionConstants& k = job.k;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/glow_pass.h"
+#include "core/stage_constants.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
@@ -17,15 +19,12 @@ namespace lumet {
 
 namespace {
 
-constexpr float kPassRadiusCap = 1200.0f;
-constexpr float kRadiusFactors[3] = {0.45f, 0.40f, 0.35f};
-
 // Three fractional box blurs of radii max(1, factor x radius) of source into plane (source may
 // be plane itself), source being zero outside content; returns where plane may be non-zero.
 FrameWindow blurThreeTimes(const float* source, float* plane, float* scratch, FrameWindow content,
                            float radius) {
-    for (float factor : kRadiusFactors) {
-        const float r = std::max(1.0f, factor * radius);
+    for (int pass = 0; pass < 3; ++pass) {
+        const float r = glowBoxRadius(radius, pass);
         const std::int32_t whole = static_cast<std::int32_t>(r);
         content =
             boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole), content);
@@ -47,10 +46,6 @@ void forEachPixel(std::int64_t count, Function&& function) {
 }
 
 }  // namespace
-
-float glowPassRadius(float glowRadius, float scale) {
-    return std::min(kPassRadiusCap, std::max(1.0f, glowRadius * scale * 1.1f));
-}
 
 void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
                 const RgbaPlanes<float>& glowPlanes, float glowRadius, float* scratch,
@@ -89,12 +84,12 @@ void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_
                     x0 = std::min(x0, x), x1 = std::max(x1, x);
                     y0 = std::min(y0, y), y1 = y;
                 }
-                if (a < 0.002f) {
+                if (a < kGlowCoverageMin) {
                     extracted[0][i] = extracted[1][i] = extracted[2][i] = extracted[3][i] = 0.0f;
                     continue;
                 }
                 const float brightest = std::max({shadeR[i], shadeG[i], shadeB[i]});
-                const float t = std::clamp((brightest - 0.25f) / 0.50f, 0.0f, 1.0f);
+                const float t = std::clamp((brightest - kGlowThreshold) / kGlowKnee, 0.0f, 1.0f);
                 const float s = t * t * (3.0f - 2.0f * t);
                 extracted[0][i] = shadeR[i] * s;
                 extracted[1][i] = shadeG[i] * s;
@@ -129,7 +124,7 @@ void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_
     if (!haveWork) {
         // One scale at the plain radius, blurred in place. The radius is bounded like the pass
         // radii so that an out-of-range value cannot overflow the integer radius.
-        const float radius = std::min(glowRadius, kPassRadiusCap);
+        const float radius = std::min(glowRadius, kGlowPassRadiusCap);
         for (float* plane : glow) blurThreeTimes(plane, plane, scratch, content, radius);
         forEachPixel(N, [&](std::int64_t i) { glowA[i] = std::min(1.0f, glowA[i]); });
         return;
@@ -137,8 +132,8 @@ void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_
 
     float* const* source = workPlanes;
     float* const* work = workPlanes + 4;
-    const float scales[2] = {0.25f, 1.0f};
-    const float weights[2] = {0.55f, 0.45f};
+    const float scales[2] = {kGlowScaleSmall, kGlowScaleLarge};
+    const float weights[2] = {kGlowWeightSmall, kGlowWeightLarge};
     for (int pass = 0; pass < 2; ++pass) {
         const float passRadius = glowPassRadius(glowRadius, scales[pass]);
         const float weight = weights[pass];

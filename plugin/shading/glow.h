@@ -10,9 +10,6 @@ namespace lumet {
 
 constexpr int kGlowWorkPlanes = 8;
 
-// Pass radius of one blur scale: min(1200, max(1, glowRadius x scale x 1.1)).
-float glowPassRadius(float glowRadius, float scale);
-
 // Fills `glow` from the shaded planes and the alpha, all of one size W x H. scratch: one W x H
 // plane for the blurs, allocated here when null (when that fails the glow is the unblurred
 // extraction). workPlanes: eight W x H planes (four sources, four work planes); when the array or

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/stage_constants.h"
 #include "parallel/parallel_rows.h"
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -37,14 +38,14 @@ void normalise3(float x, float y, float z, float out[3]) {
 inline float contrastFactor(float envContrast) {
     if (envContrast <= 0.5f) return 2.0f * envContrast;
     const float t = 2.0f * (envContrast - 0.5f);
-    return 1.0f + 9.0f * t * t;
+    return 1.0f + kContrastSteepness * t * t;
 }
 
 // powLut lookup with linear interpolation; exact at 0 and 1.
 inline float specularPower(const ShadeConstants& c, float NdH) {
     if (NdH <= 0.0f) return 0.0f;
     if (NdH >= 1.0f) return 1.0f;
-    const float f = NdH * 1023.0f;
+    const float f = NdH * kPowLutScale;
     const std::int32_t k = static_cast<std::int32_t>(f);
     if (k >= kPowLutSize - 1) return c.powLut[kPowLutSize - 1];
     return c.powLut[k] + (c.powLut[k + 1] - c.powLut[k]) * (f - static_cast<float>(k));
@@ -86,28 +87,29 @@ void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings,
     c.roughness = settings.roughness;
     c.specNorm = std::sqrt((c.specExponent + 2.0f) / 6.2831855f);
     for (std::int32_t i = 0; i < kPowLutSize; ++i)
-        c.powLut[i] = std::pow(static_cast<float>(i) * 0.0009775171f, c.specExponent);
+        c.powLut[i] = std::pow(static_cast<float>(i) * kPowLutStep, c.specExponent);
 }
 
 ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, float a) {
-    if (a < 0.01f) return {0.0f, 0.0f, 0.0f, a};
+    if (a < kCoverageMin) return {0.0f, 0.0f, 0.0f, a};
     const std::int64_t i = static_cast<std::int64_t>(y) * c.width + x;
     const RenderSettings& s = c.settings;
 
     float e[3] = {c.envR[i], c.envG[i], c.envB[i]};
     if (s.envExposure != 1.0f)
         for (float& channel : e) channel *= s.envExposure;
-    if (std::fabs(s.envContrast - 0.5f) > 0.001f) {
+    if (std::fabs(s.envContrast - 0.5f) > kContrastTolerance) {
         const float f = contrastFactor(s.envContrast);
         for (float& channel : e) channel = std::max(0.0f, 0.5f + (channel - 0.5f) * f);
     }
 
     // Plateaus (the flat top of the bevel) get a little more colour contrast.
     const float h = c.heightMap[i];
-    if (h > 0.85f) {
-        const float flat = (h - 0.85f) / 0.15f;
-        const float mean = (e[0] + e[1] + e[2]) * 0.333f;
-        for (float& channel : e) channel = clamp01(mean + (channel - mean) * (1.0f + 0.3f * flat));
+    if (h > kPlateauStart) {
+        const float flat = (h - kPlateauStart) / kPlateauSpan;
+        const float mean = (e[0] + e[1] + e[2]) * kPlateauMeanWeight;
+        for (float& channel : e)
+            channel = clamp01(mean + (channel - mean) * (1.0f + kPlateauContrast * flat));
     }
 
     const float* n = c.normals + 3 * i;
@@ -116,13 +118,14 @@ ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, 
     const float* L = c.lightDir;
     const float NdL = nx * L[0] + ny * L[1] + nz * L[2];
     const float hl = 0.5f * NdL + 0.5f;
-    const float baseDiffuse = hl * hl * (1.0f - L[2] * L[2] * (1.0f - slope) * 0.7f);
+    const float baseDiffuse = hl * hl * (1.0f - L[2] * L[2] * (1.0f - slope) * kDiffuseFlattening);
 
     float ao = 1.0f;
-    if (h > 0.5f && h < 0.95f) ao = 0.85f + 0.15f * (h - 0.5f) / 0.45f;
-    const float diffuse = baseDiffuse * (1.0f - 0.4f * c.metal) * ao;
+    if (h > kOcclusionStart && h < kOcclusionEnd)
+        ao = kOcclusionFloor + kOcclusionRise * (h - kOcclusionStart) / kOcclusionSpan;
+    const float diffuse = baseDiffuse * (1.0f - kMetalDiffuseLoss * c.metal) * ao;
 
-    const float lum = clamp01((0.2126f * e[0] + 0.7152f * e[1] + 0.0722f * e[2]) * baseDiffuse);
+    const float lum = clamp01((kLumaR * e[0] + kLumaG * e[1] + kLumaB * e[2]) * baseDiffuse);
     float tinted[3];
     for (int ch = 0; ch < 3; ++ch) {
         float tone;
@@ -143,33 +146,34 @@ ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, 
     if (x >= 1 && x < c.width - 1 && y >= 1 && y < c.height - 1) {
         const float* hp = c.heightMap + i;
         const float lap = hp[-1] + hp[1] + hp[-c.width] + hp[c.width] - 4.0f * h;
-        cavity = 1.0f - clamp01(-4.0f * lap) * 0.35f;
+        cavity = 1.0f - clamp01(-kCavityGain * lap) * kCavityDepth;
     }
 
     const float* H = c.halfDir;
     const float NdH = std::max(0.0f, nx * H[0] + ny * H[1] + nz * H[2]);
-    const float spec = specularPower(c, NdH) * c.specular * c.specNorm * (0.3f + 0.7f * slope);
+    const float spec =
+        specularPower(c, NdH) * c.specular * c.specNorm * (kSpecularFlat + kSpecularSlope * slope);
 
     const float envDiffuse = diffuse + (1.0f - diffuse) * c.metal;
-    const float metalBright = 1.0f + 0.5f * c.metal;
+    const float metalBright = 1.0f + kMetalBrightness * c.metal;
     float out[3];
     for (int ch = 0; ch < 3; ++ch) {
-        const float f0 = 0.04f + (c.midtone[ch] - 0.04f) * c.metal;
+        const float f0 = kFresnelF0 + (c.midtone[ch] - kFresnelF0) * c.metal;
         const float fr = f0 + (1.0f - f0) * f5;
-        const float boost = 1.0f + (fr - f0) * 0.6f;
+        const float boost = 1.0f + (fr - f0) * kFresnelBoost;
         // The highlight takes the midtone colour on metal and stays white on dielectrics.
         out[ch] = e[ch] * tinted[ch] * envDiffuse * boost * cavity * metalBright +
                   (1.0f + (c.midtone[ch] - 1.0f) * c.metal) * spec;
     }
 
-    if (c.opacity < 0.99f) {
-        const float sc = (1.0f - c.opacity) * (1.0f - h) * 0.15f;
-        out[0] += 0.10f * sc;
-        out[1] += 0.06f * sc;
-        out[2] += 0.03f * sc;
+    if (c.opacity < kTranslucentBelow) {
+        const float sc = (1.0f - c.opacity) * (1.0f - h) * kTranslucentScatter;
+        out[0] += kTranslucentR * sc;
+        out[1] += kTranslucentG * sc;
+        out[2] += kTranslucentB * sc;
     }
     if (c.saturation < 1.0f) {
-        const float gray = 0.2126f * out[0] + 0.7152f * out[1] + 0.0722f * out[2];
+        const float gray = kLumaR * out[0] + kLumaG * out[1] + kLumaB * out[2];
         for (float& channel : out) channel = gray + (channel - gray) * c.saturation;
     }
     return {clamp01(out[0]), clamp01(out[1]), clamp01(out[2]), a};
@@ -204,9 +208,9 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
                                static_cast<float>(alpha[x + 2]), static_cast<float>(alpha[x + 3])),
                    splat(255.0f));
     const __m128 hCoverage = _mm_loadu_ps(height + x);
-    const __m128 thin = _mm_cmplt_ps(a0, splat(0.01f));
-    const __m128 raised = _mm_cmpgt_ps(hCoverage, splat(0.01f));
-    // Below 0.01 coverage a raised pixel takes its coverage from its height; the rest are 0.
+    const __m128 thin = _mm_cmplt_ps(a0, splat(kCoverageMin));
+    const __m128 raised = _mm_cmpgt_ps(hCoverage, splat(kRaisedHeight));
+    // Below the coverage test a raised pixel takes its coverage from its height; the rest are 0.
     const __m128 empty = _mm_andnot_ps(raised, thin);
     if (_mm_movemask_ps(empty) == 0xF) {
         _mm_storeu_ps(outR + x, zero);
@@ -221,7 +225,7 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
     __m128 e[3] = {_mm_loadu_ps(c.envR + i), _mm_loadu_ps(c.envG + i), _mm_loadu_ps(c.envB + i)};
     if (s.envExposure != 1.0f)
         for (__m128& channel : e) channel = _mm_mul_ps(channel, splat(s.envExposure));
-    if (std::fabs(s.envContrast - 0.5f) > 0.001f) {
+    if (std::fabs(s.envContrast - 0.5f) > kContrastTolerance) {
         const float f = contrastFactor(s.envContrast);
         for (__m128& channel : e) {
             channel = _mm_max_ps(
@@ -232,11 +236,13 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
 
     const __m128 h = _mm_loadu_ps(c.heightMap + i);
     {
-        const __m128 plateau = _mm_cmpgt_ps(h, splat(0.85f));
+        const __m128 plateau = _mm_cmpgt_ps(h, splat(kPlateauStart));
         if (_mm_movemask_ps(plateau) != 0) {
-            const __m128 flat = _mm_div_ps(_mm_sub_ps(h, splat(0.85f)), splat(0.15f));
-            const __m128 mean = _mm_mul_ps(_mm_add_ps(_mm_add_ps(e[0], e[1]), e[2]), splat(0.333f));
-            const __m128 gain = _mm_add_ps(one, _mm_mul_ps(splat(0.3f), flat));
+            const __m128 flat =
+                _mm_div_ps(_mm_sub_ps(h, splat(kPlateauStart)), splat(kPlateauSpan));
+            const __m128 mean =
+                _mm_mul_ps(_mm_add_ps(_mm_add_ps(e[0], e[1]), e[2]), splat(kPlateauMeanWeight));
+            const __m128 gain = _mm_add_ps(one, _mm_mul_ps(splat(kPlateauContrast), flat));
             for (__m128& channel : e) {
                 const __m128 lifted =
                     clamp01x4(_mm_add_ps(mean, _mm_mul_ps(_mm_sub_ps(channel, mean), gain)));
@@ -257,20 +263,24 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
     const __m128 hl = _mm_add_ps(_mm_mul_ps(splat(0.5f), NdL), splat(0.5f));
     const __m128 baseDiffuse = _mm_mul_ps(
         _mm_mul_ps(hl, hl),
-        _mm_sub_ps(
-            one, _mm_mul_ps(_mm_mul_ps(splat(L[2] * L[2]), _mm_sub_ps(one, slope)), splat(0.7f))));
+        _mm_sub_ps(one, _mm_mul_ps(_mm_mul_ps(splat(L[2] * L[2]), _mm_sub_ps(one, slope)),
+                                   splat(kDiffuseFlattening))));
 
-    const __m128 shaded = _mm_and_ps(_mm_cmpgt_ps(h, splat(0.5f)), _mm_cmplt_ps(h, splat(0.95f)));
+    const __m128 shaded =
+        _mm_and_ps(_mm_cmpgt_ps(h, splat(kOcclusionStart)), _mm_cmplt_ps(h, splat(kOcclusionEnd)));
     const __m128 ao = select(
         shaded,
-        _mm_add_ps(splat(0.85f),
-                   _mm_div_ps(_mm_mul_ps(splat(0.15f), _mm_sub_ps(h, splat(0.5f))), splat(0.45f))),
+        _mm_add_ps(
+            splat(kOcclusionFloor),
+            _mm_div_ps(_mm_mul_ps(splat(kOcclusionRise), _mm_sub_ps(h, splat(kOcclusionStart))),
+                       splat(kOcclusionSpan))),
         one);
-    const __m128 diffuse = _mm_mul_ps(_mm_mul_ps(baseDiffuse, splat(1.0f - 0.4f * c.metal)), ao);
+    const __m128 diffuse =
+        _mm_mul_ps(_mm_mul_ps(baseDiffuse, splat(1.0f - kMetalDiffuseLoss * c.metal)), ao);
 
     const __m128 lum = clamp01x4(_mm_mul_ps(
-        _mm_add_ps(_mm_add_ps(_mm_mul_ps(splat(0.2126f), e[0]), _mm_mul_ps(splat(0.7152f), e[1])),
-                   _mm_mul_ps(splat(0.0722f), e[2])),
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(splat(kLumaR), e[0]), _mm_mul_ps(splat(kLumaG), e[1])),
+                   _mm_mul_ps(splat(kLumaB), e[2])),
         baseDiffuse));
     const __m128 dark = _mm_cmplt_ps(lum, splat(0.5f));
     const __m128 tDark = _mm_mul_ps(splat(2.0f), lum);
@@ -290,8 +300,8 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
                                       _mm_loadu_ps(hp - c.width)),
                            _mm_loadu_ps(hp + c.width)),
                 _mm_mul_ps(splat(4.0f), h));
-            cavity =
-                _mm_sub_ps(one, _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-4.0f), lap)), splat(0.35f)));
+            cavity = _mm_sub_ps(one, _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-kCavityGain), lap)),
+                                                splat(kCavityDepth)));
         } else {
             float lanes[4];
             for (int k = 0; k < 4; ++k) {
@@ -299,7 +309,7 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
                 if (x + k >= 1 && x + k < c.width - 1) {
                     const float* q = hp + k;
                     const float l = q[-1] + q[1] + q[-c.width] + q[c.width] - 4.0f * q[0];
-                    lanes[k] = 1.0f - clamp01(-4.0f * l) * 0.35f;
+                    lanes[k] = 1.0f - clamp01(-kCavityGain * l) * kCavityDepth;
                 }
             }
             cavity = _mm_loadu_ps(lanes);
@@ -316,11 +326,11 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
     for (int k = 0; k < 4; ++k) power[k] = specularPower(c, ndh[k]);
     const __m128 spec = _mm_mul_ps(
         _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(power), splat(c.specular)), splat(c.specNorm)),
-        _mm_add_ps(splat(0.3f), _mm_mul_ps(splat(0.7f), slope)));
+        _mm_add_ps(splat(kSpecularFlat), _mm_mul_ps(splat(kSpecularSlope), slope)));
 
     const __m128 envDiffuse =
         _mm_add_ps(diffuse, _mm_mul_ps(_mm_sub_ps(one, diffuse), splat(c.metal)));
-    const __m128 metalBright = splat(1.0f + 0.5f * c.metal);
+    const __m128 metalBright = splat(1.0f + kMetalBrightness * c.metal);
     __m128 out[3];
     for (int ch = 0; ch < 3; ++ch) {
         const __m128 shadow = splat(c.shadow[ch]), mid = splat(c.midtone[ch]);
@@ -330,31 +340,32 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
         const __m128 tone = select(dark, toneDark, toneLight);
         const __m128 tinted =
             _mm_add_ps(mid, _mm_mul_ps(_mm_sub_ps(tone, mid), splat(c.tintBlend)));
-        const float f0 = 0.04f + (c.midtone[ch] - 0.04f) * c.metal;
+        const float f0 = kFresnelF0 + (c.midtone[ch] - kFresnelF0) * c.metal;
         const __m128 fr = _mm_add_ps(splat(f0), _mm_mul_ps(splat(1.0f - f0), f5));
-        const __m128 boost = _mm_add_ps(one, _mm_mul_ps(_mm_sub_ps(fr, splat(f0)), splat(0.6f)));
+        const __m128 boost =
+            _mm_add_ps(one, _mm_mul_ps(_mm_sub_ps(fr, splat(f0)), splat(kFresnelBoost)));
         const __m128 lit = _mm_mul_ps(
             _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(e[ch], tinted), envDiffuse), boost),
                        cavity),
             metalBright);
         out[ch] = _mm_add_ps(lit, _mm_mul_ps(splat(1.0f + (c.midtone[ch] - 1.0f) * c.metal), spec));
     }
-    if (c.opacity < 0.99f) {
-        const __m128 sc =
-            _mm_mul_ps(_mm_mul_ps(splat(1.0f - c.opacity), _mm_sub_ps(one, h)), splat(0.15f));
-        out[0] = _mm_add_ps(out[0], _mm_mul_ps(splat(0.10f), sc));
-        out[1] = _mm_add_ps(out[1], _mm_mul_ps(splat(0.06f), sc));
-        out[2] = _mm_add_ps(out[2], _mm_mul_ps(splat(0.03f), sc));
+    if (c.opacity < kTranslucentBelow) {
+        const __m128 sc = _mm_mul_ps(_mm_mul_ps(splat(1.0f - c.opacity), _mm_sub_ps(one, h)),
+                                     splat(kTranslucentScatter));
+        out[0] = _mm_add_ps(out[0], _mm_mul_ps(splat(kTranslucentR), sc));
+        out[1] = _mm_add_ps(out[1], _mm_mul_ps(splat(kTranslucentG), sc));
+        out[2] = _mm_add_ps(out[2], _mm_mul_ps(splat(kTranslucentB), sc));
     }
     if (c.saturation < 1.0f) {
         const __m128 gray = _mm_add_ps(
-            _mm_add_ps(_mm_mul_ps(splat(0.2126f), out[0]), _mm_mul_ps(splat(0.7152f), out[1])),
-            _mm_mul_ps(splat(0.0722f), out[2]));
+            _mm_add_ps(_mm_mul_ps(splat(kLumaR), out[0]), _mm_mul_ps(splat(kLumaG), out[1])),
+            _mm_mul_ps(splat(kLumaB), out[2]));
         for (__m128& channel : out)
             channel = _mm_add_ps(gray, _mm_mul_ps(_mm_sub_ps(channel, gray), splat(c.saturation)));
     }
-    // Coverage below 0.95 scales the clamped colour by its square; empty pixels are 0.
-    const __m128 partial = _mm_cmplt_ps(a, splat(0.95f));
+    // Partial coverage scales the clamped colour by its square; empty pixels are 0.
+    const __m128 partial = _mm_cmplt_ps(a, splat(kCoverageFadeBelow));
     const __m128 a2 = _mm_mul_ps(a, a);
     float* targets[3] = {outR + x, outG + x, outB + x};
     for (int ch = 0; ch < 3; ++ch) {
@@ -385,7 +396,7 @@ void shadeRows(const ShadeConstants& c, const SurfaceView& surface, const RgbPla
         // Empty rows (the window's margin) cost a test of every column and a clear.
         bool content = false;
         for (std::int32_t x = x0; x < x1 && !content; ++x)
-            content = alpha[x] != 0 || (outerStyle && height[x] > 0.01f);
+            content = alpha[x] != 0 || (outerStyle && height[x] > kRaisedHeight);
         if (!content) {
             const std::size_t bytes = static_cast<std::size_t>(x1 - x0) * sizeof(float);
             std::memset(outR + x0, 0, bytes);
@@ -400,15 +411,15 @@ void shadeRows(const ShadeConstants& c, const SurfaceView& surface, const RgbPla
         for (; x < x1; ++x) {
             float a = static_cast<float>(alpha[x]) / 255.0f;
             const float h = height[x];
-            if (a < 0.01f && !(h > 0.01f)) {
+            if (a < kCoverageMin && !(h > kRaisedHeight)) {
                 outR[x] = outG[x] = outB[x] = 0.0f;
                 continue;
             }
-            if (a < 0.01f) {
-                if (h > 0.01f) a = clamp01(h);  // outer-bevel surface outside the alpha
+            if (a < kCoverageMin) {
+                if (h > kRaisedHeight) a = clamp01(h);  // outer-bevel surface outside the alpha
             }
             ShadedPixel p = shadePixel(c, x, y, a);
-            if (a < 0.95f) {
+            if (a < kCoverageFadeBelow) {
                 const float a2 = a * a;
                 p.r *= a2;
                 p.g *= a2;

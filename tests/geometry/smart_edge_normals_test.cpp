@@ -11,11 +11,11 @@
 #include <random>
 #include <vector>
 
-#include "geometry/geometry_sequence.h"
 #include "geometry/height_map.h"
 #include "geometry/normals.h"
 #include "geometry/smart_edge.h"
 #include "params/render_settings.h"
+#include "render/geometry_sequence.h"
 #include "test_worlds.h"
 #include "text_like_alpha.h"
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "geometry/alpha_extraction.h"
-#include "geometry/geometry_sequence.h"
 #include "render/frame_report.h"
+#include "render/geometry_sequence.h"
 #include "render_harness.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"

@@ -1,5 +1,5 @@
 // The geometry sequence (see geometry_sequence.h).
-#include "geometry/geometry_sequence.h"
+#include "render/geometry_sequence.h"
 
 #include <cstring>
 
@@ -9,10 +9,27 @@
 #include "geometry/smart_edge.h"
 #include "geometry/supersample.h"
 #include "gpu/gpu_ops.h"
+#include "gpu/gpu_runtime.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
 
 namespace lumet {
+
+namespace {
+
+// The GPU's forms of the geometry stages' work when this thread holds the device; CPU only
+// otherwise (the GPU operations would decline there anyway).
+GeometryAccelerators acceleratorsOfThisThread() {
+    GeometryAccelerators accelerated;
+    if (!gpu::gpuHeldByThisThread()) return accelerated;
+    accelerated.blurPlane = gpu::blurPlaneGpu;
+    accelerated.blurPlanePair = gpu::blurPlanePairGpu;
+    accelerated.blurPlaneRadii = gpu::blurPlaneRadiiGpu;
+    accelerated.distanceTransform = gpu::distanceTransformGpu;
+    return accelerated;
+}
+
+}  // namespace
 
 bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
@@ -25,14 +42,16 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
         coverage.height != H2 || normals.channels != 3)
         return false;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
+    const GeometryAccelerators accelerated = acceleratorsOfThisThread();
 
     if (SS == 2) resampleBilinear8(alpha.data, W, H, alphaSS.data, W2, H2);
 
     std::memset(height.data, 0, planeBytes(count, sizeof(float)));
-    computeHeightMap(coverage, height, settings, SS);
+    computeHeightMap(coverage, height, settings, SS, accelerated);
 
     if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.world)
-        applySmartEdge(layer, coverage, height, SS, settings.bevelDepth, settings.edgeStrength);
+        applySmartEdge(layer, coverage, height, SS, settings.bevelDepth, settings.edgeStrength,
+                       accelerated);
 
     float* heightMap = height.data;
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
@@ -48,7 +67,7 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
                                              taps.smoothing, taps.derivative);
     if (!gpuDone) computeNormals(coverage, height, normals, settings.bevelDepth, SS);
 
-    blurNormals(normals, coverage, height, 3 * SS);
+    blurNormals(normals, coverage, height, 3 * SS, accelerated);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The geometry sequence of a frame: supersampled coverage, height map, smart edge, plateau snap,
-// normals and normal blur, in the order both render paths run them.
+// normals and normal blur, in the order both render paths run them. It is also where the geometry
+// stages get their accelerated forms: the GPU's, when this thread holds the device.
 #pragma once
 #include <cstdint>
 
@@ -21,6 +22,8 @@ struct RenderSettings;
 //  4. every height of 0.95 or more set to exactly 1.0;
 //  5. the normals zeroed, then computed (offered to the GPU first when gpuNormals);
 //  6. the normal blur with radius 3 x SS.
+// The distance transforms and the blurs of steps 2, 3 and 6 are offered to the GPU first
+// whenever this thread holds the GPU lock.
 // Returns false (planes untouched) when a plane is missing or of another size, in particular
 // when SS = 2 and alphaSS is empty: no stage may read the frame-size alpha as if it were the
 // working size.

@@ -14,6 +14,11 @@ namespace lumet {
 
 enum class ParamKind { Popup, GroupStart, GroupEnd, FloatSlider, Checkbox, Angle, Color, Layer };
 
+// The first stage of a frame a parameter's value feeds: a change recomputes that stage and every
+// stage after it (geometry, reflection, shading, glow). The map is chosen by its own key; a value
+// that only the output reads (or none) invalidates nothing kept.
+enum class ParamStage : std::uint8_t { None, Geometry, Map, Reflection, Shading, Glow, Output };
+
 struct ParamSpec {
     ParamId id;
     ParamKind kind;
@@ -45,6 +50,7 @@ struct ParamSpec {
     float (RenderSettings::*colorField)[3] = nullptr;
     double divisor = 1;
     bool complement = false;
+    ParamStage feeds = ParamStage::None;
 };
 
 inline constexpr int kDeclaredParamCount = PARAM_COUNT - 1;
@@ -52,6 +58,10 @@ extern const std::array<ParamSpec, kDeclaredParamCount> kParamTable;
 
 // The row of a declared parameter (1..44).
 const ParamSpec& paramSpec(int id);
+
+// Whether two settings records hold the same values (exactly: NaN never equals) for every
+// parameter that feeds `stage`.
+bool sameValuesFor(ParamStage stage, const RenderSettings& a, const RenderSettings& b);
 
 // Fills a cleared definition from its row, as parameter set-up hands it to the host.
 void fillParamDef(const ParamSpec& spec, PF_ParamDef& def);

@@ -5,50 +5,19 @@
 #include <cstddef>
 #include <cstring>
 
+#include "params/param_table.h"
 #include "shading/glow.h"
 
 namespace lumet {
 
 namespace {
 
-// Exact comparison: a NaN never equals anything, so it keeps its stage dirty.
-bool same(float a, float b) { return a == b; }
-
-bool sameColor(const float a[3], const float b[3]) {
-    return same(a[0], b[0]) && same(a[1], b[1]) && same(a[2], b[2]);
-}
-
-bool sameGeometry(const RenderSettings& a, const RenderSettings& b) {
-    return a.bevelStyle == b.bevelStyle && a.edgeProfile == b.edgeProfile &&
-           same(a.bevelDepth, b.bevelDepth) && same(a.bevelSoftness, b.bevelSoftness) &&
-           a.smartEdge == b.smartEdge && same(a.edgeStrength, b.edgeStrength);
-}
-
-bool sameReflection(const RenderSettings& a, const RenderSettings& b) {
-    // The light angle is not among them: the anisotropic streaks run at a fixed 135 degrees.
-    return same(a.envBlur, b.envBlur) && same(a.envScale, b.envScale) &&
-           same(a.envDisplacement, b.envDisplacement) && same(a.envRotX, b.envRotX) &&
-           same(a.envRotY, b.envRotY) && same(a.dispersion, b.dispersion) &&
-           same(a.anisotropy, b.anisotropy);
-}
-
-bool sameShading(const RenderSettings& a, const RenderSettings& b) {
-    return same(a.lightAngle, b.lightAngle) && same(a.lightHeight, b.lightHeight) &&
-           same(a.specular, b.specular) && same(a.roughness, b.roughness) &&
-           same(a.anisotropy, b.anisotropy) && same(a.metal, b.metal) &&
-           same(a.opacity, b.opacity) && a.bevelStyle == b.bevelStyle &&
-           sameColor(a.shadowColor, b.shadowColor) && sameColor(a.midColor, b.midColor) &&
-           sameColor(a.highColor, b.highColor) && same(a.saturation, b.saturation) &&
-           same(a.tintBlend, b.tintBlend) && same(a.envExposure, b.envExposure) &&
-           same(a.envContrast, b.envContrast);
-}
-
 // The glow planes depend on the radius, not on the intensity, which only scales them at the
 // output. They hold the cached radius's glow when the last frame had the glow on; a frame with
 // the glow off leaves them as they were while its radius is committed, so after it they count
-// as stale. The radius is compared exactly: any step changes the blur.
+// as stale.
 bool sameGlow(const RenderSettings& frame, const RenderSettings& cached) {
-    return cached.glowIntensity > 0.05f && same(frame.glowRadius, cached.glowRadius);
+    return cached.glowIntensity > 0.05f && sameValuesFor(ParamStage::Glow, frame, cached);
 }
 
 bool sameKey(const EnvMapKey& a, const EnvMapKey& b) {
@@ -62,13 +31,15 @@ StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
     StageFlags flags;
     const RenderSettings& cached = cache.settings;
     flags.geometryDirty = !(cache.geometryValid && layer.alphaHash == cache.alphaHash &&
-                            layer.colourHash == cache.colourHash && sameGeometry(frame, cached));
+                            layer.colourHash == cache.colourHash &&
+                            sameValuesFor(ParamStage::Geometry, frame, cached));
     const bool sameMap = cache.hasPrevious && sameKey(envKey, cache.envKey);
     flags.envChanged = !sameMap;
     flags.reflectionDirty = !(cache.reflectionValid && !flags.geometryDirty && sameMap &&
-                              sameReflection(frame, cached));
+                              sameValuesFor(ParamStage::Reflection, frame, cached));
     flags.shadingDirty =
-        !(cache.shadingValid && !flags.reflectionDirty && sameShading(frame, cached));
+        !(cache.shadingValid && !flags.reflectionDirty &&
+          sameValuesFor(ParamStage::Shading, frame, cached));
     flags.glowDirty = !(cache.glowValid && !flags.shadingDirty && sameGlow(frame, cached));
     flags.geometryChangedForDevice = flags.geometryDirty || !cache.hasPrevious;
     return flags;

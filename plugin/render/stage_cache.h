@@ -1,4 +1,4 @@
-// StageCache: the smart render path's products kept between frames (geometry, reflection,
+// StageCache: a render path's products kept between frames (geometry, reflection,
 // shading, glow) with the settings, alpha hash, colour hash and environment map key they were
 // made from, and the rules that decide which stages a new frame must recompute. A stage is reused
 // only when every input that feeds it, directly or through an upstream stage, is unchanged, so

@@ -1,5 +1,6 @@
-// The compute-cache class: its key through the host's hash suite, its size, and the EnvMap it
-// computes, driven through the reference host's real compute cache and suites.
+// The compute-cache class: its key through the host's hash suite, its size (as the host cache
+// counts it), and the EnvMap it computes, driven through the reference host's real compute cache
+// and suites.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -85,18 +86,6 @@ TEST_F(EnvMapCacheTest, KeyWithoutHashSuiteIsMissingSuite) {
     EXPECT_EQ(envMapCacheKey(&o, &guid), A_Err_MISSING_SUITE);
 }
 
-TEST(EnvMapCacheSize, IsTheSixPlanesTheirInterleavedCopiesAndTheRecord) {
-    // Six planes and two interleaved copies (three floats a texel and one of padding each): 48
-    // bytes a texel, 8 more, and the 72-byte record.
-    EnvMap map{};
-    map.envW = 2048;
-    map.envH = 1024;
-    EXPECT_EQ(envMapCacheSize(&map), 100663376u);
-    map.envW = 16;
-    map.envH = 8;
-    EXPECT_EQ(envMapCacheSize(&map), 16u * 8 * 48 + 8 + 72);
-}
-
 // Runs the compute callback on small maps and hands back the planes as a MapPlanes.
 MapPlanes compute(EnvMapCacheOptions o) {
     AEGP_CCComputeValueRefconP value = nullptr;
@@ -180,6 +169,8 @@ TEST_F(EnvMapCacheTest, SharedThroughTheHostCacheAndDeletedOnUnregistration) {
     EXPECT_EQ(a, b);
     EXPECT_EQ(static_cast<EnvMap*>(a)->envW, 64);
     EXPECT_EQ(cache.stats().computes, 1u);
+    // The size callback: six planes and two interleaved copies (three floats a texel and one of
+    // padding each), 48 bytes a texel, 8 more, and the 72-byte record.
     EXPECT_EQ(cache.stats().bytes, 64u * 32 * 48 + 8 + 72);
     cache.checkin(first);
     cache.checkin(second);

@@ -1,14 +1,14 @@
-// Smart edge and normals: the smart edge against its definition computed directly (all depths,
-// both qualities, placement in the frame), normals against the finite-difference slopes of
-// analytic height fields, the cases the stages define exactly (flat and empty pixels, saturated
-// blurs), and the whole geometry sequence's plateau and unit normals.
+// Smart edge and normals: the smart edge at points worked by hand (both qualities) and its
+// properties (every depth, placement and mirroring in the frame, nothing carved without an edge),
+// normals against the finite-difference slopes of analytic height fields, the cases the stages
+// define exactly (flat and empty pixels, saturated blurs), and the whole geometry sequence's
+// plateau and unit normals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <vector>
 
 #include "geometry/height_map.h"
@@ -24,149 +24,92 @@ namespace {
 using namespace lumet;
 using lumet::testing::TestWorld;
 
-// The smart edge worked out directly from its definition, in double precision with direct sums:
-// colour planes read from the world's bytes, replicated to the working size, the largest Sobel
-// magnitude of the three channels where the coverage is at least 10, normalised, three box
-// blurs, normalised again, the carve, and the blend with three box blurs of the heights.
-struct SmartEdgeCase {
-    int W, H, offsetX, offsetY, SS, depth;
-    float bevelDepth, edgeStrength;
-};
-
-// Three box blurs with clamped edges by direct sums, radii max(1, trunc(r x 0.45, 0.40, 0.35)).
-void boxThreeTimes(std::vector<double>& plane, int w, int h, int radius) {
-    const float factors[3] = {0.45f, 0.40f, 0.35f};
-    std::vector<double> pass(plane.size());
-    for (float factor : factors) {
-        const int r =
-            std::max(1, static_cast<int>(static_cast<float>(std::min(radius, 1000)) * factor));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                double sum = 0;
-                for (int k = -r; k <= r; ++k) sum += plane[y * w + std::clamp(x + k, 0, w - 1)];
-                pass[y * w + x] = sum / (2 * r + 1);
-            }
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                double sum = 0;
-                for (int k = -r; k <= r; ++k) sum += pass[std::clamp(y + k, 0, h - 1) * w + x];
-                plane[y * w + x] = sum / (2 * r + 1);
-            }
-    }
+// A layer of w x h, red left of column `split` and black from it on, fully opaque.
+TestWorld twoColours(int w, int h, int depth, int split) {
+    TestWorld world(w, h, depth);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) world.set(x, y, 1.0f, x < split ? 1.0f : 0.0f, 0.0f, 0.0f);
+    return world;
 }
 
-double channelOf(const TestWorld& world, int x, int y, int c) {
-    const unsigned char* p = const_cast<TestWorld&>(world).pixel(x, y);
-    if (world.depth == 2) {
-        float v;
-        std::memcpy(&v, p + 4 * c, 4);
-        return v;
-    }
-    if (world.depth == 1) {
-        std::uint16_t v;
-        std::memcpy(&v, p + 2 * c, 2);
-        return v / 32768.0;
-    }
-    return p[c] / 255.0;
+// The smart edge over 16 x 16 working pixels (a frame of 16 / SS), the layer placed at (x, y),
+// every coverage byte `coverage`, heights 0 but for a spike of 1 at (spikeX, 8).
+std::vector<float> carveSpike(const TestWorld& layer, int x, int y, int SS, float strength,
+                              int spikeX, std::uint8_t coverage = 255, float bevelDepth = 0.0f) {
+    std::vector<std::uint8_t> alpha(256, coverage);
+    std::vector<float> heights(256, 0.0f);
+    heights[8 * 16 + spikeX] = 1.0f;
+    applySmartEdge({&layer.world, layer.depth, x, y}, {alpha.data(), 16, 16},
+                   {heights.data(), 16, 16}, SS, bevelDepth, strength);
+    return heights;
 }
 
-std::vector<double> referenceSmartEdge(const TestWorld& world,
-                                       const std::vector<std::uint8_t>& alpha,
-                                       const std::vector<float>& heights, const SmartEdgeCase& k) {
-    const int W2 = k.W * k.SS, H2 = k.H * k.SS;
-    std::vector<double> colour[3];
-    for (auto& plane : colour) plane.assign(static_cast<std::size_t>(k.W) * k.H, 0.0);
-    for (int y = 0; y < world.world.height; ++y)
-        for (int x = 0; x < world.world.width; ++x) {
-            const int fx = x + k.offsetX, fy = y + k.offsetY;
-            if (fx < 0 || fx >= k.W || fy < 0 || fy >= k.H) continue;
-            for (int c = 0; c < 3; ++c) colour[c][fy * k.W + fx] = channelOf(world, x, y, c + 1);
-        }
-    auto at = [&](int c, int x, int y) { return colour[c][(y / k.SS) * k.W + x / k.SS]; };
-    std::vector<double> edge(static_cast<std::size_t>(W2) * H2, 0.0);
-    for (int y = 1; y < H2 - 1; ++y)
-        for (int x = 1; x < W2 - 1; ++x) {
-            if (alpha[y * W2 + x] < 10) continue;
-            double strongest = 0;
-            for (int c = 0; c < 3; ++c) {
-                const double gx = -at(c, x - 1, y - 1) - 2 * at(c, x - 1, y) - at(c, x - 1, y + 1) +
-                                  at(c, x + 1, y - 1) + 2 * at(c, x + 1, y) + at(c, x + 1, y + 1);
-                const double gy = -at(c, x - 1, y - 1) - 2 * at(c, x, y - 1) - at(c, x + 1, y - 1) +
-                                  at(c, x - 1, y + 1) + 2 * at(c, x, y + 1) + at(c, x + 1, y + 1);
-                strongest = std::max(strongest, std::sqrt(gx * gx + gy * gy));
-            }
-            edge[y * W2 + x] = strongest;
-        }
-    auto normalise = [&] {
-        const double top = std::max(0.001, *std::max_element(edge.begin(), edge.end()));
-        for (double& e : edge) e /= top;
+// Worked by hand for a layer split into red and black at working column 8. The Sobel edge is 4 on
+// columns 7 and 8 of rows 1..14 and 0 elsewhere, normalised to 1. blur5 (radius 2 x SS: three box
+// passes of radius 1, kernel (1 3 6 7 6 3 1) / 27 across) gives 13/27, 9/27, 4/27, 1/27 and 0 at
+// 0, 1, 2, 3 and 4 columns out from them (rows 4..11), renormalised: E = 1, 9/13, 4/13, 1/13, 0.
+// The carve keeps 1 - min(0.85, smoothstep(min(1, E x strength))) of the spike. blur7 (radius
+// trunc(3 x strength + 1) x SS = 4 at strength 1 and SS 1, 1 or 2 at strength 0: again three
+// passes of radius 1) leaves 49/729 of the carved spike in place and 42/729 on its neighbours
+// above and below, and the blend moves a pixel min(1, 2E) x 0.6 of the way to that blur where
+// E > 0.05.
+TEST(SmartEdge, GrooveAcrossATwoColourSplitAsWorkedByHand) {
+    auto smooth = [](double t) { return t * t * (3 - 2 * t); };
+    const double stay = 0.4 + 0.6 * 49 / 729, spread = 0.6 * 42 / 729;
+    const struct {
+        int SS;
+        float strength;
+        int spikeX;
+        double spike, below;
+    } cases[] = {
+        {1, 1.0f, 7, 0.15 * stay, 0.15 * spread},  // E 1: carved by the cap, 0.85
+        {1, 1.0f, 8, 0.15 * stay, 0.15 * spread},  // the mirror image
+        {1, 1.0f, 6, (1 - smooth(9.0 / 13)) * stay, (1 - smooth(9.0 / 13)) * spread},
+        {1, 1.0f, 4, (1 - smooth(1.0 / 13)) * (1 - 2.0 / 13 * 0.6 * (1 - 49.0 / 729)),
+         (1 - smooth(1.0 / 13)) * 2.0 / 13 * spread},
+        {1, 1.0f, 3, 1.0, 0.0},      // E 0: untouched
+        {1, 0.0f, 7, stay, spread},  // strength 0: no carve, the blend alone
+        {2, 0.0f, 7, stay, spread},  // a frame of 8 x 8, its colours replicated
     };
-    normalise();
-    boxThreeTimes(edge, W2, H2, static_cast<int>(k.bevelDepth * 6 + 2) * k.SS);
-    normalise();
-    std::vector<double> h(heights.begin(), heights.end());
-    for (std::size_t i = 0; i < h.size(); ++i) {
-        if (alpha[i] < 10 || edge[i] <= 0.01) continue;
-        double v = std::min(1.0, edge[i] * k.edgeStrength);
-        v = std::min(0.85, v * v * (3 - 2 * v));
-        h[i] *= 1 - v;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "SS " << c.SS << " strength " << c.strength << " spike at " << c.spikeX);
+        const std::vector<float> h = carveSpike(twoColours(16 / c.SS, 16 / c.SS, 0, 8 / c.SS), 0, 0,
+                                                c.SS, c.strength, c.spikeX);
+        EXPECT_NEAR(h[8 * 16 + c.spikeX], c.spike, 1e-5);
+        EXPECT_NEAR(h[9 * 16 + c.spikeX], c.below, 1e-6);
+        EXPECT_NEAR(h[7 * 16 + c.spikeX], c.below, 1e-6);
     }
-    std::vector<double> blurred = h;
-    boxThreeTimes(blurred, W2, H2, static_cast<int>(k.edgeStrength * 3 + 1) * k.SS);
-    for (std::size_t i = 0; i < h.size(); ++i) {
-        if (alpha[i] < 10 || edge[i] <= 0.05) continue;
-        h[i] += (blurred[i] - h[i]) * std::clamp(2 * edge[i], 0.0, 1.0) * 0.6;
-    }
-    return h;
 }
 
-TEST(SmartEdge, MatchesTheDefinitionComputedDirectly) {
-    std::mt19937 random(5);
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    const SmartEdgeCase cases[] = {
-        {26, 20, 2, 3, 1, 0, 0.5f, 0.7f}, {26, 20, 0, 0, 1, 1, 1.2f, 1.0f},
-        {26, 20, 3, 1, 1, 2, 0.2f, 0.0f}, {18, 14, 1, 2, 2, 0, 0.4f, 0.9f},
-        {3, 2, 0, 0, 1, 0, 0.5f, 1.0f},  // too low for any Sobel row
-    };
-    for (const SmartEdgeCase& k : cases) {
-        // Mixed colours; one colour (edges only where the layer ends); coverage below 10
-        // throughout.
-        for (int variant = 0; variant < 3; ++variant) {
-            SCOPED_TRACE(::testing::Message() << k.W << " x " << k.H << " SS " << k.SS << " depth "
-                                              << k.depth << " variant " << variant);
-            // A layer of blocks in three colours with some noise, a little smaller than the frame.
-            TestWorld world(k.W - 1, k.H - 1, k.depth);
-            const float palette[3][3] = {
-                {0.9f, 0.2f, 0.1f}, {0.2f, 0.7f, 0.9f}, {0.5f, 0.5f, 0.2f}};
-            for (int y = 0; y < k.H - 1; ++y)
-                for (int x = 0; x < k.W - 1; ++x) {
-                    const int block = variant == 1 ? 0 : (x / 5 + 2 * (y / 4)) % 3;
-                    const float* c = palette[block];
-                    const float noise = variant == 1 ? 0.0f : 0.05f * unit(random);
-                    world.set(x, y, 1.0f, c[0] + noise, c[1], c[2] - noise);
-                }
-            const int W2 = k.W * k.SS, H2 = k.H * k.SS;
-            std::vector<std::uint8_t> alpha(static_cast<std::size_t>(W2) * H2);
-            std::vector<float> heights(alpha.size());
-            for (std::size_t i = 0; i < alpha.size(); ++i) {
-                const float a = unit(random);
-                alpha[i] = variant == 2 ? static_cast<std::uint8_t>(9 * a)
-                                        : static_cast<std::uint8_t>(a < 0.15f ? 0 : 255 * a);
-                heights[i] = alpha[i] ? unit(random) : 0.0f;
-            }
-            const std::vector<double> expected = referenceSmartEdge(world, alpha, heights, k);
-            std::vector<float> carved = heights;
-            applySmartEdge({&world.world, k.depth, k.offsetX, k.offsetY}, {alpha.data(), W2, H2},
-                           {carved.data(), W2, H2}, k.SS, k.bevelDepth, k.edgeStrength);
-            double worst = 0;
-            for (std::size_t i = 0; i < carved.size(); ++i)
-                worst = std::max(worst, std::fabs(carved[i] - expected[i]));
-            EXPECT_LT(worst, 1e-5);
-            if (variant == 2) {
-                EXPECT_EQ(carved, heights);  // no coverage of 10: nothing measured or carved
-            }
-        }
-    }
+TEST(SmartEdge, ReadsEveryDepthAndPlacementAlikeAndCarvesNothingWithoutAnEdge) {
+    const std::vector<float> groove = carveSpike(twoColours(16, 16, 0, 8), 0, 0, 1, 1.0f, 7);
+    // 16-bit 32768 and float 1.0 read as the 8-bit 255.
+    for (int depth : {1, 2})
+        EXPECT_EQ(carveSpike(twoColours(16, 16, depth, 8), 0, 0, 1, 1.0f, 7), groove);
+    // A deeper bevel widens the groove (blur5 radius 5 at depth 0.5): 4 columns out from the edge
+    // the spike, untouched at depth 0, is carved.
+    EXPECT_LT(carveSpike(twoColours(16, 16, 0, 8), 0, 0, 1, 1.0f, 3, 255, 0.5f)[8 * 16 + 3], 0.99f);
+    // A red layer overhanging the frame's top and left edges, ending at column 8: pixels outside
+    // the frame are dropped, frame pixels outside the layer are black.
+    EXPECT_EQ(carveSpike(twoColours(10, 18, 0, 10), -2, -1, 1, 1.0f, 7), groove);
+    // The mirror image: a red layer of 8 x 16 placed at column 8, the spike at column 8.
+    const std::vector<float> mirrored = carveSpike(twoColours(8, 16, 0, 8), 8, 0, 1, 1.0f, 8);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            EXPECT_NEAR(mirrored[y * 16 + x], groove[y * 16 + 15 - x], 1e-6);
+
+    std::vector<float> untouched(256, 0.0f);
+    untouched[8 * 16 + 7] = 1.0f;
+    EXPECT_EQ(carveSpike(twoColours(16, 16, 0, 16), 0, 0, 1, 1.0f, 7), untouched);    // one colour
+    EXPECT_EQ(carveSpike(twoColours(16, 16, 0, 8), 0, 0, 1, 1.0f, 7, 9), untouched);  // coverage 9
+    // Two rows: no Sobel row at all.
+    const TestWorld low = twoColours(4, 2, 0, 2);
+    std::vector<std::uint8_t> full(8, 255);
+    std::vector<float> heights(8, 0.5f);
+    applySmartEdge({&low.world, 0, 0, 0}, {full.data(), 4, 2}, {heights.data(), 4, 2}, 1, 1.0f,
+                   1.0f);
+    EXPECT_EQ(heights, std::vector<float>(8, 0.5f));
 }
 
 std::vector<float> normalsOf(const std::vector<float>& hm, const std::vector<std::uint8_t>& alpha,
@@ -209,13 +152,9 @@ TEST(Normals, FlatAndEmptyPixels) {
 // full, so neither the plateau nor the edge step changes the normal; a normal whose slope is below
 // 0.02 is straight up.
 TEST(Normals, AnalyticFieldsFollowTheirFiniteDifferenceSlopes) {
-    double absoluteSum = 0, moment = 0;
-    for (int k = -4; k <= 4; ++k) {
-        const double d = -k * 0.25 * std::exp(-k * k * 0.125);
-        absoluteSum += std::fabs(d);
-        moment += k * d;
-    }
-    const double gain = moment / absoluteSum;  // the filter's output for a slope of 1
+    // The filter's output for a slope of 1: sum k d[k] / sum |d[k]| = -sum k^2 exp(-k^2/8) / sum
+    // |k| exp(-k^2/8) over k = 1..4 = -8.3958563 / 3.6108568.
+    const double gain = -2.3251701;
     const int w = 44, h = 40;
     const double cx = 21.5, cy = 19.0;
     auto paraboloid = [&](double x, double y) {
@@ -304,7 +243,11 @@ RenderSettings sequenceSettings(int style) {
 
 TEST(GeometrySequence, SnapsThePlateauAndKeepsNormalsUnitAtBothQualities) {
     const int W = 70, H = 50;
-    const std::vector<std::uint8_t> alpha = lumet::testing::textLikeAlpha(W, H, 30);
+    // Thin text strokes, and a disc wide enough for a plateau (heights of 0.95 and more).
+    std::vector<std::uint8_t> alpha = lumet::testing::textLikeAlpha(W, H, 30);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            if (std::hypot(x - 48.5, y - 24.5) < 20) alpha[y * W + x] = 255;
     TestWorld world(W, H, 0);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x)
@@ -318,6 +261,7 @@ TEST(GeometrySequence, SnapsThePlateauAndKeepsNormalsUnitAtBothQualities) {
                 {alpha.data(), W, H}, {SS == 2 ? alphaSS.data() : nullptr, SS * W, SS * H},
                 {hm.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3}, SS,
                 sequenceSettings(style), {&world.world, 0, 0, 0}, false));
+            ASSERT_GT(std::count(hm.begin(), hm.end(), 1.0f), 10) << "SS " << SS;
             for (std::size_t i = 0; i < count; ++i) {
                 ASSERT_FALSE(hm[i] >= 0.95f && hm[i] < 1.0f) << "SS " << SS << " pixel " << i;
                 const float* n = &normals[3 * i];

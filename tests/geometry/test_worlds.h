@@ -12,20 +12,31 @@ namespace lumet::testing {
 struct TestWorld {
     std::vector<unsigned char> bytes;
     PF_EffectWorld world{};
-    int depth = 0;  // 0: 8-bit, 1: 16-bit, 2: float
+    int depth = 0;  // 0: 8-bit, 1: 16-bit, 2: float (the output formats' codes too)
+    int pixelBytes = 4;
 
-    TestWorld(int width, int height, int pixelDepth, int paddingBytes = 12) : depth(pixelDepth) {
-        const int pixelBytes = depth == 2 ? 16 : depth == 1 ? 8 : 4;
+    // Every byte, padding included, starts as `fill`.
+    TestWorld(int width, int height, int pixelDepth, int paddingBytes = 12, unsigned char fill = 0)
+        : depth(pixelDepth),
+          pixelBytes(pixelDepth == 2   ? 16
+                     : pixelDepth == 1 ? 8
+                                       : 4) {
         world.width = width;
         world.height = height;
         world.rowbytes = width * pixelBytes + paddingBytes;
         world.world_flags = depth == 1 ? PF_WorldFlags{PF_WorldFlag_DEEP} : 0;
-        bytes.assign(static_cast<size_t>(world.rowbytes) * height, 0);
+        bytes.assign(static_cast<size_t>(world.rowbytes) * height, fill);
         world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
     }
     unsigned char* pixel(int x, int y) {
-        const int pixelBytes = depth == 2 ? 16 : depth == 1 ? 8 : 4;
         return bytes.data() + static_cast<size_t>(y) * world.rowbytes + x * pixelBytes;
+    }
+    template <class Pixel>
+    Pixel at(int x, int y) const {
+        Pixel p;
+        std::memcpy(&p, bytes.data() + static_cast<size_t>(y) * world.rowbytes + x * pixelBytes,
+                    sizeof p);
+        return p;
     }
     // Channels in 0..1 (alpha, red, green, blue), stored at the world's depth.
     void set(int x, int y, float a, float r, float g, float b) {

@@ -18,105 +18,92 @@
 
 namespace {
 
-#define SIZE_ALIGN(T, size, align) \
+#define SIZE_ALIGN(T, size, align)          \
     static_assert(sizeof(T) == (size), #T); \
     static_assert(alignof(T) == (align), #T)
-#define MEMBER(T, m, offset, size) \
+#define MEMBER(T, m, offset, size)                        \
     static_assert(offsetof(T, m) == (offset), #T "." #m); \
     static_assert(sizeof(((T*)nullptr)->m) == (size), #T "." #m)
-#define SIGNED(T, isSigned) static_assert(std::is_signed_v<T> == (isSigned), #T)
+// A scalar: size and alignment both `size`, and its signedness.
+#define SCALAR(T, size, isSigned) \
+    SIZE_ALIGN(T, size, size);    \
+    static_assert(std::is_signed_v<T> == (isSigned), #T)
 
-// Scalar types: size, alignment and signedness.
+// The ANSI functions, in the suite and in the utility callbacks alike.
+#define ANSI_FUNCTIONS(T)       \
+    MEMBER(T, atan, 0, 8);      \
+    MEMBER(T, atan2, 8, 8);     \
+    MEMBER(T, ceil, 16, 8);     \
+    MEMBER(T, cos, 24, 8);      \
+    MEMBER(T, exp, 32, 8);      \
+    MEMBER(T, fabs, 40, 8);     \
+    MEMBER(T, floor, 48, 8);    \
+    MEMBER(T, fmod, 56, 8);     \
+    MEMBER(T, hypot, 64, 8);    \
+    MEMBER(T, log, 72, 8);      \
+    MEMBER(T, log10, 80, 8);    \
+    MEMBER(T, pow, 88, 8);      \
+    MEMBER(T, sin, 96, 8);      \
+    MEMBER(T, sqrt, 104, 8);    \
+    MEMBER(T, tan, 112, 8);     \
+    MEMBER(T, sprintf, 120, 8); \
+    MEMBER(T, strcpy, 128, 8);  \
+    MEMBER(T, asin, 136, 8);    \
+    MEMBER(T, acos, 144, 8)
 
-SIZE_ALIGN(A_long, 4, 4);
-SIGNED(A_long, true);
-SIZE_ALIGN(A_u_long, 4, 4);
-SIGNED(A_u_long, false);
-SIZE_ALIGN(A_short, 2, 2);
-SIGNED(A_short, true);
-SIZE_ALIGN(A_u_short, 2, 2);
-SIGNED(A_u_short, false);
-SIZE_ALIGN(A_char, 1, 1);
-SIGNED(A_char, true);
-SIZE_ALIGN(A_u_char, 1, 1);
-SIGNED(A_u_char, false);
-SIZE_ALIGN(A_Boolean, 1, 1);
-SIGNED(A_Boolean, false);
-SIZE_ALIGN(A_FpLong, 8, 8);
-SIGNED(A_FpLong, true);
-SIZE_ALIGN(A_FpShort, 4, 4);
-SIGNED(A_FpShort, true);
-SIZE_ALIGN(A_u_longlong, 8, 8);
-SIGNED(A_u_longlong, false);
-SIZE_ALIGN(A_Err, 4, 4);
-SIGNED(A_Err, true);
-SIZE_ALIGN(PF_Err, 4, 4);
-SIGNED(PF_Err, true);
-SIZE_ALIGN(PF_Fixed, 4, 4);
-SIGNED(PF_Fixed, true);
-SIZE_ALIGN(PF_ParamIndex, 4, 4);
-SIGNED(PF_ParamIndex, true);
-SIZE_ALIGN(PF_ParamValue, 4, 4);
-SIGNED(PF_ParamValue, true);
-SIZE_ALIGN(PF_Quality, 4, 4);
-SIGNED(PF_Quality, true);
-SIZE_ALIGN(PF_OutFlags, 4, 4);
-SIGNED(PF_OutFlags, true);
-SIZE_ALIGN(PF_OutFlags2, 4, 4);
-SIGNED(PF_OutFlags2, true);
-SIZE_ALIGN(PF_InFlags, 4, 4);
-SIGNED(PF_InFlags, true);
-SIZE_ALIGN(PF_ParamFlags, 4, 4);
-SIGNED(PF_ParamFlags, true);
-SIZE_ALIGN(PF_ParamUIFlags, 4, 4);
-SIGNED(PF_ParamUIFlags, true);
-SIZE_ALIGN(PF_ChangeFlags, 4, 4);
-SIGNED(PF_ChangeFlags, true);
-SIZE_ALIGN(PF_WorldFlags, 4, 4);
-SIGNED(PF_WorldFlags, true);
-SIZE_ALIGN(PF_ParamType, 4, 4);
-SIGNED(PF_ParamType, true);
-SIZE_ALIGN(PF_Field, 4, 4);
-SIGNED(PF_Field, true);
-SIZE_ALIGN(PF_ChannelMask, 4, 4);
-SIGNED(PF_ChannelMask, true);
-SIZE_ALIGN(PF_RenderOutputFlags, 2, 2);
-SIGNED(PF_RenderOutputFlags, true);
-SIZE_ALIGN(PF_ValueDisplayFlags, 2, 2);
-SIGNED(PF_ValueDisplayFlags, true);
-SIZE_ALIGN(PF_FSliderFlags, 4, 4);
-SIGNED(PF_FSliderFlags, false);
-SIZE_ALIGN(PF_Boolean, 1, 1);
-SIGNED(PF_Boolean, true);
-SIZE_ALIGN(PF_FpLong, 8, 8);
-SIGNED(PF_FpLong, true);
-SIZE_ALIGN(PF_FpShort, 4, 4);
-SIGNED(PF_FpShort, true);
+// Scalar types.
+
+SCALAR(A_long, 4, true);
+SCALAR(A_u_long, 4, false);
+SCALAR(A_short, 2, true);
+SCALAR(A_u_short, 2, false);
+SCALAR(A_char, 1, true);
+SCALAR(A_u_char, 1, false);
+SCALAR(A_Boolean, 1, false);
+SCALAR(A_FpLong, 8, true);
+SCALAR(A_FpShort, 4, true);
+SCALAR(A_u_longlong, 8, false);
+SCALAR(A_Err, 4, true);
+SCALAR(PF_Err, 4, true);
+SCALAR(PF_Fixed, 4, true);
+SCALAR(PF_ParamIndex, 4, true);
+SCALAR(PF_ParamValue, 4, true);
+SCALAR(PF_Quality, 4, true);
+SCALAR(PF_OutFlags, 4, true);
+SCALAR(PF_OutFlags2, 4, true);
+SCALAR(PF_InFlags, 4, true);
+SCALAR(PF_ParamFlags, 4, true);
+SCALAR(PF_ParamUIFlags, 4, true);
+SCALAR(PF_ChangeFlags, 4, true);
+SCALAR(PF_WorldFlags, 4, true);
+SCALAR(PF_ParamType, 4, true);
+SCALAR(PF_Field, 4, true);
+SCALAR(PF_ChannelMask, 4, true);
+SCALAR(PF_RenderOutputFlags, 2, true);
+SCALAR(PF_ValueDisplayFlags, 2, true);
+SCALAR(PF_FSliderFlags, 4, false);
+SCALAR(PF_Boolean, 1, true);
+SCALAR(PF_FpLong, 8, true);
+SCALAR(PF_FpShort, 4, true);
 SIZE_ALIGN(PF_Handle, 8, 8);
 SIZE_ALIGN(PF_PixelPtr, 8, 8);
 SIZE_ALIGN(PF_ProgPtr, 8, 8);
 SIZE_ALIGN(PF_PluginDataPtr, 8, 8);
-SIZE_ALIGN(PF_Cmd, 4, 4);
-SIGNED(PF_Cmd, true);
-SIZE_ALIGN(SPErr, 4, 4);
-SIGNED(SPErr, true);
+SCALAR(PF_Cmd, 4, true);
+SCALAR(SPErr, 4, true);
 // The basic suite's boolean is the Windows BOOL; elsewhere the SDK makes it one unsigned byte.
 #if defined(_WIN32) || defined(LUMET_HOST_SDK)
-SIZE_ALIGN(SPBoolean, 4, 4);
-SIGNED(SPBoolean, true);
+SCALAR(SPBoolean, 4, true);
 #else
-SIZE_ALIGN(SPBoolean, 1, 1);
-SIGNED(SPBoolean, false);
+SCALAR(SPBoolean, 1, false);
 #endif
-SIZE_ALIGN(PF_GPU_Framework, 4, 4);
-SIGNED(PF_GPU_Framework, true);
+SCALAR(PF_GPU_Framework, 4, true);
 SIZE_ALIGN(AEGP_CCComputeClassIdP, 8, 8);
 SIZE_ALIGN(AEGP_CCComputeKeyP, 8, 8);
 SIZE_ALIGN(AEGP_CCComputeOptionsRefconP, 8, 8);
 SIZE_ALIGN(AEGP_CCComputeValueRefconP, 8, 8);
 SIZE_ALIGN(AEGP_CCCheckoutReceiptP, 8, 8);
-SIZE_ALIGN(PF_UFixed, 4, 4);
-SIGNED(PF_UFixed, false);
+SCALAR(PF_UFixed, 4, false);
 
 SIZE_ALIGN(PF_Point, 8, 4);
 MEMBER(PF_Point, h, 0, 4);
@@ -377,25 +364,7 @@ MEMBER(SPBasicSuite, ReallocateBlock, 40, 8);
 MEMBER(SPBasicSuite, Undefined, 48, 8);
 
 SIZE_ALIGN(PF_ANSICallbacksSuite1, 152, 8);
-MEMBER(PF_ANSICallbacksSuite1, atan, 0, 8);
-MEMBER(PF_ANSICallbacksSuite1, atan2, 8, 8);
-MEMBER(PF_ANSICallbacksSuite1, ceil, 16, 8);
-MEMBER(PF_ANSICallbacksSuite1, cos, 24, 8);
-MEMBER(PF_ANSICallbacksSuite1, exp, 32, 8);
-MEMBER(PF_ANSICallbacksSuite1, fabs, 40, 8);
-MEMBER(PF_ANSICallbacksSuite1, floor, 48, 8);
-MEMBER(PF_ANSICallbacksSuite1, fmod, 56, 8);
-MEMBER(PF_ANSICallbacksSuite1, hypot, 64, 8);
-MEMBER(PF_ANSICallbacksSuite1, log, 72, 8);
-MEMBER(PF_ANSICallbacksSuite1, log10, 80, 8);
-MEMBER(PF_ANSICallbacksSuite1, pow, 88, 8);
-MEMBER(PF_ANSICallbacksSuite1, sin, 96, 8);
-MEMBER(PF_ANSICallbacksSuite1, sqrt, 104, 8);
-MEMBER(PF_ANSICallbacksSuite1, tan, 112, 8);
-MEMBER(PF_ANSICallbacksSuite1, sprintf, 120, 8);
-MEMBER(PF_ANSICallbacksSuite1, strcpy, 128, 8);
-MEMBER(PF_ANSICallbacksSuite1, asin, 136, 8);
-MEMBER(PF_ANSICallbacksSuite1, acos, 144, 8);
+ANSI_FUNCTIONS(PF_ANSICallbacksSuite1);
 
 SIZE_ALIGN(AEGP_GUID, 16, 4);
 MEMBER(AEGP_GUID, bytes, 0, 16);
@@ -424,9 +393,9 @@ static_assert(PF_AE_PLUG_IN_SUBVERS == 28, "PF_AE_PLUG_IN_SUBVERS");
 static_assert(PF_MAX_EFFECT_NAME_LEN == 31, "PF_MAX_EFFECT_NAME_LEN");
 static_assert(PF_MAX_EFFECT_MSG_LEN == 255, "PF_MAX_EFFECT_MSG_LEN");
 static_assert(PF_MAX_EFFECT_PARAM_NAME_LEN == 31, "PF_MAX_EFFECT_PARAM_NAME_LEN");
-static_assert(PF_VERSION(1,0,0,3,1) == 525825, "PF_VERSION(1,0,0,3,1)");
-static_assert(PF_VERSION(13,0,0,3,1) == 69731841, "PF_VERSION(13,0,0,3,1)");
-static_assert(PF_VERSION(15,7,3,2,511) == 71015935, "PF_VERSION(15,7,3,2,511)");
+static_assert(PF_VERSION(1, 0, 0, 3, 1) == 525825, "PF_VERSION(1,0,0,3,1)");
+static_assert(PF_VERSION(13, 0, 0, 3, 1) == 69731841, "PF_VERSION(13,0,0,3,1)");
+static_assert(PF_VERSION(15, 7, 3, 2, 511) == 71015935, "PF_VERSION(15,7,3,2,511)");
 static_assert(PF_Cmd_ABOUT == 0, "PF_Cmd_ABOUT");
 static_assert(PF_Cmd_GLOBAL_SETUP == 1, "PF_Cmd_GLOBAL_SETUP");
 static_assert(PF_Cmd_GLOBAL_SETDOWN == 3, "PF_Cmd_GLOBAL_SETDOWN");
@@ -472,7 +441,8 @@ static_assert(PF_OutFlag_FORCE_RERENDER == 4194304, "PF_OutFlag_FORCE_RERENDER")
 static_assert(PF_OutFlag_DEEP_COLOR_AWARE == 33554432, "PF_OutFlag_DEEP_COLOR_AWARE");
 static_assert(PF_OutFlag_SEND_UPDATE_PARAMS_UI == 67108864, "PF_OutFlag_SEND_UPDATE_PARAMS_UI");
 static_assert(PF_OutFlag2_NONE == 0, "PF_OutFlag2_NONE");
-static_assert(PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG == 8, "PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG");
+static_assert(PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG == 8,
+              "PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG");
 static_assert(PF_OutFlag2_REVEALS_ZERO_ALPHA == 128, "PF_OutFlag2_REVEALS_ZERO_ALPHA");
 static_assert(PF_OutFlag2_SUPPORTS_SMART_RENDER == 1024, "PF_OutFlag2_SUPPORTS_SMART_RENDER");
 static_assert(PF_OutFlag2_FLOAT_COLOR_AWARE == 4096, "PF_OutFlag2_FLOAT_COLOR_AWARE");
@@ -501,7 +471,8 @@ static_assert(PF_ChangeFlag_NONE == 0, "PF_ChangeFlag_NONE");
 static_assert(PF_ChangeFlag_CHANGED_VALUE == 1, "PF_ChangeFlag_CHANGED_VALUE");
 static_assert(PF_LayerDefault_MYSELF == -1, "PF_LayerDefault_MYSELF");
 static_assert(PF_LayerDefault_NONE == 0, "PF_LayerDefault_NONE");
-static_assert(PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS == 1, "PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS");
+static_assert(PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS == 1,
+              "PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS");
 static_assert(A_Err_NONE == 0, "A_Err_NONE");
 static_assert(A_Err_GENERIC == 1, "A_Err_GENERIC");
 static_assert(A_Err_STRUCT == 2, "A_Err_STRUCT");
@@ -517,25 +488,7 @@ static_assert(kAEGPComputeCacheSuiteVersion1 == 1, "kAEGPComputeCacheSuiteVersio
 static_assert(kAEGPHashSuiteVersion1 == 1, "kAEGPHashSuiteVersion1");
 
 SIZE_ALIGN(PF_ANSICallbacks, 160, 8);
-MEMBER(PF_ANSICallbacks, atan, 0, 8);
-MEMBER(PF_ANSICallbacks, atan2, 8, 8);
-MEMBER(PF_ANSICallbacks, ceil, 16, 8);
-MEMBER(PF_ANSICallbacks, cos, 24, 8);
-MEMBER(PF_ANSICallbacks, exp, 32, 8);
-MEMBER(PF_ANSICallbacks, fabs, 40, 8);
-MEMBER(PF_ANSICallbacks, floor, 48, 8);
-MEMBER(PF_ANSICallbacks, fmod, 56, 8);
-MEMBER(PF_ANSICallbacks, hypot, 64, 8);
-MEMBER(PF_ANSICallbacks, log, 72, 8);
-MEMBER(PF_ANSICallbacks, log10, 80, 8);
-MEMBER(PF_ANSICallbacks, pow, 88, 8);
-MEMBER(PF_ANSICallbacks, sin, 96, 8);
-MEMBER(PF_ANSICallbacks, sqrt, 104, 8);
-MEMBER(PF_ANSICallbacks, tan, 112, 8);
-MEMBER(PF_ANSICallbacks, sprintf, 120, 8);
-MEMBER(PF_ANSICallbacks, strcpy, 128, 8);
-MEMBER(PF_ANSICallbacks, asin, 136, 8);
-MEMBER(PF_ANSICallbacks, acos, 144, 8);
+ANSI_FUNCTIONS(PF_ANSICallbacks);
 MEMBER(PF_ANSICallbacks, ansi_procs, 152, 4);
 
 SIZE_ALIGN(PF_ColorCallbacks, 64, 8);
@@ -592,18 +545,12 @@ MEMBER(PF_UtilCallbacks, iterate_origin_non_clip_src16, 520, 8);
 MEMBER(PF_UtilCallbacks, get_pixel_data8, 528, 8);
 MEMBER(PF_UtilCallbacks, get_pixel_data16, 536, 8);
 MEMBER(PF_UtilCallbacks, reserved, 544, 4);
-SIZE_ALIGN(PF_ModeFlags, 4, 4);
-SIGNED(PF_ModeFlags, true);
-SIZE_ALIGN(PF_XferMode, 4, 4);
-SIGNED(PF_XferMode, true);
-SIZE_ALIGN(PF_KernelFlags, 4, 4);
-SIGNED(PF_KernelFlags, false);
-SIZE_ALIGN(PF_NewWorldFlags, 4, 4);
-SIGNED(PF_NewWorldFlags, true);
-SIZE_ALIGN(PF_CallbackID, 4, 4);
-SIGNED(PF_CallbackID, true);
-SIZE_ALIGN(PF_PlatDataID, 4, 4);
-SIGNED(PF_PlatDataID, true);
+SCALAR(PF_ModeFlags, 4, true);
+SCALAR(PF_XferMode, 4, true);
+SCALAR(PF_KernelFlags, 4, false);
+SCALAR(PF_NewWorldFlags, 4, true);
+SCALAR(PF_CallbackID, 4, true);
+SCALAR(PF_PlatDataID, 4, true);
 
 }  // namespace
 

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "render/output_expansion.h"
-#include "render/smart_pre_render.h"
 
 namespace {
 
@@ -63,7 +62,5 @@ TEST(Rectangles, UnionAndExpansion) {
     EXPECT_EQ(grown.left, std::numeric_limits<A_long>::min());
     EXPECT_EQ(grown.right, std::numeric_limits<A_long>::max());
 }
-
-TEST(PreRenderData, DeleteCallbackAcceptsNull) { lumet::deleteRenderSettings(nullptr); }
 
 }  // namespace

@@ -33,74 +33,61 @@ struct Frame {
     }
 };
 
+// Every field, worked by hand from its definition: value / 100 (or / 1000) computed in 64 bits and
+// rounded once to float, which for 123.45, 71.7, 0.7 and 77.7 differs from float arithmetic.
 TEST(RenderSettings, EveryFieldIsScaled) {
     Frame frame;
     refhost::ParamsStore& p = frame.host->params();
-    // Values whose scaling in 64 bits then rounding differs from float arithmetic for some.
-    p.setValue(3, 3);
+    const struct {
+        int index;
+        double value;
+        float RenderSettings::*field;
+        float expected;
+    } sliders[] = {
+        {5, 123.45, &RenderSettings::bevelDepth, 1.2345f},
+        {6, 33.3, &RenderSettings::bevelSoftness, 0.333f},
+        {8, 71.7, &RenderSettings::edgeStrength, 0.717f},
+        {13, 12.34, &RenderSettings::envBlur, 0.1234f},
+        {14, 1.1, &RenderSettings::envScale, 0.011f},
+        {15, 199.9, &RenderSettings::envExposure, 1.999f},
+        {16, 0.7, &RenderSettings::envContrast, 0.007f},
+        {17, 66.6, &RenderSettings::envDisplacement, 0.666f},
+        {19, 10000, &RenderSettings::envRotX, 10.0f},
+        {20, -1234.5, &RenderSettings::envRotY, -1.2345f},
+        {22, 12.5, &RenderSettings::metal, 0.125f},
+        {23, 30.3, &RenderSettings::opacity, 0.697f},  // 1 - value / 100
+        {24, 9.99, &RenderSettings::dispersion, 0.0999f},
+        {27, -47.25, &RenderSettings::lightAngle, -47.25f},  // degrees, unscaled
+        {28, 33.3, &RenderSettings::lightHeight, 33.3f},
+        {29, 44.4, &RenderSettings::specular, 0.444f},
+        {30, 55.5, &RenderSettings::roughness, 0.555f},
+        {31, 66.7, &RenderSettings::anisotropy, 0.667f},
+        {34, 2.2, &RenderSettings::glowIntensity, 2.2f},
+        {35, 123.4, &RenderSettings::glowRadius, 123.4f},
+        {41, 77.7, &RenderSettings::saturation, 0.777f},
+        {42, 88.8, &RenderSettings::tintBlend, 0.888f},
+    };
+    for (const auto& slider : sliders) p.setValue(slider.index, slider.value);
+    p.setValue(3, 3);  // Full Bevel
     p.setValue(4, 5);
-    p.setValue(5, 123.45);
-    p.setValue(6, 33.3);
     p.setValue(7, 0);
-    p.setValue(8, 71.7);
     p.setValue(11, 7);
-    p.setValue(13, 12.34);
-    p.setValue(14, 1.1);
-    p.setValue(15, 199.9);
-    p.setValue(16, 0.7);
-    p.setValue(17, 66.6);
-    p.setValue(19, 10000);
-    p.setValue(20, -1234.5);
-    p.setValue(22, 12.5);
-    p.setValue(23, 30.3);
-    p.setValue(24, 9.99);
-    p.setValue(27, -47.25);
-    p.setValue(28, 33.3);
-    p.setValue(29, 44.4);
-    p.setValue(30, 55.5);
-    p.setValue(31, 66.7);
+    p.setValue(44, 1);
     p.setColor(38, rgb(1, 2, 3));
     p.setColor(39, rgb(128, 129, 130));
     p.setColor(40, rgb(253, 254, 255));
-    p.setValue(41, 77.7);
-    p.setValue(42, 88.8);
-    p.setValue(34, 2.2);
-    p.setValue(35, 123.4);
-    p.setValue(44, 1);
     ASSERT_EQ(frame.preRender(), PF_Err_NONE);
     const RenderSettings& s = frame.settings();
+    for (const auto& slider : sliders) EXPECT_EQ(s.*slider.field, slider.expected) << slider.index;
     EXPECT_EQ(s.bevelStyle, 3);
     EXPECT_EQ(s.edgeProfile, 5);
-    EXPECT_EQ(s.bevelDepth, float(123.45 / 100.0));
-    EXPECT_EQ(s.bevelSoftness, float(33.3 / 100.0));
     EXPECT_FALSE(s.smartEdge);
-    EXPECT_EQ(s.edgeStrength, float(71.7 / 100.0));
     EXPECT_EQ(s.hdriMap, 7);
-    EXPECT_EQ(s.envBlur, float(12.34 / 100.0));
-    EXPECT_EQ(s.envScale, float(1.1 / 100.0));
-    EXPECT_EQ(s.envExposure, float(199.9 / 100.0));
-    EXPECT_EQ(s.envContrast, float(0.7 / 100.0));
-    EXPECT_EQ(s.envDisplacement, float(66.6 / 100.0));
-    EXPECT_EQ(s.envRotX, 10.0f);
-    EXPECT_EQ(s.envRotY, float(-1234.5 / 1000.0));
-    EXPECT_EQ(s.metal, float(12.5 / 100.0));
-    EXPECT_EQ(s.opacity, float(1.0 - 30.3 / 100.0));
-    EXPECT_EQ(s.dispersion, float(9.99 / 100.0));
-    EXPECT_EQ(s.lightAngle, -47.25f);
-    EXPECT_EQ(s.lightHeight, 33.3f);
-    EXPECT_EQ(s.specular, float(44.4 / 100.0));
-    EXPECT_EQ(s.roughness, float(55.5 / 100.0));
-    EXPECT_EQ(s.anisotropy, float(66.7 / 100.0));
-    EXPECT_EQ(s.glowIntensity, 2.2f);
-    EXPECT_EQ(s.glowRadius, 123.4f);
-    const float shadow[3] = {1, 2, 3}, mid[3] = {128, 129, 130}, high[3] = {253, 254, 255};
-    for (int c = 0; c < 3; ++c) {
-        EXPECT_EQ(s.shadowColor[c], shadow[c]);
-        EXPECT_EQ(s.midColor[c], mid[c]);
-        EXPECT_EQ(s.highColor[c], high[c]);
+    for (int c = 0; c < 3; ++c) {  // 0..255, not divided
+        EXPECT_EQ(s.shadowColor[c], 1.0f + c);
+        EXPECT_EQ(s.midColor[c], 128.0f + c);
+        EXPECT_EQ(s.highColor[c], 253.0f + c);
     }
-    EXPECT_EQ(s.saturation, float(77.7 / 100.0));
-    EXPECT_EQ(s.tintBlend, float(88.8 / 100.0));
     EXPECT_TRUE(s.showEnvMap);
     EXPECT_EQ(s.expansion, 500);  // Full Bevel
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "envmap/env_map.h"
+#include "geometry/test_worlds.h"
 #include "support/shading_inputs.h"
 
 namespace {
@@ -17,27 +18,8 @@ using lumet::RenderSettings;
 
 constexpr std::uint8_t kFill = 0xAB;
 
-// A world over its own buffer, with `padding` spare bytes at the end of every row.
-struct TestWorld {
-    std::vector<std::uint8_t> bytes;
-    PF_EffectWorld world{};
-    int pixelSize;
-    TestWorld(int width, int height, std::int32_t format, int padding = 12) {
-        pixelSize = format == lumet::kFormat32 ? 16 : format == lumet::kFormat16 ? 8 : 4;
-        world.width = width;
-        world.height = height;
-        world.rowbytes = width * pixelSize + padding;
-        world.world_flags = format == lumet::kFormat16 ? PF_WorldFlags{PF_WorldFlag_DEEP} : 0;
-        bytes.assign(static_cast<std::size_t>(world.rowbytes) * height, kFill);
-        world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
-    }
-    template <class Pixel>
-    Pixel at(int x, int y) const {
-        Pixel p;
-        std::memcpy(&p, bytes.data() + y * world.rowbytes + x * pixelSize, sizeof p);
-        return p;
-    }
-};
+// Worlds of 8, 16 or 32 bpc with padded rows, every byte kFill before the composition.
+using lumet::testing::TestWorld;
 
 // The frame's planes; everything transparent and black unless a test sets it.
 struct Scene {
@@ -68,7 +50,7 @@ struct Scene {
     }
     TestWorld compose(std::int32_t format, bool showEnvMap = false, const float* height = nullptr,
                       int SS = 1, const lumet::test::TestEnv* env = nullptr) {
-        TestWorld out(W, H, format);
+        TestWorld out(W, H, format, 12, kFill);
         lumet::RenderSettings frame = settings;
         frame.showEnvMap = showEnvMap;
         const lumet::RgbaPlanes<const float> glow =
@@ -85,21 +67,14 @@ struct Scene {
 };
 
 TEST(ComposeOutput, DitherBytesFromThePositionHash) {
-    const lumet::DitherBytes origin = lumet::ditherBytes(0, 0);
-    EXPECT_EQ(origin.r, 0u);
-    EXPECT_EQ(origin.g, 93u);
-    EXPECT_EQ(origin.b, 159u);  // (2^32 - 97) & 255
-    const lumet::DitherBytes a = lumet::ditherBytes(1, 0), b = lumet::ditherBytes(0, 1),
-                             c = lumet::ditherBytes(5, 7);
-    EXPECT_EQ(a.r, 93u);
-    EXPECT_EQ(a.g, 186u);
-    EXPECT_EQ(a.b, 194u);
-    EXPECT_EQ(b.r, 159u);
-    EXPECT_EQ(b.g, 194u);
-    EXPECT_EQ(b.b, 62u);
-    EXPECT_EQ(c.r, 136u);
-    EXPECT_EQ(c.g, 119u);
-    EXPECT_EQ(c.b, 41u);
+    auto bytes = [](std::int32_t x, std::int32_t y) {
+        const lumet::DitherBytes d = lumet::ditherBytes(x, y);
+        return std::vector<std::uint32_t>{d.r, d.g, d.b};
+    };
+    EXPECT_EQ(bytes(0, 0), (std::vector<std::uint32_t>{0, 93, 159}));  // blue: (2^32 - 97) & 255
+    EXPECT_EQ(bytes(1, 0), (std::vector<std::uint32_t>{93, 186, 194}));
+    EXPECT_EQ(bytes(0, 1), (std::vector<std::uint32_t>{159, 194, 62}));
+    EXPECT_EQ(bytes(5, 7), (std::vector<std::uint32_t>{136, 119, 41}));
 }
 
 TEST(ComposeOutput, TransparentPixelIsAllZerosInEveryFormatAndPaddingIsKept) {
@@ -109,8 +84,8 @@ TEST(ComposeOutput, TransparentPixelIsAllZerosInEveryFormatAndPaddingIsKept) {
         const TestWorld out = scene.compose(format);
         for (int y = 0; y < 2; ++y) {
             const std::uint8_t* row = out.bytes.data() + y * out.world.rowbytes;
-            for (int i = 0; i < 3 * out.pixelSize; ++i) ASSERT_EQ(row[i], 0) << format;
-            for (int i = 3 * out.pixelSize; i < out.world.rowbytes; ++i)
+            for (int i = 0; i < 3 * out.pixelBytes; ++i) ASSERT_EQ(row[i], 0) << format;
+            for (int i = 3 * out.pixelBytes; i < out.world.rowbytes; ++i)
                 ASSERT_EQ(row[i], kFill) << format;
         }
     }
@@ -243,7 +218,7 @@ TEST(ComposeOutput, ShowEnvMapViews) {
 TEST(ComposeOutput, WritesOnlyWhatTheWorldHolds) {
     Scene scene(5, 4);
     for (int i = 0; i < 20; ++i) scene.setColor(i % 5, i / 5, 0.5f, 0.5f, 0.5f, 255);
-    TestWorld small(3, 2, lumet::kFormat8, 0);
+    TestWorld small(3, 2, lumet::kFormat8, 0, kFill);
     lumet::composeOutput(lumet::FrameWindow::whole(5, 4), lumet::FrameWindow::whole(5, 4),
                          {scene.r.data(), scene.g.data(), scene.b.data(), 5, 4}, {},
                          {scene.alpha.data(), 5, 4}, {}, lumet::EnvMap{}, scene.settings, 1,

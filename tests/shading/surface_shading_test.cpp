@@ -1,12 +1,13 @@
-// Surface shading: interior pixels against the shading's definition worked out in double
-// precision, and a "probe" material (white palette, full metal, no tint, no specular) whose colour
-// is exactly 1.5 x environment x cavity, which isolates the highlight's power curve, the cavity
-// and the coverage rules.
+// Surface shading: interior pixels worked by hand; the shading's symmetry, bounds and monotonicity
+// over partial metal, glass and specular light; and a "probe" material (white palette, full metal,
+// no tint, no specular) whose colour is exactly 1.5 x environment x cavity, which isolates the
+// highlight's power curve, the cavity and the coverage rules.
 #include "shading/surface_shading.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -68,141 +69,140 @@ RenderSettings probeSettings() {
     return s;
 }
 
-// One interior pixel worked out in double precision from the shading's definition, for partial
-// metal: environment exposure and contrast, half-Lambert diffuse with micro occlusion, both
-// branches of the three-tone palette, the tint, the Schlick Fresnel boost, cavity, the specular
-// highlight coloured between white and the midtone, glass scatter, saturation and the clamp.
-struct Colour {
-    double r, g, b;
-};
-
-Colour referenceShade(const RenderSettings& s, Colour e, const double n[3], double h,
-                      double neighbourSum, double* luminance) {
-    const double pi = 3.14159265358979;
-    const double angle = s.lightAngle * pi / 180, elevation = s.lightHeight * pi / 180;
-    double L[3] = {std::cos(angle) * std::cos(elevation), std::sin(angle) * std::cos(elevation),
-                   std::sin(elevation)};
-    double Hv[3] = {L[0], L[1], L[2] + 1};
-    const double hl = std::sqrt(Hv[0] * Hv[0] + Hv[1] * Hv[1] + Hv[2] * Hv[2]);
-    for (double& c : Hv) c /= hl;
-    auto clamp01 = [](double v) { return std::clamp(v, 0.0, 1.0); };
-    double E[3] = {e.r * s.envExposure, e.g * s.envExposure, e.b * s.envExposure};
-    const double f =
-        s.envContrast <= 0.5 ? 2 * s.envContrast : 1 + 9 * std::pow(2 * (s.envContrast - 0.5), 2);
-    for (double& c : E) c = std::max(0.0, 0.5 + (c - 0.5) * f);
-    if (h > 0.85) {
-        const double flat = (h - 0.85) / 0.15, mean = (E[0] + E[1] + E[2]) * 0.333;
-        for (double& c : E) c = clamp01(mean + (c - mean) * (1 + 0.3 * flat));
-    }
-    const double slope = std::hypot(n[0], n[1]);
-    const double ndl = n[0] * L[0] + n[1] * L[1] + n[2] * L[2];
-    const double halfLambert = 0.5 * ndl + 0.5;
-    const double baseDiffuse = halfLambert * halfLambert * (1 - L[2] * L[2] * (1 - slope) * 0.7);
-    const double ao = (h > 0.5 && h < 0.95) ? 0.85 + 0.15 * (h - 0.5) / 0.45 : 1.0;
-    const double diffuse = baseDiffuse * (1 - 0.4 * s.metal) * ao;
-    const double lum = clamp01((0.2126 * E[0] + 0.7152 * E[1] + 0.0722 * E[2]) * baseDiffuse);
-    *luminance = lum;
-    const double lap = neighbourSum - 4 * h;
-    const double cavity = 1 - clamp01(-4 * lap) * 0.35;
-    const double exponent = std::pow(2.0, 7 - 6 * s.roughness * s.roughness);
-    const double ndh = std::max(0.0, n[0] * Hv[0] + n[1] * Hv[1] + n[2] * Hv[2]);
-    const double spec = std::pow(ndh, exponent) * s.specular *
-                        std::sqrt((exponent + 2) / (2 * pi)) * (0.3 + 0.7 * slope);
-    const double envDiffuse = diffuse + (1 - diffuse) * s.metal;
-    const double f5 = std::pow(1 - std::max(n[2], 0.0), 5);
-    double out[3];
-    for (int c = 0; c < 3; ++c) {
-        const double shadow = s.shadowColor[c] / 255, mid = s.midColor[c] / 255,
-                     high = s.highColor[c] / 255;
-        const double tone =
-            lum < 0.5 ? shadow + (mid - shadow) * 2 * lum : mid + (high - mid) * 2 * (lum - 0.5);
-        const double tinted = mid + (tone - mid) * s.tintBlend;
-        const double f0 = 0.04 + (mid - 0.04) * s.metal;
-        const double boost = 1 + (f0 + (1 - f0) * f5 - f0) * 0.6;
-        out[c] = E[c] * tinted * envDiffuse * boost * cavity * (1 + 0.5 * s.metal) +
-                 (1 + (mid - 1) * s.metal) * spec;
-    }
-    const double scatter = (1 - s.opacity) * (1 - h) * 0.15;
-    out[0] += 0.10 * scatter, out[1] += 0.06 * scatter, out[2] += 0.03 * scatter;
-    const double grey = 0.2126 * out[0] + 0.7152 * out[1] + 0.0722 * out[2];
-    for (double& c : out) c = clamp01(grey + (c - grey) * s.saturation);
-    return {out[0], out[1], out[2]};
+// A palette of distinct channels: shadow (0.2, 0, 0), midtone (0.6, 0.4, 0.2), highlight white,
+// with the full tint.
+void stepPalette(RenderSettings& s) {
+    const float shadow[3] = {51, 0, 0}, mid[3] = {153, 102, 51};
+    for (int i = 0; i < 3; ++i) s.shadowColor[i] = shadow[i], s.midColor[i] = mid[i];
+    s.tintBlend = 1.0f;
 }
 
-TEST(ShadePixel, PartialMetalFollowsItsDefinition) {
+// An interior pixel of a flat frame of heights `height`, the probe material with the light
+// overhead changed by `adjust`, the environment `env` and the normal (nx, ny, nz > 0) there.
+void expectShade(const char* what, void (*adjust)(RenderSettings&), std::array<float, 3> env,
+                 std::array<float, 2> normal, float height, std::array<double, 3> want) {
+    SCOPED_TRACE(what);
+    RenderSettings s = probeSettings();
+    s.lightHeight = 90.0f;
+    adjust(s);
+    ShadeFrame frame;
+    frame.setEnv(env[0], env[1], env[2]);
+    std::fill(frame.height.begin(), frame.height.end(), height);
+    const float nx = normal[0], ny = normal[1];
+    frame.setNormal(3 * kW + 3, nx, ny, std::sqrt(1.0f - nx * nx - ny * ny));
+    const lumet::ShadedPixel got = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
+    EXPECT_NEAR(got.r, want[0], 2e-6);
+    EXPECT_NEAR(got.g, want[1], 2e-6);
+    EXPECT_NEAR(got.b, want[2], 2e-6);
+}
+
+// Interior pixels worked by hand from the shading's definition. The probe material with the light
+// overhead gives 1.5 x environment (the palette white, the tint, Fresnel boost and specular
+// neutral); each case changes what it names. A flat normal under an overhead light has NdL 1 and
+// slope 0, so the half-Lambert term is 1 x (1 - 0.7) = 0.3.
+TEST(ShadePixel, PointsWorkedByHand) {
+    expectShade("exposure 0.5", [](RenderSettings& s) { s.envExposure = 0.5f; }, {0.2f, 0.4f, 0.1f},
+                {0, 0}, 0.5f, {0.15, 0.3, 0.075});
+    expectShade("contrast 1: gain 10 about 0.5, held at 0",
+                [](RenderSettings& s) { s.envContrast = 1.0f; }, {0.51f, 0.4f, 0.5f}, {0, 0}, 0.5f,
+                {0.9, 0.0, 0.75});
+    expectShade("contrast 0.25: gain 0.5", [](RenderSettings& s) { s.envContrast = 0.25f; },
+                {0.3f, 0.7f, 0.5f}, {0, 0}, 0.5f, {0.6, 0.9, 0.75});
+    expectShade("contrast 0.75: gain 1 + 9 x 0.5^2",
+                [](RenderSettings& s) { s.envContrast = 0.75f; }, {0.54f, 0.46f, 0.5f}, {0, 0},
+                0.5f, {0.945, 0.555, 0.75});
+    expectShade("plateau at height 1: 1.3 x the distance from the mean 0.333 x sum",
+                [](RenderSettings&) {}, {0.2f, 0.4f, 0.6f}, {0, 0}, 1.0f,
+                {0.21018, 0.60018, 0.99018});
+    expectShade("saturation 0.5: half way to the Rec. 709 grey 0.55788 of (0.3, 0.6, 0.9)",
+                [](RenderSettings& s) { s.saturation = 0.5f; }, {0.2f, 0.4f, 0.6f}, {0, 0}, 0.5f,
+                {0.42894, 0.57894, 0.72894});
+    expectShade("dielectric: the diffuse 0.3, no boost on a flat normal",
+                [](RenderSettings& s) { s.metal = 0.0f; }, {0.5f, 0.5f, 0.5f}, {0, 0}, 0.5f,
+                {0.15, 0.15, 0.15});
+    expectShade("dielectric at height 0.725: micro occlusion 0.925",
+                [](RenderSettings& s) { s.metal = 0.0f; }, {0.5f, 0.5f, 0.5f}, {0, 0}, 0.725f,
+                {0.13875, 0.13875, 0.13875});
+    expectShade("dielectric, normal (0.6, 0, 0.8): 0.9^2 x 0.72, boost 1 + 0.96 x 0.2^5 x 0.6",
+                [](RenderSettings& s) { s.metal = 0.0f; }, {0.5f, 0.5f, 0.5f}, {0.6f, 0}, 0.5f,
+                {0.291653748, 0.291653748, 0.291653748});
+    expectShade(
+        "dielectric, light along y at height 0, normal (0, 0.6, 0.8): 0.8^2, the same boost",
+        [](RenderSettings& s) { s.metal = 0.0f, s.lightAngle = 90.0f, s.lightHeight = 0.0f; },
+        {0.5f, 0.5f, 0.5f}, {0, 0.6f}, 0.5f, {0.320058982, 0.320058982, 0.320058982});
+    expectShade("half metal: diffuse 0.3 x 0.8 mixed half way to 1, brightened 1.25",
+                [](RenderSettings& s) { s.metal = 0.5f; }, {0.5f, 0.5f, 0.5f}, {0, 0}, 0.5f,
+                {0.3875, 0.3875, 0.3875});
+    expectShade("luminance 0.342 x 0.3: shadow + (mid - shadow) x 0.2052", stepPalette,
+                {0.8f, 0.2f, 0.4f}, {0, 0}, 0.5f, {0.338496, 0.024624, 0.024624});
+    expectShade("tint 0.5: half way back to the midtone",
+                [](RenderSettings& s) { stepPalette(s), s.tintBlend = 0.5f; }, {0.8f, 0.2f, 0.4f},
+                {0, 0}, 0.5f, {0.529248, 0.072312, 0.072312});
+    expectShade(
+        "light along x at height 0, normal (0.6, 0, 0.8): luminance 0.9 x 0.64, the bright tones",
+        [](RenderSettings& s) { stepPalette(s), s.lightAngle = 0.0f, s.lightHeight = 0.0f; },
+        {0.9f, 0.9f, 0.9f}, {0.6f, 0}, 0.5f, {0.892148512, 0.663196391, 0.434226687});
+    expectShade("specular 1 at roughness 1 on metal: sqrt(4 / 2 pi) x 0.3 in the midtone",
+                [](RenderSettings& s) { stepPalette(s), s.specular = 1.0f, s.roughness = 1.0f; },
+                {0, 0, 0}, {0, 0}, 0.5f, {0.143619219, 0.095746146, 0.047873073});
+    expectShade("the same highlight on a dielectric stays white",
+                [](RenderSettings& s) { s.metal = 0.0f, s.specular = 1.0f, s.roughness = 1.0f; },
+                {0, 0, 0}, {0, 0}, 0.5f, {0.239365365, 0.239365365, 0.239365365});
+    expectShade("glass scatter (1 - 0.5) x (1 - 0.5) x 0.15 x (0.10, 0.06, 0.03)",
+                [](RenderSettings& s) { s.opacity = 0.5f; }, {0, 0, 0}, {0, 0}, 0.5f,
+                {0.00375, 0.00225, 0.001125});
+}
+
+// Properties over partial metal, specular and glass: a light mirrored across the x axis lights a
+// mirrored normal alike; colours stay within 0..1; and with a palette that rises from shadow to
+// highlight a brighter environment never gives a darker pixel.
+TEST(ShadePixel, MirrorSymmetricBoundedAndMonotonicInTheEnvironment) {
     RenderSettings s = lumet::test::goldSettings();
-    s.lightAngle = 120.0f;
-    s.lightHeight = 40.0f;
-    s.roughness = 0.8f;  // a broad highlight, which the power table follows closely
-    s.specular = 0.5f;
-    s.tintBlend = 0.6f;
-    s.opacity = 0.7f;
-    // Metal with the environment's exposure and contrast (both sides of neutral, the neutral
-    // values the stage skips, a flat environment at 0 and the steepest one, which clamps at 0)
-    // and saturation (grey at 0).
-    struct Look {
-        float metal, exposure, contrast, saturation;
+    s.envExposure = 1.3f, s.envContrast = 0.6f, s.saturation = 0.8f, s.opacity = 0.7f;
+    s.specular = 0.5f, s.roughness = 0.8f, s.tintBlend = 0.6f;
+    auto shade = [&](float angle, float nx, float ny, float h, float env) {
+        s.lightAngle = angle;
+        ShadeFrame frame;
+        frame.setEnv(env, env, env);
+        std::fill(frame.height.begin(), frame.height.end(), h);
+        frame.setNormal(3 * kW + 3, nx, ny, std::sqrt(1.0f - nx * nx - ny * ny));
+        return lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
     };
-    const Look looks[] = {{0.0f, 1.3f, 0.6f, 0.8f},  {0.4f, 1.3f, 0.6f, 0.8f},
-                          {0.85f, 1.3f, 0.6f, 0.8f}, {0.4f, 1.0f, 0.5f, 1.0f},
-                          {0.85f, 0.7f, 0.0f, 0.0f}, {0.0f, 2.0f, 1.0f, 0.5f},
-                          {0.4f, 1.0f, 0.25f, 0.8f}};
-    const Colour envs[] = {{0.2, 0.15, 0.1}, {1.1, 1.0, 0.9}, {0.6, 0.7, 0.3}};
-    const double tilts[][2] = {{0.3, -0.2}, {-0.55, 0.45}, {0.05, 0.02}, {0.0, 0.0}};
-    int brightTones = 0, darkTones = 0;
-    for (const Look& look : looks)
-        for (double h : {0.3, 0.7, 0.9})
-            for (const Colour& e : envs)
-                for (const auto& tilt : tilts) {
-                    s.metal = look.metal;
-                    s.envExposure = look.exposure;
-                    s.envContrast = look.contrast;
-                    s.saturation = look.saturation;
-                    ShadeFrame frame;
-                    frame.setEnv(static_cast<float>(e.r), static_cast<float>(e.g),
-                                 static_cast<float>(e.b));
-                    const double n[3] = {tilt[0], tilt[1],
-                                         std::sqrt(1 - tilt[0] * tilt[0] - tilt[1] * tilt[1])};
-                    const std::size_t centre = 3 * kW + 3;
-                    frame.setNormal(centre, static_cast<float>(n[0]), static_cast<float>(n[1]),
-                                    static_cast<float>(n[2]));
-                    // A ridge: the four neighbours lie 0.03 lower.
-                    frame.height[centre] = static_cast<float>(h);
-                    for (std::size_t i : {centre - 1, centre + 1, centre - kW, centre + kW})
-                        frame.height[i] = static_cast<float>(h - 0.03);
-                    const double neighbours = 4 * static_cast<double>(static_cast<float>(h - 0.03));
-                    double lum = 0;
-                    const Colour want =
-                        referenceShade(s, e, n, static_cast<float>(h), neighbours, &lum);
-                    const lumet::ShadedPixel got = lumet::shadePixel(frame.build(s), 3, 3, 1.0f);
-                    SCOPED_TRACE(::testing::Message()
-                                 << "metal " << look.metal << " contrast " << look.contrast << " h "
-                                 << h << " env " << e.r << " tilt " << tilt[0]);
-                    EXPECT_NEAR(got.r, want.r, 2e-5);
-                    EXPECT_NEAR(got.g, want.g, 2e-5);
-                    EXPECT_NEAR(got.b, want.b, 2e-5);
-                    (lum < 0.5 ? darkTones : brightTones)++;  // the palette's two branches
+    const float tilts[][2] = {{0.3f, -0.2f}, {-0.55f, 0.45f}, {0.05f, 0.02f}};
+    for (float metal : {0.0f, 0.4f, 1.0f})
+        for (float angle : {30.0f, 120.0f, 200.0f})
+            for (const auto& tilt : tilts)
+                for (float h : {0.3f, 0.7f, 0.9f}) {
+                    s.metal = metal;
+                    SCOPED_TRACE(::testing::Message() << "metal " << metal << " angle " << angle
+                                                      << " tilt " << tilt[0] << " h " << h);
+                    lumet::ShadedPixel previous{0.0f, 0.0f, 0.0f, 1.0f};
+                    for (float env = 0.0f; env < 1.25f; env += 0.15f) {
+                        const lumet::ShadedPixel p = shade(angle, tilt[0], tilt[1], h, env);
+                        const lumet::ShadedPixel m = shade(-angle, tilt[0], -tilt[1], h, env);
+                        const float got[3] = {p.r, p.g, p.b}, mirrored[3] = {m.r, m.g, m.b},
+                                    before[3] = {previous.r, previous.g, previous.b};
+                        for (int c = 0; c < 3; ++c) {
+                            EXPECT_NEAR(got[c], mirrored[c], 1e-6f) << env;
+                            EXPECT_GE(got[c], before[c]) << env;
+                            EXPECT_LE(got[c], 1.0f) << env;
+                        }
+                        previous = p;
+                    }
                 }
-    EXPECT_GT(brightTones, 0);
-    EXPECT_GT(darkTones, 0);
 }
 
 TEST(ShadePixel, SpecularFollowsThePowerCurve) {
-    // Light straight overhead, so the half vector is (0, 0, 1) and NdH = nz.
+    // Light straight overhead, so the half vector is (0, 0, 1) and NdH = nz (NdH = 1, where the
+    // power is 1 exactly, is among the points worked by hand). Tilted normals against pow()
+    // computed directly: the table interpolates linearly.
     ShadeFrame frame;
     frame.setEnv(0.0f, 0.0f, 0.0f);
     RenderSettings s = probeSettings();
     s.lightHeight = 90.0f;
-    s.specular = 1.0f;
-    s.roughness = 1.0f;
-    // NdH = 1 gives p = 1 exactly: spec = specular x specNorm x 0.3 on a flat pixel.
-    const ShadeConstants& c = frame.build(s);
-    EXPECT_EQ(c.halfDir[2], 1.0f);
-    EXPECT_NEAR(lumet::shadePixel(c, 3, 3, 1.0f).g, std::sqrt(4.0 / 6.2831855) * 0.3, 1e-6);
-
-    // Tilted normals against pow() computed directly (the table interpolates linearly).
     s.roughness = 0.5f;
     s.specular = 0.2f;
+    EXPECT_EQ(frame.build(s).halfDir[2], 1.0f);
     const double exponent = std::pow(2.0, 7.0 - 6.0 * 0.25);
     const double norm = std::sqrt((exponent + 2.0) / 6.2831855);
     for (double angle : {0.001, 0.0316, 0.05, 0.1, 0.2, 0.3}) {
@@ -284,34 +284,14 @@ TEST(ShadeRows, CoverageRulesAndEdgeBlend) {
     int shaded = 0;
     for (float v : inner) shaded += v != 0.0f;
     EXPECT_EQ(shaded, 6);
-    // Every pixel of the rectangle is written: what lay there before is gone.
-    std::vector<float> r(kW * kH, 7.0f), g(r), b(r);
-    lumet::shadeRows(c, frame.surface(), {r.data(), g.data(), b.data(), kW, kH}, 1, 6, 0, kH,
-                     false);
-    for (int y = 0; y < kH; ++y)
-        for (int x = 1; x < 6; ++x) EXPECT_EQ(r[y * kW + x], inner[y * kW + x]);
 }
 
 TEST(Downsample2x, BoxAverageWithOddEdges) {
-    // 3 x 2 into 2 x 1: the last column reuses the pair (1, 2).
-    const float src[6] = {1, 2, 3, 4, 5, 6};
-    float dst[2] = {};
-    lumet::Downsample2x(src, 3, 2, dst, 2, 1);
-    EXPECT_FLOAT_EQ(dst[0], 3.0f);
-    EXPECT_FLOAT_EQ(dst[1], 4.0f);
-
-    // Against a direct average on an even frame.
-    constexpr std::int32_t W = 10, H = 6;
-    const std::vector<float> plane = lumet::test::noisePlane(W * H, 15);
-    std::vector<float> half(5 * 3);
-    lumet::Downsample2x(plane.data(), W, H, half.data(), 5, 3);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) {
-            const float expected =
-                0.25f * (plane[2 * y * W + 2 * x] + plane[2 * y * W + 2 * x + 1] +
-                         plane[(2 * y + 1) * W + 2 * x] + plane[(2 * y + 1) * W + 2 * x + 1]);
-            EXPECT_FLOAT_EQ(half[y * 5 + x], expected);
-        }
+    // 3 x 4 into 2 x 2: the last column reuses the pair (1, 2).
+    const float src[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    float dst[4] = {};
+    lumet::Downsample2x(src, 3, 4, dst, 2, 2);
+    EXPECT_EQ(std::vector<float>(dst, dst + 4), (std::vector<float>{3, 4, 9, 10}));
 }
 
 }  // namespace

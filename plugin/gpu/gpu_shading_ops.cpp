@@ -44,6 +44,69 @@ bool fractionalBlur(cl_mem buffer, std::int32_t width, std::int32_t height, floa
     return true;
 }
 
+// The shading group made for width x height (kept when it already is); false when a buffer
+// could not be had (the group is then released).
+bool holdShadingGroup(GpuContext& g, std::int32_t width, std::int32_t height) {
+    if (g.shadeValid && g.shadeWidth == width && g.shadeHeight == height) return true;
+    releaseShadingGroup(g);
+    const std::int64_t count = std::int64_t{width} * height;
+    const std::size_t floatBytes = planeBytesOf(count, sizeof(float));
+    g.shadeAlpha = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
+    g.shadeHeights = createBuffer(CL_MEM_READ_ONLY, floatBytes);
+    g.shadeNormals = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 3 * sizeof(float)));
+    for (cl_mem& buffer : g.shadeEnv) buffer = createBuffer(CL_MEM_READ_ONLY, floatBytes);
+    for (cl_mem& buffer : g.shadeOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
+    g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, kPowLutSize * sizeof(float));
+    g.shadeRows = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(height));
+    bool complete =
+        g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut && g.shadeRows;
+    for (int c = 0; c < 3; ++c) complete = complete && g.shadeEnv[c] && g.shadeOut[c];
+    if (!complete) {
+        releaseShadingGroup(g);
+        return false;
+    }
+    g.shadeWidth = width;
+    g.shadeHeight = height;
+    g.shadeValid = true;
+    g.shadeGeometryRevision = 0;
+    g.shadeReflectionRevision = 0;
+    return true;
+}
+
+// Reads the shaded planes (width x height) into `out`: as they are, or with SS = 2 reduced 2 x 2
+// on the device to out's size first.
+bool readShadedPlanes(GpuContext& g, const RgbPlanes<float>& out, std::int32_t SS,
+                      std::int32_t width, std::int32_t height) {
+    const std::int32_t outW = out.r.width, outH = out.r.height;
+    float* outputs[3] = {out.r.data, out.g.data, out.b.data};
+    const std::size_t outBytes = planeBytesOf(std::int64_t{outW} * outH, sizeof(float));
+    if (SS < 2) {
+        if (!finishQueue()) return false;
+        for (int c = 0; c < 3; ++c)
+            if (!readBuffer(g.shadeOut[c], outputs[c], outBytes)) return false;
+        return true;
+    }
+    cl_mem reduced[3] = {};
+    for (cl_mem& buffer : reduced) buffer = createBuffer(CL_MEM_WRITE_ONLY, outBytes);
+    auto releaseReduced = [&] {
+        for (cl_mem& buffer : reduced) releaseBuffer(buffer);
+    };
+    if (!reduced[0] || !reduced[1] || !reduced[2]) {
+        finishQueue();
+        releaseReduced();
+        return false;
+    }
+    cl_kernel downsample = g.kernels[kDownsample2x];
+    bool ok = true;
+    for (int c = 0; c < 3 && ok; ++c)
+        ok = setArguments(downsample, g.shadeOut[c], reduced[c], width, height, outW, outH) &&
+             enqueue2D(downsample, static_cast<std::size_t>(outW), static_cast<std::size_t>(outH));
+    ok = finishQueue() && ok;
+    for (int c = 0; c < 3 && ok; ++c) ok = readBuffer(reduced[c], outputs[c], outBytes);
+    releaseReduced();
+    return ok;
+}
+
 }  // namespace
 
 bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* sharpB,
@@ -166,7 +229,6 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     const float* heights = surface.height.data;
     const float* normals = surface.normals.data;
     const float *reflR = constants.envR, *reflG = constants.envG, *reflB = constants.envB;
-    float *outR = out.r.data, *outG = out.g.data, *outB = out.b.data;
     const std::int32_t width = surface.height.width, height = surface.height.height;
     const std::int32_t outW = out.r.width, outH = out.r.height;
     const RenderSettings& settings = constants.settings;
@@ -184,29 +246,7 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     GpuContext& g = gpuContext;
     const std::size_t floatBytes = planeBytesOf(count, sizeof(float));
 
-    if (g.shadeValid && (g.shadeWidth != width || g.shadeHeight != height)) releaseShadingGroup(g);
-    if (!g.shadeValid) {
-        releaseShadingGroup(g);
-        g.shadeAlpha = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 1));
-        g.shadeHeights = createBuffer(CL_MEM_READ_ONLY, floatBytes);
-        g.shadeNormals = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 3 * sizeof(float)));
-        for (cl_mem& buffer : g.shadeEnv) buffer = createBuffer(CL_MEM_READ_ONLY, floatBytes);
-        for (cl_mem& buffer : g.shadeOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
-        g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, kPowLutSize * sizeof(float));
-        g.shadeRows = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(height));
-        bool complete =
-            g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut && g.shadeRows;
-        for (int c = 0; c < 3; ++c) complete = complete && g.shadeEnv[c] && g.shadeOut[c];
-        if (!complete) {
-            releaseShadingGroup(g);
-            return false;
-        }
-        g.shadeWidth = width;
-        g.shadeHeight = height;
-        g.shadeValid = true;
-        g.shadeGeometryRevision = 0;
-        g.shadeReflectionRevision = 0;
-    }
+    if (!holdShadingGroup(g, width, height)) return false;
     bool uploaded = true;
     if (geometryRevision == 0 || g.shadeGeometryRevision != geometryRevision) {
         g.shadeGeometryRevision = 0;
@@ -276,33 +316,7 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
         return false;
     }
 
-    float* outputs[3] = {outR, outG, outB};
-    const std::size_t outBytes = planeBytesOf(outCount, sizeof(float));
-    if (SS < 2) {
-        if (!finishQueue()) return false;
-        for (int c = 0; c < 3; ++c)
-            if (!readBuffer(g.shadeOut[c], outputs[c], outBytes)) return false;
-        return true;
-    }
-    cl_mem reduced[3] = {};
-    for (cl_mem& buffer : reduced) buffer = createBuffer(CL_MEM_WRITE_ONLY, outBytes);
-    auto releaseReduced = [&] {
-        for (cl_mem& buffer : reduced) releaseBuffer(buffer);
-    };
-    if (!reduced[0] || !reduced[1] || !reduced[2]) {
-        finishQueue();
-        releaseReduced();
-        return false;
-    }
-    cl_kernel downsample = g.kernels[kDownsample2x];
-    bool ok = true;
-    for (int c = 0; c < 3 && ok; ++c)
-        ok = setArguments(downsample, g.shadeOut[c], reduced[c], width, height, outW, outH) &&
-             enqueue2D(downsample, static_cast<std::size_t>(outW), static_cast<std::size_t>(outH));
-    ok = finishQueue() && ok;
-    for (int c = 0; c < 3 && ok; ++c) ok = readBuffer(reduced[c], outputs[c], outBytes);
-    releaseReduced();
-    return ok;
+    return readShadedPlanes(g, out, SS, width, height);
 }
 
 bool renderGlowGpu(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alphaPlane,

@@ -199,6 +199,86 @@ inline __m128 clamp01x4(__m128 v) {
 }
 inline __m128 splat(float v) { return _mm_set1_ps(v); }
 
+// Exposure, contrast and the plateau's colour lift of the environment colours of four pixels.
+void adjustEnvironment4(const ShadeConstants& c, __m128 h, __m128 (&e)[3]) {
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    const RenderSettings& s = c.settings;
+    if (s.envExposure != 1.0f)
+        for (__m128& channel : e) channel = _mm_mul_ps(channel, splat(s.envExposure));
+    if (std::fabs(s.envContrast - 0.5f) > kContrastTolerance) {
+        const float f = contrastFactor(s.envContrast);
+        for (__m128& channel : e) {
+            channel = _mm_max_ps(
+                _mm_add_ps(splat(0.5f), _mm_mul_ps(_mm_sub_ps(channel, splat(0.5f)), splat(f))),
+                zero);
+        }
+    }
+    const __m128 plateau = _mm_cmpgt_ps(h, splat(kPlateauStart));
+    if (_mm_movemask_ps(plateau) != 0) {
+        const __m128 flat = _mm_div_ps(_mm_sub_ps(h, splat(kPlateauStart)), splat(kPlateauSpan));
+        const __m128 mean =
+            _mm_mul_ps(_mm_add_ps(_mm_add_ps(e[0], e[1]), e[2]), splat(kPlateauMeanWeight));
+        const __m128 gain = _mm_add_ps(one, _mm_mul_ps(splat(kPlateauContrast), flat));
+        for (__m128& channel : e) {
+            const __m128 lifted =
+                clamp01x4(_mm_add_ps(mean, _mm_mul_ps(_mm_sub_ps(channel, mean), gain)));
+            channel = select(plateau, lifted, channel);
+        }
+    }
+}
+
+// The cavity darkening of four pixels from the height Laplacian, only where all four neighbours
+// exist (the rows' and the plane's edges keep 1).
+__m128 cavity4(const ShadeConstants& c, __m128 h, std::int32_t x, std::int32_t y) {
+    const __m128 one = _mm_set1_ps(1.0f);
+    const std::int64_t i = static_cast<std::int64_t>(y) * c.width + x;
+    __m128 cavity = one;
+    if (y >= 1 && y < c.height - 1) {
+        const float* hp = c.heightMap + i;
+        __m128 lap;
+        if (x >= 1 && x + 4 < c.width) {
+            lap = _mm_sub_ps(
+                _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_loadu_ps(hp - 1), _mm_loadu_ps(hp + 1)),
+                                      _mm_loadu_ps(hp - c.width)),
+                           _mm_loadu_ps(hp + c.width)),
+                _mm_mul_ps(splat(4.0f), h));
+            cavity = _mm_sub_ps(one, _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-kCavityGain), lap)),
+                                                splat(kCavityDepth)));
+        } else {
+            float lanes[4];
+            for (int k = 0; k < 4; ++k) {
+                lanes[k] = 1.0f;
+                if (x + k >= 1 && x + k < c.width - 1) {
+                    const float* q = hp + k;
+                    const float l = q[-1] + q[1] + q[-c.width] + q[c.width] - 4.0f * q[0];
+                    lanes[k] = 1.0f - clamp01(-kCavityGain * l) * kCavityDepth;
+                }
+            }
+            cavity = _mm_loadu_ps(lanes);
+        }
+    }
+
+    return cavity;
+}
+
+// The specular highlight of four pixels.
+__m128 specular4(const ShadeConstants& c, __m128 nx, __m128 ny, __m128 nz, __m128 slope) {
+    const __m128 zero = _mm_setzero_ps();
+    const float* Hd = c.halfDir;
+    const __m128 NdH = _mm_max_ps(
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, splat(Hd[0])), _mm_mul_ps(ny, splat(Hd[1]))),
+                   _mm_mul_ps(nz, splat(Hd[2]))),
+        zero);
+    float ndh[4], power[4];
+    _mm_storeu_ps(ndh, NdH);
+    for (int k = 0; k < 4; ++k) power[k] = specularPower(c, ndh[k]);
+    const __m128 spec = _mm_mul_ps(
+        _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(power), splat(c.specular)), splat(c.specNorm)),
+        _mm_add_ps(splat(kSpecularFlat), _mm_mul_ps(splat(kSpecularSlope), slope)));
+
+    return spec;
+}
+
 // Writes pixels x .. x + 3 of row y; the caller has checked that they lie in the row.
 void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* height, float* outR,
                float* outG, float* outB, std::int32_t x, std::int32_t y) {
@@ -221,35 +301,9 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
     const __m128 a = select(thin, clamp01x4(hCoverage), a0);
 
     const std::int64_t i = static_cast<std::int64_t>(y) * c.width + x;
-    const RenderSettings& s = c.settings;
     __m128 e[3] = {_mm_loadu_ps(c.envR + i), _mm_loadu_ps(c.envG + i), _mm_loadu_ps(c.envB + i)};
-    if (s.envExposure != 1.0f)
-        for (__m128& channel : e) channel = _mm_mul_ps(channel, splat(s.envExposure));
-    if (std::fabs(s.envContrast - 0.5f) > kContrastTolerance) {
-        const float f = contrastFactor(s.envContrast);
-        for (__m128& channel : e) {
-            channel = _mm_max_ps(
-                _mm_add_ps(splat(0.5f), _mm_mul_ps(_mm_sub_ps(channel, splat(0.5f)), splat(f))),
-                zero);
-        }
-    }
-
     const __m128 h = _mm_loadu_ps(c.heightMap + i);
-    {
-        const __m128 plateau = _mm_cmpgt_ps(h, splat(kPlateauStart));
-        if (_mm_movemask_ps(plateau) != 0) {
-            const __m128 flat =
-                _mm_div_ps(_mm_sub_ps(h, splat(kPlateauStart)), splat(kPlateauSpan));
-            const __m128 mean =
-                _mm_mul_ps(_mm_add_ps(_mm_add_ps(e[0], e[1]), e[2]), splat(kPlateauMeanWeight));
-            const __m128 gain = _mm_add_ps(one, _mm_mul_ps(splat(kPlateauContrast), flat));
-            for (__m128& channel : e) {
-                const __m128 lifted =
-                    clamp01x4(_mm_add_ps(mean, _mm_mul_ps(_mm_sub_ps(channel, mean), gain)));
-                channel = select(plateau, lifted, channel);
-            }
-        }
-    }
+    adjustEnvironment4(c, h, e);
 
     const float* n = c.normals + 3 * i;
     const __m128 nx = _mm_setr_ps(n[0], n[3], n[6], n[9]);
@@ -289,44 +343,9 @@ void shadeFour(const ShadeConstants& c, const std::uint8_t* alpha, const float* 
     const __m128 om = _mm_sub_ps(one, _mm_max_ps(zero, nz));
     const __m128 f5 = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_mul_ps(om, om), om), om), om);
 
-    // The Laplacian only where all four neighbours exist (the rows' and the plane's edges keep 1).
-    __m128 cavity = one;
-    if (y >= 1 && y < c.height - 1) {
-        const float* hp = c.heightMap + i;
-        __m128 lap;
-        if (x >= 1 && x + 4 < c.width) {
-            lap = _mm_sub_ps(
-                _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_loadu_ps(hp - 1), _mm_loadu_ps(hp + 1)),
-                                      _mm_loadu_ps(hp - c.width)),
-                           _mm_loadu_ps(hp + c.width)),
-                _mm_mul_ps(splat(4.0f), h));
-            cavity = _mm_sub_ps(one, _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-kCavityGain), lap)),
-                                                splat(kCavityDepth)));
-        } else {
-            float lanes[4];
-            for (int k = 0; k < 4; ++k) {
-                lanes[k] = 1.0f;
-                if (x + k >= 1 && x + k < c.width - 1) {
-                    const float* q = hp + k;
-                    const float l = q[-1] + q[1] + q[-c.width] + q[c.width] - 4.0f * q[0];
-                    lanes[k] = 1.0f - clamp01(-kCavityGain * l) * kCavityDepth;
-                }
-            }
-            cavity = _mm_loadu_ps(lanes);
-        }
-    }
+    const __m128 cavity = cavity4(c, h, x, y);
 
-    const float* Hd = c.halfDir;
-    const __m128 NdH = _mm_max_ps(
-        _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, splat(Hd[0])), _mm_mul_ps(ny, splat(Hd[1]))),
-                   _mm_mul_ps(nz, splat(Hd[2]))),
-        zero);
-    float ndh[4], power[4];
-    _mm_storeu_ps(ndh, NdH);
-    for (int k = 0; k < 4; ++k) power[k] = specularPower(c, ndh[k]);
-    const __m128 spec = _mm_mul_ps(
-        _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(power), splat(c.specular)), splat(c.specNorm)),
-        _mm_add_ps(splat(kSpecularFlat), _mm_mul_ps(splat(kSpecularSlope), slope)));
+    const __m128 spec = specular4(c, nx, ny, nz, slope);
 
     const __m128 envDiffuse =
         _mm_add_ps(diffuse, _mm_mul_ps(_mm_sub_ps(one, diffuse), splat(c.metal)));

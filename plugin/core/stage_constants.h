@@ -76,10 +76,23 @@ LUMET_CONSTANT float kTranslucentR = 0.10f;
 LUMET_CONSTANT float kTranslucentG = 0.06f;
 LUMET_CONSTANT float kTranslucentB = 0.03f;
 
+// Reflection: the normal's displacement of the lookup (less on a blurred map) and its limit on
+// steep normals, the projection's zoom and barrel distortion, and the dispersion's shift.
+LUMET_CONSTANT float kNormalShift = 0.40f;
+LUMET_CONSTANT float kBlurShiftDamping = 0.4f;
+LUMET_CONSTANT float kSteepNormal = 1.5f;  // |nx| + |ny| above this shifts no further
+LUMET_CONSTANT float kZoomBase = 0.2f;
+LUMET_CONSTANT float kZoomRange = 1.6f;
+LUMET_CONSTANT float kBarrel = 0.3f;
+LUMET_CONSTANT float kBarrelFrom = 0.000001f;  // squared distance from the centre
+LUMET_CONSTANT float kDispersionOn = 0.001f;
+LUMET_CONSTANT float kDispersionShift = 0.01f;
+
 // Glow: extraction (smoothstep of the brightest channel from 0.25 over 0.50), nothing below the
 // coverage test; two scales weighted 0.55 and 0.45; pass radius 1.1 x the scaled radius, at most
 // 1200.
 LUMET_CONSTANT float kGlowCoverageMin = 0.002f;
+LUMET_CONSTANT float kGlowIntensityMin = 0.05f;  // a frame has a glow above this intensity
 LUMET_CONSTANT float kGlowThreshold = 0.25f;
 LUMET_CONSTANT float kGlowKnee = 0.50f;
 LUMET_CONSTANT float kGlowScaleSmall = 0.25f;

@@ -135,15 +135,15 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     if (!rows[y] || !(alpha[i] >= kSurfaceAlpha || heightMap[i] >= kRaisedHeight)) return;
 
     float bb = mf_clamp(envBlend, 0.0f, 1.0f);
-    float normalShift = envDisplacement * 0.40f * (1.0f - bb * 0.4f);
+    float normalShift = envDisplacement * kNormalShift * (1.0f - bb * kBlurShiftDamping);
     float uvScale = (float)max(max(contentW, contentH), 1);
-    float envZoom = 0.2f + envScale * 1.6f;
+    float envZoom = kZoomBase + envScale * kZoomRange;
 
     float nx = normalMap[3 * i];
     float ny = normalMap[3 * i + 1];
     float steep = fabs(nx) + fabs(ny);
     float shift = normalShift;
-    if (steep > 1.5f) shift *= 1.5f / steep;
+    if (steep > kSteepNormal) shift *= kSteepNormal / steep;
 
     float a = mf_min(1.0f, bb + (1.0f - bb) * mf_clamp(steep, 0.0f, 1.0f));
     float s = a * a * (3.0f - 2.0f * a);
@@ -151,8 +151,8 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     float cv = ((float)(y + originY) / uvScale - 0.5f * (float)frameH / uvScale) / envZoom;
     float cu = ((float)(x + originX) / uvScale - 0.5f * (float)frameW / uvScale) / envZoom;
     float d2 = cu * cu + cv * cv;
-    if (d2 > 0.000001f) {
-        float barrel = 1.0f + 0.3f * d2;
+    if (d2 > kBarrelFrom) {
+        float barrel = 1.0f + kBarrel * d2;
         cu *= barrel;
         cv *= barrel;
     }
@@ -167,9 +167,9 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     float mR = mf_sampleBilinear(smoothR, envW, envH, u, v);
     float mG = mf_sampleBilinear(smoothG, envW, envH, u, v);
     float mB = mf_sampleBilinear(smoothB, envW, envH, u, v);
-    if (dispersion > 0.001f) {
+    if (dispersion > kDispersionOn) {
         // Red and blue from the sharp map at positions shifted along u, wrapped once.
-        float delta = dispersion * 0.01f;
+        float delta = dispersion * kDispersionShift;
         float uR = u + delta;
         if (uR > 1.0f) uR -= 1.0f;
         float uB = u - delta;

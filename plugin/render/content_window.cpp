@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/glow_pass.h"
+#include "core/stage_constants.h"
 #include "geometry/height_map.h"
 #include "geometry/smart_edge.h"
 #include "parallel/blur.h"
@@ -46,7 +47,7 @@ std::int32_t geometryReach(const RenderSettings& settings, std::int32_t SS) {
 }
 
 std::int32_t glowReach(const RenderSettings& settings) {
-    if (!(settings.glowIntensity > 0.05f)) return 0;
+    if (!(settings.glowIntensity > kGlowIntensityMin)) return 0;
     // The wider of the two scales; each fractional pass moves a value its whole radius plus the
     // fractional tap.
     const float passRadius = glowPassRadius(settings.glowRadius, 1.0f);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "core/stage_constants.h"
 #include "geometry/alpha_extraction.h"
 #include "gpu/gpu_ops.h"
 #include "platform/plane.h"
@@ -147,7 +148,8 @@ bool runGlow(Stages& s, bool glowDirty) {
     StageCache& cache = s.cache;
     const FrameWindow& window = job.window;
     const FrameWindow& area = job.area;
-    if (!(job.settings->glowIntensity > 0.05f && glowPlanesComplete(cache, area, window)))
+    if (!(job.settings->glowIntensity > kGlowIntensityMin &&
+          glowPlanesComplete(cache, area, window)))
         return false;
     if (glowDirty || !cache.glowValid) {
         // The glow reads the shade over its own window: zero around the geometry window.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/stage_constants.h"
 #include "params/param_ids.h"
 #include "params/render_settings_params.h"
 
@@ -37,7 +38,7 @@ std::int32_t outputMargin(std::int32_t bevelStyle, float depth, float glowIntens
     if (bevelStyle >= kOuterBevel && bevelStyle <= kPillow) {
         n = std::clamp(truncateSaturating(depth * 10.0f + 0.5f), 2, 20);
     }
-    if (glowIntensity > 0.05f) {
+    if (glowIntensity > kGlowIntensityMin) {
         const std::int32_t g = std::min(truncateSaturating(2.0f * glowRadius + 20.0f), kMaxMargin);
         n = std::max(n, g);
     }

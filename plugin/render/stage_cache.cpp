@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "core/stage_constants.h"
 #include "params/param_table.h"
 #include "shading/glow.h"
 
@@ -17,7 +18,8 @@ namespace {
 // the glow off leaves them as they were while its radius is committed, so after it they count
 // as stale.
 bool sameGlow(const RenderSettings& frame, const RenderSettings& cached) {
-    return cached.glowIntensity > 0.05f && sameValuesFor(ParamStage::Glow, frame, cached);
+    return cached.glowIntensity > kGlowIntensityMin &&
+           sameValuesFor(ParamStage::Glow, frame, cached);
 }
 
 bool sameKey(const EnvMapKey& a, const EnvMapKey& b) {
@@ -37,9 +39,8 @@ StageFlags decideStages(const StageCache& cache, const RenderSettings& frame,
     flags.envChanged = !sameMap;
     flags.reflectionDirty = !(cache.reflectionValid && !flags.geometryDirty && sameMap &&
                               sameValuesFor(ParamStage::Reflection, frame, cached));
-    flags.shadingDirty =
-        !(cache.shadingValid && !flags.reflectionDirty &&
-          sameValuesFor(ParamStage::Shading, frame, cached));
+    flags.shadingDirty = !(cache.shadingValid && !flags.reflectionDirty &&
+                           sameValuesFor(ParamStage::Shading, frame, cached));
     flags.glowDirty = !(cache.glowValid && !flags.shadingDirty && sameGlow(frame, cached));
     flags.geometryChangedForDevice = flags.geometryDirty || !cache.hasPrevious;
     return flags;

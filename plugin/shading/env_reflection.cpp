@@ -107,7 +107,7 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
         const float nx = n[0], ny = n[1];
         const float steep = std::fabs(nx) + std::fabs(ny);
         float shift = k.normalShift;
-        if (steep > 1.5f) shift *= 1.5f / steep;  // damps extreme normals
+        if (steep > kSteepNormal) shift *= kSteepNormal / steep;  // damps extreme normals
 
         const float a = std::min(1.0f, k.bb + (1.0f - k.bb) * std::clamp(steep, 0.0f, 1.0f));
         const float s = a * a * (3.0f - 2.0f * a);
@@ -116,7 +116,7 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
         float cu = (fx / k.uvScale - cuCentre) / k.envZoom;
         float cv = cv0;
         const float d2 = cu * cu + cv * cv;
-        if (d2 > 0.000001f) {
+        if (d2 > kBarrelFrom) {
             const float barrel = 1.0f + k.barrelK * d2;
             cu *= barrel;
             cv *= barrel;
@@ -170,18 +170,18 @@ ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std:
                                             std::int32_t contentH) {
     ReflectionConstants k{};
     k.bb = std::clamp(settings.envBlur, 0.0f, 1.0f);
-    k.normalShift = settings.envDisplacement * 0.40f * (1.0f - k.bb * 0.4f);
-    k.barrelK = 0.3f;
+    k.normalShift = settings.envDisplacement * kNormalShift * (1.0f - k.bb * kBlurShiftDamping);
+    k.barrelK = kBarrel;
     // An empty layer would make the scale 0 and every coordinate infinite.
     k.uvScale = static_cast<float>(std::max({contentW, contentH, 1}));
-    k.envZoom = 0.2f + settings.envScale * 1.6f;
+    k.envZoom = kZoomBase + settings.envScale * kZoomRange;
     k.streaksOn = settings.anisotropy > 0.001f;
     k.streakK = settings.anisotropy * 0.018f;
     const float theta = 2.3561945f;  // 135 degrees
     k.streakDx = -std::sin(theta);
     k.streakDy = std::cos(theta);
-    k.dispersionOn = settings.dispersion > 0.001f;
-    k.dispersionShift = settings.dispersion * 0.01f;
+    k.dispersionOn = settings.dispersion > kDispersionOn;
+    k.dispersionShift = settings.dispersion * kDispersionShift;
     return k;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "A.h"
@@ -29,27 +30,30 @@ namespace {
     SIZE_ALIGN(T, size, size);    \
     static_assert(std::is_signed_v<T> == (isSigned), #T)
 
+// Consecutive members of T, each `size` bytes: the first at `first`, each next one `size` bytes
+// further, in the order given. A member out of place fails at pinRun's evaluation, which shows the
+// offsets and sizes it was given.
+consteval bool pinRun(std::size_t size, std::size_t first,
+                      std::initializer_list<std::size_t> offsetsAndSizes) {
+    for (auto it = offsetsAndSizes.begin(); it != offsetsAndSizes.end(); it += 2, first += size)
+        if (it[0] != first || it[1] != size) throw "a member of the run is out of place";
+    return true;
+}
+#define PIN_EACH(T, m, ...) \
+    offsetof(T, m), sizeof(((T*)nullptr)->m) __VA_OPT__(, PIN_AGAIN PIN_PARENS(T, __VA_ARGS__))
+#define PIN_AGAIN() PIN_EACH
+#define PIN_PARENS ()
+#define PIN_EXPAND(...) PIN_EXPAND2(PIN_EXPAND2(PIN_EXPAND2(PIN_EXPAND2(__VA_ARGS__))))
+#define PIN_EXPAND2(...) PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(__VA_ARGS__))))
+#define PIN_EXPAND1(...) PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(__VA_ARGS__))))
+#define PIN_RESCAN(...) __VA_ARGS__
+#define MEMBERS(T, size, first, ...) \
+    static_assert(pinRun(size, first, {PIN_EXPAND(PIN_EACH(T, __VA_ARGS__))}), #T " from " #first)
+
 // The ANSI functions, in the suite and in the utility callbacks alike.
-#define ANSI_FUNCTIONS(T)       \
-    MEMBER(T, atan, 0, 8);      \
-    MEMBER(T, atan2, 8, 8);     \
-    MEMBER(T, ceil, 16, 8);     \
-    MEMBER(T, cos, 24, 8);      \
-    MEMBER(T, exp, 32, 8);      \
-    MEMBER(T, fabs, 40, 8);     \
-    MEMBER(T, floor, 48, 8);    \
-    MEMBER(T, fmod, 56, 8);     \
-    MEMBER(T, hypot, 64, 8);    \
-    MEMBER(T, log, 72, 8);      \
-    MEMBER(T, log10, 80, 8);    \
-    MEMBER(T, pow, 88, 8);      \
-    MEMBER(T, sin, 96, 8);      \
-    MEMBER(T, sqrt, 104, 8);    \
-    MEMBER(T, tan, 112, 8);     \
-    MEMBER(T, sprintf, 120, 8); \
-    MEMBER(T, strcpy, 128, 8);  \
-    MEMBER(T, asin, 136, 8);    \
-    MEMBER(T, acos, 144, 8)
+#define ANSI_FUNCTIONS(T)                                                                         \
+    MEMBERS(T, 8, 0, atan, atan2, ceil, cos, exp, fabs, floor, fmod, hypot, log, log10, pow, sin, \
+            sqrt, tan, sprintf, strcpy, asin, acos)
 
 // Scalar types.
 
@@ -110,32 +114,20 @@ MEMBER(PF_Point, h, 0, 4);
 MEMBER(PF_Point, v, 4, 4);
 
 SIZE_ALIGN(PF_LRect, 16, 4);
-MEMBER(PF_LRect, left, 0, 4);
-MEMBER(PF_LRect, top, 4, 4);
-MEMBER(PF_LRect, right, 8, 4);
-MEMBER(PF_LRect, bottom, 12, 4);
+MEMBERS(PF_LRect, 4, 0, left, top, right, bottom);
 
 SIZE_ALIGN(PF_RationalScale, 8, 4);
 MEMBER(PF_RationalScale, num, 0, 4);
 MEMBER(PF_RationalScale, den, 4, 4);
 
 SIZE_ALIGN(PF_Pixel, 4, 1);
-MEMBER(PF_Pixel, alpha, 0, 1);
-MEMBER(PF_Pixel, red, 1, 1);
-MEMBER(PF_Pixel, green, 2, 1);
-MEMBER(PF_Pixel, blue, 3, 1);
+MEMBERS(PF_Pixel, 1, 0, alpha, red, green, blue);
 
 SIZE_ALIGN(PF_Pixel16, 8, 2);
-MEMBER(PF_Pixel16, alpha, 0, 2);
-MEMBER(PF_Pixel16, red, 2, 2);
-MEMBER(PF_Pixel16, green, 4, 2);
-MEMBER(PF_Pixel16, blue, 6, 2);
+MEMBERS(PF_Pixel16, 2, 0, alpha, red, green, blue);
 
 SIZE_ALIGN(PF_PixelFloat, 16, 4);
-MEMBER(PF_PixelFloat, alpha, 0, 4);
-MEMBER(PF_PixelFloat, red, 4, 4);
-MEMBER(PF_PixelFloat, green, 8, 4);
-MEMBER(PF_PixelFloat, blue, 12, 4);
+MEMBERS(PF_PixelFloat, 4, 0, alpha, red, green, blue);
 
 SIZE_ALIGN(PF_SpecVersion, 4, 2);
 MEMBER(PF_SpecVersion, major, 0, 2);
@@ -146,25 +138,15 @@ MEMBER(PF_LayerDef, reserved0, 0, 8);
 MEMBER(PF_LayerDef, reserved1, 8, 8);
 MEMBER(PF_LayerDef, world_flags, 16, 4);
 MEMBER(PF_LayerDef, data, 24, 8);
-MEMBER(PF_LayerDef, rowbytes, 32, 4);
-MEMBER(PF_LayerDef, width, 36, 4);
-MEMBER(PF_LayerDef, height, 40, 4);
+MEMBERS(PF_LayerDef, 4, 32, rowbytes, width, height);
 MEMBER(PF_LayerDef, extent_hint, 44, 16);
 MEMBER(PF_LayerDef, platform_ref, 64, 8);
 MEMBER(PF_LayerDef, reserved_long1, 72, 4);
-MEMBER(PF_LayerDef, reserved_long4, 80, 8);
-MEMBER(PF_LayerDef, pix_aspect_ratio, 88, 8);
-MEMBER(PF_LayerDef, reserved_long2, 96, 8);
-MEMBER(PF_LayerDef, origin_x, 104, 4);
-MEMBER(PF_LayerDef, origin_y, 108, 4);
-MEMBER(PF_LayerDef, reserved_long3, 112, 4);
-MEMBER(PF_LayerDef, dephault, 116, 4);
+MEMBERS(PF_LayerDef, 8, 80, reserved_long4, pix_aspect_ratio, reserved_long2);
+MEMBERS(PF_LayerDef, 4, 104, origin_x, origin_y, reserved_long3, dephault);
 
 SIZE_ALIGN(PF_AngleDef, 16, 4);
-MEMBER(PF_AngleDef, value, 0, 4);
-MEMBER(PF_AngleDef, dephault, 4, 4);
-MEMBER(PF_AngleDef, valid_min, 8, 4);
-MEMBER(PF_AngleDef, valid_max, 12, 4);
+MEMBERS(PF_AngleDef, 4, 0, value, dephault, valid_min, valid_max);
 
 SIZE_ALIGN(PF_CheckBoxDef, 16, 8);
 MEMBER(PF_CheckBoxDef, value, 0, 4);
@@ -187,11 +169,7 @@ SIZE_ALIGN(PF_FloatSliderDef, 88, 8);
 MEMBER(PF_FloatSliderDef, value, 0, 8);
 MEMBER(PF_FloatSliderDef, phase, 8, 8);
 MEMBER(PF_FloatSliderDef, value_desc, 16, 32);
-MEMBER(PF_FloatSliderDef, valid_min, 48, 4);
-MEMBER(PF_FloatSliderDef, valid_max, 52, 4);
-MEMBER(PF_FloatSliderDef, slider_min, 56, 4);
-MEMBER(PF_FloatSliderDef, slider_max, 60, 4);
-MEMBER(PF_FloatSliderDef, dephault, 64, 4);
+MEMBERS(PF_FloatSliderDef, 4, 48, valid_min, valid_max, slider_min, slider_max, dephault);
 MEMBER(PF_FloatSliderDef, precision, 68, 2);
 MEMBER(PF_FloatSliderDef, display_flags, 70, 2);
 MEMBER(PF_FloatSliderDef, fs_flags, 72, 4);
@@ -219,15 +197,8 @@ MEMBER(PF_ParamDef, unused, 52, 4);
 MEMBER(PF_ParamDef, u, 56, 120);
 
 SIZE_ALIGN(PF_InteractCallbacks, 176, 8);
-MEMBER(PF_InteractCallbacks, checkout_param, 0, 8);
-MEMBER(PF_InteractCallbacks, checkin_param, 8, 8);
-MEMBER(PF_InteractCallbacks, add_param, 16, 8);
-MEMBER(PF_InteractCallbacks, abort, 24, 8);
-MEMBER(PF_InteractCallbacks, progress, 32, 8);
-MEMBER(PF_InteractCallbacks, register_ui, 40, 8);
-MEMBER(PF_InteractCallbacks, checkout_layer_audio, 48, 8);
-MEMBER(PF_InteractCallbacks, checkin_layer_audio, 56, 8);
-MEMBER(PF_InteractCallbacks, get_audio_data, 64, 8);
+MEMBERS(PF_InteractCallbacks, 8, 0, checkout_param, checkin_param, add_param, abort, progress,
+        register_ui, checkout_layer_audio, checkin_layer_audio, get_audio_data);
 MEMBER(PF_InteractCallbacks, reserved_str, 72, 24);
 MEMBER(PF_InteractCallbacks, reserved, 96, 80);
 
@@ -237,41 +208,19 @@ SIZE_ALIGN(PF_InData, 408, 8);
 MEMBER(PF_InData, inter, 0, 176);
 MEMBER(PF_InData, utils, 176, 8);
 MEMBER(PF_InData, effect_ref, 184, 8);
-MEMBER(PF_InData, quality, 192, 4);
-MEMBER(PF_InData, version, 196, 4);
-MEMBER(PF_InData, serial_num, 200, 4);
-MEMBER(PF_InData, appl_id, 204, 4);
-MEMBER(PF_InData, num_params, 208, 4);
-MEMBER(PF_InData, reserved, 212, 4);
-MEMBER(PF_InData, what_cpu, 216, 4);
-MEMBER(PF_InData, what_fpu, 220, 4);
-MEMBER(PF_InData, current_time, 224, 4);
-MEMBER(PF_InData, time_step, 228, 4);
-MEMBER(PF_InData, total_time, 232, 4);
-MEMBER(PF_InData, local_time_step, 236, 4);
-MEMBER(PF_InData, time_scale, 240, 4);
-MEMBER(PF_InData, field, 244, 4);
-MEMBER(PF_InData, shutter_angle, 248, 4);
-MEMBER(PF_InData, width, 252, 4);
-MEMBER(PF_InData, height, 256, 4);
+MEMBERS(PF_InData, 4, 192, quality, version, serial_num, appl_id, num_params, reserved, what_cpu,
+        what_fpu, current_time, time_step, total_time, local_time_step, time_scale, field,
+        shutter_angle, width, height);
 MEMBER(PF_InData, extent_hint, 260, 16);
 MEMBER(PF_InData, output_origin_x, 276, 4);
 MEMBER(PF_InData, output_origin_y, 280, 4);
-MEMBER(PF_InData, downsample_x, 284, 8);
-MEMBER(PF_InData, downsample_y, 292, 8);
-MEMBER(PF_InData, pixel_aspect_ratio, 300, 8);
+MEMBERS(PF_InData, 8, 284, downsample_x, downsample_y, pixel_aspect_ratio);
 MEMBER(PF_InData, in_flags, 308, 4);
-MEMBER(PF_InData, global_data, 312, 8);
-MEMBER(PF_InData, sequence_data, 320, 8);
-MEMBER(PF_InData, frame_data, 328, 8);
-MEMBER(PF_InData, start_sampL, 336, 4);
-MEMBER(PF_InData, dur_sampL, 340, 4);
-MEMBER(PF_InData, total_sampL, 344, 4);
+MEMBERS(PF_InData, 8, 312, global_data, sequence_data, frame_data);
+MEMBERS(PF_InData, 4, 336, start_sampL, dur_sampL, total_sampL);
 MEMBER(PF_InData, src_snd, 352, 32);
 MEMBER(PF_InData, pica_basicP, 384, 8);
-MEMBER(PF_InData, pre_effect_source_origin_x, 392, 4);
-MEMBER(PF_InData, pre_effect_source_origin_y, 396, 4);
-MEMBER(PF_InData, shutter_phase, 400, 4);
+MEMBERS(PF_InData, 4, 392, pre_effect_source_origin_x, pre_effect_source_origin_y, shutter_phase);
 
 SIZE_ALIGN(PF_OutData, 408, 8);
 MEMBER(PF_OutData, my_version, 0, 4);
@@ -333,9 +282,7 @@ MEMBER(PF_PreRenderCallbacks, checkout_layer, 0, 8);
 MEMBER(PF_PreRenderCallbacks, GuidMixInPtr, 8, 8);
 
 SIZE_ALIGN(PF_PreRenderExtra, 24, 8);
-MEMBER(PF_PreRenderExtra, input, 0, 8);
-MEMBER(PF_PreRenderExtra, output, 8, 8);
-MEMBER(PF_PreRenderExtra, cb, 16, 8);
+MEMBERS(PF_PreRenderExtra, 8, 0, input, output, cb);
 
 SIZE_ALIGN(PF_SmartRenderInput, 72, 8);
 MEMBER(PF_SmartRenderInput, output_request, 0, 44);
@@ -346,22 +293,16 @@ MEMBER(PF_SmartRenderInput, what_gpu, 64, 4);
 MEMBER(PF_SmartRenderInput, device_index, 68, 4);
 
 SIZE_ALIGN(PF_SmartRenderCallbacks, 24, 8);
-MEMBER(PF_SmartRenderCallbacks, checkout_layer_pixels, 0, 8);
-MEMBER(PF_SmartRenderCallbacks, checkin_layer_pixels, 8, 8);
-MEMBER(PF_SmartRenderCallbacks, checkout_output, 16, 8);
+MEMBERS(PF_SmartRenderCallbacks, 8, 0, checkout_layer_pixels, checkin_layer_pixels,
+        checkout_output);
 
 SIZE_ALIGN(PF_SmartRenderExtra, 16, 8);
 MEMBER(PF_SmartRenderExtra, input, 0, 8);
 MEMBER(PF_SmartRenderExtra, cb, 8, 8);
 
 SIZE_ALIGN(SPBasicSuite, 56, 8);
-MEMBER(SPBasicSuite, AcquireSuite, 0, 8);
-MEMBER(SPBasicSuite, ReleaseSuite, 8, 8);
-MEMBER(SPBasicSuite, IsEqual, 16, 8);
-MEMBER(SPBasicSuite, AllocateBlock, 24, 8);
-MEMBER(SPBasicSuite, FreeBlock, 32, 8);
-MEMBER(SPBasicSuite, ReallocateBlock, 40, 8);
-MEMBER(SPBasicSuite, Undefined, 48, 8);
+MEMBERS(SPBasicSuite, 8, 0, AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock,
+        ReallocateBlock, Undefined);
 
 SIZE_ALIGN(PF_ANSICallbacksSuite1, 152, 8);
 ANSI_FUNCTIONS(PF_ANSICallbacksSuite1);
@@ -370,18 +311,13 @@ SIZE_ALIGN(AEGP_GUID, 16, 4);
 MEMBER(AEGP_GUID, bytes, 0, 16);
 
 SIZE_ALIGN(AEGP_ComputeCacheCallbacks, 32, 8);
-MEMBER(AEGP_ComputeCacheCallbacks, generate_key, 0, 8);
-MEMBER(AEGP_ComputeCacheCallbacks, compute, 8, 8);
-MEMBER(AEGP_ComputeCacheCallbacks, approx_size_value, 16, 8);
-MEMBER(AEGP_ComputeCacheCallbacks, delete_compute_value, 24, 8);
+MEMBERS(AEGP_ComputeCacheCallbacks, 8, 0, generate_key, compute, approx_size_value,
+        delete_compute_value);
 
 SIZE_ALIGN(AEGP_ComputeCacheSuite1, 48, 8);
-MEMBER(AEGP_ComputeCacheSuite1, AEGP_ClassRegister, 0, 8);
-MEMBER(AEGP_ComputeCacheSuite1, AEGP_ClassUnregister, 8, 8);
-MEMBER(AEGP_ComputeCacheSuite1, AEGP_ComputeIfNeededAndCheckout, 16, 8);
-MEMBER(AEGP_ComputeCacheSuite1, AEGP_CheckoutCached, 24, 8);
-MEMBER(AEGP_ComputeCacheSuite1, AEGP_GetReceiptComputeValue, 32, 8);
-MEMBER(AEGP_ComputeCacheSuite1, AEGP_CheckinComputeReceipt, 40, 8);
+MEMBERS(AEGP_ComputeCacheSuite1, 8, 0, AEGP_ClassRegister, AEGP_ClassUnregister,
+        AEGP_ComputeIfNeededAndCheckout, AEGP_CheckoutCached, AEGP_GetReceiptComputeValue,
+        AEGP_CheckinComputeReceipt);
 
 SIZE_ALIGN(AEGP_HashSuite1, 16, 8);
 MEMBER(AEGP_HashSuite1, AEGP_CreateHashFromPtr, 0, 8);
@@ -492,58 +428,21 @@ ANSI_FUNCTIONS(PF_ANSICallbacks);
 MEMBER(PF_ANSICallbacks, ansi_procs, 152, 4);
 
 SIZE_ALIGN(PF_ColorCallbacks, 64, 8);
-MEMBER(PF_ColorCallbacks, RGBtoHLS, 0, 8);
-MEMBER(PF_ColorCallbacks, HLStoRGB, 8, 8);
-MEMBER(PF_ColorCallbacks, RGBtoYIQ, 16, 8);
-MEMBER(PF_ColorCallbacks, YIQtoRGB, 24, 8);
-MEMBER(PF_ColorCallbacks, Luminance, 32, 8);
-MEMBER(PF_ColorCallbacks, Hue, 40, 8);
-MEMBER(PF_ColorCallbacks, Lightness, 48, 8);
-MEMBER(PF_ColorCallbacks, Saturation, 56, 8);
+MEMBERS(PF_ColorCallbacks, 8, 0, RGBtoHLS, HLStoRGB, RGBtoYIQ, YIQtoRGB, Luminance, Hue, Lightness,
+        Saturation);
 
 SIZE_ALIGN(PF_UtilCallbacks, 552, 8);
-MEMBER(PF_UtilCallbacks, begin_sampling, 0, 8);
-MEMBER(PF_UtilCallbacks, subpixel_sample, 8, 8);
-MEMBER(PF_UtilCallbacks, area_sample, 16, 8);
-MEMBER(PF_UtilCallbacks, get_batch_func_is_deprecated, 24, 8);
-MEMBER(PF_UtilCallbacks, end_sampling, 32, 8);
-MEMBER(PF_UtilCallbacks, composite_rect, 40, 8);
-MEMBER(PF_UtilCallbacks, blend, 48, 8);
-MEMBER(PF_UtilCallbacks, convolve, 56, 8);
-MEMBER(PF_UtilCallbacks, copy, 64, 8);
-MEMBER(PF_UtilCallbacks, fill, 72, 8);
-MEMBER(PF_UtilCallbacks, gaussian_kernel, 80, 8);
-MEMBER(PF_UtilCallbacks, iterate, 88, 8);
-MEMBER(PF_UtilCallbacks, premultiply, 96, 8);
-MEMBER(PF_UtilCallbacks, premultiply_color, 104, 8);
-MEMBER(PF_UtilCallbacks, new_world, 112, 8);
-MEMBER(PF_UtilCallbacks, dispose_world, 120, 8);
-MEMBER(PF_UtilCallbacks, iterate_origin, 128, 8);
-MEMBER(PF_UtilCallbacks, iterate_lut, 136, 8);
-MEMBER(PF_UtilCallbacks, transfer_rect, 144, 8);
-MEMBER(PF_UtilCallbacks, transform_world, 152, 8);
-MEMBER(PF_UtilCallbacks, host_new_handle, 160, 8);
-MEMBER(PF_UtilCallbacks, host_lock_handle, 168, 8);
-MEMBER(PF_UtilCallbacks, host_unlock_handle, 176, 8);
-MEMBER(PF_UtilCallbacks, host_dispose_handle, 184, 8);
-MEMBER(PF_UtilCallbacks, get_callback_addr, 192, 8);
-MEMBER(PF_UtilCallbacks, app, 200, 8);
+MEMBERS(PF_UtilCallbacks, 8, 0, begin_sampling, subpixel_sample, area_sample,
+        get_batch_func_is_deprecated, end_sampling, composite_rect, blend, convolve, copy, fill,
+        gaussian_kernel, iterate, premultiply, premultiply_color, new_world, dispose_world,
+        iterate_origin, iterate_lut, transfer_rect, transform_world, host_new_handle,
+        host_lock_handle, host_unlock_handle, host_dispose_handle, get_callback_addr, app);
 MEMBER(PF_UtilCallbacks, ansi, 208, 160);
 MEMBER(PF_UtilCallbacks, colorCB, 368, 64);
-MEMBER(PF_UtilCallbacks, get_platform_data, 432, 8);
-MEMBER(PF_UtilCallbacks, host_get_handle_size, 440, 8);
-MEMBER(PF_UtilCallbacks, iterate_origin_non_clip_src, 448, 8);
-MEMBER(PF_UtilCallbacks, iterate_generic, 456, 8);
-MEMBER(PF_UtilCallbacks, host_resize_handle, 464, 8);
-MEMBER(PF_UtilCallbacks, subpixel_sample16, 472, 8);
-MEMBER(PF_UtilCallbacks, area_sample16, 480, 8);
-MEMBER(PF_UtilCallbacks, fill16, 488, 8);
-MEMBER(PF_UtilCallbacks, premultiply_color16, 496, 8);
-MEMBER(PF_UtilCallbacks, iterate16, 504, 8);
-MEMBER(PF_UtilCallbacks, iterate_origin16, 512, 8);
-MEMBER(PF_UtilCallbacks, iterate_origin_non_clip_src16, 520, 8);
-MEMBER(PF_UtilCallbacks, get_pixel_data8, 528, 8);
-MEMBER(PF_UtilCallbacks, get_pixel_data16, 536, 8);
+MEMBERS(PF_UtilCallbacks, 8, 432, get_platform_data, host_get_handle_size,
+        iterate_origin_non_clip_src, iterate_generic, host_resize_handle, subpixel_sample16,
+        area_sample16, fill16, premultiply_color16, iterate16, iterate_origin16,
+        iterate_origin_non_clip_src16, get_pixel_data8, get_pixel_data16);
 MEMBER(PF_UtilCallbacks, reserved, 544, 4);
 SCALAR(PF_ModeFlags, 4, true);
 SCALAR(PF_XferMode, 4, true);

@@ -47,6 +47,11 @@ consteval bool pinRun(std::size_t size, std::size_t first,
 #define PIN_EXPAND2(...) PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(__VA_ARGS__))))
 #define PIN_EXPAND1(...) PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(__VA_ARGS__))))
 #define PIN_RESCAN(...) __VA_ARGS__
+// Constants, each with its value: VALUES(name, value, name, value, ...).
+#define VALUE_EACH(name, value, ...) \
+    static_assert((name) == (value), #name) __VA_OPT__(; VALUE_AGAIN PIN_PARENS(__VA_ARGS__))
+#define VALUE_AGAIN() VALUE_EACH
+#define VALUES(...) PIN_EXPAND(VALUE_EACH(__VA_ARGS__))
 #define MEMBERS(T, size, first, ...) \
     static_assert(pinRun(size, first, {PIN_EXPAND(PIN_EACH(T, __VA_ARGS__))}), #T " from " #first)
 
@@ -326,81 +331,36 @@ MEMBER(AEGP_HashSuite1, AEGP_HashMixInPtr, 8, 8);
 // Constants.
 static_assert(PF_AE_PLUG_IN_VERSION == 13, "PF_AE_PLUG_IN_VERSION");
 static_assert(PF_AE_PLUG_IN_SUBVERS == 28, "PF_AE_PLUG_IN_SUBVERS");
-static_assert(PF_MAX_EFFECT_NAME_LEN == 31, "PF_MAX_EFFECT_NAME_LEN");
-static_assert(PF_MAX_EFFECT_MSG_LEN == 255, "PF_MAX_EFFECT_MSG_LEN");
-static_assert(PF_MAX_EFFECT_PARAM_NAME_LEN == 31, "PF_MAX_EFFECT_PARAM_NAME_LEN");
+VALUES(PF_MAX_EFFECT_NAME_LEN, 31, PF_MAX_EFFECT_MSG_LEN, 255, PF_MAX_EFFECT_PARAM_NAME_LEN, 31);
 static_assert(PF_VERSION(1, 0, 0, 3, 1) == 525825, "PF_VERSION(1,0,0,3,1)");
 static_assert(PF_VERSION(13, 0, 0, 3, 1) == 69731841, "PF_VERSION(13,0,0,3,1)");
 static_assert(PF_VERSION(15, 7, 3, 2, 511) == 71015935, "PF_VERSION(15,7,3,2,511)");
-static_assert(PF_Cmd_ABOUT == 0, "PF_Cmd_ABOUT");
-static_assert(PF_Cmd_GLOBAL_SETUP == 1, "PF_Cmd_GLOBAL_SETUP");
-static_assert(PF_Cmd_GLOBAL_SETDOWN == 3, "PF_Cmd_GLOBAL_SETDOWN");
-static_assert(PF_Cmd_PARAMS_SETUP == 4, "PF_Cmd_PARAMS_SETUP");
-static_assert(PF_Cmd_SEQUENCE_SETUP == 5, "PF_Cmd_SEQUENCE_SETUP");
-static_assert(PF_Cmd_SEQUENCE_RESETUP == 6, "PF_Cmd_SEQUENCE_RESETUP");
-static_assert(PF_Cmd_SEQUENCE_FLATTEN == 7, "PF_Cmd_SEQUENCE_FLATTEN");
-static_assert(PF_Cmd_SEQUENCE_SETDOWN == 8, "PF_Cmd_SEQUENCE_SETDOWN");
-static_assert(PF_Cmd_DO_DIALOG == 9, "PF_Cmd_DO_DIALOG");
-static_assert(PF_Cmd_FRAME_SETUP == 10, "PF_Cmd_FRAME_SETUP");
-static_assert(PF_Cmd_RENDER == 11, "PF_Cmd_RENDER");
-static_assert(PF_Cmd_FRAME_SETDOWN == 12, "PF_Cmd_FRAME_SETDOWN");
-static_assert(PF_Cmd_USER_CHANGED_PARAM == 13, "PF_Cmd_USER_CHANGED_PARAM");
-static_assert(PF_Cmd_UPDATE_PARAMS_UI == 14, "PF_Cmd_UPDATE_PARAMS_UI");
-static_assert(PF_Cmd_EVENT == 15, "PF_Cmd_EVENT");
-static_assert(PF_Cmd_GET_EXTERNAL_DEPENDENCIES == 16, "PF_Cmd_GET_EXTERNAL_DEPENDENCIES");
-static_assert(PF_Cmd_COMPLETELY_GENERAL == 17, "PF_Cmd_COMPLETELY_GENERAL");
-static_assert(PF_Cmd_QUERY_DYNAMIC_FLAGS == 18, "PF_Cmd_QUERY_DYNAMIC_FLAGS");
-static_assert(PF_Cmd_AUDIO_RENDER == 19, "PF_Cmd_AUDIO_RENDER");
-static_assert(PF_Cmd_AUDIO_SETUP == 20, "PF_Cmd_AUDIO_SETUP");
-static_assert(PF_Cmd_AUDIO_SETDOWN == 21, "PF_Cmd_AUDIO_SETDOWN");
-static_assert(PF_Cmd_ARBITRARY_CALLBACK == 22, "PF_Cmd_ARBITRARY_CALLBACK");
-static_assert(PF_Cmd_SMART_PRE_RENDER == 23, "PF_Cmd_SMART_PRE_RENDER");
-static_assert(PF_Cmd_SMART_RENDER == 24, "PF_Cmd_SMART_RENDER");
-static_assert(PF_Cmd_GET_FLATTENED_SEQUENCE_DATA == 28, "PF_Cmd_GET_FLATTENED_SEQUENCE_DATA");
-static_assert(PF_Cmd_TRANSLATE_PARAMS_TO_PREFS == 29, "PF_Cmd_TRANSLATE_PARAMS_TO_PREFS");
-static_assert(PF_Cmd_SMART_RENDER_GPU == 31, "PF_Cmd_SMART_RENDER_GPU");
-static_assert(PF_Cmd_GPU_DEVICE_SETUP == 32, "PF_Cmd_GPU_DEVICE_SETUP");
-static_assert(PF_Cmd_GPU_DEVICE_SETDOWN == 33, "PF_Cmd_GPU_DEVICE_SETDOWN");
-static_assert(PF_Cmd_NUM_CMDS == 34, "PF_Cmd_NUM_CMDS");
-static_assert(PF_Err_NONE == 0, "PF_Err_NONE");
-static_assert(PF_Err_OUT_OF_MEMORY == 4, "PF_Err_OUT_OF_MEMORY");
-static_assert(PF_Err_INTERNAL_STRUCT_DAMAGED == 512, "PF_Err_INTERNAL_STRUCT_DAMAGED");
-static_assert(PF_Err_INVALID_INDEX == 513, "PF_Err_INVALID_INDEX");
-static_assert(PF_Err_UNRECOGNIZED_PARAM_TYPE == 514, "PF_Err_UNRECOGNIZED_PARAM_TYPE");
-static_assert(PF_Err_INVALID_CALLBACK == 515, "PF_Err_INVALID_CALLBACK");
-static_assert(PF_Err_BAD_CALLBACK_PARAM == 516, "PF_Err_BAD_CALLBACK_PARAM");
+VALUES(PF_Cmd_ABOUT, 0, PF_Cmd_GLOBAL_SETUP, 1, PF_Cmd_GLOBAL_SETDOWN, 3, PF_Cmd_PARAMS_SETUP, 4,
+       PF_Cmd_SEQUENCE_SETUP, 5, PF_Cmd_SEQUENCE_RESETUP, 6, PF_Cmd_SEQUENCE_FLATTEN, 7,
+       PF_Cmd_SEQUENCE_SETDOWN, 8, PF_Cmd_DO_DIALOG, 9, PF_Cmd_FRAME_SETUP, 10, PF_Cmd_RENDER, 11,
+       PF_Cmd_FRAME_SETDOWN, 12, PF_Cmd_USER_CHANGED_PARAM, 13, PF_Cmd_UPDATE_PARAMS_UI, 14,
+       PF_Cmd_EVENT, 15, PF_Cmd_GET_EXTERNAL_DEPENDENCIES, 16, PF_Cmd_COMPLETELY_GENERAL, 17,
+       PF_Cmd_QUERY_DYNAMIC_FLAGS, 18, PF_Cmd_AUDIO_RENDER, 19, PF_Cmd_AUDIO_SETUP, 20,
+       PF_Cmd_AUDIO_SETDOWN, 21, PF_Cmd_ARBITRARY_CALLBACK, 22, PF_Cmd_SMART_PRE_RENDER, 23,
+       PF_Cmd_SMART_RENDER, 24, PF_Cmd_GET_FLATTENED_SEQUENCE_DATA, 28,
+       PF_Cmd_TRANSLATE_PARAMS_TO_PREFS, 29, PF_Cmd_SMART_RENDER_GPU, 31, PF_Cmd_GPU_DEVICE_SETUP,
+       32, PF_Cmd_GPU_DEVICE_SETDOWN, 33, PF_Cmd_NUM_CMDS, 34);
+VALUES(PF_Err_NONE, 0, PF_Err_OUT_OF_MEMORY, 4, PF_Err_INTERNAL_STRUCT_DAMAGED, 512,
+       PF_Err_INVALID_INDEX, 513, PF_Err_UNRECOGNIZED_PARAM_TYPE, 514, PF_Err_INVALID_CALLBACK, 515,
+       PF_Err_BAD_CALLBACK_PARAM, 516);
 static_assert(PF_Quality_LO == 0, "PF_Quality_LO");
 static_assert(PF_Quality_HI == 1, "PF_Quality_HI");
-static_assert(PF_OutFlag_NONE == 0, "PF_OutFlag_NONE");
-static_assert(PF_OutFlag_I_EXPAND_BUFFER == 512, "PF_OutFlag_I_EXPAND_BUFFER");
-static_assert(PF_OutFlag_FORCE_RERENDER == 4194304, "PF_OutFlag_FORCE_RERENDER");
-static_assert(PF_OutFlag_DEEP_COLOR_AWARE == 33554432, "PF_OutFlag_DEEP_COLOR_AWARE");
-static_assert(PF_OutFlag_SEND_UPDATE_PARAMS_UI == 67108864, "PF_OutFlag_SEND_UPDATE_PARAMS_UI");
-static_assert(PF_OutFlag2_NONE == 0, "PF_OutFlag2_NONE");
-static_assert(PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG == 8,
-              "PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG");
-static_assert(PF_OutFlag2_REVEALS_ZERO_ALPHA == 128, "PF_OutFlag2_REVEALS_ZERO_ALPHA");
-static_assert(PF_OutFlag2_SUPPORTS_SMART_RENDER == 1024, "PF_OutFlag2_SUPPORTS_SMART_RENDER");
-static_assert(PF_OutFlag2_FLOAT_COLOR_AWARE == 4096, "PF_OutFlag2_FLOAT_COLOR_AWARE");
-static_assert(PF_OutFlag2_SUPPORTS_THREADED_RENDERING == 134217728,
-              "PF_OutFlag2_SUPPORTS_THREADED_RENDERING");
+VALUES(PF_OutFlag_NONE, 0, PF_OutFlag_I_EXPAND_BUFFER, 512, PF_OutFlag_FORCE_RERENDER, 4194304,
+       PF_OutFlag_DEEP_COLOR_AWARE, 33554432, PF_OutFlag_SEND_UPDATE_PARAMS_UI, 67108864);
+VALUES(PF_OutFlag2_NONE, 0, PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG, 8,
+       PF_OutFlag2_REVEALS_ZERO_ALPHA, 128, PF_OutFlag2_SUPPORTS_SMART_RENDER, 1024,
+       PF_OutFlag2_FLOAT_COLOR_AWARE, 4096, PF_OutFlag2_SUPPORTS_THREADED_RENDERING, 134217728);
 static_assert(PF_WorldFlag_DEEP == 1, "PF_WorldFlag_DEEP");
 static_assert(PF_WorldFlag_WRITEABLE == 2, "PF_WorldFlag_WRITEABLE");
-static_assert(PF_Param_LAYER == 0, "PF_Param_LAYER");
-static_assert(PF_Param_SLIDER == 1, "PF_Param_SLIDER");
-static_assert(PF_Param_FIX_SLIDER == 2, "PF_Param_FIX_SLIDER");
-static_assert(PF_Param_ANGLE == 3, "PF_Param_ANGLE");
-static_assert(PF_Param_CHECKBOX == 4, "PF_Param_CHECKBOX");
-static_assert(PF_Param_COLOR == 5, "PF_Param_COLOR");
-static_assert(PF_Param_POINT == 6, "PF_Param_POINT");
-static_assert(PF_Param_POPUP == 7, "PF_Param_POPUP");
-static_assert(PF_Param_CUSTOM == 8, "PF_Param_CUSTOM");
-static_assert(PF_Param_NO_DATA == 9, "PF_Param_NO_DATA");
-static_assert(PF_Param_FLOAT_SLIDER == 10, "PF_Param_FLOAT_SLIDER");
-static_assert(PF_Param_ARBITRARY_DATA == 11, "PF_Param_ARBITRARY_DATA");
-static_assert(PF_Param_PATH == 12, "PF_Param_PATH");
-static_assert(PF_Param_GROUP_START == 13, "PF_Param_GROUP_START");
-static_assert(PF_Param_GROUP_END == 14, "PF_Param_GROUP_END");
+VALUES(PF_Param_LAYER, 0, PF_Param_SLIDER, 1, PF_Param_FIX_SLIDER, 2, PF_Param_ANGLE, 3,
+       PF_Param_CHECKBOX, 4, PF_Param_COLOR, 5, PF_Param_POINT, 6, PF_Param_POPUP, 7,
+       PF_Param_CUSTOM, 8, PF_Param_NO_DATA, 9, PF_Param_FLOAT_SLIDER, 10, PF_Param_ARBITRARY_DATA,
+       11, PF_Param_PATH, 12, PF_Param_GROUP_START, 13, PF_Param_GROUP_END, 14);
 static_assert(PF_ParamFlag_SUPERVISE == 64, "PF_ParamFlag_SUPERVISE");
 static_assert(PF_PUI_INVISIBLE == 512, "PF_PUI_INVISIBLE");
 static_assert(PF_ChangeFlag_NONE == 0, "PF_ChangeFlag_NONE");
@@ -409,15 +369,9 @@ static_assert(PF_LayerDefault_MYSELF == -1, "PF_LayerDefault_MYSELF");
 static_assert(PF_LayerDefault_NONE == 0, "PF_LayerDefault_NONE");
 static_assert(PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS == 1,
               "PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS");
-static_assert(A_Err_NONE == 0, "A_Err_NONE");
-static_assert(A_Err_GENERIC == 1, "A_Err_GENERIC");
-static_assert(A_Err_STRUCT == 2, "A_Err_STRUCT");
-static_assert(A_Err_PARAMETER == 3, "A_Err_PARAMETER");
-static_assert(A_Err_ALLOC == 4, "A_Err_ALLOC");
-static_assert(A_Err_WRONG_THREAD == 5, "A_Err_WRONG_THREAD");
-static_assert(A_Err_CONST_PROJECT_MODIFICATION == 6, "A_Err_CONST_PROJECT_MODIFICATION");
-static_assert(A_Err_MISSING_SUITE == 13, "A_Err_MISSING_SUITE");
-static_assert(A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING == 22, "A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING");
+VALUES(A_Err_NONE, 0, A_Err_GENERIC, 1, A_Err_STRUCT, 2, A_Err_PARAMETER, 3, A_Err_ALLOC, 4,
+       A_Err_WRONG_THREAD, 5, A_Err_CONST_PROJECT_MODIFICATION, 6, A_Err_MISSING_SUITE, 13,
+       A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING, 22);
 static_assert(kSPNoError == 0, "kSPNoError");
 static_assert(kPFANSISuiteVersion1 == 1, "kPFANSISuiteVersion1");
 static_assert(kAEGPComputeCacheSuiteVersion1 == 1, "kAEGPComputeCacheSuiteVersion1");

@@ -47,6 +47,14 @@ consteval bool pinRun(std::size_t size, std::size_t first,
 #define PIN_EXPAND2(...) PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(__VA_ARGS__))))
 #define PIN_EXPAND1(...) PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(__VA_ARGS__))))
 #define PIN_RESCAN(...) __VA_ARGS__
+// Scalars of one size and signedness; types of a pointer's size and alignment.
+#define SCALAR_EACH(size, isSigned, T, ...) \
+    SCALAR(T, size, isSigned) __VA_OPT__(; SCALAR_AGAIN PIN_PARENS(size, isSigned, __VA_ARGS__))
+#define SCALAR_AGAIN() SCALAR_EACH
+#define SCALARS(size, isSigned, ...) PIN_EXPAND(SCALAR_EACH(size, isSigned, __VA_ARGS__))
+#define POINTER_EACH(T, ...) SIZE_ALIGN(T, 8, 8) __VA_OPT__(; POINTER_AGAIN PIN_PARENS(__VA_ARGS__))
+#define POINTER_AGAIN() POINTER_EACH
+#define POINTER_SIZED(...) PIN_EXPAND(POINTER_EACH(__VA_ARGS__))
 // Constants, each with its value: VALUES(name, value, name, value, ...).
 #define VALUE_EACH(name, value, ...) \
     static_assert((name) == (value), #name) __VA_OPT__(; VALUE_AGAIN PIN_PARENS(__VA_ARGS__))
@@ -61,58 +69,26 @@ consteval bool pinRun(std::size_t size, std::size_t first,
             sqrt, tan, sprintf, strcpy, asin, acos)
 
 // Scalar types.
-
-SCALAR(A_long, 4, true);
-SCALAR(A_u_long, 4, false);
-SCALAR(A_short, 2, true);
-SCALAR(A_u_short, 2, false);
-SCALAR(A_char, 1, true);
-SCALAR(A_u_char, 1, false);
-SCALAR(A_Boolean, 1, false);
-SCALAR(A_FpLong, 8, true);
-SCALAR(A_FpShort, 4, true);
-SCALAR(A_u_longlong, 8, false);
-SCALAR(A_Err, 4, true);
-SCALAR(PF_Err, 4, true);
-SCALAR(PF_Fixed, 4, true);
-SCALAR(PF_ParamIndex, 4, true);
-SCALAR(PF_ParamValue, 4, true);
-SCALAR(PF_Quality, 4, true);
-SCALAR(PF_OutFlags, 4, true);
-SCALAR(PF_OutFlags2, 4, true);
-SCALAR(PF_InFlags, 4, true);
-SCALAR(PF_ParamFlags, 4, true);
-SCALAR(PF_ParamUIFlags, 4, true);
-SCALAR(PF_ChangeFlags, 4, true);
-SCALAR(PF_WorldFlags, 4, true);
-SCALAR(PF_ParamType, 4, true);
-SCALAR(PF_Field, 4, true);
-SCALAR(PF_ChannelMask, 4, true);
-SCALAR(PF_RenderOutputFlags, 2, true);
-SCALAR(PF_ValueDisplayFlags, 2, true);
-SCALAR(PF_FSliderFlags, 4, false);
-SCALAR(PF_Boolean, 1, true);
-SCALAR(PF_FpLong, 8, true);
-SCALAR(PF_FpShort, 4, true);
-SIZE_ALIGN(PF_Handle, 8, 8);
-SIZE_ALIGN(PF_PixelPtr, 8, 8);
-SIZE_ALIGN(PF_ProgPtr, 8, 8);
-SIZE_ALIGN(PF_PluginDataPtr, 8, 8);
-SCALAR(PF_Cmd, 4, true);
-SCALAR(SPErr, 4, true);
+SCALARS(4, true, A_long, A_FpShort, A_Err, PF_Err, PF_Fixed, PF_ParamIndex, PF_ParamValue,
+        PF_Quality, PF_OutFlags, PF_OutFlags2, PF_InFlags, PF_ParamFlags, PF_ParamUIFlags,
+        PF_ChangeFlags, PF_WorldFlags, PF_ParamType, PF_Field, PF_ChannelMask, PF_FpShort, PF_Cmd,
+        SPErr, PF_GPU_Framework);
+SCALARS(4, false, A_u_long, PF_FSliderFlags, PF_UFixed);
+SCALARS(2, true, A_short, PF_RenderOutputFlags, PF_ValueDisplayFlags);
+SCALARS(2, false, A_u_short);
+SCALARS(1, true, A_char, PF_Boolean);
+SCALARS(1, false, A_u_char, A_Boolean);
+SCALARS(8, true, A_FpLong, PF_FpLong);
+SCALARS(8, false, A_u_longlong);
+POINTER_SIZED(PF_Handle, PF_PixelPtr, PF_ProgPtr, PF_PluginDataPtr, AEGP_CCComputeClassIdP,
+              AEGP_CCComputeKeyP, AEGP_CCComputeOptionsRefconP, AEGP_CCComputeValueRefconP,
+              AEGP_CCCheckoutReceiptP);
 // The basic suite's boolean is the Windows BOOL; elsewhere the SDK makes it one unsigned byte.
 #if defined(_WIN32) || defined(LUMET_HOST_SDK)
 SCALAR(SPBoolean, 4, true);
 #else
 SCALAR(SPBoolean, 1, false);
 #endif
-SCALAR(PF_GPU_Framework, 4, true);
-SIZE_ALIGN(AEGP_CCComputeClassIdP, 8, 8);
-SIZE_ALIGN(AEGP_CCComputeKeyP, 8, 8);
-SIZE_ALIGN(AEGP_CCComputeOptionsRefconP, 8, 8);
-SIZE_ALIGN(AEGP_CCComputeValueRefconP, 8, 8);
-SIZE_ALIGN(AEGP_CCCheckoutReceiptP, 8, 8);
-SCALAR(PF_UFixed, 4, false);
 
 SIZE_ALIGN(PF_Point, 8, 4);
 MEMBER(PF_Point, h, 0, 4);

@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
 
 #include "AE_ComputeCacheSuite.h"
@@ -82,42 +81,35 @@ INSTANTIATE_TEST_SUITE_P(, EitherProtocol, ::testing::Values(Protocol::kSmart, P
                          });
 
 TEST_P(EitherProtocol, EachChangeRecomputesItsStagesAndWhatFollows) {
-    struct Row {
-        const char* change;
-        std::function<void(refhost::Host&, refhost::FrameOptions&)> apply;
+    const struct {
+        int index;
+        double value;
         Ran expected;
-    };
-    const Row rows[] = {
-        {"nothing", [](auto&, auto&) {}, kNothing},
-        // envBlur moves by 0.0005: the map is not prepared again.
-        {"blur step", [](auto& h, auto&) { h.params().setValue(PARAM_BLUR, 20.05); },
-         Ran{false, true, true, false}},
-        {"light angle", [](auto& h, auto&) { h.params().setValue(PARAM_LIGHT_ANGLE, 10.0); },
-         Ran{false, false, true, false}},
+    } changes[] = {
+        {PARAM_BLUR, 20.05, {false, true, true, false}},  // a step of 0.0005: the map is kept
+        {PARAM_LIGHT_ANGLE, 10.0, {false, false, true, false}},
         // A setting the host hands over as NaN renders as its default, and so stays cached.
-        {"NaN scale",
-         [](auto& h, auto&) {
-             h.params().setValue(PARAM_SCALE, std::numeric_limits<double>::quiet_NaN());
-         },
-         kNothing},
-        {"shape moved, same size", [](auto& h, auto&) { setLetterLayer(h, 96, 48, 8, 3.0f); },
-         kEverything},
-        {"new size", [](auto& h, auto&) { setLetterLayer(h, 80, 40); }, kEverything},
-        {"high quality", [](auto&, auto& o) { o.highQuality = true; }, kEverything},
+        {PARAM_SCALE, std::numeric_limits<double>::quiet_NaN(), kNothing},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.change);
+    for (const auto& change : changes) {
         SetUp();
-        ASSERT_EQ(render(), PF_Err_NONE);
-        const std::vector<float> before = pixelsOf(frame_, 8);
-        row.apply(*host_, options_);
-        ASSERT_EQ(render(), PF_Err_NONE);
-        EXPECT_EQ(ran(), row.expected);
-        EXPECT_FALSE(lastFrameReport().envLoaded);
-        if (row.expected == kNothing) {
-            EXPECT_EQ(pixelsOf(frame_, 8), before);
-        }
+        EXPECT_EQ(ranAfterChange(change.index, change.value), change.expected) << change.index;
+        EXPECT_FALSE(lastFrameReport().envLoaded) << change.index;
     }
+    const std::vector<float> withNan = pixelsOf(frame_, 8);
+    SetUp();
+    ASSERT_EQ(render(), PF_Err_NONE);
+    EXPECT_EQ(pixelsOf(frame_, 8), withNan);
+    // The layer's shape, its size and the quality: everything.
+    setLetterLayer(*host_, 96, 48, 8, 3.0f);
+    ASSERT_EQ(render(), PF_Err_NONE);
+    EXPECT_EQ(ran(), kEverything);
+    setLetterLayer(*host_, 80, 40);
+    ASSERT_EQ(render(), PF_Err_NONE);
+    EXPECT_EQ(ran(), kEverything);
+    options_.highQuality = true;
+    ASSERT_EQ(render(), PF_Err_NONE);
+    EXPECT_EQ(ran(), kEverything);
     EXPECT_EQ(lastFrameReport().SS, 2);
 }
 

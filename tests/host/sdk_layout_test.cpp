@@ -1,6 +1,7 @@
 // The host SDK records as the host lays them out on 64-bit Windows: every size, alignment,
-// member offset and member size, and every constant's value, written out as fixed numbers. A
-// declaration that drifts from the host's binary layout stops this file from compiling.
+// member offset and member size, and every constant's value, written out as fixed numbers (members
+// that follow each other without a gap as a run from the first one's offset). A declaration that
+// drifts from the host's binary layout stops this file from compiling.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -47,6 +48,18 @@ consteval bool pinRun(std::size_t size, std::size_t first,
 #define PIN_EXPAND2(...) PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(PIN_EXPAND1(__VA_ARGS__))))
 #define PIN_EXPAND1(...) PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(PIN_RESCAN(__VA_ARGS__))))
 #define PIN_RESCAN(...) __VA_ARGS__
+// Members of T that follow each other without a gap, each with its size: the first at `first`.
+consteval bool pinFields(std::size_t at, std::initializer_list<std::size_t> offsetSizeAndWant) {
+    for (auto it = offsetSizeAndWant.begin(); it != offsetSizeAndWant.end(); it += 3, at += it[-1])
+        if (it[0] != at || it[1] != it[2]) throw "a member is out of place or of another size";
+    return true;
+}
+#define FIELD_EACH(T, m, size, ...)           \
+    offsetof(T, m), sizeof(((T*)nullptr)->m), \
+        std::size_t(size) __VA_OPT__(, FIELD_AGAIN PIN_PARENS(T, __VA_ARGS__))
+#define FIELD_AGAIN() FIELD_EACH
+#define FIELDS(T, first, ...) \
+    static_assert(pinFields(first, {PIN_EXPAND(FIELD_EACH(T, __VA_ARGS__))}), #T " from " #first)
 // Scalars of one size and signedness; types of a pointer's size and alignment.
 #define SCALAR_EACH(size, isSigned, T, ...) \
     SCALAR(T, size, isSigned) __VA_OPT__(; SCALAR_AGAIN PIN_PARENS(size, isSigned, __VA_ARGS__))
@@ -91,15 +104,13 @@ SCALAR(SPBoolean, 1, false);
 #endif
 
 SIZE_ALIGN(PF_Point, 8, 4);
-MEMBER(PF_Point, h, 0, 4);
-MEMBER(PF_Point, v, 4, 4);
+FIELDS(PF_Point, 0, h, 4, v, 4);
 
 SIZE_ALIGN(PF_LRect, 16, 4);
 MEMBERS(PF_LRect, 4, 0, left, top, right, bottom);
 
 SIZE_ALIGN(PF_RationalScale, 8, 4);
-MEMBER(PF_RationalScale, num, 0, 4);
-MEMBER(PF_RationalScale, den, 4, 4);
+FIELDS(PF_RationalScale, 0, num, 4, den, 4);
 
 SIZE_ALIGN(PF_Pixel, 4, 1);
 MEMBERS(PF_Pixel, 1, 0, alpha, red, green, blue);
@@ -111,18 +122,14 @@ SIZE_ALIGN(PF_PixelFloat, 16, 4);
 MEMBERS(PF_PixelFloat, 4, 0, alpha, red, green, blue);
 
 SIZE_ALIGN(PF_SpecVersion, 4, 2);
-MEMBER(PF_SpecVersion, major, 0, 2);
-MEMBER(PF_SpecVersion, minor, 2, 2);
+FIELDS(PF_SpecVersion, 0, major, 2, minor, 2);
 
 SIZE_ALIGN(PF_LayerDef, 120, 8);
-MEMBER(PF_LayerDef, reserved0, 0, 8);
-MEMBER(PF_LayerDef, reserved1, 8, 8);
-MEMBER(PF_LayerDef, world_flags, 16, 4);
+FIELDS(PF_LayerDef, 0, reserved0, 8, reserved1, 8, world_flags, 4);
 MEMBER(PF_LayerDef, data, 24, 8);
 MEMBERS(PF_LayerDef, 4, 32, rowbytes, width, height);
 MEMBER(PF_LayerDef, extent_hint, 44, 16);
-MEMBER(PF_LayerDef, platform_ref, 64, 8);
-MEMBER(PF_LayerDef, reserved_long1, 72, 4);
+FIELDS(PF_LayerDef, 64, platform_ref, 8, reserved_long1, 4);
 MEMBERS(PF_LayerDef, 8, 80, reserved_long4, pix_aspect_ratio, reserved_long2);
 MEMBERS(PF_LayerDef, 4, 104, origin_x, origin_y, reserved_long3, dephault);
 
@@ -130,32 +137,19 @@ SIZE_ALIGN(PF_AngleDef, 16, 4);
 MEMBERS(PF_AngleDef, 4, 0, value, dephault, valid_min, valid_max);
 
 SIZE_ALIGN(PF_CheckBoxDef, 16, 8);
-MEMBER(PF_CheckBoxDef, value, 0, 4);
-MEMBER(PF_CheckBoxDef, dephault, 4, 1);
-MEMBER(PF_CheckBoxDef, reserved, 5, 1);
-MEMBER(PF_CheckBoxDef, reserved1, 6, 2);
-MEMBER(PF_CheckBoxDef, u, 8, 8);
+FIELDS(PF_CheckBoxDef, 0, value, 4, dephault, 1, reserved, 1, reserved1, 2, u, 8);
 
 SIZE_ALIGN(PF_ColorDef, 8, 1);
-MEMBER(PF_ColorDef, value, 0, 4);
-MEMBER(PF_ColorDef, dephault, 4, 4);
+FIELDS(PF_ColorDef, 0, value, 4, dephault, 4);
 
 SIZE_ALIGN(PF_PopupDef, 16, 8);
-MEMBER(PF_PopupDef, value, 0, 4);
-MEMBER(PF_PopupDef, num_choices, 4, 2);
-MEMBER(PF_PopupDef, dephault, 6, 2);
-MEMBER(PF_PopupDef, u, 8, 8);
+FIELDS(PF_PopupDef, 0, value, 4, num_choices, 2, dephault, 2, u, 8);
 
 SIZE_ALIGN(PF_FloatSliderDef, 88, 8);
-MEMBER(PF_FloatSliderDef, value, 0, 8);
-MEMBER(PF_FloatSliderDef, phase, 8, 8);
-MEMBER(PF_FloatSliderDef, value_desc, 16, 32);
+FIELDS(PF_FloatSliderDef, 0, value, 8, phase, 8, value_desc, 32);
 MEMBERS(PF_FloatSliderDef, 4, 48, valid_min, valid_max, slider_min, slider_max, dephault);
-MEMBER(PF_FloatSliderDef, precision, 68, 2);
-MEMBER(PF_FloatSliderDef, display_flags, 70, 2);
-MEMBER(PF_FloatSliderDef, fs_flags, 72, 4);
-MEMBER(PF_FloatSliderDef, curve_tolerance, 76, 4);
-MEMBER(PF_FloatSliderDef, useExponent, 80, 1);
+FIELDS(PF_FloatSliderDef, 68, precision, 2, display_flags, 2, fs_flags, 4, curve_tolerance, 4,
+       useExponent, 1);
 MEMBER(PF_FloatSliderDef, exponent, 84, 4);
 
 SIZE_ALIGN(PF_ParamDefUnion, 120, 8);
@@ -167,119 +161,73 @@ MEMBER(PF_ParamDefUnion, pd, 0, 16);
 MEMBER(PF_ParamDefUnion, fs_d, 0, 88);
 
 SIZE_ALIGN(PF_ParamDef, 176, 8);
-MEMBER(PF_ParamDef, uu, 0, 4);
-MEMBER(PF_ParamDef, ui_flags, 4, 4);
-MEMBER(PF_ParamDef, ui_width, 8, 2);
-MEMBER(PF_ParamDef, ui_height, 10, 2);
-MEMBER(PF_ParamDef, param_type, 12, 4);
-MEMBER(PF_ParamDef, name, 16, 32);
-MEMBER(PF_ParamDef, flags, 48, 4);
-MEMBER(PF_ParamDef, unused, 52, 4);
-MEMBER(PF_ParamDef, u, 56, 120);
+FIELDS(PF_ParamDef, 0, uu, 4, ui_flags, 4, ui_width, 2, ui_height, 2, param_type, 4, name, 32,
+       flags, 4, unused, 4, u, 120);
 
 SIZE_ALIGN(PF_InteractCallbacks, 176, 8);
 MEMBERS(PF_InteractCallbacks, 8, 0, checkout_param, checkin_param, add_param, abort, progress,
         register_ui, checkout_layer_audio, checkin_layer_audio, get_audio_data);
-MEMBER(PF_InteractCallbacks, reserved_str, 72, 24);
-MEMBER(PF_InteractCallbacks, reserved, 96, 80);
+FIELDS(PF_InteractCallbacks, 72, reserved_str, 24, reserved, 80);
 
 SIZE_ALIGN(PF_SoundWorld, 32, 8);
 
 SIZE_ALIGN(PF_InData, 408, 8);
-MEMBER(PF_InData, inter, 0, 176);
-MEMBER(PF_InData, utils, 176, 8);
-MEMBER(PF_InData, effect_ref, 184, 8);
+FIELDS(PF_InData, 0, inter, 176, utils, 8, effect_ref, 8);
 MEMBERS(PF_InData, 4, 192, quality, version, serial_num, appl_id, num_params, reserved, what_cpu,
         what_fpu, current_time, time_step, total_time, local_time_step, time_scale, field,
         shutter_angle, width, height);
-MEMBER(PF_InData, extent_hint, 260, 16);
-MEMBER(PF_InData, output_origin_x, 276, 4);
-MEMBER(PF_InData, output_origin_y, 280, 4);
+FIELDS(PF_InData, 260, extent_hint, 16, output_origin_x, 4, output_origin_y, 4);
 MEMBERS(PF_InData, 8, 284, downsample_x, downsample_y, pixel_aspect_ratio);
 MEMBER(PF_InData, in_flags, 308, 4);
 MEMBERS(PF_InData, 8, 312, global_data, sequence_data, frame_data);
 MEMBERS(PF_InData, 4, 336, start_sampL, dur_sampL, total_sampL);
-MEMBER(PF_InData, src_snd, 352, 32);
-MEMBER(PF_InData, pica_basicP, 384, 8);
+FIELDS(PF_InData, 352, src_snd, 32, pica_basicP, 8);
 MEMBERS(PF_InData, 4, 392, pre_effect_source_origin_x, pre_effect_source_origin_y, shutter_phase);
 
 SIZE_ALIGN(PF_OutData, 408, 8);
-MEMBER(PF_OutData, my_version, 0, 4);
-MEMBER(PF_OutData, name, 4, 32);
-MEMBER(PF_OutData, global_data, 40, 8);
-MEMBER(PF_OutData, num_params, 48, 4);
-MEMBER(PF_OutData, sequence_data, 56, 8);
-MEMBER(PF_OutData, flat_sdata_size, 64, 4);
-MEMBER(PF_OutData, frame_data, 72, 8);
-MEMBER(PF_OutData, width, 80, 4);
-MEMBER(PF_OutData, height, 84, 4);
-MEMBER(PF_OutData, origin, 88, 8);
-MEMBER(PF_OutData, out_flags, 96, 4);
-MEMBER(PF_OutData, return_msg, 100, 256);
-MEMBER(PF_OutData, start_sampL, 356, 4);
-MEMBER(PF_OutData, dur_sampL, 360, 4);
-MEMBER(PF_OutData, dest_snd, 368, 32);
-MEMBER(PF_OutData, out_flags2, 400, 4);
+FIELDS(PF_OutData, 0, my_version, 4, name, 32);
+FIELDS(PF_OutData, 40, global_data, 8, num_params, 4);
+FIELDS(PF_OutData, 56, sequence_data, 8, flat_sdata_size, 4);
+FIELDS(PF_OutData, 72, frame_data, 8, width, 4, height, 4, origin, 8, out_flags, 4, return_msg, 256,
+       start_sampL, 4, dur_sampL, 4);
+FIELDS(PF_OutData, 368, dest_snd, 32, out_flags2, 4);
 
 SIZE_ALIGN(PF_UserChangedParamExtra, 4, 4);
 MEMBER(PF_UserChangedParamExtra, param_index, 0, 4);
 
 SIZE_ALIGN(PF_RenderRequest, 44, 4);
-MEMBER(PF_RenderRequest, rect, 0, 16);
-MEMBER(PF_RenderRequest, field, 16, 4);
-MEMBER(PF_RenderRequest, channel_mask, 20, 4);
-MEMBER(PF_RenderRequest, preserve_rgb_of_zero_alpha, 24, 1);
-MEMBER(PF_RenderRequest, unused, 25, 3);
-MEMBER(PF_RenderRequest, reserved, 28, 16);
+FIELDS(PF_RenderRequest, 0, rect, 16, field, 4, channel_mask, 4, preserve_rgb_of_zero_alpha, 1,
+       unused, 3, reserved, 16);
 
 SIZE_ALIGN(PF_CheckoutResult, 76, 4);
-MEMBER(PF_CheckoutResult, result_rect, 0, 16);
-MEMBER(PF_CheckoutResult, max_result_rect, 16, 16);
-MEMBER(PF_CheckoutResult, par, 32, 8);
-MEMBER(PF_CheckoutResult, solid, 40, 1);
-MEMBER(PF_CheckoutResult, reservedB, 41, 3);
-MEMBER(PF_CheckoutResult, ref_width, 44, 4);
-MEMBER(PF_CheckoutResult, ref_height, 48, 4);
-MEMBER(PF_CheckoutResult, reserved, 52, 24);
+FIELDS(PF_CheckoutResult, 0, result_rect, 16, max_result_rect, 16, par, 8, solid, 1, reservedB, 3,
+       ref_width, 4, ref_height, 4, reserved, 24);
 
 SIZE_ALIGN(PF_PreRenderInput, 64, 8);
-MEMBER(PF_PreRenderInput, output_request, 0, 44);
-MEMBER(PF_PreRenderInput, bitdepth, 44, 2);
-MEMBER(PF_PreRenderInput, gpu_data, 48, 8);
-MEMBER(PF_PreRenderInput, what_gpu, 56, 4);
-MEMBER(PF_PreRenderInput, device_index, 60, 4);
+FIELDS(PF_PreRenderInput, 0, output_request, 44, bitdepth, 2);
+FIELDS(PF_PreRenderInput, 48, gpu_data, 8, what_gpu, 4, device_index, 4);
 
 SIZE_ALIGN(PF_PreRenderOutput, 56, 8);
-MEMBER(PF_PreRenderOutput, result_rect, 0, 16);
-MEMBER(PF_PreRenderOutput, max_result_rect, 16, 16);
-MEMBER(PF_PreRenderOutput, solid, 32, 1);
-MEMBER(PF_PreRenderOutput, reserved, 33, 1);
-MEMBER(PF_PreRenderOutput, flags, 34, 2);
-MEMBER(PF_PreRenderOutput, pre_render_data, 40, 8);
-MEMBER(PF_PreRenderOutput, delete_pre_render_data_func, 48, 8);
+FIELDS(PF_PreRenderOutput, 0, result_rect, 16, max_result_rect, 16, solid, 1, reserved, 1, flags,
+       2);
+FIELDS(PF_PreRenderOutput, 40, pre_render_data, 8, delete_pre_render_data_func, 8);
 
 SIZE_ALIGN(PF_PreRenderCallbacks, 16, 8);
-MEMBER(PF_PreRenderCallbacks, checkout_layer, 0, 8);
-MEMBER(PF_PreRenderCallbacks, GuidMixInPtr, 8, 8);
+FIELDS(PF_PreRenderCallbacks, 0, checkout_layer, 8, GuidMixInPtr, 8);
 
 SIZE_ALIGN(PF_PreRenderExtra, 24, 8);
 MEMBERS(PF_PreRenderExtra, 8, 0, input, output, cb);
 
 SIZE_ALIGN(PF_SmartRenderInput, 72, 8);
-MEMBER(PF_SmartRenderInput, output_request, 0, 44);
-MEMBER(PF_SmartRenderInput, bitdepth, 44, 2);
-MEMBER(PF_SmartRenderInput, pre_render_data, 48, 8);
-MEMBER(PF_SmartRenderInput, gpu_data, 56, 8);
-MEMBER(PF_SmartRenderInput, what_gpu, 64, 4);
-MEMBER(PF_SmartRenderInput, device_index, 68, 4);
+FIELDS(PF_SmartRenderInput, 0, output_request, 44, bitdepth, 2);
+FIELDS(PF_SmartRenderInput, 48, pre_render_data, 8, gpu_data, 8, what_gpu, 4, device_index, 4);
 
 SIZE_ALIGN(PF_SmartRenderCallbacks, 24, 8);
 MEMBERS(PF_SmartRenderCallbacks, 8, 0, checkout_layer_pixels, checkin_layer_pixels,
         checkout_output);
 
 SIZE_ALIGN(PF_SmartRenderExtra, 16, 8);
-MEMBER(PF_SmartRenderExtra, input, 0, 8);
-MEMBER(PF_SmartRenderExtra, cb, 8, 8);
+FIELDS(PF_SmartRenderExtra, 0, input, 8, cb, 8);
 
 SIZE_ALIGN(SPBasicSuite, 56, 8);
 MEMBERS(SPBasicSuite, 8, 0, AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock,
@@ -301,8 +249,7 @@ MEMBERS(AEGP_ComputeCacheSuite1, 8, 0, AEGP_ClassRegister, AEGP_ClassUnregister,
         AEGP_CheckinComputeReceipt);
 
 SIZE_ALIGN(AEGP_HashSuite1, 16, 8);
-MEMBER(AEGP_HashSuite1, AEGP_CreateHashFromPtr, 0, 8);
-MEMBER(AEGP_HashSuite1, AEGP_HashMixInPtr, 8, 8);
+FIELDS(AEGP_HashSuite1, 0, AEGP_CreateHashFromPtr, 8, AEGP_HashMixInPtr, 8);
 
 // Constants.
 static_assert(PF_AE_PLUG_IN_VERSION == 13, "PF_AE_PLUG_IN_VERSION");
@@ -367,8 +314,7 @@ MEMBERS(PF_UtilCallbacks, 8, 0, begin_sampling, subpixel_sample, area_sample,
         gaussian_kernel, iterate, premultiply, premultiply_color, new_world, dispose_world,
         iterate_origin, iterate_lut, transfer_rect, transform_world, host_new_handle,
         host_lock_handle, host_unlock_handle, host_dispose_handle, get_callback_addr, app);
-MEMBER(PF_UtilCallbacks, ansi, 208, 160);
-MEMBER(PF_UtilCallbacks, colorCB, 368, 64);
+FIELDS(PF_UtilCallbacks, 208, ansi, 160, colorCB, 64);
 MEMBERS(PF_UtilCallbacks, 8, 432, get_platform_data, host_get_handle_size,
         iterate_origin_non_clip_src, iterate_generic, host_resize_handle, subpixel_sample16,
         area_sample16, fill16, premultiply_color16, iterate16, iterate_origin16,

@@ -252,8 +252,7 @@ SIZE_ALIGN(AEGP_HashSuite1, 16, 8);
 FIELDS(AEGP_HashSuite1, 0, AEGP_CreateHashFromPtr, 8, AEGP_HashMixInPtr, 8);
 
 // Constants.
-static_assert(PF_AE_PLUG_IN_VERSION == 13, "PF_AE_PLUG_IN_VERSION");
-static_assert(PF_AE_PLUG_IN_SUBVERS == 28, "PF_AE_PLUG_IN_SUBVERS");
+VALUES(PF_AE_PLUG_IN_VERSION, 13, PF_AE_PLUG_IN_SUBVERS, 28);
 VALUES(PF_MAX_EFFECT_NAME_LEN, 31, PF_MAX_EFFECT_MSG_LEN, 255, PF_MAX_EFFECT_PARAM_NAME_LEN, 31);
 static_assert(PF_VERSION(1, 0, 0, 3, 1) == 525825, "PF_VERSION(1,0,0,3,1)");
 static_assert(PF_VERSION(13, 0, 0, 3, 1) == 69731841, "PF_VERSION(13,0,0,3,1)");
@@ -271,34 +270,25 @@ VALUES(PF_Cmd_ABOUT, 0, PF_Cmd_GLOBAL_SETUP, 1, PF_Cmd_GLOBAL_SETDOWN, 3, PF_Cmd
 VALUES(PF_Err_NONE, 0, PF_Err_OUT_OF_MEMORY, 4, PF_Err_INTERNAL_STRUCT_DAMAGED, 512,
        PF_Err_INVALID_INDEX, 513, PF_Err_UNRECOGNIZED_PARAM_TYPE, 514, PF_Err_INVALID_CALLBACK, 515,
        PF_Err_BAD_CALLBACK_PARAM, 516);
-static_assert(PF_Quality_LO == 0, "PF_Quality_LO");
-static_assert(PF_Quality_HI == 1, "PF_Quality_HI");
+VALUES(PF_Quality_LO, 0, PF_Quality_HI, 1);
 VALUES(PF_OutFlag_NONE, 0, PF_OutFlag_I_EXPAND_BUFFER, 512, PF_OutFlag_FORCE_RERENDER, 4194304,
        PF_OutFlag_DEEP_COLOR_AWARE, 33554432, PF_OutFlag_SEND_UPDATE_PARAMS_UI, 67108864);
 VALUES(PF_OutFlag2_NONE, 0, PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG, 8,
        PF_OutFlag2_REVEALS_ZERO_ALPHA, 128, PF_OutFlag2_SUPPORTS_SMART_RENDER, 1024,
        PF_OutFlag2_FLOAT_COLOR_AWARE, 4096, PF_OutFlag2_SUPPORTS_THREADED_RENDERING, 134217728);
-static_assert(PF_WorldFlag_DEEP == 1, "PF_WorldFlag_DEEP");
-static_assert(PF_WorldFlag_WRITEABLE == 2, "PF_WorldFlag_WRITEABLE");
+VALUES(PF_WorldFlag_DEEP, 1, PF_WorldFlag_WRITEABLE, 2);
 VALUES(PF_Param_LAYER, 0, PF_Param_SLIDER, 1, PF_Param_FIX_SLIDER, 2, PF_Param_ANGLE, 3,
        PF_Param_CHECKBOX, 4, PF_Param_COLOR, 5, PF_Param_POINT, 6, PF_Param_POPUP, 7,
        PF_Param_CUSTOM, 8, PF_Param_NO_DATA, 9, PF_Param_FLOAT_SLIDER, 10, PF_Param_ARBITRARY_DATA,
        11, PF_Param_PATH, 12, PF_Param_GROUP_START, 13, PF_Param_GROUP_END, 14);
-static_assert(PF_ParamFlag_SUPERVISE == 64, "PF_ParamFlag_SUPERVISE");
-static_assert(PF_PUI_INVISIBLE == 512, "PF_PUI_INVISIBLE");
-static_assert(PF_ChangeFlag_NONE == 0, "PF_ChangeFlag_NONE");
-static_assert(PF_ChangeFlag_CHANGED_VALUE == 1, "PF_ChangeFlag_CHANGED_VALUE");
-static_assert(PF_LayerDefault_MYSELF == -1, "PF_LayerDefault_MYSELF");
-static_assert(PF_LayerDefault_NONE == 0, "PF_LayerDefault_NONE");
-static_assert(PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS == 1,
-              "PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS");
+VALUES(PF_ParamFlag_SUPERVISE, 64, PF_PUI_INVISIBLE, 512, PF_ChangeFlag_NONE, 0,
+       PF_ChangeFlag_CHANGED_VALUE, 1, PF_LayerDefault_MYSELF, -1, PF_LayerDefault_NONE, 0,
+       PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS, 1);
 VALUES(A_Err_NONE, 0, A_Err_GENERIC, 1, A_Err_STRUCT, 2, A_Err_PARAMETER, 3, A_Err_ALLOC, 4,
        A_Err_WRONG_THREAD, 5, A_Err_CONST_PROJECT_MODIFICATION, 6, A_Err_MISSING_SUITE, 13,
        A_Err_NOT_IN_CACHE_OR_COMPUTE_PENDING, 22);
-static_assert(kSPNoError == 0, "kSPNoError");
-static_assert(kPFANSISuiteVersion1 == 1, "kPFANSISuiteVersion1");
-static_assert(kAEGPComputeCacheSuiteVersion1 == 1, "kAEGPComputeCacheSuiteVersion1");
-static_assert(kAEGPHashSuiteVersion1 == 1, "kAEGPHashSuiteVersion1");
+VALUES(kSPNoError, 0, kPFANSISuiteVersion1, 1, kAEGPComputeCacheSuiteVersion1, 1,
+       kAEGPHashSuiteVersion1, 1);
 
 SIZE_ALIGN(PF_ANSICallbacks, 160, 8);
 ANSI_FUNCTIONS(PF_ANSICallbacks);

@@ -100,17 +100,22 @@ TEST_P(EitherProtocol, EachChangeRecomputesItsStagesAndWhatFollows) {
     SetUp();
     ASSERT_EQ(render(), PF_Err_NONE);
     EXPECT_EQ(pixelsOf(frame_, 8), withNan);
-    // The layer's shape, its size and the quality: everything.
+    // The layer's shape, its size and the quality: everything (and a new size marks the map
+    // changed as well).
     setLetterLayer(*host_, 96, 48, 8, 3.0f);
     ASSERT_EQ(render(), PF_Err_NONE);
     EXPECT_EQ(ran(), kEverything);
+    EXPECT_FALSE(lastFrameReport().flags.envChanged);
     setLetterLayer(*host_, 80, 40);
     ASSERT_EQ(render(), PF_Err_NONE);
     EXPECT_EQ(ran(), kEverything);
+    EXPECT_TRUE(lastFrameReport().flags.envChanged);
+    EXPECT_EQ(cache().width, 80);
     options_.highQuality = true;
     ASSERT_EQ(render(), PF_Err_NONE);
     EXPECT_EQ(ran(), kEverything);
     EXPECT_EQ(lastFrameReport().SS, 2);
+    EXPECT_EQ(cache().width2, 160);
 }
 
 TEST_P(EitherProtocol, GlowRadiusAloneRecomputesTheGlowAndIntensityNothing) {
@@ -258,26 +263,6 @@ TEST_F(RenderTest, DepthsAgreeWithinQuantisation) {
     }
 }
 
-TEST_F(RenderTest, SmartCacheFollowsTheLayersSizeAndQuality) {
-    ASSERT_EQ(smart(), PF_Err_NONE);
-    setLetterLayer(*host_, 96, 48, 8, 3.0f);  // same size, the shape moved
-    ASSERT_EQ(smart(), PF_Err_NONE);
-    EXPECT_FALSE(lastFrameReport().flags.envChanged);
-    setLetterLayer(*host_, 80, 40);
-    ASSERT_EQ(smart(), PF_Err_NONE);
-    EXPECT_TRUE(lastFrameReport().flags.envChanged);  // forced by the reallocation
-    EXPECT_TRUE(smartStageCache().hasPrevious);
-    EXPECT_EQ(smartStageCache().width, 80);
-    options_.highQuality = true;
-    ASSERT_EQ(smart(), PF_Err_NONE);
-    EXPECT_EQ(smartStageCache().width2, 160);
-    // Each protocol keeps its own cache: a plain frame of another size leaves the smart one alone.
-    setLetterLayer(*host_, 90, 45);
-    ASSERT_EQ(plain(), PF_Err_NONE);
-    EXPECT_TRUE(smartStageCache().hasPrevious);
-    EXPECT_EQ(smartStageCache().width, 80);
-}
-
 TEST_F(RenderTest, SmartEarlyExitsLeaveTheCacheDescribingTheLastCompletedFrame) {
     ASSERT_EQ(smart(), PF_Err_NONE);
     const std::vector<float> before = pixelsOf(frame_, 8);
@@ -342,11 +327,15 @@ TEST_F(RenderTest, SmartErrorExitsReturnTheHostsResources) {
 TEST_F(RenderTest, PlainPathRendersInnerBevelInTheMarginTheStyleAsksFor) {
     // Style is not read on this path: choosing another one changes nothing but the margin that
     // frame set-up asks for (so here: a new size, everything recomputed, still Inner Bevel).
+    ASSERT_EQ(smart(), PF_Err_NONE);
     host_->params().setValue(PARAM_BEVEL_STYLE, kOuterBevel);
     ASSERT_EQ(plain(), PF_Err_NONE);
     EXPECT_EQ(frame_.output.width(), 96 + 2 * 500);
     ASSERT_EQ(plain(), PF_Err_NONE);
     EXPECT_EQ(ran(), kNothing);
+    // Each protocol keeps its own cache: a plain frame of another size leaves the smart one alone.
+    EXPECT_TRUE(smartStageCache().hasPrevious);
+    EXPECT_EQ(smartStageCache().width, 96);
 }
 
 TEST_F(RenderTest, PlainPathKeepsItsMapWhenTheWindowsMove) {

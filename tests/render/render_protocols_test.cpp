@@ -50,6 +50,11 @@ protected:
         const FrameReport& r = lastFrameReport();
         return {r.geometryRan, r.reflectionRan, r.shadingRan, r.glowRan};
     }
+    // What a frame that rendered (`err`, expected to be no error) recomputed.
+    static Ran ran(PF_Err err) {
+        EXPECT_EQ(err, PF_Err_NONE);
+        return ran();
+    }
     // A marked 96 x 48 output the host hands over instead of its own.
     refhost::OwnedWorld markedOutput() {
         refhost::OwnedWorld marked(96, 48, 8);
@@ -70,8 +75,7 @@ protected:
     Ran ranAfterChange(int index, double value) {
         EXPECT_EQ(render(), PF_Err_NONE);
         host_->params().setValue(index, value);
-        EXPECT_EQ(render(), PF_Err_NONE);
-        return ran();
+        return ran(render());
     }
 };
 
@@ -103,17 +107,14 @@ TEST_P(EitherProtocol, EachChangeRecomputesItsStagesAndWhatFollows) {
     // The layer's shape, its size and the quality: everything (and a new size marks the map
     // changed as well).
     setLetterLayer(*host_, 96, 48, 8, 3.0f);
-    ASSERT_EQ(render(), PF_Err_NONE);
-    EXPECT_EQ(ran(), kEverything);
+    EXPECT_EQ(ran(render()), kEverything);
     EXPECT_FALSE(lastFrameReport().flags.envChanged);
     setLetterLayer(*host_, 80, 40);
-    ASSERT_EQ(render(), PF_Err_NONE);
-    EXPECT_EQ(ran(), kEverything);
+    EXPECT_EQ(ran(render()), kEverything);
     EXPECT_TRUE(lastFrameReport().flags.envChanged);
     EXPECT_EQ(cache().width, 80);
     options_.highQuality = true;
-    ASSERT_EQ(render(), PF_Err_NONE);
-    EXPECT_EQ(ran(), kEverything);
+    EXPECT_EQ(ran(render()), kEverything);
     EXPECT_EQ(lastFrameReport().SS, 2);
     EXPECT_EQ(cache().width2, 160);
 }
@@ -204,8 +205,7 @@ TEST_P(EitherProtocol, MemoryThatCannotBeHadIsOutOfMemoryAndTheNextFrameRenders)
     EXPECT_EQ(render(), PF_Err_OUT_OF_MEMORY);
     setPlaneAllocationLimit(0);
     EXPECT_FALSE(cache().heightMap);
-    ASSERT_EQ(render(), PF_Err_NONE);
-    EXPECT_EQ(ran(), kEverything);
+    EXPECT_EQ(ran(render()), kEverything);
 }
 
 TEST_P(EitherProtocol, OneAndSixteenThreadsGiveIdenticalBytes) {
@@ -221,8 +221,7 @@ TEST_P(EitherProtocol, OneAndSixteenThreadsGiveIdenticalBytes) {
                 platform::LockGuard guard(nonSmartCacheLock());
                 ReleaseRenderCaches();
             }
-            ASSERT_EQ(render(), PF_Err_NONE);
-            EXPECT_EQ(ran(), (Ran{true, true, true, glow}));
+            EXPECT_EQ(ran(render()), (Ran{true, true, true, glow}));
             const PF_EffectWorld& world = *frame_.output.world();
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(world.data);
             outputs.emplace_back(bytes,
@@ -276,8 +275,7 @@ TEST_F(RenderTest, SmartEarlyExitsLeaveTheCacheDescribingTheLastCompletedFrame) 
                       refhost::computeCacheSuite());
 
     // The next frame compares against the last completed one: only shading recomputes.
-    ASSERT_EQ(smart(), PF_Err_NONE);
-    EXPECT_EQ(ran(), (Ran{false, false, true, false}));
+    EXPECT_EQ(ran(smart()), (Ran{false, false, true, false}));
     host_->params().setValue(PARAM_LIGHT_ANGLE, 135.0);
     ASSERT_EQ(smart(), PF_Err_NONE);
     EXPECT_EQ(pixelsOf(frame_, 8), before);
@@ -310,8 +308,7 @@ TEST_F(RenderTest, SmartErrorExitsReturnTheHostsResources) {
 
     // Nothing of these frames reached the cache.
     EXPECT_EQ(smartStageCache().alphaHash, hash);
-    ASSERT_EQ(smart(), PF_Err_NONE);
-    EXPECT_EQ(ran(), kNothing);
+    EXPECT_EQ(ran(smart()), kNothing);
 
     // An empty input: no error, and a real output is left untouched (still holding its marker).
     host_->setLayer(PARAM_INPUT, refhost::OwnedWorld(0, 0, 8));
@@ -331,8 +328,7 @@ TEST_F(RenderTest, PlainPathRendersInnerBevelInTheMarginTheStyleAsksFor) {
     host_->params().setValue(PARAM_BEVEL_STYLE, kOuterBevel);
     ASSERT_EQ(plain(), PF_Err_NONE);
     EXPECT_EQ(frame_.output.width(), 96 + 2 * 500);
-    ASSERT_EQ(plain(), PF_Err_NONE);
-    EXPECT_EQ(ran(), kNothing);
+    EXPECT_EQ(ran(plain()), kNothing);
     // Each protocol keeps its own cache: a plain frame of another size leaves the smart one alone.
     EXPECT_TRUE(smartStageCache().hasPrevious);
     EXPECT_EQ(smartStageCache().width, 96);
@@ -344,8 +340,7 @@ TEST_F(RenderTest, PlainPathKeepsItsMapWhenTheWindowsMove) {
     ASSERT_EQ(plain(), PF_Err_NONE);
     // A Glow Radius step widens the output window: only the glow is recomputed, and the map kept.
     host_->params().setValue(PARAM_GLOW_RADIUS, 150.0);
-    ASSERT_EQ(plain(), PF_Err_NONE);
-    EXPECT_EQ(ran(), (Ran{false, false, false, true}));
+    EXPECT_EQ(ran(plain()), (Ran{false, false, false, true}));
     EXPECT_FALSE(lastFrameReport().envLoaded);
     // A Bevel Depth step moves the geometry window: the geometry again, the map still kept.
     host_->params().setValue(PARAM_BEVEL_DEPTH, 40.0);

@@ -48,6 +48,9 @@ Reflection reflect(const Frame& frame, const RenderSettings& s, const TestEnv& e
     return out;
 }
 
+// A map whose every texel holds its own coordinates, (x, y, x + y).
+const TestEnv kCoordinates = lumet::test::coordinateEnv(kEnvW, kEnvH);
+
 RenderSettings plainSettings() {
     RenderSettings s{};
     s.envBlur = 0.0f;
@@ -66,8 +69,7 @@ TEST(EnvReflection, FlatSurfaceShowsTheMapCentredWithBarrelDistortion) {
     RenderSettings s = plainSettings();
     s.envRotX = 0.1f;
     s.envRotY = 0.05f;
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
-    const Reflection out = reflect(Frame(), s, env);
+    const Reflection out = reflect(Frame(), s, kCoordinates);
 
     // Centre pixel: the projection is 0 there, so the lookup is exactly (0.5 + rotX, 0.5 + rotY).
     EXPECT_NEAR(out.r[kCentre], 0.6 * (kEnvW - 1), 1e-3);
@@ -93,8 +95,7 @@ TEST(EnvReflection, LargerOutputDoesNotRescaleTheReflection) {
     // The scale comes from the content size, not the frame: the same content size gives the same
     // projection step per pixel.
     const RenderSettings s = plainSettings();
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
-    const Reflection wide = reflect(Frame(), s, env, 32, 16);
+    const Reflection wide = reflect(Frame(), s, kCoordinates, 32, 16);
     const double step = wide.r[kCentre + 1] - wide.r[kCentre];
     EXPECT_NEAR(step, 1.0 / 32.0 / 1.8 * (kEnvW - 1), 0.01);
 }
@@ -187,7 +188,6 @@ TEST(EnvReflection, SteepNormalsAreDamped) {
     // normalShift = 0.5 x 0.40 = 0.2 at Blur 0; above |nx| + |ny| = 1.5 the shift is scaled by
     // 1.5 / steep, so steep 3 moves the lookup by half of normalShift per unit of the normal.
     const RenderSettings s = plainSettings();
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
     struct Case {
         float nx, ny, u, v;
     } cases[] = {{1.5f, 1.5f, 0.5f + 1.5f * 0.1f, 0.5f + 1.5f * 0.1f},
@@ -196,7 +196,7 @@ TEST(EnvReflection, SteepNormalsAreDamped) {
     for (const Case& c : cases) {
         Frame frame;
         frame.setNormals(c.nx, c.ny, 0.0f);
-        const Reflection out = reflect(frame, s, env);
+        const Reflection out = reflect(frame, s, kCoordinates);
         EXPECT_NEAR(out.r[kCentre], c.u * (kEnvW - 1), 2e-3) << c.nx << ", " << c.ny;
         EXPECT_NEAR(out.g[kCentre], c.v * (kEnvH - 1), 2e-3) << c.nx << ", " << c.ny;
     }
@@ -227,10 +227,9 @@ TEST(EnvReflection, DispersionAndAnisotropySwitchOnAboveOneThousandth) {
     EXPECT_NE(off.g, reflect(Frame(), s, noise).g);
 
     // Exact shifts on the coordinate map: dispersion 0.5 moves red by +0.005 and blue by -0.005.
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
     s = plainSettings();
     s.dispersion = 0.5f;
-    const Reflection shifted = reflect(Frame(), s, env);
+    const Reflection shifted = reflect(Frame(), s, kCoordinates);
     EXPECT_NEAR(shifted.r[kCentre], 0.505 * (kEnvW - 1), 2e-3);
     EXPECT_NEAR(shifted.g[kCentre], 0.5 * (kEnvH - 1), 2e-3);
     EXPECT_NEAR(shifted.b[kCentre], 0.495 * (kEnvW - 1) + 0.5 * (kEnvH - 1), 2e-3);
@@ -239,7 +238,7 @@ TEST(EnvReflection, DispersionAndAnisotropySwitchOnAboveOneThousandth) {
     // streak direction are -0.70710677, amplitude 0.018.
     s = plainSettings();
     s.anisotropy = 1.0f;
-    const Reflection streaked = reflect(Frame(), s, env);
+    const Reflection streaked = reflect(Frame(), s, kCoordinates);
     const double d = -0.70710677, p = d * 48.0;
     const double w = 0.54 * std::cos(1.8 * p) + 0.35 * std::cos(0.7 * p) + 0.7 * std::cos(3.5 * p);
     EXPECT_NEAR(streaked.r[kCentre], (0.5 + w * d * 0.018) * (kEnvW - 1), 2e-3);
@@ -248,7 +247,6 @@ TEST(EnvReflection, DispersionAndAnisotropySwitchOnAboveOneThousandth) {
 
 TEST(EnvReflection, SurfaceTestAndRowSkip) {
     const RenderSettings s = plainSettings();
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
     Frame frame;
     std::fill(frame.alpha.begin(), frame.alpha.end(), 0);
     std::fill(frame.height.begin(), frame.height.end(), 0.0f);
@@ -265,7 +263,7 @@ TEST(EnvReflection, SurfaceTestAndRowSkip) {
     frame.alpha[(row + 2) * kW2 + 7] = 255;
     frame.alpha[(row + 2) * kW2 + 8] = 255;
 
-    const Reflection out = reflect(frame, s, env);
+    const Reflection out = reflect(frame, s, kCoordinates);
     EXPECT_GT(out.r[row * kW2 + 10], 1.0f);
     EXPECT_EQ(out.r[row * kW2 + 20], 0.0f);
     EXPECT_GT(out.r[row * kW2 + 30], 1.0f);
@@ -282,9 +280,8 @@ TEST(EnvReflection, SurfaceTestAndRowSkip) {
 }
 
 TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
     // An empty content size must not turn the projection into infinities.
-    const Reflection out = reflect(Frame(), plainSettings(), env, 0, 0);
+    const Reflection out = reflect(Frame(), plainSettings(), kCoordinates, 0, 0);
     for (float v : out.r) ASSERT_TRUE(std::isfinite(v));
     // Without map planes the reflection is black.
     Frame frame;
@@ -299,7 +296,7 @@ TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
     lumet::renderEnvReflection(
         {frame.alpha.data(), frame.height.data(), frame.normals.data(), kW2 - 1, kH2},
         {r.data(), g.data(), b.data(), kW2 - 1, kH2}, lumet::FrameWindow::whole(kW2, kH2), kW2, kH2,
-        plainSettings(), lumet::test::EnvMapOver(env).map());
+        plainSettings(), lumet::test::EnvMapOver(kCoordinates).map());
     for (float v : r) ASSERT_EQ(v, 5.0f);
 }
 

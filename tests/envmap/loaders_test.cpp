@@ -241,20 +241,11 @@ void expectFit(std::int32_t srcW, std::int32_t srcH, float scale, float offX, fl
     }
 }
 
-TEST(LayerLoader, WideLayerFillsTheWidthAndRepeatsItsFirstAndLastRows) {
-    // 60 x 17 is wider than 2:1: scale 64/60, fitted height 18.13, band from row 6.93.
+TEST(LayerLoader, FitsTheMapKeepingTheAspectAndRepeatsTheEdgesIntoTheBands) {
+    // 60 x 17 is wider than 2:1: scale 64/60, fitted height 18.13, band from row 6.93; above and
+    // below it the first and last rows repeat.
     const float scale = 64.0f / 60.0f;
     expectFit(60, 17, scale, 0.0f, (32.0f - scale * 17.0f) / 2.0f);
-    MapPlanes map(64, 32);
-    const testing::TestWorld layer = layerOf(60, 17, 0, [](int x, int y) {
-        return std::tuple{4 * x / 255.0f, 4 * y / 255.0f, 0.0f};
-    });
-    map.loadLayer(layer.world, 0, 0);
-    EXPECT_EQ(map.planes[1][0 * 64 + 10], 0.0f);                // above the band: first row
-    EXPECT_FLOAT_EQ(map.planes[1][31 * 64 + 10], 64.0f / 255);  // below it: last row (y = 16)
-}
-
-TEST(LayerLoader, TallLayerFillsTheHeightAndRepeatsItsSideColumns) {
     // 20 x 40 is narrower than 2:1: scale 32/40, fitted width 16, band from column 24.
     expectFit(20, 40, 0.8f, 24.0f, 0.0f);
     // Exactly 2:1 fits without bands.

@@ -17,8 +17,10 @@
 #include "AE_Effect.h"
 #include "AE_EffectCBSuites.h"
 #include "AE_HashSuite.h"
+#include "envmap/env_map_cache.h"
 #include "host/entry_guard.h"
 #include "host/loaded_plugin.h"
+#include "refhost/compute_cache.h"
 #include "render/render_locks.h"
 
 #ifdef _WIN32
@@ -156,47 +158,19 @@ TEST(GlobalSetup, SetsVersionAndFlagWordsEveryTimeWithOrWithoutOptionalSuites) {
     }
 }
 
-// A compute-cache suite that records what the effect registers. The real cache lives in the
-// reference host's compute_cache; here only the registration protocol matters.
-struct ComputeCacheRecord {
-    int registers = 0, unregisters = 0;
-    std::string registeredClass, unregisteredClass;
-    AEGP_ComputeCacheCallbacks callbacks{};
-};
-ComputeCacheRecord cacheRecord;
-
-AEGP_ComputeCacheSuite1 recordingCacheSuite() {
-    AEGP_ComputeCacheSuite1 suite{};
-    suite.AEGP_ClassRegister = [](AEGP_CCComputeClassIdP id, const AEGP_ComputeCacheCallbacks* cb) {
-        ++cacheRecord.registers;
-        cacheRecord.registeredClass = id;
-        cacheRecord.callbacks = *cb;
-        return A_Err(A_Err_NONE);
-    };
-    suite.AEGP_ClassUnregister = [](AEGP_CCComputeClassIdP id) {
-        ++cacheRecord.unregisters;
-        cacheRecord.unregisteredClass = id;
-        return A_Err(A_Err_NONE);
-    };
-    return suite;
-}
-
+// Set-up registers the environment map's class, with all four callbacks, in the host's compute
+// cache, which refuses a second registration of a class it holds; set-down removes it again.
 TEST(GlobalSetup, RegistersAndUnregistersTheEnvironmentMapClass) {
-    cacheRecord = {};
-    static const AEGP_ComputeCacheSuite1 suite = recordingCacheSuite();
+    refhost::ComputeCache& cache = refhost::ComputeCache::shared();
+    const AEGP_ComputeCacheCallbacks probe = {lumet::envMapCacheKey, lumet::envMapCacheCompute,
+                                              lumet::envMapCacheSize, lumet::envMapCacheDelete};
     refhost::Host host(LUMET_PLUGIN_PATH);
-    host.offerSuite(kAEGPComputeCacheSuite, 1, &suite);
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(cacheRecord.registers, 1);
-    EXPECT_EQ(cacheRecord.registeredClass, "veltra.lumet.envmap.v1");
-    EXPECT_NE(cacheRecord.callbacks.generate_key, nullptr);
-    EXPECT_NE(cacheRecord.callbacks.compute, nullptr);
-    EXPECT_NE(cacheRecord.callbacks.approx_size_value, nullptr);
-    EXPECT_NE(cacheRecord.callbacks.delete_compute_value, nullptr);
+    EXPECT_EQ(cache.registerClass("veltra.lumet.envmap.v1", &probe), A_Err_PARAMETER);
     ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
-    EXPECT_EQ(cacheRecord.unregisters, 1);
-    EXPECT_EQ(cacheRecord.unregisteredClass, "veltra.lumet.envmap.v1");
     EXPECT_EQ(host.suites().outstanding(kAEGPComputeCacheSuite, 1), 0);
+    ASSERT_EQ(cache.registerClass("veltra.lumet.envmap.v1", &probe), A_Err_NONE);
+    EXPECT_EQ(cache.unregisterClass("veltra.lumet.envmap.v1"), A_Err_NONE);
 }
 
 // In-process: a second set-up must not re-create a lock that exists, or a render holding it

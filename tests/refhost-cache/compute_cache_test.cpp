@@ -74,27 +74,26 @@ constexpr const char* kClass = "test.refhost.cache";
 class ComputeCacheTest : public ::testing::Test {
 protected:
     ComputeCacheTest() { counters = &counters_; }
-    ~ComputeCacheTest() override { counters = nullptr; }
+    void SetUp() override { ASSERT_EQ(cache.registerClass(kClass, &kCallbacks), A_Err_NONE); }
 
-    AEGP_CCCheckoutReceiptP checkout(ComputeCache& cache, int key, std::size_t size = 10) {
+    AEGP_CCCheckoutReceiptP checkout(ComputeCache& from, int key, std::size_t size = 10) {
         Options o{key, size};
         AEGP_CCCheckoutReceiptP receipt = nullptr;
-        EXPECT_EQ(cache.computeIfNeededAndCheckout(kClass, &o, true, &receipt), A_Err_NONE);
+        EXPECT_EQ(from.computeIfNeededAndCheckout(kClass, &o, true, &receipt), A_Err_NONE);
         EXPECT_NE(receipt, nullptr);
         return receipt;
     }
-    static int keyIn(const ComputeCache& cache, AEGP_CCCheckoutReceiptP receipt) {
+    static int keyIn(const ComputeCache& from, AEGP_CCCheckoutReceiptP receipt) {
         AEGP_CCComputeValueRefconP value = nullptr;
-        EXPECT_EQ(cache.receiptValue(receipt, &value), A_Err_NONE);
+        EXPECT_EQ(from.receiptValue(receipt, &value), A_Err_NONE);
         return static_cast<int*>(value)[0];
     }
 
     Counters counters_;
+    ComputeCache cache;  // goes before the counters its callbacks report to
 };
 
 TEST_F(ComputeCacheTest, TwoThreadsAskingForOneKeyComputeOnce) {
-    ComputeCache cache;
-    ASSERT_EQ(cache.registerClass(kClass, &kCallbacks), A_Err_NONE);
     counters_.holdCompute = true;
     AEGP_CCCheckoutReceiptP receipts[2] = {nullptr, nullptr};
     std::thread first([&] { receipts[0] = checkout(cache, 7); });
@@ -137,8 +136,6 @@ TEST_F(ComputeCacheTest, TwoThreadsAskingForOneKeyComputeOnce) {
 }
 
 TEST_F(ComputeCacheTest, ManyThreadsManyKeysComputeEachKeyOnce) {
-    ComputeCache cache;
-    ASSERT_EQ(cache.registerClass(kClass, &kCallbacks), A_Err_NONE);
     std::vector<std::thread> threads;
     std::atomic<int> wrong{0};
     for (int t = 0; t < 8; ++t) {
@@ -157,8 +154,7 @@ TEST_F(ComputeCacheTest, ManyThreadsManyKeysComputeEachKeyOnce) {
 }
 
 TEST_F(ComputeCacheTest, EvictionTakesLeastRecentlyUsedAndNeverACheckedOutValue) {
-    ComputeCache cache(100);
-    ASSERT_EQ(cache.registerClass(kClass, &kCallbacks), A_Err_NONE);
+    cache.setBudget(100);
     AEGP_CCCheckoutReceiptP a = checkout(cache, 1, 60);
     AEGP_CCCheckoutReceiptP b = checkout(cache, 2, 60);  // 120 bytes > 100, both held
     EXPECT_EQ(counters_.deletes, 0);
@@ -188,8 +184,6 @@ TEST_F(ComputeCacheTest, EvictionTakesLeastRecentlyUsedAndNeverACheckedOutValue)
 }
 
 TEST_F(ComputeCacheTest, UnregisteringDeletesEveryValue) {
-    ComputeCache cache;
-    ASSERT_EQ(cache.registerClass(kClass, &kCallbacks), A_Err_NONE);
     EXPECT_EQ(cache.registerClass(kClass, &kCallbacks), A_Err_PARAMETER);  // twice
     for (int key = 0; key < 4; ++key) cache.checkin(checkout(cache, key));
     AEGP_CCCheckoutReceiptP held = checkout(cache, 9);
@@ -212,8 +206,6 @@ TEST_F(ComputeCacheTest, UnregisteringDeletesEveryValue) {
 }
 
 TEST_F(ComputeCacheTest, FailedComputeIsPassedOnAndNotCached) {
-    ComputeCache cache;
-    ASSERT_EQ(cache.registerClass(kClass, &kCallbacks), A_Err_NONE);
     counters_.failWith = A_Err_ALLOC;
     Options o{3, 10};
     AEGP_CCCheckoutReceiptP receipt = nullptr;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "support/shading_inputs.h"
 
@@ -30,69 +32,60 @@ void fillCache(StageCache& cache, const RenderSettings& settings) {
     commitStageCache(cache, settings, kLayer, kEnv);
 }
 
-struct Dirty {
-    bool geometry, reflection, shading, glow;
-};
+// The first stage a change of the cached frame's settings makes dirty (kGeometry .. kGlow), with
+// every later stage; kNone: none.
+enum Stage : int { kGeometry, kReflection, kShading, kGlow, kNone };
 
-Dirty dirtyAfter(void (*change)(RenderSettings&)) {
+Stage firstDirtyAfter(void (*change)(RenderSettings&)) {
     StageCache cache;
     RenderSettings settings = goldSettings();
     fillCache(cache, settings);
     change(settings);
     const StageFlags f = decideStages(cache, settings, kLayer, kEnv);
-    return {f.geometryDirty, f.reflectionDirty, f.shadingDirty, f.glowDirty};
+    const bool dirty[] = {f.geometryDirty, f.reflectionDirty, f.shadingDirty, f.glowDirty};
+    int first = kNone;
+    for (int s = kGlow; s >= kGeometry; --s) {
+        if (dirty[s] && first == s + 1)
+            first = s;
+        else if (dirty[s])
+            return Stage(-1);  // a dirty stage with a clean one after it
+    }
+    return Stage(first);
 }
 
-#define EXPECT_DIRTY(change, g, r, s, w)                               \
-    do {                                                               \
-        const Dirty d = dirtyAfter([](RenderSettings& x) { change; }); \
-        EXPECT_EQ(d.geometry, g) << #change;                           \
-        EXPECT_EQ(d.reflection, r) << #change;                         \
-        EXPECT_EQ(d.shading, s) << #change;                            \
-        EXPECT_EQ(d.glow, w) << #change;                               \
-    } while (0)
+using Change = std::pair<const char*, void (*)(RenderSettings&)>;
+#define CHANGE(e) Change(#e, [](RenderSettings& x) { e; })
 
 TEST(StageCacheRules, EachFieldMakesItsStageAndEveryLaterStageDirty) {
-    EXPECT_DIRTY((void)x, false, false, false, false);
-    // Geometry fields.
-    EXPECT_DIRTY(x.bevelStyle = 2, true, true, true, true);
-    EXPECT_DIRTY(x.edgeProfile = 3, true, true, true, true);
-    EXPECT_DIRTY(x.bevelDepth = 1.25f, true, true, true, true);
-    EXPECT_DIRTY(x.bevelSoftness = 0.21f, true, true, true, true);
-    EXPECT_DIRTY(x.smartEdge = false, true, true, true, true);
-    EXPECT_DIRTY(x.edgeStrength = 0.5f, true, true, true, true);
-    // Reflection fields.
-    EXPECT_DIRTY(x.envBlur = 0.21f, false, true, true, true);
-    EXPECT_DIRTY(x.envScale = 0.6f, false, true, true, true);
-    EXPECT_DIRTY(x.envDisplacement = 0.4f, false, true, true, true);
-    EXPECT_DIRTY(x.envRotX = 0.01f, false, true, true, true);
-    EXPECT_DIRTY(x.envRotY = -0.01f, false, true, true, true);
-    EXPECT_DIRTY(x.dispersion = 0.07f, false, true, true, true);
-    EXPECT_DIRTY(x.anisotropy = 1.0f, false, true, true, true);
-    // Shading fields.
-    EXPECT_DIRTY(x.lightAngle = 136.0f, false, false, true, true);
-    EXPECT_DIRTY(x.lightHeight = 55.0f, false, false, true, true);
-    EXPECT_DIRTY(x.specular = 0.9f, false, false, true, true);
-    EXPECT_DIRTY(x.roughness = 0.3f, false, false, true, true);
-    EXPECT_DIRTY(x.metal = 0.5f, false, false, true, true);
-    EXPECT_DIRTY(x.opacity = 0.5f, false, false, true, true);
-    EXPECT_DIRTY(x.shadowColor[0] = 1.0f, false, false, true, true);
-    EXPECT_DIRTY(x.midColor[1] = 1.0f, false, false, true, true);
-    EXPECT_DIRTY(x.highColor[2] = 1.0f, false, false, true, true);
-    EXPECT_DIRTY(x.saturation = 0.5f, false, false, true, true);
-    EXPECT_DIRTY(x.tintBlend = 0.5f, false, false, true, true);
-    EXPECT_DIRTY(x.envExposure = 0.9f, false, false, true, true);
-    EXPECT_DIRTY(x.envContrast = 0.6f, false, false, true, true);
-    // Any step of the radius changes the glow; the intensity only scales it at the output.
-    EXPECT_DIRTY(x.glowRadius = 65.0009f, false, false, false, true);
-    EXPECT_DIRTY(x.glowIntensity = 1.0f, false, false, false, false);
-    // With anisotropy on, the light angle still reaches only the shading: the streaks' direction
-    // is fixed.
-    EXPECT_DIRTY((x.anisotropy = 0.5f, x.lightAngle = 90.0f), false, true, true, true);
-    // Fields outside every rule.
-    EXPECT_DIRTY(x.showEnvMap = true, false, false, false, false);
-    EXPECT_DIRTY(x.expansion = 500, false, false, false, false);
-    EXPECT_DIRTY(x.hdriMap = 3, false, false, false, false);  // acts through the map's key
+    const std::pair<Stage, std::vector<Change>> rows[] = {
+        {kNone, {CHANGE((void)x)}},
+        {kGeometry,
+         {CHANGE(x.bevelStyle = 2), CHANGE(x.edgeProfile = 3), CHANGE(x.bevelDepth = 1.25f),
+          CHANGE(x.bevelSoftness = 0.21f), CHANGE(x.smartEdge = false),
+          CHANGE(x.edgeStrength = 0.5f)}},
+        {kReflection,
+         {CHANGE(x.envBlur = 0.21f), CHANGE(x.envScale = 0.6f), CHANGE(x.envDisplacement = 0.4f),
+          CHANGE(x.envRotX = 0.01f), CHANGE(x.envRotY = -0.01f), CHANGE(x.dispersion = 0.07f),
+          CHANGE(x.anisotropy = 1.0f),
+          // With anisotropy on, the light angle still reaches only the shading:
+          // the streaks' direction is fixed.
+          CHANGE((x.anisotropy = 0.5f, x.lightAngle = 90.0f))}},
+        {kShading,
+         {CHANGE(x.lightAngle = 136.0f), CHANGE(x.lightHeight = 55.0f), CHANGE(x.specular = 0.9f),
+          CHANGE(x.roughness = 0.3f), CHANGE(x.metal = 0.5f), CHANGE(x.opacity = 0.5f),
+          CHANGE(x.shadowColor[0] = 1.0f), CHANGE(x.midColor[1] = 1.0f),
+          CHANGE(x.highColor[2] = 1.0f), CHANGE(x.saturation = 0.5f), CHANGE(x.tintBlend = 0.5f),
+          CHANGE(x.envExposure = 0.9f), CHANGE(x.envContrast = 0.6f)}},
+        // Any step of the radius changes the glow; the intensity only scales it at the output.
+        {kGlow, {CHANGE(x.glowRadius = 65.0009f)}},
+        // Fields outside every rule (the map acts through its key).
+        {kNone,
+         {CHANGE(x.glowIntensity = 1.0f), CHANGE(x.showEnvMap = true), CHANGE(x.expansion = 500),
+          CHANGE(x.hdriMap = 3)}},
+    };
+    for (const auto& [stage, changes] : rows)
+        for (const auto& [name, change] : changes)
+            EXPECT_EQ(firstDirtyAfter(change), stage) << name;
 }
 
 TEST(StageCacheRules, HashEnvironmentAndValidFlagsGateTheirStages) {

@@ -16,6 +16,8 @@ using lumet::test::TestEnv;
 
 constexpr std::int32_t kW2 = 64, kH2 = 32;
 constexpr std::int32_t kEnvW = 256, kEnvH = 128;
+// The centre pixel, where the projection is exactly 0.
+constexpr std::size_t kCentre = (kH2 / 2) * kW2 + kW2 / 2;
 
 struct Frame {
     std::vector<float> normals = std::vector<float>(3 * kW2 * kH2);
@@ -46,6 +48,9 @@ Reflection reflect(const Frame& frame, const RenderSettings& s, const TestEnv& e
     return out;
 }
 
+// A map whose every texel holds its own coordinates, (x, y, x + y).
+const TestEnv kCoordinates = lumet::test::coordinateEnv(kEnvW, kEnvH);
+
 RenderSettings plainSettings() {
     RenderSettings s{};
     s.envBlur = 0.0f;
@@ -64,13 +69,11 @@ TEST(EnvReflection, FlatSurfaceShowsTheMapCentredWithBarrelDistortion) {
     RenderSettings s = plainSettings();
     s.envRotX = 0.1f;
     s.envRotY = 0.05f;
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
-    const Reflection out = reflect(Frame(), s, env);
+    const Reflection out = reflect(Frame(), s, kCoordinates);
 
     // Centre pixel: the projection is 0 there, so the lookup is exactly (0.5 + rotX, 0.5 + rotY).
-    const std::size_t centre = (kH2 / 2) * kW2 + kW2 / 2;
-    EXPECT_NEAR(out.r[centre], 0.6 * (kEnvW - 1), 1e-3);
-    EXPECT_NEAR(out.g[centre], 0.55 * (kEnvH - 1), 1e-3);
+    EXPECT_NEAR(out.r[kCentre], 0.6 * (kEnvW - 1), 1e-3);
+    EXPECT_NEAR(out.g[kCentre], 0.55 * (kEnvH - 1), 1e-3);
 
     const double zoom = 0.2 + 1.6 * 1.0, scale = kW2;
     double largestGrowth = 0.0;
@@ -92,10 +95,8 @@ TEST(EnvReflection, LargerOutputDoesNotRescaleTheReflection) {
     // The scale comes from the content size, not the frame: the same content size gives the same
     // projection step per pixel.
     const RenderSettings s = plainSettings();
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
-    const Reflection wide = reflect(Frame(), s, env, 32, 16);
-    const std::size_t centre = (kH2 / 2) * kW2 + kW2 / 2;
-    const double step = wide.r[centre + 1] - wide.r[centre];
+    const Reflection wide = reflect(Frame(), s, kCoordinates, 32, 16);
+    const double step = wide.r[kCentre + 1] - wide.r[kCentre];
     EXPECT_NEAR(step, 1.0 / 32.0 / 1.8 * (kEnvW - 1), 0.01);
 }
 
@@ -140,11 +141,10 @@ TEST(EnvReflection, WrapRoundedToOneSamplesColumnZeroInBothPlanes) {
     s.envDisplacement = 1.0f;  // shift 0.32: nx x shift = -3.2e-8, and 0.5 + that = 0.5 - 2^-25
     s.envRotX = -0.5f;
     Frame frame;
-    const std::size_t centre = (kH2 / 2) * kW2 + kW2 / 2;  // projection exactly 0 here
-    frame.normals[3 * centre] = -1e-7f;
+    frame.normals[3 * kCentre] = -1e-7f;
     const Reflection out = reflect(frame, s, env);
-    EXPECT_EQ(out.r[centre], 0.0f);
-    EXPECT_EQ(out.g[centre], 0.0f);
+    EXPECT_EQ(out.r[kCentre], 0.0f);
+    EXPECT_EQ(out.g[kCentre], 0.0f);
 }
 
 TEST(EnvReflection, BlurBlendsSharpTowardsSmooth) {
@@ -153,7 +153,6 @@ TEST(EnvReflection, BlurBlendsSharpTowardsSmooth) {
     std::fill(env.smoothR.begin(), env.smoothR.end(), 0.2f);
     std::fill(env.smoothG.begin(), env.smoothG.end(), 0.4f);
     std::fill(env.smoothB.begin(), env.smoothB.end(), 0.6f);
-    const std::size_t centre = (kH2 / 2) * kW2 + kW2 / 2;
 
     // Blur 100: only the smooth planes are seen, on flat and steep pixels alike.
     s.envBlur = 1.0f;
@@ -172,25 +171,23 @@ TEST(EnvReflection, BlurBlendsSharpTowardsSmooth) {
     // blends by smoothstep(0.5) = 0.5.
     s.envBlur = 0.0f;
     const Reflection flat = reflect(Frame(), s, env);
-    EXPECT_NEAR(flat.r[centre], 0.5 * (kEnvW - 1), 1e-3);
+    EXPECT_NEAR(flat.r[kCentre], 0.5 * (kEnvW - 1), 1e-3);
     Frame steep;
     steep.setNormals(0.8f, 0.6f, 0.0f);
     const Reflection steepOut = reflect(steep, s, env);
-    EXPECT_NEAR(steepOut.r[centre], 0.2f, 1e-4f);
-    EXPECT_NEAR(steepOut.g[centre], 0.4f, 1e-4f);
+    EXPECT_NEAR(steepOut.r[kCentre], 0.2f, 1e-4f);
+    EXPECT_NEAR(steepOut.g[kCentre], 0.4f, 1e-4f);
     Frame half;
     half.setNormals(0.5f, 0.0f, 0.8660254f);
     const Reflection halfOut = reflect(half, s, env);
     const double u = 0.5 + 0.5 * (0.5 * 0.40);  // nx x normalShift
-    EXPECT_NEAR(halfOut.r[centre], 0.5 * u * (kEnvW - 1) + 0.5 * 0.2, 1e-3);
+    EXPECT_NEAR(halfOut.r[kCentre], 0.5 * u * (kEnvW - 1) + 0.5 * 0.2, 1e-3);
 }
 
 TEST(EnvReflection, SteepNormalsAreDamped) {
     // normalShift = 0.5 x 0.40 = 0.2 at Blur 0; above |nx| + |ny| = 1.5 the shift is scaled by
     // 1.5 / steep, so steep 3 moves the lookup by half of normalShift per unit of the normal.
     const RenderSettings s = plainSettings();
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
-    const std::size_t centre = (kH2 / 2) * kW2 + kW2 / 2;
     struct Case {
         float nx, ny, u, v;
     } cases[] = {{1.5f, 1.5f, 0.5f + 1.5f * 0.1f, 0.5f + 1.5f * 0.1f},
@@ -199,9 +196,9 @@ TEST(EnvReflection, SteepNormalsAreDamped) {
     for (const Case& c : cases) {
         Frame frame;
         frame.setNormals(c.nx, c.ny, 0.0f);
-        const Reflection out = reflect(frame, s, env);
-        EXPECT_NEAR(out.r[centre], c.u * (kEnvW - 1), 2e-3) << c.nx << ", " << c.ny;
-        EXPECT_NEAR(out.g[centre], c.v * (kEnvH - 1), 2e-3) << c.nx << ", " << c.ny;
+        const Reflection out = reflect(frame, s, kCoordinates);
+        EXPECT_NEAR(out.r[kCentre], c.u * (kEnvW - 1), 2e-3) << c.nx << ", " << c.ny;
+        EXPECT_NEAR(out.g[kCentre], c.v * (kEnvH - 1), 2e-3) << c.nx << ", " << c.ny;
     }
 }
 
@@ -230,29 +227,26 @@ TEST(EnvReflection, DispersionAndAnisotropySwitchOnAboveOneThousandth) {
     EXPECT_NE(off.g, reflect(Frame(), s, noise).g);
 
     // Exact shifts on the coordinate map: dispersion 0.5 moves red by +0.005 and blue by -0.005.
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
-    const std::size_t centre = (kH2 / 2) * kW2 + kW2 / 2;
     s = plainSettings();
     s.dispersion = 0.5f;
-    const Reflection shifted = reflect(Frame(), s, env);
-    EXPECT_NEAR(shifted.r[centre], 0.505 * (kEnvW - 1), 2e-3);
-    EXPECT_NEAR(shifted.g[centre], 0.5 * (kEnvH - 1), 2e-3);
-    EXPECT_NEAR(shifted.b[centre], 0.495 * (kEnvW - 1) + 0.5 * (kEnvH - 1), 2e-3);
+    const Reflection shifted = reflect(Frame(), s, kCoordinates);
+    EXPECT_NEAR(shifted.r[kCentre], 0.505 * (kEnvW - 1), 2e-3);
+    EXPECT_NEAR(shifted.g[kCentre], 0.5 * (kEnvH - 1), 2e-3);
+    EXPECT_NEAR(shifted.b[kCentre], 0.495 * (kEnvW - 1) + 0.5 * (kEnvH - 1), 2e-3);
 
     // Anisotropy 1 at the centre pixel (32, 16): p = -0.70710677 x 48, both components of the
     // streak direction are -0.70710677, amplitude 0.018.
     s = plainSettings();
     s.anisotropy = 1.0f;
-    const Reflection streaked = reflect(Frame(), s, env);
+    const Reflection streaked = reflect(Frame(), s, kCoordinates);
     const double d = -0.70710677, p = d * 48.0;
     const double w = 0.54 * std::cos(1.8 * p) + 0.35 * std::cos(0.7 * p) + 0.7 * std::cos(3.5 * p);
-    EXPECT_NEAR(streaked.r[centre], (0.5 + w * d * 0.018) * (kEnvW - 1), 2e-3);
-    EXPECT_NEAR(streaked.g[centre], (0.5 + w * d * 0.018) * (kEnvH - 1), 2e-3);
+    EXPECT_NEAR(streaked.r[kCentre], (0.5 + w * d * 0.018) * (kEnvW - 1), 2e-3);
+    EXPECT_NEAR(streaked.g[kCentre], (0.5 + w * d * 0.018) * (kEnvH - 1), 2e-3);
 }
 
 TEST(EnvReflection, SurfaceTestAndRowSkip) {
     const RenderSettings s = plainSettings();
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
     Frame frame;
     std::fill(frame.alpha.begin(), frame.alpha.end(), 0);
     std::fill(frame.height.begin(), frame.height.end(), 0.0f);
@@ -269,7 +263,7 @@ TEST(EnvReflection, SurfaceTestAndRowSkip) {
     frame.alpha[(row + 2) * kW2 + 7] = 255;
     frame.alpha[(row + 2) * kW2 + 8] = 255;
 
-    const Reflection out = reflect(frame, s, env);
+    const Reflection out = reflect(frame, s, kCoordinates);
     EXPECT_GT(out.r[row * kW2 + 10], 1.0f);
     EXPECT_EQ(out.r[row * kW2 + 20], 0.0f);
     EXPECT_GT(out.r[row * kW2 + 30], 1.0f);
@@ -286,9 +280,8 @@ TEST(EnvReflection, SurfaceTestAndRowSkip) {
 }
 
 TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
-    const TestEnv env = lumet::test::coordinateEnv(kEnvW, kEnvH);
     // An empty content size must not turn the projection into infinities.
-    const Reflection out = reflect(Frame(), plainSettings(), env, 0, 0);
+    const Reflection out = reflect(Frame(), plainSettings(), kCoordinates, 0, 0);
     for (float v : out.r) ASSERT_TRUE(std::isfinite(v));
     // Without map planes the reflection is black.
     Frame frame;
@@ -303,7 +296,7 @@ TEST(EnvReflection, DegenerateInputsGiveFiniteOrZeroOutput) {
     lumet::renderEnvReflection(
         {frame.alpha.data(), frame.height.data(), frame.normals.data(), kW2 - 1, kH2},
         {r.data(), g.data(), b.data(), kW2 - 1, kH2}, lumet::FrameWindow::whole(kW2, kH2), kW2, kH2,
-        plainSettings(), lumet::test::EnvMapOver(env).map());
+        plainSettings(), lumet::test::EnvMapOver(kCoordinates).map());
     for (float v : r) ASSERT_EQ(v, 5.0f);
 }
 

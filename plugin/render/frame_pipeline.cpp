@@ -223,11 +223,22 @@ void composeFrame(const Stages& s, bool hasGlow) {
 
 }  // namespace
 
-bool frameSizeAccepted(std::int32_t W, std::int32_t H, std::int32_t SS) {
+bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
+                   const RenderSettings& settings, const PF_InData& in_data, PF_EffectWorld* output,
+                   std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy) {
+    const std::int32_t W = output->width, H = output->height;
+    const std::int32_t SS = in_data.quality == PF_Quality_HI ? 2 : 1;
     constexpr std::int64_t kMostFramePixels = std::int64_t{1} << 31;
-    return static_cast<std::int64_t>(W) * SS <= INT32_MAX &&
-           static_cast<std::int64_t>(H) * SS <= INT32_MAX &&
-           static_cast<std::int64_t>(W) * H <= kMostFramePixels;
+    if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
+        static_cast<std::int64_t>(H) * SS > INT32_MAX ||
+        static_cast<std::int64_t>(W) * H > kMostFramePixels)
+        return false;
+    job.frameSettings = &frameSettings;
+    job.settings = &settings;
+    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
+    job.contentW = contentW, job.contentH = contentH;
+    job.output = output;
+    return true;
 }
 
 PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,

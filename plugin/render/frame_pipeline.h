@@ -35,10 +35,14 @@ struct FrameJob {
     PF_EffectWorld* output = nullptr;
 };
 
-// Whether an output of W x H at SS may be rendered: its working size must fit 32 bits and it may
-// not have more pixels than any host's largest frame (30000 x 30000 and its margins), so that a
-// frame no host could have allocated is refused before anything is written.
-bool frameSizeAccepted(std::int32_t W, std::int32_t H, std::int32_t SS);
+// Starts the job of a frame of the host's output at the host's quality, whose layer of
+// contentW x contentH has its corner at (dx, dy) of the output. False when the frame is refused:
+// its working size must fit 32 bits and it may not have more pixels than any host's largest
+// frame (30000 x 30000 and its margins), so that a frame no host could have allocated is refused
+// before anything is written.
+bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
+                   const RenderSettings& settings, const PF_InData& in_data, PF_EffectWorld* output,
+                   std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy);
 
 // Places the frame whose job knows its sizes, settings and output: from the layer's covered
 // `bounds` (frame pixels) its windows, checked against the memory bound, and its coverage made

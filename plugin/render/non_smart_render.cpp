@@ -117,14 +117,9 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     const std::int32_t iw = input.width, ih = input.height;
     const std::int32_t dx = in_data->output_origin_x, dy = in_data->output_origin_y;
     if (W < 1 || H < 1) return PF_Err_NONE;
-    const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
-    if (!frameSizeAccepted(W, H, SS)) return PF_Err_OUT_OF_MEMORY;
     FrameJob job;
-    job.frameSettings = &frameSettings;
-    job.settings = &settings;
-    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
-    job.contentW = iw, job.contentH = ih;
-    job.output = output;
+    if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
+        return PF_Err_OUT_OF_MEMORY;
 
     // 2. The layer's alpha where it lands in the output, the windows its covered pixels give and
     // the coverage over them.

@@ -152,15 +152,10 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     }
 
     // 7. Working size.
-    const std::int32_t SS = in_data->quality == PF_Quality_HI ? 2 : 1;
-    if (!frameSizeAccepted(W, H, SS)) return PF_Err_OUT_OF_MEMORY;
     FrameJob job;
-    job.frameSettings = &frameSettings;
-    job.settings = &settings;
-    job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
-    job.contentW = iw, job.contentH = ih;
+    if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
+        return PF_Err_OUT_OF_MEMORY;
     job.layerWorld = input;
-    job.output = output;
 
     // 8, 9. The layer's alpha where it lands in the frame, the windows its covered pixels give,
     // the coverage over them and its identity, and the colour's when the smart edge carves it.

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "frame_writer.h"
 #include "host/entry.h"
 #include "image_io.h"
 #include "params/param_ids.h"
@@ -102,7 +103,6 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
 // The host's output as an image: cut to the input's frame unless the whole output is wanted.
 Image imageOf(const refhost::RenderedFrame& frame, int bits, std::int32_t layerWidth,
               std::int32_t layerHeight, bool full) {
-    const std::vector<float> rgba = refhost::rgbaFromWorld(*frame.output.world(), bits);
     const std::int32_t W = frame.output.width(), H = frame.output.height();
     std::int32_t x0 = 0, y0 = 0, w = W, h = H;
     if (!full) {
@@ -115,12 +115,7 @@ Image imageOf(const refhost::RenderedFrame& frame, int bits, std::int32_t layerW
     image.width = w;
     image.height = h;
     image.premultiplied = true;
-    image.rgba.resize(static_cast<std::size_t>(w) * h * 4);
-    for (std::int32_t y = 0; y < h; ++y) {
-        const float* source = rgba.data() + (static_cast<std::size_t>(y0 + y) * W + x0) * 4;
-        std::copy(source, source + static_cast<std::size_t>(w) * 4,
-                  image.rgba.begin() + static_cast<std::ptrdiff_t>(y) * w * 4);
-    }
+    image.rgba = refhost::rgbaFromWorld(*frame.output.world(), bits, x0, y0, w, h);
     return image;
 }
 
@@ -142,7 +137,7 @@ void writeOutput(const RenderOptions& options, Image image, const std::string& p
         ok = writeExr(path, image, error);
     } else {
         unpremultiply(image);
-        ok = writePng(path, image, options.depth == 8 ? 8 : 16, error);
+        ok = writePng(path, image, options.depth == 8 ? 8 : 16, error, options.pngLevel);
     }
     if (!ok) throw std::runtime_error(error);
 }
@@ -284,20 +279,22 @@ int runRender(CommandContext& context) {
 
     // One frame on one effect instance: rendered at its time and written. False (with the
     // failure reported) when the render fails.
-    auto renderOne = [&](refhost::Host& instance, std::int32_t frame, StageDump* dump) {
+    auto renderFrame = [&](refhost::Host& instance, std::int32_t frame, StageDump* dump,
+                           refhost::RenderedFrame& rendered) {
         instance.setTime(frame, 1, kTimeScale);
         if (dump) dump->install();
-        refhost::RenderedFrame rendered;
         const PF_Err err = whileDoing("rendering frame " + std::to_string(frame), [&] {
             return options.smartProtocol
                        ? refhost::renderSmartFrame(instance, frameOptions, rendered)
                        : refhost::renderPlainFrame(instance, frameOptions, rendered);
         });
         if (dump) dump->uninstall();
-        if (err != PF_Err_NONE) {
-            progress.fail(frame, err);
-            return false;
-        }
+        if (err != PF_Err_NONE) progress.fail(frame, err);
+        return err == PF_Err_NONE;
+    };
+    // Writes a rendered frame and hands its output world back to the host for the next frame.
+    auto writeFrame = [&](refhost::Host& instance, std::int32_t frame,
+                          refhost::RenderedFrame& rendered) {
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
             writeOutput(options,
@@ -305,18 +302,32 @@ int runRender(CommandContext& context) {
                                 options.fullOutput),
                         path);
         });
+        instance.returnOutputWorld(std::move(rendered.output));
         progress.done(frame);
+    };
+    auto renderOne = [&](refhost::Host& instance, std::int32_t frame) {
+        refhost::RenderedFrame rendered;
+        if (!renderFrame(instance, frame, nullptr, rendered)) return false;
+        writeFrame(instance, frame, rendered);
         return true;
     };
 
     if (options.jobs == 1 || total == 1) {
+        // Frame k is converted and written on the writer's thread while frame k + 1 renders.
+        FrameWriter writer([&](std::int32_t frame, refhost::RenderedFrame& rendered) {
+            writeFrame(*host, frame, rendered);
+        });
         StageDump dump;
         for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
             const bool last = frame == options.lastFrame;
-            if (!renderOne(*host, frame, last && !options.dumpStagesDir.empty() ? &dump : nullptr)) {
+            refhost::RenderedFrame rendered;
+            if (!renderFrame(*host, frame, last && !options.dumpStagesDir.empty() ? &dump : nullptr,
+                             rendered)) {
                 return 1;
             }
+            writer.write(frame, std::move(rendered));
         }
+        writer.finish();
         progress.finish();
         if (!options.dumpStagesDir.empty()) {
             std::string error;
@@ -325,9 +336,6 @@ int runRender(CommandContext& context) {
         return 0;
     }
 
-    // Several frames at once, as a host renders a composition on several threads: further
-    // instances of the effect, set up like the first, one per job; each job takes the next frame
-    // not yet taken. Every instance stays until all jobs have ended.
     const int jobs = static_cast<int>(std::min<std::int32_t>(options.jobs, total));
     std::vector<std::unique_ptr<refhost::Host>> instances;
     instances.push_back(std::move(host));
@@ -345,7 +353,7 @@ int runRender(CommandContext& context) {
             try {
                 for (std::int32_t frame = nextFrame++; frame <= options.lastFrame && !failed;
                      frame = nextFrame++) {
-                    if (!renderOne(*instances[static_cast<std::size_t>(j)], frame, nullptr)) {
+                    if (!renderOne(*instances[static_cast<std::size_t>(j)], frame)) {
                         failed = true;
                     }
                 }

@@ -30,9 +30,7 @@ bool hasPixels(const PF_EffectWorld* world) {
 
 void freeEnvMap(EnvMap* map) {
     if (!map) return;
-    for (float* plane : {map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
-                         map->smoothB, map->sharpRgb, map->smoothRgb})
-        PlaneFree()(plane);
+    for (float* plane : {map->sharpRgb, map->smoothRgb}) PlaneFree()(plane);
     PlaneFree()(map);
 }
 
@@ -77,18 +75,13 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
     record[0].envW = o->envW;
     record[0].envH = o->envH;
     EnvMap* map = record.release();
-    float** planes[6] = {&map->sharpR,  &map->sharpG,  &map->sharpB,
-                         &map->smoothR, &map->smoothG, &map->smoothB};
     bool allocated = true;
-    for (float** plane : planes) {
-        *plane = allocatePlane<float>(count).release();
-        allocated = allocated && *plane;
-    }
     for (float** plane : {&map->sharpRgb, &map->smoothRgb}) {
         *plane = allocatePlane<float>(interleavedFloats(count)).release();
         allocated = allocated && *plane;
     }
-    if (!allocated) {
+    EnvMapWork work;
+    if (!allocated || !work.allocate(count)) {
         freeEnvMap(map);
         return A_Err_ALLOC;
     }
@@ -96,19 +89,19 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
     // Only the sharp planes are loaded: the smooth planes are always derived from this map's
     // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
     // which would be discarded, are never made.
+    float* sR = work.sharp[0].get();
+    float* sG = work.sharp[1].get();
+    float* sB = work.sharp[2].get();
     if (!hasPixels(o->layerWorld)) {
-        loadBuiltInSharpPlanes(map->sharpR, map->sharpG, map->sharpB, o->envW, o->envH, o->mapType,
-                               builtInDiamondJpeg());
-    } else if (!loadLayerSharpPlanes(*o->layerWorld, map->sharpR, map->sharpG, map->sharpB, o->envW,
-                                     o->envH, formatCodeOf(*o->layerWorld))) {
+        loadBuiltInSharpPlanes(sR, sG, sB, o->envW, o->envH, o->mapType, builtInDiamondJpeg());
+    } else if (!loadLayerSharpPlanes(*o->layerWorld, sR, sG, sB, o->envW, o->envH,
+                                     formatCodeOf(*o->layerWorld))) {
         // Unreadable layer rows: the Custom Map fallback, Gallery.
-        loadBuiltInSharpPlanes(map->sharpR, map->sharpG, map->sharpB, o->envW, o->envH, 10,
-                               builtInDiamondJpeg());
+        loadBuiltInSharpPlanes(sR, sG, sB, o->envW, o->envH, 10, builtInDiamondJpeg());
     }
-    deriveSmoothPlanes(map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
-                       map->smoothB, o->envW, o->envH, envBlurRadius(o->blur));
-    interleaveRgb(map->sharpR, map->sharpG, map->sharpB, count, map->sharpRgb);
-    interleaveRgb(map->smoothR, map->smoothG, map->smoothB, count, map->smoothRgb);
+    deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(),
+                       work.smooth[2].get(), o->envW, o->envH, envBlurRadius(o->blur));
+    work.interleaveInto(*map);
     *value = map;
     return A_Err_NONE;
 }
@@ -117,8 +110,7 @@ size_t envMapCacheSize(AEGP_CCComputeValueRefconP value) {
     const auto* map = static_cast<const EnvMap*>(value);
     if (!map) return 0;
     const std::int64_t count = static_cast<std::int64_t>(map->envW) * map->envH;
-    return static_cast<size_t>(6 * count + 2 * interleavedFloats(count)) * sizeof(float) +
-           sizeof(EnvMap);
+    return static_cast<size_t>(2 * interleavedFloats(count)) * sizeof(float) + sizeof(EnvMap);
 }
 
 void envMapCacheDelete(AEGP_CCComputeValueRefconP value) {

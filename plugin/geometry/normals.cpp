@@ -12,8 +12,8 @@
 
 namespace lumet {
 
-float normalStrengthOf(float bevelDepth, std::int32_t SS) {
-    return std::max(0.4f, std::sqrt(bevelDepth) * 2.5f * static_cast<float>(SS));
+float normalStrengthOf(float bevelDepth, float pixelScale) {
+    return std::max(0.4f, std::sqrt(bevelDepth) * 2.5f * pixelScale);
 }
 
 NormalTaps normalTaps() {
@@ -52,14 +52,14 @@ inline void renormalise(float& nx, float& ny, float& nz) {
 }  // namespace
 
 void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const float> height,
-                    PlaneView<float> normals, float bevelDepth, std::int32_t SS) {
+                    PlaneView<float> normals, float bevelDepth, float pixelScale) {
     if (!usableTogether(coverage, height, normals) || normals.channels != 3) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::uint8_t* alphaSS = coverage.data;
     const float* heightMap = height.data;
     float* normalMap = normals.data;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
-    const float s = normalStrengthOf(bevelDepth, SS);
+    const float s = normalStrengthOf(bevelDepth, pixelScale);
     const NormalTaps taps = normalTaps();
     const float* g = taps.smoothing;
     const float* d = taps.derivative;

@@ -8,8 +8,10 @@
 
 namespace lumet {
 
-// Slope scale of the normals: max(0.4, sqrt(bevelDepth) * 2.5 * SS).
-float normalStrengthOf(float bevelDepth, std::int32_t SS);
+// Slope scale of the normals: max(0.4, sqrt(bevelDepth) * 2.5 * pixelScale), pixelScale being the
+// working pixels per full-resolution pixel (SS times the preview factor): the slope of a bevel per
+// working pixel falls as its pixels grow finer.
+float normalStrengthOf(float bevelDepth, float pixelScale);
 
 // The 9 CPU taps, k = -4 .. 4: smoothing exp(-k^2 / 8) normalised to sum 1, derivative
 // -k/4 exp(-k^2 / 8) normalised to absolute sum 1.
@@ -22,7 +24,7 @@ NormalTaps normalTaps();
 // Fills `normals` (3 floats a pixel, nx, ny, nz) from the heights and coverage, all of one size.
 // Leaves normalMap unchanged when its two scratch planes cannot be allocated.
 void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const float> height,
-                    PlaneView<float> normals, float bevelDepth, std::int32_t SS);
+                    PlaneView<float> normals, float bevelDepth, float pixelScale);
 
 // Blurs nx and ny with the three-pass box blur of the radius (capped at 1000; offered to
 // accelerated.blurPlanePair first) and rebuilds nz, except on empty flat pixels. Does nothing

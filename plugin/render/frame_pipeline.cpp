@@ -12,6 +12,7 @@
 #include "render/content_window.h"
 #include "render/frame_report.h"
 #include "render/geometry_sequence.h"
+#include "render/output_expansion.h"
 #include "render/render_stages.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
@@ -27,6 +28,7 @@ namespace {
 // hash names a shape, the bytes prove it.
 bool sameCoverage(const StageCache& cache, const FrameJob& job) {
     return cache.geometryValid && cache.alphaCopy && cache.geometryWindow == job.area &&
+           cache.geometryPreview == job.preview.factor() &&
            std::memcmp(cache.alphaCopy.get(), job.areaAlpha,
                        static_cast<std::size_t>(job.area.pixels())) == 0;
 }
@@ -65,11 +67,12 @@ bool runGeometry(Stages& s) {
                              {cache.alphaSS.get(), s.work.width, s.work.height},
                              {cache.heightMap.get(), s.work.width, s.work.height},
                              {cache.normalMap.get(), s.work.width, s.work.height, 3}, job.SS,
-                             *job.settings, layer, s.gpu)) {
+                             job.preview.factor(), *job.settings, layer, s.gpu)) {
         return false;
     }
     cache.geometryValid = true;
     cache.geometryWindow = area;
+    cache.geometryPreview = job.preview.factor();
     cache.geometryRevision = nextContentRevision();
     cache.reflectionValid = false;
     s.report.geometryRan = true;
@@ -112,7 +115,7 @@ void runShading(Stages& s) {
     const bool outerStyle = isOuterStyle(job.settings->bevelStyle);
     const SurfaceView surface = s.surface();
     ShadeConstants constants;
-    makeShadeConstants(constants, *job.settings, surface, s.reflection());
+    makeShadeConstants(constants, *job.settings, surface, s.reflection(), job.preview.factor());
     const RgbPlanes<float> shadeOut(cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get(),
                                     job.area.width, job.area.height);
     bool done = false;
@@ -170,7 +173,8 @@ bool runGlow(Stages& s, bool glowDirty) {
             {job.windowAlpha, window.width, window.height},
             RgbaPlanes<float>(cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
                               cache.glowA.get(), window.width, window.height),
-            job.settings->glowRadius, cache.glowScratch.get(), window.pixels(), workPlanes);
+            job.settings->glowRadius * job.preview.factor(), cache.glowScratch.get(),
+            window.pixels(), workPlanes);
         s.report.glowRan = cache.glowValid;
     }
     return cache.glowValid;
@@ -237,6 +241,7 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.settings = &settings;
     job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
     job.contentW = contentW, job.contentH = contentH;
+    job.preview = previewScaleOf(&in_data);
     job.output = output;
     return true;
 }
@@ -250,7 +255,8 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     report.dx = job.dx, report.dy = job.dy;
     // The glow and the output cover `window`; the geometry, reflection and shading `area`, which
     // lies inside it.
-    const ContentWindows windows = contentWindows(bounds, W, H, *job.settings, SS);
+    const ContentWindows windows =
+        contentWindows(bounds, W, H, *job.settings, SS, job.preview.factor());
     if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
     job.window = windows.output;
     job.area = windows.geometry;

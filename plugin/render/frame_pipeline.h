@@ -7,6 +7,7 @@
 
 #include "AE_Effect.h"
 #include "core/frame_window.h"
+#include "core/preview_scale.h"
 #include "envmap/env_map.h"
 #include "geometry/alpha_extraction.h"
 #include "geometry/smart_edge.h"
@@ -24,8 +25,14 @@ struct FrameJob {
     std::int32_t W = 0, H = 0, SS = 1;              // the output's size and the supersampling
     std::int32_t dx = 0, dy = 0;                    // where the layer's corner lies in the output
     std::int32_t contentW = 0, contentH = 0;        // the layer's size (the reflection's scale)
-    FrameWindow window;                             // the glow and the output
-    FrameWindow area;  // the geometry, reflection and shading, inside `window`
+    // The host's preview scale: how far the layer it handed over is scaled down from full
+    // resolution (x and y in (0, 1], 1 when it renders at full resolution). startFrameJob takes it
+    // from the downsample factors of the in data; an OpenFX front end sets it from the render
+    // scale after that call. Every pixel size of the effect is scaled by preview.factor(), and
+    // the caches count a change of it as a change of the geometry.
+    PreviewScale preview;
+    FrameWindow window;  // the glow and the output
+    FrameWindow area;    // the geometry, reflection and shading, inside `window`
     const std::uint8_t* windowAlpha = nullptr;  // the coverage over `window`, smoothed
     const std::uint8_t* areaAlpha = nullptr;    // the same over `area` (windowAlpha when equal)
     LayerIdentity layer;
@@ -39,7 +46,7 @@ struct FrameJob {
 // contentW x contentH has its corner at (dx, dy) of the output. False when the frame is refused:
 // its working size must fit 32 bits and it may not have more pixels than any host's largest
 // frame (30000 x 30000 and its margins), so that a frame no host could have allocated is refused
-// before anything is written.
+// before anything is written. The job's preview scale is the in data's downsample factors.
 bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
                    const RenderSettings& settings, const PF_InData& in_data, PF_EffectWorld* output,
                    std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy);

@@ -9,19 +9,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <exception>
-#include <thread>
-#include <mutex>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -97,6 +97,12 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
             params.setKeyframe(spec.id, seconds, value.number);
             break;
     }
+}
+
+// The layer's size as the host hands it over at a preview factor (area-averaged blocks, the last
+// one partial).
+std::int32_t previewSize(std::int32_t size, int downsample) {
+    return (size + downsample - 1) / downsample;
 }
 
 // The host's output as an image: cut to the input's frame unless the whole output is wanted.
@@ -279,6 +285,7 @@ int runRender(CommandContext& context) {
     refhost::FrameOptions frameOptions;
     frameOptions.bitsPerChannel = options.depth;
     frameOptions.highQuality = options.highQuality;
+    frameOptions.downsampleX = frameOptions.downsampleY = options.downsample;
     const std::int32_t total = options.lastFrame - options.firstFrame + 1;
     Progress progress(!options.quiet && isatty(fileno(stderr)) && total > 1, total);
 
@@ -300,10 +307,11 @@ int runRender(CommandContext& context) {
         }
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
-            writeOutput(options,
-                        imageOf(rendered, options.depth, layer.width, layer.height,
-                                options.fullOutput),
-                        path);
+            writeOutput(
+                options,
+                imageOf(rendered, options.depth, previewSize(layer.width, options.downsample),
+                        previewSize(layer.height, options.downsample), options.fullOutput),
+                path);
         });
         progress.done(frame);
         return true;
@@ -313,7 +321,8 @@ int runRender(CommandContext& context) {
         StageDump dump;
         for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
             const bool last = frame == options.lastFrame;
-            if (!renderOne(*host, frame, last && !options.dumpStagesDir.empty() ? &dump : nullptr)) {
+            if (!renderOne(*host, frame,
+                           last && !options.dumpStagesDir.empty() ? &dump : nullptr)) {
                 return 1;
             }
         }

@@ -1,15 +1,14 @@
 // The reference host's command protocol and callbacks.
 #include "refhost/host.h"
 
-#include "refhost/util_callbacks.h"
-#include "refhost/pipl_resource.h"
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 #include "AE_EffectCBSuites.h"
 #include "refhost/compute_cache.h"
+#include "refhost/pipl_resource.h"
+#include "refhost/util_callbacks.h"
 
 namespace refhost {
 namespace {
@@ -97,7 +96,9 @@ PF_InData Host::makeInData() {
         in.height = input->height();
         in.extent_hint = PF_LRect{0, 0, input->width(), input->height()};
     }
-    in.downsample_x = in.downsample_y = in.pixel_aspect_ratio = PF_RationalScale{1, 1};
+    in.downsample_x = downsampleX_;
+    in.downsample_y = downsampleY_;
+    in.pixel_aspect_ratio = PF_RationalScale{1, 1};
     in.pica_basicP = withholdBasic_ ? nullptr : basicSuite();
     return in;
 }
@@ -150,8 +151,9 @@ PF_Err Host::sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_La
 PF_Err Host::registerPlugin() {
     if (!entries_.pluginDataEntry) throw std::logic_error("no plug-in entry point");
     ActiveSuitesScope scope(&suites_);
-    PF_Err err = entries_.pluginDataEntry(reinterpret_cast<PF_PluginDataPtr>(this), &Host::registrationCallback, basicSuite(),
-                                          "refhost", "1.0");
+    PF_Err err =
+        entries_.pluginDataEntry(reinterpret_cast<PF_PluginDataPtr>(this),
+                                 &Host::registrationCallback, basicSuite(), "refhost", "1.0");
     // A host that reads resources instead would see the PiPL: it must describe the same effect.
     if (err == PF_Err_NONE && !pluginPath_.empty()) {
         piplProblem_ = checkPiplResource(pluginPath_, registration_);

@@ -118,6 +118,12 @@ public:
     void removeLayer(int index);
     const OwnedWorld* layer(int index) const;
 
+    // The preview factors the next commands' in data carry (downsample_x and downsample_y, 1/1 at
+    // full resolution). Scaling the layers to match is the render helpers' part (render_host.h).
+    void setDownsample(PF_RationalScale x, PF_RationalScale y) {
+        downsampleX_ = x, downsampleY_ = y;
+    }
+
     // Time of the next commands, in the host's units (seconds = time / scale).
     void setTime(A_long currentTime, A_long timeStep, A_u_long timeScale);
     double currentSeconds() const { return double(currentTime_) / double(timeScale_); }
@@ -181,6 +187,7 @@ private:
     PF_OutFlags globalOutFlags_ = 0;
     PendingFrame pendingFrame_;
     A_long currentTime_ = 0, timeStep_ = 1;
+    PF_RationalScale downsampleX_{1, 1}, downsampleY_{1, 1};
     A_u_long timeScale_ = 24;
     std::map<int, PF_Err> paramFailures_, layerFailures_;
     int addParamFailAfter_ = -1;

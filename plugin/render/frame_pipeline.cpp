@@ -225,6 +225,39 @@ void composeFrame(const Stages& s, bool hasGlow) {
         *job.settings, job.SS, pixelDepthOf(*job.output), *job.output);
 }
 
+// The stages in their order, for the progress reports and for what an abandoned frame leaves.
+enum PipelineStage : std::int32_t { kGeometry, kReflection, kShading, kGlow, kStageCount };
+
+// The host asked to abandon the frame during or before `cut`: that stage and the later ones are
+// stale, the earlier ones keep what they computed under this frame's settings, which are
+// committed so that the cache's rules judge the next frame against them.
+PF_Err abandonFrame(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu, PipelineStage cut,
+                    PF_Err err) {
+    if (cut <= kGeometry) cache.geometryValid = false;
+    if (cut <= kReflection) cache.reflectionValid = false;
+    if (cut <= kShading) cache.shadingValid = false;
+    cache.glowValid = false;
+    commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);
+    gpu.leave();
+    return err;
+}
+
+// Whether the host asked to abandon the frame (asking it now); reports the stages done so far.
+PF_Err stageFinished(PipelineStage done) {
+    reportFrameProgress(done + 1, kStageCount + 1);
+    return askFrameAbort();
+}
+
+std::int32_t askInDataAbort(void* context) {
+    const PF_InData* in_data = static_cast<const PF_InData*>(context);
+    return in_data->inter.abort(in_data->effect_ref);
+}
+
+void tellInDataProgress(void* context, std::int32_t done, std::int32_t total) {
+    const PF_InData* in_data = static_cast<const PF_InData*>(context);
+    in_data->inter.progress(in_data->effect_ref, done, total);
+}
+
 }  // namespace
 
 bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
@@ -242,6 +275,10 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
     job.contentW = contentW, job.contentH = contentH;
     job.preview = previewScaleOf(&in_data);
+    job.interrupt = FrameInterrupt{};
+    job.interrupt.context = const_cast<PF_InData*>(&in_data);
+    if (in_data.inter.abort) job.interrupt.abort = askInDataAbort;
+    if (in_data.inter.progress) job.interrupt.progress = tellInDataProgress;
     job.output = output;
     return true;
 }
@@ -279,6 +316,7 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
 }
 
 PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu) {
+    const FrameInterruptScope interruptible(job.interrupt);
     FrameReport& report = currentFrameReport();
     report.gpu = gpu.held();
     const std::int32_t SS = job.SS;
@@ -296,17 +334,26 @@ PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
 
     Stages stages{cache,  job,  gpu.held(),
                   report, work, SS == 2 ? cache.alphaSS.get() : cache.alphaCopy.get()};
+    if (PF_Err err = askFrameAbort()) return abandonFrame(cache, job, gpu, kGeometry, err);
     if (flags.geometryDirty && !runGeometry(stages)) return PF_Err_OUT_OF_MEMORY;
+    if (PF_Err err = stageFinished(kGeometry)) return abandonFrame(cache, job, gpu, kGeometry, err);
     if (flags.reflectionDirty) runReflection(stages);
+    if (PF_Err err = stageFinished(kReflection))
+        return abandonFrame(cache, job, gpu, kReflection, err);
     if (flags.shadingDirty || !cache.shadingValid) runShading(stages);
+    if (PF_Err err = stageFinished(kShading)) return abandonFrame(cache, job, gpu, kShading, err);
     const bool hasGlow = runGlow(stages, flags.glowDirty);
+    if (PF_Err err = stageFinished(kGlow)) return abandonFrame(cache, job, gpu, kGlow, err);
     report.glowUsed = hasGlow;
 
     // The device copies and the cache now agree, so the GPU can go.
     commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);
     gpu.leave();
     composeFrame(stages, hasGlow);
-    return PF_Err_NONE;
+    // An abandon asked for while the output was written leaves it incomplete: the host gets the
+    // error and throws the output away.
+    reportFrameProgress(kStageCount + 1, kStageCount + 1);
+    return frameInterrupted();
 }
 
 }  // namespace lumet

@@ -11,6 +11,7 @@
 #include "envmap/env_map.h"
 #include "geometry/alpha_extraction.h"
 #include "geometry/smart_edge.h"
+#include "parallel/frame_interrupt.h"
 #include "params/render_settings.h"
 #include "render/render_locks.h"
 #include "render/render_stages.h"
@@ -31,6 +32,10 @@ struct FrameJob {
     // scale after that call. Every pixel size of the effect is scaled by preview.factor(), and
     // the caches count a change of it as a change of the geometry.
     PreviewScale preview;
+    // The host's abort and progress callbacks: startFrameJob points them at the in data's (which
+    // must outlive the job); an OpenFX front end points them at its own. The pipeline asks between
+    // its stages and, through ParallelRows, every few milliseconds inside them.
+    FrameInterrupt interrupt;
     FrameWindow window;  // the glow and the output
     FrameWindow area;    // the geometry, reflection and shading, inside `window`
     const std::uint8_t* windowAlpha = nullptr;  // the coverage over `window`, smoothed
@@ -62,7 +67,9 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
 
 // Runs the frame into `cache`; the device is used when `gpu` holds the GPU lock, which the
 // pipeline leaves once the cache is committed. Returns the host's error: out of memory when the
-// cache's planes cannot be had.
+// cache's planes cannot be had; the abort callback's error when the host asked to abandon the
+// frame. An abandoned frame writes nothing; the stages it finished stay valid in the cache, the
+// one it cut and those after it are stale, so the next frame is what a fresh render gives.
 PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu);
 
 }  // namespace lumet

@@ -13,6 +13,10 @@
 // its 500-pixel margin, doubled) in the same run, and every frame benchmark after it reports
 // perTransform: its mean time over that transform's.
 //
+// abortGap_ms is the longest time the effect went without asking the host's abort callback in a
+// measured frame (from the render's start to the first question, between questions, and from
+// the last one to the render's end); abortChecks the questions of the last frame.
+//
 // Frame/... renders on the CPU (LUMET_OPENCL=off at the plug-in's global set-up); FrameOpenCL/...
 // lets the plug-in start its OpenCL runtime on the machine's first device, which the label names,
 // and adds setUp: one global set-up alone, which loads OpenCL and builds the kernels.
@@ -20,6 +24,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -187,7 +192,8 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
     prepare(host, scene);
     renderOrFail(state, host, scene);  // settle the caches
     int toggle = 0;
-    double seconds = 0.0;
+    double seconds = 0.0, longestGap = 0.0;
+    int checks = 0;
     for (auto _ : state) {
         state.PauseTiming();
         toggle ^= 1;
@@ -214,9 +220,18 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
         }
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
+        host.setAbortPlan({});
         renderOrFail(state, host, scene);
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto end = std::chrono::steady_clock::now();
+        seconds += std::chrono::duration<double>(end - start).count();
+        const refhost::AbortLog& log = host.abortLog();
+        const double tail =
+            std::chrono::duration<double>(end - (log.calls ? log.lastCall : start)).count();
+        longestGap = std::max({longestGap, log.longestGapSeconds, tail});
+        checks = log.calls;
     }
+    state.counters["abortGap_ms"] = 1000.0 * longestGap;
+    state.counters["abortChecks"] = checks;
     state.counters["peakRSS_MB"] = peakMegabytes();
     if (transformMilliseconds > 0.0 && state.iterations() > 0) {
         state.counters["perTransform"] =

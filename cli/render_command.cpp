@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -211,6 +212,29 @@ bool prepareInstance(refhost::Host& host, const RenderOptions& options, const Im
 
 // The progress line on a terminal ("frame F (D of N)"), and the report of a failed frame, from
 // any job's thread.
+// Ctrl-C: the frame in progress is abandoned through the host's abort callback, no further frame
+// starts, the frames already written stay, and the command exits with 130 (128 + SIGINT).
+constexpr int kInterruptedStatus = 130;
+std::atomic<bool> interruptRequested{false};
+
+void onInterrupt(int) { interruptRequested = true; }
+
+class InterruptHandler {
+public:
+    InterruptHandler() : previous_(std::signal(SIGINT, onInterrupt)) {}
+    ~InterruptHandler() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+    InterruptHandler(const InterruptHandler&) = delete;
+    InterruptHandler& operator=(const InterruptHandler&) = delete;
+
+private:
+    void (*previous_)(int);
+};
+
+int interrupted() {
+    std::fprintf(stderr, "lumet: interrupted; the frames written so far are kept\n");
+    return kInterruptedStatus;
+}
+
 class Progress {
 public:
     Progress(bool shown, std::int32_t total) : shown_(shown), total_(total) {}
@@ -278,9 +302,11 @@ int runRender(CommandContext& context) {
     if (switchFailed) {
         throw std::runtime_error("--device cpu: cannot set LUMET_OPENCL");
     }
+    const InterruptHandler interruptHandler;
     std::unique_ptr<refhost::Host> host =
         options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
     if (!prepareInstance(*host, options, layer, customMap)) return 1;
+    host->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
 
     refhost::FrameOptions frameOptions;
     frameOptions.bitsPerChannel = options.depth;
@@ -292,6 +318,7 @@ int runRender(CommandContext& context) {
     // One frame on one effect instance: rendered at its time and written. False (with the
     // failure reported) when the render fails.
     auto renderOne = [&](refhost::Host& instance, std::int32_t frame, StageDump* dump) {
+        if (interruptRequested) return false;
         instance.setTime(frame, 1, kTimeScale);
         if (dump) dump->install();
         refhost::RenderedFrame rendered;
@@ -301,6 +328,7 @@ int runRender(CommandContext& context) {
                        : refhost::renderPlainFrame(instance, frameOptions, rendered);
         });
         if (dump) dump->uninstall();
+        if (err == PF_Interrupt_CANCEL && interruptRequested) return false;
         if (err != PF_Err_NONE) {
             progress.fail(frame, err);
             return false;
@@ -323,7 +351,8 @@ int runRender(CommandContext& context) {
             const bool last = frame == options.lastFrame;
             if (!renderOne(*host, frame,
                            last && !options.dumpStagesDir.empty() ? &dump : nullptr)) {
-                return 1;
+                progress.finish();
+                return interruptRequested ? interrupted() : 1;
             }
         }
         progress.finish();
@@ -343,6 +372,7 @@ int runRender(CommandContext& context) {
     for (int j = 1; j < jobs; ++j) {
         instances.push_back(openPlugin(context, /*globalSetup=*/false));
         if (!prepareInstance(*instances.back(), options, layer, customMap)) return 1;
+        instances.back()->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
     }
     std::atomic<std::int32_t> nextFrame{options.firstFrame};
     std::atomic<bool> failed{false};
@@ -370,6 +400,7 @@ int runRender(CommandContext& context) {
     // Further instances go first; the first, which set the effect up, sets it down last.
     while (instances.size() > 1) instances.pop_back();
     if (error) std::rethrow_exception(error);
+    if (interruptRequested) return interrupted();
     return failed ? 1 : 0;
 }
 

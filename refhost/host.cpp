@@ -367,8 +367,40 @@ PF_Err Host::addParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDefPtr def) {
     return PF_Err_NONE;
 }
 
-PF_Err Host::abortCallback(PF_ProgPtr) { return PF_Err_NONE; }
-PF_Err Host::progressCallback(PF_ProgPtr, A_long, A_long) { return PF_Err_NONE; }
+void Host::setAbortPlan(const AbortPlan& plan) {
+    abortPlan_ = plan;
+    abortLog_ = AbortLog{};
+    abortPlanSet_ = std::chrono::steady_clock::now();
+}
+
+PF_Err Host::abortCallback(PF_ProgPtr ref) {
+    Host* host = hostOf(ref);
+    if (!host) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto now = std::chrono::steady_clock::now();
+    AbortLog& log = host->abortLog_;
+    const AbortPlan& plan = host->abortPlan_;
+    const std::chrono::duration<double> gap =
+        now - (log.calls > 0 ? log.lastCall : host->abortPlanSet_);
+    log.longestGapSeconds = std::max(log.longestGapSeconds, gap.count());
+    log.lastCall = now;
+    ++log.calls;
+    const std::chrono::duration<double> elapsed = now - host->abortPlanSet_;
+    const bool cancel = (plan.atCall > 0 && log.calls >= plan.atCall) ||
+                        (plan.afterSeconds >= 0.0 && elapsed.count() >= plan.afterSeconds) ||
+                        (plan.flag && plan.flag->load());
+    if (!cancel) return PF_Err_NONE;
+    log.fired = true;
+    return PF_Interrupt_CANCEL;
+}
+
+PF_Err Host::progressCallback(PF_ProgPtr ref, A_long current, A_long total) {
+    Host* host = hostOf(ref);
+    if (!host) return PF_Err_BAD_CALLBACK_PARAM;
+    ++host->abortLog_.progressCalls;
+    host->abortLog_.progressDone = current;
+    host->abortLog_.progressTotal = total;
+    return PF_Err_NONE;
+}
 
 PF_Err Host::checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long checkoutId,
                            const PF_RenderRequest* request, A_long time, A_long, A_u_long,

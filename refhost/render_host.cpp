@@ -259,6 +259,8 @@ const char* errorName(PF_Err err) {
             return "PF_Err_INVALID_CALLBACK";
         case PF_Err_BAD_CALLBACK_PARAM:
             return "PF_Err_BAD_CALLBACK_PARAM";
+        case PF_Interrupt_CANCEL:
+            return "PF_Interrupt_CANCEL";
         case A_Err_MISSING_SUITE:
             return "A_Err_MISSING_SUITE";
         default:

@@ -62,12 +62,14 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
     });
 
     std::memset(normals.data, 0, planeBytes(count, 3 * sizeof(float)));
-    const NormalTaps taps = normalTaps();
+    const NormalTaps taps = normalTaps(preview);
     const bool gpuDone =
         gpuNormals && gpu::computeNormalsGpu(heightMap, coverage.data, normals.data, W2, H2,
-                                             normalStrengthOf(settings.bevelDepth, pixelScale),
+                                             normalStrengthOf(settings.bevelDepth, pixelScale) *
+                                                 normalTapsGain(preview),
                                              taps.smoothing, taps.derivative);
-    if (!gpuDone) computeNormals(coverage, height, normals, settings.bevelDepth, pixelScale);
+    if (!gpuDone)
+        computeNormals(coverage, height, normals, settings.bevelDepth, pixelScale, preview);
 
     blurNormals(normals, coverage, height, scaledPixels(3, pixelScale), accelerated);
     return true;

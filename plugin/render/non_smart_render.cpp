@@ -120,6 +120,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     FrameJob job;
     if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
+    const FrameInterruptScope interruptible(job.interrupt);
 
     // 2. The layer's alpha where it lands in the output, the windows its covered pixels give and
     // the coverage over them.
@@ -137,6 +138,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
         bounds = extractAlpha(input, pixelDepthOf(input), dx - lx0, dy - ly0, layerAlpha.get(),
                               layerRect.width, layerRect.height);
+        if (PF_Err abandoned = frameInterrupted()) return abandoned;
         if (bounds.minX <= bounds.maxX) {
             bounds.minX += lx0, bounds.maxX += lx0, bounds.minY += ly0, bounds.maxY += ly0;
         }
@@ -174,7 +176,11 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         cache = NonSmartCache{};
         return PF_Err_OUT_OF_MEMORY;
     }
-    job.envKey = prepareEnvMap(cache, settings, customLayer);
+    {
+        // The map is kept between frames, so it is computed whole.
+        const FrameInterruptScope uninterruptible(FrameInterrupt{});
+        job.envKey = prepareEnvMap(cache, settings, customLayer);
+    }
     resources.gpuLock.take();
 
     // 5. The stages the cache finds stale, and the output.

@@ -13,9 +13,8 @@
 // its 500-pixel margin, doubled) in the same run, and every frame benchmark after it reports
 // perTransform: its mean time over that transform's.
 //
-// abortGap_ms is the longest time the effect went without asking the host's abort callback in a
-// measured frame (from the render's start to the first question, between questions, and from
-// the last one to the render's end); abortChecks the questions of the last frame.
+// abortGap_ms is the longest time between two questions to the host's abort callback in a
+// measured frame; abortChecks the questions of the last frame.
 //
 // Frame/... renders on the CPU (LUMET_OPENCL=off at the plug-in's global set-up); FrameOpenCL/...
 // lets the plug-in start its OpenCL runtime on the machine's first device, which the label names,
@@ -224,11 +223,8 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
         renderOrFail(state, host, scene);
         const auto end = std::chrono::steady_clock::now();
         seconds += std::chrono::duration<double>(end - start).count();
-        const refhost::AbortLog& log = host.abortLog();
-        const double tail =
-            std::chrono::duration<double>(end - (log.calls ? log.lastCall : start)).count();
-        longestGap = std::max({longestGap, log.longestGapSeconds, tail});
-        checks = log.calls;
+        longestGap = std::max(longestGap, host.abortLog().longestGapSeconds);
+        checks = host.abortLog().calls;
     }
     state.counters["abortGap_ms"] = 1000.0 * longestGap;
     state.counters["abortChecks"] = checks;

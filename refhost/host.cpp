@@ -379,9 +379,10 @@ PF_Err Host::abortCallback(PF_ProgPtr ref) {
     const auto now = std::chrono::steady_clock::now();
     AbortLog& log = host->abortLog_;
     const AbortPlan& plan = host->abortPlan_;
-    const std::chrono::duration<double> gap =
-        now - (log.calls > 0 ? log.lastCall : host->abortPlanSet_);
-    log.longestGapSeconds = std::max(log.longestGapSeconds, gap.count());
+    if (log.calls > 0) {
+        const std::chrono::duration<double> gap = now - log.lastCall;
+        log.longestGapSeconds = std::max(log.longestGapSeconds, gap.count());
+    }
     log.lastCall = now;
     ++log.calls;
     const std::chrono::duration<double> elapsed = now - host->abortPlanSet_;

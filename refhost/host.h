@@ -50,7 +50,7 @@ struct AbortPlan {
 struct AbortLog {
     int calls = 0;
     bool fired = false;              // some call answered PF_Interrupt_CANCEL
-    double longestGapSeconds = 0.0;  // between the plan and the first call, and between calls
+    double longestGapSeconds = 0.0;  // between two successive calls
     std::chrono::steady_clock::time_point lastCall;
     int progressCalls = 0;
     A_long progressDone = 0, progressTotal = 0;  // of the last progress report

@@ -5,11 +5,11 @@
 //
 // With --preview N, B is a preview rendered at 1/N of A's resolution: A is area-averaged by N
 // (blocks from the top-left corner), both are flattened on black and rounded to 8 bits, and the
-// mean and the 99th percentile of the channel differences over the pixels where either image
-// shows colour are printed (bounded by --mean and --p99).
+// mean and the 99th percentile of the channel differences over the whole frame (with --content,
+// over the pixels where either image shows colour) are printed (bounded by --mean and --p99).
 //
 // Usage: imgdiff A B [--max STEPS] [--mean STEPS]
-//        imgdiff FULL PREVIEW --preview N [--mean STEPS] [--p99 STEPS]
+//        imgdiff FULL PREVIEW --preview N [--content] [--mean STEPS] [--p99 STEPS]
 //   A and B are both PNG (8 or 16 bit, any colour type; libpng's simplified reader) or both EXR
 //   (R, G, B, A read as 32-bit float).
 #include <ImfChannelList.h>
@@ -142,7 +142,7 @@ Picture averagedDown(const Picture& full, int n, bool straight) {
 }
 
 int comparePreview(const Picture& full, const Picture& preview, int n, bool straight,
-                   double meanBound, double p99Bound) {
+                   bool contentOnly, double meanBound, double p99Bound) {
     const Picture reference = averagedDown(full, n, straight);
     if (reference.width != preview.width || reference.height != preview.height) {
         std::fprintf(stderr, "imgdiff: a 1/%d preview of %dx%d is %dx%d, not %dx%d\n", n,
@@ -154,7 +154,7 @@ int comparePreview(const Picture& full, const Picture& preview, int n, bool stra
     const std::vector<int> b = flattenedLevels(preview, straight);
     std::vector<int> differences;
     for (std::size_t i = 0; i < a.size(); i += 3) {
-        if (a[i] + a[i + 1] + a[i + 2] + b[i] + b[i + 1] + b[i + 2] == 0) continue;
+        if (contentOnly && a[i] + a[i + 1] + a[i + 2] + b[i] + b[i + 1] + b[i + 2] == 0) continue;
         for (int c = 0; c < 3; ++c) differences.push_back(std::abs(a[i + c] - b[i + c]));
     }
     if (differences.empty()) differences.push_back(0);
@@ -163,9 +163,9 @@ int comparePreview(const Picture& full, const Picture& preview, int n, bool stra
     for (int d : differences) sum += d;
     const double mean = sum / static_cast<double>(differences.size());
     const int p99 = differences[(differences.size() - 1) * 99 / 100];
-    std::printf("1/%d preview %dx%d: mean %.3f, p99 %d, max %d (8-bit levels over %zu pixels)\n", n,
+    std::printf("1/%d preview %dx%d: mean %.3f, p99 %d, max %d (8-bit levels over %zu %s)\n", n,
                 preview.width, preview.height, mean, p99, differences.back(),
-                differences.size() / 3);
+                differences.size() / 3, contentOnly ? "pixels with colour" : "pixels");
     const bool ok = !(meanBound >= 0 && mean > meanBound) && !(p99Bound >= 0 && p99 > p99Bound);
     return ok ? 0 : 1;
 }
@@ -176,10 +176,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     double maxBound = -1.0, meanBound = -1.0, p99Bound = -1.0;
     int preview = 0;
+    bool contentOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--max" || arg == "--mean") && i + 1 < argc) {
             (arg == "--max" ? maxBound : meanBound) = std::atof(argv[++i]);
+        } else if (arg == "--content") {
+            contentOnly = true;
         } else if (arg == "--p99" && i + 1 < argc) {
             p99Bound = std::atof(argv[++i]);
         } else if (arg == "--preview" && i + 1 < argc) {
@@ -189,15 +192,17 @@ int main(int argc, char** argv) {
         }
     }
     if (files.size() != 2 || preview < 0 || preview > 64) {
-        std::fprintf(stderr,
-                     "Usage: imgdiff A B [--max STEPS] [--mean STEPS]\n"
-                     "       imgdiff FULL PREVIEW --preview N [--mean STEPS] [--p99 STEPS]\n");
+        std::fprintf(
+            stderr,
+            "Usage: imgdiff A B [--max STEPS] [--mean STEPS]\n"
+            "       imgdiff FULL PREVIEW --preview N [--content] [--mean STEPS] [--p99 STEPS]\n");
         return 2;
     }
     Picture a, b;
     if (!read(files[0], a) || !read(files[1], b)) return 2;
     if (preview > 0)
-        return comparePreview(a, b, preview, !endsWith(files[0], ".exr"), meanBound, p99Bound);
+        return comparePreview(a, b, preview, !endsWith(files[0], ".exr"), contentOnly, meanBound,
+                              p99Bound);
     if (a.width != b.width || a.height != b.height) {
         std::fprintf(stderr, "imgdiff: sizes differ: %dx%d and %dx%d\n", a.width, a.height, b.width,
                      b.height);

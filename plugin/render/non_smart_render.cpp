@@ -109,6 +109,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     FrameJob job;
     if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
+    const FrameInterruptScope interruptible(job.interrupt);
 
     // 2. The layer's alpha where it lands in the output, the windows its covered pixels give and
     // the coverage over them.
@@ -126,6 +127,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
         bounds = extractAlpha(input, pixelDepthOf(input), dx - lx0, dy - ly0, layerAlpha.get(),
                               layerRect.width, layerRect.height);
+        if (PF_Err abandoned = frameInterrupted()) return abandoned;
         if (bounds.minX <= bounds.maxX) {
             bounds.minX += lx0, bounds.maxX += lx0, bounds.minY += ly0, bounds.maxY += ly0;
         }
@@ -163,9 +165,13 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         cache = NonSmartCache{};
         return PF_Err_OUT_OF_MEMORY;
     }
-    if (!prepareEnvMap(cache, settings, customLayer, job.envKey)) {
-        cache = NonSmartCache{};
-        return PF_Err_OUT_OF_MEMORY;
+    {
+        // The map is kept between frames, so it is computed whole.
+        const FrameInterruptScope uninterruptible(FrameInterrupt{});
+        if (!prepareEnvMap(cache, settings, customLayer, job.envKey)) {
+            cache = NonSmartCache{};
+            return PF_Err_OUT_OF_MEMORY;
+        }
     }
     resources.gpuLock.take();
 

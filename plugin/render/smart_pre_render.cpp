@@ -30,8 +30,9 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData*, PF_PreRenderExtra* extra)
         storeRenderSetting(*settings, index, def);
         in_data->inter.checkin_param(in_data->effect_ref, &def);
     }
-    settings->expansion = outputMargin(settings->bevelStyle, settings->bevelDepth,
-                                       settings->glowIntensity, settings->glowRadius);
+    settings->expansion = previewMargin(outputMargin(settings->bevelStyle, settings->bevelDepth,
+                                                     settings->glowIntensity, settings->glowRadius),
+                                        previewScaleOf(in_data).factor());
 
     // From here on the host owns the record, also when a checkout failed.
     PF_PreRenderOutput& output = *extra->output;

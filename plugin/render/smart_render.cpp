@@ -156,6 +156,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
     job.layerWorld = input;
+    const FrameInterruptScope interruptible(job.interrupt);
 
     // 8, 9. The layer's alpha where it lands in the frame, the windows its covered pixels give,
     // the coverage over them and its identity, and the colour's when the smart edge carves it.
@@ -165,6 +166,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
     ContentBounds bounds =
         extractAlpha(*input, pixelDepthOf(*input), 0, 0, layerAlpha.get(), layerW, layerH);
+    if (PF_Err abandoned = frameInterrupted()) return abandoned;
     if (bounds.minX <= bounds.maxX) {
         bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
     }
@@ -178,8 +180,12 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         job.layer.colourHash = worldPixelHash(*input, pixelDepthOf(*input));
     }
 
-    // 10. The environment map from the host's compute cache.
-    err = checkOutEnvMap(in_data, settings, customLayer, resources, job);
+    // 10. The environment map from the host's compute cache, computed whole: a map cut short
+    // would stay in the cache.
+    {
+        const FrameInterruptScope uninterruptible(FrameInterrupt{});
+        err = checkOutEnvMap(in_data, settings, customLayer, resources, job);
+    }
     if (err != PF_Err_NONE) return err;
 
     // 12. The stage cache, when no other render is using it; otherwise this frame works on planes

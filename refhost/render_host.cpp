@@ -8,6 +8,7 @@
 #include "AE_ComputeCacheSuite.h"
 #include "AE_Effect.h"
 #include "AE_HashSuite.h"
+#include "refhost/callback_faults.h"
 #include "refhost/layers.h"
 
 namespace refhost {
@@ -38,6 +39,7 @@ PF_Err checkoutLayerPixels(PF_ProgPtr, A_long checkoutId, PF_EffectWorld** pixel
     SmartFrame* frame = currentFrame;
     if (!frame || !pixels) return PF_Err_BAD_CALLBACK_PARAM;
     *pixels = nullptr;
+    if (PF_Err err; hostCallbackFails("checkout_layer_pixels", &err)) return err;
     if (checkoutId == 0) {
         if (frame->options->inputPixelsError != PF_Err_NONE) {
             return frame->options->inputPixelsError;
@@ -57,10 +59,10 @@ PF_Err checkoutLayerPixels(PF_ProgPtr, A_long checkoutId, PF_EffectWorld** pixel
         world.width = world.height = 0;
     } else {
         const int pixelBytes = 4 * layer->bitsPerChannel() / 8;
-        world.data = reinterpret_cast<PF_PixelPtr>(
-            reinterpret_cast<char*>(world.data) +
-            static_cast<std::ptrdiff_t>(r.top) * world.rowbytes +
-            static_cast<std::ptrdiff_t>(r.left) * pixelBytes);
+        world.data =
+            reinterpret_cast<PF_PixelPtr>(reinterpret_cast<char*>(world.data) +
+                                          static_cast<std::ptrdiff_t>(r.top) * world.rowbytes +
+                                          static_cast<std::ptrdiff_t>(r.left) * pixelBytes);
         world.width = r.right - r.left;
         world.height = r.bottom - r.top;
         // The buffer's first pixel in the layer's coordinates.
@@ -86,6 +88,7 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
     SmartFrame* frame = currentFrame;
     if (!frame || !output) return PF_Err_BAD_CALLBACK_PARAM;
     *output = nullptr;
+    if (PF_Err err; hostCallbackFails("checkout_output", &err)) return err;
     if (frame->options->outputError != PF_Err_NONE) return frame->options->outputError;
     if (frame->options->nullOutput) return PF_Err_NONE;
     if (frame->options->outputOverride) {
@@ -93,6 +96,8 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
         return PF_Err_NONE;
     }
     if (!frame->outputHandedOut) {
+        // The host allocates the output world at the first checkout; that can fail too.
+        if (PF_Err err; hostCallbackFails("output world allocation", &err)) return err;
         const PF_LRect& r = frame->outputRect;
         const std::int32_t width = emptyRect(r) ? 0 : r.right - r.left;
         const std::int32_t height = emptyRect(r) ? 0 : r.bottom - r.top;
@@ -201,8 +206,8 @@ PF_Err renderPlainFrame(Host& host, const FrameOptions& options, RenderedFrame& 
     err = host.sendCommand(PF_Cmd_RENDER, in, params.array(), output, nullptr, nullptr);
     // Every frame set-up is closed by a frame set-down, whatever the render returned.
     PF_InData setdownIn = host.makeInData();
-    const PF_Err setdownErr =
-        host.sendCommand(PF_Cmd_FRAME_SETDOWN, setdownIn, params.array(), nullptr, nullptr, nullptr);
+    const PF_Err setdownErr = host.sendCommand(PF_Cmd_FRAME_SETDOWN, setdownIn, params.array(),
+                                               nullptr, nullptr, nullptr);
     if (err == PF_Err_NONE) err = setdownErr;
     result.inputX = setup.origin.h;
     result.inputY = setup.origin.v;

@@ -238,7 +238,12 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
     job.contentW = contentW, job.contentH = contentH;
     job.output = output;
+    job.planesRefusedAtStart = planeRequestsRefused();
     return true;
+}
+
+bool framePlanesRefused(const FrameJob& job) {
+    return planeRequestsRefused() != job.planesRefusedAtStart;
 }
 
 PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
@@ -295,6 +300,11 @@ PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
     if (flags.shadingDirty || !cache.shadingValid) runShading(stages);
     const bool hasGlow = runGlow(stages, flags.glowDirty);
     report.glowUsed = hasGlow;
+    if (framePlanesRefused(job)) {
+        cache.geometryValid = cache.reflectionValid = false;
+        cache.shadingValid = cache.glowValid = false;
+        return PF_Err_OUT_OF_MEMORY;
+    }
 
     // The device copies and the cache now agree, so the GPU can go.
     commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);

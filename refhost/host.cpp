@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "AE_EffectCBSuites.h"
+#include "refhost/callback_faults.h"
 #include "refhost/compute_cache.h"
 #include "refhost/pipl_resource.h"
 #include "refhost/util_callbacks.h"
@@ -362,6 +363,7 @@ PF_Err Host::checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_l
                            PF_ParamDef* param) {
     Host* host = hostOf(ref);
     if (!host || !param) return PF_Err_BAD_CALLBACK_PARAM;
+    if (PF_Err err; hostCallbackFails("checkout_param", &err)) return err;
     for (int key : {static_cast<int>(index), -1}) {
         auto it = host->paramFailures_.find(key);
         if (it != host->paramFailures_.end()) return it->second;
@@ -433,6 +435,7 @@ PF_Err Host::checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long checkoutI
                            PF_CheckoutResult* result) {
     Host* host = hostOf(ref);
     if (!host || !request || !result) return PF_Err_BAD_CALLBACK_PARAM;
+    if (PF_Err err; hostCallbackFails("checkout_layer", &err)) return err;
     for (int key : {static_cast<int>(index), -1}) {
         auto it = host->layerFailures_.find(key);
         if (it != host->layerFailures_.end()) return it->second;

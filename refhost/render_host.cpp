@@ -9,6 +9,7 @@
 #include "AE_ComputeCacheSuite.h"
 #include "AE_Effect.h"
 #include "AE_HashSuite.h"
+#include "refhost/callback_faults.h"
 #include "refhost/layers.h"
 
 namespace refhost {
@@ -39,6 +40,7 @@ PF_Err checkoutLayerPixels(PF_ProgPtr, A_long checkoutId, PF_EffectWorld** pixel
     SmartFrame* frame = currentFrame;
     if (!frame || !pixels) return PF_Err_BAD_CALLBACK_PARAM;
     *pixels = nullptr;
+    if (PF_Err err; hostCallbackFails("checkout_layer_pixels", &err)) return err;
     if (checkoutId == 0) {
         if (frame->options->inputPixelsError != PF_Err_NONE) {
             return frame->options->inputPixelsError;
@@ -87,6 +89,7 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
     SmartFrame* frame = currentFrame;
     if (!frame || !output) return PF_Err_BAD_CALLBACK_PARAM;
     *output = nullptr;
+    if (PF_Err err; hostCallbackFails("checkout_output", &err)) return err;
     if (frame->options->outputError != PF_Err_NONE) return frame->options->outputError;
     if (frame->options->nullOutput) return PF_Err_NONE;
     if (frame->options->outputOverride) {
@@ -94,6 +97,8 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
         return PF_Err_NONE;
     }
     if (!frame->outputHandedOut) {
+        // The host allocates the output world at the first checkout; that can fail too.
+        if (PF_Err err; hostCallbackFails("output world allocation", &err)) return err;
         const PF_LRect& r = frame->outputRect;
         const std::int32_t width = emptyRect(r) ? 0 : r.right - r.left;
         const std::int32_t height = emptyRect(r) ? 0 : r.bottom - r.top;

@@ -276,7 +276,12 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     if (in_data.inter.progress) job.interrupt.progress = tellInDataProgress;
     job.output = output;
     beginPlaneFrame();
+    job.planesRefusedAtStart = planeRequestsRefused();
     return true;
+}
+
+bool framePlanesRefused(const FrameJob& job) {
+    return planeRequestsRefused() != job.planesRefusedAtStart;
 }
 
 PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
@@ -341,6 +346,11 @@ PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
     const bool hasGlow = runGlow(stages, flags.glowDirty);
     if (PF_Err err = stageFinished(kGlow)) return abandonFrame(cache, job, gpu, kGlow, err);
     report.glowUsed = hasGlow;
+    if (framePlanesRefused(job)) {
+        cache.geometryValid = cache.reflectionValid = false;
+        cache.shadingValid = cache.glowValid = false;
+        return PF_Err_OUT_OF_MEMORY;
+    }
 
     // The device copies and the cache now agree, so the GPU can go.
     commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);

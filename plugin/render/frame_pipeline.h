@@ -45,7 +45,11 @@ struct FrameJob {
     EnvMap env{};
     EnvMapKey envKey;
     PF_EffectWorld* output = nullptr;
+    std::uint64_t planesRefusedAtStart = 0;  // planeRequestsRefused() when the job started
 };
+
+// Whether a plane was refused since the job started.
+bool framePlanesRefused(const FrameJob& job);
 
 // Starts the job of a frame of the host's output at the host's quality, whose layer of
 // contentW x contentH has its corner at (dx, dy) of the output. False when the frame is refused:
@@ -67,9 +71,12 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
 
 // Runs the frame into `cache`; the device is used when `gpu` holds the GPU lock, which the
 // pipeline leaves once the cache is committed. Returns the host's error: out of memory when the
-// cache's planes cannot be had; the abort callback's error when the host asked to abandon the
-// frame. An abandoned frame writes nothing; the stages it finished stay valid in the cache, the
-// one it cut and those after it are stale, so the next frame is what a fresh render gives.
+// cache's planes cannot be had, or when any plane of the frame was refused since the job started
+// (a stage that went without one made less than its product): the cache then keeps nothing of
+// this frame and the output is not written. The abort callback's error when the host asked to
+// abandon the frame: an abandoned frame writes nothing; the stages it finished stay valid in the
+// cache, the one it cut and those after it are stale, so the next frame is what a fresh render
+// gives.
 PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu);
 
 }  // namespace lumet

@@ -88,17 +88,17 @@ PF_Err checkOutEnvMap(PF_InData* in_data, const RenderSettings& settings,
     resources.suiteAcquired(basic, cacheSuite);
     EnvMapCacheOptions options{basic, settings.hdriMap, settings.envBlur,     kEnvW,
                                kEnvH, customLayer,      in_data->current_time};
+    // The host's error is passed on (a compute that ran out of memory is out of memory); a
+    // success without a receipt or a value is a damaged cache.
     AEGP_CCCheckoutReceiptP receipt = nullptr;
-    if (cacheSuite->AEGP_ComputeIfNeededAndCheckout(kEnvMapCacheClassId, &options, true,
-                                                    &receipt) != A_Err_NONE ||
-        !receipt) {
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
+    if (const A_Err err = cacheSuite->AEGP_ComputeIfNeededAndCheckout(kEnvMapCacheClassId, &options,
+                                                                      true, &receipt))
+        return err;
+    if (!receipt) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     resources.receiptCheckedOut(receipt);
     AEGP_CCComputeValueRefconP value = nullptr;
-    if (cacheSuite->AEGP_GetReceiptComputeValue(receipt, &value) != A_Err_NONE || !value) {
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
+    if (const A_Err err = cacheSuite->AEGP_GetReceiptComputeValue(receipt, &value)) return err;
+    if (!value) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     job.env = *static_cast<const EnvMap*>(value);
     AEGP_GUID key{};
     if (envMapCacheKey(&options, &key) == A_Err_NONE) {
@@ -140,15 +140,15 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (dx < 0 || dx >= W) dx = 0;
     if (dy < 0 || dy >= H) dy = 0;
 
-    // 6. The custom map layer, checked out under the id pre-render requested it with.
+    // 6. The custom map layer, checked out under the id pre-render requested it with. A layer
+    // without pixels leaves the map to its fallback; a failed checkout fails the frame.
     const PF_EffectWorld* customLayer = nullptr;
     if (settings.hdriMap == kCustomMap) {
         PF_EffectWorld* layer = nullptr;
-        if (extra->cb->checkout_layer_pixels(in_data->effect_ref, kCustomMapCheckoutId, &layer) ==
-            PF_Err_NONE) {
-            resources.customCheckedOut();
-            if (layer && layer->data) customLayer = layer;
-        }
+        err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kCustomMapCheckoutId, &layer);
+        if (err != PF_Err_NONE) return err;
+        resources.customCheckedOut();
+        if (layer && layer->data) customLayer = layer;
     }
 
     // 7. Working size.

@@ -18,6 +18,9 @@
 // its 500-pixel margin, doubled) in the same run, and every frame benchmark after it reports
 // perTransform: its mean time over that transform's.
 //
+// abortGap_ms is the longest time between two questions to the host's abort callback in a
+// measured frame; abortChecks the questions of the last frame.
+//
 // Frame/... renders on the CPU (LUMET_OPENCL=off at the plug-in's global set-up); FrameOpenCL/...
 // lets the plug-in start its OpenCL runtime on the machine's first device, which the label names,
 // and adds setUp: one global set-up alone, which loads OpenCL and builds the kernels.
@@ -206,7 +209,8 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
     prepare(host, scene);
     renderOrFail(state, host, scene);  // settle the caches
     int toggle = 0;
-    double seconds = 0.0;
+    double seconds = 0.0, longestGap = 0.0;
+    int checks = 0;
     for (auto _ : state) {
         state.PauseTiming();
         toggle ^= 1;
@@ -236,9 +240,15 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
         }
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
+        host.setAbortPlan({});
         renderOrFail(state, host, scene);
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto end = std::chrono::steady_clock::now();
+        seconds += std::chrono::duration<double>(end - start).count();
+        longestGap = std::max(longestGap, host.abortLog().longestGapSeconds);
+        checks = host.abortLog().calls;
     }
+    state.counters["abortGap_ms"] = 1000.0 * longestGap;
+    state.counters["abortChecks"] = checks;
     state.counters["peakRSS_MB"] = peakMegabytes();
     if (transformMilliseconds > 0.0 && state.iterations() > 0) {
         state.counters["perTransform"] =

@@ -94,7 +94,7 @@ void BM_SmartEdge(benchmark::State& state) {
     std::vector<float> work(heights);
     for (auto _ : state) {
         applySmartEdge({&scene.world, kDepth8, 0, 0}, {alpha.data(), kWidth, kHeight},
-                       {work.data(), kWidth, kHeight}, 1, settings.bevelDepth,
+                       {work.data(), kWidth, kHeight}, 1, 1.0f, settings.bevelDepth,
                        settings.edgeStrength);
         benchmark::ClobberMemory();
     }
@@ -186,7 +186,7 @@ void BM_GeometrySequence(benchmark::State& state) {
         runGeometrySequence({alpha.data(), W, H},
                             {SS == 2 ? alphaSS.data() : nullptr, SS * W, SS * H},
                             {heights.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3},
-                            SS, settings, {&scene.world, kDepth8, 0, 0}, false);
+                            SS, 1.0f, settings, {&scene.world, kDepth8, 0, 0}, false);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);

@@ -41,8 +41,8 @@ struct Scene {
 
     Scene() : alpha(lumet::bench::sceneAlpha(W)) {
         runGeometrySequence({alpha.data(), W, H}, {alphaSS.data(), W2, H2},
-                            {heights.data(), W2, H2}, {normals.data(), W2, H2, 3}, SS, settings, {},
-                            false);
+                            {heights.data(), W2, H2}, {normals.data(), W2, H2, 3}, SS, 1.0f,
+                            settings, {}, false);
         loadBuiltInEnvMap(env[0].data(), env[1].data(), env[2].data(), env[3].data(), env[4].data(),
                           env[5].data(), kEnvW, kEnvH, envBlurRadius(settings.envBlur),
                           settings.hdriMap);
@@ -50,7 +50,7 @@ struct Scene {
                                                     env[3].data(), env[4].data(), env[5].data(),
                                                     kEnvW, kEnvH);
         reflect(settings);
-        makeShadeConstants(*constants, settings, surface(), reflection());
+        makeShadeConstants(*constants, settings, surface(), reflection(), 1.0f);
         shadeWindow(*constants, surface(),
                     {shadeSS[0].data(), shadeSS[1].data(), shadeSS[2].data(), W2, H2}, false);
         for (int c = 0; c < 3; ++c) Downsample2x(shadeSS[c].data(), W2, H2, shade[c].data(), W, H);
@@ -88,7 +88,7 @@ void BM_ShadeConstants(benchmark::State& state) {
     Scene& s = scene();
     auto constants = std::make_unique<ShadeConstants>();
     for (auto _ : state) {
-        makeShadeConstants(*constants, s.settings, s.surface(), s.reflection());
+        makeShadeConstants(*constants, s.settings, s.surface(), s.reflection(), 1.0f);
         benchmark::DoNotOptimize(constants->powLut[700]);
     }
 }

@@ -9,19 +9,20 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <exception>
-#include <thread>
-#include <mutex>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -98,6 +99,12 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
             params.setKeyframe(spec.id, seconds, value.number);
             break;
     }
+}
+
+// The layer's size as the host hands it over at a preview factor (area-averaged blocks, the last
+// one partial).
+std::int32_t previewSize(std::int32_t size, int downsample) {
+    return (size + downsample - 1) / downsample;
 }
 
 // The host's output as an image: cut to the input's frame unless the whole output is wanted.
@@ -200,6 +207,29 @@ bool prepareInstance(refhost::Host& host, const RenderOptions& options, const Im
 
 // The progress line on a terminal ("frame F (D of N)"), and the report of a failed frame, from
 // any job's thread.
+// Ctrl-C: the frame in progress is abandoned through the host's abort callback, no further frame
+// starts, the frames already written stay, and the command exits with 130 (128 + SIGINT).
+constexpr int kInterruptedStatus = 130;
+std::atomic<bool> interruptRequested{false};
+
+void onInterrupt(int) { interruptRequested = true; }
+
+class InterruptHandler {
+public:
+    InterruptHandler() : previous_(std::signal(SIGINT, onInterrupt)) {}
+    ~InterruptHandler() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+    InterruptHandler(const InterruptHandler&) = delete;
+    InterruptHandler& operator=(const InterruptHandler&) = delete;
+
+private:
+    void (*previous_)(int);
+};
+
+int interrupted() {
+    std::fprintf(stderr, "lumet: interrupted; the frames written so far are kept\n");
+    return kInterruptedStatus;
+}
+
 class Progress {
 public:
     Progress(bool shown, std::int32_t total) : shown_(shown), total_(total) {}
@@ -267,20 +297,24 @@ int runRender(CommandContext& context) {
     if (switchFailed) {
         throw std::runtime_error("--device cpu: cannot set LUMET_OPENCL");
     }
+    const InterruptHandler interruptHandler;
     std::unique_ptr<refhost::Host> host =
         options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
     if (!prepareInstance(*host, options, layer, customMap)) return 1;
+    host->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
 
     refhost::FrameOptions frameOptions;
     frameOptions.bitsPerChannel = options.depth;
     frameOptions.highQuality = options.highQuality;
+    frameOptions.downsampleX = frameOptions.downsampleY = options.downsample;
     const std::int32_t total = options.lastFrame - options.firstFrame + 1;
     Progress progress(!options.quiet && isatty(fileno(stderr)) && total > 1, total);
 
-    // One frame on one effect instance: rendered at its time and written. False (with the
-    // failure reported) when the render fails.
+    // One frame on one effect instance, rendered at its time. False (with the failure reported)
+    // when the render fails or was interrupted.
     auto renderFrame = [&](refhost::Host& instance, std::int32_t frame, StageDump* dump,
                            refhost::RenderedFrame& rendered) {
+        if (interruptRequested) return false;
         instance.setTime(frame, 1, kTimeScale);
         if (dump) dump->install();
         const PF_Err err = whileDoing("rendering frame " + std::to_string(frame), [&] {
@@ -289,18 +323,23 @@ int runRender(CommandContext& context) {
                        : refhost::renderPlainFrame(instance, frameOptions, rendered);
         });
         if (dump) dump->uninstall();
-        if (err != PF_Err_NONE) progress.fail(frame, err);
-        return err == PF_Err_NONE;
+        if (err == PF_Interrupt_CANCEL && interruptRequested) return false;
+        if (err != PF_Err_NONE) {
+            progress.fail(frame, err);
+            return false;
+        }
+        return true;
     };
     // Writes a rendered frame and hands its output world back to the host for the next frame.
     auto writeFrame = [&](refhost::Host& instance, std::int32_t frame,
                           refhost::RenderedFrame& rendered) {
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
-            writeOutput(options,
-                        imageOf(rendered, options.depth, layer.width, layer.height,
-                                options.fullOutput),
-                        path);
+            writeOutput(
+                options,
+                imageOf(rendered, options.depth, previewSize(layer.width, options.downsample),
+                        previewSize(layer.height, options.downsample), options.fullOutput),
+                path);
         });
         instance.returnOutputWorld(std::move(rendered.output));
         progress.done(frame);
@@ -323,7 +362,9 @@ int runRender(CommandContext& context) {
             refhost::RenderedFrame rendered;
             if (!renderFrame(*host, frame, last && !options.dumpStagesDir.empty() ? &dump : nullptr,
                              rendered)) {
-                return 1;
+                writer.finish();  // the frames rendered before are written
+                progress.finish();
+                return interruptRequested ? interrupted() : 1;
             }
             writer.write(frame, std::move(rendered));
         }
@@ -342,6 +383,7 @@ int runRender(CommandContext& context) {
     for (int j = 1; j < jobs; ++j) {
         instances.push_back(openPlugin(context, /*globalSetup=*/false));
         if (!prepareInstance(*instances.back(), options, layer, customMap)) return 1;
+        instances.back()->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
     }
     std::atomic<std::int32_t> nextFrame{options.firstFrame};
     std::atomic<bool> failed{false};
@@ -369,6 +411,7 @@ int runRender(CommandContext& context) {
     // Further instances go first; the first, which set the effect up, sets it down last.
     while (instances.size() > 1) instances.pop_back();
     if (error) std::rethrow_exception(error);
+    if (interruptRequested) return interrupted();
     return failed ? 1 : 0;
 }
 

@@ -206,6 +206,7 @@ const char* const kRenderUsage =
     "                          \"Midtone Color=#D4A840\" (repeatable)\n"
     "  --custom-map IMAGE      use IMAGE (PNG) as the environment map (selects Custom Map)\n"
     "  --quality high|low      render quality (default high: 2x supersampling)\n"
+    "  --downsample N          render the host's preview at 1/N resolution, N = 1..8 (default 1)\n"
     "  --depth 8|16|32         bits per channel of the host's worlds (default 8)\n"
     "  --protocol smart|plain  host protocol (default smart)\n"
     "  --device auto|cpu       auto (default): OpenCL when a device starts, named by\n"
@@ -305,6 +306,14 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
                 throw UsageError(error);
             }
             options.highQuality = value == "high";
+        } else if (arg == "--downsample") {
+            std::int64_t n = 0;
+            if (!next(value)) throw UsageError(error);
+            if (!parseInt(value, n) || n < 1 || n > 8) {
+                error = "--downsample: \"" + value + "\" is not a factor 1..8";
+                throw UsageError(error);
+            }
+            options.downsample = static_cast<int>(n);
         } else if (arg == "--depth") {
             if (!next(value)) throw UsageError(error);
             if (value != "8" && value != "16" && value != "32") {

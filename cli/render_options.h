@@ -46,6 +46,7 @@ struct RenderOptions {
     std::vector<ParamKey> keys;
     std::string customMapPath;
     bool highQuality = true;
+    int downsample = 1;  // preview at 1 / downsample of the resolution (1 to 8)
     int depth = 8;
     bool smartProtocol = true;
     bool cpuOnly = false;  // --device cpu: the effect starts no OpenCL runtime

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "refhost/callback_faults.h"
+
 namespace refhost {
 
 struct ComputeCache::Entry {
@@ -293,18 +295,21 @@ void mixLanes(const void* bytes, std::uint64_t size, std::uint64_t lanes[2]) {
 }
 
 A_Err suiteCreateHash(const A_u_longlong size, const void* bytes, AEGP_GUID* hash) {
+    if (A_Err err; hostCallbackFails("AEGP_CreateHashFromPtr", &err)) return err;
     if (!hash || (!bytes && size != 0)) return A_Err_PARAMETER;
     hashCreate(bytes, size, hash);
     return A_Err_NONE;
 }
 
 A_Err suiteMixIn(const A_u_longlong size, const void* bytes, AEGP_GUID* hash) {
+    if (A_Err err; hostCallbackFails("AEGP_HashMixInPtr", &err)) return err;
     if (!hash || (!bytes && size != 0)) return A_Err_PARAMETER;
     hashMixIn(bytes, size, hash);
     return A_Err_NONE;
 }
 
 A_Err suiteRegister(AEGP_CCComputeClassIdP classId, const AEGP_ComputeCacheCallbacks* callbacks) {
+    if (A_Err err; hostCallbackFails("AEGP_ClassRegister", &err)) return err;
     return ComputeCache::shared().registerClass(classId, callbacks);
 }
 A_Err suiteUnregister(AEGP_CCComputeClassIdP classId) {
@@ -313,13 +318,16 @@ A_Err suiteUnregister(AEGP_CCComputeClassIdP classId) {
 A_Err suiteComputeIfNeededAndCheckout(AEGP_CCComputeClassIdP classId,
                                       AEGP_CCComputeOptionsRefconP options, bool wait,
                                       AEGP_CCCheckoutReceiptP* receipt) {
+    if (A_Err err; hostCallbackFails("AEGP_ComputeIfNeededAndCheckout", &err)) return err;
     return ComputeCache::shared().computeIfNeededAndCheckout(classId, options, wait, receipt);
 }
 A_Err suiteCheckoutCached(AEGP_CCComputeClassIdP classId, AEGP_CCComputeOptionsRefconP options,
                           AEGP_CCCheckoutReceiptP* receipt) {
+    if (A_Err err; hostCallbackFails("AEGP_CheckoutCached", &err)) return err;
     return ComputeCache::shared().checkoutCached(classId, options, receipt);
 }
 A_Err suiteReceiptValue(const AEGP_CCCheckoutReceiptP receipt, AEGP_CCComputeValueRefconP* value) {
+    if (A_Err err; hostCallbackFails("AEGP_GetReceiptComputeValue", &err)) return err;
     return ComputeCache::shared().receiptValue(receipt, value);
 }
 A_Err suiteCheckin(AEGP_CCCheckoutReceiptP receipt) {

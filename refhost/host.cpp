@@ -1,15 +1,15 @@
 // The reference host's command protocol and callbacks.
 #include "refhost/host.h"
 
-#include "refhost/util_callbacks.h"
-#include "refhost/pipl_resource.h"
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 #include "AE_EffectCBSuites.h"
+#include "refhost/callback_faults.h"
 #include "refhost/compute_cache.h"
+#include "refhost/pipl_resource.h"
+#include "refhost/util_callbacks.h"
 
 namespace refhost {
 namespace {
@@ -97,7 +97,9 @@ PF_InData Host::makeInData() {
         in.height = input->height();
         in.extent_hint = PF_LRect{0, 0, input->width(), input->height()};
     }
-    in.downsample_x = in.downsample_y = in.pixel_aspect_ratio = PF_RationalScale{1, 1};
+    in.downsample_x = downsampleX_;
+    in.downsample_y = downsampleY_;
+    in.pixel_aspect_ratio = PF_RationalScale{1, 1};
     in.pica_basicP = withholdBasic_ ? nullptr : basicSuite();
     return in;
 }
@@ -150,8 +152,9 @@ PF_Err Host::sendCommand(PF_Cmd cmd, PF_InData& in, PF_ParamDef* params[], PF_La
 PF_Err Host::registerPlugin() {
     if (!entries_.pluginDataEntry) throw std::logic_error("no plug-in entry point");
     ActiveSuitesScope scope(&suites_);
-    PF_Err err = entries_.pluginDataEntry(reinterpret_cast<PF_PluginDataPtr>(this), &Host::registrationCallback, basicSuite(),
-                                          "refhost", "1.0");
+    PF_Err err =
+        entries_.pluginDataEntry(reinterpret_cast<PF_PluginDataPtr>(this),
+                                 &Host::registrationCallback, basicSuite(), "refhost", "1.0");
     // A host that reads resources instead would see the PiPL: it must describe the same effect.
     if (err == PF_Err_NONE && !pluginPath_.empty()) {
         piplProblem_ = checkPiplResource(pluginPath_, registration_);
@@ -360,6 +363,7 @@ PF_Err Host::checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_l
                            PF_ParamDef* param) {
     Host* host = hostOf(ref);
     if (!host || !param) return PF_Err_BAD_CALLBACK_PARAM;
+    if (PF_Err err; hostCallbackFails("checkout_param", &err)) return err;
     for (int key : {static_cast<int>(index), -1}) {
         auto it = host->paramFailures_.find(key);
         if (it != host->paramFailures_.end()) return it->second;
@@ -390,14 +394,48 @@ PF_Err Host::addParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDefPtr def) {
     return PF_Err_NONE;
 }
 
-PF_Err Host::abortCallback(PF_ProgPtr) { return PF_Err_NONE; }
-PF_Err Host::progressCallback(PF_ProgPtr, A_long, A_long) { return PF_Err_NONE; }
+void Host::setAbortPlan(const AbortPlan& plan) {
+    abortPlan_ = plan;
+    abortLog_ = AbortLog{};
+    abortPlanSet_ = std::chrono::steady_clock::now();
+}
+
+PF_Err Host::abortCallback(PF_ProgPtr ref) {
+    Host* host = hostOf(ref);
+    if (!host) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto now = std::chrono::steady_clock::now();
+    AbortLog& log = host->abortLog_;
+    const AbortPlan& plan = host->abortPlan_;
+    if (log.calls > 0) {
+        const std::chrono::duration<double> gap = now - log.lastCall;
+        log.longestGapSeconds = std::max(log.longestGapSeconds, gap.count());
+    }
+    log.lastCall = now;
+    ++log.calls;
+    const std::chrono::duration<double> elapsed = now - host->abortPlanSet_;
+    const bool cancel = (plan.atCall > 0 && log.calls >= plan.atCall) ||
+                        (plan.afterSeconds >= 0.0 && elapsed.count() >= plan.afterSeconds) ||
+                        (plan.flag && plan.flag->load());
+    if (!cancel) return PF_Err_NONE;
+    log.fired = true;
+    return PF_Interrupt_CANCEL;
+}
+
+PF_Err Host::progressCallback(PF_ProgPtr ref, A_long current, A_long total) {
+    Host* host = hostOf(ref);
+    if (!host) return PF_Err_BAD_CALLBACK_PARAM;
+    ++host->abortLog_.progressCalls;
+    host->abortLog_.progressDone = current;
+    host->abortLog_.progressTotal = total;
+    return PF_Err_NONE;
+}
 
 PF_Err Host::checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long checkoutId,
                            const PF_RenderRequest* request, A_long time, A_long, A_u_long,
                            PF_CheckoutResult* result) {
     Host* host = hostOf(ref);
     if (!host || !request || !result) return PF_Err_BAD_CALLBACK_PARAM;
+    if (PF_Err err; hostCallbackFails("checkout_layer", &err)) return err;
     for (int key : {static_cast<int>(index), -1}) {
         auto it = host->layerFailures_.find(key);
         if (it != host->layerFailures_.end()) return it->second;

@@ -9,6 +9,8 @@
 // frame parameter array (FrameParams), the layer store (setLayer) and the pre-render state kept
 // in pendingFrame_.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <memory>
@@ -34,6 +36,25 @@ struct Registration {
 struct FrameSetupResult {
     A_long width = 0, height = 0;
     PF_Point origin{0, 0};
+};
+
+// When the host's abort callback answers PF_Interrupt_CANCEL (the user moved on): from its
+// atCall-th call on (counted from 1; 0: never), once afterSeconds have passed since the plan was
+// set (negative: never), and whenever `flag` is set (null: never).
+struct AbortPlan {
+    int atCall = 0;
+    double afterSeconds = -1.0;
+    const std::atomic<bool>* flag = nullptr;
+};
+
+// What the effect asked and told the host since the plan was set.
+struct AbortLog {
+    int calls = 0;
+    bool fired = false;              // some call answered PF_Interrupt_CANCEL
+    double longestGapSeconds = 0.0;  // between two successive calls
+    std::chrono::steady_clock::time_point lastCall;
+    int progressCalls = 0;
+    A_long progressDone = 0, progressTotal = 0;  // of the last progress report
 };
 
 struct LayerCheckout {
@@ -128,6 +149,16 @@ public:
                                std::int32_t rowPaddingBytes);
     void returnOutputWorld(OwnedWorld world);
 
+    // The preview factors the next commands' in data carry (downsample_x and downsample_y, 1/1 at
+    // full resolution). Scaling the layers to match is the render helpers' part (render_host.h).
+    void setDownsample(PF_RationalScale x, PF_RationalScale y) {
+        downsampleX_ = x, downsampleY_ = y;
+    }
+
+    // The abort callback's answers from now on; clears the log.
+    void setAbortPlan(const AbortPlan& plan);
+    const AbortLog& abortLog() const { return abortLog_; }
+
     // Time of the next commands, in the host's units (seconds = time / scale).
     void setTime(A_long currentTime, A_long timeStep, A_u_long timeScale);
     double currentSeconds() const { return double(currentTime_) / double(timeScale_); }
@@ -193,6 +224,10 @@ private:
     PF_OutFlags globalOutFlags_ = 0;
     PendingFrame pendingFrame_;
     A_long currentTime_ = 0, timeStep_ = 1;
+    PF_RationalScale downsampleX_{1, 1}, downsampleY_{1, 1};
+    AbortPlan abortPlan_;
+    AbortLog abortLog_;
+    std::chrono::steady_clock::time_point abortPlanSet_;
     A_u_long timeScale_ = 24;
     std::map<int, PF_Err> paramFailures_, layerFailures_;
     int addParamFailAfter_ = -1;

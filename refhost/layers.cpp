@@ -66,6 +66,41 @@ std::vector<float> rgbaFromWorld(const PF_EffectWorld& world, int bitsPerChannel
     return rgba;
 }
 
+std::vector<float> areaAverage(const std::vector<float>& rgba, std::int32_t width,
+                               std::int32_t height, std::int32_t factorX, std::int32_t factorY,
+                               std::int32_t originX, std::int32_t originY, std::int32_t outWidth,
+                               std::int32_t outHeight) {
+    std::vector<float> out(static_cast<std::size_t>(outWidth) * outHeight * 4, 0.0f);
+    const float weight = 1.0f / static_cast<float>(factorX * factorY);
+    for (std::int32_t y = 0; y < outHeight; ++y) {
+        for (std::int32_t x = 0; x < outWidth; ++x) {
+            double sum[4] = {0, 0, 0, 0};
+            for (std::int32_t sy = originY + y * factorY; sy < originY + (y + 1) * factorY; ++sy) {
+                if (sy < 0 || sy >= height) continue;
+                const std::int32_t left = originX + x * factorX;
+                for (std::int32_t sx = std::max(left, 0); sx < std::min(left + factorX, width);
+                     ++sx) {
+                    const float* p = &rgba[(static_cast<std::size_t>(sy) * width + sx) * 4];
+                    for (int c = 0; c < 4; ++c) sum[c] += p[c];
+                }
+            }
+            float* q = &out[(static_cast<std::size_t>(y) * outWidth + x) * 4];
+            for (int c = 0; c < 4; ++c) q[c] = static_cast<float>(sum[c]) * weight;
+        }
+    }
+    return out;
+}
+
+OwnedWorld downsampleWorld(const OwnedWorld& source, std::int32_t factorX, std::int32_t factorY,
+                           std::int32_t rowPaddingBytes) {
+    const std::int32_t width = (source.width() + factorX - 1) / factorX;
+    const std::int32_t height = (source.height() + factorY - 1) / factorY;
+    const std::vector<float> rgba = rgbaFromWorld(*source.world(), source.bitsPerChannel());
+    const std::vector<float> averaged =
+        areaAverage(rgba, source.width(), source.height(), factorX, factorY, 0, 0, width, height);
+    return worldFromRgba(averaged.data(), width, height, source.bitsPerChannel(), rowPaddingBytes);
+}
+
 OwnedWorld convertWorld(const OwnedWorld& source, int bitsPerChannel,
                         std::int32_t rowPaddingBytes) {
     const std::vector<float> rgba = rgbaFromWorld(*source.world(), source.bitsPerChannel());

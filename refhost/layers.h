@@ -29,4 +29,18 @@ std::vector<float> rgbaFromWorld(const PF_EffectWorld& world, int bitsPerChannel
 OwnedWorld convertWorld(const OwnedWorld& source, int bitsPerChannel,
                         std::int32_t rowPaddingBytes = 0);
 
+// Area averaging of premultiplied RGBA (width x height) by factorX x factorY: pixel (x, y) of the
+// result (outWidth x outHeight) is the mean of the source block whose corner lies at
+// (originX + factorX x, originY + factorY y); source pixels outside the image count as
+// transparent.
+std::vector<float> areaAverage(const std::vector<float>& rgba, std::int32_t width,
+                               std::int32_t height, std::int32_t factorX, std::int32_t factorY,
+                               std::int32_t originX, std::int32_t originY, std::int32_t outWidth,
+                               std::int32_t outHeight);
+
+// The layer as a host hands it over when it previews at 1 / factorX by 1 / factorY: its size
+// divided and rounded up, each pixel the area average of the block it covers.
+OwnedWorld downsampleWorld(const OwnedWorld& source, std::int32_t factorX, std::int32_t factorY,
+                           std::int32_t rowPaddingBytes = 0);
+
 }  // namespace refhost

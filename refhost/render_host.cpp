@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 
 #include "AE_ComputeCacheSuite.h"
 #include "AE_Effect.h"
 #include "AE_HashSuite.h"
+#include "refhost/callback_faults.h"
 #include "refhost/layers.h"
 
 namespace refhost {
@@ -38,6 +40,7 @@ PF_Err checkoutLayerPixels(PF_ProgPtr, A_long checkoutId, PF_EffectWorld** pixel
     SmartFrame* frame = currentFrame;
     if (!frame || !pixels) return PF_Err_BAD_CALLBACK_PARAM;
     *pixels = nullptr;
+    if (PF_Err err; hostCallbackFails("checkout_layer_pixels", &err)) return err;
     if (checkoutId == 0) {
         if (frame->options->inputPixelsError != PF_Err_NONE) {
             return frame->options->inputPixelsError;
@@ -57,10 +60,10 @@ PF_Err checkoutLayerPixels(PF_ProgPtr, A_long checkoutId, PF_EffectWorld** pixel
         world.width = world.height = 0;
     } else {
         const int pixelBytes = 4 * layer->bitsPerChannel() / 8;
-        world.data = reinterpret_cast<PF_PixelPtr>(
-            reinterpret_cast<char*>(world.data) +
-            static_cast<std::ptrdiff_t>(r.top) * world.rowbytes +
-            static_cast<std::ptrdiff_t>(r.left) * pixelBytes);
+        world.data =
+            reinterpret_cast<PF_PixelPtr>(reinterpret_cast<char*>(world.data) +
+                                          static_cast<std::ptrdiff_t>(r.top) * world.rowbytes +
+                                          static_cast<std::ptrdiff_t>(r.left) * pixelBytes);
         world.width = r.right - r.left;
         world.height = r.bottom - r.top;
         // The buffer's first pixel in the layer's coordinates.
@@ -86,6 +89,7 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
     SmartFrame* frame = currentFrame;
     if (!frame || !output) return PF_Err_BAD_CALLBACK_PARAM;
     *output = nullptr;
+    if (PF_Err err; hostCallbackFails("checkout_output", &err)) return err;
     if (frame->options->outputError != PF_Err_NONE) return frame->options->outputError;
     if (frame->options->nullOutput) return PF_Err_NONE;
     if (frame->options->outputOverride) {
@@ -93,6 +97,8 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
         return PF_Err_NONE;
     }
     if (!frame->outputHandedOut) {
+        // The host allocates the output world at the first checkout; that can fail too.
+        if (PF_Err err; hostCallbackFails("output world allocation", &err)) return err;
         const PF_LRect& r = frame->outputRect;
         const std::int32_t width = emptyRect(r) ? 0 : r.right - r.left;
         const std::int32_t height = emptyRect(r) ? 0 : r.bottom - r.top;
@@ -117,11 +123,43 @@ void convertLayers(Host& host, int bitsPerChannel) {
     }
 }
 
+// For the duration of a frame at a preview factor: the host's layers area-averaged down as a host
+// hands them over then, and in data that carry the factors. The full-resolution layers and the
+// factor 1 come back when the frame is done, whichever way it ends.
+class PreviewFrame {
+public:
+    PreviewFrame(Host& host, const FrameOptions& options) : host_(host) {
+        const std::int32_t fx = options.downsampleX, fy = options.downsampleY;
+        if (fx < 1 || fy < 1) throw std::invalid_argument("downsample factors must be 1 or more");
+        if (fx == 1 && fy == 1) return;
+        for (int index = 0; index < host.params().count(); ++index) {
+            const OwnedWorld* world = host.layer(index);
+            if (!world) continue;
+            OwnedWorld preview = downsampleWorld(*world, fx, fy, kLayerRowPadding);
+            saved_.emplace(index, convertWorld(*world, world->bitsPerChannel(), kLayerRowPadding));
+            host.setLayer(index, std::move(preview));
+        }
+        host.setDownsample({1, static_cast<A_u_long>(fx)}, {1, static_cast<A_u_long>(fy)});
+    }
+    ~PreviewFrame() {
+        for (auto& [index, world] : saved_) host_.setLayer(index, std::move(world));
+        host_.setDownsample({1, 1}, {1, 1});
+    }
+    PreviewFrame(const PreviewFrame&) = delete;
+    PreviewFrame& operator=(const PreviewFrame&) = delete;
+
+private:
+    static constexpr std::int32_t kLayerRowPadding = 12;
+    Host& host_;
+    std::map<int, OwnedWorld> saved_;
+};
+
 }  // namespace
 
 PF_Err renderSmartFrame(Host& host, const FrameOptions& options, RenderedFrame& result) {
     result = RenderedFrame{};
     convertLayers(host, options.bitsPerChannel);
+    const PreviewFrame preview(host, options);
     host.clearLogs();
     const PF_RenderRequest request = host.fullLayerRequest();
     PF_PreRenderOutput preOutput;
@@ -184,6 +222,7 @@ PF_Err renderSmartFrame(Host& host, const FrameOptions& options, RenderedFrame& 
 PF_Err renderPlainFrame(Host& host, const FrameOptions& options, RenderedFrame& result) {
     result = RenderedFrame{};
     convertLayers(host, options.bitsPerChannel);
+    const PreviewFrame preview(host, options);
     FrameSetupResult setup;
     PF_Err err = host.frameSetup(&setup);
     if (err != PF_Err_NONE) return err;
@@ -201,8 +240,8 @@ PF_Err renderPlainFrame(Host& host, const FrameOptions& options, RenderedFrame& 
     err = host.sendCommand(PF_Cmd_RENDER, in, params.array(), output, nullptr, nullptr);
     // Every frame set-up is closed by a frame set-down, whatever the render returned.
     PF_InData setdownIn = host.makeInData();
-    const PF_Err setdownErr =
-        host.sendCommand(PF_Cmd_FRAME_SETDOWN, setdownIn, params.array(), nullptr, nullptr, nullptr);
+    const PF_Err setdownErr = host.sendCommand(PF_Cmd_FRAME_SETDOWN, setdownIn, params.array(),
+                                               nullptr, nullptr, nullptr);
     if (err == PF_Err_NONE) err = setdownErr;
     result.inputX = setup.origin.h;
     result.inputY = setup.origin.v;
@@ -225,6 +264,8 @@ const char* errorName(PF_Err err) {
             return "PF_Err_INVALID_CALLBACK";
         case PF_Err_BAD_CALLBACK_PARAM:
             return "PF_Err_BAD_CALLBACK_PARAM";
+        case PF_Interrupt_CANCEL:
+            return "PF_Interrupt_CANCEL";
         case A_Err_MISSING_SUITE:
             return "A_Err_MISSING_SUITE";
         default:

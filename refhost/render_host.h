@@ -19,6 +19,9 @@ struct FrameOptions {
     int bitsPerChannel = 8;
     bool highQuality = true;
     std::int32_t outputRowPadding = 16;  // bytes added to every output row
+    // Preview at 1 / downsampleX by 1 / downsampleY of full resolution: the layers are handed over
+    // area-averaged by these factors and the in data say so (1 and 1: full resolution).
+    std::int32_t downsampleX = 1, downsampleY = 1;
 
     // Failure injection (smart protocol).
     bool dropPreRenderData = false;         // smart render sees no pre-render data

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AE_EffectCBSuites.h"
+#include "refhost/callback_faults.h"
 
 namespace refhost {
 
@@ -75,6 +76,11 @@ SuiteRegistry* currentRegistry() {
 SPErr acquireSuite(const char* name, int32_t version, const void** suite) {
     SuiteRegistry* registry = currentRegistry();
     if (!registry) {
+        if (suite) *suite = nullptr;
+        return kSuiteNotFound;
+    }
+    const std::string site = std::string("AcquireSuite ") + (name ? name : "");
+    if (A_Err err; hostCallbackFails(site.c_str(), &err)) {
         if (suite) *suite = nullptr;
         return kSuiteNotFound;
     }

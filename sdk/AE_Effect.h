@@ -122,7 +122,8 @@ enum {
     PF_Err_INVALID_INDEX,
     PF_Err_UNRECOGNIZED_PARAM_TYPE,
     PF_Err_INVALID_CALLBACK,
-    PF_Err_BAD_CALLBACK_PARAM
+    PF_Err_BAD_CALLBACK_PARAM,
+    PF_Interrupt_CANCEL
 };
 
 enum { PF_Quality_LO = 0, PF_Quality_HI = 1 };

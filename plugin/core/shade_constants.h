@@ -31,6 +31,7 @@ struct ShadeConstants {
     float opacity;
     float roughness;
     float specNorm;             // sqrt((specExponent + 2) / 2 pi)
+    float cavityGain;           // the cavity darkening's Laplacian gain at the frame's scale
     float powLut[kPowLutSize];  // (i / 1023)^specExponent
 };
 

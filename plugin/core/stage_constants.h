@@ -132,6 +132,7 @@ typedef struct ShadeKernelConstants {
     float tintBlend;
     float envExposure;
     float envContrast;
+    float cavityGain;  // of the height Laplacian, at the frame's scale
     // The shaded window in working pixels: [left, right) x [top, bottom).
     int left, right, top, bottom;
 } ShadeKernelConstants;
@@ -139,7 +140,7 @@ typedef struct ShadeKernelConstants {
 #ifndef LUMET_OPENCL_SOURCE
 inline constexpr float kThreePassFactors[3] = {kBlurPassFactor0, kBlurPassFactor1,
                                                kBlurPassFactor2};
-static_assert(sizeof(ShadeKernelConstants) == 27 * 4, "no padding in the kernel's constants");
+static_assert(sizeof(ShadeKernelConstants) == 28 * 4, "no padding in the kernel's constants");
 }  // namespace lumet
 #endif
 

@@ -4,6 +4,7 @@
 #include "envmap/env_map.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "envmap/bicubic_taps.h"
@@ -160,6 +161,14 @@ bool diamondSmoothFromGallery(float* smoothR, float* smoothG, float* smoothB, st
     return true;
 }
 
+// A float layer's sample as the map takes it: NaN and the infinities (which have no colour) read
+// as 0, and values beyond the half-float range are held to it, so that no interpolation, blur or
+// reflection sum over the map can overflow into an infinity or a NaN in the frame.
+float finiteSample(float value) {
+    constexpr float kLargest = 65504.0f;
+    return std::isfinite(value) ? std::clamp(value, -kLargest, kLargest) : 0.0f;
+}
+
 // Reads one channel of a layer pixel as a float, by pixel format code.
 struct LayerReader {
     const unsigned char* base;
@@ -185,9 +194,9 @@ struct LayerReader {
             }
             default: {
                 const PF_PixelFloat* p = reinterpret_cast<const PF_PixelFloat*>(row) + x;
-                rgb[0] = p->red;
-                rgb[1] = p->green;
-                rgb[2] = p->blue;
+                rgb[0] = finiteSample(p->red);
+                rgb[1] = finiteSample(p->green);
+                rgb[2] = finiteSample(p->blue);
                 break;
             }
         }

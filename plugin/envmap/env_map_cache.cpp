@@ -68,6 +68,7 @@ A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP ke
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value) {
     const auto* o = static_cast<const EnvMapCacheOptions*>(options);
     if (!o || !value || o->envW < 1 || o->envH < 1) return A_Err_PARAMETER;
+    const std::uint64_t refusedBefore = planeRequestsRefused();
     const std::int64_t count = static_cast<std::int64_t>(o->envW) * o->envH;
 
     Plane<EnvMap> record = allocateZeroedPlane<EnvMap>(1);
@@ -102,6 +103,11 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
     deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(),
                        work.smooth[2].get(), o->envW, o->envH, envBlurRadius(o->blur));
     work.interleaveInto(*map);
+    // A loader or blur that went without a plane made another map: the host must not keep it.
+    if (planeRequestsRefused() != refusedBefore) {
+        freeEnvMap(map);
+        return A_Err_ALLOC;
+    }
     *value = map;
     return A_Err_NONE;
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/preview_scale.h"
 #include "geometry/distance_transform.h"
 #include "geometry/geometry_blur.h"
 #include "geometry/pixel_bands.h"
@@ -43,17 +44,18 @@ float edgeProfile(float t, std::int32_t profile) {
     return g + (smooth - g) * 0.15f;
 }
 
-float bevelWidthOf(float bevelDepth, std::int32_t SS) {
-    const float ssF = static_cast<float>(SS);
-    return std::min(40.0f * ssF, std::max(2.0f * ssF, bevelDepth * 10.0f * ssF));
+float bevelWidthOf(float bevelDepth, float pixelScale) {
+    const float p = pixelScale;
+    return std::min(40.0f * p, std::max(2.0f * p, bevelDepth * 10.0f * p));
 }
 
-SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, std::int32_t SS) {
+SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, float pixelScale) {
     SofteningRadii radii;
-    radii.r1 =
-        static_cast<std::int32_t>((1.0f - std::min(bevelDepth, 2.0f) * 0.5f) * 10.0f + 4.0f) * SS;
+    radii.r1 = scaledPixels(
+        static_cast<std::int32_t>((1.0f - std::min(bevelDepth, 2.0f) * 0.5f) * 10.0f + 4.0f),
+        pixelScale);
     const std::int32_t s = static_cast<std::int32_t>(bevelSoftness * 30.0f);
-    radii.r2 = std::min(s, 30) * SS;
+    radii.r2 = scaledPixels(std::min(s, 30), pixelScale);
     return radii;
 }
 
@@ -61,10 +63,10 @@ namespace {
 inline float clamp01(float v) { return std::min(std::max(v, 0.0f), 1.0f); }
 }  // namespace
 
-float bevelInverseWidth(float bevelWidth, float maxIn, std::int32_t SS) {
+float bevelInverseWidth(float bevelWidth, float maxIn, float pixelScale) {
     if (maxIn > 0.0f) {
         const float limit = 0.8f * maxIn;
-        if (bevelWidth > limit) return 1.0f / std::max(2.0f * static_cast<float>(SS), limit);
+        if (bevelWidth > limit) return 1.0f / std::max(2.0f * pixelScale, limit);
     }
     return 1.0f / bevelWidth;
 }
@@ -114,14 +116,14 @@ float largestValue(const float* plane, std::int32_t width, std::int32_t height) 
 }  // namespace
 
 void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
-                      const RenderSettings& settings, std::int32_t SS,
+                      const RenderSettings& settings, float pixelScale,
                       const GeometryAccelerators& accelerated) {
     if (!usableTogether(coverage, height)) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::uint8_t* alphaSS = coverage.data;
     float* heightMap = height.data;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
-    const float bevelWidth = bevelWidthOf(settings.bevelDepth, SS);
+    const float bevelWidth = bevelWidthOf(settings.bevelDepth, pixelScale);
 
     Plane<float> dIn = allocatePlane<float>(count);
     if (!dIn) {
@@ -130,8 +132,10 @@ void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> h
     }
     distanceTransform(alphaSS, dIn.get(), W2, H2, accelerated);
 
-    // A thin shape gets a bevel no wider than 80 % of its greatest half-thickness (at least 2 SS).
-    const float invWidth = bevelInverseWidth(bevelWidth, largestValue(dIn.get(), W2, H2), SS);
+    // A thin shape gets a bevel no wider than 80 % of its greatest half-thickness (at least 2
+    // pixelScale).
+    const float invWidth =
+        bevelInverseWidth(bevelWidth, largestValue(dIn.get(), W2, H2), pixelScale);
 
     const std::int32_t style = settings.bevelStyle;
     const bool outerPart = style >= kOuterBevel && style <= kPillow;
@@ -165,7 +169,8 @@ void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> h
     dIn.reset();
     dOut.reset();
 
-    const SofteningRadii radii = softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, SS);
+    const SofteningRadii radii =
+        softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, pixelScale);
     if (radii.r2 > 0) {
         const std::int32_t both[2] = {radii.r1, radii.r2};
         if (!accelerated.blurPlaneRadii ||

@@ -15,20 +15,23 @@ struct RenderSettings;
 // Edge profile curve f(t) for t in [0, 1]; any profile outside 2..5 is Smooth.
 float edgeProfile(float t, std::int32_t profile);
 
-// Bevel width in working pixels: min(40, max(2, 10 * bevelDepth)) * SS.
-float bevelWidthOf(float bevelDepth, std::int32_t SS);
+// The helpers below take `pixelScale`, working pixels per full-resolution pixel: SS times the
+// host's preview factor (core/preview_scale.h), so that a preview keeps the render's proportions.
 
-// Radii of the two softening blurs: r1 (4 to 14, times SS: shallow bevels blur more) and r2 from
-// the softness (0 to 30, times SS).
+// Bevel width in working pixels: min(40, max(2, 10 * bevelDepth)) * pixelScale.
+float bevelWidthOf(float bevelDepth, float pixelScale);
+
+// Radii of the two softening blurs: r1 (4 to 14, times pixelScale: shallow bevels blur more) and
+// r2 from the softness (0 to 30, times pixelScale), rounded to whole pixels.
 struct SofteningRadii {
     std::int32_t r1;
     std::int32_t r2;
 };
-SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, std::int32_t SS);
+SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, float pixelScale);
 
 // 1 / bevel width, the width limited to 80 % of the shape's greatest inner distance maxIn (but
-// never below 2 SS) when maxIn > 0.
-float bevelInverseWidth(float bevelWidth, float maxIn, std::int32_t SS);
+// never below 2 pixelScale) when maxIn > 0.
+float bevelInverseWidth(float bevelWidth, float maxIn, float pixelScale);
 
 // Height of one pixel before softening: inside (any coverage) from the inner distance, outside from
 // the outer distance; outside pixels get 0 when there is no outer distance (hasOuter false) or the
@@ -41,7 +44,7 @@ float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float d
 // allocated the heights are all 0; without memory for the outer one, pixels outside the shape get
 // 0. The distance transforms and the softening blurs are offered to `accelerated` first.
 void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
-                      const RenderSettings& settings, std::int32_t SS,
+                      const RenderSettings& settings, float pixelScale,
                       const GeometryAccelerators& accelerated = {});
 
 }  // namespace lumet

@@ -13,15 +13,16 @@
 
 namespace lumet {
 
-float normalStrengthOf(float bevelDepth, std::int32_t SS) {
-    return std::max(0.4f, std::sqrt(bevelDepth) * 2.5f * static_cast<float>(SS));
+float normalStrengthOf(float bevelDepth, float pixelScale) {
+    return std::max(0.4f, std::sqrt(bevelDepth) * 2.5f * pixelScale);
 }
 
-NormalTaps normalTaps() {
+NormalTaps normalTaps(float preview) {
     NormalTaps taps;
     float smoothingSum = 0.0f, derivativeSum = 0.0f;
+    const float falloff = 0.125f / (preview * preview);
     for (int k = -4; k <= 4; ++k) {
-        const float e = std::exp(static_cast<float>(-k * k) * 0.125f);
+        const float e = std::exp(static_cast<float>(-k * k) * falloff);
         taps.smoothing[k + 4] = e;
         taps.derivative[k + 4] = static_cast<float>(-k) * 0.25f * e;
         smoothingSum += taps.smoothing[k + 4];
@@ -32,6 +33,18 @@ NormalTaps normalTaps() {
         taps.derivative[i] /= derivativeSum;
     }
     return taps;
+}
+
+float normalTapsGain(float preview) {
+    if (preview == 1.0f) return 1.0f;
+    // The filter's answer to a unit slope grows with its width: at the preview's narrower taps
+    // the slope scale makes up the difference, so the normals keep the render's tilt.
+    const auto rampResponse = [](const NormalTaps& taps) {
+        float response = 0.0f;
+        for (int k = -4; k <= 4; ++k) response -= static_cast<float>(k) * taps.derivative[k + 4];
+        return response;
+    };
+    return rampResponse(normalTaps(1.0f)) / rampResponse(normalTaps(preview));
 }
 
 namespace {
@@ -53,15 +66,15 @@ inline void renormalise(float& nx, float& ny, float& nz) {
 }  // namespace
 
 void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const float> height,
-                    PlaneView<float> normals, float bevelDepth, std::int32_t SS) {
+                    PlaneView<float> normals, float bevelDepth, float pixelScale, float preview) {
     if (!usableTogether(coverage, height, normals) || normals.channels != 3) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::uint8_t* alphaSS = coverage.data;
     const float* heightMap = height.data;
     float* normalMap = normals.data;
     const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
-    const float s = normalStrengthOf(bevelDepth, SS);
-    const NormalTaps taps = normalTaps();
+    const float s = normalStrengthOf(bevelDepth, pixelScale) * normalTapsGain(preview);
+    const NormalTaps taps = normalTaps(preview);
     const float* g = taps.smoothing;
     const float* d = taps.derivative;
     Plane<float> planeA = allocatePlane<float>(count);

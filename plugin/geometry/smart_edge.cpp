@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/preview_scale.h"
 #include "core/stage_constants.h"
 #include "geometry/alpha_extraction.h"
 #include "geometry/geometry_blur.h"
@@ -113,17 +114,17 @@ void normalise(float* edges, std::int32_t W2, std::int32_t H2) {
 
 }  // namespace
 
-std::int32_t edgeBlurRadiusOf(float bevelDepth, std::int32_t SS) {
-    return static_cast<std::int32_t>(bevelDepth * 6.0f + 2.0f) * SS;
+std::int32_t edgeBlurRadiusOf(float bevelDepth, float pixelScale) {
+    return scaledPixels(static_cast<std::int32_t>(bevelDepth * 6.0f + 2.0f), pixelScale);
 }
 
-std::int32_t wallBlurRadiusOf(float edgeStrength, std::int32_t SS) {
-    return static_cast<std::int32_t>(edgeStrength * 3.0f + 1.0f) * SS;
+std::int32_t wallBlurRadiusOf(float edgeStrength, float pixelScale) {
+    return scaledPixels(static_cast<std::int32_t>(edgeStrength * 3.0f + 1.0f), pixelScale);
 }
 
 void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                    PlaneView<float> height, std::int32_t SS, float bevelDepth, float edgeStrength,
-                    const GeometryAccelerators& accelerated) {
+                    PlaneView<float> height, std::int32_t SS, float preview, float bevelDepth,
+                    float edgeStrength, const GeometryAccelerators& accelerated) {
     if (!layer.world || !usableTogether(coverage, height) || SS < 1) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::int32_t W = W2 / SS, H = H2 / SS;
@@ -184,7 +185,7 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
         });
     }
 
-    blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS), accelerated);
+    blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS * preview), accelerated);
     normalise(E, W2, H2);
 
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
@@ -197,7 +198,7 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
         }
     });
 
-    const std::int32_t r = wallBlurRadiusOf(edgeStrength, SS);
+    const std::int32_t r = wallBlurRadiusOf(edgeStrength, SS * preview);
     if (r > 0) {
         Plane<float> copy = allocatePlane<float>(count2);
         if (copy) {

@@ -17,18 +17,20 @@ struct LayerPlacement {
     std::int32_t x = 0, y = 0;
 };
 
-// Radius of the blur of the edge strengths: (int)(6 bevelDepth + 2) x SS.
-std::int32_t edgeBlurRadiusOf(float bevelDepth, std::int32_t SS);
+// Radius of the blur of the edge strengths: (int)(6 bevelDepth + 2) x pixelScale (working pixels
+// per full-resolution pixel: SS times the preview factor), rounded.
+std::int32_t edgeBlurRadiusOf(float bevelDepth, float pixelScale);
 // Radius of the blurred copy of the heights the carved walls are pulled towards:
-// (int)(3 edgeStrength + 1) x SS.
-std::int32_t wallBlurRadiusOf(float edgeStrength, std::int32_t SS);
+// (int)(3 edgeStrength + 1) x pixelScale, rounded.
+std::int32_t wallBlurRadiusOf(float edgeStrength, float pixelScale);
 
 // Carves into `height` along the colour edges of the layer, whose pixels are replicated SS times
 // over the working planes (coverage and height, of one size, SS times the frame-size planes the
 // placement refers to). Heights are left unchanged when the stage's planes cannot be allocated.
-// Its blurs are offered to `accelerated` first.
+// Its blurs are offered to `accelerated` first; their radii grow with SS and shrink with the host's
+// preview factor `preview` (1 at full resolution).
 void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                    PlaneView<float> height, std::int32_t SS, float bevelDepth, float edgeStrength,
-                    const GeometryAccelerators& accelerated = {});
+                    PlaneView<float> height, std::int32_t SS, float preview, float bevelDepth,
+                    float edgeStrength, const GeometryAccelerators& accelerated = {});
 
 }  // namespace lumet

@@ -1,10 +1,12 @@
 // GPU forms of the geometry work: the three-pass box blurs (one plane, a pair, a list of radii),
 // the exact Euclidean distance transform and the surface normals.
 #include <algorithm>
+#include <cstring>
 
 #include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
 #include "parallel/blur.h"
+#include "platform/plane.h"
 
 namespace lumet::gpu {
 
@@ -81,8 +83,13 @@ bool blurPlanePairGpu(float* planeA, float* planeB, std::int32_t width, std::int
     for (int pass = 0; pass < 3 && ok; ++pass)
         ok = boxPass(buffers[0], buffers[1], width, height, radii[pass]) &&
              boxPass(buffers[2], buffers[3], width, height, radii[pass]);
-    ok = finishQueue() && ok && readBuffer(buffers[0], planeA, bytes) &&
+    // The planes are blurred in place and a false answer has the CPU blur both: the first result
+    // waits in a plane of its own until the second has arrived, so that a failed read leaves
+    // both planes as they were.
+    Plane<float> first = allocatePlane<float>(std::int64_t{width} * height);
+    ok = finishQueue() && ok && first && readBuffer(buffers[0], first.get(), bytes) &&
          readBuffer(buffers[2], planeB, bytes);
+    if (ok) std::memcpy(planeA, first.get(), bytes);
     releaseAll();
     return ok;
 }

@@ -293,6 +293,7 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     k.tintBlend = settings.tintBlend;
     k.envExposure = settings.envExposure;
     k.envContrast = settings.envContrast;
+    k.cavityGain = constants.cavityGain;
     k.left = left;
     k.right = right;
     k.top = top;

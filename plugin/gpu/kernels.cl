@@ -120,11 +120,10 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
                            global float* outR, global float* outG, global float* outB,
                            global const float* sharpR, global const float* sharpG,
                            global const float* sharpB, global const float* smoothR,
-                           global const float* smoothG, global const float* smoothB, int W,
-                           int H, int originX, int originY, int frameW, int frameH, int contentW,
+                           global const float* smoothG, global const float* smoothB, int W, int H,
+                           int originX, int originY, int frameW, int frameH, int contentW,
                            int contentH, int envW, int envH, float envBlend, float envScale,
-                           float envDisplacement, float envRotX, float envRotY,
-                           float dispersion) {
+                           float envDisplacement, float envRotX, float envRotY, float dispersion) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
@@ -254,7 +253,7 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     constant float* high = k->highlight;
     float om = 1.0f - mf_max(nz, 0.0f);
     float f5 = om * om * om * om * om;
-    float cav = interior ? 1.0f - mf_clamp01(-kCavityGain * lap) * kCavityDepth : 1.0f;
+    float cav = interior ? 1.0f - mf_clamp01(-k->cavityGain * lap) * kCavityDepth : 1.0f;
     float NdH = mf_max(0.0f, nx * Hx + ny * Hy + nz * Hz);
     float spec =
         mf_lutPow(powLUT, NdH) * specularInt * specNorm * (kSpecularFlat + kSpecularSlope * slope);
@@ -296,9 +295,8 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
 // 0.75; nothing where the coverage is below 0.002. One work item per pixel.
 
 kernel void glow_extract(global const float* imgR, global const float* imgG,
-                         global const float* imgB, global const uchar* alpha,
-                         global float* glowR, global float* glowG, global float* glowB,
-                         global float* glowA, int total) {
+                         global const float* imgB, global const uchar* alpha, global float* glowR,
+                         global float* glowG, global float* glowB, global float* glowA, int total) {
     int i = get_global_id(0);
     if (i >= total) return;
     float a = (float)alpha[i] / 255.0f;
@@ -417,8 +415,8 @@ kernel void env_blur_h(global const float* src, global float* dst, int W, int H,
 // 2 x 2 box reduction: dst(x, y) is the mean of src at columns sx, sx + 1 and rows sy, sy + 1,
 // with sx = 2x (srcW - 2 when 2x + 1 is past the edge) and sy likewise. 2-D over the destination.
 
-kernel void downsample_2x(global const float* src, global float* dst, int srcW, int srcH,
-                          int dstW, int dstH) {
+kernel void downsample_2x(global const float* src, global float* dst, int srcW, int srcH, int dstW,
+                          int dstH) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= dstW || y >= dstH) return;
@@ -438,8 +436,8 @@ kernel void downsample_2x(global const float* src, global float* dst, int srcW, 
 
 // Bilinear enlargement of src (srcW x srcH) to dst's size, added into dst with a weight. 2-D over
 // the destination. Not dispatched.
-kernel void upsample_blend(global const float* src, global float* dst, int srcW, int srcH,
-                           int dstW, int dstH, float weight) {
+kernel void upsample_blend(global const float* src, global float* dst, int srcW, int srcH, int dstW,
+                           int dstH, float weight) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= dstW || y >= dstH) return;

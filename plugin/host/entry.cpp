@@ -36,7 +36,7 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
             return setupParams(in_data, out_data);
         case PF_Cmd_FRAME_SETUP:
             if (missing(out_data, params)) return PF_Err_BAD_CALLBACK_PARAM;
-            setupFrame(out_data, params);
+            setupFrame(in_data, out_data, params);
             return PF_Err_NONE;
         case PF_Cmd_RENDER:
             if (missing(in_data, out_data, params, output)) return PF_Err_BAD_CALLBACK_PARAM;

@@ -24,12 +24,30 @@
 namespace lumet {
 
 static std::atomic<std::size_t> allocationLimit{0};
+static std::atomic<std::int64_t> failingRequest{0};
+static std::atomic<std::int64_t> requestsCounted{0};
+static std::atomic<std::uint64_t> requestsRefused{0};
 
 void setPlaneAllocationLimit(std::size_t bytes) { allocationLimit.store(bytes); }
 
+void failPlaneRequest(std::int64_t failAt) {
+    failingRequest.store(0);
+    requestsCounted.store(0);
+    failingRequest.store(failAt);
+}
+
+std::int64_t planeRequestsCounted() { return requestsCounted.load(); }
+
+std::uint64_t planeRequestsRefused() { return requestsRefused.load(); }
+
 bool planeAllocationAllowed(std::size_t bytes) {
+    const std::int64_t failAt = failingRequest.load(std::memory_order_relaxed);
     const std::size_t limit = allocationLimit.load(std::memory_order_relaxed);
-    return limit == 0 || bytes < limit;
+    const bool failed =
+        failAt > 0 && requestsCounted.fetch_add(1, std::memory_order_relaxed) + 1 == failAt;
+    if (!failed && (limit == 0 || bytes < limit)) return true;
+    requestsRefused.fetch_add(1);
+    return false;
 }
 
 namespace {
@@ -190,11 +208,16 @@ void* acquirePooled(std::size_t bytes, bool zeroed) {
 
 }  // namespace
 
-void* acquirePlaneMemory(std::size_t bytes, bool zeroed) {
-    if (bytes >= kPooledPlaneBytes && bytes <= PTRDIFF_MAX - kBlockAlignment)
-        return acquirePooled(bytes, zeroed);
-    if (bytes == 0) bytes = 1;
-    return zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+void* acquirePlaneMemory(std::size_t bytes, bool zeroed, bool seldom) {
+    void* data;
+    if (!seldom && bytes >= kPooledPlaneBytes && bytes <= PTRDIFF_MAX - kBlockAlignment) {
+        data = acquirePooled(bytes, zeroed);
+    } else {
+        const std::size_t size = bytes == 0 ? 1 : bytes;
+        data = zeroed ? std::calloc(size, 1) : std::malloc(size);
+    }
+    if (!data) requestsRefused.fetch_add(1);
+    return data;
 }
 
 void releasePlaneMemory(void* pointer) {

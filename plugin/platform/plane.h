@@ -15,9 +15,10 @@
 
 namespace lumet {
 
-// Memory of a plane: pooled blocks of `bytes` or more, the C library's below that. Null on
-// failure; `zeroed` asks for the first `bytes` bytes to read zero.
-void* acquirePlaneMemory(std::size_t bytes, bool zeroed);
+// Memory of a plane: pooled blocks of `bytes` or more, the C library's below that (and for
+// `seldom` work always). Null on failure, which counts as a refused request; `zeroed` asks for the
+// first `bytes` bytes to read zero.
+void* acquirePlaneMemory(std::size_t bytes, bool zeroed, bool seldom = false);
 // Returns a pooled block to the pool (idle, to be reused) and frees anything else.
 void releasePlaneMemory(void* pointer);
 
@@ -46,7 +47,17 @@ inline std::size_t planeBytes(std::int64_t a, std::int64_t b = 1, std::int64_t c
 
 // Test-only: make every allocation through allocatePlane at or above `bytes` fail (0 disables).
 void setPlaneAllocationLimit(std::size_t bytes);
+// Test-only: count the plane requests from now on and fail the `failAt`-th of them (1: the next
+// one); 0 stops counting. A count past any frame's requests counts without failing.
+void failPlaneRequest(std::int64_t failAt);
+// The requests counted since failPlaneRequest.
+std::int64_t planeRequestsCounted();
+// The one check every plane request passes: the size limit and the counted failure above.
 bool planeAllocationAllowed(std::size_t bytes);
+// Plane requests refused so far, by the whole process. A stage that cannot get a plane skips
+// part of its work and still returns; a frame compares this count before and after to know that
+// what it made is less than its product (another thread's refusal makes it only cautious).
+std::uint64_t planeRequestsRefused();
 
 // Allocates count elements of T without throwing; null on failure. Contents are undefined.
 template <class T>
@@ -62,7 +73,7 @@ template <class T>
 Plane<T> allocateSeldomPlane(std::int64_t count) {
     const std::size_t bytes = planeBytes(count, static_cast<std::int64_t>(sizeof(T)));
     if (bytes == SIZE_MAX || !planeAllocationAllowed(bytes)) return Plane<T>();
-    return Plane<T>(static_cast<T*>(std::malloc(bytes == 0 ? 1 : bytes)));
+    return Plane<T>(static_cast<T*>(acquirePlaneMemory(bytes, false, true)));
 }
 
 // As allocatePlane, with every byte set to zero.

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/glow_pass.h"
+#include "core/preview_scale.h"
 #include "core/stage_constants.h"
 #include "geometry/height_map.h"
 #include "geometry/smart_edge.h"
@@ -26,32 +27,34 @@ std::int32_t threePassReach(std::int32_t radius) {
 
 }  // namespace
 
-std::int32_t geometryReach(const RenderSettings& settings, std::int32_t SS) {
+std::int32_t geometryReach(const RenderSettings& settings, float pixelScale) {
     const std::int32_t style = settings.bevelStyle;
     std::int32_t reach = 0;
     // Outside heights fall to 0 at the bevel's width from the covered pixels.
     if (style >= kOuterBevel && style <= kPillow)
-        reach += static_cast<std::int32_t>(std::ceil(bevelWidthOf(settings.bevelDepth, SS))) + 1;
-    const SofteningRadii radii = softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, SS);
+        reach +=
+            static_cast<std::int32_t>(std::ceil(bevelWidthOf(settings.bevelDepth, pixelScale))) + 1;
+    const SofteningRadii radii =
+        softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, pixelScale);
     reach += threePassReach(radii.r1);
     if (radii.r2 > 0) reach += threePassReach(radii.r2);
     if (settings.smartEdge && style == kInnerBevel) {
         // The Sobel taps and the two blurs of the carving read around the covered pixels.
-        const std::int32_t edgeBlur = edgeBlurRadiusOf(settings.bevelDepth, SS);
-        const std::int32_t wallBlur = wallBlurRadiusOf(settings.edgeStrength, SS);
+        const std::int32_t edgeBlur = edgeBlurRadiusOf(settings.bevelDepth, pixelScale);
+        const std::int32_t wallBlur = wallBlurRadiusOf(settings.edgeStrength, pixelScale);
         reach += 1 + std::max(threePassReach(edgeBlur), threePassReach(wallBlur));
     }
-    reach += 4;                       // the normals' 9-tap filter
-    reach += threePassReach(3 * SS);  // the normal blur
-    reach += 1;                       // the shading's height Laplacian
+    reach += 4;                                            // the normals' 9-tap filter
+    reach += threePassReach(scaledPixels(3, pixelScale));  // the normal blur
+    reach += 1;                                            // the shading's height Laplacian
     return reach;
 }
 
-std::int32_t glowReach(const RenderSettings& settings) {
+std::int32_t glowReach(const RenderSettings& settings, float preview) {
     if (!(settings.glowIntensity > kGlowIntensityMin)) return 0;
     // The wider of the two scales; each fractional pass moves a value its whole radius plus the
     // fractional tap.
-    const float passRadius = glowPassRadius(settings.glowRadius, 1.0f);
+    const float passRadius = glowPassRadius(settings.glowRadius * preview, 1.0f);
     std::int32_t reach = 0;
     for (int pass = 0; pass < 3; ++pass)
         reach += static_cast<std::int32_t>(glowBoxRadius(passRadius, pass)) + 1;
@@ -59,14 +62,15 @@ std::int32_t glowReach(const RenderSettings& settings) {
 }
 
 ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
-                              const RenderSettings& settings, std::int32_t SS) {
+                              const RenderSettings& settings, std::int32_t SS, float preview) {
     if (settings.showEnvMap) return {FrameWindow::whole(W, H), FrameWindow::whole(W, H)};
     if (bounds.minX > bounds.maxX || bounds.minY > bounds.maxY) {
         const FrameWindow corner{0, 0, 1, 1, W, H};
         return {corner, corner};
     }
-    const std::int32_t geometry = (geometryReach(settings, SS) + SS - 1) / SS + 2;
-    const std::int32_t output = std::max(geometry, glowReach(settings) + 1);
+    const std::int32_t geometry =
+        (geometryReach(settings, static_cast<float>(SS) * preview) + SS - 1) / SS + 2;
+    const std::int32_t output = std::max(geometry, glowReach(settings, preview) + 1);
     const FrameWindow content{bounds.minX,
                               bounds.minY,
                               bounds.maxX - bounds.minX + 1,

@@ -15,11 +15,13 @@ namespace lumet {
 // Working pixels between the covered area and the farthest pixel whose geometry, reflection or
 // shading can differ from an empty frame's, or that a stage reads to compute a pixel that can:
 // the outer bevel's width, the softening blurs, the smart edge's blurs, the normal taps and
-// their blur, the shading's neighbourhood.
-std::int32_t geometryReach(const RenderSettings& settings, std::int32_t SS);
+// their blur, the shading's neighbourhood. pixelScale: working pixels per full-resolution pixel
+// (SS times the host's preview factor).
+std::int32_t geometryReach(const RenderSettings& settings, float pixelScale);
 
-// Frame pixels by which the glow spreads beyond the covered area (0 without glow).
-std::int32_t glowReach(const RenderSettings& settings);
+// Frame pixels by which the glow spreads beyond the covered area (0 without glow), its radius
+// scaled by the preview factor.
+std::int32_t glowReach(const RenderSettings& settings, float preview);
 
 // The windows of a W x H frame whose covered pixels lie within `bounds` (frame pixels,
 // inclusive; min above max for an empty layer), cut to the frame:
@@ -28,12 +30,13 @@ std::int32_t glowReach(const RenderSettings& settings);
 //    shading;
 //  - output: the geometry window grown to the glow's reach as well: the glow and the output.
 // An empty layer gets the single pixel (0, 0) for both; the Show Env Map view the whole frame.
+// `preview` is the host's preview factor (1 at full resolution).
 struct ContentWindows {
     FrameWindow geometry;
     FrameWindow output;
 };
 ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::int32_t H,
-                              const RenderSettings& settings, std::int32_t SS);
+                              const RenderSettings& settings, std::int32_t SS, float preview);
 
 // An upper estimate of the bytes a frame's planes take at their peak over these windows: the
 // kept and passing planes of the geometry, reflection and shading per working pixel, the glow's

@@ -12,6 +12,7 @@
 #include "render/content_window.h"
 #include "render/frame_report.h"
 #include "render/geometry_sequence.h"
+#include "render/output_expansion.h"
 #include "render/render_stages.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
@@ -27,6 +28,7 @@ namespace {
 // hash names a shape, the bytes prove it.
 bool sameCoverage(const StageCache& cache, const FrameJob& job) {
     return cache.geometryValid && cache.alphaCopy && cache.geometryWindow == job.area &&
+           cache.geometryPreview == job.preview.factor() &&
            std::memcmp(cache.alphaCopy.get(), job.areaAlpha,
                        static_cast<std::size_t>(job.area.pixels())) == 0;
 }
@@ -65,11 +67,12 @@ bool runGeometry(Stages& s) {
                              {cache.alphaSS.get(), s.work.width, s.work.height},
                              {cache.heightMap.get(), s.work.width, s.work.height},
                              {cache.normalMap.get(), s.work.width, s.work.height, 3}, job.SS,
-                             *job.settings, layer, s.gpu)) {
+                             job.preview.factor(), *job.settings, layer, s.gpu)) {
         return false;
     }
     cache.geometryValid = true;
     cache.geometryWindow = area;
+    cache.geometryPreview = job.preview.factor();
     cache.geometryRevision = nextContentRevision();
     cache.reflectionValid = false;
     s.report.geometryRan = true;
@@ -111,7 +114,7 @@ void runShading(Stages& s) {
     const bool outerStyle = isOuterStyle(job.settings->bevelStyle);
     const SurfaceView surface = s.surface();
     ShadeConstants constants;
-    makeShadeConstants(constants, *job.settings, surface, s.reflection());
+    makeShadeConstants(constants, *job.settings, surface, s.reflection(), job.preview.factor());
     const RgbPlanes<float> shadeOut(cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get(),
                                     job.area.width, job.area.height);
     bool done = false;
@@ -168,7 +171,8 @@ bool runGlow(Stages& s, bool glowDirty) {
             {job.windowAlpha, window.width, window.height},
             RgbaPlanes<float>(cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
                               cache.glowA.get(), window.width, window.height),
-            job.settings->glowRadius, cache.glowScratch.get(), window.pixels(), workPlanes);
+            job.settings->glowRadius * job.preview.factor(), cache.glowScratch.get(),
+            window.pixels(), workPlanes);
         s.report.glowRan = cache.glowValid;
     }
     return cache.glowValid;
@@ -216,6 +220,39 @@ void composeFrame(const Stages& s, bool hasGlow) {
         *job.settings, job.SS, pixelDepthOf(*job.output), *job.output);
 }
 
+// The stages in their order, for the progress reports and for what an abandoned frame leaves.
+enum PipelineStage : std::int32_t { kGeometry, kReflection, kShading, kGlow, kStageCount };
+
+// The host asked to abandon the frame during or before `cut`: that stage and the later ones are
+// stale, the earlier ones keep what they computed under this frame's settings, which are
+// committed so that the cache's rules judge the next frame against them.
+PF_Err abandonFrame(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu, PipelineStage cut,
+                    PF_Err err) {
+    if (cut <= kGeometry) cache.geometryValid = false;
+    if (cut <= kReflection) cache.reflectionValid = false;
+    if (cut <= kShading) cache.shadingValid = false;
+    cache.glowValid = false;
+    commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);
+    gpu.leave();
+    return err;
+}
+
+// Whether the host asked to abandon the frame (asking it now); reports the stages done so far.
+PF_Err stageFinished(PipelineStage done) {
+    reportFrameProgress(done + 1, kStageCount + 1);
+    return askFrameAbort();
+}
+
+std::int32_t askInDataAbort(void* context) {
+    const PF_InData* in_data = static_cast<const PF_InData*>(context);
+    return in_data->inter.abort(in_data->effect_ref);
+}
+
+void tellInDataProgress(void* context, std::int32_t done, std::int32_t total) {
+    const PF_InData* in_data = static_cast<const PF_InData*>(context);
+    in_data->inter.progress(in_data->effect_ref, done, total);
+}
+
 }  // namespace
 
 bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
@@ -232,9 +269,19 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.settings = &settings;
     job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
     job.contentW = contentW, job.contentH = contentH;
+    job.preview = previewScaleOf(&in_data);
+    job.interrupt = FrameInterrupt{};
+    job.interrupt.context = const_cast<PF_InData*>(&in_data);
+    if (in_data.inter.abort) job.interrupt.abort = askInDataAbort;
+    if (in_data.inter.progress) job.interrupt.progress = tellInDataProgress;
     job.output = output;
     beginPlaneFrame();
+    job.planesRefusedAtStart = planeRequestsRefused();
     return true;
+}
+
+bool framePlanesRefused(const FrameJob& job) {
+    return planeRequestsRefused() != job.planesRefusedAtStart;
 }
 
 PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
@@ -246,7 +293,8 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     report.dx = job.dx, report.dy = job.dy;
     // The glow and the output cover `window`; the geometry, reflection and shading `area`, which
     // lies inside it.
-    const ContentWindows windows = contentWindows(bounds, W, H, *job.settings, SS);
+    const ContentWindows windows =
+        contentWindows(bounds, W, H, *job.settings, SS, job.preview.factor());
     if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
     job.window = windows.output;
     job.area = windows.geometry;
@@ -269,6 +317,7 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
 }
 
 PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu) {
+    const FrameInterruptScope interruptible(job.interrupt);
     FrameReport& report = currentFrameReport();
     report.gpu = gpu.held();
     const std::int32_t SS = job.SS;
@@ -286,17 +335,31 @@ PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
 
     Stages stages{cache,  job,  gpu.held(),
                   report, work, SS == 2 ? cache.alphaSS.get() : cache.alphaCopy.get()};
+    if (PF_Err err = askFrameAbort()) return abandonFrame(cache, job, gpu, kGeometry, err);
     if (flags.geometryDirty && !runGeometry(stages)) return PF_Err_OUT_OF_MEMORY;
+    if (PF_Err err = stageFinished(kGeometry)) return abandonFrame(cache, job, gpu, kGeometry, err);
     if (flags.reflectionDirty) runReflection(stages);
+    if (PF_Err err = stageFinished(kReflection))
+        return abandonFrame(cache, job, gpu, kReflection, err);
     if (flags.shadingDirty || !cache.shadingValid) runShading(stages);
+    if (PF_Err err = stageFinished(kShading)) return abandonFrame(cache, job, gpu, kShading, err);
     const bool hasGlow = runGlow(stages, flags.glowDirty);
+    if (PF_Err err = stageFinished(kGlow)) return abandonFrame(cache, job, gpu, kGlow, err);
     report.glowUsed = hasGlow;
+    if (framePlanesRefused(job)) {
+        cache.geometryValid = cache.reflectionValid = false;
+        cache.shadingValid = cache.glowValid = false;
+        return PF_Err_OUT_OF_MEMORY;
+    }
 
     // The device copies and the cache now agree, so the GPU can go.
     commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);
     gpu.leave();
     composeFrame(stages, hasGlow);
-    return PF_Err_NONE;
+    // An abandon asked for while the output was written leaves it incomplete: the host gets the
+    // error and throws the output away.
+    reportFrameProgress(kStageCount + 1, kStageCount + 1);
+    return frameInterrupted();
 }
 
 }  // namespace lumet

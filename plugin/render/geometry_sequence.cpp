@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/preview_scale.h"
 #include "geometry/height_map.h"
 #include "geometry/normals.h"
 #include "geometry/pixel_bands.h"
@@ -33,7 +34,7 @@ GeometryAccelerators acceleratorsOfThisThread() {
 
 bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
-                         const RenderSettings& settings, const LayerPlacement& layer,
+                         float preview, const RenderSettings& settings, const LayerPlacement& layer,
                          bool gpuNormals) {
     if ((SS != 1 && SS != 2) || !usableTogether(alpha)) return false;
     const std::int32_t W = alpha.width, H = alpha.height, W2 = SS * W, H2 = SS * H;
@@ -42,16 +43,17 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
         coverage.height != H2 || normals.channels != 3)
         return false;
     const GeometryAccelerators accelerated = acceleratorsOfThisThread();
+    const float pixelScale = static_cast<float>(SS) * preview;
 
     if (SS == 2) resampleBilinear8(alpha.data, W, H, alphaSS.data, W2, H2);
 
     // The height map and the normals write every pixel of their planes (zero where they could not
     // be computed), so neither plane is cleared first.
-    computeHeightMap(coverage, height, settings, SS, accelerated);
+    computeHeightMap(coverage, height, settings, pixelScale, accelerated);
 
     if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.world)
-        applySmartEdge(layer, coverage, height, SS, settings.bevelDepth, settings.edgeStrength,
-                       accelerated);
+        applySmartEdge(layer, coverage, height, SS, preview, settings.bevelDepth,
+                       settings.edgeStrength, accelerated);
 
     float* heightMap = height.data;
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
@@ -59,14 +61,16 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
             if (heightMap[i] >= 0.95f) heightMap[i] = 1.0f;
     });
 
-    const NormalTaps taps = normalTaps();
+    const NormalTaps taps = normalTaps(preview);
     const bool gpuDone =
         gpuNormals && gpu::computeNormalsGpu(heightMap, coverage.data, normals.data, W2, H2,
-                                             normalStrengthOf(settings.bevelDepth, SS),
+                                             normalStrengthOf(settings.bevelDepth, pixelScale) *
+                                                 normalTapsGain(preview),
                                              taps.smoothing, taps.derivative);
-    if (!gpuDone) computeNormals(coverage, height, normals, settings.bevelDepth, SS);
+    if (!gpuDone)
+        computeNormals(coverage, height, normals, settings.bevelDepth, pixelScale, preview);
 
-    blurNormals(normals, coverage, height, 3 * SS, accelerated);
+    blurNormals(normals, coverage, height, scaledPixels(3, pixelScale), accelerated);
     return true;
 }
 

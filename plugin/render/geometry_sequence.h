@@ -22,6 +22,8 @@ struct RenderSettings;
 //  4. every height of 0.95 or more set to exactly 1.0;
 //  5. the normals zeroed, then computed (offered to the GPU first when gpuNormals);
 //  6. the normal blur with radius 3 x SS.
+// Its pixel sizes (bevel width, blur radii, the normals' slope scale) are those of the full-
+// resolution layer times SS and the host's preview factor `preview` (1 at full resolution).
 // The distance transforms and the blurs of steps 2, 3 and 6 are offered to the GPU first
 // whenever this thread holds the GPU lock.
 // Returns false (planes untouched) when a plane is missing or of another size, in particular
@@ -29,7 +31,7 @@ struct RenderSettings;
 // working size.
 bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
-                         const RenderSettings& settings, const LayerPlacement& layer,
+                         float preview, const RenderSettings& settings, const LayerPlacement& layer,
                          bool gpuNormals);
 
 }  // namespace lumet

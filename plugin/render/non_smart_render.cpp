@@ -109,6 +109,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
     FrameJob job;
     if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
+    const FrameInterruptScope interruptible(job.interrupt);
 
     // 2. The layer's alpha where it lands in the output, the windows its covered pixels give and
     // the coverage over them.
@@ -126,6 +127,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
         bounds = extractAlpha(input, pixelDepthOf(input), dx - lx0, dy - ly0, layerAlpha.get(),
                               layerRect.width, layerRect.height);
+        if (PF_Err abandoned = frameInterrupted()) return abandoned;
         if (bounds.minX <= bounds.maxX) {
             bounds.minX += lx0, bounds.maxX += lx0, bounds.minY += ly0, bounds.maxY += ly0;
         }
@@ -142,17 +144,18 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         job.layerWorld = &input;
     }
 
-    // 3. The custom map layer.
+    // 3. The custom map layer: without pixels the map takes its fallback; a checkout the host
+    // fails fails the frame.
     PlainFrameResources resources(in_data);
     const PF_EffectWorld* customLayer = nullptr;
     if (settings.hdriMap == kCustomMap && in_data->inter.checkout_param) {
-        if (in_data->inter.checkout_param(in_data->effect_ref, PARAM_CUSTOM_MAP,
-                                          in_data->current_time, in_data->time_step,
-                                          in_data->time_scale, &resources.custom) == PF_Err_NONE) {
-            resources.customCheckedOut_ = true;
-            const PF_EffectWorld& layer = resources.custom.u.ld;
-            if (layer.data && layer.width > 0 && layer.height > 0) customLayer = &layer;
-        }
+        if (const PF_Err checkoutErr = in_data->inter.checkout_param(
+                in_data->effect_ref, PARAM_CUSTOM_MAP, in_data->current_time, in_data->time_step,
+                in_data->time_scale, &resources.custom))
+            return checkoutErr;
+        resources.customCheckedOut_ = true;
+        const PF_EffectWorld& layer = resources.custom.u.ld;
+        if (layer.data && layer.width > 0 && layer.height > 0) customLayer = &layer;
     }
 
     // 4. The cache and its map; the GPU, when ready and free (waited for on a device whose floats
@@ -163,8 +166,16 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         cache = NonSmartCache{};
         return PF_Err_OUT_OF_MEMORY;
     }
-    if (!prepareEnvMap(cache, settings, customLayer, job.envKey)) {
-        cache = NonSmartCache{};
+    {
+        // The map is kept between frames, so it is computed whole.
+        const FrameInterruptScope uninterruptible(FrameInterrupt{});
+        if (!prepareEnvMap(cache, settings, customLayer, job.envKey)) {
+            cache = NonSmartCache{};
+            return PF_Err_OUT_OF_MEMORY;
+        }
+    }
+    if (framePlanesRefused(job)) {
+        cache.envValid = false;  // a map made without its planes is not this map
         return PF_Err_OUT_OF_MEMORY;
     }
     resources.gpuLock.take();

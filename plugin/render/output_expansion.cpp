@@ -46,6 +46,18 @@ std::int32_t outputMargin(std::int32_t bevelStyle, float depth, float glowIntens
     return std::min((n + kStep - 1) / kStep * kStep, kMaxMargin);
 }
 
+std::int32_t previewMargin(std::int32_t margin, float preview) {
+    return static_cast<std::int32_t>(std::ceil(static_cast<double>(margin) * preview));
+}
+
+PreviewScale previewScaleOf(const PF_InData* in_data) {
+    if (!in_data) return {};
+    const auto factor = [](const PF_RationalScale& r) {
+        return r.den == 0 ? 0.0 : static_cast<double>(r.num) / static_cast<double>(r.den);
+    };
+    return {factor(in_data->downsample_x), factor(in_data->downsample_y)};
+}
+
 PF_LRect unionRect(const PF_LRect& a, const PF_LRect& b) {
     if (isEmpty(a)) return b;
     if (isEmpty(b)) return a;
@@ -59,15 +71,17 @@ PF_LRect expandRect(const PF_LRect& r, std::int32_t margin) {
                     saturate(std::int64_t(r.bottom) + margin)};
 }
 
-void setupFrame(PF_OutData* out_data, PF_ParamDef* const params[]) {
+void setupFrame(const PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* const params[]) {
     // The values as the render will take them (held to their valid ranges and scaled).
     RenderSettings settings{};
     for (ParamId index :
          {PARAM_BEVEL_STYLE, PARAM_BEVEL_DEPTH, PARAM_GLOW_INTENSITY, PARAM_GLOW_RADIUS}) {
         storeRenderSetting(settings, index, *params[index]);
     }
-    const std::int32_t margin = outputMargin(settings.bevelStyle, settings.bevelDepth,
-                                             settings.glowIntensity, settings.glowRadius);
+    const std::int32_t margin =
+        previewMargin(outputMargin(settings.bevelStyle, settings.bevelDepth, settings.glowIntensity,
+                                   settings.glowRadius),
+                      previewScaleOf(in_data).factor());
     if (margin == 0) return;
     const PF_LayerDef& input = params[PARAM_INPUT]->u.ld;
     out_data->width = saturate(std::int64_t(input.width) + 2 * std::int64_t(margin));

@@ -30,8 +30,9 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData*, PF_PreRenderExtra* extra)
         storeRenderSetting(*settings, index, def);
         in_data->inter.checkin_param(in_data->effect_ref, &def);
     }
-    settings->expansion = outputMargin(settings->bevelStyle, settings->bevelDepth,
-                                       settings->glowIntensity, settings->glowRadius);
+    settings->expansion = previewMargin(outputMargin(settings->bevelStyle, settings->bevelDepth,
+                                                     settings->glowIntensity, settings->glowRadius),
+                                        previewScaleOf(in_data).factor());
 
     // From here on the host owns the record, also when a checkout failed.
     PF_PreRenderOutput& output = *extra->output;
@@ -56,25 +57,28 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData*, PF_PreRenderExtra* extra)
     settings->inputRect[3] = input.result_rect.bottom;
 
     if (settings->hdriMap == kCustomMap) {
-        // Lets smart render check out the map layer's pixels; a missing map is not an error here.
-        // The map is the whole layer, whatever part of the output is requested: the request
-        // covers the layer's own bounds, which the parameter's checkout tells.
+        // Lets smart render check out the map layer's pixels; a parameter without a layer is not
+        // an error here, but a checkout the host fails is: a frame without the map it asked for
+        // would pass for the frame. The map is the whole layer, whatever part of the output is
+        // requested: the request covers the layer's own bounds, which the parameter's checkout
+        // tells.
         PF_RenderRequest mapRequest = extra->input->output_request;
         PF_ParamDef mapParam;
         std::memset(&mapParam, 0, sizeof(mapParam));
-        if (in_data->inter.checkout_param(in_data->effect_ref, PARAM_CUSTOM_MAP,
-                                          in_data->current_time, in_data->time_step,
-                                          in_data->time_scale, &mapParam) == PF_Err_NONE) {
-            if (mapParam.u.ld.width > 0 && mapParam.u.ld.height > 0) {
-                mapRequest.rect = PF_LRect{0, 0, mapParam.u.ld.width, mapParam.u.ld.height};
-            }
-            in_data->inter.checkin_param(in_data->effect_ref, &mapParam);
+        err = in_data->inter.checkout_param(in_data->effect_ref, PARAM_CUSTOM_MAP,
+                                            in_data->current_time, in_data->time_step,
+                                            in_data->time_scale, &mapParam);
+        if (err) return err;
+        if (mapParam.u.ld.width > 0 && mapParam.u.ld.height > 0) {
+            mapRequest.rect = PF_LRect{0, 0, mapParam.u.ld.width, mapParam.u.ld.height};
         }
+        in_data->inter.checkin_param(in_data->effect_ref, &mapParam);
         PF_CheckoutResult map;
         std::memset(&map, 0, sizeof(map));
-        extra->cb->checkout_layer(in_data->effect_ref, PARAM_CUSTOM_MAP, PARAM_CUSTOM_MAP,
-                                  &mapRequest, in_data->current_time, in_data->time_step,
-                                  in_data->time_scale, &map);
+        err = extra->cb->checkout_layer(in_data->effect_ref, PARAM_CUSTOM_MAP, PARAM_CUSTOM_MAP,
+                                        &mapRequest, in_data->current_time, in_data->time_step,
+                                        in_data->time_scale, &map);
+        if (err) return err;
     }
 
     if (settings->expansion > 0) {

@@ -88,17 +88,17 @@ PF_Err checkOutEnvMap(PF_InData* in_data, const RenderSettings& settings,
     resources.suiteAcquired(basic, cacheSuite);
     EnvMapCacheOptions options{basic, settings.hdriMap, settings.envBlur,     kEnvW,
                                kEnvH, customLayer,      in_data->current_time};
+    // The host's error is passed on (a compute that ran out of memory is out of memory); a
+    // success without a receipt or a value is a damaged cache.
     AEGP_CCCheckoutReceiptP receipt = nullptr;
-    if (cacheSuite->AEGP_ComputeIfNeededAndCheckout(kEnvMapCacheClassId, &options, true,
-                                                    &receipt) != A_Err_NONE ||
-        !receipt) {
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
+    if (const A_Err err = cacheSuite->AEGP_ComputeIfNeededAndCheckout(kEnvMapCacheClassId, &options,
+                                                                      true, &receipt))
+        return err;
+    if (!receipt) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     resources.receiptCheckedOut(receipt);
     AEGP_CCComputeValueRefconP value = nullptr;
-    if (cacheSuite->AEGP_GetReceiptComputeValue(receipt, &value) != A_Err_NONE || !value) {
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
+    if (const A_Err err = cacheSuite->AEGP_GetReceiptComputeValue(receipt, &value)) return err;
+    if (!value) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     job.env = *static_cast<const EnvMap*>(value);
     AEGP_GUID key{};
     if (envMapCacheKey(&options, &key) == A_Err_NONE) {
@@ -140,15 +140,15 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (dx < 0 || dx >= W) dx = 0;
     if (dy < 0 || dy >= H) dy = 0;
 
-    // 6. The custom map layer, checked out under the id pre-render requested it with.
+    // 6. The custom map layer, checked out under the id pre-render requested it with. A layer
+    // without pixels leaves the map to its fallback; a failed checkout fails the frame.
     const PF_EffectWorld* customLayer = nullptr;
     if (settings.hdriMap == kCustomMap) {
         PF_EffectWorld* layer = nullptr;
-        if (extra->cb->checkout_layer_pixels(in_data->effect_ref, kCustomMapCheckoutId, &layer) ==
-            PF_Err_NONE) {
-            resources.customCheckedOut();
-            if (layer && layer->data) customLayer = layer;
-        }
+        err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kCustomMapCheckoutId, &layer);
+        if (err != PF_Err_NONE) return err;
+        resources.customCheckedOut();
+        if (layer && layer->data) customLayer = layer;
     }
 
     // 7. Working size.
@@ -156,6 +156,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
     job.layerWorld = input;
+    const FrameInterruptScope interruptible(job.interrupt);
 
     // 8, 9. The layer's alpha where it lands in the frame, the windows its covered pixels give,
     // the coverage over them and its identity, and the colour's when the smart edge carves it.
@@ -165,6 +166,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
     ContentBounds bounds =
         extractAlpha(*input, pixelDepthOf(*input), 0, 0, layerAlpha.get(), layerW, layerH);
+    if (PF_Err abandoned = frameInterrupted()) return abandoned;
     if (bounds.minX <= bounds.maxX) {
         bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
     }
@@ -178,8 +180,12 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         job.layer.colourHash = worldPixelHash(*input, pixelDepthOf(*input));
     }
 
-    // 10. The environment map from the host's compute cache.
-    err = checkOutEnvMap(in_data, settings, customLayer, resources, job);
+    // 10. The environment map from the host's compute cache, computed whole: a map cut short
+    // would stay in the cache.
+    {
+        const FrameInterruptScope uninterruptible(FrameInterrupt{});
+        err = checkOutEnvMap(in_data, settings, customLayer, resources, job);
+    }
     if (err != PF_Err_NONE) return err;
 
     // 12. The stage cache, when no other render is using it; otherwise this frame works on planes

@@ -34,6 +34,7 @@ struct StageCache {
     Plane<std::uint8_t> alphaSS;    // W2 x H2, only when SS = 2
     Plane<std::uint8_t> alphaCopy;  // W x H: the alpha the geometry was built from
     FrameWindow geometryWindow;     // where that alpha lies in the frame
+    float geometryPreview = 1.0f;   // the preview factor the geometry was computed at
     std::uint32_t alphaHash = 0;
     std::uint64_t colourHash = 0;
     bool geometryValid = false;

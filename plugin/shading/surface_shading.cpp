@@ -54,7 +54,8 @@ inline float specularPower(const ShadeConstants& c, float NdH) {
 }  // namespace
 
 void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings,
-                        const SurfaceView& surface, const RgbPlanes<const float>& reflection) {
+                        const SurfaceView& surface, const RgbPlanes<const float>& reflection,
+                        float preview) {
     std::memset(&c, 0, sizeof(c));
     // Only the parameter fields travel; the layout fields (expansion onwards) keep the zeros.
     copyParameterFields(c.settings, settings);
@@ -66,6 +67,7 @@ void makeShadeConstants(ShadeConstants& c, const RenderSettings& settings,
     c.envB = reflection.b.data;
     c.width = surface.height.width;
     c.height = surface.height.height;
+    c.cavityGain = kCavityGain * (preview * preview);
 
     const float angle = settings.lightAngle * 3.1415927f / 180.0f;
     const float elevation = settings.lightHeight * 3.1415927f / 180.0f;
@@ -146,7 +148,7 @@ ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, 
     if (x >= 1 && x < c.width - 1 && y >= 1 && y < c.height - 1) {
         const float* hp = c.heightMap + i;
         const float lap = hp[-1] + hp[1] + hp[-c.width] + hp[c.width] - 4.0f * h;
-        cavity = 1.0f - clamp01(-kCavityGain * lap) * kCavityDepth;
+        cavity = 1.0f - clamp01(-c.cavityGain * lap) * kCavityDepth;
     }
 
     const float* H = c.halfDir;
@@ -242,7 +244,7 @@ __m128 cavity4(const ShadeConstants& c, __m128 h, std::int32_t x, std::int32_t y
                                       _mm_loadu_ps(hp - c.width)),
                            _mm_loadu_ps(hp + c.width)),
                 _mm_mul_ps(splat(4.0f), h));
-            cavity = _mm_sub_ps(one, _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-kCavityGain), lap)),
+            cavity = _mm_sub_ps(one, _mm_mul_ps(clamp01x4(_mm_mul_ps(splat(-c.cavityGain), lap)),
                                                 splat(kCavityDepth)));
         } else {
             float lanes[4];
@@ -251,7 +253,7 @@ __m128 cavity4(const ShadeConstants& c, __m128 h, std::int32_t x, std::int32_t y
                 if (x + k >= 1 && x + k < c.width - 1) {
                     const float* q = hp + k;
                     const float l = q[-1] + q[1] + q[-c.width] + q[c.width] - 4.0f * q[0];
-                    lanes[k] = 1.0f - clamp01(-kCavityGain * l) * kCavityDepth;
+                    lanes[k] = 1.0f - clamp01(-c.cavityGain * l) * kCavityDepth;
                 }
             }
             cavity = _mm_loadu_ps(lanes);

@@ -12,9 +12,12 @@ namespace lumet {
 
 // Builds the constants for a frame: light and half vectors, palette / 255, the specular exponent,
 // its normalisation and the power table; the shading reads the surface's heights and normals and
-// the reflection (all of one size) through them.
+// the reflection (all of one size) through them. `preview` is the host's preview factor (1 at full
+// resolution): the height Laplacian of the cavity darkening grows with the square of the pixel
+// size, so its gain falls with the factor's square.
 void makeShadeConstants(ShadeConstants& constants, const RenderSettings& settings,
-                        const SurfaceView& surface, const RgbPlanes<const float>& reflection);
+                        const SurfaceView& surface, const RgbPlanes<const float>& reflection,
+                        float preview);
 
 struct ShadedPixel {
     float r, g, b, a;

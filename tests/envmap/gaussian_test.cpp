@@ -8,37 +8,12 @@
 
 #include "parallel/blur.h"
 #include "platform/plane.h"
+#include "support/naive_references.h"
 
 namespace lumet {
 namespace {
 
-std::vector<float> directGaussian(std::vector<float> plane, int w, int h, int radius) {
-    const int r = std::min(radius, 500);
-    const float sigma = std::max(0.1f, static_cast<float>(r) / 3.0f);
-    std::vector<float> k(2 * r + 1);
-    float total = 0.0f;
-    for (int i = 0; i <= 2 * r; ++i) {
-        const float d = static_cast<float>(i - r);
-        k[i] = std::exp(-(d * d) / (2.0f * sigma * sigma));
-        total += k[i];
-    }
-    for (float& tap : k) tap /= total;
-    std::vector<float> mid(plane.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            float sum = 0.0f;
-            for (int j = -r; j <= r; ++j) sum += plane[y * w + ((x + j) % w + w) % w] * k[j + r];
-            mid[y * w + x] = sum;
-        }
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            float sum = 0.0f;
-            for (int j = -r; j <= r; ++j)
-                sum += mid[std::min(std::max(y + j, 0), h - 1) * w + x] * k[j + r];
-            plane[y * w + x] = sum;
-        }
-    return plane;
-}
+using testing::directGaussian;
 
 std::vector<float> pattern(int w, int h) {
     std::vector<float> plane(static_cast<std::size_t>(w) * h);

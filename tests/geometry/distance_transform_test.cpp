@@ -12,44 +12,12 @@
 #include <vector>
 
 #include "platform/plane.h"
+#include "support/naive_references.h"
 
 namespace {
 
 using lumet::DistanceTo;
-
-// For every pixel: the smallest squared distance to a background pixel. A column without any
-// background counts as one whose pixels lie (width + height) + y away vertically, so a plane
-// without background measures (width + height) + y.
-std::vector<float> exhaustive(const std::vector<std::uint8_t>& alpha, int w, int h,
-                              DistanceTo background = DistanceTo::kBelowHalf) {
-    auto isBackground = [&](int x, int y) {
-        const std::uint8_t a = alpha[static_cast<size_t>(y) * w + x];
-        return background == DistanceTo::kBelowHalf ? a < 128 : a >= 128;
-    };
-    std::vector<float> out(static_cast<size_t>(w) * h);
-    const std::int64_t inf = w + h;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            std::int64_t best = std::numeric_limits<std::int64_t>::max();
-            for (int v = 0; v < w; ++v) {
-                bool columnHasBackground = false;
-                for (int yy = 0; yy < h; ++yy) {
-                    if (!isBackground(v, yy)) continue;
-                    columnHasBackground = true;
-                    const std::int64_t d2 =
-                        std::int64_t(x - v) * (x - v) + std::int64_t(y - yy) * (y - yy);
-                    best = std::min(best, d2);
-                }
-                if (!columnHasBackground) {
-                    const std::int64_t g = inf + y;
-                    best = std::min(best, std::int64_t(x - v) * (x - v) + g * g);
-                }
-            }
-            out[static_cast<size_t>(y) * w + x] = std::sqrt(static_cast<float>(best));
-        }
-    }
-    return out;
-}
+using lumet::testing::exhaustive;
 
 std::vector<float> transform(const std::vector<std::uint8_t>& alpha, int w, int h,
                              DistanceTo background = DistanceTo::kBelowHalf) {

@@ -40,7 +40,7 @@ std::vector<float> carveSpike(const TestWorld& layer, int x, int y, int SS, floa
     std::vector<float> heights(256, 0.0f);
     heights[8 * 16 + spikeX] = 1.0f;
     applySmartEdge({&layer.world, layer.depth, x, y}, {alpha.data(), 16, 16},
-                   {heights.data(), 16, 16}, SS, bevelDepth, strength);
+                   {heights.data(), 16, 16}, SS, 1.0f, bevelDepth, strength);
     return heights;
 }
 
@@ -108,7 +108,7 @@ TEST(SmartEdge, ReadsEveryDepthAndPlacementAlikeAndCarvesNothingWithoutAnEdge) {
     std::vector<std::uint8_t> full(8, 255);
     std::vector<float> heights(8, 0.5f);
     applySmartEdge({&low.world, 0, 0, 0}, {full.data(), 4, 2}, {heights.data(), 4, 2}, 1, 1.0f,
-                   1.0f);
+                   1.0f, 1.0f);
     EXPECT_EQ(heights, std::vector<float>(8, 0.5f));
 }
 
@@ -259,7 +259,7 @@ TEST(GeometrySequence, SnapsThePlateauAndKeepsNormalsUnitAtBothQualities) {
             std::vector<float> hm(count), normals(3 * count);
             ASSERT_TRUE(runGeometrySequence(
                 {alpha.data(), W, H}, {SS == 2 ? alphaSS.data() : nullptr, SS * W, SS * H},
-                {hm.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3}, SS,
+                {hm.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3}, SS, 1.0f,
                 sequenceSettings(style), {&world.world, 0, 0, 0}, false));
             ASSERT_GT(std::count(hm.begin(), hm.end(), 1.0f), 10) << "SS " << SS;
             for (std::size_t i = 0; i < count; ++i) {
@@ -277,7 +277,7 @@ TEST(GeometrySequence, RefusesMissingSupersampledPlane) {
     std::vector<float> hm(4 * W * H, 7.0f), normals(12 * W * H, 7.0f);
     EXPECT_FALSE(runGeometrySequence({alpha.data(), W, H}, {nullptr, 2 * W, 2 * H},
                                      {hm.data(), 2 * W, 2 * H}, {normals.data(), 2 * W, 2 * H, 3},
-                                     2, sequenceSettings(kInnerBevel), {}, false));
+                                     2, 1.0f, sequenceSettings(kInnerBevel), {}, false));
     for (float v : hm) ASSERT_EQ(v, 7.0f);
 }
 

@@ -222,7 +222,7 @@ TEST_F(GpuShading, WrapRoundedToOneSamplesColumnZeroInBothPlanes) {
 
 void cpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings, Rgb& out) {
     ShadeConstants* constants = new ShadeConstants;
-    makeShadeConstants(*constants, settings, s.view(), refl.planes(s.W, s.H));
+    makeShadeConstants(*constants, settings, s.view(), refl.planes(s.W, s.H), 1.0f);
     for (auto& plane : out.c) std::fill(plane.begin(), plane.end(), 0.0f);
     shadeRows(*constants, s.view(), out.planes(s.W, s.H), 0, s.W, 0, s.H,
               isOuterStyle(settings.bevelStyle));
@@ -232,7 +232,7 @@ void cpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings,
 bool gpuShade(const Surface& s, const Rgb& refl, const RenderSettings& settings, Rgb& out, int SS,
               int outW, int outH, int bbL, int bbR, int bbT, int bbB) {
     ShadeConstants* c = new ShadeConstants;
-    makeShadeConstants(*c, settings, s.view(), refl.planes(s.W, s.H));
+    makeShadeConstants(*c, settings, s.view(), refl.planes(s.W, s.H), 1.0f);
     const bool done =
         gpu::shadeGpu(*c, s.view(), out.planes(outW, outH), SS, isOuterStyle(settings.bevelStyle),
                       {bbL, bbT, bbR - bbL, bbB - bbT, outW, outH}, 0, 0);

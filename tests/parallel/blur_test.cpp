@@ -14,10 +14,12 @@
 
 #include "platform/plane.h"
 #include "platform/platform.h"
+#include "support/naive_references.h"
 
 namespace {
 
 using Plane = std::vector<float>;
+using lumet::testing::directBox;
 
 Plane randomPlane(int w, int h, unsigned seed) {
     std::mt19937 rng(seed);
@@ -25,30 +27,6 @@ Plane randomPlane(int w, int h, unsigned seed) {
     Plane p(static_cast<size_t>(w) * h);
     for (float& v : p) v = unit(rng);
     return p;
-}
-
-// One axis of the fractional box filter by direct summation in double.
-std::vector<double> directBoxAxis(const std::vector<double>& in, int w, int h, int r, double f,
-                                  bool horizontal) {
-    std::vector<double> out(in.size());
-    const double size = 2.0 * r + 1.0 + 2.0 * f;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            double sum = 0.0;
-            for (int k = -r - 1; k <= r + 1; ++k) {
-                const double weight = (k == -r - 1 || k == r + 1) ? f : 1.0;
-                const int sx = horizontal ? std::clamp(x + k, 0, w - 1) : x;
-                const int sy = horizontal ? y : std::clamp(y + k, 0, h - 1);
-                sum += weight * in[static_cast<size_t>(sy) * w + sx];
-            }
-            out[static_cast<size_t>(y) * w + x] = sum / size;
-        }
-    }
-    return out;
-}
-
-std::vector<double> directBox(const std::vector<double>& in, int w, int h, int r, double f) {
-    return directBoxAxis(directBoxAxis(in, w, h, r, f, true), w, h, r, f, false);
 }
 
 void expectNear(const Plane& got, const std::vector<double>& expected, double tolerance,

@@ -261,9 +261,9 @@ TEST(PreRender, CustomMapLayerIsCheckedOutOnlyWhenChosen) {
     EXPECT_EQ(map.index, 12);
     EXPECT_EQ(map.checkoutId, 12);
     EXPECT_FALSE(map.request.preserve_rgb_of_zero_alpha) << "the host's request unchanged";
-    // A failing map checkout does not fail the frame.
+    // A map checkout the host fails fails the frame with the host's error.
     frame.host->failLayerCheckout(12, 99);
-    EXPECT_EQ(frame.preRender(), PF_Err_NONE);
+    EXPECT_EQ(frame.preRender(), 99);
 }
 
 TEST(PreRender, FailingInputCheckoutIsReturnedAndTheRecordStaysWithTheHost) {

@@ -65,8 +65,8 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
     EXPECT_TRUE(smoothAlphaEdgesInPlace(alpha.data(), W, H));
     std::vector<float> height(N2), normals(3 * N2);
     EXPECT_TRUE(runGeometrySequence({alpha.data(), W, H}, {alphaSS.data(), W2, H2},
-                                    {height.data(), W2, H2}, {normals.data(), W2, H2, 3}, SS, s,
-                                    {&input, depth, c.dx, c.dy}, false));
+                                    {height.data(), W2, H2}, {normals.data(), W2, H2, 3}, SS, 1.0f,
+                                    s, {&input, depth, c.dx, c.dy}, false));
     const std::uint8_t* coverage = SS == 2 ? alphaSS.data() : alpha.data();
 
     std::vector<float> refl[3] = {std::vector<float>(N2), std::vector<float>(N2),
@@ -81,7 +81,7 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
     auto constants = std::make_unique<ShadeConstants>();
     makeShadeConstants(
         *constants, s, surface,
-        RgbPlanes<const float>(refl[0].data(), refl[1].data(), refl[2].data(), W2, H2));
+        RgbPlanes<const float>(refl[0].data(), refl[1].data(), refl[2].data(), W2, H2), 1.0f);
     std::vector<float> working[3], shade[3];
     for (int i = 0; i < 3; ++i) working[i].assign(N2, 0.0f), shade[i].assign(N, 0.0f);
     shadeWindow(*constants, surface,

@@ -49,7 +49,7 @@ struct ShadeFrame {
     }
     const ShadeConstants& build(const RenderSettings& s) {
         lumet::makeShadeConstants(*constants, s, surface(),
-                                  {envR.data(), envG.data(), envB.data(), kW, kH});
+                                  {envR.data(), envG.data(), envB.data(), kW, kH}, 1.0f);
         return *constants;
     }
 };
@@ -332,7 +332,7 @@ TEST(ShadeRows, EveryPixelIsTheScalarShadingToTheBit) {
         auto constants = std::make_unique<ShadeConstants>();
         const SurfaceView surface(alpha.data(), height.data(), normals.data(), W, H);
         makeShadeConstants(*constants, s, surface,
-                           {env[0].data(), env[1].data(), env[2].data(), W, H});
+                           {env[0].data(), env[1].data(), env[2].data(), W, H}, 1.0f);
         const bool outer = n % 2 == 1;
         const std::int32_t x0 = n % 3 == 0 ? 0 : static_cast<std::int32_t>(rng() % W);
         const std::int32_t x1 =

@@ -3,7 +3,13 @@
 // 8-bit steps (1/255), and how many channel values differ at all. With --max and --mean it fails
 // (exit status 1) when a difference exceeds its bound.
 //
+// With --preview N, B is a preview rendered at 1/N of A's resolution: A is area-averaged by N
+// (blocks from the top-left corner), both are flattened on black and rounded to 8 bits, and the
+// mean and the 99th percentile of the channel differences over the whole frame (with --content,
+// over the pixels where either image shows colour) are printed (bounded by --mean and --p99).
+//
 // Usage: imgdiff A B [--max STEPS] [--mean STEPS]
+//        imgdiff FULL PREVIEW --preview N [--content] [--mean STEPS] [--p99 STEPS]
 //   A and B are both PNG (8 or 16 bit, any colour type; libpng's simplified reader) or both EXR
 //   (R, G, B, A read as 32-bit float).
 #include <ImfChannelList.h>
@@ -103,25 +109,100 @@ bool read(const std::string& path, Picture& picture) {
     return endsWith(path, ".exr") ? readExr(path, picture) : readPng(path, picture);
 }
 
+// R, G, B flattened on black as 8-bit levels, from straight (PNG) or premultiplied (EXR) alpha.
+std::vector<int> flattenedLevels(const Picture& picture, bool straight) {
+    std::vector<int> levels;
+    levels.reserve(static_cast<std::size_t>(picture.width) * picture.height * 3);
+    for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+        const float a = straight ? picture.rgba[i + 3] : 1.0f;
+        for (int c = 0; c < 3; ++c) {
+            const float v = std::clamp(picture.rgba[i + c] * a, 0.0f, 1.0f);
+            levels.push_back(static_cast<int>(std::lround(v * 255.0f)));
+        }
+    }
+    return levels;
+}
+
+// The full-resolution picture area-averaged by n, premultiplied.
+Picture averagedDown(const Picture& full, int n, bool straight) {
+    Picture out;
+    out.width = (full.width + n - 1) / n;
+    out.height = (full.height + n - 1) / n;
+    out.rgba.assign(static_cast<std::size_t>(out.width) * out.height * 4, 0.0f);
+    for (int y = 0; y < full.height; ++y) {
+        for (int x = 0; x < full.width; ++x) {
+            const float* p = &full.rgba[(static_cast<std::size_t>(y) * full.width + x) * 4];
+            float* q = &out.rgba[(static_cast<std::size_t>(y / n) * out.width + x / n) * 4];
+            const float a = straight ? p[3] : 1.0f;
+            for (int c = 0; c < 3; ++c) q[c] += p[c] * a / static_cast<float>(n * n);
+            q[3] += p[3] / static_cast<float>(n * n);
+        }
+    }
+    return out;
+}
+
+int comparePreview(const Picture& full, const Picture& preview, int n, bool straight,
+                   bool contentOnly, double meanBound, double p99Bound) {
+    const Picture reference = averagedDown(full, n, straight);
+    if (reference.width != preview.width || reference.height != preview.height) {
+        std::fprintf(stderr, "imgdiff: a 1/%d preview of %dx%d is %dx%d, not %dx%d\n", n,
+                     full.width, full.height, reference.width, reference.height, preview.width,
+                     preview.height);
+        return 1;
+    }
+    const std::vector<int> a = flattenedLevels(reference, false);
+    const std::vector<int> b = flattenedLevels(preview, straight);
+    std::vector<int> differences;
+    for (std::size_t i = 0; i < a.size(); i += 3) {
+        if (contentOnly && a[i] + a[i + 1] + a[i + 2] + b[i] + b[i + 1] + b[i + 2] == 0) continue;
+        for (int c = 0; c < 3; ++c) differences.push_back(std::abs(a[i + c] - b[i + c]));
+    }
+    if (differences.empty()) differences.push_back(0);
+    std::sort(differences.begin(), differences.end());
+    double sum = 0;
+    for (int d : differences) sum += d;
+    const double mean = sum / static_cast<double>(differences.size());
+    const int p99 = differences[(differences.size() - 1) * 99 / 100];
+    std::printf("1/%d preview %dx%d: mean %.3f, p99 %d, max %d (8-bit levels over %zu %s)\n", n,
+                preview.width, preview.height, mean, p99, differences.back(),
+                differences.size() / 3, contentOnly ? "pixels with colour" : "pixels");
+    const bool ok = !(meanBound >= 0 && mean > meanBound) && !(p99Bound >= 0 && p99 > p99Bound);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> files;
-    double maxBound = -1.0, meanBound = -1.0;
+    double maxBound = -1.0, meanBound = -1.0, p99Bound = -1.0;
+    int preview = 0;
+    bool contentOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--max" || arg == "--mean") && i + 1 < argc) {
             (arg == "--max" ? maxBound : meanBound) = std::atof(argv[++i]);
+        } else if (arg == "--content") {
+            contentOnly = true;
+        } else if (arg == "--p99" && i + 1 < argc) {
+            p99Bound = std::atof(argv[++i]);
+        } else if (arg == "--preview" && i + 1 < argc) {
+            preview = std::atoi(argv[++i]);
         } else {
             files.push_back(arg);
         }
     }
-    if (files.size() != 2) {
-        std::fprintf(stderr, "Usage: imgdiff A B [--max STEPS] [--mean STEPS]\n");
+    if (files.size() != 2 || preview < 0 || preview > 64) {
+        std::fprintf(
+            stderr,
+            "Usage: imgdiff A B [--max STEPS] [--mean STEPS]\n"
+            "       imgdiff FULL PREVIEW --preview N [--content] [--mean STEPS] [--p99 STEPS]\n");
         return 2;
     }
     Picture a, b;
     if (!read(files[0], a) || !read(files[1], b)) return 2;
+    if (preview > 0)
+        return comparePreview(a, b, preview, !endsWith(files[0], ".exr"), contentOnly, meanBound,
+                              p99Bound);
     if (a.width != b.width || a.height != b.height) {
         std::fprintf(stderr, "imgdiff: sizes differ: %dx%d and %dx%d\n", a.width, a.height, b.width,
                      b.height);

@@ -1,0 +1,64 @@
+// Frames the host abandons: an abort answered at every question the effect asks during a frame
+// (between its stages and inside them) returns the host's cancel, and the frame after it is the
+// frame a fresh effect renders, whichever stage was cut.
+#include <gtest/gtest.h>
+
+#include "params/param_ids.h"
+#include "render_harness.h"
+
+namespace lumet {
+namespace {
+
+class InterruptTest : public render_test::InProcessRenderTest {
+protected:
+    PF_Err render(bool smart) {
+        return smart ? refhost::renderSmartFrame(*host_, options_, frame_)
+                     : refhost::renderPlainFrame(*host_, options_, frame_);
+    }
+    // Frame A, then B's settings: every stage of B differs from A's.
+    void settingsA() {
+        host_->params().setValue(PARAM_BEVEL_DEPTH, 100.0);
+        host_->params().setValue(PARAM_GLOW_RADIUS, 10.0);
+    }
+    void settingsB() {
+        host_->params().setValue(PARAM_BEVEL_DEPTH, 140.0);
+        host_->params().setValue(PARAM_GLOW_RADIUS, 14.0);
+    }
+};
+
+TEST_F(InterruptTest, AnAbortAtAnyCheckCancelsAndTheNextFrameIsAFreshRender) {
+    host_->params().setValue(PARAM_GLOW_INTENSITY, 0.6);
+    for (const bool smart : {true, false}) {
+        for (const bool high : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (smart ? "smart" : "plain") << " high " << high);
+            options_.highQuality = high;
+            // B from cold caches.
+            ASSERT_EQ(host_->globalSetdown(), PF_Err_NONE);
+            ASSERT_EQ(host_->globalSetup(), PF_Err_NONE);
+            settingsB();
+            host_->setAbortPlan({});
+            ASSERT_EQ(render(smart), PF_Err_NONE);
+            const std::vector<float> fresh = render_test::pixelsOf(frame_, 8);
+            const int checks = host_->abortLog().calls;
+            ASSERT_GE(checks, 5);  // before and after each stage at least
+            EXPECT_GT(host_->abortLog().progressCalls, 0);
+            EXPECT_EQ(host_->abortLog().progressDone, host_->abortLog().progressTotal);
+            for (int k = 1; k <= checks + 1; ++k) {
+                settingsA();
+                host_->setAbortPlan({});
+                ASSERT_EQ(render(smart), PF_Err_NONE);
+                settingsB();
+                host_->setAbortPlan({k});
+                const PF_Err err = render(smart);
+                EXPECT_EQ(err, host_->abortLog().fired ? PF_Interrupt_CANCEL : PF_Err_NONE) << k;
+                host_->setAbortPlan({});
+                ASSERT_EQ(render(smart), PF_Err_NONE) << k;
+                ASSERT_EQ(render_test::pixelsOf(frame_, 8), fresh)
+                    << "after an abort at check " << k;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumet

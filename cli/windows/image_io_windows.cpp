@@ -216,7 +216,8 @@ bool readPng(const std::string& path, Image& image, std::string& error) {
     return true;
 }
 
-bool writePng(const std::string& path, const Image& image, int bits, std::string& error) {
+bool writePng(const std::string& path, const Image& image, int bits, std::string& error,
+              int level) {
     if (bits != 8 && bits != 16) {
         error = path + ": PNG bit depth must be 8 or 16";
         return false;
@@ -236,7 +237,7 @@ bool writePng(const std::string& path, const Image& image, int bits, std::string
     uLongf compressedSize = compressBound(static_cast<uLong>(filtered.size()));
     std::vector<std::uint8_t> compressed(compressedSize);
     if (compress2(compressed.data(), &compressedSize, filtered.data(),
-                  static_cast<uLong>(filtered.size()), Z_DEFAULT_COMPRESSION) != Z_OK) {
+                  static_cast<uLong>(filtered.size()), level) != Z_OK) {
         error = path + ": PNG compression failed";
         return false;
     }

@@ -23,4 +23,9 @@ std::string resolvePluginPath(const std::string& explicitPath);
 // layer. Throws std::runtime_error naming the library and the failing step.
 std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context, bool globalSetup = true);
 
+// The OpenFX bundle: --plugin when it names a .ofx.bundle folder, else $LUMET_OFX_BUNDLE, else
+// the bundle built or installed beside this program (<folder>/../Lumet.ofx.bundle,
+// <folder>/Lumet.ofx.bundle), else the standard's plug-in folder.
+std::string resolveOfxBundlePath(const std::string& explicitPath);
+
 }  // namespace lumet::cli

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "frame_instance.h"
 #include "host/entry.h"
 #include "image_io.h"
 #include "params/param_ids.h"
@@ -100,10 +101,9 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
 }
 
 // The host's output as an image: cut to the input's frame unless the whole output is wanted.
-Image imageOf(const refhost::RenderedFrame& frame, int bits, std::int32_t layerWidth,
+Image imageOf(const refhost::ofxhost::RenderedImage& frame, std::int32_t layerWidth,
               std::int32_t layerHeight, bool full) {
-    const std::vector<float> rgba = refhost::rgbaFromWorld(*frame.output.world(), bits);
-    const std::int32_t W = frame.output.width(), H = frame.output.height();
+    const std::int32_t W = frame.width, H = frame.height;
     std::int32_t x0 = 0, y0 = 0, w = W, h = H;
     if (!full) {
         x0 = std::clamp(frame.inputX, 0, W);
@@ -117,7 +117,7 @@ Image imageOf(const refhost::RenderedFrame& frame, int bits, std::int32_t layerW
     image.premultiplied = true;
     image.rgba.resize(static_cast<std::size_t>(w) * h * 4);
     for (std::int32_t y = 0; y < h; ++y) {
-        const float* source = rgba.data() + (static_cast<std::size_t>(y0 + y) * W + x0) * 4;
+        const float* source = frame.rgba.data() + (static_cast<std::size_t>(y0 + y) * W + x0) * 4;
         std::copy(source, source + static_cast<std::size_t>(w) * 4,
                   image.rgba.begin() + static_cast<std::ptrdiff_t>(y) * w * 4);
     }
@@ -203,6 +203,39 @@ bool prepareInstance(refhost::Host& host, const RenderOptions& options, const Im
     return true;
 }
 
+// An effect instance on the effect host's smart or plain protocol.
+class HostFrameInstance : public FrameInstance {
+public:
+    HostFrameInstance(std::unique_ptr<refhost::Host> host, const RenderOptions& options)
+        : host_(std::move(host)), options_(options) {
+        frameOptions_.bitsPerChannel = options.depth;
+        frameOptions_.highQuality = options.highQuality;
+    }
+    bool render(std::int32_t frame, refhost::ofxhost::RenderedImage& image,
+                std::string& failure) override {
+        host_->setTime(frame, 1, kTimeScale);
+        refhost::RenderedFrame rendered;
+        const PF_Err err = options_.smartProtocol
+                               ? refhost::renderSmartFrame(*host_, frameOptions_, rendered)
+                               : refhost::renderPlainFrame(*host_, frameOptions_, rendered);
+        if (err != PF_Err_NONE) {
+            failure = "error " + std::to_string(err) + " (" + refhost::errorName(err) + ")";
+            return false;
+        }
+        image.rgba = refhost::rgbaFromWorld(*rendered.output.world(), options_.depth);
+        image.width = rendered.output.width();
+        image.height = rendered.output.height();
+        image.inputX = rendered.inputX;
+        image.inputY = rendered.inputY;
+        return true;
+    }
+
+private:
+    std::unique_ptr<refhost::Host> host_;
+    const RenderOptions& options_;
+    refhost::FrameOptions frameOptions_;
+};
+
 // The progress line on a terminal ("frame F (D of N)"), and the report of a failed frame, from
 // any job's thread.
 class Progress {
@@ -216,11 +249,10 @@ public:
         std::fflush(stderr);
         lineOpen_ = true;
     }
-    void fail(std::int32_t frame, PF_Err err) {
+    void fail(std::int32_t frame, const std::string& failure) {
         std::lock_guard<std::mutex> lock(mutex_);
         endLine();
-        std::fprintf(stderr, "lumet: render failed at frame %d: error %d (%s)\n", frame, err,
-                     refhost::errorName(err));
+        std::fprintf(stderr, "lumet: render failed at frame %d: %s\n", frame, failure.c_str());
     }
     void finish() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -272,38 +304,45 @@ int runRender(CommandContext& context) {
     if (switchFailed) {
         throw std::runtime_error("--device cpu: cannot set LUMET_OPENCL");
     }
-    std::unique_ptr<refhost::Host> host =
-        options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
-    if (!prepareInstance(*host, options, layer, customMap)) return 1;
+    // The effect's instances, one per job: on the effect host, or through the OpenFX bundle
+    // (one plug-in, several instances).
+    const bool inProcess = !options.dumpStagesDir.empty();
+    std::unique_ptr<refhost::ofxhost::Plugin> ofxPlugin;
+    if (options.ofxHost) ofxPlugin = openOfxPlugin(context, inProcess);
+    auto makeInstance = [&](bool first) -> std::unique_ptr<FrameInstance> {
+        if (ofxPlugin) {
+            return whileDoing("setting up the OpenFX instance", [&] {
+                return makeOfxInstance(*ofxPlugin, options, layer, customMap);
+            });
+        }
+        std::unique_ptr<refhost::Host> host =
+            inProcess ? openInProcess() : openPlugin(context, /*globalSetup=*/first);
+        if (!prepareInstance(*host, options, layer, customMap)) return nullptr;
+        return std::make_unique<HostFrameInstance>(std::move(host), options);
+    };
+    std::unique_ptr<FrameInstance> first = makeInstance(true);
+    if (!first) return 1;
 
-    refhost::FrameOptions frameOptions;
-    frameOptions.bitsPerChannel = options.depth;
-    frameOptions.highQuality = options.highQuality;
     const std::int32_t total = options.lastFrame - options.firstFrame + 1;
     Progress progress(!options.quiet && isatty(fileno(stderr)) && total > 1, total);
 
     // One frame on one effect instance: rendered at its time and written. False (with the
     // failure reported) when the render fails.
-    auto renderOne = [&](refhost::Host& instance, std::int32_t frame, StageDump* dump) {
-        instance.setTime(frame, 1, kTimeScale);
+    auto renderOne = [&](FrameInstance& instance, std::int32_t frame, StageDump* dump) {
         if (dump) dump->install();
-        refhost::RenderedFrame rendered;
-        const PF_Err err = whileDoing("rendering frame " + std::to_string(frame), [&] {
-            return options.smartProtocol
-                       ? refhost::renderSmartFrame(instance, frameOptions, rendered)
-                       : refhost::renderPlainFrame(instance, frameOptions, rendered);
-        });
+        refhost::ofxhost::RenderedImage rendered;
+        std::string failure;
+        const bool ok = whileDoing("rendering frame " + std::to_string(frame),
+                                   [&] { return instance.render(frame, rendered, failure); });
         if (dump) dump->uninstall();
-        if (err != PF_Err_NONE) {
-            progress.fail(frame, err);
+        if (!ok) {
+            progress.fail(frame, failure);
             return false;
         }
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
             writeOutput(options,
-                        imageOf(rendered, options.depth, layer.width, layer.height,
-                                options.fullOutput),
-                        path);
+                        imageOf(rendered, layer.width, layer.height, options.fullOutput), path);
         });
         progress.done(frame);
         return true;
@@ -313,7 +352,7 @@ int runRender(CommandContext& context) {
         StageDump dump;
         for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
             const bool last = frame == options.lastFrame;
-            if (!renderOne(*host, frame, last && !options.dumpStagesDir.empty() ? &dump : nullptr)) {
+            if (!renderOne(*first, frame, last && inProcess ? &dump : nullptr)) {
                 return 1;
             }
         }
@@ -329,11 +368,11 @@ int runRender(CommandContext& context) {
     // instances of the effect, set up like the first, one per job; each job takes the next frame
     // not yet taken. Every instance stays until all jobs have ended.
     const int jobs = static_cast<int>(std::min<std::int32_t>(options.jobs, total));
-    std::vector<std::unique_ptr<refhost::Host>> instances;
-    instances.push_back(std::move(host));
+    std::vector<std::unique_ptr<FrameInstance>> instances;
+    instances.push_back(std::move(first));
     for (int j = 1; j < jobs; ++j) {
-        instances.push_back(openPlugin(context, /*globalSetup=*/false));
-        if (!prepareInstance(*instances.back(), options, layer, customMap)) return 1;
+        instances.push_back(makeInstance(false));
+        if (!instances.back()) return 1;
     }
     std::atomic<std::int32_t> nextFrame{options.firstFrame};
     std::atomic<bool> failed{false};

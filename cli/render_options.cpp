@@ -208,6 +208,9 @@ const char* const kRenderUsage =
     "  --quality high|low      render quality (default high: 2x supersampling)\n"
     "  --depth 8|16|32         bits per channel of the host's worlds (default 8)\n"
     "  --protocol smart|plain  host protocol (default smart)\n"
+    "  --host ae|ofx           ae (default): the plug-in library on the effect host's\n"
+    "                          protocols; ofx: the OpenFX bundle (Lumet.ofx.bundle) in an\n"
+    "                          OpenFX host, low quality as a draft render\n"
     "  --device auto|cpu       auto (default): OpenCL when a device starts, named by\n"
     "                          \"Lumet GPU: OpenCL ready on DEVICE\" on standard error;\n"
     "                          cpu: no OpenCL at all (sets LUMET_OPENCL=off)\n"
@@ -317,6 +320,13 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
                 throw UsageError(error);
             }
             options.smartProtocol = value == "smart";
+        } else if (arg == "--host") {
+            if (!next(value)) throw UsageError(error);
+            if (value != "ae" && value != "ofx") {
+                error = "--host: \"" + value + "\" is not ae or ofx";
+                throw UsageError(error);
+            }
+            options.ofxHost = value == "ofx";
         } else if (arg == "--device") {
             if (!next(value)) throw UsageError(error);
             if (value != "auto" && value != "cpu") {

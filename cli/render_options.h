@@ -44,6 +44,7 @@ struct RenderOptions {
     bool highQuality = true;
     int depth = 8;
     bool smartProtocol = true;
+    bool ofxHost = false;  // --host ofx: through the OpenFX bundle and the OpenFX test host
     bool cpuOnly = false;  // --device cpu: the effect starts no OpenCL runtime
     std::string outputPath;
     std::optional<std::array<float, 3>> background;

@@ -869,7 +869,8 @@ void Instance::setKey(const std::string& name, double time, std::array<double, 3
     param->setKey(time, value);
 }
 
-OfxStatus Instance::userEdit(const std::string& name, std::array<double, 3> value, double time) {
+OfxStatus Instance::userEdit(const std::string& name, std::array<double, 3> value, double time,
+                             const char* reason) {
     Param* param = effect_->params.find(name);
     if (!param) throw std::invalid_argument("no parameter " + name);
     if (param->keys.empty()) {
@@ -878,7 +879,7 @@ OfxStatus Instance::userEdit(const std::string& name, std::array<double, 3> valu
         param->setKey(time, value);
     }
     time_ = time;
-    OfxStatus status = announceChange(*this, name, kOfxChangeUserEdited, time);
+    OfxStatus status = announceChange(*this, name, reason, time);
     // What the plug-in set in turn is announced as its own edits, which it must not answer as
     // a user's.
     std::vector<std::string> edits;

@@ -105,8 +105,10 @@ public:
     // The host sets a value (restoring a project: no notification).
     void setValue(const std::string& name, std::array<double, 3> value);
     void setKey(const std::string& name, double time, std::array<double, 3> value);
-    // A user's edit: the value set, then instance changed with kOfxChangeUserEdited.
-    OfxStatus userEdit(const std::string& name, std::array<double, 3> value, double time = 0.0);
+    // An edit: the value set, then instance changed for the reason (a user's edit by default;
+    // kOfxChangePluginEdited or kOfxChangeTime as a host's own change).
+    OfxStatus userEdit(const std::string& name, std::array<double, 3> value, double time = 0.0,
+                       const char* reason = kOfxChangeUserEdited);
 
     // The layer a clip holds; an empty image disconnects the clip.
     void setClipImage(const std::string& clip, std::vector<float> rgba, std::int32_t width,

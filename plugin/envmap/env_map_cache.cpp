@@ -67,6 +67,27 @@ A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP ke
     return err;
 }
 
+void computeEnvMapPlanes(const EnvMap& map, std::int32_t mapType, float blur,
+                         const PF_EffectWorld* layerWorld) {
+    const std::int64_t count = static_cast<std::int64_t>(map.envW) * map.envH;
+    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
+    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
+    // which would be discarded, are never made.
+    if (!hasPixels(layerWorld)) {
+        loadBuiltInSharpPlanes(map.sharpR, map.sharpG, map.sharpB, map.envW, map.envH, mapType,
+                               builtInDiamondJpeg());
+    } else if (!loadLayerSharpPlanes(*layerWorld, map.sharpR, map.sharpG, map.sharpB, map.envW,
+                                     map.envH, formatCodeOf(*layerWorld))) {
+        // Unreadable layer rows: the Custom Map fallback, Gallery.
+        loadBuiltInSharpPlanes(map.sharpR, map.sharpG, map.sharpB, map.envW, map.envH, 10,
+                               builtInDiamondJpeg());
+    }
+    deriveSmoothPlanes(map.sharpR, map.sharpG, map.sharpB, map.smoothR, map.smoothG,
+                       map.smoothB, map.envW, map.envH, envBlurRadius(blur));
+    interleaveRgb(map.sharpR, map.sharpG, map.sharpB, count, map.sharpRgb);
+    interleaveRgb(map.smoothR, map.smoothG, map.smoothB, count, map.smoothRgb);
+}
+
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value) {
     const auto* o = static_cast<const EnvMapCacheOptions*>(options);
     if (!o || !value || o->envW < 1 || o->envH < 1) return A_Err_PARAMETER;
@@ -93,22 +114,7 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
         return A_Err_ALLOC;
     }
 
-    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
-    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
-    // which would be discarded, are never made.
-    if (!hasPixels(o->layerWorld)) {
-        loadBuiltInSharpPlanes(map->sharpR, map->sharpG, map->sharpB, o->envW, o->envH, o->mapType,
-                               builtInDiamondJpeg());
-    } else if (!loadLayerSharpPlanes(*o->layerWorld, map->sharpR, map->sharpG, map->sharpB, o->envW,
-                                     o->envH, formatCodeOf(*o->layerWorld))) {
-        // Unreadable layer rows: the Custom Map fallback, Gallery.
-        loadBuiltInSharpPlanes(map->sharpR, map->sharpG, map->sharpB, o->envW, o->envH, 10,
-                               builtInDiamondJpeg());
-    }
-    deriveSmoothPlanes(map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
-                       map->smoothB, o->envW, o->envH, envBlurRadius(o->blur));
-    interleaveRgb(map->sharpR, map->sharpG, map->sharpB, count, map->sharpRgb);
-    interleaveRgb(map->smoothR, map->smoothG, map->smoothB, count, map->smoothRgb);
+    computeEnvMapPlanes(*map, o->mapType, o->blur, o->layerWorld);
     *value = map;
     return A_Err_NONE;
 }

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "envmap/env_map.h"
+#include "envmap/env_map_cache.h"
 #include "geometry/alpha_extraction.h"
 #include "ofx/ofx_pixels.h"
 #include "params/param_ids.h"
@@ -79,6 +81,28 @@ private:
     bool held_ = false;
     NonSmartCache own_;
 };
+
+// The instance's environment map for the frame, made as the compute cache makes its values and
+// kept while the map and its blur stay (a custom map is made again every frame: its clip may have
+// changed). Returns the map's key for the change rules, unknown for a custom map.
+EnvMapKey prepareInstanceEnvMap(NonSmartCache& cache, const RenderSettings& settings,
+                                const PF_EffectWorld* customLayer) {
+    const bool kept = cache.envValid && settings.hdriMap != kCustomMap &&
+                      settings.hdriMap == cache.envMap && settings.envBlur == cache.envBlur;
+    if (!kept) {
+        computeEnvMapPlanes(nonSmartEnvMap(cache), settings.hdriMap, settings.envBlur,
+                            settings.hdriMap == kCustomMap ? customLayer : nullptr);
+        currentFrameReport().envLoaded = true;
+        cache.envValid = true;
+        cache.envMap = settings.hdriMap;
+        cache.envBlur = settings.envBlur;
+    }
+    EnvMapKey key;
+    key.known = settings.hdriMap != kCustomMap;
+    std::memcpy(key.bytes, &settings.hdriMap, sizeof settings.hdriMap);
+    std::memcpy(key.bytes + sizeof settings.hdriMap, &settings.envBlur, sizeof settings.envBlur);
+    return key;
+}
 
 bool clipConnected(OfxImageClipHandle clip) {
     if (!clip) return false;
@@ -186,7 +210,7 @@ PF_Err renderFrame(Instance& instance, OfxTime time, const PF_InData& inData) {
             cache.get() = NonSmartCache{};
             return PF_Err_OUT_OF_MEMORY;
         }
-        job.envKey = prepareEnvMap(cache.get(), settings, customLayer);
+        job.envKey = prepareInstanceEnvMap(cache.get(), settings, customLayer);
         job.env = nonSmartEnvMap(cache.get());
         FrameGpuLock gpu;
         gpu.take();

@@ -4,9 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
 #include "envmap/env_map.h"
-#include "params/render_settings.h"
 #include "platform/plane.h"
 #include "render/stage_cache.h"
 
@@ -31,12 +29,5 @@ EnvMap nonSmartEnvMap(const NonSmartCache& cache);
 
 // Allocates the map's planes where missing; false when any allocation failed.
 bool allocateNonSmartEnvMap(NonSmartCache& cache);
-
-// The environment map the cache must hold for the frame, prepared and kept: loaded when another
-// map (or a custom layer, which may have changed) is chosen, blurred again when only the blur
-// changed. Returns the map's key for the change rules: a custom layer's map is never known to be
-// the same. The cache's map planes must be allocated.
-EnvMapKey prepareEnvMap(NonSmartCache& cache, const RenderSettings& settings,
-                        const PF_EffectWorld* customLayer);
 
 }  // namespace lumet

@@ -4,6 +4,7 @@
 #include "render/non_smart_render.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "envmap/env_map.h"
 #include "geometry/alpha_extraction.h"
@@ -44,6 +45,61 @@ private:
     PF_InData* in_;
     bool cacheLock_ = false;
 };
+
+// The environment map the cache must hold for the frame, prepared and kept: loaded when another
+// map (or a custom layer, which may have changed) is chosen, blurred again when only the blur
+// changed. Returns the map's key for the change rules: a custom layer's map is never known to be
+// the same.
+EnvMapKey prepareEnvMap(NonSmartCache& cache, const RenderSettings& settings,
+                        const PF_EffectWorld* customLayer) {
+    FrameReport& report = currentFrameReport();
+    const bool envDirty =
+        !cache.envValid || settings.hdriMap != cache.envMap || settings.hdriMap == kCustomMap;
+    const bool blurChanged = envDirty || !(settings.envBlur == cache.envBlur);
+    const std::int32_t blurRadius =
+        static_cast<std::int32_t>(settings.envBlur * settings.envBlur * 100.0f);
+    const std::int32_t envW = cache.envW, envH = cache.envH;
+    if (envDirty) {
+        if (customLayer) {
+            loadLayerEnvMap(*customLayer, cache.sharpR.get(), cache.sharpG.get(),
+                            cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
+                            cache.smoothB.get(), envW, envH, blurRadius,
+                            pixelDepthOf(*customLayer));
+        } else {
+            loadBuiltInEnvMap(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
+                              cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
+                              envH, blurRadius, settings.hdriMap);
+        }
+        report.envLoaded = true;
+    } else if (blurChanged) {
+        if (blurRadius < 1) {
+            const std::size_t bytes = planeBytes(envW, envH, sizeof(float));
+            std::memcpy(cache.smoothR.get(), cache.sharpR.get(), bytes);
+            std::memcpy(cache.smoothG.get(), cache.sharpG.get(), bytes);
+            std::memcpy(cache.smoothB.get(), cache.sharpB.get(), bytes);
+        } else {
+            deriveSmoothPlanes(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
+                               cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
+                               envH, blurRadius);
+        }
+    }
+    if (blurChanged) {
+        const std::int64_t texels = static_cast<std::int64_t>(envW) * envH;
+        if (envDirty)
+            interleaveRgb(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(), texels,
+                          cache.sharpRgb.get());
+        interleaveRgb(cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), texels,
+                      cache.smoothRgb.get());
+    }
+    cache.envValid = true;
+    cache.envMap = settings.hdriMap;
+    cache.envBlur = settings.envBlur;
+    EnvMapKey key;
+    key.known = settings.hdriMap != kCustomMap;
+    std::memcpy(key.bytes, &settings.hdriMap, sizeof settings.hdriMap);
+    std::memcpy(key.bytes + sizeof settings.hdriMap, &settings.envBlur, sizeof settings.envBlur);
+    return key;
+}
 
 PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* output) {
     if (!in_data || !params || !params[PARAM_INPUT] || !output) {

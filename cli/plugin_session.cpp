@@ -45,7 +45,8 @@ std::string resolvePluginPath(const std::string& explicitPath) {
     const std::filesystem::path folder = executableFolder();
     for (const std::filesystem::path& candidate :
          {folder / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME,
-          folder / LUMET_DEFAULT_PLUGIN_NAME}) {
+          folder / LUMET_DEFAULT_PLUGIN_NAME,
+          folder / ".." / "lib" / "lumet" / LUMET_DEFAULT_PLUGIN_NAME}) {
         if (std::filesystem::exists(candidate)) return candidate.lexically_normal().string();
     }
     throw std::runtime_error(std::string("cannot find ") + LUMET_DEFAULT_PLUGIN_NAME +
@@ -69,7 +70,8 @@ std::string resolveOfxBundlePath(const std::string& explicitPath) {
     const std::filesystem::path standard = "/usr/OFX/Plugins";
 #endif
     for (const std::filesystem::path& candidate :
-         {folder / ".." / kBundleName, folder / kBundleName, standard / kBundleName}) {
+         {folder / ".." / kBundleName, folder / kBundleName,
+          folder / ".." / "OFX" / "Plugins" / kBundleName, standard / kBundleName}) {
         if (std::filesystem::is_directory(candidate)) return candidate.lexically_normal().string();
     }
     throw std::runtime_error(std::string("cannot find ") + kBundleName +

@@ -62,9 +62,10 @@ private:
 
 std::unique_ptr<refhost::ofxhost::Plugin> openOfxPlugin(const CommandContext& context,
                                                         bool inProcess) {
-    auto plugin = inProcess ? std::make_unique<refhost::ofxhost::Plugin>(lumet::ofx::plugin(0))
-                            : std::make_unique<refhost::ofxhost::Plugin>(
-                                  resolveOfxBundlePath(context.pluginPath));
+    auto plugin =
+        inProcess
+            ? std::make_unique<refhost::ofxhost::Plugin>(lumet::ofx::plugin(0))
+            : std::make_unique<refhost::ofxhost::Plugin>(resolveOfxBundlePath(context.pluginPath));
     const OfxStatus status = plugin->open();
     if (status != kOfxStatOK) {
         throw std::runtime_error("the OpenFX plug-in failed to load (status " +

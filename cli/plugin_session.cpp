@@ -44,8 +44,7 @@ std::string resolvePluginPath(const std::string& explicitPath) {
     }
     const std::filesystem::path folder = executableFolder();
     for (const std::filesystem::path& candidate :
-         {folder / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME,
-          folder / LUMET_DEFAULT_PLUGIN_NAME,
+         {folder / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME, folder / LUMET_DEFAULT_PLUGIN_NAME,
           folder / ".." / "lib" / "lumet" / LUMET_DEFAULT_PLUGIN_NAME}) {
         if (std::filesystem::exists(candidate)) return candidate.lexically_normal().string();
     }

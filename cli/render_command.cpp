@@ -9,19 +9,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <exception>
-#include <thread>
-#include <mutex>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -341,8 +341,8 @@ int runRender(CommandContext& context) {
         }
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
-            writeOutput(options,
-                        imageOf(rendered, layer.width, layer.height, options.fullOutput), path);
+            writeOutput(options, imageOf(rendered, layer.width, layer.height, options.fullOutput),
+                        path);
         });
         progress.done(frame);
         return true;

@@ -488,8 +488,9 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
     }
     const std::int32_t count = options.lastFrame - options.firstFrame + 1;
     if (options.ofxHost && !options.smartProtocol) {
-        throw UsageError("--protocol plain is the effect host's: it cannot be combined with "
-                         "--host ofx");
+        throw UsageError(
+            "--protocol plain is the effect host's: it cannot be combined with "
+            "--host ofx");
     }
     if (options.jobs > 1 && !options.dumpStagesDir.empty()) {
         throw UsageError("--dump-stages records one frame: it cannot be combined with --jobs");

@@ -108,8 +108,7 @@ typedef struct OfxImageMemoryStruct* OfxImageMemoryHandle;
 #define kOfxStatErrImageFormat ((int)1000)
 
 typedef struct OfxImageEffectSuiteV1 {
-    OfxStatus (*getPropertySet)(OfxImageEffectHandle imageEffect,
-                                OfxPropertySetHandle* propHandle);
+    OfxStatus (*getPropertySet)(OfxImageEffectHandle imageEffect, OfxPropertySetHandle* propHandle);
     OfxStatus (*getParamSet)(OfxImageEffectHandle imageEffect, OfxParamSetHandle* paramSet);
     OfxStatus (*clipDefine)(OfxImageEffectHandle imageEffect, const char* name,
                             OfxPropertySetHandle* propertySet);
@@ -119,8 +118,7 @@ typedef struct OfxImageEffectSuiteV1 {
     OfxStatus (*clipGetImage)(OfxImageClipHandle clip, OfxTime time, const OfxRectD* region,
                               OfxPropertySetHandle* imageHandle);
     OfxStatus (*clipReleaseImage)(OfxPropertySetHandle imageHandle);
-    OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time,
-                                           OfxRectD* bounds);
+    OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time, OfxRectD* bounds);
     int (*abort)(OfxImageEffectHandle imageEffect);
     OfxStatus (*imageMemoryAlloc)(OfxImageEffectHandle instanceHandle, size_t nBytes,
                                   OfxImageMemoryHandle* memoryHandle);

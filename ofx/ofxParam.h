@@ -61,8 +61,8 @@ typedef struct OfxParamSetStruct* OfxParamSetHandle;
 typedef struct OfxParameterSuiteV1 {
     OfxStatus (*paramDefine)(OfxParamSetHandle paramSet, const char* paramType, const char* name,
                              OfxPropertySetHandle* propertySet);
-    OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char* name,
-                                OfxParamHandle* param, OfxPropertySetHandle* propertySet);
+    OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char* name, OfxParamHandle* param,
+                                OfxPropertySetHandle* propertySet);
     OfxStatus (*paramSetGetPropertySet)(OfxParamSetHandle paramSet,
                                         OfxPropertySetHandle* propHandle);
     OfxStatus (*paramGetPropertySet)(OfxParamHandle param, OfxPropertySetHandle* propHandle);

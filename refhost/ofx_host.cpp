@@ -45,7 +45,8 @@ struct Param {
         if (integral()) return prev->second;
         const double f = (time - prev->first) / (next->first - prev->first);
         Values v{};
-        for (int i = 0; i < 3; ++i) v[i] = prev->second[i] + f * (next->second[i] - prev->second[i]);
+        for (int i = 0; i < 3; ++i)
+            v[i] = prev->second[i] + f * (next->second[i] - prev->second[i]);
         return v;
     }
     void setKey(double time, const Values& v) {
@@ -136,23 +137,30 @@ ImageObject* makeClipImage(const Clip& clip, const FrameState& frame) {
     for (std::int32_t y = 0; y < h; ++y) {
         std::uint8_t* row = image->bytes.data() + (h - 1 - y) * rowBytes;  // y counts from top
         const std::int32_t sy0 = static_cast<std::int32_t>(y / s);
-        const std::int32_t sy1 = std::min(clip.height, static_cast<std::int32_t>(std::ceil((y + 1) / s)));
+        const std::int32_t sy1 =
+            std::min(clip.height, static_cast<std::int32_t>(std::ceil((y + 1) / s)));
         for (std::int32_t x = 0; x < w; ++x) {
             const std::int32_t sx0 = static_cast<std::int32_t>(x / s);
-            const std::int32_t sx1 = std::min(clip.width, static_cast<std::int32_t>(std::ceil((x + 1) / s)));
+            const std::int32_t sx1 =
+                std::min(clip.width, static_cast<std::int32_t>(std::ceil((x + 1) / s)));
             float sum[4] = {};
             for (std::int32_t sy = sy0; sy < sy1; ++sy)
                 for (std::int32_t sx = sx0; sx < sx1; ++sx)
                     for (int c = 0; c < 4; ++c)
-                        sum[c] += clip.rgba[(static_cast<std::size_t>(sy) * clip.width + sx) * 4 + c];
+                        sum[c] +=
+                            clip.rgba[(static_cast<std::size_t>(sy) * clip.width + sx) * 4 + c];
             const float n = static_cast<float>(std::max(1, (sy1 - sy0) * (sx1 - sx0)));
             for (int c = 0; c < 4; ++c) {
                 const float v = sum[c] / n;
                 if (bits == 8) {
-                    row[x * 4 + c] = v > 0.0f ? static_cast<std::uint8_t>(std::min(255.0f, v * 255.0f + 0.5f)) : 0;
+                    row[x * 4 + c] =
+                        v > 0.0f ? static_cast<std::uint8_t>(std::min(255.0f, v * 255.0f + 0.5f))
+                                 : 0;
                 } else if (bits == 16) {
                     reinterpret_cast<std::uint16_t*>(row)[x * 4 + c] =
-                        v > 0.0f ? static_cast<std::uint16_t>(std::min(65535.0f, v * 65535.0f + 0.5f)) : 0;
+                        v > 0.0f
+                            ? static_cast<std::uint16_t>(std::min(65535.0f, v * 65535.0f + 0.5f))
+                            : 0;
                 } else {
                     reinterpret_cast<float*>(row)[x * 4 + c] = v;
                 }
@@ -402,7 +410,8 @@ OfxStatus paramGetValue(OfxParamHandle handle, ...) {
     const Param& param = *paramOf(handle);
     va_list args;
     va_start(args, handle);
-    const double time = param.effect && param.effect->instance ? param.effect->instance->currentTime() : 0.0;
+    const double time =
+        param.effect && param.effect->instance ? param.effect->instance->currentTime() : 0.0;
     const OfxStatus status = readValue(param, time, args);
     va_end(args);
     return status;
@@ -537,8 +546,7 @@ const OfxMultiThreadSuiteV1 kMultiThreadSuite = {
     },
     [](const OfxMutexHandle m) {
         if (!m) return kOfxStatErrBadHandle;
-        return reinterpret_cast<OfxMutexObject*>(m)->mutex.try_lock() ? kOfxStatOK
-                                                                      : kOfxStatFailed;
+        return reinterpret_cast<OfxMutexObject*>(m)->mutex.try_lock() ? kOfxStatOK : kOfxStatFailed;
     },
 };
 
@@ -609,7 +617,8 @@ std::string bundleBinaryPath(const std::string& bundlePath) {
     const std::size_t slash = bundle.find_last_of("/\\");
     std::string name = slash == std::string::npos ? bundle : bundle.substr(slash + 1);
     const std::string suffix = ".bundle";
-    if (name.size() > suffix.size() && name.ends_with(suffix)) name.resize(name.size() - suffix.size());
+    if (name.size() > suffix.size() && name.ends_with(suffix))
+        name.resize(name.size() - suffix.size());
 #ifdef _WIN32
     return bundle + "/Contents/Win64/" + name;
 #else
@@ -627,7 +636,8 @@ Plugin::Plugin(const std::string& bundlePath) {
         lumet::platform::findFunction(library_, "OfxGetPlugin"));
     if (!count || !get) {
         lumet::platform::freeLibrary(library_);
-        throw std::runtime_error(binary + " does not export OfxGetNumberOfPlugins and OfxGetPlugin");
+        throw std::runtime_error(binary +
+                                 " does not export OfxGetNumberOfPlugins and OfxGetPlugin");
     }
     plugin_ = count() >= 1 ? get(0) : nullptr;
     if (!plugin_) {
@@ -723,9 +733,8 @@ std::unique_ptr<Param> instanceParam(const Param& descriptor, Effect* owner) {
     copyProps(descriptor.props, param->props);
     param->props.set(kOfxPropType, std::string(kOfxTypeParameterInstance));
     for (int i = 0; i < param->dimension() && param->holdsValue(); ++i) {
-        param->value[i] = param->integral()
-                              ? param->props.getInt(kOfxParamPropDefault, i)
-                              : param->props.getDouble(kOfxParamPropDefault, i);
+        param->value[i] = param->integral() ? param->props.getInt(kOfxParamPropDefault, i)
+                                            : param->props.getDouble(kOfxParamPropDefault, i);
     }
     return param;
 }
@@ -750,10 +759,9 @@ OfxStatus announceChange(Instance& instance, const std::string& name, const char
 }
 
 OfxRectI pixelBounds(const OfxRectD& rod, double scale) {
-    return OfxRectI{static_cast<int>(std::floor(rod.x1 * scale)),
-                    static_cast<int>(std::floor(rod.y1 * scale)),
-                    static_cast<int>(std::ceil(rod.x2 * scale)),
-                    static_cast<int>(std::ceil(rod.y2 * scale))};
+    return OfxRectI{
+        static_cast<int>(std::floor(rod.x1 * scale)), static_cast<int>(std::floor(rod.y1 * scale)),
+        static_cast<int>(std::ceil(rod.x2 * scale)), static_cast<int>(std::ceil(rod.y2 * scale))};
 }
 
 void setRect(PropertySet& p, const char* name, const OfxRectD& r) {
@@ -831,7 +839,9 @@ Instance::Instance(Plugin& plugin, const std::string& context) : plugin_(plugin)
     }
 }
 
-Instance::~Instance() { plugin_.action(kOfxActionDestroyInstance, effect_.get(), nullptr, nullptr); }
+Instance::~Instance() {
+    plugin_.action(kOfxActionDestroyInstance, effect_.get(), nullptr, nullptr);
+}
 
 std::vector<std::string> Instance::paramNames() const {
     std::vector<std::string> names;
@@ -942,8 +952,9 @@ OfxStatus Instance::render(const RenderRequest& request, RenderedImage& image) {
     args.setAll(kOfxImageEffectPropRenderScale, {s, s});
     PropertySet rodOut;
     const Clip* source = effect_->clip(kOfxImageEffectSimpleSourceClipName);
-    setRect(rodOut, kOfxImageEffectPropRegionOfDefinition,
-            OfxRectD{0, 0, double(source ? source->width : 0), double(source ? source->height : 0)});
+    setRect(
+        rodOut, kOfxImageEffectPropRegionOfDefinition,
+        OfxRectD{0, 0, double(source ? source->width : 0), double(source ? source->height : 0)});
     status = plugin.action(kOfxImageEffectActionGetRegionOfDefinition, handle, &args, &rodOut);
     if (!succeeded(status)) return status;
     frame.rod = getRect(rodOut, kOfxImageEffectPropRegionOfDefinition);
@@ -955,7 +966,8 @@ OfxStatus Instance::render(const RenderRequest& request, RenderedImage& image) {
     roiArgs.setAll(kOfxImageEffectPropRenderScale, {s, s});
     setRect(roiArgs, kOfxImageEffectPropRegionOfInterest, frame.rod);
     for (const auto& clip : effect_->clips) {
-        if (!clip->output()) setRect(roiOut, ("OfxImageClipPropRoI_" + clip->name).c_str(), frame.rod);
+        if (!clip->output())
+            setRect(roiOut, ("OfxImageClipPropRoI_" + clip->name).c_str(), frame.rod);
     }
     status = plugin.action(kOfxImageEffectActionGetRegionsOfInterest, handle, &roiArgs, &roiOut);
     if (!succeeded(status)) return status;

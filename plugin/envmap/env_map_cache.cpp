@@ -82,8 +82,8 @@ void computeEnvMapPlanes(const EnvMap& map, std::int32_t mapType, float blur,
         loadBuiltInSharpPlanes(map.sharpR, map.sharpG, map.sharpB, map.envW, map.envH, 10,
                                builtInDiamondJpeg());
     }
-    deriveSmoothPlanes(map.sharpR, map.sharpG, map.sharpB, map.smoothR, map.smoothG,
-                       map.smoothB, map.envW, map.envH, envBlurRadius(blur));
+    deriveSmoothPlanes(map.sharpR, map.sharpG, map.sharpB, map.smoothR, map.smoothG, map.smoothB,
+                       map.envW, map.envH, envBlurRadius(blur));
     interleaveRgb(map.sharpR, map.sharpG, map.sharpB, count, map.sharpRgb);
     interleaveRgb(map.smoothR, map.smoothG, map.smoothB, count, map.smoothRgb);
 }

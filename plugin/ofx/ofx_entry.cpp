@@ -47,8 +47,8 @@ OfxStatus describe(const void* handle) {
     const int version[3] = {int(kEffectMajorVersion), int(kEffectMinorVersion),
                             int(kEffectBugVersion)};
     for (int i = 0; i < 3; ++i) props.set(kOfxPropVersion, version[i], i);
-    props.set(kOfxPropVersionLabel, (std::to_string(version[0]) + "." +
-                                     std::to_string(version[1]) + "." + std::to_string(version[2]))
+    props.set(kOfxPropVersionLabel, (std::to_string(version[0]) + "." + std::to_string(version[1]) +
+                                     "." + std::to_string(version[2]))
                                         .c_str());
     props.set(kOfxImageEffectPropSupportedContexts, kOfxImageEffectContextFilter, 0);
     props.set(kOfxImageEffectPropSupportedContexts, kOfxImageEffectContextGeneral, 1);
@@ -145,8 +145,7 @@ OfxStatus dispatch(const char* action, const void* handle, OfxPropertySetHandle 
         return kOfxStatErrMissingHostFeature;
     if (is(kOfxActionUnload)) return unload();
     if (is(kOfxActionDescribe)) return describe(handle);
-    if (is(kOfxImageEffectActionDescribeInContext))
-        return describeInContext(handle, Props(inArgs));
+    if (is(kOfxImageEffectActionDescribeInContext)) return describeInContext(handle, Props(inArgs));
     if (is(kOfxActionCreateInstance)) return createInstance(handle);
     if (is(kOfxActionDestroyInstance)) return destroyInstance(handle);
     if (is(kOfxActionInstanceChanged)) return instanceChanged(handle, Props(inArgs));
@@ -184,9 +183,12 @@ OfxStatus mainEntry(const char* action, const void* handle, OfxPropertySetHandle
 
 void setHostRecord(OfxHost* host) { setHost(host); }
 
-OfxPlugin gPlugin = {kOfxImageEffectPluginApi, kOfxImageEffectPluginApiVersion,
-                     kPluginIdentifier,        kEffectMajorVersion,
-                     kEffectMinorVersion,      setHostRecord,
+OfxPlugin gPlugin = {kOfxImageEffectPluginApi,
+                     kOfxImageEffectPluginApiVersion,
+                     kPluginIdentifier,
+                     kEffectMajorVersion,
+                     kEffectMinorVersion,
+                     setHostRecord,
                      mainEntry};
 
 }  // namespace

@@ -230,14 +230,22 @@ void applyPresetChoice(const ParamHandles& handles, OfxParamSetHandle paramSet, 
     PF_UserChangedParamExtra extra{};
     extra.param_index = PARAM_PRESET;
     applyPresetOnChange(&out, values.pointers, &extra);
-    const OfxParameterSuiteV1& param = *suites().parameter;
-    if (param.paramEditBegin) param.paramEditBegin(paramSet, "Preset");
+    // One undoable edit, closed on every exit; a host without edit blocks is fine too.
+    struct Edit {
+        OfxParamSetHandle set;
+        explicit Edit(OfxParamSetHandle paramSet) : set(paramSet) {
+            if (suites().parameter->paramEditBegin)
+                suites().parameter->paramEditBegin(set, "Preset");
+        }
+        ~Edit() {
+            if (suites().parameter->paramEditEnd) suites().parameter->paramEditEnd(set);
+        }
+    } edit(paramSet);
     for (int id = 1; id < PARAM_COUNT; ++id) {
         if (handles.byId[id] && (values.defs[id].uu.change_flags & PF_ChangeFlag_CHANGED_VALUE)) {
             writeValue(handles.byId[id], paramSpec(id), values.defs[id]);
         }
     }
-    if (param.paramEditEnd) param.paramEditEnd(paramSet);
 }
 
 }  // namespace lumet::ofx

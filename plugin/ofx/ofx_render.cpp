@@ -50,10 +50,9 @@ public:
         }
         view.data = props.getPointer(kOfxImagePropData);
         view.rowBytes = props.getInt(kOfxImagePropRowBytes);
-        view.bounds = OfxRectI{props.getInt(kOfxImagePropBounds, 0),
-                               props.getInt(kOfxImagePropBounds, 1),
-                               props.getInt(kOfxImagePropBounds, 2),
-                               props.getInt(kOfxImagePropBounds, 3)};
+        view.bounds =
+            OfxRectI{props.getInt(kOfxImagePropBounds, 0), props.getInt(kOfxImagePropBounds, 1),
+                     props.getInt(kOfxImagePropBounds, 2), props.getInt(kOfxImagePropBounds, 3)};
         if (!view.data && !emptyRect(view.bounds)) throw StatusError{kOfxStatErrBadHandle};
         return view;
     }
@@ -152,7 +151,8 @@ PF_Err renderFrame(Instance& instance, OfxTime time, const PF_InData& inData) {
     OfxRectI region{0, 0, 0, 0};
     if (sourceImage.present()) {
         const ImageView source = sourceImage.view();
-        if (source.bytesPerChannel != out.bytesPerChannel) throw StatusError{kOfxStatErrImageFormat};
+        if (source.bytesPerChannel != out.bytesPerChannel)
+            throw StatusError{kOfxStatErrImageFormat};
         region = intersectRects(source.bounds, out.bounds);
         if (!makeFrame(region.x2 - region.x1, region.y2 - region.y1, out.bytesPerChannel, input))
             return PF_Err_OUT_OF_MEMORY;
@@ -173,16 +173,16 @@ PF_Err renderFrame(Instance& instance, OfxTime time, const PF_InData& inData) {
     if (iw > 0 && ih > 0) {
         layerAlpha = allocatePlane<std::uint8_t>(std::int64_t{iw} * ih);
         if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
-        bounds = extractAlpha(input.world, pixelDepthOf(input.world), 0, 0, layerAlpha.get(), iw,
-                              ih);
+        bounds =
+            extractAlpha(input.world, pixelDepthOf(input.world), 0, 0, layerAlpha.get(), iw, ih);
         if (bounds.minX <= bounds.maxX) {
             bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
         }
     }
     FrameCoverage coverage;
     bool finished = false;
-    PF_Err err = placeFrame(bounds, layerAlpha.get(), {dx, dy, iw, ih, W, H}, job, coverage,
-                            finished);
+    PF_Err err =
+        placeFrame(bounds, layerAlpha.get(), {dx, dy, iw, ih, W, H}, job, coverage, finished);
     layerAlpha.reset();
     if (err == PF_Err_NONE && !finished) {
         if (settings.smartEdge && settings.bevelStyle == kInnerBevel) {
@@ -231,9 +231,8 @@ OfxStatus clipPreferences(Instance& /*instance*/, const Props& outArgs) {
 OfxStatus regionOfDefinition(Instance& instance, const Props& inArgs, const Props& outArgs) {
     const OfxTime time = inArgs.getDouble(kOfxPropTime);
     OfxRectD source{};
-    if (!clipConnected(instance.source) ||
-        suites().imageEffect->clipGetRegionOfDefinition(instance.source, time, &source) !=
-            kOfxStatOK) {
+    if (!clipConnected(instance.source) || suites().imageEffect->clipGetRegionOfDefinition(
+                                               instance.source, time, &source) != kOfxStatOK) {
         return kOfxStatReplyDefault;
     }
     RenderSettings settings;

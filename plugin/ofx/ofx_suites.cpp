@@ -18,8 +18,7 @@ OfxStatus fetchSuites() {
         return host->fetchSuite(host->host, name, version);
     };
     gSuites.property = static_cast<const OfxPropertySuiteV1*>(fetch(kOfxPropertySuite, 1));
-    gSuites.imageEffect =
-        static_cast<const OfxImageEffectSuiteV1*>(fetch(kOfxImageEffectSuite, 1));
+    gSuites.imageEffect = static_cast<const OfxImageEffectSuiteV1*>(fetch(kOfxImageEffectSuite, 1));
     gSuites.parameter = static_cast<const OfxParameterSuiteV1*>(fetch(kOfxParameterSuite, 1));
     gSuites.message = static_cast<const OfxMessageSuiteV1*>(fetch(kOfxMessageSuite, 1));
     if (!gSuites.property || !gSuites.imageEffect || !gSuites.parameter) {

@@ -87,7 +87,8 @@ RenderedImage renderOnEffectHost(const Scene& scene, const std::vector<float>& l
     host->params().setValue(lumet::PARAM_BEVEL_STYLE, scene.style);
     if (scene.customMap) {
         const std::vector<float> map = rampMap(64, 32);
-        host->setLayer(lumet::PARAM_CUSTOM_MAP, refhost::worldFromRgba(map.data(), 64, 32, scene.bits));
+        host->setLayer(lumet::PARAM_CUSTOM_MAP,
+                       refhost::worldFromRgba(map.data(), 64, 32, scene.bits));
         host->params().setValue(lumet::PARAM_HDRI_MAP, lumet::kCustomMap);
     }
     refhost::FrameOptions options;
@@ -135,8 +136,11 @@ void expectSamePixels(const Scene& scene, const RenderedImage& effect, const Ren
     int differing = 0;
     for (std::int32_t y = 0; y < h; ++y)
         for (std::int32_t x = 0; x < w * 4; ++x) {
-            const float a = effect.rgba[(std::size_t(effect.inputY + y) * effect.width + effect.inputX) * 4 + x];
-            const float b = ofx.rgba[(std::size_t(ofx.inputY + y) * ofx.width + ofx.inputX) * 4 + x];
+            const float a =
+                effect
+                    .rgba[(std::size_t(effect.inputY + y) * effect.width + effect.inputX) * 4 + x];
+            const float b =
+                ofx.rgba[(std::size_t(ofx.inputY + y) * ofx.width + ofx.inputX) * 4 + x];
             const bool same = scene.bits == 16
                                   ? std::abs(std::round(b * 65535.0f) - a * 65535.0f) <= 0.5001f
                                   : a == b;
@@ -172,9 +176,8 @@ TEST_F(OfxBundle, BothPluginsGiveTheSamePixels) {
         const RenderedImage ofx = renderOfx(*instance, scene);
         EXPECT_EQ(instance->imagesHeld(), 0) << scene.name;
         const int k = scene.downscale;
-        const RenderedImage effect =
-            renderOnEffectHost(scene, k == 1 ? layer : boxDown(layer, kLayerW, kLayerH, k),
-                               kLayerW / k, kLayerH / k);
+        const RenderedImage effect = renderOnEffectHost(
+            scene, k == 1 ? layer : boxDown(layer, kLayerW, kLayerH, k), kLayerW / k, kLayerH / k);
         if (k == 1) {
             EXPECT_EQ(ofx.width, effect.width) << scene.name;
             EXPECT_EQ(ofx.inputX, effect.inputX) << scene.name;
@@ -200,11 +203,38 @@ TEST_F(OfxBundle, DeclaresTheParametersOfTheTable) {
     const Row rows[] = {
         {"Preset", "Preset", kOfxParamTypeChoice, "", {0}, 0, 0, 0, 0, 0},
         {"BevelDepth", "Bevel Depth", kOfxParamTypeDouble, "Bevel", {150}, 0, 300, 0, 300, 2},
-        {"RotationX", "Rotation X", kOfxParamTypeDouble, "Rotation", {0}, -10000, 10000, -100, 100, 2},
+        {"RotationX",
+         "Rotation X",
+         kOfxParamTypeDouble,
+         "Rotation",
+         {0},
+         -10000,
+         10000,
+         -100,
+         100,
+         2},
         {"Metal", "Metal", kOfxParamTypeDouble, "HDRI", {100}, 0, 100, 0, 100, 2},
         {"LightAngle", "Light Angle", kOfxParamTypeDouble, "Lighting", {135}, 0, 0, 0, 0, 0},
-        {"GlowIntensity", "Glow Intensity", kOfxParamTypeDouble, "Glow", {double(0.3f)}, 0, 10, 0, 10, 1},
-        {"MidtoneColor", "Midtone Color", kOfxParamTypeRGB, "Color", {212 / 255.0, 168 / 255.0, 64 / 255.0}, 0, 0, 0, 0, 0},
+        {"GlowIntensity",
+         "Glow Intensity",
+         kOfxParamTypeDouble,
+         "Glow",
+         {double(0.3f)},
+         0,
+         10,
+         0,
+         10,
+         1},
+        {"MidtoneColor",
+         "Midtone Color",
+         kOfxParamTypeRGB,
+         "Color",
+         {212 / 255.0, 168 / 255.0, 64 / 255.0},
+         0,
+         0,
+         0,
+         0,
+         0},
         {"SmartEdge", "Smart Edge", kOfxParamTypeBoolean, "Bevel", {1}, 0, 0, 0, 0, 0},
         {"Rotation", "Rotation", kOfxParamTypeGroup, "HDRI", {0}, 0, 0, 0, 0, 0},
     };
@@ -249,11 +279,11 @@ TEST_F(OfxBundle, PresetsFollowTheUsersChoiceOnly) {
     // The user's choice of Diamond: its map, rotation, dispersion and depth, and no glow.
     ASSERT_EQ(instance.userEdit("Preset", {8, 0, 0}), kOfxStatOK);
     const std::pair<const char*, std::array<double, 3>> expected[] = {
-        {"HDRIMap", {8, 0, 0}},        {"RotationY", {175, 0, 0}},
-        {"Dispersion", {7, 0, 0}},     {"BevelDepth", {120, 0, 0}},
-        {"GlowIntensity", {0, 0, 0}},  {"GlowRadius", {0, 0, 0}},
-        {"LightAngle", {135, 0, 0}},   {"MidtoneColor", {212 / 255.0, 226 / 255.0, 1.0}},
-        {"BevelStyle", {0, 0, 0}},     {"Preset", {8, 0, 0}},
+        {"HDRIMap", {8, 0, 0}},       {"RotationY", {175, 0, 0}},
+        {"Dispersion", {7, 0, 0}},    {"BevelDepth", {120, 0, 0}},
+        {"GlowIntensity", {0, 0, 0}}, {"GlowRadius", {0, 0, 0}},
+        {"LightAngle", {135, 0, 0}},  {"MidtoneColor", {212 / 255.0, 226 / 255.0, 1.0}},
+        {"BevelStyle", {0, 0, 0}},    {"Preset", {8, 0, 0}},
     };
     for (const auto& [name, value] : expected) EXPECT_EQ(instance.value(name), value) << name;
     // Silver's angle (112 degrees) as the other host stores it, 16.16 fixed point.

@@ -1,8 +1,13 @@
 // Whole frames through the plug-in binary and the reference host: a 1920 x 1080 text layer with
 // the word "Lumet" across about 60 % of its width, Gold preset, smart protocol. For high quality,
-// low quality and Outer Bevel: the first frame from cold (render caches and the environment map
-// released through global set-down), an unchanged frame, and frames after a Glow Radius, a Light
-// Angle and a Bevel Depth change. peakRSS_MB is the process's peak resident memory so far.
+// low quality and Outer Bevel: the first frame from cold (render caches, the plane pool and the
+// environment map released through global set-down, as in a fresh process), the first frame of a
+// new layer (the text moved by a pixel: every stage runs again, on the planes the pool kept), an
+// unchanged frame, and frames after a Glow Radius, a Light Angle and a Bevel Depth change.
+// peakRSS_MB is the process's peak resident memory so far.
+//
+// Cli/... times whole `lumet render` processes: the 1080p Gold text, ten frames of it with Light
+// Angle keyed 0 to 150 into PNGs, and a 65536 x 1 text layer; peakRSS_MB is the largest child's.
 //
 // Scaling: Frame/Gold4KSameText puts the same 1920 x 1080 text layer's pixels in the middle of a
 // 3840 x 2160 layer (the content the same size), Frame/Gold4KScaled fits the text to 60 % of the
@@ -20,6 +25,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -132,16 +138,28 @@ refhost::Host& sharedHost(Device device) {
     return *host;
 }
 
-void prepare(refhost::Host& host, const Scene& scene) {
+// The scene's layer, or the same moved one pixel to the right.
+void setSceneLayer(refhost::Host& host, Layer which, bool moved) {
     static Layer current;
-    static bool layerSet = false;
-    if (!layerSet || current != scene.layer) {
-        const cli::Image layer = sceneLayer(scene.layer);
-        host.setLayer(PARAM_INPUT,
-                      refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, 8));
-        current = scene.layer;
-        layerSet = true;
+    static bool layerSet = false, currentMoved = false;
+    if (layerSet && current == which && currentMoved == moved) return;
+    cli::Image layer = sceneLayer(which);
+    if (moved) {
+        for (std::int32_t y = 0; y < layer.height; ++y) {
+            float* row = &layer.rgba[static_cast<std::size_t>(y) * layer.width * 4];
+            std::copy_backward(row, row + (layer.width - 1) * 4, row + layer.width * 4);
+            std::fill(row, row + 4, 0.0f);
+        }
     }
+    host.setLayer(PARAM_INPUT,
+                  refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, 8));
+    current = which;
+    currentMoved = moved;
+    layerSet = true;
+}
+
+void prepare(refhost::Host& host, const Scene& scene) {
+    setSceneLayer(host, scene.layer, false);
     host.params().resetToDefaults();
     host.params().setValue(PARAM_PRESET, 1);
     host.changeParam(PARAM_PRESET);
@@ -162,7 +180,7 @@ void renderOrFail(benchmark::State& state, refhost::Host& host, const Scene& sce
     if (err != PF_Err_NONE) state.SkipWithError(refhost::errorName(err));
 }
 
-enum class Step { kSetUp, kCold, kUnchanged, kGlowRadius, kLightAngle, kBevelDepth };
+enum class Step { kSetUp, kCold, kNewLayer, kUnchanged, kGlowRadius, kLightAngle, kBevelDepth };
 
 void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
     refhost::Host& host = sharedHost(scene.device);
@@ -200,6 +218,9 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
                 host.globalSetdown();
                 globalSetupNamingDevice(host);
                 break;
+            case Step::kNewLayer:
+                setSceneLayer(host, scene.layer, toggle != 0);
+                break;
             case Step::kUnchanged:
                 break;
             case Step::kGlowRadius:
@@ -234,6 +255,7 @@ void registerScene(const char* name, Scene scene) {
             ->Iterations(3);
     }
     const std::pair<const char*, Step> steps[] = {{"cold", Step::kCold},
+                                                  {"newLayer", Step::kNewLayer},
                                                   {"unchanged", Step::kUnchanged},
                                                   {"glowRadius", Step::kGlowRadius},
                                                   {"lightAngle", Step::kLightAngle},
@@ -245,6 +267,25 @@ void registerScene(const char* name, Scene scene) {
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->Iterations(3);
+    }
+}
+
+// A whole `lumet render` process with `arguments` (its output under /tmp).
+void cliBenchmark(benchmark::State& state, const std::string& arguments) {
+    const std::string command =
+        std::string(LUMET_CLI_PATH) + " render --device cpu --quiet " + arguments + " >/dev/null";
+    double seconds = 0.0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (std::system(command.c_str()) != 0) state.SkipWithError("lumet render failed");
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    state.counters["peakRSS_MB"] = usage.ru_maxrss / 1024.0;
+    if (transformMilliseconds > 0.0 && state.iterations() > 0) {
+        state.counters["perTransform"] =
+            1000.0 * seconds / static_cast<double>(state.iterations()) / transformMilliseconds;
     }
 }
 
@@ -289,6 +330,21 @@ const bool registered = [] {
     registerScene("Frame/Gold4KScaled", {true, kInnerBevel, Device::kCpu, Layer::kScaledText2160});
     registerScene("FrameOpenCL/GoldHigh", {true, kInnerBevel, Device::kOpenCl});
     registerScene("FrameOpenCL/GoldLow", {false, kInnerBevel, Device::kOpenCl});
+    const std::pair<const char*, const char*> commands[] = {
+        {"Cli/Gold1080", "--text Lumet --preset Gold -o /tmp/lumet_bench_gold.png"},
+        {"Cli/Gold1080LightAngle10Frames",
+         "--text Lumet --preset Gold --frames 10 --key 'Light Angle@0=0' "
+         "--key 'Light Angle@9=150' -o /tmp/lumet_bench_anim_%02d.png"},
+        {"Cli/Layer65536x1", "--text Lumet --size 65536x1 -o /tmp/lumet_bench_row.png"}};
+    for (const auto& [name, arguments] : commands) {
+        benchmark::RegisterBenchmark(name, [arguments = std::string(arguments)](
+                                               benchmark::State& state) {
+            cliBenchmark(state, arguments);
+        })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(3);
+    }
     return true;
 }();
 

@@ -33,16 +33,15 @@ struct MapValue {
     }
 };
 
-Image planesToImage(const float* r, const float* g, const float* b, std::int32_t w,
-                    std::int32_t h) {
+Image rgbToImage(const float* rgb, std::int32_t w, std::int32_t h) {
     Image image;
     image.width = w;
     image.height = h;
     image.rgba.resize(static_cast<std::size_t>(w) * h * 4);
     for (std::size_t i = 0; i < static_cast<std::size_t>(w) * h; ++i) {
-        image.rgba[4 * i] = r[i];
-        image.rgba[4 * i + 1] = g[i];
-        image.rgba[4 * i + 2] = b[i];
+        image.rgba[4 * i] = rgb[3 * i];
+        image.rgba[4 * i + 1] = rgb[3 * i + 1];
+        image.rgba[4 * i + 2] = rgb[3 * i + 2];
         image.rgba[4 * i + 3] = 1.0f;
     }
     return image;
@@ -131,8 +130,8 @@ int runEnvmaps(CommandContext& context) {
         char prefix[64];
         std::snprintf(prefix, sizeof prefix, "%d-%s", map, kMapNames[map - 1]);
         const std::string base = (std::filesystem::path(output) / prefix).string();
-        const Image sharp = planesToImage(m.sharpR, m.sharpG, m.sharpB, m.envW, m.envH);
-        const Image smooth = planesToImage(m.smoothR, m.smoothG, m.smoothB, m.envW, m.envH);
+        const Image sharp = rgbToImage(m.sharpRgb, m.envW, m.envH);
+        const Image smooth = rgbToImage(m.smoothRgb, m.envW, m.envH);
         write(base + ".png", sharp);
         write(base + "-blur" + std::to_string(blur) + ".png", smooth);
         const std::int32_t top = kGap + (map - 1) * (kCellH + kGap);

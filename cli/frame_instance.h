@@ -8,17 +8,35 @@
 #include "commands.h"
 #include "image_io.h"
 #include "refhost/ofx_host.h"
+#include "refhost/render_host.h"
 #include "render_options.h"
 
 namespace lumet::cli {
 
+// A rendered frame as its host hands it back: the effect host's output world, or the OpenFX
+// host's image.
+struct RenderedOutput {
+    refhost::RenderedFrame frame;
+    refhost::ofxhost::RenderedImage image;
+};
+
+// The part of an output of W x H that is written: the layer's frame (the layer's corner at
+// (inputX, inputY)), or all of it when `full`.
+struct OutputCut {
+    std::int32_t x0 = 0, y0 = 0, width = 0, height = 0;
+};
+OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::int32_t inputY,
+                    std::int32_t layerWidth, std::int32_t layerHeight, bool full);
+
 class FrameInstance {
 public:
     virtual ~FrameInstance() = default;
-    // Renders `frame`: the host's whole output and where the layer lies in it. False with the
-    // failure described.
-    virtual bool render(std::int32_t frame, refhost::ofxhost::RenderedImage& image,
-                        std::string& failure) = 0;
+    // Renders `frame` into `output`; false with the failure described.
+    virtual bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) = 0;
+    // The output as the premultiplied image to write, cut as outputCut says; the output's buffers
+    // go back to the host. Safe while the instance renders its next frame.
+    virtual Image takeImage(RenderedOutput& output, std::int32_t layerWidth,
+                            std::int32_t layerHeight, bool full) = 0;
 };
 
 // The OpenFX bundle, loaded and described (inProcess: this program's own OpenFX entry, for

@@ -150,7 +150,7 @@ namespace {
 
 // Writes the rows (already in PNG byte order) into a new file `temporary`; errors name `path`.
 bool writePngFile(const std::string& temporary, const std::string& path, const Image& image,
-                  int bits, png_bytep* rows, std::string& error) {
+                  int bits, int level, png_bytep* rows, std::string& error) {
     File file(std::fopen(temporary.c_str(), "wb"));
     if (!file) {
         error = systemError(path, "cannot write");
@@ -172,6 +172,7 @@ bool writePngFile(const std::string& temporary, const std::string& path, const I
         return false;
     }
     png_init_io(png, file.get());
+    png_set_compression_level(png, level);
     png_set_IHDR(png, info, image.width, image.height, bits, PNG_COLOR_TYPE_RGB_ALPHA,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -187,7 +188,8 @@ bool writePngFile(const std::string& temporary, const std::string& path, const I
 
 }  // namespace
 
-bool writePng(const std::string& path, const Image& image, int bits, std::string& error) {
+bool writePng(const std::string& path, const Image& image, int bits, std::string& error,
+              int level) {
     if (bits != 8 && bits != 16) {
         error = path + ": PNG bit depth must be 8 or 16";
         return false;
@@ -197,7 +199,7 @@ bool writePng(const std::string& path, const Image& image, int bits, std::string
     std::vector<png_bytep> rows(image.height);
     for (std::int32_t y = 0; y < image.height; ++y) rows[y] = pixels.data() + y * rowBytes;
     return writeThroughTemporary(path, error, [&](const std::string& temporary) {
-        return writePngFile(temporary, path, image, bits, rows.data(), error);
+        return writePngFile(temporary, path, image, bits, level, rows.data(), error);
     });
 }
 

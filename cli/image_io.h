@@ -37,7 +37,9 @@ bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uin
 std::vector<std::uint8_t> pngSamples(const Image& image, int bits);
 
 // Writes straight RGBA; colour values are clamped to 0..1 and rounded to the bit depth (8 or 16).
-bool writePng(const std::string& path, const Image& image, int bits, std::string& error);
+// `level` is zlib's compression level, 0 to 9 (-1: zlib's default).
+bool writePng(const std::string& path, const Image& image, int bits, std::string& error,
+              int level = -1);
 
 // Writes RGBA as 32-bit float channels (premultiplied, as OpenEXR expects).
 bool writeExr(const std::string& path, const Image& image, std::string& error);

@@ -1,5 +1,6 @@
 // Frames through the OpenFX bundle: the OpenFX test host drives Lumet.ofx as an OpenFX host
 // would, with the command's layers, preset, settings and keys.
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -38,19 +39,38 @@ public:
 
     refhost::ofxhost::Instance& instance() { return instance_; }
 
-    bool render(std::int32_t frame, refhost::ofxhost::RenderedImage& image,
-                std::string& failure) override {
+    bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) override {
         refhost::ofxhost::RenderRequest request;
         request.time = frame;
         request.bitsPerChannel = options_.depth;
         request.draft = !options_.highQuality;
-        const OfxStatus status = instance_.render(request, image);
+        const OfxStatus status = instance_.render(request, output.image);
         if (status == kOfxStatOK) return true;
         failure = "OpenFX status " + std::to_string(status);
         for (const std::string& message : instance_.plugin().messages()) {
             failure += "; " + message;
         }
         return false;
+    }
+
+    Image takeImage(RenderedOutput& output, std::int32_t layerWidth, std::int32_t layerHeight,
+                    bool full) override {
+        const refhost::ofxhost::RenderedImage& rendered = output.image;
+        const OutputCut cut = outputCut(rendered.width, rendered.height, rendered.inputX,
+                                        rendered.inputY, layerWidth, layerHeight, full);
+        Image image;
+        image.width = cut.width;
+        image.height = cut.height;
+        image.premultiplied = true;
+        image.rgba.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
+        for (std::int32_t y = 0; y < cut.height; ++y) {
+            const float* row = rendered.rgba.data() +
+                               (static_cast<std::size_t>(cut.y0 + y) * rendered.width + cut.x0) * 4;
+            std::copy(row, row + static_cast<std::size_t>(cut.width) * 4,
+                      image.rgba.begin() + static_cast<std::ptrdiff_t>(y) * cut.width * 4);
+        }
+        output.image = {};
+        return image;
     }
 
 private:

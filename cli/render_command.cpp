@@ -1,5 +1,6 @@
 // lumet render: a PNG or a text layer through the effect, on the smart or the plain protocol of
-// the reference host, into PNG or OpenEXR, one frame or an animation.
+// the reference host or through the OpenFX bundle in the OpenFX test host, into PNG or OpenEXR,
+// one frame or an animation.
 //
 // Renders go through the plug-in binary. With --dump-stages the command drives the effect's
 // in-process core instead (the same sources the binary is built from, through the same host
@@ -26,6 +27,7 @@
 
 #include "commands.h"
 #include "frame_instance.h"
+#include "frame_writer.h"
 #include "host/entry.h"
 #include "image_io.h"
 #include "params/param_ids.h"
@@ -100,29 +102,20 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
     }
 }
 
-// The host's output as an image: cut to the input's frame unless the whole output is wanted.
-Image imageOf(const refhost::ofxhost::RenderedImage& frame, std::int32_t layerWidth,
-              std::int32_t layerHeight, bool full) {
-    const std::int32_t W = frame.width, H = frame.height;
-    std::int32_t x0 = 0, y0 = 0, w = W, h = H;
-    if (!full) {
-        x0 = std::clamp(frame.inputX, 0, W);
-        y0 = std::clamp(frame.inputY, 0, H);
-        w = std::clamp(layerWidth, 0, W - x0);
-        h = std::clamp(layerHeight, 0, H - y0);
-    }
-    Image image;
-    image.width = w;
-    image.height = h;
-    image.premultiplied = true;
-    image.rgba.resize(static_cast<std::size_t>(w) * h * 4);
-    for (std::int32_t y = 0; y < h; ++y) {
-        const float* source = frame.rgba.data() + (static_cast<std::size_t>(y0 + y) * W + x0) * 4;
-        std::copy(source, source + static_cast<std::size_t>(w) * 4,
-                  image.rgba.begin() + static_cast<std::ptrdiff_t>(y) * w * 4);
-    }
-    return image;
+}  // namespace
+
+OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::int32_t inputY,
+                    std::int32_t layerWidth, std::int32_t layerHeight, bool full) {
+    if (full) return {0, 0, W, H};
+    OutputCut cut;
+    cut.x0 = std::clamp(inputX, 0, W);
+    cut.y0 = std::clamp(inputY, 0, H);
+    cut.width = std::clamp(layerWidth, 0, W - cut.x0);
+    cut.height = std::clamp(layerHeight, 0, H - cut.y0);
+    return cut;
 }
+
+namespace {
 
 void writeOutput(const RenderOptions& options, Image image, const std::string& path) {
     if (options.background) {
@@ -142,7 +135,7 @@ void writeOutput(const RenderOptions& options, Image image, const std::string& p
         ok = writeExr(path, image, error);
     } else {
         unpremultiply(image);
-        ok = writePng(path, image, options.depth == 8 ? 8 : 16, error);
+        ok = writePng(path, image, options.depth == 8 ? 8 : 16, error, options.pngLevel);
     }
     if (!ok) throw std::runtime_error(error);
 }
@@ -211,23 +204,30 @@ public:
         frameOptions_.bitsPerChannel = options.depth;
         frameOptions_.highQuality = options.highQuality;
     }
-    bool render(std::int32_t frame, refhost::ofxhost::RenderedImage& image,
-                std::string& failure) override {
+    bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) override {
         host_->setTime(frame, 1, kTimeScale);
-        refhost::RenderedFrame rendered;
         const PF_Err err = options_.smartProtocol
-                               ? refhost::renderSmartFrame(*host_, frameOptions_, rendered)
-                               : refhost::renderPlainFrame(*host_, frameOptions_, rendered);
-        if (err != PF_Err_NONE) {
-            failure = "error " + std::to_string(err) + " (" + refhost::errorName(err) + ")";
-            return false;
-        }
-        image.rgba = refhost::rgbaFromWorld(*rendered.output.world(), options_.depth);
-        image.width = rendered.output.width();
-        image.height = rendered.output.height();
-        image.inputX = rendered.inputX;
-        image.inputY = rendered.inputY;
-        return true;
+                               ? refhost::renderSmartFrame(*host_, frameOptions_, output.frame)
+                               : refhost::renderPlainFrame(*host_, frameOptions_, output.frame);
+        if (err == PF_Err_NONE) return true;
+        failure = "error " + std::to_string(err) + " (" + refhost::errorName(err) + ")";
+        return false;
+    }
+    // Converts only the cut of the output world, which then goes back to the host for a later
+    // frame.
+    Image takeImage(RenderedOutput& output, std::int32_t layerWidth, std::int32_t layerHeight,
+                    bool full) override {
+        const refhost::RenderedFrame& frame = output.frame;
+        const OutputCut cut = outputCut(frame.output.width(), frame.output.height(), frame.inputX,
+                                        frame.inputY, layerWidth, layerHeight, full);
+        Image image;
+        image.width = cut.width;
+        image.height = cut.height;
+        image.premultiplied = true;
+        image.rgba = refhost::rgbaFromWorld(*frame.output.world(), options_.depth, cut.x0, cut.y0,
+                                            cut.width, cut.height);
+        host_->returnOutputWorld(std::move(output.frame.output));
+        return image;
     }
 
 private:
@@ -326,36 +326,50 @@ int runRender(CommandContext& context) {
     const std::int32_t total = options.lastFrame - options.firstFrame + 1;
     Progress progress(!options.quiet && isatty(fileno(stderr)) && total > 1, total);
 
-    // One frame on one effect instance: rendered at its time and written. False (with the
-    // failure reported) when the render fails.
-    auto renderOne = [&](FrameInstance& instance, std::int32_t frame, StageDump* dump) {
+    // One frame on one effect instance, rendered at its time. False (with the failure reported)
+    // when the render fails.
+    auto renderFrame = [&](FrameInstance& instance, std::int32_t frame, StageDump* dump,
+                           RenderedOutput& rendered) {
         if (dump) dump->install();
-        refhost::ofxhost::RenderedImage rendered;
         std::string failure;
         const bool ok = whileDoing("rendering frame " + std::to_string(frame),
                                    [&] { return instance.render(frame, rendered, failure); });
         if (dump) dump->uninstall();
-        if (!ok) {
-            progress.fail(frame, failure);
-            return false;
-        }
+        if (!ok) progress.fail(frame, failure);
+        return ok;
+    };
+    // Writes a rendered frame; its host gets the frame's buffers back.
+    auto writeFrame = [&](FrameInstance& instance, std::int32_t frame, RenderedOutput& rendered) {
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
-            writeOutput(options, imageOf(rendered, layer.width, layer.height, options.fullOutput),
+            writeOutput(options,
+                        instance.takeImage(rendered, layer.width, layer.height, options.fullOutput),
                         path);
         });
         progress.done(frame);
+    };
+    auto renderOne = [&](FrameInstance& instance, std::int32_t frame) {
+        RenderedOutput rendered;
+        if (!renderFrame(instance, frame, nullptr, rendered)) return false;
+        writeFrame(instance, frame, rendered);
         return true;
     };
 
     if (options.jobs == 1 || total == 1) {
+        // Frame k is converted and written on the writer's thread while frame k + 1 renders.
+        FrameWriter writer([&](std::int32_t frame, RenderedOutput& rendered) {
+            writeFrame(*first, frame, rendered);
+        });
         StageDump dump;
         for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
             const bool last = frame == options.lastFrame;
-            if (!renderOne(*first, frame, last && inProcess ? &dump : nullptr)) {
+            RenderedOutput rendered;
+            if (!renderFrame(*first, frame, last && inProcess ? &dump : nullptr, rendered)) {
                 return 1;
             }
+            writer.write(frame, std::move(rendered));
         }
+        writer.finish();
         progress.finish();
         if (!options.dumpStagesDir.empty()) {
             std::string error;
@@ -364,9 +378,6 @@ int runRender(CommandContext& context) {
         return 0;
     }
 
-    // Several frames at once, as a host renders a composition on several threads: further
-    // instances of the effect, set up like the first, one per job; each job takes the next frame
-    // not yet taken. Every instance stays until all jobs have ended.
     const int jobs = static_cast<int>(std::min<std::int32_t>(options.jobs, total));
     std::vector<std::unique_ptr<FrameInstance>> instances;
     instances.push_back(std::move(first));
@@ -384,7 +395,7 @@ int runRender(CommandContext& context) {
             try {
                 for (std::int32_t frame = nextFrame++; frame <= options.lastFrame && !failed;
                      frame = nextFrame++) {
-                    if (!renderOne(*instances[static_cast<std::size_t>(j)], frame, nullptr)) {
+                    if (!renderOne(*instances[static_cast<std::size_t>(j)], frame)) {
                         failed = true;
                     }
                 }

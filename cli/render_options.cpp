@@ -220,6 +220,8 @@ const char* const kRenderUsage =
     "                          .exr (32-bit float, premultiplied); a pattern such as\n"
     "                          out_%04d.png for animations\n"
     "  --background #RRGGBB    flatten onto a colour instead of keeping alpha\n"
+    "  --png-level N           PNG compression, 0 (none) to 9 (smallest files); default 1,\n"
+    "                          which writes a 1080p frame several times faster than 9\n"
     "  --dump-stages DIR       write the last frame's intermediate planes into DIR\n"
     "\n"
     "Animation:\n"
@@ -344,6 +346,14 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
                 throw UsageError(error);
             }
             options.background = rgb;
+        } else if (arg == "--png-level") {
+            if (!next(value)) throw UsageError(error);
+            std::int64_t n = 0;
+            if (!parseInt(value, n) || n < 0 || n > 9) {
+                error = "--png-level: \"" + value + "\" is not a compression level from 0 to 9";
+                throw UsageError(error);
+            }
+            options.pngLevel = static_cast<int>(n);
         } else if (arg == "--jobs") {
             if (!next(value)) throw UsageError(error);
             std::int64_t n = 0;

@@ -30,6 +30,10 @@ struct ParamKey {
     ParamValue value;
 };
 
+// The zlib level PNGs are written at unless --png-level says otherwise: fast to write, a little
+// larger than the smallest files.
+constexpr int kFastPngLevel = 1;
+
 struct RenderOptions {
     std::string inputPath;  // PNG layer, or empty with --text
     std::optional<std::string> text;
@@ -54,6 +58,7 @@ struct RenderOptions {
     bool fullOutput = false;  // keep the whole expanded output instead of the input's frame
     bool quiet = false;
     int jobs = 1;  // frames rendered at once, each by its own effect instance
+    int pngLevel = kFastPngLevel;  // zlib level of PNG output (0 none .. 9 smallest)
 };
 
 // Parses the arguments after "render"; throws UsageError naming the bad option.

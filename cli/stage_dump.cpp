@@ -42,9 +42,9 @@ struct StageDumpAccess {
             place(dump.glowA_.data(), p.glow[3], frame, 1);
         }
         dump.envW_ = p.envW, dump.envH_ = p.envH;
-        const FrameWindow env = FrameWindow::whole(p.envW, p.envH);
-        interleave(dump.envSharp_, p.envSharp, env, p.envW, p.envH);
-        interleave(dump.envSmooth_, p.envSmooth, env, p.envW, p.envH);
+        const std::size_t envFloats = 3 * static_cast<std::size_t>(p.envW) * p.envH;
+        if (p.envSharpRgb) dump.envSharp_.assign(p.envSharpRgb, p.envSharpRgb + envFloats);
+        if (p.envSmoothRgb) dump.envSmooth_.assign(p.envSmoothRgb, p.envSmoothRgb + envFloats);
     }
     // Copies a window's plane of `channels` interleaved values into its place in the frame.
     template <class T>

@@ -294,6 +294,31 @@ void Host::offerSuite(const std::string& name, int version, const void* suite) {
 }
 void Host::withholdSuite(const std::string& name, int version) { suites_.withhold(name, version); }
 
+OwnedWorld Host::takeOutputWorld(std::int32_t width, std::int32_t height, int bitsPerChannel,
+                                 std::int32_t rowPaddingBytes) {
+    {
+        const std::lock_guard<std::mutex> hold(spareOutputsMutex_);
+        for (auto it = spareOutputs_.begin(); it != spareOutputs_.end(); ++it) {
+            if (!it->hasLayout(width, height, bitsPerChannel, rowPaddingBytes)) continue;
+            OwnedWorld world = std::move(*it);
+            spareOutputs_.erase(it);
+            PF_EffectWorld& w = *world.world();
+            w.origin_x = w.origin_y = 0;
+            return world;
+        }
+    }
+    return OwnedWorld(width, height, bitsPerChannel, rowPaddingBytes);
+}
+
+void Host::returnOutputWorld(OwnedWorld world) {
+    // Two spares: one being written out while the next frame renders into the other.
+    constexpr std::size_t kSpares = 2;
+    if (world.empty()) return;
+    const std::lock_guard<std::mutex> hold(spareOutputsMutex_);
+    if (spareOutputs_.size() == kSpares) spareOutputs_.erase(spareOutputs_.begin());
+    spareOutputs_.push_back(std::move(world));
+}
+
 void Host::setLayer(int index, OwnedWorld world) { layers_[index] = std::move(world); }
 void Host::removeLayer(int index) { layers_.erase(index); }
 const OwnedWorld* Host::layer(int index) const {

@@ -10,6 +10,7 @@
 // in pendingFrame_.
 #pragma once
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,6 +119,15 @@ public:
     void removeLayer(int index);
     const OwnedWorld* layer(int index) const;
 
+    // Output worlds kept between frames, as a compositing host keeps its frame buffers: a frame
+    // whose output has the size, depth and padding of one handed back gets that world again, its
+    // pixels as the frame before left them (an effect writes every pixel of its output), so that
+    // a sequence does not allocate and clear a frame buffer per frame. Safe to call from any
+    // thread (a writer hands worlds back while the next frame renders).
+    OwnedWorld takeOutputWorld(std::int32_t width, std::int32_t height, int bitsPerChannel,
+                               std::int32_t rowPaddingBytes);
+    void returnOutputWorld(OwnedWorld world);
+
     // Time of the next commands, in the host's units (seconds = time / scale).
     void setTime(A_long currentTime, A_long timeStep, A_u_long timeScale);
     double currentSeconds() const { return double(currentTime_) / double(timeScale_); }
@@ -172,6 +182,8 @@ private:
     bool withholdBasic_ = false;
     ParamsStore params_;
     std::map<int, OwnedWorld> layers_;
+    std::mutex spareOutputsMutex_;
+    std::vector<OwnedWorld> spareOutputs_;  // guarded by spareOutputsMutex_
     Registration registration_;
     PF_OutData lastOutData_;
     std::map<PF_Cmd, PF_OutData> outDataByCommand_;

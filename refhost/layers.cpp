@@ -38,12 +38,17 @@ OwnedWorld worldFromRgba(const float* rgba, std::int32_t width, std::int32_t hei
 }
 
 std::vector<float> rgbaFromWorld(const PF_EffectWorld& world, int bitsPerChannel) {
-    std::vector<float> rgba(static_cast<std::size_t>(world.width) * world.height * 4);
-    for (std::int32_t y = 0; y < world.height; ++y) {
-        const char* row =
-            reinterpret_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
-        float* out = rgba.data() + static_cast<std::size_t>(y) * world.width * 4;
-        for (std::int32_t x = 0; x < world.width; ++x, out += 4) {
+    return rgbaFromWorld(world, bitsPerChannel, 0, 0, world.width, world.height);
+}
+
+std::vector<float> rgbaFromWorld(const PF_EffectWorld& world, int bitsPerChannel, std::int32_t x0,
+                                 std::int32_t y0, std::int32_t width, std::int32_t height) {
+    std::vector<float> rgba(static_cast<std::size_t>(width) * height * 4);
+    for (std::int32_t y = 0; y < height; ++y) {
+        const char* row = reinterpret_cast<const char*>(world.data) +
+                          static_cast<std::ptrdiff_t>(y0 + y) * world.rowbytes;
+        float* out = rgba.data() + static_cast<std::size_t>(y) * width * 4;
+        for (std::int32_t x = x0; x < x0 + width; ++x, out += 4) {
             if (bitsPerChannel == 8) {
                 const PF_Pixel8& p = reinterpret_cast<const PF_Pixel8*>(row)[x];
                 out[0] = p.red / 255.0f, out[1] = p.green / 255.0f, out[2] = p.blue / 255.0f;

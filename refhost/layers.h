@@ -21,6 +21,9 @@ OwnedWorld worldFromRgba(const float* rgba, std::int32_t width, std::int32_t hei
 
 // The world's pixels as RGBA floats (alpha last), at the world's depth scale (1.0 = white).
 std::vector<float> rgbaFromWorld(const PF_EffectWorld& world, int bitsPerChannel);
+// The same for the width x height pixels from (x0, y0), which must lie inside the world.
+std::vector<float> rgbaFromWorld(const PF_EffectWorld& world, int bitsPerChannel, std::int32_t x0,
+                                 std::int32_t y0, std::int32_t width, std::int32_t height);
 
 // The same pixels at another depth.
 OwnedWorld convertWorld(const OwnedWorld& source, int bitsPerChannel,

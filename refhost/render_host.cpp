@@ -96,8 +96,8 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
         const PF_LRect& r = frame->outputRect;
         const std::int32_t width = emptyRect(r) ? 0 : r.right - r.left;
         const std::int32_t height = emptyRect(r) ? 0 : r.bottom - r.top;
-        frame->output = OwnedWorld(width, height, frame->options->bitsPerChannel,
-                                   frame->options->outputRowPadding);
+        frame->output = frame->host->takeOutputWorld(width, height, frame->options->bitsPerChannel,
+                                                     frame->options->outputRowPadding);
         // The buffer's first pixel in the layer's coordinates.
         frame->output.world()->origin_x = r.left;
         frame->output.world()->origin_y = r.top;
@@ -188,8 +188,8 @@ PF_Err renderPlainFrame(Host& host, const FrameOptions& options, RenderedFrame& 
     PF_Err err = host.frameSetup(&setup);
     if (err != PF_Err_NONE) return err;
     if (options.outputOverride == nullptr) {
-        result.output =
-            OwnedWorld(setup.width, setup.height, options.bitsPerChannel, options.outputRowPadding);
+        result.output = host.takeOutputWorld(setup.width, setup.height, options.bitsPerChannel,
+                                             options.outputRowPadding);
     }
     PF_EffectWorld* output =
         options.outputOverride ? options.outputOverride : result.output.world();

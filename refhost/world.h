@@ -45,6 +45,15 @@ public:
     OwnedWorld(OwnedWorld&&) noexcept = default;
     OwnedWorld& operator=(OwnedWorld&&) noexcept = default;
 
+    // Whether a world made with these arguments would have this world's layout.
+    bool hasLayout(std::int32_t width, std::int32_t height, int bitsPerChannel,
+                   std::int32_t rowPaddingBytes) const {
+        const std::int64_t rowBytes =
+            std::int64_t{width} * 4 * (bitsPerChannel / 8) + (rowPaddingBytes + 3) / 4 * 4;
+        return pixels_ && world_.width == width && world_.height == height &&
+               bitsPerChannel_ == bitsPerChannel && world_.rowbytes == rowBytes;
+    }
+
     PF_EffectWorld* world() { return &world_; }
     const PF_EffectWorld* world() const { return &world_; }
     std::int32_t width() const { return world_.width; }

@@ -18,6 +18,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 serif=/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf
 scenes=0 differing=0
+# PNGs at zlib's default level (6) from both commands, so that the files compare byte for byte; a
+# command from before --png-level existed wrote that level anyway.
+png_level() { "$1" render --help 2>&1 | grep -q -- --png-level && echo --png-level 6; }
+read -ra reference_level <<<"$(png_level "$reference")"
+read -ra candidate_level <<<"$(png_level "$candidate")"
 
 # One scene: the same arguments through both commands, every written file compared.
 scene() {
@@ -25,9 +30,9 @@ scene() {
   local name=s$scenes ext=$1
   shift
   mkdir -p "$work/a/$name" "$work/b/$name"
-  "$reference" render "$@" --quiet -o "$work/a/$name/f_%02d.$ext" 2>/dev/null
+  "$reference" render "$@" "${reference_level[@]}" --quiet -o "$work/a/$name/f_%02d.$ext" 2>/dev/null
   local statusA=$?
-  "$candidate" render "$@" --quiet -o "$work/b/$name/f_%02d.$ext" 2>/dev/null
+  "$candidate" render "$@" "${candidate_level[@]}" --quiet -o "$work/b/$name/f_%02d.$ext" 2>/dev/null
   local statusB=$?
   # A scene that renders nothing proves nothing: it counts as differing.
   if [[ $statusA != 0 || $statusB != 0 ]] ||

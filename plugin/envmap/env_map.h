@@ -1,10 +1,11 @@
-// EnvMap: one prepared environment map, six float planes of envW x envH (2048 x 1024) that wrap
-// horizontally and clamp vertically, and the same colours interleaved for the CPU reflection;
-// the loaders that fill it and the samplers.
+// EnvMap: one prepared environment map of envW x envH texels (2048 x 1024) that wraps
+// horizontally and clamps vertically, its sharp and smooth colours each interleaved R, G, B per
+// texel; the loaders that fill planar working copies, and the samplers.
 #pragma once
 #include <cstdint>
 
 #include "AE_Effect.h"
+#include "platform/plane.h"
 
 namespace lumet {
 
@@ -12,20 +13,27 @@ constexpr std::int32_t kEnvW = 2048;
 constexpr std::int32_t kEnvH = 1024;
 
 struct EnvMap {
-    float* sharpR;
-    float* sharpG;
-    float* sharpB;
-    float* smoothR;
-    float* smoothG;
-    float* smoothB;
-    std::int32_t envW;
-    std::int32_t envH;
     // The sharp and smooth colours interleaved R, G, B per texel (interleavedFloats(envW x envH)
     // floats each): one four-float load reads a texel's three channels, so the CPU reflection
-    // samples all three at once.
+    // samples all three at once. A prepared map keeps this one layout only; the loaders and the
+    // blur work on planar copies (EnvMapWork) that live while the map is prepared.
     float* sharpRgb;
     float* smoothRgb;
+    std::int32_t envW;
+    std::int32_t envH;
 };
+
+// Planar working copies of a map's sharp and smooth colours while it is loaded or blurred.
+struct EnvMapWork {
+    Plane<float> sharp[3], smooth[3];
+    // False when any plane of `texels` floats cannot be had.
+    bool allocate(std::int64_t texels);
+    // Writes both interleaved into `map`, whose envW x envH they hold.
+    void interleaveInto(const EnvMap& map) const;
+};
+
+// Writes the interleaved colours of `texels` texels back into three planes.
+void deinterleaveRgb(const float* rgb, std::int64_t texels, float* r, float* g, float* b);
 
 // Floats of an interleaved copy of `texels` texels: three each and one of padding after the
 // last, so that a four-float load at the last texel stays inside.
@@ -42,9 +50,10 @@ struct Rgb {
 // Catmull-Rom in both axes, wrapping in u and clamping v to [0, 1]; not clamped (overshoot kept).
 Rgb sampleBicubicWrapX(const float* planeR, const float* planeG, const float* planeB,
                        std::int32_t w, std::int32_t h, float u, float v);
-// Bilinear, wrapping in u and clamping v to [0, 1].
+// Bilinear, wrapping in u and clamping v to [0, 1]. Texel i of a channel is at plane[i * stride]:
+// 1 for planes, 3 for the interleaved colours (the three channels' first floats as the planes).
 Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* planeB,
-                        std::int32_t w, std::int32_t h, float u, float v);
+                        std::int32_t w, std::int32_t h, float u, float v, std::int64_t stride = 1);
 
 // Blur radius in pixels of the smooth planes for an envBlur value (Blur / 100).
 std::int32_t envBlurRadius(float envBlur);

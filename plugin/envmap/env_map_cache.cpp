@@ -30,9 +30,7 @@ bool hasPixels(const PF_EffectWorld* world) {
 
 void freeEnvMap(EnvMap* map) {
     if (!map) return;
-    for (float* plane : {map->sharpR, map->sharpG, map->sharpB, map->smoothR, map->smoothG,
-                         map->smoothB, map->sharpRgb, map->smoothRgb})
-        PlaneFree()(plane);
+    for (float* plane : {map->sharpRgb, map->smoothRgb}) PlaneFree()(plane);
     PlaneFree()(map);
 }
 
@@ -67,25 +65,28 @@ A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP ke
     return err;
 }
 
-void computeEnvMapPlanes(const EnvMap& map, std::int32_t mapType, float blur,
-                         const PF_EffectWorld* layerWorld) {
+bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur,
+                   const PF_EffectWorld* layerWorld) {
     const std::int64_t count = static_cast<std::int64_t>(map.envW) * map.envH;
+    EnvMapWork work;
+    if (!work.allocate(count)) return false;
     // Only the sharp planes are loaded: the smooth planes are always derived from this map's
     // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
     // which would be discarded, are never made.
+    float* sR = work.sharp[0].get();
+    float* sG = work.sharp[1].get();
+    float* sB = work.sharp[2].get();
     if (!hasPixels(layerWorld)) {
-        loadBuiltInSharpPlanes(map.sharpR, map.sharpG, map.sharpB, map.envW, map.envH, mapType,
-                               builtInDiamondJpeg());
-    } else if (!loadLayerSharpPlanes(*layerWorld, map.sharpR, map.sharpG, map.sharpB, map.envW,
-                                     map.envH, formatCodeOf(*layerWorld))) {
+        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, mapType, builtInDiamondJpeg());
+    } else if (!loadLayerSharpPlanes(*layerWorld, sR, sG, sB, map.envW, map.envH,
+                                     formatCodeOf(*layerWorld))) {
         // Unreadable layer rows: the Custom Map fallback, Gallery.
-        loadBuiltInSharpPlanes(map.sharpR, map.sharpG, map.sharpB, map.envW, map.envH, 10,
-                               builtInDiamondJpeg());
+        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, 10, builtInDiamondJpeg());
     }
-    deriveSmoothPlanes(map.sharpR, map.sharpG, map.sharpB, map.smoothR, map.smoothG, map.smoothB,
+    deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(), work.smooth[2].get(),
                        map.envW, map.envH, envBlurRadius(blur));
-    interleaveRgb(map.sharpR, map.sharpG, map.sharpB, count, map.sharpRgb);
-    interleaveRgb(map.smoothR, map.smoothG, map.smoothB, count, map.smoothRgb);
+    work.interleaveInto(map);
+    return true;
 }
 
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value) {
@@ -98,23 +99,15 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
     record[0].envW = o->envW;
     record[0].envH = o->envH;
     EnvMap* map = record.release();
-    float** planes[6] = {&map->sharpR,  &map->sharpG,  &map->sharpB,
-                         &map->smoothR, &map->smoothG, &map->smoothB};
     bool allocated = true;
-    for (float** plane : planes) {
-        *plane = allocatePlane<float>(count).release();
-        allocated = allocated && *plane;
-    }
     for (float** plane : {&map->sharpRgb, &map->smoothRgb}) {
         *plane = allocatePlane<float>(interleavedFloats(count)).release();
         allocated = allocated && *plane;
     }
-    if (!allocated) {
+    if (!allocated || !computeEnvMap(*map, o->mapType, o->blur, o->layerWorld)) {
         freeEnvMap(map);
         return A_Err_ALLOC;
     }
-
-    computeEnvMapPlanes(*map, o->mapType, o->blur, o->layerWorld);
     *value = map;
     return A_Err_NONE;
 }
@@ -123,8 +116,7 @@ size_t envMapCacheSize(AEGP_CCComputeValueRefconP value) {
     const auto* map = static_cast<const EnvMap*>(value);
     if (!map) return 0;
     const std::int64_t count = static_cast<std::int64_t>(map->envW) * map->envH;
-    return static_cast<size_t>(6 * count + 2 * interleavedFloats(count)) * sizeof(float) +
-           sizeof(EnvMap);
+    return static_cast<size_t>(2 * interleavedFloats(count)) * sizeof(float) + sizeof(EnvMap);
 }
 
 void envMapCacheDelete(AEGP_CCComputeValueRefconP value) {

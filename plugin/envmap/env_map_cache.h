@@ -23,11 +23,11 @@ struct EnvMapCacheOptions {
     std::int32_t currentTime;
 };
 
-// Fills the planes of an allocated map (envW x envH) as the cache computes a value: the sharp
-// planes from the built-in map or the layer (null: none), the smooth planes derived from them at
-// the blur, and both interleaved.
-void computeEnvMapPlanes(const EnvMap& map, std::int32_t mapType, float blur,
-                         const PF_EffectWorld* layerWorld);
+// Fills an allocated map's colours (envW x envH) as the cache computes a value: the sharp
+// colours from the built-in map or the layer (null: none), the smooth ones derived from them at
+// the blur. False when its working planes cannot be had.
+bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur,
+                   const PF_EffectWorld* layerWorld);
 
 A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP key);
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value);

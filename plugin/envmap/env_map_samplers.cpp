@@ -28,24 +28,58 @@ Rgb sampleBicubicWrapX(const float* planeR, const float* planeG, const float* pl
     return {result[0], result[1], result[2]};
 }
 
-void interleaveRgb(const float* r, const float* g, const float* b, std::int64_t texels,
-                   float* rgb) {
-    // Blocks of 64K texels over the workers (ParallelRows counts blocks in 32 bits).
+namespace {
+
+// Runs copy(i) for every texel, in blocks of 64K texels over the workers (ParallelRows counts
+// blocks in 32 bits).
+template <class Copy>
+void forEachTexel(std::int64_t texels, Copy copy) {
     constexpr std::int64_t kBlock = 65536;
     const std::int32_t blocks = static_cast<std::int32_t>((texels + kBlock - 1) / kBlock);
     ParallelRows(blocks, [&](std::int32_t begin, std::int32_t end) {
         const std::int64_t last = std::min(texels, end * kBlock);
-        for (std::int64_t i = begin * kBlock; i < last; ++i) {
-            rgb[3 * i] = r[i];
-            rgb[3 * i + 1] = g[i];
-            rgb[3 * i + 2] = b[i];
-        }
+        for (std::int64_t i = begin * kBlock; i < last; ++i) copy(i);
+    });
+}
+
+}  // namespace
+
+void interleaveRgb(const float* r, const float* g, const float* b, std::int64_t texels,
+                   float* rgb) {
+    forEachTexel(texels, [&](std::int64_t i) {
+        rgb[3 * i] = r[i];
+        rgb[3 * i + 1] = g[i];
+        rgb[3 * i + 2] = b[i];
     });
     rgb[3 * texels] = 0.0f;
 }
 
+void deinterleaveRgb(const float* rgb, std::int64_t texels, float* r, float* g, float* b) {
+    forEachTexel(texels, [&](std::int64_t i) {
+        r[i] = rgb[3 * i];
+        g[i] = rgb[3 * i + 1];
+        b[i] = rgb[3 * i + 2];
+    });
+}
+
+bool EnvMapWork::allocate(std::int64_t texels) {
+    bool ok = true;
+    for (int c = 0; c < 3; ++c) {
+        sharp[c] = allocatePlane<float>(texels);
+        smooth[c] = allocatePlane<float>(texels);
+        ok = ok && sharp[c] && smooth[c];
+    }
+    return ok;
+}
+
+void EnvMapWork::interleaveInto(const EnvMap& map) const {
+    const std::int64_t texels = static_cast<std::int64_t>(map.envW) * map.envH;
+    interleaveRgb(sharp[0].get(), sharp[1].get(), sharp[2].get(), texels, map.sharpRgb);
+    interleaveRgb(smooth[0].get(), smooth[1].get(), smooth[2].get(), texels, map.smoothRgb);
+}
+
 Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* planeB,
-                        std::int32_t w, std::int32_t h, float u, float v) {
+                        std::int32_t w, std::int32_t h, float u, float v, std::int64_t stride) {
     const float fx = static_cast<float>(w - 1) * wrapUnit(u);
     const std::int32_t ix = static_cast<std::int32_t>(fx);
     const float tx = fx - static_cast<float>(ix);
@@ -56,8 +90,9 @@ Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* p
     const std::int64_t row0 = static_cast<std::int64_t>(std::max(iy, 0)) * w;
     const std::int64_t row1 = static_cast<std::int64_t>(std::min(iy + 1, h - 1)) * w;
     auto blend = [&](const float* p) {
-        return p[row0 + ix0] * (1.0f - tx) * (1.0f - ty) + p[row0 + ix1] * tx * (1.0f - ty) +
-               p[row1 + ix0] * (1.0f - tx) * ty + p[row1 + ix1] * tx * ty;
+        return p[(row0 + ix0) * stride] * (1.0f - tx) * (1.0f - ty) +
+               p[(row0 + ix1) * stride] * tx * (1.0f - ty) +
+               p[(row1 + ix0) * stride] * (1.0f - tx) * ty + p[(row1 + ix1) * stride] * tx * ty;
     };
     return {blend(planeR), blend(planeG), blend(planeB)};
 }

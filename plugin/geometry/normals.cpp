@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "geometry/pixel_bands.h"
 #include "parallel/blur.h"
@@ -65,7 +66,11 @@ void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const floa
     const float* d = taps.derivative;
     Plane<float> planeA = allocatePlane<float>(count);
     Plane<float> planeB = allocatePlane<float>(count);
-    if (!planeA || !planeB) return;
+    if (!planeA || !planeB) {
+        // Without its passes' planes the surface stays flat (the normals are 0).
+        std::fill(normalMap, normalMap + 3 * count, 0.0f);
+        return;
+    }
     float* A = planeA.get();
     float* B = planeB.get();
     const std::int64_t w = W2;

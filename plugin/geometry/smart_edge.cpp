@@ -21,33 +21,43 @@ namespace {
 
 struct ColourPlanes {
     Plane<float> r, g, b;
-    bool allocateZeroed(std::int64_t count) {
-        r = allocateZeroedPlane<float>(count);
-        g = allocateZeroedPlane<float>(count);
-        b = allocateZeroedPlane<float>(count);
+    bool allocate(std::int64_t count) {
+        r = allocatePlane<float>(count);
+        g = allocatePlane<float>(count);
+        b = allocatePlane<float>(count);
         return r && g && b;
     }
 };
 
-// Reads the input's colours into frame-size planes with the alpha extraction's placement.
+// Reads the input's colours into frame-size planes with the alpha extraction's placement; every
+// pixel the input does not cover is 0.
 void extractColours(const PF_EffectWorld& input, std::int32_t depth, std::int32_t offsetX,
                     std::int32_t offsetY, std::int32_t W, std::int32_t H, ColourPlanes& planes) {
-    if (!input.data || input.width < 1 || input.height < 1) return;
+    // The input's columns that land in the frame: [xBegin, xEnd), none when xBegin == xEnd.
+    const bool hasPixels = input.data && input.width > 0 && input.height > 0;
     const std::int64_t xBegin64 = std::max<std::int64_t>(0, -static_cast<std::int64_t>(offsetX));
-    const std::int64_t xEnd64 =
-        std::min<std::int64_t>(input.width, static_cast<std::int64_t>(W) - offsetX);
-    if (xBegin64 >= xEnd64) return;
+    const std::int64_t xEnd64 = std::max(
+        xBegin64, std::min<std::int64_t>(hasPixels ? input.width : 0,
+                                         static_cast<std::int64_t>(W) - offsetX));
     const std::int32_t xBegin = static_cast<std::int32_t>(xBegin64);
     const std::int32_t xEnd = static_cast<std::int32_t>(xEnd64);
     const auto* base = reinterpret_cast<const unsigned char*>(input.data);
-    ParallelRows(input.height, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = begin; y < end; ++y) {
-            const std::int64_t fy = static_cast<std::int64_t>(offsetY) + y;
-            if (fy < 0 || fy >= H) continue;
-            const unsigned char* row = base + static_cast<std::int64_t>(y) * input.rowbytes;
-            float* r = planes.r.get() + fy * W;
-            float* g = planes.g.get() + fy * W;
-            float* b = planes.b.get() + fy * W;
+    ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t fy = begin; fy < end; ++fy) {
+            float* r = planes.r.get() + static_cast<std::int64_t>(fy) * W;
+            float* g = planes.g.get() + static_cast<std::int64_t>(fy) * W;
+            float* b = planes.b.get() + static_cast<std::int64_t>(fy) * W;
+            const std::int64_t y = static_cast<std::int64_t>(fy) - offsetY;
+            const bool covered = hasPixels && xBegin < xEnd && y >= 0 && y < input.height;
+            // Columns [0, left) and [right, W) of the row are outside the input.
+            const std::int32_t left = covered ? offsetX + xBegin : W;
+            const std::int32_t right = covered ? offsetX + xEnd : W;
+            for (float* plane : {r, g, b}) {
+                std::fill(plane, plane + left, 0.0f);
+                std::fill(plane + right, plane + W, 0.0f);
+            }
+            if (!covered) continue;
+            const unsigned char* row = base + y * input.rowbytes;
             for (std::int32_t x = xBegin; x < xEnd; ++x) {
                 const std::int32_t fx = offsetX + x;
                 if (depth == kDepthFloat) {
@@ -125,10 +135,10 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
     const std::int64_t count2 = static_cast<std::int64_t>(W2) * H2;
 
     ColourPlanes colours;
-    if (!colours.allocateZeroed(static_cast<std::int64_t>(W) * H)) return;
+    if (!colours.allocate(static_cast<std::int64_t>(W) * H)) return;
     extractColours(input, depth, offsetX, offsetY, W, H, colours);
 
-    Plane<float> edges = allocateZeroedPlane<float>(count2);
+    Plane<float> edges = allocatePlane<float>(count2);
     Plane<std::int32_t> sourceColumn = allocatePlane<std::int32_t>(W2);
     if (!edges || !sourceColumn) return;
     for (std::int32_t x = 0; x < W2; ++x) sourceColumn[x] = x / SS;
@@ -136,15 +146,23 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
     std::atomic<float> maximum{0.001f};
     const std::int64_t w = W2;
     const float* planes[3] = {colours.r.get(), colours.g.get(), colours.b.get()};
+    // Every pixel of the edge plane is written: the border rows and columns, and the pixels off
+    // the surface, are 0.
+    std::fill(E, E + w, 0.0f);
+    std::fill(E + (H2 - 1) * w, E + H2 * w, 0.0f);
     ParallelRows(std::max(H2 - 2, 0), [&](std::int32_t begin, std::int32_t end) {
         float local = 0.001f;
         for (std::int32_t y = begin + 1; y < end + 1; ++y) {
             const std::int64_t top = static_cast<std::int64_t>((y - 1) / SS) * W;
             const std::int64_t middle = static_cast<std::int64_t>(y / SS) * W;
             const std::int64_t bottom = static_cast<std::int64_t>((y + 1) / SS) * W;
+            E[y * w] = E[y * w + w - 1] = 0.0f;
             for (std::int32_t x = 1; x < W2 - 1; ++x) {
                 const std::int64_t i = y * w + x;
-                if (alphaSS[i] < kSurfaceAlpha) continue;
+                if (alphaSS[i] < kSurfaceAlpha) {
+                    E[i] = 0.0f;
+                    continue;
+                }
                 const std::int32_t left = sourceColumn[x - 1], centre = sourceColumn[x],
                                    right = sourceColumn[x + 1];
                 float e = 0.0f;

@@ -30,10 +30,10 @@ bool distanceTransformGpu(const std::uint8_t* alpha, float* distance, std::int32
 bool computeNormalsGpu(const float* heights, const std::uint8_t* alpha, float* normals,
                        std::int32_t width, std::int32_t height, float bevelStrength,
                        const float* smoothingTaps, const float* derivativeTaps);
-// Uploads the map unless the device already holds envRevision.
-bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* sharpB,
-                     const float* smoothR, const float* smoothG, const float* smoothB,
-                     std::int32_t envW, std::int32_t envH, std::uint64_t envRevision);
+// Uploads the map (its interleaved sharp and smooth colours, as EnvMap keeps them) unless the
+// device already holds envRevision. The device keeps a plane per channel.
+bool uploadEnvMapGpu(const float* sharpRgb, const float* smoothRgb, std::int32_t envW,
+                     std::int32_t envH, std::uint64_t envRevision);
 // False unless the device holds the map of envRevision.
 bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& out,
                             const FrameWindow& window, std::int32_t contentW, std::int32_t contentH,

@@ -8,6 +8,7 @@
 #include "core/shade_constants.h"
 #include "core/stage_constants.h"
 #include "gpu/gpu_dispatch.h"
+#include "envmap/env_map.h"
 #include "gpu/gpu_ops.h"
 #include "params/render_settings.h"
 
@@ -109,39 +110,41 @@ bool readShadedPlanes(GpuContext& g, const RgbPlanes<float>& out, std::int32_t S
 
 }  // namespace
 
-bool uploadEnvMapGpu(const float* sharpR, const float* sharpG, const float* sharpB,
-                     const float* smoothR, const float* smoothG, const float* smoothB,
-                     std::int32_t envW, std::int32_t envH, std::uint64_t envRevision) {
+bool uploadEnvMapGpu(const float* sharpRgb, const float* smoothRgb, std::int32_t envW,
+                     std::int32_t envH, std::uint64_t envRevision) {
     if (!gpuUsable()) return false;
     GpuContext& g = gpuContext;
-    const float* planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
-    for (const float* plane : planes)
-        if (!plane) return false;
-    if (!validSize(envW, envH)) return false;
+    if (!sharpRgb || !smoothRgb || !validSize(envW, envH)) return false;
     if (envRevision != 0 && g.envUploaded && g.envRevision == envRevision && g.envWidth == envW &&
         g.envHeight == envH)
         return true;
     g.envRevision = 0;
-    const std::size_t bytes = planeBytesOf(std::int64_t{envW} * envH, sizeof(float));
+    const std::int64_t texels = std::int64_t{envW} * envH;
+    const std::size_t bytes = planeBytesOf(texels, sizeof(float));
     if (g.envWidth != envW || g.envHeight != envH) {
         for (cl_mem& buffer : g.envPlanes) releaseBuffer(buffer);
     }
-    if (g.envPlanes[0]) {
-        bool ok = true;
-        for (int i = 0; i < 6 && ok; ++i) ok = uploadBuffer(g.envPlanes[i], planes[i], bytes, true);
-        if (!ok) {
-            releaseEnvGroup(g);
-            return false;
-        }
-    } else {
-        for (int i = 0; i < 6; ++i) {
-            g.envPlanes[i] =
-                createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, bytes, planes[i]);
-            if (!g.envPlanes[i]) {
-                releaseEnvGroup(g);
-                return false;
+    // The channels are split on the way: planes of the sharp R, G, B, then the smooth ones.
+    Plane<float> split[3] = {allocatePlane<float>(texels), allocatePlane<float>(texels),
+                             allocatePlane<float>(texels)};
+    if (!split[0] || !split[1] || !split[2]) return false;
+    bool ok = true;
+    for (int half = 0; half < 2 && ok; ++half) {
+        deinterleaveRgb(half == 0 ? sharpRgb : smoothRgb, texels, split[0].get(), split[1].get(),
+                        split[2].get());
+        for (int c = 0; c < 3 && ok; ++c) {
+            cl_mem& buffer = g.envPlanes[3 * half + c];
+            if (buffer) {
+                ok = uploadBuffer(buffer, split[c].get(), bytes, true);
+            } else {
+                buffer = createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, bytes, split[c].get());
+                ok = buffer != nullptr;
             }
         }
+    }
+    if (!ok) {
+        releaseEnvGroup(g);
+        return false;
     }
     g.envWidth = envW;
     g.envHeight = envH;

@@ -89,8 +89,11 @@ EnvMapKey prepareInstanceEnvMap(NonSmartCache& cache, const RenderSettings& sett
     const bool kept = cache.envValid && settings.hdriMap != kCustomMap &&
                       settings.hdriMap == cache.envMap && settings.envBlur == cache.envBlur;
     if (!kept) {
-        computeEnvMapPlanes(nonSmartEnvMap(cache), settings.hdriMap, settings.envBlur,
-                            settings.hdriMap == kCustomMap ? customLayer : nullptr);
+        if (!computeEnvMap(nonSmartEnvMap(cache), settings.hdriMap, settings.envBlur,
+                           settings.hdriMap == kCustomMap ? customLayer : nullptr)) {
+            cache.envValid = false;
+            throw PF_Err{PF_Err_OUT_OF_MEMORY};
+        }
         currentFrameReport().envLoaded = true;
         cache.envValid = true;
         cache.envMap = settings.hdriMap;

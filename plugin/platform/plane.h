@@ -1,6 +1,11 @@
 // Planes: owning, non-throwing allocations of pixel arrays. Byte sizes are computed in 64 bits;
 // a size that overflows becomes a request for the largest size, which fails like any other
 // failed allocation.
+//
+// Large planes come from the plane pool: blocks the process keeps between frames, so that a
+// frame reuses the memory of the one before instead of asking the system for fresh pages and
+// faulting every one of them in again. Blocks are multiples of 2 MiB, aligned to 2 MiB and
+// advised as huge pages where the system has them. Small planes come from the C library.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +15,14 @@
 
 namespace lumet {
 
+// Memory of a plane: pooled blocks of `bytes` or more, the C library's below that. Null on
+// failure; `zeroed` asks for the first `bytes` bytes to read zero.
+void* acquirePlaneMemory(std::size_t bytes, bool zeroed);
+// Returns a pooled block to the pool (idle, to be reused) and frees anything else.
+void releasePlaneMemory(void* pointer);
+
 struct PlaneFree {
-    void operator()(void* pointer) const { std::free(pointer); }
+    void operator()(void* pointer) const { releasePlaneMemory(pointer); }
 };
 
 template <class T>
@@ -42,7 +53,7 @@ template <class T>
 Plane<T> allocatePlane(std::int64_t count) {
     const std::size_t bytes = planeBytes(count, static_cast<std::int64_t>(sizeof(T)));
     if (bytes == SIZE_MAX || !planeAllocationAllowed(bytes)) return Plane<T>();
-    return Plane<T>(static_cast<T*>(std::malloc(bytes == 0 ? 1 : bytes)));
+    return Plane<T>(static_cast<T*>(acquirePlaneMemory(bytes, false)));
 }
 
 // As allocatePlane, with every byte set to zero.
@@ -50,7 +61,28 @@ template <class T>
 Plane<T> allocateZeroedPlane(std::int64_t count) {
     const std::size_t bytes = planeBytes(count, static_cast<std::int64_t>(sizeof(T)));
     if (bytes == SIZE_MAX || !planeAllocationAllowed(bytes)) return Plane<T>();
-    return Plane<T>(static_cast<T*>(std::calloc(bytes == 0 ? 1 : bytes, 1)));
+    return Plane<T>(static_cast<T*>(acquirePlaneMemory(bytes, true)));
 }
+
+// The pool's state, for the caches that own it and for tests and benchmarks.
+struct PlanePoolStats {
+    std::uint64_t heldBytes = 0;  // every pooled block, in use or idle
+    std::uint64_t idleBytes = 0;  // blocks waiting to be reused
+    std::uint64_t reused = 0;     // requests served by an idle block, since the process started
+    std::uint64_t mapped = 0;     // requests that needed a new block
+};
+PlanePoolStats planePoolStats();
+
+// Requests of at least this many bytes are pooled.
+constexpr std::size_t kPooledPlaneBytes = std::size_t{1} << 20;
+
+// Frees every idle block (the caches were released, or memory is needed elsewhere).
+void releaseIdlePlanes();
+// Marks the start of a frame; blocks left idle through the last few frames are freed, so that
+// the pool keeps the working set of the frames being rendered and not of a window long gone.
+void beginPlaneFrame();
+// Frees the idle blocks when a frame of `bytes` would not fit under `budget` beside what the pool
+// holds: a frame's bound counts the pool, whose idle memory gives way first.
+void makeRoomForFrame(std::uint64_t bytes, std::uint64_t budget);
 
 }  // namespace lumet

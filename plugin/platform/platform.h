@@ -2,6 +2,7 @@
 // semantics, loading a library and resolving its functions, the debug output, the number of
 // hardware threads, and starting and joining threads. One implementation per platform.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace lumet::platform {
@@ -63,6 +64,12 @@ void setHardwareThreadOverride(int count);
 std::uint64_t physicalMemoryBytes();
 // Test-only: force physicalMemoryBytes() to report bytes; 0 removes the override.
 void setPhysicalMemoryOverride(std::uint64_t bytes);
+
+// Large zeroed blocks straight from the system: `bytes` (a multiple of `alignment`, itself a
+// power of two) at an address aligned to `alignment` where the system allows it, advised as huge
+// pages where it has them. Null on failure.
+void* mapLargeBlock(std::size_t bytes, std::size_t alignment);
+void unmapLargeBlock(void* block, std::size_t bytes);
 
 // Threads. startThread returns false when the thread could not be created.
 struct ThreadHandle {

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform services.
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -81,6 +82,27 @@ std::uint64_t physicalMemoryBytes() {
 }
 
 void setPhysicalMemoryOverride(std::uint64_t bytes) { physicalMemoryOverride.store(bytes); }
+
+void* mapLargeBlock(std::size_t bytes, std::size_t alignment) {
+    if (bytes == 0 || bytes > SIZE_MAX - alignment) return nullptr;
+    // Map one alignment more than asked, then unmap the unaligned head and the tail.
+    const std::size_t span = bytes + alignment;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (start + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const std::uintptr_t end = aligned + bytes;
+    if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
+#ifdef MADV_HUGEPAGE
+    madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<void*>(aligned);
+}
+
+void unmapLargeBlock(void* block, std::size_t bytes) {
+    if (block) munmap(block, bytes);
+}
 
 void setThreadStartLimit(int count) {
     threadsStarted.store(0);

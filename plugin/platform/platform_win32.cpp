@@ -96,6 +96,19 @@ std::uint64_t physicalMemoryBytes() {
 
 void setPhysicalMemoryOverride(std::uint64_t bytes) { physicalMemoryOverride.store(bytes); }
 
+void* mapLargeBlock(std::size_t bytes, std::size_t alignment) {
+    // Committed pages read zero; large pages need a privilege hosts do not hold, so the blocks are
+    // ordinary pages on the system's 64 KiB allocation granularity, reused through the pool.
+    (void)alignment;
+    if (bytes == 0) return nullptr;
+    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void unmapLargeBlock(void* block, std::size_t bytes) {
+    (void)bytes;
+    if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
 void setThreadStartLimit(int count) {
     threadsStarted.store(0);
     threadStartLimit.store(count);

@@ -9,6 +9,7 @@
 #include "geometry/height_map.h"
 #include "geometry/smart_edge.h"
 #include "parallel/blur.h"
+#include "platform/plane.h"
 #include "platform/platform.h"
 
 namespace lumet {
@@ -91,7 +92,9 @@ bool frameFitsMemory(std::int64_t bytes) {
     constexpr std::uint64_t kUnknownBudget = std::uint64_t{4} << 30;
     const std::uint64_t physical = platform::physicalMemoryBytes();
     const std::uint64_t budget = physical ? physical / 2 : kUnknownBudget;
-    return bytes >= 0 && static_cast<std::uint64_t>(bytes) <= budget;
+    if (bytes < 0 || static_cast<std::uint64_t>(bytes) > budget) return false;
+    makeRoomForFrame(static_cast<std::uint64_t>(bytes), budget);
+    return true;
 }
 
 }  // namespace lumet

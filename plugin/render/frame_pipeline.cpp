@@ -86,8 +86,7 @@ void runReflection(Stages& s) {
     bool done = false;
     if (s.gpu) {
         // Uploads only when the device holds another map than this frame's.
-        gpu::uploadEnvMapGpu(env.sharpR, env.sharpG, env.sharpB, env.smoothR, env.smoothG,
-                             env.smoothB, env.envW, env.envH, cache.envRevision);
+        gpu::uploadEnvMapGpu(env.sharpRgb, env.smoothRgb, env.envW, env.envH, cache.envRevision);
         if (settings.anisotropy <= 0.001f) {
             done = gpu::renderEnvReflectionGpu(
                 s.surface(), s.reflection(), s.work, SS * job.contentW, SS * job.contentH, settings,
@@ -157,8 +156,7 @@ bool runGlow(Stages& s, bool glowDirty) {
         if (area.width != window.width || area.height != window.height) {
             for (int c = 0; c < 3; ++c) {
                 float* wide = cache.glowSource[c].get();
-                std::memset(wide, 0, planeBytes(window.pixels(), sizeof(float)));
-                copyWindow(source[c], area, wide, window);
+                copyWindowZeroAround(source[c], area, wide, window);
                 source[c] = wide;
             }
         }
@@ -203,10 +201,7 @@ void composeFrame(const Stages& s, bool hasGlow) {
     for (int c = 0; c < 3; ++c) planes.shade[c] = shade[c];
     for (int c = 0; c < 4; ++c) planes.glow[c] = glow[c];
     const EnvMap& env = job.env;
-    planes.envSharp[0] = env.sharpR, planes.envSharp[1] = env.sharpG;
-    planes.envSharp[2] = env.sharpB;
-    planes.envSmooth[0] = env.smoothR, planes.envSmooth[1] = env.smoothG;
-    planes.envSmooth[2] = env.smoothB;
+    planes.envSharpRgb = env.sharpRgb, planes.envSmoothRgb = env.smoothRgb;
     planes.envW = env.envW, planes.envH = env.envH;
     notifyFrameObserver(planes);
 
@@ -238,6 +233,7 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
     job.contentW = contentW, job.contentH = contentH;
     job.output = output;
+    beginPlaneFrame();
     return true;
 }
 

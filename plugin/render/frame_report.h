@@ -52,8 +52,8 @@ struct FramePlanes {
     const float* refl[3] = {};              // working
     const float* shade[3] = {};             // the geometry window
     const float* glow[4] = {};              // the window, R, G, B, A; null when no glow
-    const float* envSharp[3] = {};
-    const float* envSmooth[3] = {};
+    const float* envSharpRgb = nullptr;   // envW x envH, interleaved R, G, B
+    const float* envSmoothRgb = nullptr;  // the same
     std::int32_t envW = 0, envH = 0;
 };
 

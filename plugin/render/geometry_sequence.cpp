@@ -41,12 +41,12 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
     if (!usableTogether(coverage, height, normals) || coverage.width != W2 ||
         coverage.height != H2 || normals.channels != 3)
         return false;
-    const std::int64_t count = static_cast<std::int64_t>(W2) * H2;
     const GeometryAccelerators accelerated = acceleratorsOfThisThread();
 
     if (SS == 2) resampleBilinear8(alpha.data, W, H, alphaSS.data, W2, H2);
 
-    std::memset(height.data, 0, planeBytes(count, sizeof(float)));
+    // The height map and the normals write every pixel of their planes (zero where they could not
+    // be computed), so neither plane is cleared first.
     computeHeightMap(coverage, height, settings, SS, accelerated);
 
     if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.world)
@@ -59,7 +59,6 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
             if (heightMap[i] >= 0.95f) heightMap[i] = 1.0f;
     });
 
-    std::memset(normals.data, 0, planeBytes(count, 3 * sizeof(float)));
     const NormalTaps taps = normalTaps();
     const bool gpuDone =
         gpuNormals && gpu::computeNormalsGpu(heightMap, coverage.data, normals.data, W2, H2,

@@ -15,25 +15,17 @@ NonSmartCache gNonSmartCache;
 NonSmartCache& nonSmartCache() { return gNonSmartCache; }
 
 EnvMap nonSmartEnvMap(const NonSmartCache& cache) {
-    return {cache.sharpR.get(),   cache.sharpG.get(),   cache.sharpB.get(), cache.smoothR.get(),
-            cache.smoothG.get(),  cache.smoothB.get(),  cache.envW,         cache.envH,
-            cache.sharpRgb.get(), cache.smoothRgb.get()};
+    return {cache.sharpRgb.get(), cache.smoothRgb.get(), cache.envW, cache.envH};
 }
 
 bool allocateNonSmartEnvMap(NonSmartCache& cache) {
     const std::int64_t envCount = static_cast<std::int64_t>(kEnvW) * kEnvH;
     cache.envW = kEnvW, cache.envH = kEnvH;
     bool ok = true;
-    auto floats = [&ok](Plane<float>& plane, std::int64_t count) {
-        if (!plane) plane = allocatePlane<float>(count);
-        ok = ok && plane;
-    };
-    for (Plane<float>* plane : {&cache.sharpR, &cache.sharpG, &cache.sharpB, &cache.smoothR,
-                                &cache.smoothG, &cache.smoothB}) {
-        floats(*plane, envCount);
+    for (Plane<float>* plane : {&cache.sharpRgb, &cache.smoothRgb}) {
+        if (!*plane) *plane = allocatePlane<float>(interleavedFloats(envCount));
+        ok = ok && *plane;
     }
-    floats(cache.sharpRgb, interleavedFloats(envCount));
-    floats(cache.smoothRgb, interleavedFloats(envCount));
     return ok;
 }
 

@@ -11,13 +11,13 @@
 namespace lumet {
 
 struct NonSmartCache {
-    // The prepared map: which one, at which blur, and its planes (kEnvW x kEnvH).
+    // The prepared map: which one, at which blur, and its colours (kEnvW x kEnvH), interleaved:
+    // interleavedFloats(envW x envH) floats each.
     bool envValid = false;
     std::int32_t envMap = 0;
     float envBlur = 0.0f;
     std::int32_t envW = 0, envH = 0;
-    Plane<float> sharpR, sharpG, sharpB, smoothR, smoothG, smoothB;
-    Plane<float> sharpRgb, smoothRgb;  // the same interleaved: interleavedFloats(envW x envH)
+    Plane<float> sharpRgb, smoothRgb;
     StageCache stages;
 };
 

@@ -47,11 +47,11 @@ private:
 };
 
 // The environment map the cache must hold for the frame, prepared and kept: loaded when another
-// map (or a custom layer, which may have changed) is chosen, blurred again when only the blur
-// changed. Returns the map's key for the change rules: a custom layer's map is never known to be
-// the same.
-EnvMapKey prepareEnvMap(NonSmartCache& cache, const RenderSettings& settings,
-                        const PF_EffectWorld* customLayer) {
+// map (or a custom layer, which may have changed) is chosen, blurred again from the kept sharp
+// colours when only the blur changed. Sets the map's key for the change rules: a custom layer's
+// map is never known to be the same. False when the working planes cannot be had.
+bool prepareEnvMap(NonSmartCache& cache, const RenderSettings& settings,
+                   const PF_EffectWorld* customLayer, EnvMapKey& key) {
     FrameReport& report = currentFrameReport();
     const bool envDirty =
         !cache.envValid || settings.hdriMap != cache.envMap || settings.hdriMap == kCustomMap;
@@ -59,46 +59,35 @@ EnvMapKey prepareEnvMap(NonSmartCache& cache, const RenderSettings& settings,
     const std::int32_t blurRadius =
         static_cast<std::int32_t>(settings.envBlur * settings.envBlur * 100.0f);
     const std::int32_t envW = cache.envW, envH = cache.envH;
+    const std::int64_t texels = static_cast<std::int64_t>(envW) * envH;
+    EnvMapWork work;
+    if (blurChanged && !work.allocate(texels)) return false;
+    float* sharp[3] = {work.sharp[0].get(), work.sharp[1].get(), work.sharp[2].get()};
+    float* smooth[3] = {work.smooth[0].get(), work.smooth[1].get(), work.smooth[2].get()};
     if (envDirty) {
         if (customLayer) {
-            loadLayerEnvMap(*customLayer, cache.sharpR.get(), cache.sharpG.get(),
-                            cache.sharpB.get(), cache.smoothR.get(), cache.smoothG.get(),
-                            cache.smoothB.get(), envW, envH, blurRadius,
-                            pixelDepthOf(*customLayer));
+            loadLayerEnvMap(*customLayer, sharp[0], sharp[1], sharp[2], smooth[0], smooth[1],
+                            smooth[2], envW, envH, blurRadius, pixelDepthOf(*customLayer));
         } else {
-            loadBuiltInEnvMap(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
-                              cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
+            loadBuiltInEnvMap(sharp[0], sharp[1], sharp[2], smooth[0], smooth[1], smooth[2], envW,
                               envH, blurRadius, settings.hdriMap);
         }
         report.envLoaded = true;
+        work.interleaveInto(nonSmartEnvMap(cache));
     } else if (blurChanged) {
-        if (blurRadius < 1) {
-            const std::size_t bytes = planeBytes(envW, envH, sizeof(float));
-            std::memcpy(cache.smoothR.get(), cache.sharpR.get(), bytes);
-            std::memcpy(cache.smoothG.get(), cache.sharpG.get(), bytes);
-            std::memcpy(cache.smoothB.get(), cache.sharpB.get(), bytes);
-        } else {
-            deriveSmoothPlanes(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(),
-                               cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), envW,
-                               envH, blurRadius);
-        }
-    }
-    if (blurChanged) {
-        const std::int64_t texels = static_cast<std::int64_t>(envW) * envH;
-        if (envDirty)
-            interleaveRgb(cache.sharpR.get(), cache.sharpG.get(), cache.sharpB.get(), texels,
-                          cache.sharpRgb.get());
-        interleaveRgb(cache.smoothR.get(), cache.smoothG.get(), cache.smoothB.get(), texels,
-                      cache.smoothRgb.get());
+        deinterleaveRgb(cache.sharpRgb.get(), texels, sharp[0], sharp[1], sharp[2]);
+        deriveSmoothPlanes(sharp[0], sharp[1], sharp[2], smooth[0], smooth[1], smooth[2], envW,
+                           envH, blurRadius);
+        interleaveRgb(smooth[0], smooth[1], smooth[2], texels, cache.smoothRgb.get());
     }
     cache.envValid = true;
     cache.envMap = settings.hdriMap;
     cache.envBlur = settings.envBlur;
-    EnvMapKey key;
+    key = EnvMapKey{};
     key.known = settings.hdriMap != kCustomMap;
     std::memcpy(key.bytes, &settings.hdriMap, sizeof settings.hdriMap);
     std::memcpy(key.bytes + sizeof settings.hdriMap, &settings.envBlur, sizeof settings.envBlur);
-    return key;
+    return true;
 }
 
 PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* output) {
@@ -174,7 +163,10 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
         cache = NonSmartCache{};
         return PF_Err_OUT_OF_MEMORY;
     }
-    job.envKey = prepareEnvMap(cache, settings, customLayer);
+    if (!prepareEnvMap(cache, settings, customLayer, job.envKey)) {
+        cache = NonSmartCache{};
+        return PF_Err_OUT_OF_MEMORY;
+    }
     resources.gpuLock.take();
 
     // 5. The stages the cache finds stale, and the output.

@@ -8,6 +8,7 @@
 #include "render/render_caches.h"
 
 #include "gpu/gpu_runtime.h"
+#include "platform/plane.h"
 #include "render/non_smart_cache.h"
 #include "render/render_locks.h"
 #include "render/stage_cache.h"
@@ -23,6 +24,7 @@ void ReleaseRenderCaches() {
     LeaveGpuLock();
     LeaveSmartCacheLock();
     nonSmartCache() = NonSmartCache{};
+    releaseIdlePlanes();
 }
 
 }  // namespace lumet

@@ -86,9 +86,9 @@ std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth) {
 bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerRect,
                        const FrameWindow& window, const FrameWindow& area,
                        FrameCoverage& coverage) {
-    coverage.window = allocateZeroedPlane<std::uint8_t>(window.pixels());
+    coverage.window = allocatePlane<std::uint8_t>(window.pixels());
     if (!coverage.window) return false;
-    if (layerAlpha) copyWindow(layerAlpha, layerRect, coverage.window.get(), window);
+    copyWindowZeroAround(layerAlpha, layerRect, coverage.window.get(), window);
     if (!smoothAlphaEdgesInPlace(coverage.window.get(), window.width, window.height)) return false;
     coverage.area = coverage.window.get();
     if (area.width != window.width || area.height != window.height) {

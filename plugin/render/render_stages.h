@@ -43,6 +43,32 @@ void copyWindow(const T* from, const FrameWindow& fromWindow, T* to, const Frame
     }
 }
 
+// As copyWindow, with the rest of `to` set to zero: each pixel of `to` written once, so that the
+// plane need not be cleared first. A null `from` zeroes the whole of `to`.
+template <class T>
+void copyWindowZeroAround(const T* from, const FrameWindow& fromWindow, T* to,
+                          const FrameWindow& toWindow) {
+    const std::int32_t x0 = std::max(fromWindow.x, toWindow.x);
+    const std::int32_t x1 = std::min(fromWindow.x + fromWindow.width, toWindow.x + toWindow.width);
+    const std::int32_t y0 = std::max(fromWindow.y, toWindow.y);
+    const std::int32_t y1 =
+        std::min(fromWindow.y + fromWindow.height, toWindow.y + toWindow.height);
+    const bool overlap = from && x0 < x1;
+    for (std::int32_t y = toWindow.y; y < toWindow.y + toWindow.height; ++y) {
+        T* row = to + static_cast<std::int64_t>(y - toWindow.y) * toWindow.width;
+        if (!overlap || y < y0 || y >= y1) {
+            std::fill(row, row + toWindow.width, T{});
+            continue;
+        }
+        std::fill(row, row + (x0 - toWindow.x), T{});
+        std::memcpy(row + (x0 - toWindow.x),
+                    from + static_cast<std::int64_t>(y - fromWindow.y) * fromWindow.width +
+                        (x0 - fromWindow.x),
+                    static_cast<std::size_t>(x1 - x0) * sizeof(T));
+        std::fill(row + (x1 - toWindow.x), row + toWindow.width, T{});
+    }
+}
+
 // 64-bit hash of a host world's pixels (every row's pixel bytes, not the padding) with its size
 // and depth: what the smart edge reads of the layer's colour. 0 for a world without pixels.
 std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth);

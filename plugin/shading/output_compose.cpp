@@ -51,9 +51,7 @@ struct ComposeJob {
     float glowIntensity;
     std::int32_t SS;
     const float* heightMap;  // the shade window at SS times its size
-    const float* sharpR;
-    const float* sharpG;
-    const float* sharpB;
+    const float* sharpRgb;  // the map's sharp colours, interleaved
     std::int32_t envW, envH;
     const std::uint8_t* alpha;
 };
@@ -82,11 +80,12 @@ ComposedPixel composePixel(const ComposeJob& job, std::int32_t x, std::int32_t y
                         : 0.0f;
                 hasColor = true;
             }
-        } else if (job.sharpR && job.sharpG && job.sharpB && job.envW > 0 && job.envH > 0) {
+        } else if (job.sharpRgb && job.envW > 0 && job.envH > 0) {
             const Rgb map = sampleBilinearWrapX(
-                job.sharpR, job.sharpG, job.sharpB, job.envW, job.envH,
+                job.sharpRgb, job.sharpRgb + 1, job.sharpRgb + 2, job.envW, job.envH,
                 static_cast<float>(x + job.window.x) / static_cast<float>(job.window.frameWidth),
-                static_cast<float>(y + job.window.y) / static_cast<float>(job.window.frameHeight));
+                static_cast<float>(y + job.window.y) / static_cast<float>(job.window.frameHeight),
+                3);
             r = clamp01(map.r);
             g = clamp01(map.g);
             b = clamp01(map.b);
@@ -206,9 +205,7 @@ void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                          settings.glowIntensity,
                          std::max(SS, 1),
                          height.data,
-                         env.sharpR,
-                         env.sharpG,
-                         env.sharpB,
+                         env.sharpRgb,
                          env.envW,
                          env.envH,
                          alpha.data};

@@ -92,9 +92,9 @@ MapPlanes compute(EnvMapCacheOptions o) {
     EXPECT_EQ(envMapCacheCompute(&o, &value), A_Err_NONE);
     auto* map = static_cast<EnvMap*>(value);
     MapPlanes out(map->envW, map->envH);
-    const float* planes[6] = {map->sharpR,  map->sharpG,  map->sharpB,
-                              map->smoothR, map->smoothG, map->smoothB};
-    for (int i = 0; i < 6; ++i) std::memcpy(out.p(i), planes[i], out.planes[i].size() * 4);
+    const std::int64_t texels = std::int64_t{map->envW} * map->envH;
+    deinterleaveRgb(map->sharpRgb, texels, out.p(0), out.p(1), out.p(2));
+    deinterleaveRgb(map->smoothRgb, texels, out.p(3), out.p(4), out.p(5));
     envMapCacheDelete(value);
     return out;
 }
@@ -169,9 +169,9 @@ TEST_F(EnvMapCacheTest, SharedThroughTheHostCacheAndDeletedOnUnregistration) {
     EXPECT_EQ(a, b);
     EXPECT_EQ(static_cast<EnvMap*>(a)->envW, 64);
     EXPECT_EQ(cache.stats().computes, 1u);
-    // The size callback: six planes and two interleaved copies (three floats a texel and one of
-    // padding each), 48 bytes a texel, 8 more, and the 72-byte record.
-    EXPECT_EQ(cache.stats().bytes, 64u * 32 * 48 + 8 + 72);
+    // The size callback: the sharp and smooth colours, three floats a texel and one of padding
+    // each, 24 bytes a texel, 8 more, and the 24-byte record (a 2048 x 1024 map: 50,331,680).
+    EXPECT_EQ(cache.stats().bytes, 64u * 32 * 24 + 8 + 24);
     cache.checkin(first);
     cache.checkin(second);
     EXPECT_EQ(cache.unregisterClass(kEnvMapCacheClassId), A_Err_NONE);

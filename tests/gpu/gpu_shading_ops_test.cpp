@@ -97,9 +97,13 @@ EnvPlanes randomEnv(int W, int H, std::uint32_t seed) {
 }
 
 bool upload(const EnvPlanes& env) {
-    return gpu::uploadEnvMapGpu(env.planes[0].data(), env.planes[1].data(), env.planes[2].data(),
-                                env.planes[3].data(), env.planes[4].data(), env.planes[5].data(),
-                                env.W, env.H, env.revision);
+    const std::int64_t texels = std::int64_t{env.W} * env.H;
+    std::vector<float> sharp(interleavedFloats(texels)), smooth(sharp.size());
+    interleaveRgb(env.planes[0].data(), env.planes[1].data(), env.planes[2].data(), texels,
+                  sharp.data());
+    interleaveRgb(env.planes[3].data(), env.planes[4].data(), env.planes[5].data(), texels,
+                  smooth.data());
+    return gpu::uploadEnvMapGpu(sharp.data(), smooth.data(), env.W, env.H, env.revision);
 }
 
 struct Rgb {

@@ -47,10 +47,11 @@ void capture(void* context, const FramePlanes& p) {
     c.window = p.window;
     c.envW = p.envW, c.envH = p.envH;
     const std::size_t count = static_cast<std::size_t>(p.envW) * p.envH;
-    for (int i = 0; i < 3; ++i) {
-        c.env[i].assign(p.envSharp[i], p.envSharp[i] + count);
-        c.env[3 + i].assign(p.envSmooth[i], p.envSmooth[i] + count);
-    }
+    for (auto& plane : c.env) plane.resize(count);
+    deinterleaveRgb(p.envSharpRgb, static_cast<std::int64_t>(count), c.env[0].data(),
+                    c.env[1].data(), c.env[2].data());
+    deinterleaveRgb(p.envSmoothRgb, static_cast<std::int64_t>(count), c.env[3].data(),
+                    c.env[4].data(), c.env[5].data());
 }
 
 // The frame computed over the whole canvas: every stage over every pixel of the frame.

@@ -82,16 +82,7 @@ public:
         const std::int64_t texels = static_cast<std::int64_t>(w) * h;
         interleaveRgb(sharpR, sharpG, sharpB, texels, sharp_.data());
         interleaveRgb(smoothR, smoothG, smoothB, texels, smooth_.data());
-        map_ = {const_cast<float*>(sharpR),
-                const_cast<float*>(sharpG),
-                const_cast<float*>(sharpB),
-                const_cast<float*>(smoothR),
-                const_cast<float*>(smoothG),
-                const_cast<float*>(smoothB),
-                w,
-                h,
-                sharp_.data(),
-                smooth_.data()};
+        map_ = {sharp_.data(), smooth_.data(), w, h};
     }
     explicit EnvMapOver(const TestEnv& env)
         : EnvMapOver(env.sharpR.data(), env.sharpG.data(), env.sharpB.data(), env.smoothR.data(),

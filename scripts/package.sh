@@ -3,8 +3,9 @@
 #   dist/lumet-VERSION-linux-x86_64.tar.gz  Lumet.ofx.bundle, bin/lumet and lib/lumet/Lumet.so
 #   dist/lumet-VERSION-win64.zip            Lumet.aex, Lumet.ofx.bundle, lumet.exe, INSTALL.txt
 # Usage: scripts/package.sh [LINUX_BUILD [WINDOWS_BUILD]]  (defaults build and build-win; an
-# archive whose build is missing is skipped with a note). The Linux tree is what cmake --install
-# puts under a prefix, with the bundle in OFX/Plugins.
+# archive whose build is missing is skipped with a note). The Linux tree is laid out as
+# cmake --install lays out a prefix (bin/, lib/lumet/), with the bundle in OFX/Plugins: copy that
+# folder into /usr/OFX/Plugins.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 linux_build=${1:-build}
@@ -17,17 +18,10 @@ trap 'rm -rf "$stage"' EXIT
 
 if [[ -f $linux_build/cli/lumet && -d $linux_build/Lumet.ofx.bundle ]]; then
   root=$stage/lumet-$version-linux-x86_64
-  cmake --install "$linux_build" --prefix "$root" -DLUMET_OFX_INSTALL_DIR="$root/OFX/Plugins" \
-    > /dev/null 2>&1 || {
-    # A build configured before the install rules: stage by hand.
-    mkdir -p "$root/bin" "$root/lib/lumet" "$root/OFX/Plugins"
-    cp "$linux_build/cli/lumet" "$root/bin/"
-    cp "$linux_build/plugin/Lumet.so" "$root/lib/lumet/"
-    cp -r "$linux_build/Lumet.ofx.bundle" "$root/OFX/Plugins/"
-  }
-  if [[ ! -d $root/OFX/Plugins/Lumet.ofx.bundle ]]; then
-    mkdir -p "$root/OFX/Plugins" && cp -r "$linux_build/Lumet.ofx.bundle" "$root/OFX/Plugins/"
-  fi
+  mkdir -p "$root/bin" "$root/lib/lumet" "$root/OFX/Plugins"
+  cp "$linux_build/cli/lumet" "$root/bin/"
+  cp "$linux_build/plugin/Lumet.so" "$root/lib/lumet/"
+  cp -r "$linux_build/Lumet.ofx.bundle" "$root/OFX/Plugins/"
   tar -C "$stage" -czf "$dist/lumet-$version-linux-x86_64.tar.gz" "lumet-$version-linux-x86_64"
   echo "dist/lumet-$version-linux-x86_64.tar.gz"
 else

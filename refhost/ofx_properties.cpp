@@ -50,7 +50,7 @@ OfxStatus PropertySet::write(const char* name, int index, T value) {
     std::vector<Value>& slot = values_[name];
     if (!slot.empty() && !std::holds_alternative<T>(slot.front())) return kOfxStatErrValue;
     if (static_cast<int>(slot.size()) <= index) slot.resize(index + 1, Value(T{}));
-    slot[index] = Value(std::move(value));
+    slot[index].template emplace<T>(std::move(value));
     return kOfxStatOK;
 }
 

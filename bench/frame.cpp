@@ -24,6 +24,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -270,6 +271,39 @@ void registerScene(const char* name, Scene scene) {
     }
 }
 
+// Writes an opaque white 8-bit RGBA PNG of width x 1 to `path` (zlib's stored format, no filter).
+bool writeWhiteRowPng(const std::string& path, std::uint32_t width) {
+    auto be32 = [](std::string& out, std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 255);
+    };
+    auto chunk = [&](std::string& out, const char* type, const std::string& data) {
+        be32(out, static_cast<std::uint32_t>(data.size()));
+        const std::string typed = type + data;
+        out += typed;
+        be32(out, static_cast<std::uint32_t>(
+                      crc32(0, reinterpret_cast<const Bytef*>(typed.data()), typed.size())));
+    };
+    std::string header;
+    be32(header, width);
+    be32(header, 1);
+    header += std::string("\x08\x06\x00\x00\x00", 5);
+    const std::string row = std::string(1, '\0') + std::string(4 * std::size_t{width}, '\xff');
+    std::string packed(compressBound(row.size()), '\0');
+    uLongf packedSize = packed.size();
+    if (compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                 reinterpret_cast<const Bytef*>(row.data()), row.size()) != Z_OK)
+        return false;
+    packed.resize(packedSize);
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    chunk(png, "IHDR", header);
+    chunk(png, "IDAT", packed);
+    chunk(png, "IEND", "");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool ok = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    return std::fclose(file) == 0 && ok;
+}
+
 // A whole `lumet render` process with `arguments` (its output under /tmp).
 void cliBenchmark(benchmark::State& state, const std::string& arguments) {
     const std::string command =
@@ -335,7 +369,8 @@ const bool registered = [] {
         {"Cli/Gold1080LightAngle10Frames",
          "--text Lumet --preset Gold --frames 10 --key 'Light Angle@0=0' "
          "--key 'Light Angle@9=150' -o /tmp/lumet_bench_anim_%02d.png"},
-        {"Cli/Layer65536x1", "--text Lumet --size 65536x1 -o /tmp/lumet_bench_row.png"}};
+        {"Cli/Layer65536x1", "/tmp/lumet_bench_row_in.png -o /tmp/lumet_bench_row.png"}};
+    if (!writeWhiteRowPng("/tmp/lumet_bench_row_in.png", 65536)) std::perror("lumet_bench_row_in");
     for (const auto& [name, arguments] : commands) {
         benchmark::RegisterBenchmark(name, [arguments = std::string(arguments)](
                                                benchmark::State& state) {

@@ -117,9 +117,9 @@ void copyWithoutResampling(const unsigned char* rgb, std::int64_t sourcePixels, 
 void sharpFromBytes(const unsigned char* rgb, std::int32_t srcW, std::int32_t srcH, float* sharpR,
                     float* sharpG, float* sharpB, std::int32_t envW, std::int32_t envH) {
     const std::int64_t sourcePixels = pixelCount(srcW, srcH);
-    Plane<float> srcR = allocatePlane<float>(sourcePixels);
-    Plane<float> srcG = allocatePlane<float>(sourcePixels);
-    Plane<float> srcB = allocatePlane<float>(sourcePixels);
+    Plane<float> srcR = allocateSeldomPlane<float>(sourcePixels);
+    Plane<float> srcG = allocateSeldomPlane<float>(sourcePixels);
+    Plane<float> srcB = allocateSeldomPlane<float>(sourcePixels);
     if (!srcR || !srcG || !srcB) {
         copyWithoutResampling(rgb, sourcePixels, sharpR, sharpG, sharpB, pixelCount(envW, envH));
         return;
@@ -138,7 +138,7 @@ bool diamondSmoothFromGallery(float* smoothR, float* smoothG, float* smoothB, st
                               std::int32_t envH) {
     const unsigned char* gallery = rawBuiltInMap(kGalleryMap);
     if (!gallery) return false;
-    Plane<float> scratch = allocatePlane<float>(pixelCount(envW, envH));
+    Plane<float> scratch = allocateSeldomPlane<float>(pixelCount(envW, envH));
     if (!scratch) return false;
     ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) {
@@ -347,7 +347,7 @@ void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* s
         }
     });
     // One scratch plane serves the three blurs; without it the planes stay unblurred.
-    Plane<float> scratch = allocatePlane<float>(count);
+    Plane<float> scratch = allocateSeldomPlane<float>(count);
     if (!scratch) return;
     for (float* plane : {smoothR, smoothG, smoothB})
         gaussianBlurWrapX(plane, envW, envH, blurRadius, scratch.get());

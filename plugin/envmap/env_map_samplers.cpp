@@ -65,8 +65,8 @@ void deinterleaveRgb(const float* rgb, std::int64_t texels, float* r, float* g, 
 bool EnvMapWork::allocate(std::int64_t texels) {
     bool ok = true;
     for (int c = 0; c < 3; ++c) {
-        sharp[c] = allocatePlane<float>(texels);
-        smooth[c] = allocatePlane<float>(texels);
+        sharp[c] = allocateSeldomPlane<float>(texels);
+        smooth[c] = allocateSeldomPlane<float>(texels);
         ok = ok && sharp[c] && smooth[c];
     }
     return ok;

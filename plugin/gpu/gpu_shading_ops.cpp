@@ -125,8 +125,8 @@ bool uploadEnvMapGpu(const float* sharpRgb, const float* smoothRgb, std::int32_t
         for (cl_mem& buffer : g.envPlanes) releaseBuffer(buffer);
     }
     // The channels are split on the way: planes of the sharp R, G, B, then the smooth ones.
-    Plane<float> split[3] = {allocatePlane<float>(texels), allocatePlane<float>(texels),
-                             allocatePlane<float>(texels)};
+    Plane<float> split[3] = {allocateSeldomPlane<float>(texels), allocateSeldomPlane<float>(texels),
+                             allocateSeldomPlane<float>(texels)};
     if (!split[0] || !split[1] || !split[2]) return false;
     bool ok = true;
     for (int half = 0; half < 2 && ok; ++half) {

@@ -85,12 +85,16 @@ void poison(void* data, std::size_t capacity, std::size_t used) {
 #endif
 }
 
-// Takes the smallest idle block of `bytes` or more; null when there is none.
+// Takes the smallest idle block of `bytes` or more; null when there is none. A block more than
+// a quarter (and one alignment) larger than the request is left for a request it fits better:
+// a small plane in a large block would make the next large plane map a block of its own.
 Block* takeIdle(std::size_t bytes) {
+    const std::size_t largest = bytes + bytes / 4 + kBlockAlignment;
     Block* best = nullptr;
     for (int i = 0; i < gPool.count; ++i) {
         Block& b = gPool.blocks[i];
-        if (b.data && !b.inUse && b.capacity >= bytes && (!best || b.capacity < best->capacity))
+        if (b.data && !b.inUse && b.capacity >= bytes && b.capacity <= largest &&
+            (!best || b.capacity < best->capacity))
             best = &b;
     }
     if (best) {
@@ -165,6 +169,11 @@ void* acquirePooled(std::size_t bytes, bool zeroed) {
         data = mapBlock(capacity);
         if (!data) return nullptr;
     }
+#ifndef LUMET_POOL_ASAN
+    // Huge pages over the whole 2 MiB units the request fills: a huge page at the partly used end
+    // would make the whole unit resident for the few bytes the plane reads there.
+    platform::adviseHugePages(data, bytes / kBlockAlignment * kBlockAlignment);
+#endif
     const std::lock_guard<std::mutex> hold(gPoolMutex);
     Block* record = freeRecord();
     if (!record) {

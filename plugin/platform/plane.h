@@ -56,6 +56,15 @@ Plane<T> allocatePlane(std::int64_t count) {
     return Plane<T>(static_cast<T*>(acquirePlaneMemory(bytes, false)));
 }
 
+// As allocatePlane, from the C library and never the pool: for the working planes of work done
+// seldom (preparing an environment map), which the pool would otherwise keep idle for frames.
+template <class T>
+Plane<T> allocateSeldomPlane(std::int64_t count) {
+    const std::size_t bytes = planeBytes(count, static_cast<std::int64_t>(sizeof(T)));
+    if (bytes == SIZE_MAX || !planeAllocationAllowed(bytes)) return Plane<T>();
+    return Plane<T>(static_cast<T*>(std::malloc(bytes == 0 ? 1 : bytes)));
+}
+
 // As allocatePlane, with every byte set to zero.
 template <class T>
 Plane<T> allocateZeroedPlane(std::int64_t count) {

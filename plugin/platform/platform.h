@@ -66,10 +66,11 @@ std::uint64_t physicalMemoryBytes();
 void setPhysicalMemoryOverride(std::uint64_t bytes);
 
 // Large zeroed blocks straight from the system: `bytes` (a multiple of `alignment`, itself a
-// power of two) at an address aligned to `alignment` where the system allows it, advised as huge
-// pages where it has them. Null on failure.
+// power of two) at an address aligned to `alignment` where the system allows it. Null on failure.
 void* mapLargeBlock(std::size_t bytes, std::size_t alignment);
 void unmapLargeBlock(void* block, std::size_t bytes);
+// Asks for huge pages over [block, block + bytes) where the system has them (a no-op elsewhere).
+void adviseHugePages(void* block, std::size_t bytes);
 
 // Threads. startThread returns false when the thread could not be created.
 struct ThreadHandle {

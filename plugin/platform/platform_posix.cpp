@@ -94,10 +94,15 @@ void* mapLargeBlock(std::size_t bytes, std::size_t alignment) {
     if (aligned > start) munmap(raw, aligned - start);
     const std::uintptr_t end = aligned + bytes;
     if (start + span > end) munmap(reinterpret_cast<void*>(end), start + span - end);
-#ifdef MADV_HUGEPAGE
-    madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
-#endif
     return reinterpret_cast<void*>(aligned);
+}
+
+void adviseHugePages(void* block, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    if (block && bytes) madvise(block, bytes, MADV_HUGEPAGE);
+#else
+    (void)block, (void)bytes;
+#endif
 }
 
 void unmapLargeBlock(void* block, std::size_t bytes) {

@@ -104,6 +104,8 @@ void* mapLargeBlock(std::size_t bytes, std::size_t alignment) {
     return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
+void adviseHugePages(void*, std::size_t) {}
+
 void unmapLargeBlock(void* block, std::size_t bytes) {
     (void)bytes;
     if (block) VirtualFree(block, 0, MEM_RELEASE);

@@ -81,9 +81,9 @@ std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS) {
     // shading 12; passing at the geometry's peak: two distance planes and the inverted coverage
     // 9, the normal blur's planes and scratch 12, the smart edge's colour, edge and copy planes 32.
     constexpr std::int64_t kPerWorkingPixel = 41 + 53;
-    // Per pixel of the output window: coverage 2, shading 12, glow 16 and its eight work, three
-    // source and one scratch planes 48; the layer's alpha and the copy of the geometry's 2.
-    constexpr std::int64_t kPerOutputPixel = 80;
+    // Per pixel of the output window: coverage 2, shading 12, glow 16 and its two work, three
+    // source and one scratch planes 24; the layer's alpha and the copy of the geometry's 2.
+    constexpr std::int64_t kPerOutputPixel = 56;
     return windows.geometry.scaled(SS).pixels() * kPerWorkingPixel +
            windows.output.pixels() * kPerOutputPixel;
 }

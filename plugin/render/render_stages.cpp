@@ -116,7 +116,7 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
 bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,
                        PlaneView<const std::uint8_t> alpha, const RgbaPlanes<float>& glow,
                        float glowRadius, float* scratch, std::int64_t scratchCount,
-                       float* const work[8]) {
+                       float* const work[kGlowWorkPlanes]) {
     bool done = false;
     if (holdsGpuLock) {
         done = gpu::renderGlowGpu(shade, alpha, glow, glowRadius);

@@ -10,6 +10,7 @@
 #include "core/plane_view.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
+#include "shading/glow.h"
 
 namespace lumet {
 
@@ -95,10 +96,10 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
 // the GPU under the (waited-for) lock when the runtime is ready, else or on failure on the CPU.
 // Returns false when the CPU glow's scratch plane could not be had (no glow this frame).
 // `scratch` may be null (a plane of `scratchCount` floats is then allocated here); `work` holds
-// the eight work planes of the CPU glow.
+// the work planes of the CPU glow.
 bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,
                        PlaneView<const std::uint8_t> alpha, const RgbaPlanes<float>& glow,
                        float glowRadius, float* scratch, std::int64_t scratchCount,
-                       float* const work[8]);
+                       float* const work[kGlowWorkPlanes]);
 
 }  // namespace lumet

@@ -41,7 +41,7 @@ struct StageCache {
     Plane<float> shadeWork[3];                // W2 x H2 shading before the reduction (SS = 2)
     Plane<float> glowR, glowG, glowB, glowA;  // the glow's window (glowWindow)
     // The glow's work planes, its shade over its own window and its blur scratch.
-    Plane<float> glowWork[8], glowSource[3], glowScratch;
+    Plane<float> glowWork[2], glowSource[3], glowScratch;
     Plane<float> reflR, reflG, reflB;                             // W2 x H2
     std::int32_t width = 0, height = 0, width2 = 0, height2 = 0;  // of the planes' window
     std::int64_t capacity = 0, capacity2 = 0;  // pixels the planes can hold (frame, working)

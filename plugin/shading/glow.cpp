@@ -54,47 +54,25 @@ void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_
                         glowPlanes.a))
         return;
     const std::int32_t W = alpha.width, H = alpha.height;
-    const float* shadeR = shade.r.data;
-    const float* shadeG = shade.g.data;
-    const float* shadeB = shade.b.data;
-    float* glowR = glowPlanes.r.data;
-    float* glowG = glowPlanes.g.data;
-    float* glowB = glowPlanes.b.data;
-    float* glowA = glowPlanes.a.data;
+    const float* shadeRgb[3] = {shade.r.data, shade.g.data, shade.b.data};
+    float* glow[4] = {glowPlanes.r.data, glowPlanes.g.data, glowPlanes.b.data, glowPlanes.a.data};
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
 
     bool haveWork = workPlanes != nullptr;
     for (int p = 0; haveWork && p < kGlowWorkPlanes; ++p) haveWork = workPlanes[p] != nullptr;
-    float* glow[4] = {glowR, glowG, glowB, glowA};
-    // The extraction goes where the blurs read it: the source work planes when there are any.
-    float* const* extracted = haveWork ? workPlanes : glow;
 
-    // The extraction, and the rows and columns where the alpha is not 0: outside them the
-    // extraction is 0, so the blurs need not filter what the glow cannot reach.
+    // The rows and columns where the alpha is not 0: outside them the extraction is 0, so the
+    // blurs need not filter what the glow cannot reach.
     std::int32_t minX = W, maxX = -1, minY = H, maxY = -1;
     std::mutex boundsLock;
     ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
         std::int32_t x0 = W, x1 = -1, y0 = H, y1 = -1;
         for (std::int32_t y = begin; y < end; ++y) {
-            const std::int64_t row = static_cast<std::int64_t>(y) * W;
+            const std::uint8_t* row = alpha.data + static_cast<std::int64_t>(y) * W;
             for (std::int32_t x = 0; x < W; ++x) {
-                const std::int64_t i = row + x;
-                const float a = static_cast<float>(alpha.data[i]) / 255.0f;
-                if (alpha.data[i] != 0) {
-                    x0 = std::min(x0, x), x1 = std::max(x1, x);
-                    y0 = std::min(y0, y), y1 = y;
-                }
-                if (a < kGlowCoverageMin) {
-                    extracted[0][i] = extracted[1][i] = extracted[2][i] = extracted[3][i] = 0.0f;
-                    continue;
-                }
-                const float brightest = std::max({shadeR[i], shadeG[i], shadeB[i]});
-                const float t = std::clamp((brightest - kGlowThreshold) / kGlowKnee, 0.0f, 1.0f);
-                const float s = t * t * (3.0f - 2.0f * t);
-                extracted[0][i] = shadeR[i] * s;
-                extracted[1][i] = shadeG[i] * s;
-                extracted[2][i] = shadeB[i] * s;
-                extracted[3][i] = s;
+                if (row[x] == 0) continue;
+                x0 = std::min(x0, x), x1 = std::max(x1, x);
+                y0 = std::min(y0, y), y1 = y;
             }
         }
         const std::lock_guard<std::mutex> hold(boundsLock);
@@ -105,19 +83,35 @@ void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_
         maxX < 0 ? FrameWindow{0, 0, 0, 0, W, H}
                  : FrameWindow{minX, minY, maxX - minX + 1, maxY - minY + 1, W, H};
 
+    // Channel c (R, G, B, then the glow's alpha, which is the smoothstep itself) of the
+    // extraction: the smoothstep of the brightest shade channel, where the coverage counts.
+    auto extract = [&](int c, float* to) {
+        forEachPixel(N, [&](std::int64_t i) {
+            const float a = static_cast<float>(alpha.data[i]) / 255.0f;
+            if (a < kGlowCoverageMin) {
+                to[i] = 0.0f;
+                return;
+            }
+            const float brightest = std::max({shadeRgb[0][i], shadeRgb[1][i], shadeRgb[2][i]});
+            const float t = std::clamp((brightest - kGlowThreshold) / kGlowKnee, 0.0f, 1.0f);
+            const float s = t * t * (3.0f - 2.0f * t);
+            to[i] = c < 3 ? shadeRgb[c][i] * s : s;
+        });
+    };
+
     // Below one pixel (or for a radius that is not a number) the glow is the extraction itself.
     if (!(glowRadius >= 1.0f)) {
-        if (haveWork) {
-            for (int c = 0; c < 4; ++c)
-                std::memcpy(glow[c], extracted[c], sizeof(float) * static_cast<std::size_t>(N));
-        }
+        for (int c = 0; c < 4; ++c) extract(c, glow[c]);
         return;
     }
 
     Plane<float> ownedScratch;
     if (!scratch) {
         ownedScratch = allocatePlane<float>(N);
-        if (!ownedScratch) return;
+        if (!ownedScratch) {
+            for (int c = 0; c < 4; ++c) extract(c, glow[c]);
+            return;
+        }
         scratch = ownedScratch.get();
     }
 
@@ -125,34 +119,41 @@ void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_
         // One scale at the plain radius, blurred in place. The radius is bounded like the pass
         // radii so that an out-of-range value cannot overflow the integer radius.
         const float radius = std::min(glowRadius, kGlowPassRadiusCap);
-        for (float* plane : glow) blurThreeTimes(plane, plane, scratch, content, radius);
+        for (int c = 0; c < 4; ++c) {
+            extract(c, glow[c]);
+            blurThreeTimes(glow[c], glow[c], scratch, content, radius);
+        }
+        float* glowA = glow[3];
         forEachPixel(N, [&](std::int64_t i) { glowA[i] = std::min(1.0f, glowA[i]); });
         return;
     }
 
-    float* const* source = workPlanes;
-    float* const* work = workPlanes + 4;
+    // A channel at a time, through one source and one work plane: the extraction, the two scales'
+    // blurs and their weighted sum, then the square root that lifts the tails.
+    float* const source = workPlanes[0];
+    float* const work = workPlanes[1];
     const float scales[2] = {kGlowScaleSmall, kGlowScaleLarge};
     const float weights[2] = {kGlowWeightSmall, kGlowWeightLarge};
-    for (int pass = 0; pass < 2; ++pass) {
-        const float passRadius = glowPassRadius(glowRadius, scales[pass]);
-        const float weight = weights[pass];
-        for (int c = 0; c < 4; ++c)
-            blurThreeTimes(source[c], work[c], scratch, content, passRadius);
-        if (pass == 0) {
-            // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
-            forEachPixel(N, [&](std::int64_t i) {
-                for (int c = 0; c < 4; ++c) glow[c][i] = 0.0f + weight * work[c][i];
-            });
-            continue;
+    for (int c = 0; c < 4; ++c) {
+        extract(c, source);
+        float* out = glow[c];
+        for (int pass = 0; pass < 2; ++pass) {
+            const float passRadius = glowPassRadius(glowRadius, scales[pass]);
+            const float weight = weights[pass];
+            blurThreeTimes(source, work, scratch, content, passRadius);
+            if (pass == 0) {
+                // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
+                forEachPixel(N, [&](std::int64_t i) { out[i] = 0.0f + weight * work[i]; });
+            } else if (c < 3) {
+                forEachPixel(N, [&](std::int64_t i) {
+                    out[i] = std::sqrt(std::max(out[i] + weight * work[i], 0.0f));
+                });
+            } else {
+                forEachPixel(N, [&](std::int64_t i) {
+                    out[i] = std::min(1.0f, std::sqrt(std::max(out[i] + weight * work[i], 0.0f)));
+                });
+            }
         }
-        // The second scale's share, then the square root that lifts the tails.
-        forEachPixel(N, [&](std::int64_t i) {
-            glowR[i] = std::sqrt(std::max(glowR[i] + weight * work[0][i], 0.0f));
-            glowG[i] = std::sqrt(std::max(glowG[i] + weight * work[1][i], 0.0f));
-            glowB[i] = std::sqrt(std::max(glowB[i] + weight * work[2][i], 0.0f));
-            glowA[i] = std::min(1.0f, std::sqrt(std::max(glowA[i] + weight * work[3][i], 0.0f)));
-        });
     }
 }
 

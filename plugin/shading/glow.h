@@ -8,12 +8,12 @@
 
 namespace lumet {
 
-constexpr int kGlowWorkPlanes = 8;
+constexpr int kGlowWorkPlanes = 2;
 
 // Fills `glow` from the shaded planes and the alpha, all of one size W x H. scratch: one W x H
 // plane for the blurs, allocated here when null (when that fails the glow is the unblurred
-// extraction). workPlanes: eight W x H planes (four sources, four work planes); when the array or
-// any of its planes is missing, a single-scale fallback blurs the extraction in place.
+// extraction). workPlanes: two W x H planes (a channel's extraction and its blur); when the array
+// or either plane is missing, a single-scale fallback blurs the extraction in place.
 void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
                 const RgbaPlanes<float>& glow, float glowRadius, float* scratch,
                 float* const* workPlanes);

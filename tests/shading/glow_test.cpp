@@ -44,9 +44,9 @@ GlowOutput runGlow(const GlowInput& in, float radius, bool withWorkPlanes,
     const std::size_t n = in.r.size();
     GlowOutput out{std::vector<float>(n, -1.0f), std::vector<float>(n, -1.0f),
                    std::vector<float>(n, -1.0f), std::vector<float>(n, -1.0f)};
-    std::vector<std::vector<float>> work(8, std::vector<float>(n));
-    float* workPlanes[8];
-    for (int i = 0; i < 8; ++i) workPlanes[i] = work[i].data();
+    std::vector<std::vector<float>> work(lumet::kGlowWorkPlanes, std::vector<float>(n));
+    float* workPlanes[lumet::kGlowWorkPlanes];
+    for (int i = 0; i < lumet::kGlowWorkPlanes; ++i) workPlanes[i] = work[i].data();
     std::vector<float> scratch(n);
     lumet::renderGlow(
         {in.r.data(), in.g.data(), in.b.data(), in.W, in.H}, {in.alpha.data(), in.W, in.H},
@@ -144,10 +144,10 @@ TEST(Glow, OneMissingWorkPlaneSelectsTheFallback) {
     const GlowInput in = randomInput(29, 31, 31);
     const float radius = 9.5f;
     const GlowOutput fallback = runGlow(in, radius, false);
-    std::vector<std::vector<float>> work(8, std::vector<float>(in.r.size()));
-    float* workPlanes[8];
-    for (int i = 0; i < 8; ++i) workPlanes[i] = work[i].data();
-    workPlanes[5] = nullptr;
+    std::vector<std::vector<float>> work(lumet::kGlowWorkPlanes, std::vector<float>(in.r.size()));
+    float* workPlanes[lumet::kGlowWorkPlanes];
+    for (int i = 0; i < lumet::kGlowWorkPlanes; ++i) workPlanes[i] = work[i].data();
+    workPlanes[lumet::kGlowWorkPlanes - 1] = nullptr;
     std::vector<float> r(in.r.size()), g(r), b(r), a(r);
     lumet::renderGlow(
         {in.r.data(), in.g.data(), in.b.data(), in.W, in.H}, {in.alpha.data(), in.W, in.H},

@@ -19,7 +19,7 @@ void FrameWriter::rethrowFailure() {
     if (failure_) std::rethrow_exception(failure_);
 }
 
-void FrameWriter::write(std::int32_t frame, refhost::RenderedFrame rendered) {
+void FrameWriter::write(std::int32_t frame, RenderedOutput rendered) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !waiting_ || failure_; });
     rethrowFailure();

@@ -11,28 +11,28 @@
 #include <optional>
 #include <thread>
 
-#include "refhost/render_host.h"
+#include "frame_instance.h"
 
 namespace lumet::cli {
 
 class FrameWriter {
 public:
     // `write` converts and writes one frame; it runs on the writer's thread.
-    using Write = std::function<void(std::int32_t frame, refhost::RenderedFrame& rendered)>;
+    using Write = std::function<void(std::int32_t frame, RenderedOutput& rendered)>;
     explicit FrameWriter(Write write);
     ~FrameWriter();  // finishes what was handed over; a failure then is dropped
     FrameWriter(const FrameWriter&) = delete;
     FrameWriter& operator=(const FrameWriter&) = delete;
 
     // Hands a frame over, waiting while another one is waiting; rethrows an earlier failure.
-    void write(std::int32_t frame, refhost::RenderedFrame rendered);
+    void write(std::int32_t frame, RenderedOutput rendered);
     // Waits until every frame handed over is written; rethrows a failure.
     void finish();
 
 private:
     struct Pending {
         std::int32_t frame;
-        refhost::RenderedFrame rendered;
+        RenderedOutput rendered;
     };
     void run();
     void rethrowFailure();

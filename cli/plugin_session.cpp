@@ -44,12 +44,37 @@ std::string resolvePluginPath(const std::string& explicitPath) {
     }
     const std::filesystem::path folder = executableFolder();
     for (const std::filesystem::path& candidate :
-         {folder / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME,
-          folder / LUMET_DEFAULT_PLUGIN_NAME}) {
+         {folder / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME, folder / LUMET_DEFAULT_PLUGIN_NAME,
+          folder / ".." / "lib" / "lumet" / LUMET_DEFAULT_PLUGIN_NAME}) {
         if (std::filesystem::exists(candidate)) return candidate.lexically_normal().string();
     }
     throw std::runtime_error(std::string("cannot find ") + LUMET_DEFAULT_PLUGIN_NAME +
                              " next to this program; give --plugin PATH or set LUMET_PLUGIN");
+}
+
+std::string resolveOfxBundlePath(const std::string& explicitPath) {
+    constexpr const char* kBundleName = "Lumet.ofx.bundle";
+    if (explicitPath.size() > 11 &&
+        explicitPath.find(".ofx.bundle", explicitPath.size() - 12) != std::string::npos) {
+        return explicitPath;
+    }
+    if (const char* fromEnvironment = std::getenv("LUMET_OFX_BUNDLE");
+        fromEnvironment && *fromEnvironment) {
+        return fromEnvironment;
+    }
+    const std::filesystem::path folder = executableFolder();
+#ifdef _WIN32
+    const std::filesystem::path standard = "C:/Program Files/Common Files/OFX/Plugins";
+#else
+    const std::filesystem::path standard = "/usr/OFX/Plugins";
+#endif
+    for (const std::filesystem::path& candidate :
+         {folder / ".." / kBundleName, folder / kBundleName,
+          folder / ".." / "OFX" / "Plugins" / kBundleName, standard / kBundleName}) {
+        if (std::filesystem::is_directory(candidate)) return candidate.lexically_normal().string();
+    }
+    throw std::runtime_error(std::string("cannot find ") + kBundleName +
+                             "; give --plugin PATH.ofx.bundle or set LUMET_OFX_BUNDLE");
 }
 
 std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context, bool globalSetup) {

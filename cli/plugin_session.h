@@ -14,7 +14,8 @@ namespace lumet::cli {
 std::filesystem::path executableFolder();
 
 // The plug-in path: --plugin, else $LUMET_PLUGIN, else the library built next to this program
-// (<folder of the executable>/../plugin/<name>, then <folder of the executable>/<name>).
+// (<folder of the executable>/../plugin/<name>, then <folder of the executable>/<name>), else the
+// one installed beside it (<folder>/../lib/lumet/<name>).
 std::string resolvePluginPath(const std::string& explicitPath);
 
 // A host with the plug-in registered, globally set up and its parameters declared. With
@@ -22,5 +23,11 @@ std::string resolvePluginPath(const std::string& explicitPath);
 // already set up: registered and its parameters declared, as a host adds the effect to another
 // layer. Throws std::runtime_error naming the library and the failing step.
 std::unique_ptr<refhost::Host> openPlugin(const CommandContext& context, bool globalSetup = true);
+
+// The OpenFX bundle: --plugin when it names a .ofx.bundle folder, else $LUMET_OFX_BUNDLE, else
+// the bundle built or installed beside this program (<folder>/../Lumet.ofx.bundle,
+// <folder>/Lumet.ofx.bundle, <folder>/../OFX/Plugins/Lumet.ofx.bundle), else the standard's
+// plug-in folder.
+std::string resolveOfxBundlePath(const std::string& explicitPath);
 
 }  // namespace lumet::cli

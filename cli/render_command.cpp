@@ -1,5 +1,6 @@
 // lumet render: a PNG or a text layer through the effect, on the smart or the plain protocol of
-// the reference host, into PNG or OpenEXR, one frame or an animation.
+// the reference host or through the OpenFX bundle in the OpenFX test host, into PNG or OpenEXR,
+// one frame or an animation.
 //
 // Renders go through the plug-in binary. With --dump-stages the command drives the effect's
 // in-process core instead (the same sources the binary is built from, through the same host
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "frame_instance.h"
 #include "frame_writer.h"
 #include "host/entry.h"
 #include "image_io.h"
@@ -101,30 +103,20 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
     }
 }
 
-// The layer's size as the host hands it over at a preview factor (area-averaged blocks, the last
-// one partial).
-std::int32_t previewSize(std::int32_t size, int downsample) {
-    return (size + downsample - 1) / downsample;
+}  // namespace
+
+OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::int32_t inputY,
+                    std::int32_t layerWidth, std::int32_t layerHeight, bool full) {
+    if (full) return {0, 0, W, H};
+    OutputCut cut;
+    cut.x0 = std::clamp(inputX, 0, W);
+    cut.y0 = std::clamp(inputY, 0, H);
+    cut.width = std::clamp(layerWidth, 0, W - cut.x0);
+    cut.height = std::clamp(layerHeight, 0, H - cut.y0);
+    return cut;
 }
 
-// The host's output as an image: cut to the input's frame unless the whole output is wanted.
-Image imageOf(const refhost::RenderedFrame& frame, int bits, std::int32_t layerWidth,
-              std::int32_t layerHeight, bool full) {
-    const std::int32_t W = frame.output.width(), H = frame.output.height();
-    std::int32_t x0 = 0, y0 = 0, w = W, h = H;
-    if (!full) {
-        x0 = std::clamp(frame.inputX, 0, W);
-        y0 = std::clamp(frame.inputY, 0, H);
-        w = std::clamp(layerWidth, 0, W - x0);
-        h = std::clamp(layerHeight, 0, H - y0);
-    }
-    Image image;
-    image.width = w;
-    image.height = h;
-    image.premultiplied = true;
-    image.rgba = refhost::rgbaFromWorld(*frame.output.world(), bits, x0, y0, w, h);
-    return image;
-}
+namespace {
 
 void writeOutput(const RenderOptions& options, Image image, const std::string& path) {
     if (options.background) {
@@ -205,8 +197,6 @@ bool prepareInstance(refhost::Host& host, const RenderOptions& options, const Im
     return true;
 }
 
-// The progress line on a terminal ("frame F (D of N)"), and the report of a failed frame, from
-// any job's thread.
 // Ctrl-C: the frame in progress is abandoned through the host's abort callback, no further frame
 // starts, the frames already written stay, and the command exits with 130 (128 + SIGINT).
 constexpr int kInterruptedStatus = 130;
@@ -230,6 +220,57 @@ int interrupted() {
     return kInterruptedStatus;
 }
 
+// An effect instance on the effect host's smart or plain protocol, at the command's preview
+// factor; Ctrl-C reaches the effect through the host's abort callback.
+class HostFrameInstance : public FrameInstance {
+public:
+    HostFrameInstance(std::unique_ptr<refhost::Host> host, const RenderOptions& options)
+        : host_(std::move(host)), options_(options) {
+        frameOptions_.bitsPerChannel = options.depth;
+        frameOptions_.highQuality = options.highQuality;
+        frameOptions_.downsampleX = frameOptions_.downsampleY = options.downsample;
+        host_->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
+    }
+    bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) override {
+        host_->setTime(frame, 1, kTimeScale);
+        const PF_Err err = options_.smartProtocol
+                               ? refhost::renderSmartFrame(*host_, frameOptions_, output.frame)
+                               : refhost::renderPlainFrame(*host_, frameOptions_, output.frame);
+        if (err == PF_Err_NONE) return true;
+        if (err == PF_Interrupt_CANCEL && interruptRequested) {
+            failure = "interrupted";
+            return false;
+        }
+        failure = "error " + std::to_string(err) + " (" + refhost::errorName(err) + ")";
+        return false;
+    }
+    // Converts only the cut of the output world, which then goes back to the host for a later
+    // frame.
+    Image takeImage(RenderedOutput& output, std::int32_t layerWidth, std::int32_t layerHeight,
+                    bool full) override {
+        const refhost::RenderedFrame& frame = output.frame;
+        const OutputCut cut = outputCut(
+            frame.output.width(), frame.output.height(), frame.inputX, frame.inputY,
+            previewSize(layerWidth, options_.downsample),
+            previewSize(layerHeight, options_.downsample), full);
+        Image image;
+        image.width = cut.width;
+        image.height = cut.height;
+        image.premultiplied = true;
+        image.rgba = refhost::rgbaFromWorld(*frame.output.world(), options_.depth, cut.x0, cut.y0,
+                                            cut.width, cut.height);
+        host_->returnOutputWorld(std::move(output.frame.output));
+        return image;
+    }
+
+private:
+    std::unique_ptr<refhost::Host> host_;
+    const RenderOptions& options_;
+    refhost::FrameOptions frameOptions_;
+};
+
+// The progress line on a terminal ("frame F (D of N)"), and the report of a failed frame, from
+// any job's thread.
 class Progress {
 public:
     Progress(bool shown, std::int32_t total) : shown_(shown), total_(total) {}
@@ -241,11 +282,10 @@ public:
         std::fflush(stderr);
         lineOpen_ = true;
     }
-    void fail(std::int32_t frame, PF_Err err) {
+    void fail(std::int32_t frame, const std::string& failure) {
         std::lock_guard<std::mutex> lock(mutex_);
         endLine();
-        std::fprintf(stderr, "lumet: render failed at frame %d: error %d (%s)\n", frame, err,
-                     refhost::errorName(err));
+        std::fprintf(stderr, "lumet: render failed at frame %d: %s\n", frame, failure.c_str());
     }
     void finish() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -298,54 +338,53 @@ int runRender(CommandContext& context) {
         throw std::runtime_error("--device cpu: cannot set LUMET_OPENCL");
     }
     const InterruptHandler interruptHandler;
-    std::unique_ptr<refhost::Host> host =
-        options.dumpStagesDir.empty() ? openPlugin(context) : openInProcess();
-    if (!prepareInstance(*host, options, layer, customMap)) return 1;
-    host->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
+    // The effect's instances, one per job: on the effect host, or through the OpenFX bundle
+    // (one plug-in, several instances).
+    const bool inProcess = !options.dumpStagesDir.empty();
+    std::unique_ptr<refhost::ofxhost::Plugin> ofxPlugin;
+    if (options.ofxHost) ofxPlugin = openOfxPlugin(context, inProcess);
+    auto makeInstance = [&](bool first) -> std::unique_ptr<FrameInstance> {
+        if (ofxPlugin) {
+            return whileDoing("setting up the OpenFX instance", [&] {
+                return makeOfxInstance(*ofxPlugin, options, layer, customMap);
+            });
+        }
+        std::unique_ptr<refhost::Host> host =
+            inProcess ? openInProcess() : openPlugin(context, /*globalSetup=*/first);
+        if (!prepareInstance(*host, options, layer, customMap)) return nullptr;
+        return std::make_unique<HostFrameInstance>(std::move(host), options);
+    };
+    std::unique_ptr<FrameInstance> first = makeInstance(true);
+    if (!first) return 1;
 
-    refhost::FrameOptions frameOptions;
-    frameOptions.bitsPerChannel = options.depth;
-    frameOptions.highQuality = options.highQuality;
-    frameOptions.downsampleX = frameOptions.downsampleY = options.downsample;
     const std::int32_t total = options.lastFrame - options.firstFrame + 1;
     Progress progress(!options.quiet && isatty(fileno(stderr)) && total > 1, total);
 
     // One frame on one effect instance, rendered at its time. False (with the failure reported)
     // when the render fails or was interrupted.
-    auto renderFrame = [&](refhost::Host& instance, std::int32_t frame, StageDump* dump,
-                           refhost::RenderedFrame& rendered) {
+    auto renderFrame = [&](FrameInstance& instance, std::int32_t frame, StageDump* dump,
+                           RenderedOutput& rendered) {
         if (interruptRequested) return false;
-        instance.setTime(frame, 1, kTimeScale);
         if (dump) dump->install();
-        const PF_Err err = whileDoing("rendering frame " + std::to_string(frame), [&] {
-            return options.smartProtocol
-                       ? refhost::renderSmartFrame(instance, frameOptions, rendered)
-                       : refhost::renderPlainFrame(instance, frameOptions, rendered);
-        });
+        std::string failure;
+        const bool ok = whileDoing("rendering frame " + std::to_string(frame),
+                                   [&] { return instance.render(frame, rendered, failure); });
         if (dump) dump->uninstall();
-        if (err == PF_Interrupt_CANCEL && interruptRequested) return false;
-        if (err != PF_Err_NONE) {
-            progress.fail(frame, err);
-            return false;
-        }
-        return true;
+        if (!ok && !interruptRequested) progress.fail(frame, failure);
+        return ok;
     };
-    // Writes a rendered frame and hands its output world back to the host for the next frame.
-    auto writeFrame = [&](refhost::Host& instance, std::int32_t frame,
-                          refhost::RenderedFrame& rendered) {
+    // Writes a rendered frame; its host gets the frame's buffers back.
+    auto writeFrame = [&](FrameInstance& instance, std::int32_t frame, RenderedOutput& rendered) {
         const std::string path = expandFramePattern(options.outputPath, frame);
         whileDoing("writing " + path, [&] {
-            writeOutput(
-                options,
-                imageOf(rendered, options.depth, previewSize(layer.width, options.downsample),
-                        previewSize(layer.height, options.downsample), options.fullOutput),
-                path);
+            writeOutput(options,
+                        instance.takeImage(rendered, layer.width, layer.height, options.fullOutput),
+                        path);
         });
-        instance.returnOutputWorld(std::move(rendered.output));
         progress.done(frame);
     };
-    auto renderOne = [&](refhost::Host& instance, std::int32_t frame) {
-        refhost::RenderedFrame rendered;
+    auto renderOne = [&](FrameInstance& instance, std::int32_t frame) {
+        RenderedOutput rendered;
         if (!renderFrame(instance, frame, nullptr, rendered)) return false;
         writeFrame(instance, frame, rendered);
         return true;
@@ -353,15 +392,14 @@ int runRender(CommandContext& context) {
 
     if (options.jobs == 1 || total == 1) {
         // Frame k is converted and written on the writer's thread while frame k + 1 renders.
-        FrameWriter writer([&](std::int32_t frame, refhost::RenderedFrame& rendered) {
-            writeFrame(*host, frame, rendered);
+        FrameWriter writer([&](std::int32_t frame, RenderedOutput& rendered) {
+            writeFrame(*first, frame, rendered);
         });
         StageDump dump;
         for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
             const bool last = frame == options.lastFrame;
-            refhost::RenderedFrame rendered;
-            if (!renderFrame(*host, frame, last && !options.dumpStagesDir.empty() ? &dump : nullptr,
-                             rendered)) {
+            RenderedOutput rendered;
+            if (!renderFrame(*first, frame, last && inProcess ? &dump : nullptr, rendered)) {
                 writer.finish();  // the frames rendered before are written
                 progress.finish();
                 return interruptRequested ? interrupted() : 1;
@@ -378,12 +416,11 @@ int runRender(CommandContext& context) {
     }
 
     const int jobs = static_cast<int>(std::min<std::int32_t>(options.jobs, total));
-    std::vector<std::unique_ptr<refhost::Host>> instances;
-    instances.push_back(std::move(host));
+    std::vector<std::unique_ptr<FrameInstance>> instances;
+    instances.push_back(std::move(first));
     for (int j = 1; j < jobs; ++j) {
-        instances.push_back(openPlugin(context, /*globalSetup=*/false));
-        if (!prepareInstance(*instances.back(), options, layer, customMap)) return 1;
-        instances.back()->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
+        instances.push_back(makeInstance(false));
+        if (!instances.back()) return 1;
     }
     std::atomic<std::int32_t> nextFrame{options.firstFrame};
     std::atomic<bool> failed{false};

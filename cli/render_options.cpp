@@ -209,6 +209,9 @@ const char* const kRenderUsage =
     "  --downsample N          render the host's preview at 1/N resolution, N = 1..8 (default 1)\n"
     "  --depth 8|16|32         bits per channel of the host's worlds (default 8)\n"
     "  --protocol smart|plain  host protocol (default smart)\n"
+    "  --host ae|ofx           ae (default): the plug-in library on the effect host's\n"
+    "                          protocols; ofx: the OpenFX bundle (Lumet.ofx.bundle) in an\n"
+    "                          OpenFX host, low quality as a draft render\n"
     "  --device auto|cpu       auto (default): OpenCL when a device starts, named by\n"
     "                          \"Lumet GPU: OpenCL ready on DEVICE\" on standard error;\n"
     "                          cpu: no OpenCL at all (sets LUMET_OPENCL=off)\n"
@@ -328,6 +331,13 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
                 throw UsageError(error);
             }
             options.smartProtocol = value == "smart";
+        } else if (arg == "--host") {
+            if (!next(value)) throw UsageError(error);
+            if (value != "ae" && value != "ofx") {
+                error = "--host: \"" + value + "\" is not ae or ofx";
+                throw UsageError(error);
+            }
+            options.ofxHost = value == "ofx";
         } else if (arg == "--device") {
             if (!next(value)) throw UsageError(error);
             if (value != "auto" && value != "cpu") {
@@ -496,6 +506,11 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
         }
     }
     const std::int32_t count = options.lastFrame - options.firstFrame + 1;
+    if (options.ofxHost && !options.smartProtocol) {
+        throw UsageError(
+            "--protocol plain is the effect host's: it cannot be combined with "
+            "--host ofx");
+    }
     if (options.jobs > 1 && !options.dumpStagesDir.empty()) {
         throw UsageError("--dump-stages records one frame: it cannot be combined with --jobs");
     }

@@ -49,6 +49,7 @@ struct RenderOptions {
     int downsample = 1;  // preview at 1 / downsample of the resolution (1 to 8)
     int depth = 8;
     bool smartProtocol = true;
+    bool ofxHost = false;  // --host ofx: through the OpenFX bundle and the OpenFX test host
     bool cpuOnly = false;  // --device cpu: the effect starts no OpenCL runtime
     std::string outputPath;
     std::optional<std::array<float, 3>> background;

@@ -42,6 +42,10 @@ expected_pipl=$host/pipl-expected.bin
 x86_64-w64-mingw32-objdump -p "$plugin" | sed -n '/^The Export Tables/,/^$/p;/^\[Ordinal\/Name Pointer\] Table/,/^$/p'
 "$host/piplgen/pecheck" "$plugin" --dll --exports EffectMain,PluginDataEntryFunction2 \
   --system-imports-only --pipl "$expected_pipl"
+ofx=$build/Lumet.ofx.bundle/Contents/Win64/Lumet.ofx
+x86_64-w64-mingw32-objdump -p "$ofx" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p'
+"$host/piplgen/pecheck" "$ofx" --dll --exports OfxGetNumberOfPlugins,OfxGetPlugin,OfxSetHost \
+  --system-imports-only
 for program in "$build"/cli/lumet.exe "$build"/tests/*.exe; do
   [[ -f "$program" ]] || continue
   "$host/piplgen/pecheck" "$program" --system-imports-only >/dev/null ||

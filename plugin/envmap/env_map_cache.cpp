@@ -65,6 +65,30 @@ A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP ke
     return err;
 }
 
+bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur,
+                   const PF_EffectWorld* layerWorld) {
+    const std::int64_t count = static_cast<std::int64_t>(map.envW) * map.envH;
+    EnvMapWork work;
+    if (!work.allocate(count)) return false;
+    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
+    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
+    // which would be discarded, are never made.
+    float* sR = work.sharp[0].get();
+    float* sG = work.sharp[1].get();
+    float* sB = work.sharp[2].get();
+    if (!hasPixels(layerWorld)) {
+        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, mapType, builtInDiamondJpeg());
+    } else if (!loadLayerSharpPlanes(*layerWorld, sR, sG, sB, map.envW, map.envH,
+                                     formatCodeOf(*layerWorld))) {
+        // Unreadable layer rows: the Custom Map fallback, Gallery.
+        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, 10, builtInDiamondJpeg());
+    }
+    deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(), work.smooth[2].get(),
+                       map.envW, map.envH, envBlurRadius(blur));
+    work.interleaveInto(map);
+    return true;
+}
+
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value) {
     const auto* o = static_cast<const EnvMapCacheOptions*>(options);
     if (!o || !value || o->envW < 1 || o->envH < 1) return A_Err_PARAMETER;
@@ -81,28 +105,10 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
         *plane = allocatePlane<float>(interleavedFloats(count)).release();
         allocated = allocated && *plane;
     }
-    EnvMapWork work;
-    if (!allocated || !work.allocate(count)) {
+    if (!allocated || !computeEnvMap(*map, o->mapType, o->blur, o->layerWorld)) {
         freeEnvMap(map);
         return A_Err_ALLOC;
     }
-
-    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
-    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
-    // which would be discarded, are never made.
-    float* sR = work.sharp[0].get();
-    float* sG = work.sharp[1].get();
-    float* sB = work.sharp[2].get();
-    if (!hasPixels(o->layerWorld)) {
-        loadBuiltInSharpPlanes(sR, sG, sB, o->envW, o->envH, o->mapType, builtInDiamondJpeg());
-    } else if (!loadLayerSharpPlanes(*o->layerWorld, sR, sG, sB, o->envW, o->envH,
-                                     formatCodeOf(*o->layerWorld))) {
-        // Unreadable layer rows: the Custom Map fallback, Gallery.
-        loadBuiltInSharpPlanes(sR, sG, sB, o->envW, o->envH, 10, builtInDiamondJpeg());
-    }
-    deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(),
-                       work.smooth[2].get(), o->envW, o->envH, envBlurRadius(o->blur));
-    work.interleaveInto(*map);
     // A loader or blur that went without a plane made another map: the host must not keep it.
     if (planeRequestsRefused() != refusedBefore) {
         freeEnvMap(map);

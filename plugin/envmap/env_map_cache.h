@@ -6,6 +6,7 @@
 #include "AE_ComputeCacheSuite.h"
 #include "AE_Effect.h"
 #include "AE_HashSuite.h"
+#include "envmap/env_map.h"
 
 namespace lumet {
 
@@ -21,6 +22,12 @@ struct EnvMapCacheOptions {
     const PF_EffectWorld* layerWorld;  // custom map layer in use, else null
     std::int32_t currentTime;
 };
+
+// Fills an allocated map's colours (envW x envH) as the cache computes a value: the sharp
+// colours from the built-in map or the layer (null: none), the smooth ones derived from them at
+// the blur. False when its working planes cannot be had.
+bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur,
+                   const PF_EffectWorld* layerWorld);
 
 A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP key);
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value);

@@ -11,7 +11,7 @@
 
 namespace lumet {
 
-enum class RenderPath : std::int32_t { kNone = 0, kSmart = 1, kPlain = 2 };
+enum class RenderPath : std::int32_t { kNone = 0, kSmart = 1, kPlain = 2, kOfx = 3 };
 
 // Counters of the stages that actually recomputed, summed over frames since the last reset.
 struct StageCounters {

@@ -13,6 +13,7 @@
 #include "ofxMemory.h"
 #include "ofxMessage.h"
 #include "ofxMultiThread.h"
+#include "refhost/layers.h"
 #include "refhost/ofx_objects.h"
 
 namespace refhost::ofxhost {
@@ -45,6 +46,14 @@ ImageObject* makeClipImage(const Clip& clip, const FrameState& frame) {
     auto image = std::make_unique<ImageObject>();
     const std::int64_t rowBytes = w * pixelBytesOf(bits) + frame.request->rowPadding;
     image->bytes.assign(static_cast<std::size_t>(rowBytes * std::max(h, 1)), 0);
+    // A whole factor (a render scale of 1/2, 1/3, ...) averages blocks as the effect host does
+    // when it previews at that factor; any other scale averages the source pixels each covers.
+    const double inverse = 1.0 / s;
+    const std::int32_t factor = static_cast<std::int32_t>(std::lround(inverse));
+    const bool whole = factor >= 1 && std::abs(inverse - factor) < 1e-9;
+    const std::vector<float> averaged =
+        whole ? areaAverage(clip.rgba, clip.width, clip.height, factor, factor, 0, 0, w, h)
+              : std::vector<float>();
     for (std::int32_t y = 0; y < h; ++y) {
         std::uint8_t* row = image->bytes.data() + (h - 1 - y) * rowBytes;  // y counts from top
         const std::int32_t sy0 = static_cast<std::int32_t>(y / s);
@@ -55,14 +64,17 @@ ImageObject* makeClipImage(const Clip& clip, const FrameState& frame) {
             const std::int32_t sx1 =
                 std::min(clip.width, static_cast<std::int32_t>(std::ceil((x + 1) / s)));
             float sum[4] = {};
-            for (std::int32_t sy = sy0; sy < sy1; ++sy)
+            for (std::int32_t sy = sy0; sy < sy1 && !whole; ++sy)
                 for (std::int32_t sx = sx0; sx < sx1; ++sx)
                     for (int c = 0; c < 4; ++c)
                         sum[c] +=
                             clip.rgba[(static_cast<std::size_t>(sy) * clip.width + sx) * 4 + c];
             const float n = static_cast<float>(std::max(1, (sy1 - sy0) * (sx1 - sx0)));
+            if (whole)
+                for (int c = 0; c < 4; ++c)
+                    sum[c] = averaged[(static_cast<std::size_t>(y) * w + x) * 4 + c];
             for (int c = 0; c < 4; ++c) {
-                const float v = sum[c] / n;
+                const float v = whole ? sum[c] : sum[c] / n;
                 if (bits == 8) {
                     row[x * 4 + c] =
                         v > 0.0f ? static_cast<std::uint8_t>(std::min(255.0f, v * 255.0f + 0.5f))

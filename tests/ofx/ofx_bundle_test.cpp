@@ -151,9 +151,16 @@ TEST_F(OfxBundle, BothPluginsGiveTheSamePixels) {
         {"Diamond preset, 8-bit", 8, 1, 9, false, false, 1},
         {"Black Chrome preset, float", 32, 1, 8, false, false, 1},
         {"Environment clip as the custom map, 16-bit", 16, 1, 0, true, false, 1},
+        // Render scale 0.5 is the other host's preview at factor 2: both hosts average the
+        // layer's 2 x 2 blocks alike (a layer exact at 8 bits, so that neither rounds it first)
+        // and the effect scales every pixel size by the factor.
+        {"render scale 0.5, 8-bit", 8, 1, 0, false, false, 2},
     };
-    const std::vector<float> layer = textLayer(kLayerW, kLayerH);
+    const std::vector<float> exact16 = textLayer(kLayerW, kLayerH);
+    std::vector<float> exact8 = exact16;
+    for (float& v : exact8) v = std::round(v * 255.0f) / 255.0f;
     for (const Scene& scene : scenes) {
+        const std::vector<float>& layer = scene.downscale == 1 ? exact16 : exact8;
         auto instance = ofxInstance(plugin, scene, layer);
         const RenderedImage ofx = renderOfx(*instance, scene);
         EXPECT_EQ(instance->imagesHeld(), 0) << scene.name;

@@ -103,16 +103,13 @@ void poison(void* data, std::size_t capacity, std::size_t used) {
 #endif
 }
 
-// Takes the smallest idle block of `bytes` or more; null when there is none. A block more than
-// a quarter (and one alignment) larger than the request is left for a request it fits better:
-// a small plane in a large block would make the next large plane map a block of its own.
+// Takes the smallest idle block of `bytes` or more; null when there is none. (A larger idle
+// block serves a smaller plane rather than stay idle beside a new block: idle memory is resident.)
 Block* takeIdle(std::size_t bytes) {
-    const std::size_t largest = bytes + bytes / 4 + kBlockAlignment;
     Block* best = nullptr;
     for (int i = 0; i < gPool.count; ++i) {
         Block& b = gPool.blocks[i];
-        if (b.data && !b.inUse && b.capacity >= bytes && b.capacity <= largest &&
-            (!best || b.capacity < best->capacity))
+        if (b.data && !b.inUse && b.capacity >= bytes && (!best || b.capacity < best->capacity))
             best = &b;
     }
     if (best) {

@@ -36,8 +36,7 @@ bool sameCoverage(const StageCache& cache, const FrameJob& job) {
 bool planesComplete(const StageCache& cache, std::int32_t SS) {
     return cache.heightMap && cache.normalMap && cache.reflR && cache.reflG && cache.reflB &&
            cache.alphaCopy && (SS != 2 || cache.alphaSS) && cache.shadeR && cache.shadeG &&
-           cache.shadeB &&
-           (SS != 2 || (cache.shadeWork[0] && cache.shadeWork[1] && cache.shadeWork[2]));
+           cache.shadeB;
 }
 
 struct Stages {
@@ -106,8 +105,10 @@ void runReflection(Stages& s) {
     s.report.reflectionRan = true;
 }
 
-// Shading at the working size, reduced to the area's size, in the kept planes.
-void runShading(Stages& s) {
+// Shading at the working size, reduced to the area's size, in the kept planes. The working-size
+// planes live only while the stage runs, so that they and the glow's planes share the pool's
+// blocks instead of being resident together. False when they cannot be had.
+bool runShading(Stages& s) {
     const FrameJob& job = s.job;
     StageCache& cache = s.cache;
     const std::int32_t SS = job.SS;
@@ -124,9 +125,16 @@ void runShading(Stages& s) {
                              cache.geometryRevision, cache.reflectionRevision);
     }
     if (!done) {
+        Plane<float> workPlanes[3];
+        if (SS == 2) {
+            for (Plane<float>& plane : workPlanes) {
+                plane = allocatePlane<float>(s.work.pixels());
+                if (!plane) return false;
+            }
+        }
         const RgbPlanes<float> working =
-            SS == 2 ? RgbPlanes<float>(cache.shadeWork[0].get(), cache.shadeWork[1].get(),
-                                       cache.shadeWork[2].get(), s.work.width, s.work.height)
+            SS == 2 ? RgbPlanes<float>(workPlanes[0].get(), workPlanes[1].get(),
+                                       workPlanes[2].get(), s.work.width, s.work.height)
                     : shadeOut;
         shadeWindow(constants, surface, working, outerStyle);
         if (SS == 2) {
@@ -141,38 +149,48 @@ void runShading(Stages& s) {
     cache.shadingValid = true;
     cache.glowValid = false;
     s.report.shadingRan = true;
+    return true;
 }
 
 // The glow in the kept planes of the output window; false when it has none this frame (off, or
-// its planes could not be had).
+// its planes could not be had). Its sources, work planes and scratch live only while it runs.
 bool runGlow(Stages& s, bool glowDirty) {
     const FrameJob& job = s.job;
     StageCache& cache = s.cache;
     const FrameWindow& window = job.window;
     const FrameWindow& area = job.area;
     if (!(job.settings->glowIntensity > kGlowIntensityMin &&
-          glowPlanesComplete(cache, area, window)))
+          glowPlanesComplete(cache)))
         return false;
     if (glowDirty || !cache.glowValid) {
         // The glow reads the shade over its own window: zero around the geometry window.
+        const std::int64_t N = window.pixels();
         const float* source[3] = {cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get()};
+        Plane<float> wide[3];
         if (area.width != window.width || area.height != window.height) {
             for (int c = 0; c < 3; ++c) {
-                float* wide = cache.glowSource[c].get();
-                copyWindowZeroAround(source[c], area, wide, window);
-                source[c] = wide;
+                wide[c] = allocatePlane<float>(N);
+                if (!wide[c]) return false;
+                copyWindowZeroAround(source[c], area, wide[c].get(), window);
+                source[c] = wide[c].get();
             }
         }
+        Plane<float> work[kGlowWorkPlanes];
         float* workPlanes[kGlowWorkPlanes];
-        for (int k = 0; k < kGlowWorkPlanes; ++k) workPlanes[k] = cache.glowWork[k].get();
+        for (int k = 0; k < kGlowWorkPlanes; ++k) {
+            work[k] = allocatePlane<float>(N);
+            if (!work[k]) return false;
+            workPlanes[k] = work[k].get();
+        }
+        Plane<float> scratch = allocatePlane<float>(N);
+        if (!scratch) return false;
         cache.glowValid = computeGlowPlanes(
             s.gpu,
             RgbPlanes<const float>(source[0], source[1], source[2], window.width, window.height),
             {job.windowAlpha, window.width, window.height},
             RgbaPlanes<float>(cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
                               cache.glowA.get(), window.width, window.height),
-            job.settings->glowRadius * job.preview.factor(), cache.glowScratch.get(),
-            window.pixels(), workPlanes);
+            job.settings->glowRadius * job.preview.factor(), scratch.get(), N, workPlanes);
         s.report.glowRan = cache.glowValid;
     }
     return cache.glowValid;
@@ -341,7 +359,8 @@ PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
     if (flags.reflectionDirty) runReflection(stages);
     if (PF_Err err = stageFinished(kReflection))
         return abandonFrame(cache, job, gpu, kReflection, err);
-    if (flags.shadingDirty || !cache.shadingValid) runShading(stages);
+    if ((flags.shadingDirty || !cache.shadingValid) && !runShading(stages))
+        return PF_Err_OUT_OF_MEMORY;
     if (PF_Err err = stageFinished(kShading)) return abandonFrame(cache, job, gpu, kShading, err);
     const bool hasGlow = runGlow(stages, flags.glowDirty);
     if (PF_Err err = stageFinished(kGlow)) return abandonFrame(cache, job, gpu, kGlow, err);

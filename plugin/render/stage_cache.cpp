@@ -52,8 +52,7 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     // met a shortage of memory would keep failing after the memory came back.
     const bool complete =
         cache.heightMap && cache.normalMap && cache.alphaCopy && (SS != 2 || cache.alphaSS) &&
-        cache.shadeR && cache.shadeG && cache.shadeB && cache.reflR && cache.reflG && cache.reflB &&
-        (SS != 2 || (cache.shadeWork[0] && cache.shadeWork[1] && cache.shadeWork[2]));
+        cache.shadeR && cache.shadeG && cache.shadeB && cache.reflR && cache.reflG && cache.reflB;
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
     const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
     const bool sameSize =
@@ -80,8 +79,7 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     cache.alphaSS.reset();
     cache.alphaCopy.reset();
     for (Plane<float>* plane :
-         {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.reflR, &cache.reflG, &cache.reflB,
-          &cache.shadeWork[0], &cache.shadeWork[1], &cache.shadeWork[2]}) {
+         {&cache.shadeR, &cache.shadeG, &cache.shadeB, &cache.reflR, &cache.reflG, &cache.reflB}) {
         plane->reset();
     }
     cache.heightMap = allocatePlane<float>(N2);
@@ -94,9 +92,6 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     for (Plane<float>* plane : {&cache.reflR, &cache.reflG, &cache.reflB}) {
         *plane = allocatePlane<float>(N2);
     }
-    if (SS == 2) {
-        for (Plane<float>& plane : cache.shadeWork) plane = allocatePlane<float>(N2);
-    }
     cache.capacity = N;
     cache.capacity2 = N2;
     relayout();
@@ -108,16 +103,12 @@ namespace {
 // Every plane the glow keeps, in one list.
 template <class Cache, class Visit>
 void forEachGlowPlane(Cache& cache, Visit visit) {
-    for (auto* plane : {&cache.glowR, &cache.glowG, &cache.glowB, &cache.glowA, &cache.glowScratch})
-        visit(*plane);
-    for (auto& plane : cache.glowWork) visit(plane);
-    for (auto& plane : cache.glowSource) visit(plane);
+    for (auto* plane : {&cache.glowR, &cache.glowG, &cache.glowB, &cache.glowA}) visit(*plane);
 }
 
 }  // namespace
 
 bool checkGlowPlanes(StageCache& cache, const FrameWindow& window) {
-    static_assert(sizeof cache.glowWork / sizeof cache.glowWork[0] == kGlowWorkPlanes);
     bool complete = true;
     forEachGlowPlane(cache, [&](const Plane<float>& plane) { complete = complete && plane; });
     const std::int64_t N = window.pixels();
@@ -132,16 +123,8 @@ bool checkGlowPlanes(StageCache& cache, const FrameWindow& window) {
     return false;
 }
 
-bool glowPlanesComplete(const StageCache& cache, const FrameWindow& geometryWindow,
-                        const FrameWindow& outputWindow) {
-    bool complete = cache.glowR && cache.glowG && cache.glowB && cache.glowA && cache.glowScratch;
-    for (const auto& plane : cache.glowWork) complete = complete && plane;
-    // The source planes serve only when the output window is wider than the geometry window.
-    if (geometryWindow.width != outputWindow.width ||
-        geometryWindow.height != outputWindow.height) {
-        for (const auto& plane : cache.glowSource) complete = complete && plane;
-    }
-    return complete;
+bool glowPlanesComplete(const StageCache& cache) {
+    return cache.glowR && cache.glowG && cache.glowB && cache.glowA;
 }
 
 void commitStageCache(StageCache& cache, const RenderSettings& frame, const LayerIdentity& layer,

@@ -39,10 +39,7 @@ struct StageCache {
     std::uint64_t colourHash = 0;
     bool geometryValid = false;
     Plane<float> shadeR, shadeG, shadeB;      // W x H
-    Plane<float> shadeWork[3];                // W2 x H2 shading before the reduction (SS = 2)
     Plane<float> glowR, glowG, glowB, glowA;  // the glow's window (glowWindow)
-    // The glow's work planes, its shade over its own window and its blur scratch.
-    Plane<float> glowWork[2], glowSource[3], glowScratch;
     Plane<float> reflR, reflG, reflB;                             // W2 x H2
     std::int32_t width = 0, height = 0, width2 = 0, height2 = 0;  // of the planes' window
     std::int64_t capacity = 0, capacity2 = 0;  // pixels the planes can hold (frame, working)
@@ -86,10 +83,8 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
 // must be recomputed): another window, or new planes.
 bool checkGlowPlanes(StageCache& cache, const FrameWindow& window);
 
-// Whether every plane the glow needs is there (its source planes only when the output window
-// is wider than the geometry window).
-bool glowPlanesComplete(const StageCache& cache, const FrameWindow& geometryWindow,
-                        const FrameWindow& outputWindow);
+// Whether every plane the glow keeps is there.
+bool glowPlanesComplete(const StageCache& cache);
 
 // Stores the frame's settings (bevelStyle .. tintBlend), layer identity and environment map key
 // and marks that a frame has completed. The valid flags belong to the stages.

@@ -26,7 +26,9 @@ TEST(PlanePool, IdleBlocksAreReusedZeroedOnRequestAgedOutAndReleased) {
         Plane<float> plane = allocatePlane<float>(3 * kFloatsPerMiB);
         ASSERT_TRUE(plane);
         first = plane.get();
+#ifndef _WIN32  // Windows hands out blocks on its 64 KiB allocation granularity
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % (2 * kMiB), 0u);
+#endif
         std::fill(first, first + 3 * kFloatsPerMiB, 7.0f);
     }
     PlanePoolStats s = planePoolStats();

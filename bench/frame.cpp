@@ -182,6 +182,8 @@ void renderOrFail(benchmark::State& state, refhost::Host& host, const Scene& sce
     refhost::RenderedFrame frame;
     const PF_Err err = refhost::renderSmartFrame(host, options, frame);
     if (err != PF_Err_NONE) state.SkipWithError(refhost::errorName(err));
+    // As a host does, the frame's buffer goes back to be written by the next frame.
+    host.returnOutputWorld(std::move(frame.output));
 }
 
 enum class Step { kSetUp, kCold, kNewLayer, kUnchanged, kGlowRadius, kLightAngle, kBevelDepth };
@@ -256,6 +258,13 @@ void frameBenchmark(benchmark::State& state, Scene scene, Step step) {
     }
 }
 
+// Iterations of each frame step: 3, or LUMET_BENCH_ITERATIONS (for profiling one step).
+int stepIterations() {
+    const char* value = std::getenv("LUMET_BENCH_ITERATIONS");
+    const int n = value ? std::atoi(value) : 0;
+    return n > 0 ? n : 3;
+}
+
 void registerScene(const char* name, Scene scene) {
     if (scene.device == Device::kOpenCl) {
         benchmark::RegisterBenchmark(
@@ -277,7 +286,7 @@ void registerScene(const char* name, Scene scene) {
             [scene, step](benchmark::State& state) { frameBenchmark(state, scene, step); })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
-            ->Iterations(3);
+            ->Iterations(stepIterations());
     }
 }
 
@@ -382,10 +391,10 @@ const bool registered = [] {
         {"Cli/Layer65536x1", "/tmp/lumet_bench_row_in.png -o /tmp/lumet_bench_row.png"}};
     if (!writeWhiteRowPng("/tmp/lumet_bench_row_in.png", 65536)) std::perror("lumet_bench_row_in");
     for (const auto& [name, arguments] : commands) {
-        benchmark::RegisterBenchmark(name, [arguments = std::string(arguments)](
-                                               benchmark::State& state) {
-            cliBenchmark(state, arguments);
-        })
+        benchmark::RegisterBenchmark(name,
+                                     [arguments = std::string(arguments)](benchmark::State& state) {
+                                         cliBenchmark(state, arguments);
+                                     })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->Iterations(3);

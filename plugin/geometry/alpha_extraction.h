@@ -33,11 +33,14 @@ inline std::uint8_t alphaByteFloat(float a) {
     return static_cast<std::uint8_t>(a * 255.0f);
 }
 
-// Sets alpha (W x H) to 0, then copies the alpha of every input pixel that lands inside the frame
-// at (offsetX + x, offsetY + y). Returns the content bounds, initially (W, 0, H, 0).
+// Fills alpha (W x H) with the alpha of every input pixel that lands inside the frame at
+// (offsetX + x, offsetY + y), 0 where none lands. Returns the content bounds, initially
+// (W, 0, H, 0). With colourHash, the same pass hashes every row of the input (the whole world,
+// whether it lands or not) into the value worldPixelHash gives; 0 when the rows' hashes could not
+// be held.
 ContentBounds extractAlpha(const PF_EffectWorld& input, std::int32_t depth, std::int32_t offsetX,
                            std::int32_t offsetY, std::uint8_t* alpha, std::int32_t W,
-                           std::int32_t H);
+                           std::int32_t H, std::uint64_t* colourHash = nullptr);
 
 // Reads source and writes the smoothed pixels into destination, which must already hold a copy of
 // source: pixels of exactly 0 or 255 with a neighbour below 10 and one above 245 become the mean of

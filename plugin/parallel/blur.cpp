@@ -10,19 +10,14 @@
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "core/stage_constants.h"
 #include "parallel/parallel_rows.h"
+#include "parallel/simd_clones.h"
 #include "platform/plane.h"
-
-// With GCC on x86-64 ELF targets the lane loops are also compiled for AVX2 (eight lanes a vector,
-// no fused multiply-add, so the same floats), chosen at load time on processors that have it.
-// Clang does not clone templates; its builds keep the SSE2 loops.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
-#define LUMET_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define LUMET_AVX2_CLONES
-#endif
 
 namespace lumet {
 
@@ -50,6 +45,9 @@ inline float keepIf(bool keep, float v) {
 // is set to exactly 0 (see blur.h). Both tests are on integers (isZero reads the bits), so the
 // selects stay branchless and the lane loops still vectorise: the compiler, keeping float
 // compares' exceptions, will not turn a select on one into vector code.
+// How many rows ahead of the entering one a wide group of lines prefetches.
+constexpr std::int32_t kPrefetchRows = 4;
+
 template <int kMaxLanes, bool kContiguousLanes, bool kFraction>
 LUMET_AVX2_CLONES void boxLines(const float* __restrict src, float* __restrict dst,
                                 std::int64_t step, std::int64_t runtimeLaneStep, std::int32_t lanes,
@@ -91,6 +89,13 @@ LUMET_AVX2_CLONES void boxLines(const float* __restrict src, float* __restrict d
         const std::int32_t entering = std::min(x + reach, last);
         const std::int32_t lowestTap = x - reach;
         float* out = dst + static_cast<std::int64_t>(x) * step;
+        if constexpr (kContiguousLanes && kMaxLanes >= 64) {
+            // A wide group's lines are rows of a plane: each step starts reading a row that
+            // the hardware's prefetcher, which stops at page ends, has not seen coming. Fetch
+            // the row a few steps ahead of the one entering.
+            const float* ahead = line(std::min(x + reach + kPrefetchRows, last));
+            for (std::int32_t c = 0; c < lanes; c += 16) __builtin_prefetch(ahead + c);
+        }
         if (!kFraction) {
             for (std::int32_t c = 0; c < lanes; ++c) {
                 const std::int64_t o = c * laneStep;
@@ -207,6 +212,78 @@ void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r
         _mm_storeu_ps(o + 4, _mm_mul_ps(s1, vi));
     }
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define LUMET_BLUR_AVX2 1
+
+#define LUMET_TARGET_AVX2 __attribute__((target("avx2")))
+
+// lastNonZero where the entering sample v is zero (NaN is not), else entering.
+LUMET_TARGET_AVX2 inline __m256i trackNonZero(__m256i lastNonZero, __m256 v, __m256i entering) {
+    const __m256i isZero = _mm256_castps_si256(_mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_EQ_OQ));
+    return _mm256_blendv_epi8(entering, lastNonZero, isZero);
+}
+
+// s with its lanes whose last non-zero index is below lowestTap set to 0.
+LUMET_TARGET_AVX2 inline __m256 resetDeadLanes(__m256 s, __m256i lastNonZero, __m256i lowestTap) {
+    const __m256 dead = _mm256_castsi256_ps(_mm256_cmpgt_epi32(lowestTap, lastNonZero));
+    const int lanes = _mm256_movemask_ps(dead);
+    if (lanes == 0) return s;
+    if (lanes == 0xFF) return _mm256_setzero_ps();
+    return _mm256_andnot_ps(dead, s);
+}
+
+// boxInterleaved8 with the 8 lanes in one 256-bit vector, for processors with AVX2. The same
+// operations in the same order on every lane (multiplies and adds, never fused), so the same
+// floats; half the instructions of the two 128-bit halves.
+template <bool kFraction>
+LUMET_TARGET_AVX2 void boxInterleaved8Avx2(const float* in, float* out, std::int32_t n,
+                                           std::int32_t r, float f, float invSize) {
+    const std::int32_t last = n - 1;
+    const std::int32_t reach = kFraction ? r + 1 : r;
+    auto at = [&](std::int32_t i) {
+        return in + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * 8;
+    };
+    const auto track = trackNonZero;
+    const auto resetDead = resetDeadLanes;
+    __m256 s = _mm256_setzero_ps();
+    for (std::int32_t i = -r; i <= r; ++i) s = _mm256_add_ps(s, _mm256_loadu_ps(at(i)));
+    __m256i nz = _mm256_set1_epi32(-1);
+    for (std::int32_t i = 0; i <= std::min(reach, last); ++i)
+        nz = track(nz, _mm256_loadu_ps(at(i)), _mm256_set1_epi32(i));
+    const __m256 vf = _mm256_set1_ps(f), vg = _mm256_set1_ps(1.0f - f);
+    const __m256 vi = _mm256_set1_ps(invSize);
+    s = _mm256_add_ps(s, _mm256_add_ps(_mm256_mul_ps(vf, _mm256_loadu_ps(at(-r - 1))),
+                                       _mm256_mul_ps(vf, _mm256_loadu_ps(at(r + 1)))));
+    _mm256_storeu_ps(out, _mm256_mul_ps(s, vi));
+    for (std::int32_t x = 1; x < n; ++x) {
+        const __m256i entering = _mm256_set1_epi32(std::min(x + reach, last));
+        const __m256i lowestTap = _mm256_set1_epi32(x - reach);
+        const __m256 e = _mm256_loadu_ps(at(x + r));
+        const __m256 l = _mm256_loadu_ps(at(x - r - 1));
+        if (kFraction) {
+            const __m256 ef = _mm256_loadu_ps(at(x + r + 1));
+            const __m256 lf = _mm256_loadu_ps(at(x - r - 2));
+            nz = track(nz, ef, entering);
+            const __m256 delta = _mm256_sub_ps(
+                _mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(vg, e), _mm256_mul_ps(vf, ef)),
+                              _mm256_mul_ps(vg, l)),
+                _mm256_mul_ps(vf, lf));
+            s = _mm256_add_ps(s, delta);
+        } else {
+            nz = track(nz, e, entering);
+            s = _mm256_add_ps(s, _mm256_sub_ps(e, l));
+        }
+        s = resetDead(s, nz, lowestTap);
+        _mm256_storeu_ps(out + static_cast<std::int64_t>(x) * 8, _mm256_mul_ps(s, vi));
+    }
+}
+
+bool haveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
 #endif
 
 // Horizontal pass over rows [begin, end). Groups of kRowsPerGroup rows are interleaved into a
@@ -253,7 +330,12 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
         for (; x < w; ++x)
             for (std::int32_t c = 0; c < kRowsPerGroup; ++c)
                 in[x * kRowsPerGroup + c] = rowOf[c][x];
-#ifdef LUMET_BLUR_SSE2
+#if defined(LUMET_BLUR_AVX2)
+        if (haveAvx2())
+            boxInterleaved8Avx2<kFraction>(in, out, width, r, f, invSize);
+        else
+            boxInterleaved8<kFraction>(in, out, width, r, f, invSize);
+#elif defined(LUMET_BLUR_SSE2)
         boxInterleaved8<kFraction>(in, out, width, r, f, invSize);
 #else
         boxLines<kRowsPerGroup, true, kFraction>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r,

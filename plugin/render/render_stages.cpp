@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/pixel_hash.h"
 #include "geometry/alpha_extraction.h"
 #include "gpu/gpu_ops.h"
 #include "gpu/gpu_runtime.h"
+#include "parallel/parallel_rows.h"
 #include "platform/plane.h"
 #include "render/frame_report.h"
 #include "render/render_locks.h"
@@ -35,52 +37,34 @@ RenderSettings withFiniteValues(const RenderSettings& settings) {
     return finite;
 }
 
-std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count) {
-    std::uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < count; ++i) {
-        hash ^= bytes[i];
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
 std::uint32_t windowAlphaHash(const std::uint8_t* alpha, const FrameWindow& window) {
-    std::uint32_t hash = fnv1a32(alpha, static_cast<std::size_t>(window.pixels()));
-    const std::int32_t place[6] = {window.x,      window.y,          window.width,
-                                   window.height, window.frameWidth, window.frameHeight};
-    std::uint8_t bytes[sizeof place];
-    std::memcpy(bytes, place, sizeof place);
-    for (std::uint8_t byte : bytes) {
-        hash ^= byte;
-        hash *= 16777619u;
-    }
-    return hash;
+    std::uint64_t hash = bytesHash64(alpha, window.pixels());
+    for (const std::int32_t value :
+         {window.x, window.y, window.width, window.height, window.frameWidth, window.frameHeight})
+        hash = fnvMix64(hash, static_cast<std::uint32_t>(value));
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth) {
     if (!world.data || world.width < 1 || world.height < 1) return 0;
-    const std::int64_t pixelBytes = depth == kDepthFloat ? 16 : depth == kDepth16 ? 8 : 4;
-    const std::int64_t rowBytes = pixelBytes * world.width;
-    // FNV-1a over 64-bit words: a frame's layer is hashed on every frame while the smart edge is
-    // on, so it takes eight bytes per step.
-    constexpr std::uint64_t prime = 1099511628211ull;
-    std::uint64_t hash = 14695981039346656037ull;
-    auto mix = [&](std::uint64_t word) { hash = (hash ^ word) * prime; };
-    mix(static_cast<std::uint64_t>(world.width));
-    mix(static_cast<std::uint64_t>(world.height));
-    mix(static_cast<std::uint64_t>(depth));
+    const std::int64_t rowBytes = (depth == kDepthFloat ? 16
+                                   : depth == kDepth16  ? 8
+                                                        : 4) *
+                                  std::int64_t{world.width};
     const auto* base = reinterpret_cast<const unsigned char*>(world.data);
-    for (std::int32_t y = 0; y < world.height; ++y) {
-        const unsigned char* row = base + static_cast<std::int64_t>(y) * world.rowbytes;
-        std::int64_t i = 0;
-        for (; i + 8 <= rowBytes; i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, row + i, 8);
-            mix(word);
-        }
-        for (; i < rowBytes; ++i) mix(row[i]);
+    auto row = [&](std::int32_t y) { return base + std::int64_t{y} * world.rowbytes; };
+    Plane<std::uint64_t> rowHashes = allocatePlane<std::uint64_t>(world.height);
+    if (!rowHashes) {
+        // Without room for the rows' hashes, one row after another: the same value.
+        std::uint64_t hash = rowFoldStart(world.width, world.height, depth);
+        for (std::int32_t y = 0; y < world.height; ++y)
+            hash = fnvMix64(hash, bytesHash64(row(y), rowBytes));
+        return rowFoldFinish(hash);
     }
-    return hash == 0 ? 1 : hash;
+    ParallelRows(world.height, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = begin; y < end; ++y) rowHashes[y] = bytesHash64(row(y), rowBytes);
+    });
+    return foldRowHashes(world.width, world.height, depth, rowHashes.get());
 }
 
 bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerRect,

@@ -19,10 +19,7 @@ namespace lumet {
 // still compare the frame's own values, so such a field keeps its stages dirty.
 RenderSettings withFiniteValues(const RenderSettings& settings);
 
-// 32-bit FNV-1a over the bytes in memory order.
-std::uint32_t fnv1a32(const std::uint8_t* bytes, std::size_t count);
-
-// FNV-1a of a window's coverage (window.width x window.height bytes) followed by the window's
+// Hash of a window's coverage (window.width x window.height bytes) followed by the window's
 // corner and size and the frame's size: the same shape at another place is another geometry.
 std::uint32_t windowAlphaHash(const std::uint8_t* alpha, const FrameWindow& window);
 

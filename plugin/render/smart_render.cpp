@@ -164,8 +164,11 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     Plane<std::uint8_t> layerAlpha =
         allocatePlane<std::uint8_t>(static_cast<std::int64_t>(layerW) * layerH);
     if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
-    ContentBounds bounds =
-        extractAlpha(*input, pixelDepthOf(*input), 0, 0, layerAlpha.get(), layerW, layerH);
+    // The smart edge carves the colour: its hash, from the same pass over the layer.
+    const bool hashColour = settings.smartEdge && settings.bevelStyle == kInnerBevel;
+    std::uint64_t colourHash = 0;
+    ContentBounds bounds = extractAlpha(*input, pixelDepthOf(*input), 0, 0, layerAlpha.get(),
+                                        layerW, layerH, hashColour ? &colourHash : nullptr);
     if (PF_Err abandoned = frameInterrupted()) return abandoned;
     if (bounds.minX <= bounds.maxX) {
         bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
@@ -176,9 +179,9 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
                      finished);
     layerAlpha.reset();
     if (err != PF_Err_NONE || finished) return err;
-    if (settings.smartEdge && settings.bevelStyle == kInnerBevel) {
-        job.layer.colourHash = worldPixelHash(*input, pixelDepthOf(*input));
-    }
+    if (hashColour)
+        job.layer.colourHash =
+            colourHash ? colourHash : worldPixelHash(*input, pixelDepthOf(*input));
 
     // 10. The environment map from the host's compute cache, computed whole: a map cut short
     // would stay in the cache.

@@ -11,6 +11,7 @@
 
 #include "envmap/env_map.h"
 #include "parallel/parallel_rows.h"
+#include "parallel/simd_clones.h"
 
 namespace lumet {
 
@@ -20,9 +21,8 @@ inline float clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
 
 // trunc(v) bounded to [0, limit]; NaN gives 0.
 inline std::int32_t truncClamped(float v, float limit) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= limit) return static_cast<std::int32_t>(limit);
-    return static_cast<std::int32_t>(v);
+    const float positive = v > 0.0f ? v : 0.0f;
+    return static_cast<std::int32_t>(std::min(positive, limit));
 }
 
 inline float ditherOffset(std::uint32_t d) {
@@ -51,7 +51,7 @@ struct ComposeJob {
     float glowIntensity;
     std::int32_t SS;
     const float* heightMap;  // the shade window at SS times its size
-    const float* sharpRgb;  // the map's sharp colours, interleaved
+    const float* sharpRgb;   // the map's sharp colours, interleaved
     std::int32_t envW, envH;
     const std::uint8_t* alpha;
 };
@@ -120,6 +120,185 @@ Pixel* pixelAt(PF_EffectWorld& world, std::int32_t x, std::int32_t y) {
     return reinterpret_cast<Pixel*>(row) + x;
 }
 
+// The integer channel of 8 and 16-bit output for colour v and dither byte d.
+inline A_u_char channel8(float v, std::uint32_t d) {
+    // The colour is not clamped before scaling; the integer clamp bounds it.
+    return static_cast<A_u_char>(truncClamped(v * 255.0f + 0.6f * ditherOffset(d), 255.0f));
+}
+inline A_u_short channel16(float v, std::uint32_t d) {
+    const float dithered = clamp01(std::min(1.0f, v) + 0.00234375f * ditherOffset(d));
+    return static_cast<A_u_short>(truncClamped(dithered * 32768.0f, 32768.0f));
+}
+
+// Writes pixel (x, y) of the frame in the output's format.
+template <int kFormat>
+void writePixel(const ComposedPixel& p, std::int32_t x, std::int32_t y, char* at) {
+    if constexpr (kFormat == kFormat32) {
+        // Float output is neither dithered nor clamped: glow may push colour above 1.
+        *reinterpret_cast<PF_PixelFloat*>(at) =
+            p.empty ? PF_PixelFloat{0.0f, 0.0f, 0.0f, 0.0f} : PF_PixelFloat{p.a, p.r, p.g, p.b};
+    } else if constexpr (kFormat == kFormat16) {
+        PF_Pixel16* out = reinterpret_cast<PF_Pixel16*>(at);
+        if (p.empty) {
+            *out = PF_Pixel16{0, 0, 0, 0};
+            return;
+        }
+        const DitherBytes d = ditherBytes(x, y);
+        *out = PF_Pixel16{static_cast<A_u_short>(truncClamped(p.a * 32768.0f, 32768.0f)),
+                          channel16(p.r, d.r), channel16(p.g, d.g), channel16(p.b, d.b)};
+    } else {
+        PF_Pixel8* out = reinterpret_cast<PF_Pixel8*>(at);
+        if (p.empty) {
+            *out = PF_Pixel8{0, 0, 0, 0};
+            return;
+        }
+        const DitherBytes d = ditherBytes(x, y);
+        *out = PF_Pixel8{static_cast<A_u_char>(truncClamped(p.a * 255.0f, 255.0f)),
+                         channel8(p.r, d.r), channel8(p.g, d.g), channel8(p.b, d.b)};
+    }
+}
+
+// Frame pixels (x + k, y) for k < n of 8 or 16-bit output from their composed values: the dither
+// from the position, the integer channels, all zeros where empty. Branch-free, so that the
+// compiler can turn the loop into vector code; the same arithmetic as writePixel.
+template <int kFormat>
+LUMET_AVX2_CLONES void writeIntegerRun(const float* A, const float* R, const float* G,
+                                       const float* B, const std::uint8_t* empty, std::int32_t n,
+                                       std::int32_t x, std::int32_t y, char* out) {
+    const std::uint32_t hy = static_cast<std::uint32_t>(y) * 19349663u;
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::uint32_t hx = static_cast<std::uint32_t>(x + k) * 73856093u;
+        const std::uint32_t dr = (hx ^ hy) & 255u, dg = ((hx + 93u) ^ hy) & 255u;
+        const std::uint32_t db = ((hy - 97u) ^ hx) & 255u;
+        const std::uint32_t keep = empty[k] ? 0u : ~0u;
+        if constexpr (kFormat == kFormat8) {
+            const std::uint32_t a = static_cast<std::uint32_t>(truncClamped(A[k] * 255.0f, 255.0f));
+            const std::uint32_t pixel = a | static_cast<std::uint32_t>(channel8(R[k], dr)) << 8 |
+                                        static_cast<std::uint32_t>(channel8(G[k], dg)) << 16 |
+                                        static_cast<std::uint32_t>(channel8(B[k], db)) << 24;
+            const std::uint32_t value = pixel & keep;
+            std::memcpy(out + 4 * std::int64_t{k}, &value, 4);
+        } else {
+            const std::uint64_t a =
+                static_cast<std::uint32_t>(truncClamped(A[k] * 32768.0f, 32768.0f));
+            const std::uint64_t pixel = a | std::uint64_t{channel16(R[k], dr)} << 16 |
+                                        std::uint64_t{channel16(G[k], dg)} << 32 |
+                                        std::uint64_t{channel16(B[k], db)} << 48;
+            const std::uint64_t value = pixel & (std::uint64_t{keep} << 32 | keep);
+            std::memcpy(out + 8 * std::int64_t{k}, &value, 8);
+        }
+    }
+}
+
+// composePixel without the map view, for a run of window row y whose colour is read from r, g, b
+// (null: no colour, outside the shade window) and whose glow, when kGlow, from the glow planes:
+// the same operations on every pixel, computed for a block of pixels at a time without branches
+// on the pixel, then written in the output's format.
+template <int kFormat, bool kGlow, bool kGlass, bool kShaded>
+void composeRun(const ComposeJob& job, std::int32_t y, std::int32_t x0, std::int32_t x1,
+                const float* r, const float* g, const float* b, char* out) {
+    static_assert(kFormat8 == 0, "8-bit pixels are 4 bytes, 16-bit 8, float 16");
+    constexpr std::int64_t kPixelBytes = kFormat == kFormat32 ? 16 : kFormat == kFormat16 ? 8 : 4;
+    constexpr std::int32_t kBlock = 256;
+    static const std::uint8_t kNoCoverage[kBlock] = {};
+    const std::int64_t rowStart = static_cast<std::int64_t>(y) * job.window.width;
+    const std::int32_t frameY = y + job.window.y;
+    const float opacityFactor = 1.0f - job.opacity;
+    const float gi = job.glowIntensity;
+    alignas(32) float A[kBlock], R[kBlock], G[kBlock], B[kBlock];
+    alignas(32) std::uint8_t empty[kBlock];
+    for (std::int32_t start = x0; start < x1; start += kBlock) {
+        const std::int32_t n = std::min(kBlock, x1 - start);
+        const std::int64_t i0 = rowStart + start;
+        const std::int32_t c0 = start - x0;
+        const std::uint8_t* __restrict alphaRow = job.alpha ? job.alpha + i0 : kNoCoverage;
+        const float* __restrict glowR = kGlow ? job.glowR + i0 : nullptr;
+        const float* __restrict glowG = kGlow ? job.glowG + i0 : nullptr;
+        const float* __restrict glowB = kGlow ? job.glowB + i0 : nullptr;
+        const float* __restrict glowA = kGlow ? job.glowA + i0 : nullptr;
+        const float* __restrict sr = kShaded ? r + c0 : nullptr;
+        const float* __restrict sg = kShaded ? g + c0 : nullptr;
+        const float* __restrict sb = kShaded ? b + c0 : nullptr;
+        for (std::int32_t k = 0; k < n; ++k) {
+            float cr = 0.0f, cg = 0.0f, cb = 0.0f;
+            if constexpr (kShaded) cr = sr[k], cg = sg[k], cb = sb[k];
+            const bool hasColor = (cr > 0.001f) | (cg > 0.001f) | (cb > 0.001f);
+            float ga = 0.0f;
+            if constexpr (kGlow) ga = glowA[k];
+            const bool hasGlow = kGlow && ga > 0.001f;
+            const std::uint8_t a8 = alphaRow[k];
+            empty[k] = (a8 < 2) & !hasColor & !hasGlow;
+            float alpha = static_cast<float>(a8) / 255.0f;
+            // Surface outside the layer's alpha (an outer bevel) is as opaque as it is bright.
+            const float bright = clamp01(std::max(std::max(cr, cg), cb));
+            alpha = (a8 < 2) & hasColor ? bright : alpha;
+            if constexpr (kGlass) {
+                // Glass: dark parts become more transparent than bright ones.
+                const float lum = clamp01(0.2126f * cr + 0.7152f * cg + 0.0722f * cb);
+                alpha *= 1.0f + (lum - 1.0f) * opacityFactor;
+            }
+            if constexpr (kGlow) {
+                const float gr = gi * glowR[k], gg = gi * glowG[k], gb = gi * glowB[k];
+                cr = hasGlow ? cr + gr : cr;
+                cg = hasGlow ? cg + gg : cg;
+                cb = hasGlow ? cb + gb : cb;
+                alpha = hasGlow ? std::max(alpha, std::min(1.0f, ga)) : alpha;
+            }
+            A[k] = std::min(1.0f, alpha), R[k] = cr, G[k] = cg, B[k] = cb;
+        }
+        char* to = out + c0 * kPixelBytes;
+        if constexpr (kFormat == kFormat32) {
+            // Float output is neither dithered nor clamped: glow may push colour above 1.
+            float* __restrict floats = reinterpret_cast<float*>(to);
+            for (std::int32_t k = 0; k < n; ++k) {
+                const bool none = empty[k];
+                floats[4 * k] = none ? 0.0f : A[k];
+                floats[4 * k + 1] = none ? 0.0f : R[k];
+                floats[4 * k + 2] = none ? 0.0f : G[k];
+                floats[4 * k + 3] = none ? 0.0f : B[k];
+            }
+        } else {
+            writeIntegerRun<kFormat>(A, R, G, B, empty, n, start + job.window.x, frameY, to);
+        }
+    }
+}
+
+// Window row y from window column x0 to x1: the run left of the shade window, the shaded run,
+// the run right of it.
+template <int kFormat, bool kGlow, bool kGlass>
+void composeWindowRow(const ComposeJob& job, std::int32_t y, std::int32_t x0, std::int32_t x1,
+                      char* out) {
+    constexpr std::int64_t kPixelBytes = kFormat == kFormat32 ? 16 : kFormat == kFormat16 ? 8 : 4;
+    const FrameWindow& sw = job.shadeWindow;
+    const std::int32_t sy = y + job.window.y - sw.y;
+    const bool shadedRow = sy >= 0 && sy < sw.height && job.shadeR && job.shadeG && job.shadeB;
+    // The shade window's columns, in window columns, within [x0, x1).
+    const std::int32_t left = sw.x - job.window.x;
+    const std::int32_t s0 = shadedRow ? std::clamp(left, x0, x1) : x1;
+    const std::int32_t s1 = shadedRow ? std::clamp(left + sw.width, s0, x1) : x1;
+    composeRun<kFormat, kGlow, kGlass, false>(job, y, x0, s0, nullptr, nullptr, nullptr, out);
+    if (s0 < s1) {
+        const std::int64_t si = static_cast<std::int64_t>(sy) * sw.width + (s0 - left);
+        composeRun<kFormat, kGlow, kGlass, true>(job, y, s0, s1, job.shadeR + si, job.shadeG + si,
+                                                 job.shadeB + si, out + (s0 - x0) * kPixelBytes);
+    }
+    composeRun<kFormat, kGlow, kGlass, false>(job, y, s1, x1, nullptr, nullptr, nullptr,
+                                              out + (s1 - x0) * kPixelBytes);
+}
+
+template <int kFormat>
+void composeWindowRowFor(const ComposeJob& job, std::int32_t y, std::int32_t x0, std::int32_t x1,
+                         char* out) {
+    const bool glass = job.opacity < 0.99f;
+    if (job.hasGlow) {
+        glass ? composeWindowRow<kFormat, true, true>(job, y, x0, x1, out)
+              : composeWindowRow<kFormat, true, false>(job, y, x0, x1, out);
+    } else {
+        glass ? composeWindowRow<kFormat, false, true>(job, y, x0, x1, out)
+              : composeWindowRow<kFormat, false, false>(job, y, x0, x1, out);
+    }
+}
+
 // Output row y (frame pixels): transparent outside the window, composed inside it.
 void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std::int32_t format,
                 PF_EffectWorld& output) {
@@ -132,46 +311,25 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
     const std::int32_t end = inside ? std::min(w.x + w.width, columns) : columns;
     std::memset(row, 0, static_cast<std::size_t>(begin * pixelBytes));
     std::memset(row + end * pixelBytes, 0, static_cast<std::size_t>((columns - end) * pixelBytes));
-    for (std::int32_t x = begin; x < end; ++x) {
+    if (begin >= end) return;
+    char* out = row + begin * pixelBytes;
+    if (!job.showEnvMap) {
+        if (format == kFormat32)
+            composeWindowRowFor<kFormat32>(job, y - w.y, begin - w.x, end - w.x, out);
+        else if (format == kFormat16)
+            composeWindowRowFor<kFormat16>(job, y - w.y, begin - w.x, end - w.x, out);
+        else
+            composeWindowRowFor<kFormat8>(job, y - w.y, begin - w.x, end - w.x, out);
+        return;
+    }
+    for (std::int32_t x = begin; x < end; ++x, out += pixelBytes) {
         const ComposedPixel p = composePixel(job, x - w.x, y - w.y);
-        if (format == kFormat32) {
-            PF_PixelFloat* out = pixelAt<PF_PixelFloat>(output, x, y);
-            // Float output is neither dithered nor clamped: glow may push colour above 1.
-            *out =
-                p.empty ? PF_PixelFloat{0.0f, 0.0f, 0.0f, 0.0f} : PF_PixelFloat{p.a, p.r, p.g, p.b};
-        } else if (format == kFormat16) {
-            PF_Pixel16* out = pixelAt<PF_Pixel16>(output, x, y);
-            if (p.empty) {
-                *out = PF_Pixel16{0, 0, 0, 0};
-                continue;
-            }
-            const DitherBytes d = ditherBytes(x, y);
-            auto channel = [](float v, std::uint32_t dither) {
-                const float dithered =
-                    clamp01(std::min(1.0f, v) + 0.00234375f * ditherOffset(dither));
-                return static_cast<A_u_short>(truncClamped(dithered * 32768.0f, 32768.0f));
-            };
-            out->alpha = static_cast<A_u_short>(truncClamped(p.a * 32768.0f, 32768.0f));
-            out->red = channel(p.r, d.r);
-            out->green = channel(p.g, d.g);
-            out->blue = channel(p.b, d.b);
-        } else {
-            PF_Pixel8* out = pixelAt<PF_Pixel8>(output, x, y);
-            if (p.empty) {
-                *out = PF_Pixel8{0, 0, 0, 0};
-                continue;
-            }
-            const DitherBytes d = ditherBytes(x, y);
-            // The colour is not clamped before scaling; the integer clamp bounds it.
-            auto channel = [](float v, std::uint32_t dither) {
-                return static_cast<A_u_char>(
-                    truncClamped(v * 255.0f + 0.6f * ditherOffset(dither), 255.0f));
-            };
-            out->alpha = static_cast<A_u_char>(truncClamped(p.a * 255.0f, 255.0f));
-            out->red = channel(p.r, d.r);
-            out->green = channel(p.g, d.g);
-            out->blue = channel(p.b, d.b);
-        }
+        if (format == kFormat32)
+            writePixel<kFormat32>(p, x, y, out);
+        else if (format == kFormat16)
+            writePixel<kFormat16>(p, x, y, out);
+        else
+            writePixel<kFormat8>(p, x, y, out);
     }
 }
 

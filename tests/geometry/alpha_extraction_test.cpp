@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "geometry/supersample.h"
+#include "render/render_stages.h"
 #include "test_worlds.h"
 
 namespace {
@@ -79,6 +80,21 @@ TEST(AlphaExtraction, PlacementAndContentBounds) {
     TestWorld empty(20, 20, 1);
     EXPECT_EQ(corners(lumet::extractAlpha(empty.world, 1, 0, 0, frame.data(), 20, 20)),
               (std::vector<int>{20, 0, 20, 0}));
+
+    // Placed up and left of the frame: the rows and columns above and left are cut. The colour
+    // hash the same pass gives covers the whole layer, landed or not, and is the world's hash.
+    std::vector<std::uint8_t> cut(4 * 4, 99);
+    EXPECT_EQ(corners(lumet::extractAlpha(layer.world, 0, -3, -2, cut.data(), 4, 4, nullptr)),
+              (std::vector<int>{0, 2, 0, 2}));
+    EXPECT_EQ(cut[0], 10 + 10 * 2 + 3);
+    EXPECT_EQ(cut[3], 0);
+    std::uint64_t hash = 0, moved = 0;
+    lumet::extractAlpha(layer.world, 0, -3, -2, cut.data(), 4, 4, &hash);
+    EXPECT_EQ(hash, lumet::worldPixelHash(layer.world, 0));
+    layer.pixel(0, 0)[2] ^= 1;  // a colour byte of a pixel that does not land
+    lumet::extractAlpha(layer.world, 0, -3, -2, cut.data(), 4, 4, &moved);
+    EXPECT_NE(moved, hash);
+    EXPECT_EQ(moved, lumet::worldPixelHash(layer.world, 0));
 }
 
 TEST(AlphaSmoothing, HardEdgesBecomeAveragesSoftEdgesStay) {
@@ -113,6 +129,38 @@ TEST(AlphaSmoothing, HardEdgesBecomeAveragesSoftEdgesStay) {
     std::vector<std::uint8_t> thin = {0, 255, 0, 255, 0, 255};
     lumet::smoothAlphaEdgesInPlace(thin.data(), 6, 1);
     EXPECT_EQ(thin, (std::vector<std::uint8_t>{0, 255, 0, 255, 0, 255}));
+}
+
+TEST(AlphaSmoothing, EqualsTheNaiveRuleOnRandomPlanes) {
+    // Sparse hard edges and soft values in planes of widths around the 16-pixel blocks, against the
+    // rule read pixel by pixel from a copy.
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    const std::uint8_t values[] = {0, 0, 0, 0, 255, 255, 9, 10, 128, 245, 246};
+    for (int W : {3, 17, 18, 33, 50}) {
+        const int H = 7;
+        std::vector<std::uint8_t> plane(W * H);
+        for (std::uint8_t& v : plane) v = values[next() % sizeof values];
+        std::vector<std::uint8_t> expected = plane;
+        for (int y = 1; y < H - 1; ++y)
+            for (int x = 1; x < W - 1; ++x) {
+                const int centre = plane[y * W + x];
+                if (centre != 0 && centre != 255) continue;
+                bool low = false, high = false;
+                int sum = 0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int v = plane[(y + dy) * W + x + dx];
+                        sum += v;
+                        if (dx == 0 && dy == 0) continue;
+                        low |= v < 10;
+                        high |= v > 245;
+                    }
+                if (low && high) expected[y * W + x] = static_cast<std::uint8_t>(sum / 9);
+            }
+        ASSERT_TRUE(lumet::smoothAlphaEdgesInPlace(plane.data(), W, H));
+        EXPECT_EQ(plane, expected) << W;
+    }
 }
 
 TEST(Supersampling, DoublesWithThreeToOneWeights) {

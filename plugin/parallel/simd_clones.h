@@ -1,0 +1,11 @@
+// LUMET_AVX2_CLONES: with GCC on x86-64 ELF targets a loop function so marked is also compiled for
+// AVX2 (eight float lanes a vector, no fused multiply-add, so the same floats), chosen at load
+// time on processors that have it. Clang does not clone templates; its builds, and the Windows
+// build, keep the SSE2 loops.
+#pragma once
+
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
+#define LUMET_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define LUMET_AVX2_CLONES
+#endif

@@ -17,6 +17,10 @@
 
 namespace lumet {
 
+// The preview scale at and below which high quality samples four times per axis (a third of the
+// full resolution, with room for a host's rounding).
+inline constexpr float kFinerSamplingFactor = 0.34f;
+
 struct PreviewScale {
     // Layer pixels per full-resolution pixel along each axis: 1 at full resolution, 1/2 when the
     // host previews at half resolution. Values outside (0, 1] count as 1.
@@ -30,6 +34,16 @@ struct PreviewScale {
     }
     bool operator==(const PreviewScale&) const = default;
 };
+
+// Working samples per layer pixel along each axis at high quality: 2, and 4 in previews at a third
+// of the full resolution or less. A preview pixel stands for a block of full-resolution pixels
+// whose high-quality render averages the surface's fine reflections and highlight edges over
+// many samples; two per axis would point-sample them and the preview would sparkle where the
+// render is smooth. At a quarter resolution four per axis still cost a quarter of the full
+// render's work.
+inline std::int32_t highQualitySupersampling(float factor) {
+    return factor <= kFinerSamplingFactor ? 4 : 2;
+}
 
 // A size of `pixels` full-resolution pixels at `scale` working pixels per full-resolution pixel
 // (the supersampling times the preview factor), rounded to whole pixels. Exact for whole scales.

@@ -18,7 +18,7 @@ struct GeometryBuffers {
     Plane<float> normalMap;  // 3 * W2 * H2, interleaved nx, ny, nz
     std::int32_t contentMinX = 0, contentMaxX = 0, contentMinY = 0, contentMaxY = 0;
 
-    const std::uint8_t* alphaSSPlane() const { return SS == 2 ? alphaSS.get() : alpha.get(); }
+    const std::uint8_t* alphaSSPlane() const { return SS > 1 ? alphaSS.get() : alpha.get(); }
 };
 
 }  // namespace lumet

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "geometry/pixel_bands.h"
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
 
@@ -85,6 +86,18 @@ void resampleBilinear8(const std::uint8_t* source, std::int32_t sourceW, std::in
                 out[x] = static_cast<std::uint8_t>(std::min(std::max(byte, 0), 255));
             }
         }
+    });
+}
+
+void steepenCoverage(std::uint8_t* plane, std::int32_t width, std::int32_t height, float gain) {
+    if (!plane || !(gain > 1.0f)) return;
+    std::uint8_t table[256];
+    for (int v = 0; v < 256; ++v) {
+        const float steep = 127.5f + (static_cast<float>(v) - 127.5f) * gain;
+        table[v] = static_cast<std::uint8_t>(std::clamp(steep, 0.0f, 255.0f) + 0.5f);
+    }
+    ParallelPixels(width, height, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) plane[i] = table[plane[i]];
     });
 }
 

@@ -7,8 +7,8 @@
 #include "core/glow_pass.h"
 #include "core/shade_constants.h"
 #include "core/stage_constants.h"
-#include "gpu/gpu_dispatch.h"
 #include "envmap/env_map.h"
+#include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
 #include "params/render_settings.h"
 
@@ -137,7 +137,8 @@ bool uploadEnvMapGpu(const float* sharpRgb, const float* smoothRgb, std::int32_t
             if (buffer) {
                 ok = uploadBuffer(buffer, split[c].get(), bytes, true);
             } else {
-                buffer = createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, bytes, split[c].get());
+                buffer =
+                    createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, bytes, split[c].get());
                 ok = buffer != nullptr;
             }
         }
@@ -238,7 +239,8 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     const float* powLut = constants.powLut;
     const std::int32_t bbL = region.x, bbR = region.x + region.width;
     const std::int32_t bbT = region.y, bbB = region.y + region.height;
-    if (!gpuUsable()) return false;
+    // The device reduces two samples per axis; finer previews are shaded on the CPU.
+    if (!gpuUsable() || SS > 2) return false;
     if (!surface.complete() || !reflR || !reflG || !reflB || !out.complete() ||
         constants.width != width || constants.height != height || !validSize(width, height) ||
         !validSize(outW, outH))

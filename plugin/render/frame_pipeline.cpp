@@ -35,7 +35,7 @@ bool sameCoverage(const StageCache& cache, const FrameJob& job) {
 
 bool planesComplete(const StageCache& cache, std::int32_t SS) {
     return cache.heightMap && cache.normalMap && cache.reflR && cache.reflG && cache.reflB &&
-           cache.alphaCopy && (SS != 2 || cache.alphaSS) && cache.shadeR && cache.shadeG &&
+           cache.alphaCopy && (SS == 1 || cache.alphaSS) && cache.shadeR && cache.shadeG &&
            cache.shadeB;
 }
 
@@ -125,24 +125,34 @@ bool runShading(Stages& s) {
                              cache.geometryRevision, cache.reflectionRevision);
     }
     if (!done) {
-        Plane<float> workPlanes[3];
-        if (SS == 2) {
+        Plane<float> workPlanes[3], half;
+        if (SS > 1) {
             for (Plane<float>& plane : workPlanes) {
                 plane = allocatePlane<float>(s.work.pixels());
                 if (!plane) return false;
             }
         }
+        // Four samples per axis are averaged in two halvings, through a plane at twice the size.
+        if (SS == 4) {
+            half = allocatePlane<float>(job.area.scaled(2).pixels());
+            if (!half) return false;
+        }
         const RgbPlanes<float> working =
-            SS == 2 ? RgbPlanes<float>(workPlanes[0].get(), workPlanes[1].get(),
-                                       workPlanes[2].get(), s.work.width, s.work.height)
-                    : shadeOut;
+            SS > 1 ? RgbPlanes<float>(workPlanes[0].get(), workPlanes[1].get(), workPlanes[2].get(),
+                                      s.work.width, s.work.height)
+                   : shadeOut;
         shadeWindow(constants, surface, working, outerStyle);
-        if (SS == 2) {
+        if (SS > 1) {
             for (const auto& [from, to] :
                  {std::pair{working.r, shadeOut.r}, std::pair{working.g, shadeOut.g},
                   std::pair{working.b, shadeOut.b}}) {
-                Downsample2x(from.data, s.work.width, s.work.height, to.data, job.area.width,
-                             job.area.height);
+                const std::int32_t w = job.area.width, h = job.area.height;
+                if (SS == 4) {
+                    Downsample2x(from.data, 4 * w, 4 * h, half.get(), 2 * w, 2 * h);
+                    Downsample2x(half.get(), 2 * w, 2 * h, to.data, w, h);
+                } else {
+                    Downsample2x(from.data, s.work.width, s.work.height, to.data, w, h);
+                }
             }
         }
     }
@@ -159,8 +169,7 @@ bool runGlow(Stages& s, bool glowDirty) {
     StageCache& cache = s.cache;
     const FrameWindow& window = job.window;
     const FrameWindow& area = job.area;
-    if (!(job.settings->glowIntensity > kGlowIntensityMin &&
-          glowPlanesComplete(cache)))
+    if (!(job.settings->glowIntensity > kGlowIntensityMin && glowPlanesComplete(cache)))
         return false;
     if (glowDirty || !cache.glowValid) {
         // The glow reads the shade over its own window: zero around the geometry window.
@@ -277,7 +286,9 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
                    const RenderSettings& settings, const PF_InData& in_data, PF_EffectWorld* output,
                    std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy) {
     const std::int32_t W = output->width, H = output->height;
-    const std::int32_t SS = in_data.quality == PF_Quality_HI ? 2 : 1;
+    const PreviewScale preview = previewScaleOf(&in_data);
+    const std::int32_t SS =
+        in_data.quality == PF_Quality_HI ? highQualitySupersampling(preview.factor()) : 1;
     constexpr std::int64_t kMostFramePixels = std::int64_t{1} << 31;
     if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
         static_cast<std::int64_t>(H) * SS > INT32_MAX ||
@@ -287,7 +298,7 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.settings = &settings;
     job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
     job.contentW = contentW, job.contentH = contentH;
-    job.preview = previewScaleOf(&in_data);
+    job.preview = preview;
     job.interrupt = FrameInterrupt{};
     job.interrupt.context = const_cast<PF_InData*>(&in_data);
     if (in_data.inter.abort) job.interrupt.abort = askInDataAbort;
@@ -352,7 +363,7 @@ PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
     if (!planesComplete(cache, SS)) return PF_Err_OUT_OF_MEMORY;
 
     Stages stages{cache,  job,  gpu.held(),
-                  report, work, SS == 2 ? cache.alphaSS.get() : cache.alphaCopy.get()};
+                  report, work, SS > 1 ? cache.alphaSS.get() : cache.alphaCopy.get()};
     if (PF_Err err = askFrameAbort()) return abandonFrame(cache, job, gpu, kGeometry, err);
     if (flags.geometryDirty && !runGeometry(stages)) return PF_Err_OUT_OF_MEMORY;
     if (PF_Err err = stageFinished(kGeometry)) return abandonFrame(cache, job, gpu, kGeometry, err);

@@ -36,16 +36,19 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
                          float preview, const RenderSettings& settings, const LayerPlacement& layer,
                          bool gpuNormals) {
-    if ((SS != 1 && SS != 2) || !usableTogether(alpha)) return false;
+    if ((SS != 1 && SS != 2 && SS != 4) || !usableTogether(alpha)) return false;
     const std::int32_t W = alpha.width, H = alpha.height, W2 = SS * W, H2 = SS * H;
-    const PlaneView<const std::uint8_t> coverage = SS == 2 ? alphaSS : alpha;
+    const PlaneView<const std::uint8_t> coverage = SS > 1 ? alphaSS : alpha;
     if (!usableTogether(coverage, height, normals) || coverage.width != W2 ||
         coverage.height != H2 || normals.channels != 3)
         return false;
     const GeometryAccelerators accelerated = acceleratorsOfThisThread();
     const float pixelScale = static_cast<float>(SS) * preview;
 
-    if (SS == 2) resampleBilinear8(alpha.data, W, H, alphaSS.data, W2, H2);
+    if (SS > 1) resampleBilinear8(alpha.data, W, H, alphaSS.data, W2, H2);
+    // A preview's coverage edges, spread by the host's averaging, are sharpened back. (Low
+    // quality works on the layer's alpha itself, which the cache keeps as it came.)
+    if (SS > 1) steepenCoverage(alphaSS.data, W2, H2, previewEdgeGain(preview));
 
     // The height map and the normals write every pixel of their planes (zero where they could not
     // be computed), so neither plane is cleared first.

@@ -51,7 +51,7 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     // A plane whose allocation failed earlier is tried again: otherwise a frame size that once
     // met a shortage of memory would keep failing after the memory came back.
     const bool complete =
-        cache.heightMap && cache.normalMap && cache.alphaCopy && (SS != 2 || cache.alphaSS) &&
+        cache.heightMap && cache.normalMap && cache.alphaCopy && (SS == 1 || cache.alphaSS) &&
         cache.shadeR && cache.shadeG && cache.shadeB && cache.reflR && cache.reflG && cache.reflB;
     const std::int64_t N = static_cast<std::int64_t>(W) * H;
     const std::int64_t N2 = static_cast<std::int64_t>(W2) * H2;
@@ -84,7 +84,7 @@ bool checkStageCacheSize(StageCache& cache, std::int32_t W, std::int32_t H, std:
     }
     cache.heightMap = allocatePlane<float>(N2);
     cache.normalMap = allocatePlane<float>(planeBytes(N2, 3) == SIZE_MAX ? -1 : N2 * 3);
-    if (SS == 2) cache.alphaSS = allocatePlane<std::uint8_t>(N2);
+    if (SS > 1) cache.alphaSS = allocatePlane<std::uint8_t>(N2);
     cache.alphaCopy = allocatePlane<std::uint8_t>(N);
     for (Plane<float>* plane : {&cache.shadeR, &cache.shadeG, &cache.shadeB}) {
         *plane = allocatePlane<float>(N);

@@ -6,10 +6,13 @@
 // With --preview N, B is a preview rendered at 1/N of A's resolution: A is area-averaged by N
 // (blocks from the top-left corner), both are flattened on black and rounded to 8 bits, and the
 // mean and the 99th percentile of the channel differences over the whole frame (with --content,
-// over the pixels where either image shows colour) are printed (bounded by --mean and --p99).
+// over the pixels where either image shows colour) are printed (bounded by --mean and --p99);
+// --side-by-side writes the averaged full frame, the preview and four times their difference
+// next to each other as an 8-bit PNG.
 //
 // Usage: imgdiff A B [--max STEPS] [--mean STEPS]
 //        imgdiff FULL PREVIEW --preview N [--content] [--mean STEPS] [--p99 STEPS]
+//                [--side-by-side OUT.png]
 //   A and B are both PNG (8 or 16 bit, any colour type; libpng's simplified reader) or both EXR
 //   (R, G, B, A read as 32-bit float).
 #include <ImfChannelList.h>
@@ -141,8 +144,37 @@ Picture averagedDown(const Picture& full, int n, bool straight) {
     return out;
 }
 
+// Writes reference | preview | four times their difference side by side as an 8-bit RGB PNG.
+bool writeSideBySide(const std::string& path, int width, int height, const std::vector<int>& a,
+                     const std::vector<int>& b) {
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * 3 * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+            for (int c = 0; c < 3; ++c) {
+                const std::size_t row = static_cast<std::size_t>(y) * width * 3 * 3;
+                rgb[row + x * 3 + c] = static_cast<unsigned char>(a[i + c]);
+                rgb[row + (width + x) * 3 + c] = static_cast<unsigned char>(b[i + c]);
+                rgb[row + (2 * width + x) * 3 + c] =
+                    static_cast<unsigned char>(std::min(255, 4 * std::abs(a[i + c] - b[i + c])));
+            }
+        }
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(3 * width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr)) {
+        std::fprintf(stderr, "imgdiff: cannot write %s: %s\n", path.c_str(), image.message);
+        return false;
+    }
+    return true;
+}
+
 int comparePreview(const Picture& full, const Picture& preview, int n, bool straight,
-                   bool contentOnly, double meanBound, double p99Bound) {
+                   bool contentOnly, double meanBound, double p99Bound,
+                   const std::string& sideBySide) {
     const Picture reference = averagedDown(full, n, straight);
     if (reference.width != preview.width || reference.height != preview.height) {
         std::fprintf(stderr, "imgdiff: a 1/%d preview of %dx%d is %dx%d, not %dx%d\n", n,
@@ -152,6 +184,8 @@ int comparePreview(const Picture& full, const Picture& preview, int n, bool stra
     }
     const std::vector<int> a = flattenedLevels(reference, false);
     const std::vector<int> b = flattenedLevels(preview, straight);
+    if (!sideBySide.empty() && !writeSideBySide(sideBySide, preview.width, preview.height, a, b))
+        return 2;
     std::vector<int> differences;
     for (std::size_t i = 0; i < a.size(); i += 3) {
         if (contentOnly && a[i] + a[i + 1] + a[i + 2] + b[i] + b[i + 1] + b[i + 2] == 0) continue;
@@ -177,6 +211,7 @@ int main(int argc, char** argv) {
     double maxBound = -1.0, meanBound = -1.0, p99Bound = -1.0;
     int preview = 0;
     bool contentOnly = false;
+    std::string sideBySide;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--max" || arg == "--mean") && i + 1 < argc) {
@@ -185,6 +220,8 @@ int main(int argc, char** argv) {
             contentOnly = true;
         } else if (arg == "--p99" && i + 1 < argc) {
             p99Bound = std::atof(argv[++i]);
+        } else if (arg == "--side-by-side" && i + 1 < argc) {
+            sideBySide = argv[++i];
         } else if (arg == "--preview" && i + 1 < argc) {
             preview = std::atoi(argv[++i]);
         } else {
@@ -195,14 +232,15 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "Usage: imgdiff A B [--max STEPS] [--mean STEPS]\n"
-            "       imgdiff FULL PREVIEW --preview N [--content] [--mean STEPS] [--p99 STEPS]\n");
+            "       imgdiff FULL PREVIEW --preview N [--content] [--mean STEPS] [--p99 STEPS]\n"
+            "               [--side-by-side OUT.png]\n");
         return 2;
     }
     Picture a, b;
     if (!read(files[0], a) || !read(files[1], b)) return 2;
     if (preview > 0)
         return comparePreview(a, b, preview, !endsWith(files[0], ".exr"), contentOnly, meanBound,
-                              p99Bound);
+                              p99Bound, sideBySide);
     if (a.width != b.width || a.height != b.height) {
         std::fprintf(stderr, "imgdiff: sizes differ: %dx%d and %dx%d\n", a.width, a.height, b.width,
                      b.height);

@@ -6,6 +6,7 @@
 
 #include "envmap/env_map.h"
 #include "envmap/env_map_sharp.h"
+#include "parallel/frame_interrupt.h"
 #include "platform/plane.h"
 
 namespace lumet {
@@ -113,6 +114,11 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
     if (planeRequestsRefused() != refusedBefore) {
         freeEnvMap(map);
         return A_Err_ALLOC;
+    }
+    // Nor a map whose passes stopped because the host asked to abandon the frame computing it.
+    if (const std::int32_t abandoned = frameInterrupted()) {
+        freeEnvMap(map);
+        return abandoned;
     }
     *value = map;
     return A_Err_NONE;

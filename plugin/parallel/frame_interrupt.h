@@ -5,6 +5,7 @@
 // leaves its output incomplete: whoever ran it checks frameInterrupted() and throws it away.
 // Without a scope nothing is ever asked and every stage runs to its end.
 #pragma once
+#include <chrono>
 #include <cstdint>
 
 namespace lumet {
@@ -29,6 +30,7 @@ public:
 
     const FrameInterrupt interrupt;
     std::int32_t error = 0;  // what the host answered when it asked to abandon the frame
+    std::chrono::steady_clock::time_point asked;  // when the host was last asked
 
 private:
     FrameInterruptScope* previous_;
@@ -37,6 +39,14 @@ private:
 // Asks the host now (on the thread of the scope). Returns the host's error once it has asked to
 // abandon the frame, and from then on without asking again; 0 otherwise and without a scope.
 std::int32_t askFrameAbort();
+
+// How often the frame asks the host at most, and at least while work goes on.
+inline constexpr std::chrono::milliseconds kAbortAskInterval{4};
+
+// askFrameAbort when kAbortAskInterval has passed since the host was last asked (or the scope
+// began); otherwise the earlier answer. Work made of many short steps (parallel passes of a few
+// milliseconds each) asks at each step, so that the host never waits long between questions.
+std::int32_t askFrameAbortWhenDue();
 
 // The error of an abandon the host asked for earlier in this frame, without asking (0: none).
 std::int32_t frameInterrupted();

@@ -37,7 +37,7 @@ void runBand(void* raw) {
 // band function computes its items independently of the range it is given.
 constexpr std::int32_t kChunksPerBand = 32;
 // How often the calling thread asks the host while the bands run.
-constexpr auto kAskInterval = std::chrono::milliseconds(4);
+constexpr auto kAskInterval = kAbortAskInterval;
 
 struct ChunkedCall {
     std::atomic<bool> stop{false};
@@ -53,14 +53,10 @@ struct ChunkedBand {
 
 void runChunks(const Band& band, const std::atomic<bool>& stop, bool askHost) {
     const std::int32_t chunk = std::max<std::int32_t>(1, (band.end - band.begin) / kChunksPerBand);
-    auto asked = std::chrono::steady_clock::now();
     for (std::int32_t begin = band.begin; begin < band.end; begin += chunk) {
         if (stop.load(std::memory_order_relaxed) || frameInterrupted()) return;
         band.function(band.context, begin, std::min(band.end, begin + chunk));
-        if (askHost && std::chrono::steady_clock::now() - asked >= kAskInterval) {
-            askFrameAbort();
-            asked = std::chrono::steady_clock::now();
-        }
+        if (askHost) askFrameAbortWhenDue();
     }
 }
 
@@ -112,8 +108,9 @@ void parallelRowsRaw(std::int32_t n, BandFunction function, void* context) {
     if (n < 1) return;
     const unsigned threads = parallelBandCount(n);
     if (frameInterruptInstalled()) {
-        // A frame the host abandoned computes nothing more.
-        if (frameInterrupted()) return;
+        // A frame the host abandoned computes nothing more. A call that starts long after the
+        // last question asks first: a stage made of many short passes asks between them.
+        if (askFrameAbortWhenDue() != 0) return;
         if (threads <= 1) {
             const std::atomic<bool> never{false};
             runChunks(Band{function, context, 0, n}, never, true);

@@ -183,12 +183,9 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
         job.layer.colourHash =
             colourHash ? colourHash : worldPixelHash(*input, pixelDepthOf(*input));
 
-    // 10. The environment map from the host's compute cache, computed whole: a map cut short
-    // would stay in the cache.
-    {
-        const FrameInterruptScope uninterruptible(FrameInterrupt{});
-        err = checkOutEnvMap(in_data, settings, customLayer, resources, job);
-    }
+    // 10. The environment map from the host's compute cache. Its compute asks the host too; a
+    // compute cut short fails with the host's answer, so the host keeps no map cut short.
+    err = checkOutEnvMap(in_data, settings, customLayer, resources, job);
     if (err != PF_Err_NONE) return err;
 
     // 12. The stage cache, when no other render is using it; otherwise this frame works on planes

@@ -60,5 +60,29 @@ TEST_F(InterruptTest, AnAbortAtAnyCheckCancelsAndTheNextFrameIsAFreshRender) {
     }
 }
 
+TEST_F(InterruptTest, AnAbortWhileTheEnvironmentMapIsMadeLeavesNoMapCutShort) {
+    // Cold frames on the smart protocol, whose environment map is computed in the host's compute
+    // cache while the frame asks: a map cut short must fail its compute, so that the host keeps
+    // none and the next frame makes it whole.
+    options_.highQuality = true;
+    host_->params().setValue(PARAM_GLOW_INTENSITY, 0.6);
+    settingsB();
+    ASSERT_EQ(host_->globalSetdown(), PF_Err_NONE);
+    ASSERT_EQ(host_->globalSetup(), PF_Err_NONE);
+    host_->setAbortPlan({});
+    ASSERT_EQ(render(true), PF_Err_NONE);
+    const std::vector<float> fresh = render_test::pixelsOf(frame_, 8);
+    const int checks = host_->abortLog().calls;
+    for (int k = 1; k <= checks; ++k) {
+        ASSERT_EQ(host_->globalSetdown(), PF_Err_NONE);
+        ASSERT_EQ(host_->globalSetup(), PF_Err_NONE);
+        host_->setAbortPlan({k});
+        EXPECT_EQ(render(true), PF_Interrupt_CANCEL) << k;
+        host_->setAbortPlan({});
+        ASSERT_EQ(render(true), PF_Err_NONE) << k;
+        ASSERT_EQ(render_test::pixelsOf(frame_, 8), fresh) << "after an abort at check " << k;
+    }
+}
+
 }  // namespace
 }  // namespace lumet

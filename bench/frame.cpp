@@ -21,6 +21,8 @@
 // abortGap_ms is the longest time between two questions to the host's abort callback in a
 // measured frame; abortChecks the questions of the last frame.
 //
+// Each frame step runs 3 times, or LUMET_BENCH_ITERATIONS times (more, for a profiler's samples).
+//
 // Frame/... renders on the CPU (LUMET_OPENCL=off at the plug-in's global set-up); FrameOpenCL/...
 // lets the plug-in start its OpenCL runtime on the machine's first device, which the label names,
 // and adds setUp: one global set-up alone, which loads OpenCL and builds the kernels.

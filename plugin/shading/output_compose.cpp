@@ -231,7 +231,7 @@ void composeRun(const ComposeJob& job, std::int32_t y, std::int32_t x0, std::int
             float alpha = static_cast<float>(a8) / 255.0f;
             // Surface outside the layer's alpha (an outer bevel) is as opaque as it is bright.
             const float bright = clamp01(std::max(std::max(cr, cg), cb));
-            alpha = (a8 < 2) & hasColor ? bright : alpha;
+            alpha = ((a8 < 2) & hasColor) ? bright : alpha;
             if constexpr (kGlass) {
                 // Glass: dark parts become more transparent than bright ones.
                 const float lum = clamp01(0.2126f * cr + 0.7152f * cg + 0.0722f * cb);

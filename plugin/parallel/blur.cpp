@@ -286,16 +286,21 @@ bool haveAvx2() {
 #endif
 #endif
 
+// The floats of horizontalPass's buffers for rows of `width`.
+std::int64_t horizontalBufferFloats(std::int32_t width) {
+    return 2 * std::int64_t{width} * kRowsPerGroup;
+}
+
 // Horizontal pass over rows [begin, end). Groups of kRowsPerGroup rows are interleaved into a
 // small buffer (sample x of row c at x * kRowsPerGroup + c) so that the running sums of a group
 // advance together over contiguous floats; a group with fewer rows repeats its last row in its
-// unused lanes. Without memory for the buffers, rows are filtered a group at a time in place.
+// unused lanes. Without buffers (null), rows are filtered a group at a time in place.
 template <bool kFraction>
 void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64_t stride,
-                    std::int32_t begin, std::int32_t end, std::int32_t r, float f, float invSize) {
+                    std::int32_t begin, std::int32_t end, std::int32_t r, float f, float invSize,
+                    float* buffers) {
     static_assert(kRowsPerGroup == 8, "the interleaved kernel filters groups of 8 rows");
     const std::int64_t w = width;
-    Plane<float> buffers = allocatePlane<float>(2 * w * kRowsPerGroup);
     if (!buffers) {
         for (std::int32_t y = begin; y < end; y += kRowsPerGroup)
             boxLines<kRowsPerGroup, false, kFraction>(src + y * stride, dst + y * stride, 1, stride,
@@ -303,7 +308,7 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
                                                       invSize);
         return;
     }
-    float* in = buffers.get();
+    float* in = buffers;
     float* out = in + w * kRowsPerGroup;
     for (std::int32_t y = begin; y < end; y += kRowsPerGroup) {
         const std::int32_t rows = std::min(kRowsPerGroup, end - y);
@@ -379,9 +384,15 @@ void boxPasses(const float* source, float* destination, float* scratch, std::int
                float fraction, float invSize) {
     const std::int64_t w = width;
     const std::int64_t x0 = reached.x;
+    // One set of buffers per band: the pieces of a band run one after another.
+    const std::int64_t bufferFloats = horizontalBufferFloats(reached.width);
+    const unsigned bands = parallelBandCount(content.height);
+    const Plane<float> buffers = allocatePlane<float>(bands * bufferFloats);
     ParallelRows(content.height, [&](std::int32_t begin, std::int32_t end) {
+        const unsigned band = std::min(parallelBandOf(content.height, begin), bands - 1);
+        float* own = buffers ? buffers.get() + band * bufferFloats : nullptr;
         horizontalPass<kFraction>(source + x0, scratch + x0, reached.width, w, content.y + begin,
-                                  content.y + end, radius, fraction, invSize);
+                                  content.y + end, radius, fraction, invSize, own);
     });
     // The reached rows above and below the content are zero after the first pass.
     const std::size_t segment = static_cast<std::size_t>(reached.width) * sizeof(float);

@@ -20,6 +20,12 @@ unsigned parallelBandCount(std::int32_t n) {
     return threads;
 }
 
+unsigned parallelBandOf(std::int32_t n, std::int32_t item) {
+    const unsigned threads = parallelBandCount(n);
+    const std::int32_t bandSize = std::max<std::int32_t>(1, n / static_cast<std::int32_t>(threads));
+    return std::min(threads - 1, static_cast<unsigned>(std::max(item, 0) / bandSize));
+}
+
 namespace {
 struct Band {
     BandFunction function;

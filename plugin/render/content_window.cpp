@@ -11,6 +11,7 @@
 #include "geometry/smart_edge.h"
 #include "parallel/blur.h"
 #include "platform/plane.h"
+#include "shading/glow.h"
 #include "platform/platform.h"
 
 namespace lumet {
@@ -85,11 +86,13 @@ std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS) {
     // shading 12; passing at the geometry's peak: two distance planes and the inverted coverage
     // 9, the normal blur's planes and scratch 12, the smart edge's colour, edge and copy planes 32.
     constexpr std::int64_t kPerWorkingPixel = 41 + 53;
-    // Per pixel of the output window: coverage 2, shading 12, glow 16 and its two work, three
-    // source and one scratch planes 24; the layer's alpha and the copy of the geometry's 2.
-    constexpr std::int64_t kPerOutputPixel = 56;
+    // Per pixel of the output window: coverage 2, shading 12, glow 16, the layer's alpha and the
+    // copy of the geometry's 2, and the glow's work planes: two per channel blurred at once, or
+    // the device glow's three source planes.
+    const std::int64_t glowWork = 4 * std::max<std::int64_t>(3, glowWorkPlaneCount());
+    const std::int64_t perOutputPixel = 32 + glowWork;
     return windows.geometry.scaled(SS).pixels() * kPerWorkingPixel +
-           windows.output.pixels() * kPerOutputPixel;
+           windows.output.pixels() * perOutputPixel;
 }
 
 bool frameFitsMemory(std::int64_t bytes) {

@@ -163,7 +163,7 @@ bool runShading(Stages& s) {
 }
 
 // The glow in the kept planes of the output window; false when it has none this frame (off, or
-// its planes could not be had). Its sources, work planes and scratch live only while it runs.
+// its planes could not be had). Its work planes live only while it runs.
 bool runGlow(Stages& s, bool glowDirty) {
     const FrameJob& job = s.job;
     StageCache& cache = s.cache;
@@ -172,34 +172,17 @@ bool runGlow(Stages& s, bool glowDirty) {
     if (!(job.settings->glowIntensity > kGlowIntensityMin && glowPlanesComplete(cache)))
         return false;
     if (glowDirty || !cache.glowValid) {
-        // The glow reads the shade over its own window: zero around the geometry window.
-        const std::int64_t N = window.pixels();
-        const float* source[3] = {cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get()};
-        Plane<float> wide[3];
-        if (area.width != window.width || area.height != window.height) {
-            for (int c = 0; c < 3; ++c) {
-                wide[c] = allocatePlane<float>(N);
-                if (!wide[c]) return false;
-                copyWindowZeroAround(source[c], area, wide[c].get(), window);
-                source[c] = wide[c].get();
-            }
-        }
-        Plane<float> work[kGlowWorkPlanes];
-        float* workPlanes[kGlowWorkPlanes];
-        for (int k = 0; k < kGlowWorkPlanes; ++k) {
-            work[k] = allocatePlane<float>(N);
-            if (!work[k]) return false;
-            workPlanes[k] = work[k].get();
-        }
-        Plane<float> scratch = allocatePlane<float>(N);
-        if (!scratch) return false;
+        // The shade covers the geometry window, which lies inside the glow's.
+        const FrameWindow shadeAt{area.x - window.x, area.y - window.y, area.width, area.height,
+                                  window.width, window.height};
         cache.glowValid = computeGlowPlanes(
             s.gpu,
-            RgbPlanes<const float>(source[0], source[1], source[2], window.width, window.height),
-            {job.windowAlpha, window.width, window.height},
+            RgbPlanes<const float>(cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get(),
+                                   area.width, area.height),
+            shadeAt, {job.windowAlpha, window.width, window.height},
             RgbaPlanes<float>(cache.glowR.get(), cache.glowG.get(), cache.glowB.get(),
                               cache.glowA.get(), window.width, window.height),
-            job.settings->glowRadius * job.preview.factor(), scratch.get(), N, workPlanes);
+            job.settings->glowRadius * job.preview.factor());
         s.report.glowRan = cache.glowValid;
     }
     return cache.glowValid;

@@ -98,27 +98,43 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
 }
 
 bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,
-                       PlaneView<const std::uint8_t> alpha, const RgbaPlanes<float>& glow,
-                       float glowRadius, float* scratch, std::int64_t scratchCount,
-                       float* const work[kGlowWorkPlanes]) {
+                       const FrameWindow& shadeAt, PlaneView<const std::uint8_t> alpha,
+                       const RgbaPlanes<float>& glow, float glowRadius) {
+    const std::int64_t N = static_cast<std::int64_t>(alpha.width) * alpha.height;
+    // The device glow reads the shade over the whole frame: zero around shadeAt.
+    auto onGpu = [&] {
+        if (shadeAt.isWhole()) return gpu::renderGlowGpu(shade, alpha, glow, glowRadius);
+        Plane<float> wide[3];
+        const PlaneView<const float> from[3] = {shade.r, shade.g, shade.b};
+        for (int c = 0; c < 3; ++c) {
+            wide[c] = allocatePlane<float>(N);
+            if (!wide[c]) return false;
+            copyWindowZeroAround(from[c].data, shadeAt, wide[c].get(),
+                                 FrameWindow::whole(alpha.width, alpha.height));
+        }
+        return gpu::renderGlowGpu(
+            RgbPlanes<const float>(wide[0].get(), wide[1].get(), wide[2].get(), alpha.width,
+                                   alpha.height),
+            alpha, glow, glowRadius);
+    };
     bool done = false;
     if (holdsGpuLock) {
-        done = gpu::renderGlowGpu(shade, alpha, glow, glowRadius);
+        done = onGpu();
     } else if (gpu::gpuRuntimeReady()) {
         // Another render may own the GPU; the glow waits for it rather than taking the CPU path.
         EnterGpuLock();
-        done = gpu::renderGlowGpu(shade, alpha, glow, glowRadius);
+        done = onGpu();
         LeaveGpuLock();
     }
     if (done) return true;
-    Plane<float> ownScratch;
-    if (!scratch) {
-        ownScratch = allocatePlane<float>(scratchCount);
-        if (!ownScratch) return false;
-        scratch = ownScratch.get();
+    Plane<float> planes[kGlowMostWorkPlanes];
+    float* work[kGlowMostWorkPlanes];
+    for (int k = 0; k < glowWorkPlaneCount(); ++k) {
+        planes[k] = allocatePlane<float>(N);
+        if (!planes[k]) return false;
+        work[k] = planes[k].get();
     }
-    renderGlow(shade, alpha, glow, glowRadius, scratch, work);
-    return true;
+    return renderGlow(shade, shadeAt, alpha, glow, glowRadius, nullptr, work);
 }
 
 }  // namespace lumet

@@ -89,14 +89,12 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
                            std::int32_t SS, std::int32_t dx, std::int32_t dy,
                            PF_EffectWorld& output);
 
-// The glow into four caller-owned planes: on the GPU when this render holds the GPU lock, else on
-// the GPU under the (waited-for) lock when the runtime is ready, else or on failure on the CPU.
-// Returns false when the CPU glow's scratch plane could not be had (no glow this frame).
-// `scratch` may be null (a plane of `scratchCount` floats is then allocated here); `work` holds
-// the work planes of the CPU glow.
+// The glow into four caller-owned planes of the alpha's size, from the shade over `shadeAt` of
+// that frame (zero around it): on the GPU when this render holds the GPU lock, else on the GPU
+// under the (waited-for) lock when the runtime is ready, else or on failure on the CPU. Returns
+// false when the planes it works in could not be had (no glow this frame).
 bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,
-                       PlaneView<const std::uint8_t> alpha, const RgbaPlanes<float>& glow,
-                       float glowRadius, float* scratch, std::int64_t scratchCount,
-                       float* const work[kGlowWorkPlanes]);
+                       const FrameWindow& shadeAt, PlaneView<const std::uint8_t> alpha,
+                       const RgbaPlanes<float>& glow, float glowRadius);
 
 }  // namespace lumet

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "core/glow_pass.h"
 #include "core/stage_constants.h"
@@ -45,116 +46,201 @@ void forEachPixel(std::int64_t count, Function&& function) {
     });
 }
 
-}  // namespace
+// The first and one past the last non-zero byte of a row (0, 0 when it has none), eight bytes at
+// a time.
+std::pair<std::int32_t, std::int32_t> nonZeroSpan(const std::uint8_t* row, std::int32_t width) {
+    auto word = [&](std::int32_t x) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, row + x, sizeof bytes);
+        return bytes;
+    };
+    std::int32_t begin = 0;
+    while (begin + 8 <= width && word(begin) == 0) begin += 8;
+    while (begin < width && row[begin] == 0) ++begin;
+    if (begin == width) return {0, 0};
+    std::int32_t end = width;
+    while (end - 8 >= begin && word(end - 8) == 0) end -= 8;
+    while (row[end - 1] == 0) --end;
+    return {begin, end};
+}
 
-void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
-                const RgbaPlanes<float>& glowPlanes, float glowRadius, float* scratch,
-                float* const* workPlanes) {
-    if (!usableTogether(alpha, shade.r, shade.g, shade.b, glowPlanes.r, glowPlanes.g, glowPlanes.b,
-                        glowPlanes.a))
-        return;
+// Where the alpha is not 0, as a window of the alpha's frame (empty when nowhere):
+// outside it the extraction is 0, so the blurs need not filter what the glow cannot reach.
+FrameWindow coveredWindow(PlaneView<const std::uint8_t> alpha) {
     const std::int32_t W = alpha.width, H = alpha.height;
-    const float* shadeRgb[3] = {shade.r.data, shade.g.data, shade.b.data};
-    float* glow[4] = {glowPlanes.r.data, glowPlanes.g.data, glowPlanes.b.data, glowPlanes.a.data};
-    const std::int64_t N = static_cast<std::int64_t>(W) * H;
-
-    bool haveWork = workPlanes != nullptr;
-    for (int p = 0; haveWork && p < kGlowWorkPlanes; ++p) haveWork = workPlanes[p] != nullptr;
-
-    // The rows and columns where the alpha is not 0: outside them the extraction is 0, so the
-    // blurs need not filter what the glow cannot reach.
     std::int32_t minX = W, maxX = -1, minY = H, maxY = -1;
     std::mutex boundsLock;
     ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
         std::int32_t x0 = W, x1 = -1, y0 = H, y1 = -1;
         for (std::int32_t y = begin; y < end; ++y) {
-            const std::uint8_t* row = alpha.data + static_cast<std::int64_t>(y) * W;
-            for (std::int32_t x = 0; x < W; ++x) {
-                if (row[x] == 0) continue;
-                x0 = std::min(x0, x), x1 = std::max(x1, x);
-                y0 = std::min(y0, y), y1 = y;
-            }
+            const auto [first, last] = nonZeroSpan(alpha.data + static_cast<std::int64_t>(y) * W, W);
+            if (first == last) continue;
+            x0 = std::min(x0, first), x1 = std::max(x1, last - 1);
+            y0 = std::min(y0, y), y1 = y;
         }
         const std::lock_guard<std::mutex> hold(boundsLock);
         minX = std::min(minX, x0), maxX = std::max(maxX, x1);
         minY = std::min(minY, y0), maxY = std::max(maxY, y1);
     });
-    const FrameWindow content =
-        maxX < 0 ? FrameWindow{0, 0, 0, 0, W, H}
-                 : FrameWindow{minX, minY, maxX - minX + 1, maxY - minY + 1, W, H};
+    return maxX < 0 ? FrameWindow{0, 0, 0, 0, W, H}
+                    : FrameWindow{minX, minY, maxX - minX + 1, maxY - minY + 1, W, H};
+}
 
-    // Channel c (R, G, B, then the glow's alpha, which is the smoothstep itself) of the
-    // extraction: the smoothstep of the brightest shade channel, where the coverage counts.
-    auto extract = [&](int c, float* to) {
-        forEachPixel(N, [&](std::int64_t i) {
-            const float a = static_cast<float>(alpha.data[i]) / 255.0f;
-            if (a < kGlowCoverageMin) {
-                to[i] = 0.0f;
-                return;
-            }
-            const float brightest = std::max({shadeRgb[0][i], shadeRgb[1][i], shadeRgb[2][i]});
-            const float t = std::clamp((brightest - kGlowThreshold) / kGlowKnee, 0.0f, 1.0f);
-            const float s = t * t * (3.0f - 2.0f * t);
-            to[i] = c < 3 ? shadeRgb[c][i] * s : s;
+// Row y of channel c (R, G, B, then the glow's alpha, which is the smoothstep itself) of the
+// extraction: the smoothstep of the brightest shade channel, where the coverage counts. The shade
+// covers `shadeAt` of the alpha's frame; outside it the shade, and so the extraction, is 0.
+void extractRow(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
+                PlaneView<const std::uint8_t> alpha, int c, float* to, std::int32_t y) {
+    const std::int64_t W = alpha.width;
+    const std::int32_t sx0 = shadeAt.x, sx1 = shadeAt.x + shadeAt.width;
+    float* out = to + y * W;
+    if (!shadeAt.contains(sx0, y)) {
+        std::memset(out, 0, static_cast<std::size_t>(W) * sizeof(float));
+        return;
+    }
+    std::memset(out, 0, static_cast<std::size_t>(sx0) * sizeof(float));
+    std::memset(out + sx1, 0, static_cast<std::size_t>(W - sx1) * sizeof(float));
+    const std::int64_t shadeRow = static_cast<std::int64_t>(y - shadeAt.y) * shadeAt.width;
+    const float* __restrict r = shade.r.data + shadeRow;
+    const float* __restrict g = shade.g.data + shadeRow;
+    const float* __restrict b = shade.b.data + shadeRow;
+    const float* __restrict own = c == 0 ? r : c == 1 ? g : b;
+    const std::uint8_t* __restrict a = alpha.data + y * W + sx0;
+    float* __restrict o = out + sx0;
+    for (std::int32_t x = 0; x < sx1 - sx0; ++x) {
+        // max({r, g, b}) and clamp, spelled out so that the row vectorises.
+        float brightest = r[x];
+        brightest = brightest < g[x] ? g[x] : brightest;
+        brightest = brightest < b[x] ? b[x] : brightest;
+        float t = (brightest - kGlowThreshold) / kGlowKnee;
+        t = t < 0.0f ? 0.0f : (1.0f < t ? 1.0f : t);
+        const float smooth = t * t * (3.0f - 2.0f * t);
+        const float value = c < 3 ? own[x] * smooth : smooth;
+        o[x] = static_cast<float>(a[x]) / 255.0f < kGlowCoverageMin ? 0.0f : value;
+    }
+}
+
+// Blurs of the three fractional box radii of `radius` from source into plane on the calling
+// thread; see blurThreeTimes.
+FrameWindow blurThreeTimesHere(const float* source, float* plane, float* scratch,
+                               FrameWindow content, float radius) {
+    for (int pass = 0; pass < 3; ++pass) {
+        const float r = glowBoxRadius(radius, pass);
+        const std::int32_t whole = static_cast<std::int32_t>(r);
+        content = boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole),
+                                 content, true);
+        source = plane;
+    }
+    return content;
+}
+
+// One channel of the two-scale glow on the calling thread, in two planes of its own: the
+// extraction into the channel's glow plane, its small scale into `smallBlur` (with `scratch`),
+// its large scale in place, then the weighted sum and the square root that lifts the tails.
+// Every plane is 0 outside what its blur reached, so the sum runs over the large scale's rows.
+void glowChannel(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
+                 PlaneView<const std::uint8_t> alpha, const FrameWindow& content, int c,
+                 float glowRadius, float* out, float* smallBlur, float* scratch) {
+    const std::int64_t W = alpha.width;
+    for (std::int32_t y = 0; y < alpha.height; ++y) {
+        if (y < content.y || y >= content.y + content.height)
+            std::memset(out + y * W, 0, static_cast<std::size_t>(W) * sizeof(float));
+        else
+            extractRow(shade, shadeAt, alpha, c, out, y);
+    }
+    blurThreeTimesHere(out, smallBlur, scratch, content,
+                       glowPassRadius(glowRadius, kGlowScaleSmall));
+    if (parallelWorkStopped()) return;
+    const FrameWindow large = blurThreeTimesHere(out, out, scratch, content,
+                                                 glowPassRadius(glowRadius, kGlowScaleLarge));
+    if (parallelWorkStopped()) return;
+    const std::int64_t begin = large.y * W, end = (large.y + std::int64_t{large.height}) * W;
+    for (std::int64_t i = begin; i < end; ++i) {
+        // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
+        const float sum = (0.0f + kGlowWeightSmall * smallBlur[i]) + kGlowWeightLarge * out[i];
+        const float lifted = std::sqrt(std::max(sum, 0.0f));
+        out[i] = c < 3 ? lifted : std::min(1.0f, lifted);
+    }
+}
+
+// Channels blurred at once: each on a band of its own with two planes of its own.
+unsigned glowChannelBands() { return parallelBandCount(4); }
+
+}  // namespace
+
+bool renderGlow(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
+                PlaneView<const std::uint8_t> alpha, const RgbaPlanes<float>& glowPlanes,
+                float glowRadius, float* scratch, float* const* workPlanes) {
+    const std::int32_t W = alpha.width, H = alpha.height;
+    if (!usableTogether(shade.r, shade.g, shade.b) || shade.r.width != shadeAt.width ||
+        shade.r.height != shadeAt.height || shadeAt.frameWidth != W || shadeAt.frameHeight != H ||
+        shadeAt.x < 0 || shadeAt.y < 0 || shadeAt.x + shadeAt.width > W ||
+        shadeAt.y + shadeAt.height > H ||
+        !usableTogether(alpha, glowPlanes.r, glowPlanes.g, glowPlanes.b, glowPlanes.a))
+        return false;
+    float* glow[4] = {glowPlanes.r.data, glowPlanes.g.data, glowPlanes.b.data, glowPlanes.a.data};
+    const std::int64_t N = static_cast<std::int64_t>(W) * H;
+
+    bool haveWork = workPlanes != nullptr;
+    for (int p = 0; haveWork && p < glowWorkPlaneCount(); ++p) haveWork = workPlanes[p] != nullptr;
+
+    const FrameWindow content = coveredWindow(alpha);
+    // The extraction alone, for a radius below one pixel and when the blurs have no planes.
+    auto extractOnly = [&](int c) {
+        ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
+            for (std::int32_t y = begin; y < end; ++y)
+                extractRow(shade, shadeAt, alpha, c, glow[c], y);
         });
     };
 
     // Below one pixel (or for a radius that is not a number) the glow is the extraction itself.
     if (!(glowRadius >= 1.0f)) {
-        for (int c = 0; c < 4; ++c) extract(c, glow[c]);
-        return;
-    }
-
-    Plane<float> ownedScratch;
-    if (!scratch) {
-        ownedScratch = allocatePlane<float>(N);
-        if (!ownedScratch) {
-            for (int c = 0; c < 4; ++c) extract(c, glow[c]);
-            return;
-        }
-        scratch = ownedScratch.get();
+        for (int c = 0; c < 4; ++c) extractOnly(c);
+        return true;
     }
 
     if (!haveWork) {
+        Plane<float> ownedScratch;
+        if (!scratch) {
+            ownedScratch = allocatePlane<float>(N);
+            if (!ownedScratch) {
+                for (int c = 0; c < 4; ++c) extractOnly(c);
+                return true;
+            }
+            scratch = ownedScratch.get();
+        }
         // One scale at the plain radius, blurred in place. The radius is bounded like the pass
         // radii so that an out-of-range value cannot overflow the integer radius.
         const float radius = std::min(glowRadius, kGlowPassRadiusCap);
         for (int c = 0; c < 4; ++c) {
-            extract(c, glow[c]);
+            extractOnly(c);
             blurThreeTimes(glow[c], glow[c], scratch, content, radius);
         }
         float* glowA = glow[3];
         forEachPixel(N, [&](std::int64_t i) { glowA[i] = std::min(1.0f, glowA[i]); });
-        return;
+        return true;
     }
 
-    // A channel at a time, through one source and one work plane: the extraction, the two scales'
-    // blurs and their weighted sum, then the square root that lifts the tails.
-    float* const source = workPlanes[0];
-    float* const work = workPlanes[1];
-    const float scales[2] = {kGlowScaleSmall, kGlowScaleLarge};
-    const float weights[2] = {kGlowWeightSmall, kGlowWeightLarge};
-    for (int c = 0; c < 4; ++c) {
-        extract(c, source);
-        float* out = glow[c];
-        for (int pass = 0; pass < 2; ++pass) {
-            const float passRadius = glowPassRadius(glowRadius, scales[pass]);
-            const float weight = weights[pass];
-            blurThreeTimes(source, work, scratch, content, passRadius);
-            if (pass == 0) {
-                // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
-                forEachPixel(N, [&](std::int64_t i) { out[i] = 0.0f + weight * work[i]; });
-            } else if (c < 3) {
-                forEachPixel(N, [&](std::int64_t i) {
-                    out[i] = std::sqrt(std::max(out[i] + weight * work[i], 0.0f));
-                });
-            } else {
-                forEachPixel(N, [&](std::int64_t i) {
-                    out[i] = std::min(1.0f, std::sqrt(std::max(out[i] + weight * work[i], 0.0f)));
-                });
-            }
+    // The four channels are independent: each runs whole on one thread, its blurs' passes one
+    // after another, so that the many short passes of a glow need no threads of their own.
+    const unsigned bands = glowChannelBands();
+    ParallelRows(4, [&](std::int32_t begin, std::int32_t end) {
+        const unsigned band = std::min(parallelBandOf(4, begin), bands - 1);
+        for (int c = begin; c < end && !parallelWorkStopped(); ++c) {
+            glowChannel(shade, shadeAt, alpha, content, c, glowRadius, glow[c],
+                        workPlanes[2 * band], workPlanes[2 * band + 1]);
         }
-    }
+    });
+    return true;
+}
+
+std::int32_t glowWorkPlaneCount() { return 2 * static_cast<std::int32_t>(glowChannelBands()); }
+
+void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
+                const RgbaPlanes<float>& glow, float glowRadius, float* scratch,
+                float* const* workPlanes) {
+    renderGlow(shade, FrameWindow::whole(alpha.width, alpha.height), alpha, glow, glowRadius,
+               scratch, workPlanes);
 }
 
 }  // namespace lumet

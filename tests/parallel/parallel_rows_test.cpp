@@ -1,4 +1,4 @@
-// ParallelRows: its band layout, every item done once even when threads cannot be started; and the
+// ParallelRows: its band layout, with groups of items kept whole, every item done once even when threads cannot be started; and the
 // atomic merges under contention.
 #include "parallel/parallel_rows.h"
 
@@ -8,18 +8,20 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "parallel/frame_interrupt.h"
 #include "platform/platform.h"
 
 namespace {
 
-std::vector<std::pair<int, int>> bands(int threads, int n) {
+std::vector<std::pair<int, int>> bands(int threads, int n, int group = 1) {
     lumet::platform::setHardwareThreadOverride(threads);
     std::mutex lock;
     std::vector<std::pair<int, int>> seen;
-    lumet::ParallelRows(n, [&](int begin, int end) {
+    lumet::ParallelRowGroups(n, group, [&](int begin, int end) {
         std::lock_guard<std::mutex> guard(lock);
         seen.emplace_back(begin, end);
     });
@@ -42,6 +44,26 @@ TEST(ParallelRows, BandLayout) {
     EXPECT_EQ(bands(0, 50), (std::vector<std::pair<int, int>>{{0, 50}}));
     EXPECT_TRUE(bands(8, 0).empty());
     EXPECT_TRUE(bands(8, -3).empty());
+}
+
+TEST(ParallelRows, GroupsStayWhole) {
+    // 250 items in groups of 8 (32 groups, the last one short) on 3 threads: bands of 10 groups,
+    // the last band the rest. 11 items in groups of 4 on 8 threads: one band per group.
+    EXPECT_EQ(bands(3, 250, 8), (std::vector<std::pair<int, int>>{{0, 80}, {80, 160}, {160, 250}}));
+    EXPECT_EQ(bands(8, 11, 4), (std::vector<std::pair<int, int>>{{0, 4}, {4, 8}, {8, 11}}));
+    // Under a frame interrupt the bands come in pieces: each begins at a multiple of the group,
+    // and together they cover every item once.
+    const lumet::FrameInterrupt interrupt{[](void*) { return 0; }, nullptr, nullptr};
+    const lumet::FrameInterruptScope scope(interrupt);
+    for (const auto& [threads, n, group] :
+         {std::tuple{2, 1330, 128}, std::tuple{4, 4000, 8}, std::tuple{16, 77, 1}}) {
+        std::vector<int> hits(n, 0);
+        for (const auto& [begin, end] : bands(threads, n, group)) {
+            EXPECT_EQ(begin % group, 0) << n << " in groups of " << group;
+            for (int i = begin; i < end; ++i) ++hits[i];
+        }
+        EXPECT_EQ(std::count(hits.begin(), hits.end(), 1), n) << n << " in groups of " << group;
+    }
 }
 
 std::vector<int> coverage(int n) {

@@ -94,10 +94,10 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
             shade[i] = working[i];
     }
     const bool hasGlow = s.glowIntensity > 0.05f;
-    std::vector<float> glow[4], work[kGlowWorkPlanes];
-    float* workPlanes[kGlowWorkPlanes];
+    std::vector<float> glow[4], work[kGlowMostWorkPlanes];
+    float* workPlanes[kGlowMostWorkPlanes];
     for (auto& plane : glow) plane.assign(N, 0.0f);
-    for (int k = 0; k < kGlowWorkPlanes; ++k)
+    for (int k = 0; k < kGlowMostWorkPlanes; ++k)
         work[k].assign(N, 0.0f), workPlanes[k] = work[k].data();
     if (hasGlow) {
         renderGlow({shade[0].data(), shade[1].data(), shade[2].data(), W, H}, {alpha.data(), W, H},

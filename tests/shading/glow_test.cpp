@@ -1,7 +1,7 @@
 // Glow: the extraction numbers; at radius 1, where every box of both paths has radius 1, the
 // spread of a white pixel worked by hand; the fallback's reach and kept mass at radii 65 and 100;
 // and the two scales as the fallback's blurs at a quarter and the whole of 1.1 x the radius,
-// weighted 0.55 and 0.45 under the square root.
+// weighted 0.55 and 0.45 under the square root; a shade over part of the frame.
 #include "shading/glow.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/shading_inputs.h"
 
 namespace {
@@ -44,9 +45,9 @@ GlowOutput runGlow(const GlowInput& in, float radius, bool withWorkPlanes,
     const std::size_t n = in.r.size();
     GlowOutput out{std::vector<float>(n, -1.0f), std::vector<float>(n, -1.0f),
                    std::vector<float>(n, -1.0f), std::vector<float>(n, -1.0f)};
-    std::vector<std::vector<float>> work(lumet::kGlowWorkPlanes, std::vector<float>(n));
-    float* workPlanes[lumet::kGlowWorkPlanes];
-    for (int i = 0; i < lumet::kGlowWorkPlanes; ++i) workPlanes[i] = work[i].data();
+    std::vector<std::vector<float>> work(lumet::kGlowMostWorkPlanes, std::vector<float>(n));
+    float* workPlanes[lumet::kGlowMostWorkPlanes];
+    for (int i = 0; i < lumet::kGlowMostWorkPlanes; ++i) workPlanes[i] = work[i].data();
     std::vector<float> scratch(n);
     lumet::renderGlow(
         {in.r.data(), in.g.data(), in.b.data(), in.W, in.H}, {in.alpha.data(), in.W, in.H},
@@ -140,14 +141,53 @@ TEST(Glow, TwoScalesAreTheFallbackAtAQuarterAndAtTheWholeRadiusUnderTheRoot) {
     }
 }
 
+TEST(Glow, AShadeOverPartOfTheFrameIsItsZeroPaddedCopyOnAnyThreadCount) {
+    // The shade covers columns 9 .. 43 and rows 5 .. 34 of a 61 x 47 frame whose coverage reaches
+    // beyond it; the glow is, bit for bit, that of the whole-frame shade with zeros around, on
+    // one thread or on several (each channel then blurs in planes of its own).
+    const GlowInput in = randomInput(61, 47, 7);
+    const lumet::FrameWindow at{9, 5, 35, 30, in.W, in.H};
+    GlowInput padded = in;
+    std::vector<float> part[3];
+    for (int y = 0; y < in.H; ++y)
+        for (int x = 0; x < in.W; ++x) {
+            if (!at.contains(x, y)) {
+                padded.r[y * in.W + x] = padded.g[y * in.W + x] = padded.b[y * in.W + x] = 0.0f;
+            } else {
+                part[0].push_back(in.r[y * in.W + x]);
+                part[1].push_back(in.g[y * in.W + x]);
+                part[2].push_back(in.b[y * in.W + x]);
+            }
+        }
+    for (float radius : {0.5f, 7.5f, 40.0f}) {
+        const GlowOutput whole = runGlow(padded, radius, true);
+        for (int threads : {1, 2, 3, 16}) {
+            lumet::platform::setHardwareThreadOverride(threads);
+            std::vector<std::vector<float>> work(lumet::kGlowMostWorkPlanes,
+                                                 std::vector<float>(in.r.size()));
+            float* workPlanes[lumet::kGlowMostWorkPlanes];
+            for (int i = 0; i < lumet::kGlowMostWorkPlanes; ++i) workPlanes[i] = work[i].data();
+            std::vector<float> r(in.r.size(), -1.0f), g(r), b(r), a(r);
+            EXPECT_TRUE(lumet::renderGlow(
+                {part[0].data(), part[1].data(), part[2].data(), at.width, at.height}, at,
+                {in.alpha.data(), in.W, in.H}, {r.data(), g.data(), b.data(), a.data(), in.W, in.H},
+                radius, nullptr, workPlanes));
+            lumet::platform::setHardwareThreadOverride(-1);
+            EXPECT_EQ(r, whole.r) << radius << " on " << threads;
+            EXPECT_EQ(b, whole.b) << radius << " on " << threads;
+            EXPECT_EQ(a, whole.a) << radius << " on " << threads;
+        }
+    }
+}
+
 TEST(Glow, OneMissingWorkPlaneSelectsTheFallback) {
     const GlowInput in = randomInput(29, 31, 31);
     const float radius = 9.5f;
     const GlowOutput fallback = runGlow(in, radius, false);
-    std::vector<std::vector<float>> work(lumet::kGlowWorkPlanes, std::vector<float>(in.r.size()));
-    float* workPlanes[lumet::kGlowWorkPlanes];
-    for (int i = 0; i < lumet::kGlowWorkPlanes; ++i) workPlanes[i] = work[i].data();
-    workPlanes[lumet::kGlowWorkPlanes - 1] = nullptr;
+    std::vector<std::vector<float>> work(lumet::kGlowMostWorkPlanes, std::vector<float>(in.r.size()));
+    float* workPlanes[lumet::kGlowMostWorkPlanes];
+    for (int i = 0; i < lumet::kGlowMostWorkPlanes; ++i) workPlanes[i] = work[i].data();
+    workPlanes[lumet::glowWorkPlaneCount() - 1] = nullptr;
     std::vector<float> r(in.r.size()), g(r), b(r), a(r);
     lumet::renderGlow(
         {in.r.data(), in.g.data(), in.b.data(), in.W, in.H}, {in.alpha.data(), in.W, in.H},

@@ -49,6 +49,9 @@ float normalTapsGain(float preview) {
 
 namespace {
 
+// Pixels of a row whose vertical sums are taken together before their normals.
+constexpr std::int32_t kNormalBlock = 256;
+
 // Divides (nx, ny, nz) by its length; a zero length gives (0, 0, 1).
 inline void renormalise(float& nx, float& ny, float& nz) {
     const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
@@ -88,27 +91,48 @@ void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const floa
     float* B = planeB.get();
     const std::int64_t w = W2;
 
-    // Horizontal pass: derivative into A, smoothing into B.
+    // Horizontal pass: derivative into A, smoothing into B. Away from the row's ends no tap is
+    // clamped, and that stretch is a plain loop that vectorises.
     ParallelRows(H2, [&](std::int32_t begin, std::int32_t end) {
+        float dk[9], gk[9];
+        std::copy(d, d + 9, dk);
+        std::copy(g, g + 9, gk);
+        const std::int32_t inner0 = std::min(4, W2), inner1 = std::max(inner0, W2 - 4);
         for (std::int32_t y = begin; y < end; ++y) {
-            const float* h = heightMap + y * w;
-            float* a = A + y * w;
-            float* b = B + y * w;
-            for (std::int32_t x = 0; x < W2; ++x) {
+            const float* __restrict h = heightMap + y * w;
+            float* __restrict a = A + y * w;
+            float* __restrict b = B + y * w;
+            auto clamped = [&](std::int32_t x) {
                 float sumD = 0.0f, sumG = 0.0f;
                 for (int k = -4; k <= 4; ++k) {
                     const float v = h[std::min(std::max(x + k, 0), W2 - 1)];
-                    sumD += v * d[k + 4];
-                    sumG += v * g[k + 4];
+                    sumD += v * dk[k + 4];
+                    sumG += v * gk[k + 4];
+                }
+                a[x] = sumD;
+                b[x] = sumG;
+            };
+            for (std::int32_t x = 0; x < inner0; ++x) clamped(x);
+            for (std::int32_t x = inner0; x < inner1; ++x) {
+                float sumD = 0.0f, sumG = 0.0f;
+                for (int k = 0; k < 9; ++k) {
+                    const float v = h[x + k - 4];
+                    sumD += v * dk[k];
+                    sumG += v * gk[k];
                 }
                 a[x] = sumD;
                 b[x] = sumG;
             }
+            for (std::int32_t x = inner1; x < W2; ++x) clamped(x);
         }
     });
 
-    // Vertical pass and the normal of each pixel.
+    // Vertical pass and the normal of each pixel: a row's two vertical sums first, in a loop
+    // that vectorises, then the normals.
     ParallelRows(H2, [&](std::int32_t begin, std::int32_t end) {
+        float dk[9], gk[9];
+        std::copy(d, d + 9, dk);
+        std::copy(g, g + 9, gk);
         for (std::int32_t y = begin; y < end; ++y) {
             const float* rowsA[9];
             const float* rowsB[9];
@@ -117,46 +141,55 @@ void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const floa
                 rowsA[k + 4] = A + sy * w;
                 rowsB[k + 4] = B + sy * w;
             }
-            for (std::int32_t x = 0; x < W2; ++x) {
-                const std::int64_t i = y * w + x;
-                float* n = normalMap + 3 * i;
-                n[0] = 0.0f;
-                n[1] = 0.0f;
-                n[2] = 1.0f;
-                const float h = heightMap[i];
-                const std::uint8_t a = alphaSS[i];
-                if (h < 0.001f && a < 2) continue;
-                float gx = 0.0f, gy = 0.0f;
-                for (int k = 0; k < 9; ++k) {
-                    gx += rowsA[k][x] * g[k];
-                    gy += rowsB[k][x] * d[k];
+            for (std::int32_t x0 = 0; x0 < W2; x0 += kNormalBlock) {
+                const std::int32_t count = std::min(kNormalBlock, W2 - x0);
+                float sumX[kNormalBlock], sumY[kNormalBlock];
+                for (std::int32_t j = 0; j < count; ++j) {
+                    float gx = 0.0f, gy = 0.0f;
+                    for (int k = 0; k < 9; ++k) {
+                        gx += rowsA[k][x0 + j] * gk[k];
+                        gy += rowsB[k][x0 + j] * dk[k];
+                    }
+                    sumX[j] = gx;
+                    sumY[j] = gy;
                 }
-                float nx = -s * gx, ny = -s * gy, nz = 1.0f;
-                renormalise(nx, ny, nz);
-                if (h > 0.8f) {
-                    const float t = (h - 0.8f) / 0.2f;
-                    const float p = t * t * t;
-                    nx *= 1.0f - 0.5f * p;
-                    ny *= 1.0f - 0.5f * p;
+                for (std::int32_t x = x0; x < x0 + count; ++x) {
+                    const std::int64_t i = y * w + x;
+                    float* n = normalMap + 3 * i;
+                    n[0] = 0.0f;
+                    n[1] = 0.0f;
+                    n[2] = 1.0f;
+                    const float h = heightMap[i];
+                    const std::uint8_t a = alphaSS[i];
+                    if (h < 0.001f && a < 2) continue;
+                    const float gx = sumX[x - x0], gy = sumY[x - x0];
+                    float nx = -s * gx, ny = -s * gy, nz = 1.0f;
                     renormalise(nx, ny, nz);
+                    if (h > 0.8f) {
+                        const float t = (h - 0.8f) / 0.2f;
+                        const float p = t * t * t;
+                        nx *= 1.0f - 0.5f * p;
+                        ny *= 1.0f - 0.5f * p;
+                        renormalise(nx, ny, nz);
+                    }
+                    const float e = std::max(h, static_cast<float>(a) / 255.0f);
+                    if (e < 0.9f) {
+                        const float r = e / 0.9f;
+                        const float b = r * r;
+                        nx = nx * b;
+                        ny = ny * b;
+                        nz = (nz - 1.0f) * b + 1.0f;
+                        renormalise(nx, ny, nz);
+                    }
+                    if (nx * nx + ny * ny < 0.0004f) {
+                        nx = 0.0f;
+                        ny = 0.0f;
+                        nz = 1.0f;
+                    }
+                    n[0] = nx;
+                    n[1] = ny;
+                    n[2] = nz;
                 }
-                const float e = std::max(h, static_cast<float>(a) / 255.0f);
-                if (e < 0.9f) {
-                    const float r = e / 0.9f;
-                    const float b = r * r;
-                    nx = nx * b;
-                    ny = ny * b;
-                    nz = (nz - 1.0f) * b + 1.0f;
-                    renormalise(nx, ny, nz);
-                }
-                if (nx * nx + ny * ny < 0.0004f) {
-                    nx = 0.0f;
-                    ny = 0.0f;
-                    nz = 1.0f;
-                }
-                n[0] = nx;
-                n[1] = ny;
-                n[2] = nz;
             }
         }
     });
@@ -185,11 +218,21 @@ void blurNormals(PlaneView<float> normals, PlaneView<const std::uint8_t> coverag
     if (radius >= 1) {
         const std::int32_t r = std::min(radius, 1000);
         if (!accelerated.blurPlanePair || !accelerated.blurPlanePair(NX, NY, W2, H2, r)) {
-            // One scratch plane serves both blurs; without it the normals stay unblurred.
-            Plane<float> scratch = allocatePlane<float>(count);
-            if (scratch) {
-                threePassBoxBlur(NX, W2, H2, r, scratch.get());
-                threePassBoxBlur(NY, W2, H2, r, scratch.get());
+            // On two threads or fewer the two planes blur at once, each whole on one thread with
+            // a scratch plane of its own; otherwise one after the other, each pass over all
+            // threads through one scratch plane. Without scratch the normals stay unblurred.
+            float* const planes[2] = {NX, NY};
+            if (parallelBandCount(H2) <= 2) {
+                Plane<float> scratch[2] = {allocatePlane<float>(count),
+                                           allocatePlane<float>(count)};
+                if (scratch[0] && scratch[1]) {
+                    ParallelRows(2, [&](std::int32_t begin, std::int32_t end) {
+                        for (std::int32_t p = begin; p < end; ++p)
+                            threePassBoxBlur(planes[p], W2, H2, r, scratch[p].get(), true);
+                    });
+                }
+            } else if (Plane<float> scratch = allocatePlane<float>(count)) {
+                for (float* plane : planes) threePassBoxBlur(plane, W2, H2, r, scratch.get());
             }
         }
     }

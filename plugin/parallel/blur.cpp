@@ -400,15 +400,17 @@ void boxPasses(const float* source, float* destination, float* scratch, std::int
     const std::int64_t bufferFloats = horizontalBufferFloats(reached.width);
     const unsigned bands = onThisThread ? 1 : parallelBandCount(content.height, kRowsPerGroup);
     const Plane<float> buffers = allocatePlane<float>(bands * bufferFloats);
-    splitOrNot(onThisThread, content.height, kRowsPerGroup, [&](std::int32_t begin,
-                                                                std::int32_t end) {
-        const unsigned band =
-            onThisThread ? 0
-                         : std::min(parallelBandOf(content.height, begin, kRowsPerGroup), bands - 1);
-        float* own = buffers ? buffers.get() + band * bufferFloats : nullptr;
-        horizontalPass<kFraction>(source + x0, scratch + x0, reached.width, w, content.y + begin,
-                                  content.y + end, radius, fraction, invSize, own);
-    });
+    splitOrNot(
+        onThisThread, content.height, kRowsPerGroup, [&](std::int32_t begin, std::int32_t end) {
+            const unsigned band =
+                onThisThread
+                    ? 0
+                    : std::min(parallelBandOf(content.height, begin, kRowsPerGroup), bands - 1);
+            float* own = buffers ? buffers.get() + band * bufferFloats : nullptr;
+            horizontalPass<kFraction>(source + x0, scratch + x0, reached.width, w,
+                                      content.y + begin, content.y + end, radius, fraction, invSize,
+                                      own);
+        });
     // The reached rows above and below the content are zero after the first pass.
     const std::size_t segment = static_cast<std::size_t>(reached.width) * sizeof(float);
     for (std::int32_t y = reached.y; y < reached.y + reached.height; ++y) {
@@ -417,15 +419,15 @@ void boxPasses(const float* source, float* destination, float* scratch, std::int
     }
     if (onThisThread && parallelWorkStopped()) return;
     const std::int64_t top = reached.y * w + x0;
-    splitOrNot(onThisThread, reached.width, kColumnsPerPiece, [&](std::int32_t begin,
-                                                                  std::int32_t end) {
-        for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
-            const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
-            boxLines<kColumnsPerGroup, true, kFraction>(scratch + top + x, destination + top + x, w,
-                                                        1, columns, reached.height, radius,
-                                                        fraction, invSize);
-        }
-    });
+    splitOrNot(onThisThread, reached.width, kColumnsPerPiece,
+               [&](std::int32_t begin, std::int32_t end) {
+                   for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
+                       const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
+                       boxLines<kColumnsPerGroup, true, kFraction>(
+                           scratch + top + x, destination + top + x, w, 1, columns, reached.height,
+                           radius, fraction, invSize);
+                   }
+               });
 }
 
 // Sets every pixel of the plane outside the window to +0.
@@ -496,7 +498,7 @@ void threePassRadii(std::int32_t radius, std::int32_t out[3]) {
 }
 
 void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,
-                      float* scratch) {
+                      float* scratch, bool onThisThread) {
     if (radius < 1 || width < 1 || height < 1 || !plane) return;
     Plane<float> owned;
     if (!scratch) {
@@ -506,7 +508,11 @@ void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std
     }
     std::int32_t radii[3];
     threePassRadii(radius, radii);
-    for (std::int32_t r : radii) boxBlur(plane, scratch, width, height, r, 0.0f);
+    for (std::int32_t r : radii) {
+        if (onThisThread && parallelWorkStopped()) return;
+        boxBlurContent(plane, plane, scratch, r, 0.0f, FrameWindow::whole(width, height),
+                       onThisThread);
+    }
 }
 
 namespace {

@@ -42,9 +42,10 @@ FrameWindow boxBlurContent(const float* source, float* destination, float* scrat
 void threePassRadii(std::int32_t radius, std::int32_t out[3]);
 
 // Three box blurs of integer radius (see threePassRadii). Allocates scratch when none is given.
-// CPU only: callers that may use the GPU offer the blur to it first.
+// CPU only: callers that may use the GPU offer the blur to it first. `onThisThread` as for
+// boxBlurContent.
 void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,
-                      float* scratch = nullptr);
+                      float* scratch = nullptr, bool onThisThread = false);
 
 // Gaussian of radius r (capped at 500, sigma = max(0.1, r / 3)), wrapping in x and clamping in y.
 void gaussianBlurWrapX(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,

@@ -115,8 +115,8 @@ void runInterruptible(std::int32_t n, const BandSplit& split, BandFunction funct
     bool started[kMaxParallelThreads] = {};
     call.running = threads;
     for (unsigned t = 0; t < threads; ++t) {
-        bands[t] =
-            ChunkedBand{Band{function, context, split.begin(t), split.end(t, n), split.group}, &call};
+        bands[t] = ChunkedBand{
+            Band{function, context, split.begin(t), split.end(t, n), split.group}, &call};
         started[t] = platform::startThread(handles[t], runChunkedBand, &bands[t]);
     }
     for (unsigned t = 0; t < threads; ++t) {

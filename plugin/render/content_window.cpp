@@ -11,8 +11,8 @@
 #include "geometry/smart_edge.h"
 #include "parallel/blur.h"
 #include "platform/plane.h"
-#include "shading/glow.h"
 #include "platform/platform.h"
+#include "shading/glow.h"
 
 namespace lumet {
 

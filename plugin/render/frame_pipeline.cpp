@@ -173,8 +173,8 @@ bool runGlow(Stages& s, bool glowDirty) {
         return false;
     if (glowDirty || !cache.glowValid) {
         // The shade covers the geometry window, which lies inside the glow's.
-        const FrameWindow shadeAt{area.x - window.x, area.y - window.y, area.width, area.height,
-                                  window.width, window.height};
+        const FrameWindow shadeAt{area.x - window.x, area.y - window.y, area.width,
+                                  area.height,       window.width,      window.height};
         cache.glowValid = computeGlowPlanes(
             s.gpu,
             RgbPlanes<const float>(cache.shadeR.get(), cache.shadeG.get(), cache.shadeB.get(),

@@ -112,10 +112,9 @@ bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,
             copyWindowZeroAround(from[c].data, shadeAt, wide[c].get(),
                                  FrameWindow::whole(alpha.width, alpha.height));
         }
-        return gpu::renderGlowGpu(
-            RgbPlanes<const float>(wide[0].get(), wide[1].get(), wide[2].get(), alpha.width,
-                                   alpha.height),
-            alpha, glow, glowRadius);
+        return gpu::renderGlowGpu(RgbPlanes<const float>(wide[0].get(), wide[1].get(),
+                                                         wide[2].get(), alpha.width, alpha.height),
+                                  alpha, glow, glowRadius);
     };
     bool done = false;
     if (holdsGpuLock) {

@@ -73,7 +73,8 @@ FrameWindow coveredWindow(PlaneView<const std::uint8_t> alpha) {
     ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
         std::int32_t x0 = W, x1 = -1, y0 = H, y1 = -1;
         for (std::int32_t y = begin; y < end; ++y) {
-            const auto [first, last] = nonZeroSpan(alpha.data + static_cast<std::int64_t>(y) * W, W);
+            const auto [first, last] =
+                nonZeroSpan(alpha.data + static_cast<std::int64_t>(y) * W, W);
             if (first == last) continue;
             x0 = std::min(x0, first), x1 = std::max(x1, last - 1);
             y0 = std::min(y0, y), y1 = y;
@@ -151,8 +152,8 @@ void glowChannel(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt
     blurThreeTimesHere(out, smallBlur, scratch, content,
                        glowPassRadius(glowRadius, kGlowScaleSmall));
     if (parallelWorkStopped()) return;
-    const FrameWindow large = blurThreeTimesHere(out, out, scratch, content,
-                                                 glowPassRadius(glowRadius, kGlowScaleLarge));
+    const FrameWindow large =
+        blurThreeTimesHere(out, out, scratch, content, glowPassRadius(glowRadius, kGlowScaleLarge));
     if (parallelWorkStopped()) return;
     const std::int64_t begin = large.y * W, end = (large.y + std::int64_t{large.height}) * W;
     for (std::int64_t i = begin; i < end; ++i) {

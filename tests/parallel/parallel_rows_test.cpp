@@ -1,5 +1,5 @@
-// ParallelRows: its band layout, with groups of items kept whole, every item done once even when threads cannot be started; and the
-// atomic merges under contention.
+// ParallelRows: its band layout, with groups of items kept whole, every item done once even when
+// threads cannot be started; and the atomic merges under contention.
 #include "parallel/parallel_rows.h"
 
 #include <gtest/gtest.h>

@@ -184,7 +184,8 @@ TEST(Glow, OneMissingWorkPlaneSelectsTheFallback) {
     const GlowInput in = randomInput(29, 31, 31);
     const float radius = 9.5f;
     const GlowOutput fallback = runGlow(in, radius, false);
-    std::vector<std::vector<float>> work(lumet::kGlowMostWorkPlanes, std::vector<float>(in.r.size()));
+    std::vector<std::vector<float>> work(lumet::kGlowMostWorkPlanes,
+                                         std::vector<float>(in.r.size()));
     float* workPlanes[lumet::kGlowMostWorkPlanes];
     for (int i = 0; i < lumet::kGlowMostWorkPlanes; ++i) workPlanes[i] = work[i].data();
     workPlanes[lumet::glowWorkPlaneCount() - 1] = nullptr;

@@ -84,8 +84,9 @@ ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::
 std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS) {
     // Kept per working pixel: heights 4, normals 12, reflection 12, coverage 1, supersampled
     // shading 12; passing at the geometry's peak: two distance planes and the inverted coverage
-    // 9, the normal blur's planes and scratch 12, the smart edge's colour, edge and copy planes 32.
-    constexpr std::int64_t kPerWorkingPixel = 41 + 53;
+    // 9, the normal blur's two planes and up to two scratch planes 16, the smart edge's colour,
+    // edge and copy planes 32.
+    constexpr std::int64_t kPerWorkingPixel = 41 + 57;
     // Per pixel of the output window: coverage 2, shading 12, glow 16, the layer's alpha and the
     // copy of the geometry's 2, and the glow's work planes: two per channel blurred at once, or
     // the device glow's three source planes.

@@ -169,8 +169,9 @@ TEST(BoxBlur, ExactZerosBeyondTheReachAndTheSameFloatsWhereverTheContentLies) {
 
 TEST(BoxBlur, FilteringOnlyWhatTheContentReachesGivesTheWholePlanesFloats) {
     // Planes zero outside a random rectangle (touching edges, single rows and columns, the whole
-    // plane): the content-bounded blur, in place and into a plane of NaNs, against the whole
-    // plane's blur, bit for bit, and its reported rectangle against the reach.
+    // plane): the content-bounded blur, in place and into a plane of NaNs, split over threads or
+    // on the calling thread, against the whole plane's blur, bit for bit, and its reported
+    // rectangle against the reach.
     std::mt19937 rng(11);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     for (int n = 0; n < 60; ++n) {
@@ -189,7 +190,9 @@ TEST(BoxBlur, FilteringOnlyWhatTheContentReachesGivesTheWholePlanesFloats) {
         Plane inPlace = source, into(source.size(), std::nanf(""));
         const lumet::FrameWindow reached =
             lumet::boxBlurContent(inPlace.data(), inPlace.data(), scratch.data(), r, f, content);
-        lumet::boxBlurContent(source.data(), into.data(), scratch.data(), r, f, content);
+        const bool onThisThread = n % 2 == 1;
+        lumet::boxBlurContent(source.data(), into.data(), scratch.data(), r, f, content,
+                              onThisThread);
         ASSERT_EQ(0, std::memcmp(whole.data(), inPlace.data(), whole.size() * sizeof(float))) << n;
         ASSERT_EQ(0, std::memcmp(whole.data(), into.data(), whole.size() * sizeof(float))) << n;
         const bool blurs = r >= 1 || f >= 0.001f;

@@ -18,7 +18,10 @@
 
 namespace lumet {
 
-float edgeProfile(float t, std::int32_t profile) {
+namespace {
+
+// The edge profile and the bevel height, inline for the height map's per-pixel loop.
+inline float profileAt(float t, std::int32_t profile) {
     const float smooth = t * t * (3.0f - 2.0f * t);
     float g;
     switch (profile) {
@@ -43,6 +46,10 @@ float edgeProfile(float t, std::int32_t profile) {
     }
     return g + (smooth - g) * 0.15f;
 }
+
+}  // namespace
+
+float edgeProfile(float t, std::int32_t profile) { return profileAt(t, profile); }
 
 float bevelWidthOf(float bevelDepth, float pixelScale) {
     const float p = pixelScale;
@@ -71,34 +78,43 @@ float bevelInverseWidth(float bevelWidth, float maxIn, float pixelScale) {
     return 1.0f / bevelWidth;
 }
 
-float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float dIn, float dOut,
-                  bool hasOuter, float invWidth) {
+namespace {
+
+inline float heightAt(std::int32_t style, std::int32_t profile, bool inside, float dIn, float dOut,
+                      bool hasOuter, float invWidth) {
     if (inside) {
         switch (style) {
             case kOuterBevel:
                 return 1.0f;
             case kFullBevel:
-                return 0.5f + 0.5f * edgeProfile(clamp01(dIn * invWidth), profile);
+                return 0.5f + 0.5f * profileAt(clamp01(dIn * invWidth), profile);
             case kEmboss:
-                return 0.5f + 0.5f * edgeProfile(clamp01(dIn * 2.0f * invWidth), profile);
+                return 0.5f + 0.5f * profileAt(clamp01(dIn * 2.0f * invWidth), profile);
             case kPillow:
-                return 1.0f - 0.7f * edgeProfile(clamp01(dIn * invWidth), profile);
+                return 1.0f - 0.7f * profileAt(clamp01(dIn * invWidth), profile);
             default:
-                return edgeProfile(clamp01(dIn * invWidth), profile);
+                return profileAt(clamp01(dIn * invWidth), profile);
         }
     }
     if (!hasOuter) return 0.0f;
     switch (style) {
         case kOuterBevel:
         case kPillow:
-            return 1.0f - edgeProfile(clamp01(dOut * invWidth), profile);
+            return 1.0f - profileAt(clamp01(dOut * invWidth), profile);
         case kFullBevel:
-            return 0.5f - 0.5f * edgeProfile(clamp01(dOut * invWidth), profile);
+            return 0.5f - 0.5f * profileAt(clamp01(dOut * invWidth), profile);
         case kEmboss:
-            return 0.5f - 0.5f * edgeProfile(clamp01(dOut * 2.0f * invWidth), profile);
+            return 0.5f - 0.5f * profileAt(clamp01(dOut * 2.0f * invWidth), profile);
         default:
             return 0.0f;
     }
+}
+
+}  // namespace
+
+float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float dIn, float dOut,
+                  bool hasOuter, float invWidth) {
+    return heightAt(style, profile, inside, dIn, dOut, hasOuter, invWidth);
 }
 
 namespace {
@@ -163,8 +179,8 @@ void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> h
     const float* out = dOut.get();
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
         for (std::int64_t i = begin; i < end; ++i)
-            heightMap[i] = bevelHeight(style, profile, alphaSS[i] != 0, in[i], out ? out[i] : 0.0f,
-                                       out != nullptr, invWidth);
+            heightMap[i] = heightAt(style, profile, alphaSS[i] != 0, in[i], out ? out[i] : 0.0f,
+                                    out != nullptr, invWidth);
     });
     dIn.reset();
     dOut.reset();

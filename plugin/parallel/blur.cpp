@@ -396,21 +396,18 @@ void boxPasses(const float* source, float* destination, float* scratch, std::int
                float fraction, float invSize, bool onThisThread) {
     const std::int64_t w = width;
     const std::int64_t x0 = reached.x;
-    // One set of buffers per band: the pieces of a band run one after another.
+    // One set of buffers per worker: a worker's pieces run one after another.
     const std::int64_t bufferFloats = horizontalBufferFloats(reached.width);
     const unsigned bands = onThisThread ? 1 : parallelBandCount(content.height, kRowsPerGroup);
     const Plane<float> buffers = allocatePlane<float>(bands * bufferFloats);
-    splitOrNot(
-        onThisThread, content.height, kRowsPerGroup, [&](std::int32_t begin, std::int32_t end) {
-            const unsigned band =
-                onThisThread
-                    ? 0
-                    : std::min(parallelBandOf(content.height, begin, kRowsPerGroup), bands - 1);
-            float* own = buffers ? buffers.get() + band * bufferFloats : nullptr;
-            horizontalPass<kFraction>(source + x0, scratch + x0, reached.width, w,
-                                      content.y + begin, content.y + end, radius, fraction, invSize,
-                                      own);
-        });
+    splitOrNot(onThisThread, content.height, kRowsPerGroup,
+               [&](std::int32_t begin, std::int32_t end) {
+                   const unsigned band = onThisThread ? 0 : std::min(parallelWorker(), bands - 1);
+                   float* own = buffers ? buffers.get() + band * bufferFloats : nullptr;
+                   horizontalPass<kFraction>(source + x0, scratch + x0, reached.width, w,
+                                             content.y + begin, content.y + end, radius, fraction,
+                                             invSize, own);
+               });
     // The reached rows above and below the content are zero after the first pass.
     const std::size_t segment = static_cast<std::size_t>(reached.width) * sizeof(float);
     for (std::int32_t y = reached.y; y < reached.y + reached.height; ++y) {

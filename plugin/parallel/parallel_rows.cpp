@@ -44,11 +44,6 @@ unsigned parallelBandCount(std::int32_t n, std::int32_t group) {
     return BandSplit(n, group).threads;
 }
 
-unsigned parallelBandOf(std::int32_t n, std::int32_t item, std::int32_t group) {
-    const BandSplit split(n, group);
-    return std::min(split.threads - 1, static_cast<unsigned>(std::max(item, 0) / split.size));
-}
-
 namespace {
 struct Band {
     BandFunction function;
@@ -57,71 +52,125 @@ struct Band {
     std::int32_t end;
     std::int32_t group;
 };
+// The worker running a band function on this thread, and the stop flag of its call (null
+// outside an interruptible call).
+thread_local unsigned tWorker = 0;
+thread_local const std::atomic<bool>* tCallStop = nullptr;
+
+// Sets the calling thread's worker for as long as it lives, then puts back what was there (a
+// band function may itself make a parallel call whose band comes back to this thread).
+class WorkerScope {
+public:
+    WorkerScope(unsigned worker, const std::atomic<bool>* stop)
+        : worker_(tWorker), stop_(tCallStop) {
+        tWorker = worker;
+        tCallStop = stop;
+    }
+    ~WorkerScope() {
+        tWorker = worker_;
+        tCallStop = stop_;
+    }
+    WorkerScope(const WorkerScope&) = delete;
+    WorkerScope& operator=(const WorkerScope&) = delete;
+
+private:
+    unsigned worker_;
+    const std::atomic<bool>* stop_;
+};
+
+struct WorkerBand {
+    Band band;
+    unsigned worker;
+};
+
 void runBand(void* raw) {
-    const Band* band = static_cast<const Band*>(raw);
-    band->function(band->context, band->begin, band->end);
+    const WorkerBand* own = static_cast<const WorkerBand*>(raw);
+    const WorkerScope scope(own->worker, nullptr);
+    own->band.function(own->band.context, own->band.begin, own->band.end);
 }
 
-// Under a frame interrupt the bands run in chunks, so that they can stop soon after the host
-// asked to abandon the frame. Which pixels a call computes never depends on the chunks: every
-// band function computes its items independently of the range it is given.
+// Under a frame interrupt the bands run in pieces, so that they can stop soon after the host
+// asked to abandon the frame, and a worker that is done with its own band takes the pieces its
+// neighbours have not started, so that a band of costly rows does not keep the others waiting.
+// Which pixels a call computes never depends on the pieces or on who runs them: every band
+// function computes its items independently of the range it is given.
 constexpr std::int32_t kChunksPerBand = 32;
 // How often the calling thread asks the host while the bands run.
 constexpr auto kAskInterval = kAbortAskInterval;
+
+struct ChunkedBand {
+    Band band;
+    std::int64_t chunk = 1;             // items per piece, a multiple of the group
+    std::atomic<std::int64_t> next{0};  // the first item not handed out yet
+
+    void prepare(const Band& whole) {
+        band = whole;
+        const std::int32_t groups = (whole.end - whole.begin) / whole.group;
+        chunk = std::int64_t{std::max<std::int32_t>(1, groups / kChunksPerBand)} * whole.group;
+        next = whole.begin;
+    }
+};
 
 struct ChunkedCall {
     std::atomic<bool> stop{false};
     std::mutex mutex;
     std::condition_variable finished;
     unsigned running = 0;
+    unsigned workers = 0;
+    ChunkedBand bands[kMaxParallelThreads];
 };
 
-struct ChunkedBand {
-    Band band;
+struct ChunkedWorker {
     ChunkedCall* call;
+    unsigned worker;
 };
 
-void runChunks(const Band& band, const std::atomic<bool>& stop, bool askHost) {
-    const std::int32_t groups = (band.end - band.begin) / band.group;
-    const std::int32_t chunk = std::max<std::int32_t>(1, groups / kChunksPerBand) * band.group;
-    for (std::int32_t begin = band.begin; begin < band.end; begin += chunk) {
-        if (stop.load(std::memory_order_relaxed) || frameInterrupted()) return;
-        band.function(band.context, begin, std::min(band.end, begin + chunk));
-        if (askHost) askFrameAbortWhenDue();
+// Worker w's pieces: its own band's in order, then what is left of the others'.
+void runPieces(ChunkedCall& call, unsigned w, bool askHost) {
+    const WorkerScope scope(w, &call.stop);
+    for (unsigned k = 0; k < call.workers; ++k) {
+        ChunkedBand& band = call.bands[(w + k) % call.workers];
+        while (!call.stop.load(std::memory_order_relaxed) && !frameInterrupted()) {
+            const std::int64_t begin = band.next.fetch_add(band.chunk, std::memory_order_relaxed);
+            if (begin >= band.band.end) break;
+            const std::int64_t end = std::min<std::int64_t>(band.band.end, begin + band.chunk);
+            band.band.function(band.band.context, static_cast<std::int32_t>(begin),
+                               static_cast<std::int32_t>(end));
+            if (askHost) askFrameAbortWhenDue();
+        }
     }
 }
 
-// The stop flag of the call whose band this worker thread runs.
-thread_local const std::atomic<bool>* tCallStop = nullptr;
-
-void runChunkedBand(void* raw) {
-    ChunkedBand* chunked = static_cast<ChunkedBand*>(raw);
-    tCallStop = &chunked->call->stop;
-    runChunks(chunked->band, chunked->call->stop, false);
-    tCallStop = nullptr;
-    const std::lock_guard<std::mutex> lock(chunked->call->mutex);
-    --chunked->call->running;
-    chunked->call->finished.notify_one();
+void runChunkedWorker(void* raw) {
+    const ChunkedWorker* own = static_cast<const ChunkedWorker*>(raw);
+    runPieces(*own->call, own->worker, false);
+    const std::lock_guard<std::mutex> lock(own->call->mutex);
+    --own->call->running;
+    own->call->finished.notify_one();
 }
 
-// The bands on their threads while the calling thread, the one that may talk to the host, asks
+// The workers on their threads while the calling thread, the one that may talk to the host, asks
 // it every few milliseconds whether to go on.
 void runInterruptible(std::int32_t n, const BandSplit& split, BandFunction function,
                       void* context) {
     const unsigned threads = split.threads;
     ChunkedCall call;
-    ChunkedBand bands[kMaxParallelThreads];
+    ChunkedWorker workers[kMaxParallelThreads];
     platform::ThreadHandle handles[kMaxParallelThreads];
     bool started[kMaxParallelThreads] = {};
     call.running = threads;
+    call.workers = threads;
     for (unsigned t = 0; t < threads; ++t) {
-        bands[t] = ChunkedBand{
-            Band{function, context, split.begin(t), split.end(t, n), split.group}, &call};
-        started[t] = platform::startThread(handles[t], runChunkedBand, &bands[t]);
+        call.bands[t].prepare(
+            Band{function, context, split.begin(t), split.end(t, n), split.group});
+    }
+    for (unsigned t = 0; t < threads; ++t) {
+        workers[t] = ChunkedWorker{&call, t};
+        started[t] = platform::startThread(handles[t], runChunkedWorker, &workers[t]);
     }
     for (unsigned t = 0; t < threads; ++t) {
         if (started[t]) continue;
-        runChunks(bands[t].band, call.stop, true);
+        runPieces(call, t, true);
         const std::lock_guard<std::mutex> lock(call.mutex);
         --call.running;
     }
@@ -140,6 +189,8 @@ void runInterruptible(std::int32_t n, const BandSplit& split, BandFunction funct
 
 }  // namespace
 
+unsigned parallelWorker() { return tWorker; }
+
 bool parallelWorkStopped() {
     return (tCallStop && tCallStop->load(std::memory_order_relaxed)) || frameInterrupted() != 0;
 }
@@ -153,22 +204,26 @@ void parallelRowsRaw(std::int32_t n, BandFunction function, void* context, std::
         // last question asks first: a stage made of many short passes asks between them.
         if (askFrameAbortWhenDue() != 0) return;
         if (threads <= 1) {
-            const std::atomic<bool> never{false};
-            runChunks(Band{function, context, 0, n, split.group}, never, true);
+            ChunkedCall call;
+            call.workers = 1;
+            call.bands[0].prepare(Band{function, context, 0, n, split.group});
+            runPieces(call, 0, true);
         } else {
             runInterruptible(n, split, function, context);
         }
         return;
     }
     if (threads <= 1) {
+        const WorkerScope scope(0, tCallStop);
         function(context, 0, n);
         return;
     }
-    Band bands[kMaxParallelThreads];
+    WorkerBand bands[kMaxParallelThreads];
     platform::ThreadHandle handles[kMaxParallelThreads];
     bool started[kMaxParallelThreads] = {};
     for (unsigned t = 0; t < threads; ++t) {
-        bands[t] = Band{function, context, split.begin(t), split.end(t, n), split.group};
+        bands[t] =
+            WorkerBand{Band{function, context, split.begin(t), split.end(t, n), split.group}, t};
         started[t] = platform::startThread(handles[t], runBand, &bands[t]);
     }
     // Bands whose thread could not be created are done here, while the others run.

@@ -18,10 +18,10 @@ constexpr unsigned kMaxParallelThreads = 16;
 // are fewer than two groups).
 unsigned parallelBandCount(std::int32_t n, std::int32_t group = 1);
 
-// The band (0 to parallelBandCount(n, group) - 1) of a call over n items that item `item` lies
-// in. A band may be handed over in pieces, one after another on one thread, never two pieces of a
-// band at once: a band function can keep scratch memory per band.
-unsigned parallelBandOf(std::int32_t n, std::int32_t item, std::int32_t group = 1);
+// The worker (0 to parallelBandCount(n, group) - 1 of the call) that runs the calling band
+// function: pieces that run at the same time have different workers, so a band function can keep
+// scratch memory per worker. 0 outside a parallel call.
+unsigned parallelWorker();
 
 // Calls band(context, begin, end) for bands that together cover [0, n) exactly once. Every band,
 // and every piece a band is handed over in, begins at a multiple of `group` (at least 1): a pass

@@ -164,8 +164,8 @@ void glowChannel(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt
     }
 }
 
-// Channels blurred at once: each on a band of its own with two planes of its own.
-unsigned glowChannelBands() { return parallelBandCount(4); }
+// Channels blurred at once: each on a worker of its own with two planes of that worker's.
+unsigned glowChannelWorkers() { return parallelBandCount(4); }
 
 }  // namespace
 
@@ -224,18 +224,18 @@ bool renderGlow(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
 
     // The four channels are independent: each runs whole on one thread, its blurs' passes one
     // after another, so that the many short passes of a glow need no threads of their own.
-    const unsigned bands = glowChannelBands();
+    const unsigned workers = glowChannelWorkers();
     ParallelRows(4, [&](std::int32_t begin, std::int32_t end) {
-        const unsigned band = std::min(parallelBandOf(4, begin), bands - 1);
+        const unsigned worker = std::min(parallelWorker(), workers - 1);
         for (int c = begin; c < end && !parallelWorkStopped(); ++c) {
             glowChannel(shade, shadeAt, alpha, content, c, glowRadius, glow[c],
-                        workPlanes[2 * band], workPlanes[2 * band + 1]);
+                        workPlanes[2 * worker], workPlanes[2 * worker + 1]);
         }
     });
     return true;
 }
 
-std::int32_t glowWorkPlaneCount() { return 2 * static_cast<std::int32_t>(glowChannelBands()); }
+std::int32_t glowWorkPlaneCount() { return 2 * static_cast<std::int32_t>(glowChannelWorkers()); }
 
 void renderGlow(const RgbPlanes<const float>& shade, PlaneView<const std::uint8_t> alpha,
                 const RgbaPlanes<float>& glow, float glowRadius, float* scratch,

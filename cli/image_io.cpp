@@ -173,6 +173,11 @@ bool writePngFile(const std::string& temporary, const std::string& path, const I
     }
     png_init_io(png, file.get());
     png_set_compression_level(png, level);
+    // The fast levels filter every row the same way (see writePng).
+    if (level == 0)
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    else if (level >= 1 && level <= 3)
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
     png_set_IHDR(png, info, image.width, image.height, bits, PNG_COLOR_TYPE_RGB_ALPHA,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);

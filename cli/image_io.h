@@ -14,6 +14,9 @@ struct Image {
     std::vector<float> rgba;  // 4 floats per pixel
     bool premultiplied = false;
     int sourceBits = 8;  // bit depth the image was read at
+    // Instead of rgba, an image taken straight to the 8-bit samples of a PNG (straight RGBA, four
+    // bytes a pixel): what pngSamples would make of its floats, unpremultiplied.
+    std::vector<std::uint8_t> samples8;
 };
 
 // The largest image a PNG may declare: each side at most kMaxImageSide and at most
@@ -33,11 +36,19 @@ bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uin
                           std::uint64_t fileBytes, std::string& error);
 
 // The RGBA samples of a PNG's rows, back to back: each value clamped to 0..1 (NaN to 0) and
-// rounded to 8 bits, or to 16 bits stored big-endian.
+// rounded to 8 bits, or to 16 bits stored big-endian. An image's samples8 when it has them.
 std::vector<std::uint8_t> pngSamples(const Image& image, int bits);
 
+// A run of 8-bit premultiplied pixels (alpha, red, green, blue bytes, the host's 8-bit layout)
+// as the straight 8-bit RGBA samples that pngSamples gives for their unpremultiplied floats
+// (each byte / 255), by a table of every colour and alpha pair.
+void straightSamples8(const std::uint8_t* argb, std::size_t pixels, std::uint8_t* rgba);
+
 // Writes straight RGBA; colour values are clamped to 0..1 and rounded to the bit depth (8 or 16).
-// `level` is zlib's compression level, 0 to 9 (-1: zlib's default).
+// `level` is zlib's compression level, 0 to 9 (-1: zlib's default). Levels 0 to 3, chosen for
+// speed, filter every row the same way (none at level 0, "up" above it, which costs little and
+// compresses text on transparency as well as trying every filter); higher levels let the library
+// pick the filter of each row.
 bool writePng(const std::string& path, const Image& image, int bits, std::string& error,
               int level = -1);
 

@@ -136,22 +136,55 @@ bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uin
     return true;
 }
 
+namespace {
+
+// v clamped to 0..1 (NaN to 0) and rounded to 0..scale.
+inline unsigned quantized(float v, float scale) {
+    v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
+    return static_cast<unsigned>(v * scale + 0.5f);
+}
+
+// The straight colour of premultiplied colour c at alpha a (0 where a is not above 0).
+inline float straightColour(float c, float a) { return a > 0.0f ? c / a : 0.0f; }
+
+}  // namespace
+
 std::vector<std::uint8_t> pngSamples(const Image& image, int bits) {
+    if (bits == 8 && !image.samples8.empty()) return image.samples8;
     const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
     std::vector<std::uint8_t> samples(count * (bits == 16 ? 2 : 1));
-    const float scale = bits == 16 ? 65535.0f : 255.0f;
-    for (std::size_t i = 0; i < count; ++i) {
-        float v = image.rgba[i];
-        v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
-        const unsigned q = static_cast<unsigned>(v * scale + 0.5f);
-        if (bits == 16) {
+    if (bits == 16) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const unsigned q = quantized(image.rgba[i], 65535.0f);
             samples[2 * i] = static_cast<std::uint8_t>(q >> 8);  // PNG stores big-endian
             samples[2 * i + 1] = static_cast<std::uint8_t>(q & 0xFF);
-        } else {
-            samples[i] = static_cast<std::uint8_t>(q);
         }
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            samples[i] = static_cast<std::uint8_t>(quantized(image.rgba[i], 255.0f));
     }
     return samples;
+}
+
+void straightSamples8(const std::uint8_t* argb, std::size_t pixels, std::uint8_t* rgba) {
+    // table[a * 256 + c]: colour byte c at alpha byte a, through the float path.
+    static const std::vector<std::uint8_t> table = [] {
+        std::vector<std::uint8_t> t(256 * 256);
+        for (int a = 0; a < 256; ++a)
+            for (int c = 0; c < 256; ++c)
+                t[a * 256 + c] = static_cast<std::uint8_t>(quantized(
+                    straightColour(static_cast<float>(c) / 255.0f, static_cast<float>(a) / 255.0f),
+                    255.0f));
+        return t;
+    }();
+    for (std::size_t i = 0; i < pixels; ++i, argb += 4, rgba += 4) {
+        const std::uint8_t* row = table.data() + argb[0] * 256;
+        rgba[0] = row[argb[1]];
+        rgba[1] = row[argb[2]];
+        rgba[2] = row[argb[3]];
+        rgba[3] =
+            static_cast<std::uint8_t>(quantized(static_cast<float>(argb[0]) / 255.0f, 255.0f));
+    }
 }
 
 void premultiply(Image& image) {
@@ -169,13 +202,7 @@ void unpremultiply(Image& image) {
     if (!image.premultiplied) return;
     for (std::size_t i = 0; i + 3 < image.rgba.size(); i += 4) {
         const float a = image.rgba[i + 3];
-        if (a > 0.0f) {
-            image.rgba[i] /= a;
-            image.rgba[i + 1] /= a;
-            image.rgba[i + 2] /= a;
-        } else {
-            image.rgba[i] = image.rgba[i + 1] = image.rgba[i + 2] = 0.0f;
-        }
+        for (int c = 0; c < 3; ++c) image.rgba[i + c] = straightColour(image.rgba[i + c], a);
     }
     image.premultiplied = false;
 }

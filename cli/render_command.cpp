@@ -118,6 +118,20 @@ OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::in
 
 namespace {
 
+// Whether an output path names an OpenEXR file (any other is a PNG).
+bool isExrPath(const std::string& path) {
+    std::string extension = path.substr(std::min(path.size(), path.rfind('.')));
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".exr";
+}
+
+// Whether frames go to 8-bit PNGs as they come, with no background to lay under them. Such a
+// frame is taken from the output world straight to its PNG samples.
+bool straightToPng8(const RenderOptions& options) {
+    return options.depth == 8 && !options.background && !isExrPath(options.outputPath);
+}
+
 void writeOutput(const RenderOptions& options, Image image, const std::string& path) {
     if (options.background) {
         const auto& bg = *options.background;
@@ -128,14 +142,11 @@ void writeOutput(const RenderOptions& options, Image image, const std::string& p
         }
     }
     std::string error;
-    std::string extension = path.substr(std::min(path.size(), path.rfind('.')));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     bool ok;
-    if (extension == ".exr") {
+    if (isExrPath(path)) {
         ok = writeExr(path, image, error);
     } else {
-        unpremultiply(image);
+        unpremultiply(image);  // nothing to do for samples8, which are straight
         ok = writePng(path, image, options.depth == 8 ? 8 : 16, error, options.pngLevel);
     }
     if (!ok) throw std::runtime_error(error);
@@ -249,16 +260,28 @@ public:
     Image takeImage(RenderedOutput& output, std::int32_t layerWidth, std::int32_t layerHeight,
                     bool full) override {
         const refhost::RenderedFrame& frame = output.frame;
-        const OutputCut cut = outputCut(
-            frame.output.width(), frame.output.height(), frame.inputX, frame.inputY,
-            previewSize(layerWidth, options_.downsample),
-            previewSize(layerHeight, options_.downsample), full);
+        const OutputCut cut = outputCut(frame.output.width(), frame.output.height(), frame.inputX,
+                                        frame.inputY, previewSize(layerWidth, options_.downsample),
+                                        previewSize(layerHeight, options_.downsample), full);
         Image image;
         image.width = cut.width;
         image.height = cut.height;
         image.premultiplied = true;
-        image.rgba = refhost::rgbaFromWorld(*frame.output.world(), options_.depth, cut.x0, cut.y0,
-                                            cut.width, cut.height);
+        const PF_EffectWorld& world = *frame.output.world();
+        if (straightToPng8(options_)) {
+            image.premultiplied = false;
+            image.samples8.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
+            for (std::int32_t y = 0; y < cut.height; ++y) {
+                const auto* row = reinterpret_cast<const std::uint8_t*>(world.data) +
+                                  static_cast<std::ptrdiff_t>(cut.y0 + y) * world.rowbytes;
+                straightSamples8(
+                    row + 4 * static_cast<std::size_t>(cut.x0), cut.width,
+                    image.samples8.data() + static_cast<std::size_t>(y) * cut.width * 4);
+            }
+        } else {
+            image.rgba = refhost::rgbaFromWorld(world, options_.depth, cut.x0, cut.y0, cut.width,
+                                                cut.height);
+        }
         host_->returnOutputWorld(std::move(output.frame.output));
         return image;
     }

@@ -90,13 +90,17 @@ void filterRow(int type, const std::uint8_t* row, const std::uint8_t* previous, 
 // The filtered rows of the image, each row with the filter whose output bytes, read as signed,
 // sum to the least magnitude (the usual adaptive filter choice: it keeps zlib's input small).
 std::vector<std::uint8_t> filterRows(const std::vector<std::uint8_t>& pixels, std::size_t rowBytes,
-                                     std::int32_t height, std::size_t stride) {
+                                     std::int32_t height, std::size_t stride, int fixedType) {
     std::vector<std::uint8_t> filtered((rowBytes + 1) * static_cast<std::size_t>(height));
     std::vector<std::uint8_t> zeros(rowBytes, 0), candidate(rowBytes + 1);
     for (std::int32_t y = 0; y < height; ++y) {
         const std::uint8_t* row = pixels.data() + static_cast<std::size_t>(y) * rowBytes;
         const std::uint8_t* previous = y > 0 ? row - rowBytes : zeros.data();
         std::uint8_t* out = filtered.data() + static_cast<std::size_t>(y) * (rowBytes + 1);
+        if (fixedType >= 0) {
+            filterRow(fixedType, row, previous, rowBytes, stride, out);
+            continue;
+        }
         std::uint64_t best = UINT64_MAX;
         for (int type = 0; type <= 4; ++type) {
             filterRow(type, row, previous, rowBytes, stride, candidate.data());
@@ -229,7 +233,10 @@ bool writePng(const std::string& path, const Image& image, int bits, std::string
     const std::size_t stride = bits == 16 ? 8 : 4;
     const std::size_t rowBytes = static_cast<std::size_t>(image.width) * stride;
     const std::vector<std::uint8_t> pixels = pngSamples(image, bits);
-    const std::vector<std::uint8_t> filtered = filterRows(pixels, rowBytes, image.height, stride);
+    // The fast levels filter every row the same way (none at 0, "up" from 1 to 3).
+    const int fixedType = level == 0 ? 0 : level >= 1 && level <= 3 ? 2 : -1;
+    const std::vector<std::uint8_t> filtered =
+        filterRows(pixels, rowBytes, image.height, stride, fixedType);
     if (filtered.size() > ULONG_MAX / 2) {
         error = path + ": image too large for one PNG data stream";
         return false;

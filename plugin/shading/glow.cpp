@@ -21,14 +21,15 @@ namespace lumet {
 namespace {
 
 // Three fractional box blurs of radii max(1, factor x radius) of source into plane (source may
-// be plane itself), source being zero outside content; returns where plane may be non-zero.
+// be plane itself), source being zero outside content; returns where plane may be non-zero. With
+// `onThisThread` the passes run on the calling thread (see boxBlurContent).
 FrameWindow blurThreeTimes(const float* source, float* plane, float* scratch, FrameWindow content,
-                           float radius) {
+                           float radius, bool onThisThread = false) {
     for (int pass = 0; pass < 3; ++pass) {
         const float r = glowBoxRadius(radius, pass);
         const std::int32_t whole = static_cast<std::int32_t>(r);
-        content =
-            boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole), content);
+        content = boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole),
+                                 content, onThisThread);
         source = plane;
     }
     return content;
@@ -121,20 +122,6 @@ void extractRow(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
     }
 }
 
-// Blurs of the three fractional box radii of `radius` from source into plane on the calling
-// thread; see blurThreeTimes.
-FrameWindow blurThreeTimesHere(const float* source, float* plane, float* scratch,
-                               FrameWindow content, float radius) {
-    for (int pass = 0; pass < 3; ++pass) {
-        const float r = glowBoxRadius(radius, pass);
-        const std::int32_t whole = static_cast<std::int32_t>(r);
-        content = boxBlurContent(source, plane, scratch, whole, r - static_cast<float>(whole),
-                                 content, true);
-        source = plane;
-    }
-    return content;
-}
-
 // One channel of the two-scale glow on the calling thread, in two planes of its own: the
 // extraction into the channel's glow plane, its small scale into `smallBlur` (with `scratch`),
 // its large scale in place, then the weighted sum and the square root that lifts the tails.
@@ -149,11 +136,11 @@ void glowChannel(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt
         else
             extractRow(shade, shadeAt, alpha, c, out, y);
     }
-    blurThreeTimesHere(out, smallBlur, scratch, content,
-                       glowPassRadius(glowRadius, kGlowScaleSmall));
+    blurThreeTimes(out, smallBlur, scratch, content, glowPassRadius(glowRadius, kGlowScaleSmall),
+                   true);
     if (parallelWorkStopped()) return;
-    const FrameWindow large =
-        blurThreeTimesHere(out, out, scratch, content, glowPassRadius(glowRadius, kGlowScaleLarge));
+    const FrameWindow large = blurThreeTimes(out, out, scratch, content,
+                                             glowPassRadius(glowRadius, kGlowScaleLarge), true);
     if (parallelWorkStopped()) return;
     const std::int64_t begin = large.y * W, end = (large.y + std::int64_t{large.height}) * W;
     for (std::int64_t i = begin; i < end; ++i) {

@@ -10,6 +10,7 @@ namespace {
 
 int runAbout(CommandContext& context) {
     expectNoArguments(context);
+    chooseOpenClDevice("cpu");  // nothing is rendered
     auto host = openPlugin(context);
     std::string text;
     if (PF_Err err = host->about(&text)) {

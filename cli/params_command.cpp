@@ -21,6 +21,7 @@ std::string flagsOf(const PF_ParamDef& def) {
 
 int runParams(CommandContext& context) {
     expectNoArguments(context);
+    chooseOpenClDevice("cpu");  // nothing is rendered
     auto host = openPlugin(context);
     const refhost::ParamsStore& store = host->params();
     std::vector<std::array<std::string, 5>> rows;

@@ -36,6 +36,16 @@ void check(PF_Err err, const char* step, const std::string& path) {
 
 }  // namespace
 
+void chooseOpenClDevice(const std::string& device) {
+    const char* value = device == "cpu" ? "off" : device == "opencl" ? "any" : "auto";
+#ifdef _WIN32
+    const bool failed = _putenv_s("LUMET_OPENCL", value) != 0;
+#else
+    const bool failed = setenv("LUMET_OPENCL", value, 1) != 0;
+#endif
+    if (failed) throw std::runtime_error("cannot set LUMET_OPENCL for --device " + device);
+}
+
 std::string resolvePluginPath(const std::string& explicitPath) {
     if (!explicitPath.empty()) return explicitPath;
     if (const char* fromEnvironment = std::getenv("LUMET_PLUGIN");

@@ -13,6 +13,11 @@ namespace lumet::cli {
 // The folder of the running program; empty when it cannot be found.
 std::filesystem::path executableFolder();
 
+// Sets LUMET_OPENCL, which the effect reads at global set-up, for a --device choice: "cpu" starts
+// no OpenCL, "opencl" accepts any device, "auto" a GPU or an accelerator. Commands that render
+// nothing choose "cpu", so that they load no OpenCL library.
+void chooseOpenClDevice(const std::string& device);
+
 // The plug-in path: --plugin, else $LUMET_PLUGIN, else the library built next to this program
 // (<folder of the executable>/../plugin/<name>, then <folder of the executable>/<name>), else the
 // one installed beside it (<folder>/../lib/lumet/<name>).

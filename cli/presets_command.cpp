@@ -14,6 +14,7 @@ constexpr int kPresetParam = 1;
 
 int runPresets(CommandContext& context) {
     expectNoArguments(context);
+    chooseOpenClDevice("cpu");  // nothing is rendered
     auto host = openPlugin(context);
     refhost::ParamsStore& store = host->params();
     const PF_ParamDef& preset = store.definition(kPresetParam);

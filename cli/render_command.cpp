@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -208,27 +210,43 @@ bool prepareInstance(refhost::Host& host, const RenderOptions& options, const Im
     return true;
 }
 
-// Ctrl-C: the frame in progress is abandoned through the host's abort callback, no further frame
-// starts, the frames already written stay, and the command exits with 130 (128 + SIGINT).
-constexpr int kInterruptedStatus = 130;
+// Ctrl-C, SIGTERM (how farms stop a task) and SIGHUP: the frame in progress is abandoned through
+// the host's abort callback, no further frame starts, the frames already written stay (a frame
+// being written is finished: files appear whole, by rename), and the command exits with 128 plus
+// the signal's number.
 std::atomic<bool> interruptRequested{false};
+std::atomic<int> interruptSignal{0};
 
-void onInterrupt(int) { interruptRequested = true; }
+void onInterrupt(int signal) {
+    interruptSignal = signal;
+    interruptRequested = true;
+}
 
 class InterruptHandler {
 public:
-    InterruptHandler() : previous_(std::signal(SIGINT, onInterrupt)) {}
-    ~InterruptHandler() { std::signal(SIGINT, previous_ == SIG_ERR ? SIG_DFL : previous_); }
+    InterruptHandler() {
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            previous_[i] = std::signal(kSignals[i], onInterrupt);
+    }
+    ~InterruptHandler() {
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            std::signal(kSignals[i], previous_[i] == SIG_ERR ? SIG_DFL : previous_[i]);
+    }
     InterruptHandler(const InterruptHandler&) = delete;
     InterruptHandler& operator=(const InterruptHandler&) = delete;
 
 private:
-    void (*previous_)(int);
+#ifdef SIGHUP
+    static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+#else
+    static constexpr std::array<int, 2> kSignals{SIGINT, SIGTERM};
+#endif
+    std::array<void (*)(int), kSignals.size()> previous_{};
 };
 
 int interrupted() {
     std::fprintf(stderr, "lumet: interrupted; the frames written so far are kept\n");
-    return kInterruptedStatus;
+    return 128 + interruptSignal.load();
 }
 
 // An effect instance on the effect host's smart or plain protocol, at the command's preview
@@ -292,16 +310,32 @@ private:
     refhost::FrameOptions frameOptions_;
 };
 
-// The progress line on a terminal ("frame F (D of N)"), and the report of a failed frame, from
-// any job's thread.
+// Progress, from any job's thread: on a terminal one line rewritten in place (frame, frames per
+// second, time left); in a log (a farm's, a pipe) a line per frame with its time and a summary at
+// the end. Failed frames are reported either way.
 class Progress {
 public:
-    Progress(bool shown, std::int32_t total) : shown_(shown), total_(total) {}
+    using Clock = std::chrono::steady_clock;
+    Progress(bool quiet, bool terminal, std::int32_t total)
+        : quiet_(quiet), terminal_(terminal), total_(total), start_(Clock::now()),
+          last_(start_) {}
     void done(std::int32_t frame) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++finished_;
-        if (!shown_) return;
-        std::fprintf(stderr, "\rlumet: frame %d (%d of %d)", frame, finished_, total_);
+        const Clock::time_point now = Clock::now();
+        const double frameSeconds = seconds(last_, now), elapsed = seconds(start_, now);
+        last_ = now;
+        if (quiet_) return;
+        const double fps = elapsed > 0.0 ? finished_ / elapsed : 0.0;
+        if (!terminal_) {
+            std::fprintf(stderr, "lumet: frame %d done in %.2f s (%d of %d)\n", frame,
+                         frameSeconds, finished_, total_);
+            return;
+        }
+        if (total_ < 2) return;
+        const double left = fps > 0.0 ? (total_ - finished_) / fps : 0.0;
+        std::fprintf(stderr, "\rlumet: frame %d (%d of %d), %.1f fps, %.0f s left   ", frame,
+                     finished_, total_, fps, left);
         std::fflush(stderr);
         lineOpen_ = true;
     }
@@ -313,16 +347,24 @@ public:
     void finish() {
         std::lock_guard<std::mutex> lock(mutex_);
         endLine();
+        if (quiet_ || terminal_ || finished_ == 0) return;
+        const double elapsed = seconds(start_, Clock::now());
+        std::fprintf(stderr, "lumet: %d of %d frames written in %.2f s (%.2f fps)\n", finished_,
+                     total_, elapsed, elapsed > 0.0 ? finished_ / elapsed : 0.0);
     }
 
 private:
+    static double seconds(Clock::time_point from, Clock::time_point to) {
+        return std::chrono::duration<double>(to - from).count();
+    }
     void endLine() {
         if (lineOpen_) std::fputc('\n', stderr);
         lineOpen_ = false;
     }
     std::mutex mutex_;
-    bool shown_;
+    bool quiet_, terminal_;
     std::int32_t total_;
+    Clock::time_point start_, last_;
     std::int32_t finished_ = 0;
     bool lineOpen_ = false;
 };
@@ -351,15 +393,7 @@ int runRender(CommandContext& context) {
         }
     }
 
-    // The effect reads the switch at global set-up, when it would start its OpenCL runtime.
-#ifdef _WIN32
-    const bool switchFailed = options.cpuOnly && _putenv_s("LUMET_OPENCL", "off") != 0;
-#else
-    const bool switchFailed = options.cpuOnly && setenv("LUMET_OPENCL", "off", 1) != 0;
-#endif
-    if (switchFailed) {
-        throw std::runtime_error("--device cpu: cannot set LUMET_OPENCL");
-    }
+    if (!options.device.empty()) chooseOpenClDevice(options.device);
     const InterruptHandler interruptHandler;
     // The effect's instances, one per job: on the effect host, or through the OpenFX bundle
     // (one plug-in, several instances).
@@ -381,7 +415,7 @@ int runRender(CommandContext& context) {
     if (!first) return 1;
 
     const std::int32_t total = options.lastFrame - options.firstFrame + 1;
-    Progress progress(!options.quiet && isatty(fileno(stderr)) && total > 1, total);
+    Progress progress(options.quiet, isatty(fileno(stderr)) != 0, total);
 
     // One frame on one effect instance, rendered at its time. False (with the failure reported)
     // when the render fails or was interrupted.

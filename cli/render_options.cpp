@@ -212,9 +212,9 @@ const char* const kRenderUsage =
     "  --host ae|ofx           ae (default): the plug-in library on the effect host's\n"
     "                          protocols; ofx: the OpenFX bundle (Lumet.ofx.bundle) in an\n"
     "                          OpenFX host, low quality as a draft render\n"
-    "  --device auto|cpu       auto (default): OpenCL when a device starts, named by\n"
-    "                          \"Lumet GPU: OpenCL ready on DEVICE\" on standard error;\n"
-    "                          cpu: no OpenCL at all (sets LUMET_OPENCL=off)\n"
+    "  --device auto|cpu|opencl  auto (default): OpenCL on a GPU or accelerator device when\n"
+    "                          one starts, named on standard error; cpu: no OpenCL at all;\n"
+    "                          opencl: any OpenCL device, a CPU runtime such as POCL too\n"
     "\n"
     "Output:\n"
     "  -o, --output FILE       .png (straight alpha; 16-bit when --depth is 16 or 32) or\n"
@@ -340,11 +340,11 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
             options.ofxHost = value == "ofx";
         } else if (arg == "--device") {
             if (!next(value)) throw UsageError(error);
-            if (value != "auto" && value != "cpu") {
-                error = "--device: \"" + value + "\" is not auto or cpu";
+            if (value != "auto" && value != "cpu" && value != "opencl") {
+                error = "--device: \"" + value + "\" is not auto, cpu or opencl";
                 throw UsageError(error);
             }
-            options.cpuOnly = value == "cpu";
+            options.device = value;
         } else if (arg == "-o" || arg == "--output") {
             if (!next(options.outputPath)) throw UsageError(error);
         } else if (arg == "--background") {

@@ -50,7 +50,9 @@ struct RenderOptions {
     int depth = 8;
     bool smartProtocol = true;
     bool ofxHost = false;  // --host ofx: through the OpenFX bundle and the OpenFX test host
-    bool cpuOnly = false;  // --device cpu: the effect starts no OpenCL runtime
+    // --device: auto (a GPU or accelerator), cpu (no OpenCL) or opencl (any device); empty when
+    // not given, which leaves LUMET_OPENCL as the environment has it.
+    std::string device;
     std::string outputPath;
     std::optional<std::array<float, 3>> background;
     std::int32_t frames = 1;

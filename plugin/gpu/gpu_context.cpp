@@ -1,5 +1,5 @@
-// Start-up and shut-down of the OpenCL runtime: the first platform, its first GPU device (any
-// device when there is no GPU), one context, one in-order queue, and one program built from the
+// Start-up and shut-down of the OpenCL runtime: a GPU or accelerator device (a CPU device only when
+// asked for), one context, one in-order queue, and one program built from the
 // embedded kernel source, built to compute the CPU's floats.
 #include "gpu/gpu_context.h"
 
@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "gpu/gpu_runtime.h"
 #include "gpu/kernel_source.h"
@@ -60,17 +61,68 @@ void fetchBuildLog(cl_program program, cl_device_id device, char* log, size_t ca
         std::memcpy(log, whole.get(), capacity - 1);
 }
 
-// LUMET_OPENCL=off (or 0) in the environment keeps the effect on the CPU without loading any
-// OpenCL library: a switch that holds on every platform, whatever the OpenCL loader's own
-// variables do there. The lumet command sets it for --device cpu.
-bool openClSwitchedOff() {
+// Which devices the runtime may use, from LUMET_OPENCL: "off" (or 0) starts no OpenCL and loads
+// no library, a switch that holds on every platform whatever the OpenCL loader's own variables do
+// there; "any" also accepts a CPU device (the tests run the kernels on POCL's that way); anything
+// else, and no value, asks for a GPU or an accelerator. A CPU OpenCL runtime runs the kernels
+// several times slower than the effect's own CPU code for the same bytes, so it is never chosen
+// unasked. The lumet command sets the variable for --device.
+enum class DeviceChoice { off, gpuOnly, any };
+
+DeviceChoice deviceChoice() {
     const char* value = std::getenv("LUMET_OPENCL");
-    if (!value) return false;
+    if (!value) return DeviceChoice::gpuOnly;
     std::string text;
     for (const char* c = value; *c; ++c) {
         text += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
     }
-    return text == "off" || text == "0";
+    if (text == "off" || text == "0") return DeviceChoice::off;
+    if (text == "any") return DeviceChoice::any;
+    return DeviceChoice::gpuOnly;
+}
+
+// The first GPU of any platform, else the first accelerator; with `any`, else the first device of
+// any type. Platforms are looked through in the order the loader reports them, so a GPU behind a
+// second platform is found even when a CPU runtime is listed first.
+cl_device_id chooseDevice(DeviceChoice choice) {
+    cl_platform_id platforms[16] = {};
+    cl_uint platformCount = 0;
+    if (cl.clGetPlatformIDs(16, platforms, &platformCount) != CL_SUCCESS || platformCount == 0)
+        return nullptr;
+    platformCount = platformCount > 16 ? 16 : platformCount;
+    const cl_device_type wanted[] = {CL_DEVICE_TYPE_GPU, CL_DEVICE_TYPE_ACCELERATOR,
+                                     CL_DEVICE_TYPE_ALL};
+    const int kinds = choice == DeviceChoice::any ? 3 : 2;
+    for (int kind = 0; kind < kinds; ++kind) {
+        for (cl_uint p = 0; p < platformCount; ++p) {
+            cl_device_id device = nullptr;
+            if (cl.clGetDeviceIDs(platforms[p], wanted[kind], 1, &device, nullptr) == CL_SUCCESS &&
+                device)
+                return device;
+        }
+    }
+    return nullptr;
+}
+
+// Whether every OpenCL runtime installed is POCL, whose devices here are CPU devices: then asking
+// for a GPU would load it (and the compiler it brings, some 60 MB and a tenth of a second) only to
+// find none, so a GPU-only start does not load OpenCL at all.
+bool onlyCpuRuntimesInstalled() {
+    std::vector<std::string> libraries;
+    if (!platform::openClVendorLibraries(libraries)) return false;
+    for (const std::string& library : libraries) {
+        const std::size_t slash = library.find_last_of('/');
+        if (library.compare(slash == std::string::npos ? 0 : slash + 1, 7, "libpocl") != 0)
+            return false;
+    }
+    return true;
+}
+
+const char* deviceTypeName(cl_device_type type) {
+    if (type & CL_DEVICE_TYPE_GPU) return "GPU";
+    if (type & CL_DEVICE_TYPE_ACCELERATOR) return "accelerator";
+    if (type & CL_DEVICE_TYPE_CPU) return "CPU";
+    return "other";
 }
 
 }  // namespace
@@ -142,18 +194,13 @@ void releaseEnvGroup(GpuContext& context) {
 
 bool startGpuContext(GpuContext& context) {
     context = GpuContext{};
+    const DeviceChoice choice = deviceChoice();
+    if (choice == DeviceChoice::off) return false;
+    if (choice == DeviceChoice::gpuOnly && onlyCpuRuntimesInstalled()) return false;
     if (!loadOpenClEntryPoints()) return false;
 
-    cl_platform_id platform = nullptr;
-    cl_uint platformCount = 0;
-    if (cl.clGetPlatformIDs(1, &platform, &platformCount) != CL_SUCCESS || platformCount == 0)
-        return false;
-
-    // A GPU first; a platform whose only device is a CPU device answers the second query.
-    cl_device_id device = nullptr;
-    if (cl.clGetDeviceIDs(platform, CL_DEVICE_TYPE_GPU, 1, &device, nullptr) != CL_SUCCESS &&
-        cl.clGetDeviceIDs(platform, CL_DEVICE_TYPE_ALL, 1, &device, nullptr) != CL_SUCCESS)
-        return false;
+    const cl_device_id device = chooseDevice(choice);
+    if (!device) return false;
 
     cl_int error = CL_SUCCESS;
     cl_context clContext = cl.clCreateContext(nullptr, 1, &device, nullptr, nullptr, &error);
@@ -216,8 +263,18 @@ bool startGpuContext(GpuContext& context) {
     char name[256];
     std::memset(name, 0, sizeof name);
     cl.clGetDeviceInfo(device, CL_DEVICE_NAME, sizeof name - 1, name, nullptr);
+    cl_device_type type = 0;
+    if (cl.clGetDeviceInfo(device, CL_DEVICE_TYPE, sizeof type, &type, nullptr) != CL_SUCCESS)
+        type = 0;
+    // A device in host memory takes its buffers from the same memory as the frame's planes.
+    cl_bool unified = CL_FALSE;
+    if (cl.clGetDeviceInfo(device, CL_DEVICE_HOST_UNIFIED_MEMORY, sizeof unified, &unified,
+                           nullptr) != CL_SUCCESS)
+        unified = CL_FALSE;
+    context.sharesHostMemory = unified == CL_TRUE || (type & CL_DEVICE_TYPE_CPU) != 0;
     char line[512];
-    std::snprintf(line, sizeof line, "Lumet GPU: OpenCL ready on %s\n", name);
+    std::snprintf(line, sizeof line, "Lumet GPU: OpenCL ready on %s (%s device)\n", name,
+                  deviceTypeName(type));
     platform::debugOutput(line);
     return true;
 }
@@ -245,7 +302,7 @@ bool gpuRuntimeReady() { return gpuContext.ready; }
 bool gpuMatchesCpu() { return gpuContext.ready && gpuContext.matchesCpu; }
 
 void startGpuRuntime() {
-    if (!gpuContext.ready && !openClSwitchedOff()) startGpuContext(gpuContext);
+    if (!gpuContext.ready) startGpuContext(gpuContext);
 }
 
 void shutdownGpuRuntime() { shutdownGpuContext(gpuContext); }

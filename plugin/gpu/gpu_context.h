@@ -44,6 +44,9 @@ struct GpuContext {
     // frame's floats may differ slightly from the CPU's; the renders then wait for the device
     // rather than render some frames on the CPU (see render_locks.h).
     bool matchesCpu;
+    // The device's buffers live in host memory (a CPU device, or an integrated GPU that says so),
+    // so the frame's memory estimate counts them.
+    bool sharesHostMemory;
     cl_context context;
     cl_command_queue queue;
     cl_device_id device;

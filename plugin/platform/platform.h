@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace lumet::platform {
 
@@ -49,6 +51,12 @@ void freeLibrary(void* library);
 // loader's configured search path is already the system's.
 void* loadSystemLibrary(const char* name);
 
+// The OpenCL runtimes the system's OpenCL loader would load, as named by its vendor list (the .icd
+// files of $OCL_ICD_VENDORS, a folder or one file, else of /etc/OpenCL/vendors): one library name
+// or path per entry. False where the list cannot be read that way (Windows keeps it in the
+// registry), so that the caller cannot tell what is installed without loading it.
+bool openClVendorLibraries(std::vector<std::string>& libraries);
+
 // The platform debug output (Windows: OutputDebugString; elsewhere: standard error).
 void debugOutput(const char* text);
 // Test-only: while a sink is set, debugOutput hands each text to it instead (a test cannot read
@@ -64,6 +72,9 @@ void setHardwareThreadOverride(int count);
 std::uint64_t physicalMemoryBytes();
 // Test-only: force physicalMemoryBytes() to report bytes; 0 removes the override.
 void setPhysicalMemoryOverride(std::uint64_t bytes);
+// Bytes the process may still map under its address-space limit (ulimit -v), or UINT64_MAX when
+// no limit is set: a limit below the machine's memory is what a farm or a container imposes.
+std::uint64_t addressSpaceLeftBytes();
 
 // Large zeroed blocks straight from the system: `bytes` (a multiple of `alignment`, itself a
 // power of two) at an address aligned to `alignment` where the system allows it. Null on failure.

@@ -2,10 +2,14 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "platform/platform.h"
@@ -82,6 +86,43 @@ std::uint64_t physicalMemoryBytes() {
 }
 
 void setPhysicalMemoryOverride(std::uint64_t bytes) { physicalMemoryOverride.store(bytes); }
+
+bool openClVendorLibraries(std::vector<std::string>& libraries) {
+    namespace fs = std::filesystem;
+    libraries.clear();
+    const char* vendors = std::getenv("OCL_ICD_VENDORS");
+    const fs::path list = vendors && *vendors ? fs::path(vendors) : fs::path("/etc/OpenCL/vendors");
+    std::error_code error;
+    std::vector<fs::path> files;
+    if (fs::is_directory(list, error)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(list, error)) {
+            if (entry.path().extension() == ".icd") files.push_back(entry.path());
+        }
+    } else if (fs::exists(list, error)) {
+        files.push_back(list);
+    }
+    for (const fs::path& file : files) {
+        std::ifstream in(file);
+        std::string name;
+        if (std::getline(in, name) && !name.empty()) libraries.push_back(name);
+    }
+    return true;
+}
+
+std::uint64_t addressSpaceLeftBytes() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    // The process's mapped size, in pages, is the first field of /proc/self/statm.
+    unsigned long long pages = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
+        std::fclose(statm);
+    }
+    const std::uint64_t mapped =
+        static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(sysconf(_SC_PAGE_SIZE));
+    const std::uint64_t cap = static_cast<std::uint64_t>(limit.rlim_cur);
+    return mapped < cap ? cap - mapped : 0;
+}
 
 void* mapLargeBlock(std::size_t bytes, std::size_t alignment) {
     if (bytes == 0 || bytes > SIZE_MAX - alignment) return nullptr;

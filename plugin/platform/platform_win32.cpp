@@ -96,6 +96,20 @@ std::uint64_t physicalMemoryBytes() {
 
 void setPhysicalMemoryOverride(std::uint64_t bytes) { physicalMemoryOverride.store(bytes); }
 
+bool openClVendorLibraries(std::vector<std::string>& libraries) {
+    libraries.clear();
+    return false;
+}
+
+// A job object's limit shows as the commit a process may still make; without one this is the
+// system's, far above what the physical-memory bound allows.
+std::uint64_t addressSpaceLeftBytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
+    return status.ullAvailPageFile;
+}
+
 void* mapLargeBlock(std::size_t bytes, std::size_t alignment) {
     // Committed pages read zero; large pages need a privilege hosts do not hold, so the blocks are
     // ordinary pages on the system's 64 KiB allocation granularity, reused through the pool.

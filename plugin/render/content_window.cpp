@@ -96,10 +96,24 @@ std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS) {
            windows.output.pixels() * perOutputPixel;
 }
 
+std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS) {
+    // The device keeps the distance transform's planes (17 bytes per working pixel), the
+    // reflection's inputs and outputs (29) and the shading's (41), a scratch pair the size of two
+    // float planes of the output window, and the prepared map's six planes.
+    constexpr std::int64_t kPerWorkingPixel = 17 + 29 + 41;
+    constexpr std::int64_t kMapBytes = std::int64_t{6} * 2048 * 1024 * 4;
+    return windows.geometry.scaled(SS).pixels() * kPerWorkingPixel +
+           windows.output.pixels() * 8 + kMapBytes;
+}
+
 bool frameFitsMemory(std::int64_t bytes) {
     constexpr std::uint64_t kUnknownBudget = std::uint64_t{4} << 30;
     const std::uint64_t physical = platform::physicalMemoryBytes();
-    const std::uint64_t budget = physical ? physical / 2 : kUnknownBudget;
+    std::uint64_t budget = physical ? physical / 2 : kUnknownBudget;
+    // Under an address-space limit, what is still free to map, plus the pool's blocks, which the
+    // frame reuses.
+    const std::uint64_t left = platform::addressSpaceLeftBytes();
+    if (left != UINT64_MAX) budget = std::min(budget, left + planePoolStats().heldBytes);
     if (bytes < 0 || static_cast<std::uint64_t>(bytes) > budget) return false;
     makeRoomForFrame(static_cast<std::uint64_t>(bytes), budget);
     return true;

@@ -43,10 +43,14 @@ ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::
 // and the output's per pixel of the output window.
 std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS);
 
+// The bytes a device whose buffers live in host memory takes for the same frame.
+std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS);
+
 // Whether a frame of frameBytes may be computed: at most half the physical memory the system
 // reports (4 GiB when it reports none), so that a frame too large for the machine fails with
 // the host's out-of-memory error before its planes are allocated, instead of paging the system
-// to a halt or bringing the out-of-memory killer onto the host.
+// to a halt or bringing the out-of-memory killer onto the host. Under an address-space limit the
+// bound is what the process may still map.
 bool frameFitsMemory(std::int64_t bytes);
 
 }  // namespace lumet

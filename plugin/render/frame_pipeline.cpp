@@ -7,7 +7,9 @@
 
 #include "core/stage_constants.h"
 #include "geometry/alpha_extraction.h"
+#include "gpu/gpu_context.h"
 #include "gpu/gpu_ops.h"
+#include "gpu/gpu_runtime.h"
 #include "platform/plane.h"
 #include "render/content_window.h"
 #include "render/frame_report.h"
@@ -307,7 +309,12 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     // lies inside it.
     const ContentWindows windows =
         contentWindows(bounds, W, H, *job.settings, SS, job.preview.factor());
-    if (!frameFitsMemory(frameBytes(windows, SS))) return PF_Err_OUT_OF_MEMORY;
+    std::int64_t bytes = frameBytes(windows, SS);
+    // A device in host memory may take this frame's work: its buffers come from the same memory,
+    // and a device runtime that cannot get them may end the process instead of failing a call.
+    if (gpu::gpuRuntimeReady() && gpu::gpuContext.sharesHostMemory)
+        bytes += deviceFrameBytes(windows, SS);
+    if (!frameFitsMemory(bytes)) return PF_Err_OUT_OF_MEMORY;
     job.window = windows.output;
     job.area = windows.geometry;
     report.window = job.window;

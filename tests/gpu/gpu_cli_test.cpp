@@ -54,7 +54,7 @@ const std::string kFrame =
     "--text Lu --size 160x90 --preset Gold --set 'Glow Intensity=0' --quality low "
     "--background '#000000' --quiet";
 
-TEST_F(DeviceOption, CpuRendersAsWithoutOpenClAndAutoNamesTheDevice) {
+TEST_F(DeviceOption, CpuAndAutoRenderAsWithoutOpenClAndOpenClNamesTheDevice) {
     const std::string name = deviceName();
     ASSERT_FALSE(name.empty());
     // Neither the switch nor a vendor list from the test's own environment reaches the command.
@@ -66,16 +66,24 @@ TEST_F(DeviceOption, CpuRendersAsWithoutOpenClAndAutoNamesTheDevice) {
 
     // OpenCL hidden from the loader: an empty vendor list, so no platform and no driver.
     const Result hidden = run(clean + " OCL_ICD_VENDORS=" + at("no-vendors"),
-                              kFrame + " --device auto -o " + at("hidden.png"));
+                              kFrame + " --device opencl -o " + at("hidden.png"));
     ASSERT_EQ(hidden.status, 0) << hidden.out;
     EXPECT_EQ(hidden.out, "");
     const std::vector<unsigned char> cpuBytes = bytesOf(at("cpu.png"));
     ASSERT_GT(cpuBytes.size(), 100u);
     EXPECT_EQ(cpuBytes, bytesOf(at("hidden.png")));
 
-    const Result gpu = run(clean, kFrame + " --device auto -o " + at("auto.png"));
+    // The default leaves a CPU device (POCL) alone: no OpenCL, the CPU's bytes.
+    for (const std::string device : {"", " --device auto"}) {
+        const Result automatic = run(clean, kFrame + device + " -o " + at("default.png"));
+        ASSERT_EQ(automatic.status, 0) << automatic.out;
+        EXPECT_EQ(automatic.out, "") << device;
+        EXPECT_EQ(bytesOf(at("default.png")), cpuBytes) << device;
+    }
+
+    const Result gpu = run(clean, kFrame + " --device opencl -o " + at("auto.png"));
     ASSERT_EQ(gpu.status, 0) << gpu.out;
-    const std::string line = "Lumet GPU: OpenCL ready on " + name + "\n";
+    const std::string line = "Lumet GPU: OpenCL ready on " + name + " (CPU device)\n";
     EXPECT_EQ(occurrences(gpu.out, line), 1u) << gpu.out;
     EXPECT_EQ(occurrences(gpu.out, "Lumet GPU"), 1u) << gpu.out;
 
@@ -95,7 +103,7 @@ TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
             "--preset Gold --frames 6 --key 'Light Angle@0=0' --key 'Light Angle@5=150' "
             "--key 'Bevel Depth@0=60' --key 'Bevel Depth@5=220' --key 'Glow Radius@0=10' "
             "--key 'Glow Radius@5=40' --quality " +
-            quality + " --device auto --quiet -o ";
+            quality + " --device opencl --quiet -o ";
         const Result one = run(clean, animation + at(quality + "_one_%d.png") + " --jobs 1");
         ASSERT_EQ(one.status, 0) << one.out;
         const Result three = run(clean, animation + at(quality + "_three_%d.png") + " --jobs 3");
@@ -113,7 +121,7 @@ TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
 TEST_F(DeviceOption, RejectsAnUnknownDevice) {
     const Result result = run("", kFrame + " --device gpu -o " + at("x.png"));
     EXPECT_EQ(result.status, 2);
-    EXPECT_NE(result.out.find("--device: \"gpu\" is not auto or cpu"), std::string::npos)
+    EXPECT_NE(result.out.find("--device: \"gpu\" is not auto, cpu or opencl"), std::string::npos)
         << result.out;
     EXPECT_FALSE(fs::exists(at("x.png")));
 }

@@ -48,10 +48,20 @@ TEST(GpuRuntime, StartsOnTheDeviceAndReportsItOnce) {
     // The line names the device the context was opened on.
     char name[256] = {};
     gpu::cl.clGetDeviceInfo(context.device, CL_DEVICE_NAME, sizeof name - 1, name, nullptr);
-    EXPECT_EQ(output, std::string("Lumet GPU: OpenCL ready on ") + name + "\n");
-
-    // POCL offers only a CPU device: the second query (any type) found it.
     cl_device_type type = 0;
+    gpu::cl.clGetDeviceInfo(context.device, CL_DEVICE_TYPE, sizeof type, &type, nullptr);
+    const std::string kind = (type & CL_DEVICE_TYPE_GPU)           ? "GPU"
+                             : (type & CL_DEVICE_TYPE_ACCELERATOR) ? "accelerator"
+                             : (type & CL_DEVICE_TYPE_CPU)         ? "CPU"
+                                                                   : "other";
+    EXPECT_EQ(output, std::string("Lumet GPU: OpenCL ready on ") + name + " (" + kind +
+                          " device)\n");
+    // A CPU device keeps its buffers in host memory, which the frame's estimate then counts.
+    if (type & CL_DEVICE_TYPE_CPU) {
+        EXPECT_TRUE(context.sharesHostMemory);
+    }
+
+    // POCL offers only a CPU device: with LUMET_OPENCL=any the last query (any type) found it.
     gpu::cl.clGetDeviceInfo(context.device, CL_DEVICE_TYPE, sizeof type, &type, nullptr);
     cl_uint gpuDevices = 0;
     cl_platform_id platform = nullptr;
@@ -138,8 +148,9 @@ void setEnvironment(const char* name, const char* value) {
 #endif
 }
 
-// LUMET_OPENCL=off or 0 (any case) keeps start-up from doing anything, silently; other values and
-// no value leave OpenCL on.
+// LUMET_OPENCL=off or 0 (any case) keeps start-up from doing anything, silently; "any" accepts a
+// CPU device; other values and no value ask for a GPU or an accelerator, which a machine whose
+// only device is a CPU runtime (POCL here) does not have.
 TEST(GpuRuntime, TheEnvironmentSwitchKeepsTheRuntimeOff) {
     for (const char* off : {"off", "OFF", "0"}) {
         SCOPED_TRACE(off);
@@ -148,10 +159,19 @@ TEST(GpuRuntime, TheEnvironmentSwitchKeepsTheRuntimeOff) {
         EXPECT_FALSE(gpu::gpuRuntimeReady());
         EXPECT_EQ(gpu::gpuContext.context, nullptr);
     }
-    setEnvironment("LUMET_OPENCL", "on");
+    for (const char* gpuOnly : {"auto", "on", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(gpuOnly ? gpuOnly : "(unset)");
+        setEnvironment("LUMET_OPENCL", gpuOnly);
+        const std::string output = restartCapturingOutput();
+        if (gpu::gpuRuntimeReady()) {
+            EXPECT_EQ(output.find("(CPU device)"), std::string::npos) << output;
+        } else {
+            EXPECT_EQ(output, "");
+        }
+    }
+    setEnvironment("LUMET_OPENCL", "ANY");
     EXPECT_NE(restartCapturingOutput().find("Lumet GPU: OpenCL ready on "), std::string::npos);
     EXPECT_TRUE(gpu::gpuRuntimeReady());
-    setEnvironment("LUMET_OPENCL", nullptr);
     testing::requireGpuRuntime();
 }
 

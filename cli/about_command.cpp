@@ -1,4 +1,6 @@
 // lumet about: the plug-in's about text, its line breaks shown as new lines.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -8,8 +10,11 @@
 namespace lumet::cli {
 namespace {
 
+void declareAbout(CLI::App& command) {
+    command.description("Prints the about text the plug-in writes for the host's about box.");
+}
+
 int runAbout(CommandContext& context) {
-    expectNoArguments(context);
     chooseOpenClDevice("cpu");  // nothing is rendered
     auto host = openPlugin(context);
     std::string text;
@@ -23,11 +28,8 @@ int runAbout(CommandContext& context) {
     return 0;
 }
 
-const bool registered = registerSubcommand(
-    {"about", "print the plug-in's about text",
-     "Usage: lumet [--plugin PATH] about\n\nPrints the about text the plug-in writes for the "
-     "host's about box.\n",
-     runAbout});
+const bool registered =
+    registerSubcommand({"about", "print the plug-in's about text", declareAbout, runAbout});
 
 }  // namespace
 }  // namespace lumet::cli

@@ -1,5 +1,6 @@
 // The subcommand registry.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "commands.h"
@@ -27,9 +28,6 @@ std::vector<Subcommand> subcommands() {
     return sorted;
 }
 
-void expectNoArguments(const CommandContext& context) {
-    if (!context.args.empty())
-        throw UsageError("unexpected argument '" + context.args.front() + "'");
-}
+void warn(const std::string& text) { std::fprintf(stderr, "lumet: warning: %s\n", text.c_str()); }
 
 }  // namespace lumet::cli

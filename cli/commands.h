@@ -4,21 +4,29 @@
 //
 //     namespace lumet::cli {
 //     namespace {
+//     struct ThingOptions { ... } options;
+//     void declareThing(CLI::App& command) { command.add_option("-o,--output", options.output,
+//                                                               "where it goes")->required(); }
 //     int runThing(CommandContext& context) { ... return 0; }
-//     const bool registered = registerSubcommand({"thing", "one-line summary",
-//                                                 "Usage: lumet thing [options]\n...", runThing});
+//     const bool registered = registerSubcommand({"thing", "one-line summary", declareThing,
+//                                                 runThing});
 //     }  // namespace
 //     }  // namespace lumet::cli
 //
-// main() strips the global options (--plugin PATH) wherever they appear, answers --help / -h
-// for every subcommand by printing its usage text, and hands the remaining arguments over in
-// context.args. Throw UsageError for a bad argument (exit status 2, message naming the
-// argument) and std::runtime_error for a failure (exit status 1). Open the plug-in through
-// openPlugin(context) in plugin_session.h.
+// main() builds one command line from the registry: the global options (--plugin PATH,
+// --version), then each subcommand's options as its declare function states them, once, with
+// their help, type and check; --help on every level comes from those declarations. Throw
+// UsageError for a bad combination of arguments (exit status 2, message naming the argument) and
+// std::runtime_error for a failure, an unreadable or unwritable file among them (exit status 1).
+// Open the plug-in through openPlugin(context) in plugin_session.h.
 #pragma once
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace lumet::cli {
 
@@ -28,16 +36,16 @@ struct UsageError : std::runtime_error {
 };
 
 struct CommandContext {
-    std::string pluginPath;         // from --plugin, empty when not given
-    std::vector<std::string> args;  // the subcommand's own arguments
+    std::string pluginPath;  // from --plugin, empty when not given
 };
 
+using DeclareFunction = void (*)(CLI::App& command);
 using CommandFunction = int (*)(CommandContext& context);
 
 struct Subcommand {
     const char* name;
-    const char* summary;  // one line for `lumet --help`
-    const char* usage;    // the full text for `lumet <name> --help`
+    const char* summary;      // one line for `lumet --help`
+    DeclareFunction declare;  // adds the subcommand's options and arguments
     CommandFunction run;
 };
 
@@ -46,7 +54,7 @@ bool registerSubcommand(const Subcommand& command);
 // Every registered subcommand, sorted by name.
 std::vector<Subcommand> subcommands();
 
-// Rejects any argument a subcommand without arguments was given.
-void expectNoArguments(const CommandContext& context);
+// Writes "lumet: warning: TEXT" to standard error: an option that does nothing in this command.
+void warn(const std::string& text);
 
 }  // namespace lumet::cli

@@ -2,6 +2,8 @@
 // own code (the compute-cache class that the smart render path uses), so that a person can look
 // at what every render reflects: the sharp planes, the smooth planes at a chosen Blur, and one
 // contact sheet of all nine.
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "option_checks.h"
 #include "envmap/env_map.h"
 #include "envmap/env_map_cache.h"
 #include "image_io.h"
@@ -77,35 +80,37 @@ void write(const std::string& path, const Image& image) {
     std::printf("%s\n", path.c_str());
 }
 
-std::int32_t parseNumber(const std::string& option, const std::string& text, std::int32_t low,
-                         std::int32_t high) {
-    std::int64_t value = 0;
-    if (!parseInteger(text, value) || value < low || value > high)
-        throw UsageError("bad value '" + text + "' for " + option + ": expected an integer " +
-                         std::to_string(low) + " to " + std::to_string(high));
-    return static_cast<std::int32_t>(value);
-}
-
-int runEnvmaps(CommandContext& context) {
+struct EnvmapsOptions {
     std::string output;
     std::int32_t blur = 20, onlyMap = 0;
-    const std::vector<std::string>& args = context.args;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw UsageError("option '" + arg + "' needs a value");
-            return args[++i];
-        };
-        if (arg == "-o" || arg == "--output")
-            output = value();
-        else if (arg == "--blur")
-            blur = parseNumber(arg, value(), 0, 100);
-        else if (arg == "--map")
-            onlyMap = parseNumber(arg, value(), 1, 9);
-        else
-            throw UsageError("unknown argument '" + arg + "'");
-    }
-    if (output.empty()) throw UsageError("missing -o DIR");
+} envmapsOptions;
+
+void declareEnvmaps(CLI::App& command) {
+    command.description(
+        "Prepares each built-in environment map at 2048 x 1024 as the effect does for a render\n"
+        "and writes, in DIR:\n"
+        "  N-NAME.png          the sharp map (what reflections sample)\n"
+        "  N-NAME-blurB.png    the smooth map at Blur B (highlight-boosted and blurred)\n"
+        "  contact-sheet.png   one row per map, in the order of the HDRI Map popup: the sharp\n"
+        "                      map, the same turned half way round (its wrap seam in the\n"
+        "                      middle), and the smooth map");
+    EnvmapsOptions& o = envmapsOptions;
+    command.add_option("-o,--output", o.output, "folder to write into (created when missing)")
+        ->type_name("DIR")
+        ->required();
+    command.add_option("--blur", o.blur, "the Blur parameter for the smooth maps")
+        ->check(wholeNumber())
+        ->check(CLI::Range(0, 100))
+        ->capture_default_str();
+    command.add_option("--map", o.onlyMap, "only map N (1 Gallery ... 9 Diamond)")
+        ->check(wholeNumber())
+        ->type_name("N")
+        ->check(CLI::Range(1, 9));
+}
+
+int runEnvmaps(CommandContext&) {
+    const std::string& output = envmapsOptions.output;
+    const std::int32_t blur = envmapsOptions.blur, onlyMap = envmapsOptions.onlyMap;
     std::error_code ec;
     std::filesystem::create_directories(output, ec);
     if (ec) throw std::runtime_error("cannot create '" + output + "': " + ec.message());
@@ -143,23 +148,9 @@ int runEnvmaps(CommandContext& context) {
     return 0;
 }
 
-const bool registered = registerSubcommand(
-    {"envmaps", "write the built-in environment maps as PNG files",
-     "Usage: lumet envmaps -o DIR [--blur N] [--map N]\n"
-     "\n"
-     "Prepares each built-in environment map at 2048 x 1024 as the effect does for a render\n"
-     "and writes, in DIR:\n"
-     "  N-NAME.png          the sharp map (what reflections sample)\n"
-     "  N-NAME-blurB.png    the smooth map at Blur B (highlight-boosted and blurred)\n"
-     "  contact-sheet.png   one row per map, in the order of the HDRI Map popup: the sharp map,\n"
-     "                      the same turned half way round (its wrap seam in the middle), and\n"
-     "                      the smooth map\n"
-     "\n"
-     "Options:\n"
-     "  -o, --output DIR  folder to write into (created when missing)\n"
-     "  --blur N          the Blur parameter for the smooth maps, 0 to 100 (default 20)\n"
-     "  --map N           only map N (1 Gallery ... 9 Diamond)\n",
-     runEnvmaps});
+const bool registered =
+    registerSubcommand({"envmaps", "write the built-in environment maps as PNG files",
+                        declareEnvmaps, runEnvmaps});
 
 }  // namespace
 }  // namespace lumet::cli

@@ -37,6 +37,9 @@ inline std::int32_t previewSize(std::int32_t size, int downsample) {
 class FrameInstance {
 public:
     virtual ~FrameInstance() = default;
+    // Hands the instance the layer of the next frames (each frame of an input sequence is its
+    // own layer; the effect's caches follow its content).
+    virtual void setLayer(const Image& layer) = 0;
     // Renders `frame` into `output`; false with the failure described.
     virtual bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) = 0;
     // The output as the premultiplied image to write, cut as outputCut says; the output's buffers

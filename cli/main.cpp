@@ -1,10 +1,11 @@
-// lumet: the command-line front end of the reference host. Global options, then a subcommand
-// from the registry (commands.h).
+// lumet: the command-line front end of the reference host. One command line, declared once with
+// CLI11: the global options, then a subcommand from the registry (commands.h) with its own.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "commands.h"
 
@@ -13,79 +14,60 @@ namespace {
 using lumet::cli::CommandContext;
 using lumet::cli::UsageError;
 
-void printUsage(std::FILE* to) {
-    std::fprintf(to,
-                 "Usage: lumet [--plugin PATH] <command> [options]\n"
-                 "\n"
-                 "Drives the Lumet effect plug-in through the reference host.\n"
-                 "\n"
-                 "Options:\n"
-                 "  --plugin PATH  the plug-in library (default: $LUMET_PLUGIN, else the one\n"
-                 "                 built next to this program)\n"
-                 "  -h, --help     show this help\n"
-                 "\n"
-                 "Commands:\n");
-    for (const auto& command : lumet::cli::subcommands()) {
-        std::fprintf(to, "  %-12s %s\n", command.name, command.summary);
-    }
-    std::fprintf(to, "\nRun 'lumet <command> --help' for a command's options.\n");
+// Exit statuses: 0 success (and --help, --version), 1 a failed render or file, 2 a usage error.
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "lumet: %s\nRun 'lumet --help' for usage.\n", message.c_str());
+    return 2;
 }
 
-bool isHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
-
-// Takes --plugin PATH / --plugin=PATH out of the arguments, wherever they stand before "--".
-std::string extractPluginOption(std::vector<std::string>& args) {
-    std::string path;
-    for (std::size_t i = 0; i < args.size();) {
-        if (args[i] == "--") break;
-        if (args[i] == "--plugin") {
-            if (i + 1 >= args.size()) throw UsageError("option '--plugin' needs a PATH");
-            path = args[i + 1];
-            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
-        } else if (args[i].rfind("--plugin=", 0) == 0) {
-            path = args[i].substr(9);
-            if (path.empty()) throw UsageError("option '--plugin=' needs a PATH");
-            args.erase(args.begin() + long(i));
-        } else {
-            ++i;
-        }
-    }
-    return path;
-}
-
-int run(std::vector<std::string> args) {
+int run(int argc, char** argv) {
+    CLI::App app("Drives the Lumet effect plug-in through the reference host.", "lumet");
+    app.set_version_flag("--version", "lumet " LUMET_VERSION);
+    app.require_subcommand(1);
+    app.footer("Run 'lumet <command> --help' for a command's options.");
     CommandContext context;
-    context.pluginPath = extractPluginOption(args);
-    if (args.empty()) throw UsageError("no command given");
-    const std::string name = args.front();
-    if (isHelp(name)) {
-        printUsage(stdout);
-        return 0;
+    app.add_option("--plugin", context.pluginPath,
+                   "the plug-in library (default: $LUMET_PLUGIN, else the one built or installed "
+                   "next to this program)")
+        ->type_name("PATH");
+    for (const lumet::cli::Subcommand& command : lumet::cli::subcommands()) {
+        CLI::App* sub = app.add_subcommand(command.name, command.summary);
+        sub->fallthrough();  // --plugin may follow the subcommand's name
+        command.declare(*sub);
     }
-    if (name.rfind("-", 0) == 0) throw UsageError("unknown option '" + name + "'");
-    for (const auto& command : lumet::cli::subcommands()) {
-        if (name != command.name) continue;
-        context.args.assign(args.begin() + 1, args.end());
-        for (const std::string& arg : context.args) {
-            if (arg == "--") break;
-            if (isHelp(arg)) {
-                std::fputs(command.usage, stdout);
-                return 0;
-            }
+    // The first word that is not an option or --plugin's value names the subcommand.
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--plugin") {
+            ++i;
+        } else if (word.empty() || word[0] != '-') {
+            bool known = false;
+            for (const lumet::cli::Subcommand& command : lumet::cli::subcommands())
+                known = known || word == command.name;
+            if (!known) return usageError("unknown command '" + word + "'");
+            break;
         }
-        return command.run(context);
     }
-    throw UsageError("unknown command '" + name + "'");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& done) {  // --help, --version
+        return app.exit(done);
+    } catch (const CLI::ParseError& error) {
+        return usageError(error.what());
+    }
+    for (const lumet::cli::Subcommand& command : lumet::cli::subcommands()) {
+        if (app.got_subcommand(command.name)) return command.run(context);
+    }
+    return usageError("no command given");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
+        return run(argc, argv);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "lumet: %s\nRun 'lumet --help' for usage.\n", error.what());
-        return 2;
+        return usageError(error.what());
     } catch (const std::bad_alloc&) {
         // Commands name what they were doing when they can; this is the last resort.
         std::fprintf(stderr, "lumet: out of memory\n");

@@ -1,5 +1,7 @@
 // lumet montage: lays PNG images out on a grid, each with an optional caption, into one PNG (the
 // demo's contact sheet of the presets).
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "option_checks.h"
 #include "image_io.h"
 #include "number_text.h"
 #include "render_options.h"
@@ -15,54 +18,56 @@
 namespace lumet::cli {
 namespace {
 
-const char* const kMontageUsage =
-    "Usage: lumet montage -o OUTPUT.png [--columns N] [--background #RRGGBB]\n"
-    "                     IMAGE[=CAPTION]...\n"
-    "\n"
-    "Places the images on a grid of N columns (default 3), in order, each tile the size of the\n"
-    "largest image, with its caption (if given) drawn below it.\n";
-
-int runMontage(CommandContext& context) {
+struct MontageOptions {
     std::string output;
     int columns = 3;
     float background[3] = {0.04f, 0.04f, 0.06f};
+    std::vector<std::string> images;
+} montageOptions;
+
+void declareMontage(CLI::App& command) {
+    command.description(
+        "Places the images on a grid of N columns, in order, each tile the size of the largest\n"
+        "image, with its caption (if given) drawn below it.");
+    MontageOptions& o = montageOptions;
+    command.add_option("-o,--output", o.output, "the contact sheet (PNG)")
+        ->type_name("FILE")
+        ->required();
+    command.add_option("--columns", o.columns, "tiles per row")
+        ->check(wholeNumber())
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    command
+        .add_option_function<std::string>(
+            "--background",
+            [](const std::string& text) {
+                if (!parseColor(text, montageOptions.background))
+                    throw CLI::ValidationError("--background", "not a colour #RRGGBB: " + text);
+            },
+            "the sheet's colour (default #0A0A0F)")
+        ->type_name("#RRGGBB");
+    command.add_option("images", o.images, "the images, each with an optional caption")
+        ->type_name("IMAGE[=CAPTION]")
+        ->required();
+}
+
+int runMontage(CommandContext&) {
+    const std::string& output = montageOptions.output;
+    const int columns = montageOptions.columns;
+    const float* background = montageOptions.background;
     std::vector<std::pair<std::string, std::string>> tiles;
-    const auto& args = context.args;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw UsageError(arg + ": missing value");
-            return args[++i];
-        };
-        if (arg == "-o" || arg == "--output") {
-            output = value();
-        } else if (arg == "--columns") {
-            std::int64_t number = 0;
-            if (!parseInteger(value(), number) || number < 1 || number > 100) {
-                throw UsageError("--columns: must be 1..100");
-            }
-            columns = static_cast<int>(number);
-        } else if (arg == "--background") {
-            if (!parseColor(value(), background)) {
-                throw UsageError("--background: not a colour #RRGGBB");
-            }
-        } else if (!arg.empty() && arg[0] == '-') {
-            throw UsageError(arg + ": unknown option (see lumet montage --help)");
-        } else {
-            const std::size_t equals = arg.find('=');
-            tiles.emplace_back(arg.substr(0, equals),
-                               equals == std::string::npos ? "" : arg.substr(equals + 1));
-        }
+    for (const std::string& arg : montageOptions.images) {
+        const std::size_t equals = arg.find('=');
+        tiles.emplace_back(arg.substr(0, equals),
+                           equals == std::string::npos ? "" : arg.substr(equals + 1));
     }
-    if (output.empty()) throw UsageError("no output: give -o FILE.png");
-    if (tiles.empty()) throw UsageError("no images given");
 
     std::vector<Image> images(tiles.size());
     std::int32_t tileW = 0, tileH = 0;
     bool captions = false;
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         std::string error;
-        if (!readPng(tiles[i].first, images[i], error)) throw UsageError(error);
+        if (!readPng(tiles[i].first, images[i], error)) throw std::runtime_error(error);
         tileW = std::max(tileW, images[i].width);
         tileH = std::max(tileH, images[i].height);
         captions = captions || !tiles[i].second.empty();
@@ -116,7 +121,7 @@ int runMontage(CommandContext& context) {
 }
 
 const bool registered = registerSubcommand(
-    {"montage", "lay PNG images out on a captioned grid", kMontageUsage, runMontage});
+    {"montage", "lay images out on a grid with captions", declareMontage, runMontage});
 
 }  // namespace
 }  // namespace lumet::cli

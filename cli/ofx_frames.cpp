@@ -39,11 +39,16 @@ public:
 
     refhost::ofxhost::Instance& instance() { return instance_; }
 
+    void setLayer(const Image& layer) override {
+        instance_.setClipImage(kOfxImageEffectSimpleSourceClipName, layer.rgba, layer.width,
+                               layer.height);
+    }
+
     bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) override {
         refhost::ofxhost::RenderRequest request;
         request.time = frame;
         request.bitsPerChannel = options_.depth;
-        request.draft = !options_.highQuality;
+        request.draft = !options_.highQuality();
         request.renderScale = 1.0 / options_.downsample;
         const OfxStatus status = instance_.render(request, output.image);
         if (status == kOfxStatOK) return true;

@@ -1,4 +1,6 @@
 // lumet params: the parameters as the host sees them after parameter set-up.
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -19,8 +21,13 @@ std::string flagsOf(const PF_ParamDef& def) {
     return flags.empty() ? "" : " [" + flags.substr(1) + "]";
 }
 
+void declareParams(CLI::App& command) {
+    command.description(
+        "Lists every parameter the plug-in declares, as the host stores it:\nindex, label "
+        "(indented inside groups), type, range and default.");
+}
+
 int runParams(CommandContext& context) {
-    expectNoArguments(context);
     chooseOpenClDevice("cpu");  // nothing is rendered
     auto host = openPlugin(context);
     const refhost::ParamsStore& store = host->params();
@@ -58,11 +65,8 @@ int runParams(CommandContext& context) {
     return 0;
 }
 
-const bool registered = registerSubcommand(
-    {"params", "list the effect's parameters",
-     "Usage: lumet [--plugin PATH] params\n\nLists every parameter the plug-in declares, as the "
-     "host stores it:\nindex, label (indented inside groups), type, range and default.\n",
-     runParams});
+const bool registered =
+    registerSubcommand({"params", "list the effect's parameters", declareParams, runParams});
 
 }  // namespace
 }  // namespace lumet::cli

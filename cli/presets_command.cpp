@@ -1,4 +1,6 @@
 // lumet presets: each material preset and the parameter values choosing it sets.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -12,8 +14,13 @@ namespace {
 
 constexpr int kPresetParam = 1;
 
+void declarePresets(CLI::App& command) {
+    command.description(
+        "Chooses each preset on a fresh instance and lists the parameters the plug-in sets\n"
+        "(index, label, value).");
+}
+
 int runPresets(CommandContext& context) {
-    expectNoArguments(context);
     chooseOpenClDevice("cpu");  // nothing is rendered
     auto host = openPlugin(context);
     refhost::ParamsStore& store = host->params();
@@ -40,10 +47,7 @@ int runPresets(CommandContext& context) {
 }
 
 const bool registered = registerSubcommand(
-    {"presets", "list the material presets and the values they set",
-     "Usage: lumet [--plugin PATH] presets\n\nChooses each preset on a fresh instance and lists "
-     "the parameters the plug-in sets\n(index, label, value).\n",
-     runPresets});
+    {"presets", "list the material presets and the values they set", declarePresets, runPresets});
 
 }  // namespace
 }  // namespace lumet::cli

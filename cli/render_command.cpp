@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "commands.h"
 #include "frame_instance.h"
 #include "frame_writer.h"
@@ -154,7 +156,8 @@ void writeOutput(const RenderOptions& options, Image image, const std::string& p
     if (!ok) throw std::runtime_error(error);
 }
 
-Image loadLayer(const RenderOptions& options) {
+// The layer: the text, or the image (an input sequence's file at `path`).
+Image loadLayer(const RenderOptions& options, const std::string& path) {
     Image layer;
     std::string error;
     if (options.text) {
@@ -165,12 +168,22 @@ Image loadLayer(const RenderOptions& options) {
         std::copy(options.textColor, options.textColor + 3, text.color);
         text.width = options.width;
         text.height = options.height;
+        std::error_code missing;
+        if (!text.fontPath.empty() && !std::filesystem::is_regular_file(text.fontPath, missing))
+            throw std::runtime_error("--font: " + text.fontPath + ": no such font file");
         if (!renderTextLayer(text, layer, error)) throw UsageError(error);
     } else {
-        if (!readPng(options.inputPath, layer, error)) throw UsageError(error);
+        if (!readPng(path, layer, error)) throw std::runtime_error(error);
         premultiply(layer);
     }
     return layer;
+}
+
+void setHostLayer(refhost::Host& host, const Image& layer, int bits) {
+    whileDoing("handing the layer to the host", [&] {
+        host.setLayer(PARAM_INPUT,
+                      refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, bits));
+    });
 }
 
 // Hands an effect instance the frame's layers, the preset (as a user's choice), the settings and
@@ -178,10 +191,7 @@ Image loadLayer(const RenderOptions& options) {
 bool prepareInstance(refhost::Host& host, const RenderOptions& options, const Image& layer,
                      const Image& customMap) {
     const int bits = options.depth;
-    whileDoing("handing the layer to the host", [&] {
-        host.setLayer(PARAM_INPUT,
-                      refhost::worldFromRgba(layer.rgba.data(), layer.width, layer.height, bits));
-    });
+    setHostLayer(host, layer, bits);
     refhost::ParamsStore& params = host.params();
     if (options.preset) {
         // As a user's choice in the host: the effect rewrites the preset's parameters.
@@ -256,13 +266,14 @@ public:
     HostFrameInstance(std::unique_ptr<refhost::Host> host, const RenderOptions& options)
         : host_(std::move(host)), options_(options) {
         frameOptions_.bitsPerChannel = options.depth;
-        frameOptions_.highQuality = options.highQuality;
+        frameOptions_.highQuality = options.highQuality();
         frameOptions_.downsampleX = frameOptions_.downsampleY = options.downsample;
         host_->setAbortPlan(refhost::AbortPlan{0, -1.0, &interruptRequested});
     }
+    void setLayer(const Image& layer) override { setHostLayer(*host_, layer, options_.depth); }
     bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) override {
         host_->setTime(frame, 1, kTimeScale);
-        const PF_Err err = options_.smartProtocol
+        const PF_Err err = options_.smartProtocol()
                                ? refhost::renderSmartFrame(*host_, frameOptions_, output.frame)
                                : refhost::renderPlainFrame(*host_, frameOptions_, output.frame);
         if (err == PF_Err_NONE) return true;
@@ -369,148 +380,217 @@ private:
     bool lineOpen_ = false;
 };
 
-int runRender(CommandContext& context) {
-    const RenderOptions options = parseRenderOptions(context.args);
-    const Image layer =
-        whileDoing(options.text ? "making the text layer" : "reading " + options.inputPath,
-                   [&] { return loadLayer(options); });
-    Image customMap;
-    if (!options.customMapPath.empty()) {
+RenderOptions renderOptions;  // set by the command line's parse
+
+struct LayerSize {
+    std::int32_t width = 0, height = 0;
+};
+
+// One render: the options, the layers, the effect's instances (one per job) and the progress.
+class RenderRun {
+public:
+    RenderRun(CommandContext& context, const RenderOptions& options)
+        : context_(context), options_(options),
+          progress_(options.quiet, isatty(fileno(stderr)) != 0,
+                    static_cast<std::int32_t>(options.renderFrames.size())) {}
+
+    // Reads the layer (an input sequence's first frame to render) and the custom map.
+    void loadLayers() {
+        const std::string path = layerPath(options_.renderFrames.front());
+        layer_ = whileDoing(options_.text ? "making the text layer" : "reading " + path,
+                            [&] { return loadLayer(options_, path); });
+        if (options_.customMapPath.empty()) return;
         std::string error;
-        whileDoing("reading " + options.customMapPath, [&] {
-            if (!readPng(options.customMapPath, customMap, error)) {
-                throw UsageError("--custom-map: " + error);
-            }
-            premultiply(customMap);
+        whileDoing("reading " + options_.customMapPath, [&] {
+            if (!readPng(options_.customMapPath, customMap_, error))
+                throw std::runtime_error("--custom-map: " + error);
+            premultiply(customMap_);
         });
     }
-    if (!options.dumpStagesDir.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(options.dumpStagesDir, ec);
-        if (ec) {
-            throw UsageError("--dump-stages: cannot create \"" + options.dumpStagesDir +
-                             "\": " + ec.message());
-        }
-    }
 
-    if (!options.device.empty()) chooseOpenClDevice(options.device);
-    const InterruptHandler interruptHandler;
-    // The effect's instances, one per job: on the effect host, or through the OpenFX bundle
-    // (one plug-in, several instances).
-    const bool inProcess = !options.dumpStagesDir.empty();
-    std::unique_ptr<refhost::ofxhost::Plugin> ofxPlugin;
-    if (options.ofxHost) ofxPlugin = openOfxPlugin(context, inProcess);
-    auto makeInstance = [&](bool first) -> std::unique_ptr<FrameInstance> {
-        if (ofxPlugin) {
+    // An effect instance with the layers, the preset, the settings and the keys; null when the
+    // preset could not be applied.
+    std::unique_ptr<FrameInstance> makeInstance(bool first) {
+        if (ofxPlugin_) {
             return whileDoing("setting up the OpenFX instance", [&] {
-                return makeOfxInstance(*ofxPlugin, options, layer, customMap);
+                return makeOfxInstance(*ofxPlugin_, options_, layer_, customMap_);
             });
         }
         std::unique_ptr<refhost::Host> host =
-            inProcess ? openInProcess() : openPlugin(context, /*globalSetup=*/first);
-        if (!prepareInstance(*host, options, layer, customMap)) return nullptr;
-        return std::make_unique<HostFrameInstance>(std::move(host), options);
-    };
-    std::unique_ptr<FrameInstance> first = makeInstance(true);
-    if (!first) return 1;
+            inProcess() ? openInProcess() : openPlugin(context_, /*globalSetup=*/first);
+        if (!prepareInstance(*host, options_, layer_, customMap_)) return nullptr;
+        return std::make_unique<HostFrameInstance>(std::move(host), options_);
+    }
 
-    const std::int32_t total = options.lastFrame - options.firstFrame + 1;
-    Progress progress(options.quiet, isatty(fileno(stderr)) != 0, total);
+    int run() {
+        if (options_.ofxHost()) ofxPlugin_ = openOfxPlugin(context_, inProcess());
+        std::unique_ptr<FrameInstance> first = makeInstance(true);
+        if (!first) return 1;
+        const int status = options_.jobs == 1 || options_.renderFrames.size() == 1
+                               ? renderInOrder(*first)
+                               : renderWithJobs(std::move(first));
+        progress_.finish();
+        if (interruptRequested) return interrupted();
+        return status;
+    }
 
-    // One frame on one effect instance, rendered at its time. False (with the failure reported)
-    // when the render fails or was interrupted.
-    auto renderFrame = [&](FrameInstance& instance, std::int32_t frame, StageDump* dump,
-                           RenderedOutput& rendered) {
+private:
+    bool inProcess() const { return !options_.dumpStagesDir.empty(); }
+    // A job's copy of the layer, which an input sequence replaces frame by frame; a still or
+    // text layer is never copied.
+    Image sequenceLayer() const { return options_.inputSequence ? layer_ : Image{}; }
+    LayerSize sizeOf(const Image& sequenceLayer) const {
+        const Image& layer = options_.inputSequence ? sequenceLayer : layer_;
+        return {layer.width, layer.height};
+    }
+    std::string layerPath(std::int32_t frame) const {
+        return options_.inputSequence ? expandFramePattern(options_.inputPath, frame)
+                                      : options_.inputPath;
+    }
+
+    // Renders a timeline frame on an instance, a sequence's own layer first. False (with the
+    // failure reported) when the render fails or was interrupted.
+    bool renderFrame(FrameInstance& instance, std::int32_t frame, StageDump* dump,
+                     RenderedOutput& rendered, Image& layer) {
         if (interruptRequested) return false;
+        if (options_.inputSequence && frame != options_.renderFrames.front()) {
+            const std::string path = layerPath(frame);
+            layer = whileDoing("reading " + path, [&] { return loadLayer(options_, path); });
+            instance.setLayer(layer);
+        }
         if (dump) dump->install();
         std::string failure;
-        const bool ok = whileDoing("rendering frame " + std::to_string(frame),
-                                   [&] { return instance.render(frame, rendered, failure); });
+        const bool ok = whileDoing("rendering frame " + std::to_string(frame), [&] {
+            return instance.render(frame - options_.firstFrame, rendered, failure);
+        });
         if (dump) dump->uninstall();
-        if (!ok && !interruptRequested) progress.fail(frame, failure);
+        if (!ok && !interruptRequested) progress_.fail(frame, failure);
         return ok;
-    };
+    }
+
     // Writes a rendered frame; its host gets the frame's buffers back.
-    auto writeFrame = [&](FrameInstance& instance, std::int32_t frame, RenderedOutput& rendered) {
-        const std::string path = expandFramePattern(options.outputPath, frame);
+    void writeFrame(FrameInstance& instance, std::int32_t frame, RenderedOutput& rendered,
+                    LayerSize layer) {
+        const std::string path = expandFramePattern(options_.outputPath, frame);
         whileDoing("writing " + path, [&] {
-            writeOutput(options,
-                        instance.takeImage(rendered, layer.width, layer.height, options.fullOutput),
+            writeOutput(options_,
+                        instance.takeImage(rendered, layer.width, layer.height,
+                                           options_.fullOutput),
                         path);
         });
-        progress.done(frame);
-    };
-    auto renderOne = [&](FrameInstance& instance, std::int32_t frame) {
-        RenderedOutput rendered;
-        if (!renderFrame(instance, frame, nullptr, rendered)) return false;
-        writeFrame(instance, frame, rendered);
-        return true;
-    };
+        progress_.done(frame);
+    }
 
-    if (options.jobs == 1 || total == 1) {
-        // Frame k is converted and written on the writer's thread while frame k + 1 renders.
+    // Frame k is converted and written on the writer's thread while frame k + 1 renders.
+    int renderInOrder(FrameInstance& instance) {
+        std::vector<LayerSize> sizes;  // the layer size of each frame in flight
+        std::mutex sizesMutex;
         FrameWriter writer([&](std::int32_t frame, RenderedOutput& rendered) {
-            writeFrame(*first, frame, rendered);
+            LayerSize size;
+            {
+                std::lock_guard<std::mutex> lock(sizesMutex);
+                size = sizes.front();
+                sizes.erase(sizes.begin());
+            }
+            writeFrame(instance, frame, rendered, size);
         });
         StageDump dump;
-        for (std::int32_t frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
-            const bool last = frame == options.lastFrame;
+        Image layer = sequenceLayer();
+        for (std::int32_t frame : options_.renderFrames) {
+            const bool last = frame == options_.renderFrames.back();
             RenderedOutput rendered;
-            if (!renderFrame(*first, frame, last && inProcess ? &dump : nullptr, rendered)) {
+            if (!renderFrame(instance, frame, last && inProcess() ? &dump : nullptr, rendered,
+                             layer)) {
                 writer.finish();  // the frames rendered before are written
-                progress.finish();
-                return interruptRequested ? interrupted() : 1;
+                return 1;
+            }
+            {
+                std::lock_guard<std::mutex> lock(sizesMutex);
+                sizes.push_back(sizeOf(layer));
             }
             writer.write(frame, std::move(rendered));
         }
         writer.finish();
-        progress.finish();
-        if (!options.dumpStagesDir.empty()) {
+        if (!options_.dumpStagesDir.empty()) {
             std::string error;
-            if (!dump.write(options.dumpStagesDir, error)) throw std::runtime_error(error);
+            if (!dump.write(options_.dumpStagesDir, error)) throw std::runtime_error(error);
         }
         return 0;
     }
 
-    const int jobs = static_cast<int>(std::min<std::int32_t>(options.jobs, total));
-    std::vector<std::unique_ptr<FrameInstance>> instances;
-    instances.push_back(std::move(first));
-    for (int j = 1; j < jobs; ++j) {
-        instances.push_back(makeInstance(false));
-        if (!instances.back()) return 1;
-    }
-    std::atomic<std::int32_t> nextFrame{options.firstFrame};
-    std::atomic<bool> failed{false};
-    std::mutex errorMutex;
-    std::exception_ptr error;
-    std::vector<std::thread> threads;
-    for (int j = 0; j < jobs; ++j) {
-        threads.emplace_back([&, j] {
-            try {
-                for (std::int32_t frame = nextFrame++; frame <= options.lastFrame && !failed;
-                     frame = nextFrame++) {
-                    if (!renderOne(*instances[static_cast<std::size_t>(j)], frame)) {
-                        failed = true;
+    // Each job takes the next frame to render on its own instance.
+    int renderWithJobs(std::unique_ptr<FrameInstance> first) {
+        const std::size_t total = options_.renderFrames.size();
+        const int jobs = static_cast<int>(std::min<std::size_t>(options_.jobs, total));
+        std::vector<std::unique_ptr<FrameInstance>> instances;
+        instances.push_back(std::move(first));
+        for (int j = 1; j < jobs; ++j) {
+            instances.push_back(makeInstance(false));
+            if (!instances.back()) return 1;
+        }
+        std::atomic<std::size_t> next{0};
+        std::atomic<bool> failed{false};
+        std::mutex errorMutex;
+        std::exception_ptr error;
+        std::vector<std::thread> threads;
+        for (int j = 0; j < jobs; ++j) {
+            threads.emplace_back([&, j] {
+                FrameInstance& instance = *instances[static_cast<std::size_t>(j)];
+                Image layer = sequenceLayer();
+                try {
+                    for (std::size_t i = next++; i < total && !failed; i = next++) {
+                        const std::int32_t frame = options_.renderFrames[i];
+                        RenderedOutput rendered;
+                        if (!renderFrame(instance, frame, nullptr, rendered, layer)) {
+                            failed = true;
+                            break;
+                        }
+                        writeFrame(instance, frame, rendered, sizeOf(layer));
                     }
+                } catch (...) {
+                    failed = true;
+                    std::lock_guard<std::mutex> lock(errorMutex);
+                    if (!error) error = std::current_exception();
                 }
-            } catch (...) {
-                failed = true;
-                std::lock_guard<std::mutex> lock(errorMutex);
-                if (!error) error = std::current_exception();
-            }
-        });
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        // Further instances go first; the first, which set the effect up, sets it down last.
+        while (instances.size() > 1) instances.pop_back();
+        if (error) std::rethrow_exception(error);
+        return failed ? 1 : 0;
     }
-    for (std::thread& thread : threads) thread.join();
-    progress.finish();
-    // Further instances go first; the first, which set the effect up, sets it down last.
-    while (instances.size() > 1) instances.pop_back();
-    if (error) std::rethrow_exception(error);
-    if (interruptRequested) return interrupted();
-    return failed ? 1 : 0;
+
+    CommandContext& context_;
+    const RenderOptions& options_;
+    Progress progress_;
+    Image layer_, customMap_;
+    std::unique_ptr<refhost::ofxhost::Plugin> ofxPlugin_;
+};
+
+int runRender(CommandContext& context) {
+    const RenderOptions& options = renderOptions;
+    RenderRun run(context, options);
+    run.loadLayers();
+    if (!options.dumpStagesDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.dumpStagesDir, ec);
+        if (ec) {
+            throw std::runtime_error("--dump-stages: cannot create \"" + options.dumpStagesDir +
+                                     "\": " + ec.message());
+        }
+    }
+    if (!options.device.empty()) chooseOpenClDevice(options.device);
+    const InterruptHandler interruptHandler;
+    return run.run();
+}
+
+void declareRender(CLI::App& command) {
+    declareRenderOptions(command, [](RenderOptions options) { renderOptions = std::move(options); });
 }
 
 const bool registered = registerSubcommand(
-    {"render", "render an image or text with the effect", kRenderUsage, runRender});
+    {"render", "render an image or text with the effect", declareRender, runRender});
 
 }  // namespace
 }  // namespace lumet::cli

@@ -2,13 +2,18 @@
 #include "render_options.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <set>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <CLI/CLI.hpp>
+
 #include "commands.h"
+#include "option_checks.h"
 #include "number_text.h"
 #include "text_layer.h"
 
@@ -163,363 +168,438 @@ bool parseParamValue(const ParamSpec& spec, const std::string& text, ParamValue&
     }
 }
 
-bool hasFramePattern(const std::string& pattern) {
-    const std::size_t percent = pattern.find('%');
-    if (percent == std::string::npos) return false;
-    std::size_t i = percent + 1;
-    while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i]))) ++i;
-    return i < pattern.size() && pattern[i] == 'd';
-}
-
-std::string expandFramePattern(const std::string& pattern, std::int32_t frame) {
-    const std::size_t percent = pattern.find('%');
-    if (!hasFramePattern(pattern)) return pattern;
-    std::size_t i = percent + 1;
-    while (pattern[i] != 'd') ++i;
-    const std::string spec = pattern.substr(percent, i - percent + 1);
-    char number[64];
-    std::snprintf(number, sizeof number, spec.c_str(), frame);
-    return pattern.substr(0, percent) + number + pattern.substr(i + 1);
-}
-
-const char* const kRenderUsage =
-    "Usage: lumet render [INPUT.png | --text TEXT] -o OUTPUT [options]\n"
-    "\n"
-    "Renders a layer with the Lumet effect through the plug-in binary and the reference host.\n"
-    "\n"
-    "Input:\n"
-    "  INPUT.png               8- or 16-bit PNG (grey, grey+alpha, RGB, RGBA); no alpha = "
-    "opaque\n"
-    "  --text TEXT             a text layer instead (one line, centred)\n"
-    "  --font FILE             font for --text (default DejaVu Sans Bold; on Windows the\n"
-    "                          copy beside lumet.exe, else Arial Bold)\n"
-    "  --font-size PX          pixels per em (default: text fills 60% of the width)\n"
-    "  --text-color #RRGGBB    text colour (default #FFFFFF)\n"
-    "  --size WxH              text canvas (default 1920x1080)\n"
-    "\n"
-    "Effect:\n"
-    "  --preset NAME           Gold, Silver, Rose Gold, Bronze, Copper, Platinum,\n"
-    "                          Brushed Steel, Black Chrome, Diamond (as a user's choice)\n"
-    "  --set \"LABEL=VALUE\"     any parameter by label, e.g. \"Glow Radius=120\",\n"
-    "                          \"Edge Profile=Round\", \"Light Angle=90\", \"Smart "
-    "Edge=off\",\n"
-    "                          \"Midtone Color=#D4A840\" (repeatable)\n"
-    "  --custom-map IMAGE      use IMAGE (PNG) as the environment map (selects Custom Map)\n"
-    "  --quality high|low      render quality (default high: 2x supersampling)\n"
-    "  --downsample N          render the host's preview at 1/N resolution, N = 1..8 (default 1)\n"
-    "  --depth 8|16|32         bits per channel of the host's worlds (default 8)\n"
-    "  --protocol smart|plain  host protocol (default smart)\n"
-    "  --host ae|ofx           ae (default): the plug-in library on the effect host's\n"
-    "                          protocols; ofx: the OpenFX bundle (Lumet.ofx.bundle) in an\n"
-    "                          OpenFX host, low quality as a draft render\n"
-    "  --device auto|cpu|opencl  auto (default): OpenCL on a GPU or accelerator device when\n"
-    "                          one starts, named on standard error; cpu: no OpenCL at all;\n"
-    "                          opencl: any OpenCL device, a CPU runtime such as POCL too\n"
-    "\n"
-    "Output:\n"
-    "  -o, --output FILE       .png (straight alpha; 16-bit when --depth is 16 or 32) or\n"
-    "                          .exr (32-bit float, premultiplied); a pattern such as\n"
-    "                          out_%04d.png for animations\n"
-    "  --background #RRGGBB    flatten onto a colour instead of keeping alpha\n"
-    "  --png-level N           PNG compression, 0 (none) to 9 (smallest files); default 1,\n"
-    "                          which writes a 1080p frame several times faster than 9\n"
-    "  --dump-stages DIR       write the last frame's intermediate planes into DIR\n"
-    "\n"
-    "Animation:\n"
-    "  --frames N              render N frames (0 .. N-1)\n"
-    "  --key \"LABEL@FRAME=VALUE\" keyframe; values are linear between keys (repeatable)\n"
-    "  --range A-B             render only frames A..B (for render farms)\n"
-    "  --jobs N                render N frames at once (1 to 64, default 1), each on its own\n"
-    "                          thread and effect instance, as a host renders several frames\n"
-    "\n"
-    "  --full-output           keep the effect's whole (expanded) output instead of the\n"
-    "                          input's frame\n"
-    "  -q, --quiet             no progress line\n"
-    "  -h, --help              this help\n"
-    "\n"
-    "Exit status: 0 success, 1 render failure, 2 usage error.\n";
-
-RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
-    RenderOptions options;
-    std::string error;
-    const int argc = static_cast<int>(args.size());
-    options.fontPath = kDefaultFontPath;
-    bool rangeGiven = false;
-    std::int64_t rangeA = 0, rangeB = 0;
-    std::vector<std::string> setTexts, keyTexts;
-    std::string presetText;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = args[static_cast<std::size_t>(i)];
-        auto next = [&](std::string& value) {
-            if (i + 1 >= argc) {
-                error = arg + ": missing value";
-                return false;
-            }
-            value = args[static_cast<std::size_t>(++i)];
-            return true;
-        };
-        std::string value;
-        if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "--text") {
-            if (!next(value)) throw UsageError(error);
-            options.text = value;
-        } else if (arg == "--font") {
-            if (!next(value)) throw UsageError(error);
-            options.fontPath = value;
-        } else if (arg == "--font-size") {
-            double size = 0;
-            if (!next(value)) throw UsageError(error);
-            if (!parseDouble(value, size) || size <= 0 || size > 100000) {
-                error = "--font-size: \"" + value + "\" is not a positive size in pixels";
-                throw UsageError(error);
-            }
-            options.fontSize = static_cast<float>(size);
-        } else if (arg == "--text-color") {
-            if (!next(value)) throw UsageError(error);
-            if (!parseColor(value, options.textColor)) {
-                error = "--text-color: \"" + value + "\" is not a colour #RRGGBB";
-                throw UsageError(error);
-            }
-        } else if (arg == "--size") {
-            if (!next(value)) throw UsageError(error);
-            const std::size_t x = lower(value).find('x');
-            std::int64_t w = 0, h = 0;
-            if (x == std::string::npos || !parseInt(value.substr(0, x), w) ||
-                !parseInt(value.substr(x + 1), h) || w < 1 || h < 1 || w > 16384 || h > 16384) {
-                error = "--size: \"" + value + "\" is not WxH (1..16384 each)";
-                throw UsageError(error);
-            }
-            options.width = static_cast<std::int32_t>(w);
-            options.height = static_cast<std::int32_t>(h);
-        } else if (arg == "--preset") {
-            if (!next(presetText)) throw UsageError(error);
-        } else if (arg == "--set") {
-            if (!next(value)) throw UsageError(error);
-            setTexts.push_back(value);
-        } else if (arg == "--key") {
-            if (!next(value)) throw UsageError(error);
-            keyTexts.push_back(value);
-        } else if (arg == "--custom-map") {
-            if (!next(options.customMapPath)) throw UsageError(error);
-        } else if (arg == "--quality") {
-            if (!next(value)) throw UsageError(error);
-            if (value != "high" && value != "low") {
-                error = "--quality: \"" + value + "\" is not high or low";
-                throw UsageError(error);
-            }
-            options.highQuality = value == "high";
-        } else if (arg == "--downsample") {
-            std::int64_t n = 0;
-            if (!next(value)) throw UsageError(error);
-            if (!parseInt(value, n) || n < 1 || n > 8) {
-                error = "--downsample: \"" + value + "\" is not a factor 1..8";
-                throw UsageError(error);
-            }
-            options.downsample = static_cast<int>(n);
-        } else if (arg == "--depth") {
-            if (!next(value)) throw UsageError(error);
-            if (value != "8" && value != "16" && value != "32") {
-                error = "--depth: \"" + value + "\" is not 8, 16 or 32";
-                throw UsageError(error);
-            }
-            options.depth = std::atoi(value.c_str());
-        } else if (arg == "--protocol") {
-            if (!next(value)) throw UsageError(error);
-            if (value != "smart" && value != "plain") {
-                error = "--protocol: \"" + value + "\" is not smart or plain";
-                throw UsageError(error);
-            }
-            options.smartProtocol = value == "smart";
-        } else if (arg == "--host") {
-            if (!next(value)) throw UsageError(error);
-            if (value != "ae" && value != "ofx") {
-                error = "--host: \"" + value + "\" is not ae or ofx";
-                throw UsageError(error);
-            }
-            options.ofxHost = value == "ofx";
-        } else if (arg == "--device") {
-            if (!next(value)) throw UsageError(error);
-            if (value != "auto" && value != "cpu" && value != "opencl") {
-                error = "--device: \"" + value + "\" is not auto, cpu or opencl";
-                throw UsageError(error);
-            }
-            options.device = value;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!next(options.outputPath)) throw UsageError(error);
-        } else if (arg == "--background") {
-            if (!next(value)) throw UsageError(error);
-            std::array<float, 3> rgb{};
-            if (!parseColor(value, rgb.data())) {
-                error = "--background: \"" + value + "\" is not a colour #RRGGBB";
-                throw UsageError(error);
-            }
-            options.background = rgb;
-        } else if (arg == "--png-level") {
-            if (!next(value)) throw UsageError(error);
-            std::int64_t n = 0;
-            if (!parseInt(value, n) || n < 0 || n > 9) {
-                error = "--png-level: \"" + value + "\" is not a compression level from 0 to 9";
-                throw UsageError(error);
-            }
-            options.pngLevel = static_cast<int>(n);
-        } else if (arg == "--jobs") {
-            if (!next(value)) throw UsageError(error);
-            std::int64_t n = 0;
-            if (!parseInt(value, n) || n < 1 || n > kMaxJobs) {
-                error = "--jobs: \"" + value + "\" is not a job count from 1 to " +
-                        std::to_string(kMaxJobs);
-                throw UsageError(error);
-            }
-            options.jobs = static_cast<int>(n);
-        } else if (arg == "--frames") {
-            if (!next(value)) throw UsageError(error);
-            std::int64_t n = 0;
-            if (!parseInt(value, n) || n < 1 || n > kMaxFrames) {
-                error = "--frames: \"" + value + "\" is not a frame count from 1 to " +
-                        std::to_string(kMaxFrames);
-                throw UsageError(error);
-            }
-            options.frames = static_cast<std::int32_t>(n);
-        } else if (arg == "--range") {
-            if (!next(value)) throw UsageError(error);
-            const std::size_t dash = value.find('-', 1);
-            if (dash == std::string::npos || !parseInt(value.substr(0, dash), rangeA) ||
-                !parseInt(value.substr(dash + 1), rangeB) || rangeA < 0 || rangeB < rangeA) {
-                error = "--range: \"" + value + "\" is not A-B with 0 <= A <= B";
-                throw UsageError(error);
-            }
-            rangeGiven = true;
-        } else if (arg == "--dump-stages") {
-            if (!next(options.dumpStagesDir)) throw UsageError(error);
-        } else if (arg == "--full-output") {
-            options.fullOutput = true;
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            error = arg + ": unknown option (see lumet render --help)";
-            throw UsageError(error);
-        } else if (options.inputPath.empty()) {
-            options.inputPath = arg;
+FramePattern parseFramePattern(const std::string& path) {
+    FramePattern pattern;
+    // The pattern is looked for in the file name only: a folder may hold any character.
+    const std::size_t nameStart = path.find_last_of("/\\") == std::string::npos
+                                      ? 0
+                                      : path.find_last_of("/\\") + 1;
+    for (std::size_t i = nameStart; i < path.size(); ++i) {
+        std::size_t end = i;
+        int width = 0;
+        if (path[i] == '%') {
+            end = i + 1;
+            while (end < path.size() && std::isdigit(static_cast<unsigned char>(path[end]))) ++end;
+            if (end >= path.size() || path[end] != 'd') continue;
+            const std::string digits = path.substr(i + 1, end - i - 1);
+            width = digits.empty() ? 1 : static_cast<int>(std::strtol(digits.c_str(), nullptr, 10));
+            ++end;
+        } else if (path[i] == '#' || path[i] == '@') {
+            while (end < path.size() && path[end] == path[i]) ++end;
+            width = static_cast<int>(end - i);
         } else {
-            error = arg + ": only one input image may be given";
-            throw UsageError(error);
+            continue;
         }
+        pattern.found = true;
+        pattern.prefix = path.substr(0, i);
+        pattern.suffix = path.substr(end);
+        pattern.width = std::max(width, 1);
+        return pattern;
     }
+    return pattern;
+}
 
-    if (options.inputPath.empty() == !options.text.has_value()) {
-        error = options.text ? "give either an input image or --text, not both"
-                             : "no input: give an input PNG or --text TEXT";
-        throw UsageError(error);
+bool hasFramePattern(const std::string& path) { return parseFramePattern(path).found; }
+
+std::string expandFramePattern(const std::string& path, std::int32_t frame) {
+    const FramePattern pattern = parseFramePattern(path);
+    if (!pattern.found) return path;
+    std::string number = std::to_string(frame < 0 ? -std::int64_t{frame} : frame);
+    if (static_cast<int>(number.size()) < pattern.width)
+        number.insert(0, static_cast<std::size_t>(pattern.width) - number.size(), '0');
+    return pattern.prefix + (frame < 0 ? "-" : "") + number + pattern.suffix;
+}
+
+std::vector<std::int32_t> findSequenceFrames(const std::string& path) {
+    namespace fs = std::filesystem;
+    const FramePattern pattern = parseFramePattern(path);
+    const fs::path prefixPath(pattern.prefix + "x");  // the folder, and the name's start
+    const fs::path folder = prefixPath.has_parent_path() ? prefixPath.parent_path() : ".";
+    std::string start = prefixPath.filename().string();
+    start.pop_back();
+    std::set<std::int32_t> frames;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() <= start.size() + pattern.suffix.size() || name.rfind(start, 0) != 0 ||
+            name.compare(name.size() - pattern.suffix.size(), std::string::npos,
+                         pattern.suffix) != 0)
+            continue;
+        const std::string digits =
+            name.substr(start.size(), name.size() - start.size() - pattern.suffix.size());
+        std::int64_t frame = 0;
+        if (!std::all_of(digits.begin(), digits.end(),
+                         [](unsigned char c) { return std::isdigit(c) != 0; }) ||
+            !parseInt(digits, frame) || frame >= kMaxFrames)
+            continue;
+        // The name the frame's number gives, so that 7 and 07 are not both taken for frame 7.
+        if (expandFramePattern(path, static_cast<std::int32_t>(frame)) !=
+            (folder / name).string() &&
+            expandFramePattern(fs::path(path).filename().string(),
+                               static_cast<std::int32_t>(frame)) != name)
+            continue;
+        frames.insert(static_cast<std::int32_t>(frame));
     }
-    if (options.outputPath.empty()) {
-        error = "no output: give -o FILE (.png or .exr)";
-        throw UsageError(error);
-    }
-    const std::string extension = lower(options.outputPath.substr(
-        std::min(options.outputPath.size(), options.outputPath.rfind('.'))));
-    if (extension != ".png" && extension != ".exr") {
-        error = "-o: \"" + options.outputPath + "\" must end in .png or .exr";
-        throw UsageError(error);
-    }
-    if (!presetText.empty()) {
-        ParamValue preset;
-        if (!parseParamValue(paramSpec(PARAM_PRESET), presetText, preset, error)) {
-            error = "--preset: " + error;
-            throw UsageError(error);
+    return {frames.begin(), frames.end()};
+}
+
+bool parseFrameList(const std::string& text, std::vector<std::int32_t>& frames) {
+    std::set<std::int32_t> list;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = trim(text.substr(start, comma - start));
+        std::int64_t first = 0, last = 0, step = 1;
+        const std::size_t dash = item.find('-', 1);
+        const std::size_t by = item.find_first_of("xX:");
+        const std::string firstText = item.substr(0, std::min(dash, item.size()));
+        if (!parseInt(firstText, first)) return false;
+        last = first;
+        if (dash != std::string::npos) {
+            const std::string lastText =
+                item.substr(dash + 1, by == std::string::npos ? std::string::npos : by - dash - 1);
+            if (!parseInt(lastText, last) ||
+                (by != std::string::npos && !parseInt(item.substr(by + 1), step)))
+                return false;
+        } else if (by != std::string::npos) {
+            return false;
         }
-        options.preset = preset.choice;
+        if (first < 0 || last < first || step < 1 || last >= kMaxFrames) return false;
+        for (std::int64_t frame = first; frame <= last; frame += step)
+            list.insert(static_cast<std::int32_t>(frame));
+        start = comma + 1;
     }
-    for (const std::string& text : setTexts) {
+    frames.assign(list.begin(), list.end());
+    return !frames.empty();
+}
+
+namespace {
+
+// What the command line gave, before the checks that need several options at once.
+struct RenderArguments {
+    RenderOptions options;
+    std::string preset, range, textColor, size, background;
+    std::vector<std::string> sets, keys;
+    std::optional<std::int64_t> frames, firstFrame;
+};
+
+void declareInput(CLI::App& command, RenderArguments& a) {
+    RenderOptions& o = a.options;
+    const std::string group = "Input";
+    command.add_option("input", o.inputPath,
+                       "the layer: an image, or a sequence such as in.####.exr, in.%04d.png or "
+                       "in.@.tif whose frame numbers are the timeline's")
+        ->type_name("INPUT");
+    command.add_option("--text", a.options.text, "a text layer instead; each line of TEXT a line")
+        ->group(group);
+    command.add_option("--font", o.fontPath, "font for --text (default DejaVu Sans Bold)")
+        ->type_name("FILE")
+        ->group(group);
+    command.add_option("--font-size", o.fontSize, "pixels per em (default: the text fills 60% "
+                                                  "of the width)")
+        ->check(plainNumber())
+        ->type_name("PX")
+        ->check(CLI::Range(0.001, 100000.0))
+        ->group(group);
+    command.add_option("--text-color", a.textColor, "text colour (default #FFFFFF)")
+        ->type_name("#RRGGBB")
+        ->group(group);
+    command.add_option("--size", a.size, "text canvas (default 1920x1080)")
+        ->type_name("WxH")
+        ->group(group);
+    command.add_option("--first-frame", a.firstFrame,
+                       "the timeline's first frame number for text and still layers (default 0)")
+        ->check(wholeNumber())
+        ->type_name("N")
+        ->check(CLI::Range(std::int64_t{0}, kMaxFrames - 1))
+        ->group(group);
+}
+
+void declareEffect(CLI::App& command, RenderArguments& a) {
+    RenderOptions& o = a.options;
+    const std::string group = "Effect";
+    command.add_option("--preset", a.preset, "Gold, Silver, Rose Gold, Bronze, Copper, Platinum, "
+                                             "Brushed Steel, Black Chrome, Diamond (as a user's "
+                                             "choice)")
+        ->type_name("NAME")
+        ->group(group);
+    command.add_option("--set", a.sets, "any parameter by label, e.g. \"Glow Radius=120\", "
+                                        "\"Edge Profile=Round\", \"Smart Edge=off\", \"Midtone "
+                                        "Color=#D4A840\" (repeatable)")
+        ->type_name("LABEL=VALUE")
+        ->group(group);
+    command.add_option("--custom-map", o.customMapPath, "IMAGE as the environment map (selects "
+                                                        "Custom Map)")
+        ->type_name("IMAGE")
+        ->group(group);
+    command.add_option("--quality", o.quality, "render quality: high (2x supersampling) or low")
+        ->check(CLI::IsMember({"high", "low"}))
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--downsample", o.downsample, "the host's preview at 1/N resolution")
+        ->check(wholeNumber())
+        ->type_name("N")
+        ->check(CLI::Range(1, 8))
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--depth", o.depth, "bits per channel of the host's worlds (default 8)")
+        ->check(wholeNumber())
+        ->check(CLI::IsMember({8, 16, 32}))
+        ->group(group);
+    command.add_option("--protocol", o.protocol, "the effect host's protocol")
+        ->check(CLI::IsMember({"smart", "plain"}))
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--host", o.host, "ae: the plug-in library on the effect host's protocols; "
+                                         "ofx: the OpenFX bundle in an OpenFX host")
+        ->check(CLI::IsMember({"ae", "ofx"}))
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--device", o.device, "auto (default): OpenCL on a GPU or accelerator; "
+                                             "cpu: no OpenCL; opencl: any OpenCL device, a CPU "
+                                             "runtime such as POCL too")
+        ->check(CLI::IsMember({"auto", "cpu", "opencl"}))
+        ->group(group);
+}
+
+void declareOutput(CLI::App& command, RenderArguments& a) {
+    RenderOptions& o = a.options;
+    const std::string group = "Output";
+    command.add_option("-o,--output", o.outputPath,
+                       ".png (straight alpha; 16-bit when --depth is 16 or 32) or .exr (32-bit "
+                       "float, premultiplied); out.####.png or out_%04d.png for several frames")
+        ->type_name("FILE")
+        ->required()
+        ->group(group);
+    command.add_option("--background", a.background, "flatten onto a colour")
+        ->type_name("#RRGGBB")
+        ->group(group);
+    command.add_option("--png-level", o.pngLevel, "PNG compression, 0 (none) to 9 (smallest); 1 "
+                                                  "writes a 1080p frame several times faster "
+                                                  "than 9")
+        ->check(wholeNumber())
+        ->check(CLI::Range(0, 9))
+        ->capture_default_str()
+        ->group(group);
+    command.add_option("--dump-stages", o.dumpStagesDir, "the last frame's intermediate planes")
+        ->type_name("DIR")
+        ->group(group);
+    command.add_flag("--full-output", o.fullOutput,
+                     "keep the effect's whole (expanded) output instead of the layer's frame")
+        ->group(group);
+}
+
+void declareAnimation(CLI::App& command, RenderArguments& a) {
+    const std::string group = "Animation";
+    command.add_option("--frames", a.frames, "frames on the timeline of a text or still layer")
+        ->check(wholeNumber())
+        ->type_name("N")
+        ->check(CLI::Range(std::int64_t{1}, kMaxFrames))
+        ->group(group);
+    command.add_option("--key", a.keys, "a keyframe at a timeline frame; values are linear "
+                                        "between keys (repeatable)")
+        ->type_name("LABEL@FRAME=VALUE")
+        ->group(group);
+    command.add_option("--range", a.range, "the frames to render: A-B, A-BxN (every Nth), N, or "
+                                           "a comma list of those")
+        ->type_name("FRAMES")
+        ->group(group);
+    command.add_option("--jobs", a.options.jobs, "frames rendered at once, each on its own thread "
+                                                 "and effect instance")
+        ->check(wholeNumber())
+        ->check(CLI::Range(std::int64_t{1}, kMaxJobs))
+        ->capture_default_str()
+        ->group(group);
+    command.add_flag("-q,--quiet", a.options.quiet, "no progress or log lines");
+}
+
+ParamValue checkedValue(const char* option, const ParamSpec& spec, const std::string& text) {
+    ParamValue value;
+    std::string error;
+    if (!parseParamValue(spec, text, value, error)) throw UsageError(option + (": " + error));
+    return value;
+}
+
+const ParamSpec& paramByLabel(const char* option, const std::string& label) {
+    const ParamSpec* spec = findParamByLabel(label);
+    if (!spec) throw UsageError(option + (": no parameter is labelled \"" + label + "\""));
+    return *spec;
+}
+
+void checkEffectArguments(RenderArguments& a) {
+    RenderOptions& o = a.options;
+    if (!a.preset.empty()) o.preset = checkedValue("--preset", paramSpec(PARAM_PRESET), a.preset).choice;
+    for (const std::string& text : a.sets) {
         std::string label, valueText;
-        if (!splitAssignment(text, label, valueText)) {
-            error = "--set: \"" + text + "\" is not LABEL=VALUE";
-            throw UsageError(error);
-        }
-        const ParamSpec* spec = findParamByLabel(label);
-        if (!spec) {
-            error = "--set: no parameter is labelled \"" + label + "\"";
-            throw UsageError(error);
-        }
-        ParamSetting setting;
-        setting.id = spec->id;
-        if (!parseParamValue(*spec, valueText, setting.value, error)) {
-            error = "--set: " + error;
-            throw UsageError(error);
-        }
-        options.settings.push_back(setting);
+        if (!splitAssignment(text, label, valueText))
+            throw UsageError("--set: \"" + text + "\" is not LABEL=VALUE");
+        const ParamSpec& spec = paramByLabel("--set", label);
+        o.settings.push_back({spec.id, checkedValue("--set", spec, valueText)});
+        if (spec.id == PARAM_PRESET)
+            warn("--set \"" + text + "\" stores the popup without applying the preset's values; "
+                 "--preset applies them");
     }
-    for (const std::string& text : keyTexts) {
+    for (const std::string& text : a.keys) {
         std::string left, valueText;
         const std::size_t at = text.find('@');
         if (!splitAssignment(text, left, valueText) || at == std::string::npos ||
-            at > text.find('=')) {
-            error = "--key: \"" + text + "\" is not LABEL@FRAME=VALUE";
-            throw UsageError(error);
-        }
-        const std::string label = trim(left.substr(0, left.find('@')));
+            at > text.find('='))
+            throw UsageError("--key: \"" + text + "\" is not LABEL@FRAME=VALUE");
+        const ParamSpec& spec = paramByLabel("--key", trim(left.substr(0, left.find('@'))));
         std::int64_t frame = 0;
         if (!parseInt(trim(left.substr(left.find('@') + 1)), frame) || frame < 0 ||
-            frame >= kMaxFrames) {
-            // A key beyond the rendered frames still shapes the values between, so only frames
-            // no timeline can hold are refused (they would wrap in the host's 32-bit time).
-            error = "--key: \"" + text + "\": the frame must be a whole number from 0 to " +
-                    std::to_string(kMaxFrames - 1);
-            throw UsageError(error);
+            frame >= kMaxFrames)
+            throw UsageError("--key: \"" + text + "\": the frame must be a whole number from 0 to " +
+                             std::to_string(kMaxFrames - 1));
+        if (spec.id == PARAM_PRESET) {
+            warn("--key \"" + text + "\" does nothing: a preset is applied once, as a user's "
+                 "choice (use --preset)");
+            continue;
         }
-        const ParamSpec* spec = findParamByLabel(label);
-        if (!spec) {
-            error = "--key: no parameter is labelled \"" + label + "\"";
-            throw UsageError(error);
-        }
-        ParamKey key;
-        key.id = spec->id;
-        key.frame = static_cast<std::int32_t>(frame);
-        if (!parseParamValue(*spec, valueText, key.value, error)) {
-            error = "--key: " + error;
-            throw UsageError(error);
-        }
-        options.keys.push_back(key);
+        o.keys.push_back({spec.id, static_cast<std::int32_t>(frame),
+                          checkedValue("--key", spec, valueText)});
     }
-    options.firstFrame = 0;
-    options.lastFrame = options.frames - 1;
-    if (rangeGiven) {
-        if (rangeB >= options.frames) {
-            error = "--range: " + std::to_string(rangeA) + "-" + std::to_string(rangeB) +
-                    " goes beyond the last frame " + std::to_string(options.frames - 1) +
-                    " (see --frames)";
-            throw UsageError(error);
-        }
-        options.firstFrame = static_cast<std::int32_t>(rangeA);
-        options.lastFrame = static_cast<std::int32_t>(rangeB);
+    const bool customMapChosen = std::any_of(o.settings.begin(), o.settings.end(), [](const auto& s) {
+        return s.id == PARAM_HDRI_MAP && s.value.choice == kCustomMap;
+    });
+    if (customMapChosen && o.customMapPath.empty())
+        warn("Custom Map is chosen without --custom-map: the effect has no map layer and renders "
+             "with its fallback");
+}
+
+void checkLayerArguments(const CLI::App& command, RenderArguments& a) {
+    RenderOptions& o = a.options;
+    if (o.inputPath.empty() == !o.text.has_value())
+        throw UsageError(o.text ? "give either an input image or --text, not both"
+                                : "no input: give an input image or --text TEXT");
+    if (!a.textColor.empty() && !parseColor(a.textColor, o.textColor))
+        throw UsageError("--text-color: \"" + a.textColor + "\" is not a colour #RRGGBB");
+    if (!a.size.empty()) {
+        const std::size_t x = lower(a.size).find('x');
+        std::int64_t w = 0, h = 0;
+        if (x == std::string::npos || !parseInt(a.size.substr(0, x), w) ||
+            !parseInt(a.size.substr(x + 1), h) || w < 1 || h < 1 || w > 16384 || h > 16384)
+            throw UsageError("--size: \"" + a.size + "\" is not WxH (1..16384 each)");
+        o.width = static_cast<std::int32_t>(w);
+        o.height = static_cast<std::int32_t>(h);
     }
-    if (hasFramePattern(options.outputPath)) {
-        // printf would pad a frame into a name longer than any file system takes, or fail and
-        // leave every frame the same name.
-        const std::size_t percent = options.outputPath.find('%');
-        std::size_t digitsEnd = percent + 1;
-        while (options.outputPath[digitsEnd] != 'd') ++digitsEnd;
-        std::string width = options.outputPath.substr(percent + 1, digitsEnd - percent - 1);
-        width.erase(0, std::min(width.find_first_not_of('0'), width.size()));
-        if (width.size() > 2 || (!width.empty() && std::stoi(width) > kMaxFrameFieldWidth)) {
-            error = "-o: \"" + options.outputPath + "\": the frame field is wider than " +
-                    std::to_string(kMaxFrameFieldWidth) + " digits";
-            throw UsageError(error);
+    if (!o.text) {
+        for (const char* option : {"--size", "--font", "--font-size", "--text-color"}) {
+            if (command.count(option) > 0)
+                warn(std::string(option) + " does nothing with an image input (it shapes --text)");
         }
     }
-    const std::int32_t count = options.lastFrame - options.firstFrame + 1;
-    if (options.ofxHost && !options.smartProtocol) {
-        throw UsageError(
-            "--protocol plain is the effect host's: it cannot be combined with "
-            "--host ofx");
+    if (!a.background.empty()) {
+        std::array<float, 3> rgb{};
+        if (!parseColor(a.background, rgb.data()))
+            throw UsageError("--background: \"" + a.background + "\" is not a colour #RRGGBB");
+        o.background = rgb;
     }
-    if (options.jobs > 1 && !options.dumpStagesDir.empty()) {
+}
+
+// The timeline and the frames to render: an input sequence's frame numbers, or --first-frame and
+// --frames for a text or still layer; --range picks from them.
+void checkFrameArguments(RenderArguments& a) {
+    RenderOptions& o = a.options;
+    o.inputSequence = !o.inputPath.empty() && hasFramePattern(o.inputPath);
+    std::vector<std::int32_t> available;
+    if (o.inputSequence) {
+        available = findSequenceFrames(o.inputPath);
+        if (available.empty())
+            throw std::runtime_error(o.inputPath + ": no file of this sequence exists");
+        if (a.frames) warn("--frames does nothing with an input sequence: its files are the frames");
+        if (a.firstFrame)
+            warn("--first-frame does nothing with an input sequence: its files are numbered");
+        o.firstFrame = available.front();
+        o.frames = available.back() - available.front() + 1;
+    } else {
+        o.firstFrame = static_cast<std::int32_t>(a.firstFrame.value_or(0));
+        o.frames = static_cast<std::int32_t>(a.frames.value_or(1));
+        if (std::int64_t{o.firstFrame} + o.frames > kMaxFrames)
+            throw UsageError("--first-frame and --frames: the timeline ends beyond frame " +
+                             std::to_string(kMaxFrames - 1));
+        for (std::int32_t f = 0; f < o.frames; ++f) available.push_back(o.firstFrame + f);
+    }
+    const std::int32_t lastFrame = o.firstFrame + o.frames - 1;
+    if (a.range.empty()) {
+        o.renderFrames = available;
+    } else {
+        if (!parseFrameList(a.range, o.renderFrames))
+            throw UsageError("--range: \"" + a.range + "\" is not A-B, A-BxN, N or a comma list");
+        for (std::int32_t frame : o.renderFrames) {
+            if (frame < o.firstFrame || frame > lastFrame)
+                throw UsageError("--range: frame " + std::to_string(frame) + " is outside the "
+                                 "timeline " + std::to_string(o.firstFrame) + "-" +
+                                 std::to_string(lastFrame));
+            if (o.inputSequence &&
+                !std::binary_search(available.begin(), available.end(), frame))
+                throw std::runtime_error("frame " + std::to_string(frame) + " of " + o.inputPath +
+                                         " is missing: " + expandFramePattern(o.inputPath, frame));
+        }
+    }
+    for (ParamKey& key : o.keys) {
+        if (key.frame < o.firstFrame || key.frame > lastFrame)
+            warn("--key at frame " + std::to_string(key.frame) + " lies outside the timeline " +
+                 std::to_string(o.firstFrame) + "-" + std::to_string(lastFrame) +
+                 ": only its slope towards the nearest key shows");
+        key.frame -= o.firstFrame;  // the host's time counts from the timeline's start
+    }
+}
+
+void checkOutputArguments(const CLI::App& command, RenderOptions& o) {
+    const std::string extension =
+        lower(o.outputPath.substr(std::min(o.outputPath.size(), o.outputPath.rfind('.'))));
+    if (extension != ".png" && extension != ".exr")
+        throw UsageError("-o: \"" + o.outputPath + "\" must end in .png or .exr");
+    if (extension != ".png" && command.count("--png-level") > 0)
+        warn("--png-level does nothing for " + extension + " output");
+    const FramePattern pattern = parseFramePattern(o.outputPath);
+    if (pattern.found && pattern.width > kMaxFrameFieldWidth)
+        throw UsageError("-o: \"" + o.outputPath + "\": the frame field is wider than " +
+                         std::to_string(kMaxFrameFieldWidth) + " digits");
+    if (o.renderFrames.size() > 1 && !pattern.found)
+        throw UsageError("-o: \"" + o.outputPath +
+                         "\" needs a frame pattern such as out.####.png to hold several frames");
+    if (o.host == "ofx" && o.protocol == "plain")
+        throw UsageError("--protocol plain is the effect host's: it cannot be combined with "
+                         "--host ofx");
+    if (o.jobs > 1 && !o.dumpStagesDir.empty())
         throw UsageError("--dump-stages records one frame: it cannot be combined with --jobs");
+}
+
+}  // namespace
+
+void declareRenderOptions(CLI::App& command, std::function<void(RenderOptions)> use) {
+    command.description("Renders a layer with the Lumet effect through the plug-in binary and the "
+                        "reference host.");
+    auto arguments = std::make_shared<RenderArguments>();
+    arguments->options.fontPath = kDefaultFontPath;
+    declareInput(command, *arguments);
+    declareEffect(command, *arguments);
+    declareOutput(command, *arguments);
+    declareAnimation(command, *arguments);
+    command.footer("Exit status: 0 success, 1 a failed render or file, 2 a usage error.");
+    command.final_callback([&command, arguments, use] {
+        RenderArguments& a = *arguments;
+        checkLayerArguments(command, a);
+        checkEffectArguments(a);
+        checkFrameArguments(a);
+        checkOutputArguments(command, a.options);
+        use(a.options);
+    });
+}
+
+RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
+    CLI::App command("render", "render");
+    RenderOptions parsed;
+    declareRenderOptions(command, [&](RenderOptions options) { parsed = std::move(options); });
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        command.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(error.what());
     }
-    if (count > 1 && !hasFramePattern(options.outputPath)) {
-        error = "-o: \"" + options.outputPath +
-                "\" needs a frame pattern such as out_%04d.png to hold several frames";
-        throw UsageError(error);
-    }
-    return options;
+    return parsed;
 }
 
 }  // namespace lumet::cli

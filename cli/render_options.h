@@ -3,11 +3,16 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "params/param_table.h"
+
+namespace CLI {
+class App;
+}
 
 namespace lumet::cli {
 
@@ -35,7 +40,8 @@ struct ParamKey {
 constexpr int kFastPngLevel = 1;
 
 struct RenderOptions {
-    std::string inputPath;  // PNG layer, or empty with --text
+    std::string inputPath;  // an image or an image sequence's pattern; empty with --text
+    bool inputSequence = false;
     std::optional<std::string> text;
     std::string fontPath;
     float fontSize = 0.0f;
@@ -43,28 +49,39 @@ struct RenderOptions {
     std::int32_t width = 1920, height = 1080;
     std::optional<int> preset;  // 1..9
     std::vector<ParamSetting> settings;
-    std::vector<ParamKey> keys;
+    std::vector<ParamKey> keys;  // at the host's frame index (timeline frame - firstFrame)
     std::string customMapPath;
-    bool highQuality = true;
+    std::string quality = "high";
     int downsample = 1;  // preview at 1 / downsample of the resolution (1 to 8)
     int depth = 8;
-    bool smartProtocol = true;
-    bool ofxHost = false;  // --host ofx: through the OpenFX bundle and the OpenFX test host
+    std::string protocol = "smart";
+    std::string host = "ae";  // ofx: through the OpenFX bundle and the OpenFX test host
     // --device: auto (a GPU or accelerator), cpu (no OpenCL) or opencl (any device); empty when
     // not given, which leaves LUMET_OPENCL as the environment has it.
     std::string device;
     std::string outputPath;
     std::optional<std::array<float, 3>> background;
-    std::int32_t frames = 1;
-    std::int32_t firstFrame = 0, lastFrame = 0;  // inclusive range to render
+    // The timeline: frames firstFrame .. firstFrame + frames - 1, numbered as the input sequence's
+    // files or from --first-frame; output files carry these numbers.
+    std::int32_t firstFrame = 0, frames = 1;
+    std::vector<std::int32_t> renderFrames;  // the timeline frames to render, ascending
     std::string dumpStagesDir;
     bool fullOutput = false;  // keep the whole expanded output instead of the input's frame
     bool quiet = false;
     int jobs = 1;  // frames rendered at once, each by its own effect instance
     int pngLevel = kFastPngLevel;  // zlib level of PNG output (0 none .. 9 smallest)
+
+    bool highQuality() const { return quality == "high"; }
+    bool smartProtocol() const { return protocol == "smart"; }
+    bool ofxHost() const { return host == "ofx"; }
 };
 
-// Parses the arguments after "render"; throws UsageError naming the bad option.
+// Declares the options of `lumet render` on `command`, each once with its help, type and check;
+// after a successful parse the options, checked together, go to `use`. A bad combination throws
+// UsageError naming the option; a missing input sequence std::runtime_error.
+void declareRenderOptions(CLI::App& command, std::function<void(RenderOptions)> use);
+
+// Parses the arguments after "render" (tests and the fuzzer); throws UsageError.
 RenderOptions parseRenderOptions(const std::vector<std::string>& args);
 
 // The parameter whose label matches (case-insensitively); null when none does.
@@ -78,12 +95,21 @@ bool parseParamValue(const ParamSpec& spec, const std::string& text, ParamValue&
 // Parses #RRGGBB into 0..1 floats.
 bool parseColor(const std::string& text, float rgb[3]);
 
-// Expands a frame number into an output pattern such as out_%04d.png (printf-style %d with
-// optional zero padding and width); a name without a pattern is returned unchanged.
-std::string expandFramePattern(const std::string& pattern, std::int32_t frame);
-bool hasFramePattern(const std::string& pattern);
-
-// The text of `lumet render --help`.
-extern const char* const kRenderUsage;
+// A frame-number field in a file name: printf's %d or %0Nd, or a run of N '#' or '@' (N digits,
+// zero-padded; a longer number is written whole).
+struct FramePattern {
+    bool found = false;
+    std::string prefix, suffix;
+    int width = 1;
+};
+FramePattern parseFramePattern(const std::string& path);
+bool hasFramePattern(const std::string& path);
+// The name of `frame` in a pattern; a name without a pattern is returned unchanged.
+std::string expandFramePattern(const std::string& path, std::int32_t frame);
+// The frame numbers whose files exist for an input pattern, ascending.
+std::vector<std::int32_t> findSequenceFrames(const std::string& path);
+// Parses A-B, A-BxN, N and comma lists of them into ascending frame numbers; false when the
+// text is none of those.
+bool parseFrameList(const std::string& text, std::vector<std::int32_t>& frames);
 
 }  // namespace lumet::cli

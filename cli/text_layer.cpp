@@ -1,4 +1,4 @@
-// Text layer: HarfBuzz shapes the line, FreeType renders each glyph's anti-aliased coverage at its
+// Text layer: HarfBuzz shapes each line, FreeType renders each glyph's anti-aliased coverage at its
 // sub-pixel pen position, and the ink is centred on the canvas.
 #include "text_layer.h"
 
@@ -66,6 +66,28 @@ bool layoutLine(FT_Face face, const std::string& text, float size, InkLine& line
     return ok;
 }
 
+// Lays out every line of the text (split at new lines), each centred on the block's axis and
+// placed one line height below the one before; blank lines keep their space.
+bool layoutText(FT_Face face, const std::string& text, float size, InkLine& block) {
+    if (text.find('\n') == std::string::npos) return layoutLine(face, text, size, block);
+    std::int32_t top = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        InkLine line;
+        if (!layoutLine(face, text.substr(start, end - start), size, line)) return false;
+        const std::int32_t shift = -(line.minX + line.maxX) / 2;
+        for (GlyphInk& ink : line.glyphs) {
+            ink.left += shift;
+            ink.top += top;
+            block.add(std::move(ink));
+        }
+        top += static_cast<std::int32_t>((face->size->metrics.height + 32) >> 6);
+        start = end + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string& error) {
@@ -90,13 +112,23 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
     if (size <= 0.0f) {
         // Measure at a reference size, then scale the text to fit the canvas.
         const float reference = 200.0f;
-        ok = layoutLine(face, options.text, reference, line) && !line.empty();
+        ok = layoutText(face, options.text, reference, line) && !line.empty();
         if (ok) size = fittedFontSize(line, reference, options.width, options.height);
         line = InkLine{};
     }
-    if (ok) ok = layoutLine(face, options.text, size, line) && !line.empty();
+    if (ok) ok = layoutText(face, options.text, size, line) && !line.empty();
+    // Glyphs too large for the rasteriser come back empty: say so rather than "no glyphs".
+    InkLine reference;
+    const bool tooLarge = !ok && options.fontSize > 0.0f &&
+                          layoutText(face, options.text, 100.0f, reference) && !reference.empty();
     FT_Done_Face(face);
     FT_Done_FreeType(library);
+    if (tooLarge) {
+        error = "--font-size: " + std::to_string(std::lround(options.fontSize)) +
+                " pixels per em is too large to draw (far beyond the " +
+                std::to_string(options.width) + " x " + std::to_string(options.height) + " canvas)";
+        return false;
+    }
     if (!ok) {
         error = "--text: nothing to draw (no visible glyphs in \"" + options.text + "\")";
         return false;

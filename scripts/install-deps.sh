@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libstb-dev
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
-  libpng-dev libopenexr-dev libfreetype-dev libharfbuzz-dev fonts-dejavu-core
+  libpng-dev libopenexr-dev libfreetype-dev libharfbuzz-dev fonts-dejavu-core libcli11-dev
 )
 # Extra groups: "windows" adds the MinGW cross compiler and Wine; "tsan" and "fuzz" clang with
 # its sanitizer runtimes and libFuzzer (scripts/tsan.sh, scripts/fuzz.sh).

@@ -118,11 +118,13 @@ TEST_F(CliRender, JobsRenderTheSameFramesAsOneJob) {
     }
 }
 
-TEST_F(CliRender, BadOptionsAndFilesAreNamedWithExitStatusTwo) {
+// A usage error exits with 2, an unreadable file with 1 and no usage hint; each names its cause.
+TEST_F(CliRender, BadOptionsAndFilesAreNamedWithTheirExitStatus) {
     const std::string out = " -o " + at("x.png");
     const struct {
         std::string args;
         std::string named;
+        int status = 2;
     } cases[] = {
         {"--text Lu --set \"Glow Radius=abc\"" + out, "Glow Radius"},
         {"--text Lu --set \"Glow Radius=900\"" + out, "Glow Radius"},
@@ -134,9 +136,9 @@ TEST_F(CliRender, BadOptionsAndFilesAreNamedWithExitStatusTwo) {
         {"--text Lu -o " + at("x.jpg"), "x.jpg"},
         {"--text Lu --frames 3" + out, "frame pattern"},
         {"--text Lu --frames 3 --range 2-5 -o " + at("y_%d.png"), "--range"},
-        {at("missing.png") + out, "missing.png"},
-        {"--text Lu --font " + at("nofont.ttf") + out, "nofont.ttf"},
-        {"--text Lu --custom-map " + at("nomap.png") + out, "nomap.png"},
+        {at("missing.png") + out, "missing.png", 1},
+        {"--text Lu --font " + at("nofont.ttf") + out, "nofont.ttf", 1},
+        {"--text Lu --custom-map " + at("nomap.png") + out, "nomap.png", 1},
         {"--text Lu --key \"Light Angle=5\"" + out, "--key"},
         {"--text Lu --bogus" + out, "--bogus"},
         {out, "no input"},
@@ -155,11 +157,16 @@ TEST_F(CliRender, BadOptionsAndFilesAreNamedWithExitStatusTwo) {
         {"--text Lu --jobs 0" + out, "--jobs"},
         {"--text Lu --jobs 65" + out, "--jobs"},
         {"--text Lu --jobs 2 --dump-stages " + at("d") + out, "--jobs"},
+        {"--text Lu --range 1-3x0 --frames 5 -o " + at("r_####.png"), "--range"},
+        {"--text Lu --first-frame 1001 --frames 3 --range 1000-1002 -o " + at("r_####.png"),
+         "1000"},
+        {at("seq_####.png") + out, "seq_####.png", 1},
     };
     for (const auto& c : cases) {
         const Result r = lumet("render " + c.args);
-        EXPECT_EQ(r.status, 2) << c.args << "\n" << r.out;
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
         EXPECT_NE(r.out.find(c.named), std::string::npos) << c.args << "\n" << r.out;
+        EXPECT_EQ(r.out.find("--help") == std::string::npos, c.status == 1) << r.out;
     }
     EXPECT_TRUE(fs::is_empty(dir_)) << "no output file for a refused command";
 }

@@ -69,11 +69,11 @@ TEST(Cli, UsageErrorsExitTwoNamingTheArgument) {
         const char* args;
         const char* named;
     };
-    for (const Case& c : {Case{"frobnicate", "'frobnicate'"}, Case{"about extra", "'extra'"},
-                          Case{"params --bogus", "'--bogus'"}, Case{"--wat about", "'--wat'"},
-                          Case{"about --plugin", "'--plugin'"}, Case{"", "no command"},
+    for (const Case& c : {Case{"frobnicate", "'frobnicate'"}, Case{"about extra", "extra"},
+                          Case{"params --bogus", "--bogus"}, Case{"--wat about", "--wat"},
+                          Case{"about --plugin", "--plugin"}, Case{"", "subcommand"},
                           Case{"montage --columns 0x3 -o m.png a.png", "--columns"},
-                          Case{"envmaps --blur 1e1 -o e", "'1e1'"}}) {
+                          Case{"envmaps --blur 1e1 -o e", "1e1"}}) {
         const Result r = lumet(c.args, true);
         EXPECT_EQ(r.status, 2) << c.args;
         EXPECT_NE(r.out.find(c.named), std::string::npos) << c.args << ": " << r.out;

@@ -1,8 +1,10 @@
 // libFuzzer target: the options of `lumet render`. The input is split at zero bytes into the
 // arguments after "render"; parsing must either give options that hold together or refuse with a
-// usage error, never crash or throw anything else.
+// usage error (or a runtime error for an input sequence without files), never crash or throw
+// anything else.
 #include <cstdint>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,10 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         const lumet::cli::RenderOptions options = lumet::cli::parseRenderOptions(args);
+        const std::int64_t last = std::int64_t{options.firstFrame} + options.frames - 1;
         if (options.width < 1 || options.height < 1 || options.frames < 1 || options.jobs < 1 ||
-            options.firstFrame > options.lastFrame)
+            options.renderFrames.empty() || options.renderFrames.front() < options.firstFrame ||
+            options.renderFrames.back() > last)
             std::abort();
-    } catch (const lumet::cli::UsageError&) {
+    } catch (const std::runtime_error&) {  // UsageError among them
     }
     return 0;
 }

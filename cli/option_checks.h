@@ -1,0 +1,30 @@
+// Checks shared by the subcommands' option declarations.
+#pragma once
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "number_text.h"
+
+namespace lumet::cli {
+
+// Numbers as people write them: plain decimals (whole ones for a count). CLI11 on its own also
+// reads hexadecimal, octal and binary forms ("0x20" as 32), which nobody means here.
+inline CLI::Validator plainNumber() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            double value = 0.0;
+            return parseDecimal(text, value) ? "" : "\"" + text + "\" is not a plain number";
+        },
+        "", "plain number");
+}
+inline CLI::Validator wholeNumber() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            std::int64_t value = 0;
+            return parseInteger(text, value) ? "" : "\"" + text + "\" is not a whole number";
+        },
+        "", "whole number");
+}
+
+}  // namespace lumet::cli

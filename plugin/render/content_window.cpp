@@ -2,6 +2,7 @@
 #include "render/content_window.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "core/glow_pass.h"
@@ -106,14 +107,40 @@ std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS) {
            windows.output.pixels() * 8 + kMapBytes;
 }
 
+namespace {
+std::atomic<std::int64_t> reservedFrameBytes{0};
+}  // namespace
+
+void FrameMemoryReservation::hold(std::int64_t bytes) {
+    release();
+    bytes_ = bytes;
+    reservedFrameBytes += bytes;
+}
+
+void FrameMemoryReservation::release() {
+    reservedFrameBytes -= bytes_;
+    bytes_ = 0;
+}
+
+bool frameFitsMemory(std::int64_t bytes, FrameMemoryReservation& reservation) {
+    // Under an address-space limit, what is still free to map, plus the pool's blocks, which the
+    // frame reuses, less what the frames being rendered beside it have yet to take.
+    const std::uint64_t left = platform::addressSpaceLeftBytes();
+    if (left != UINT64_MAX) {
+        const std::int64_t others = std::max<std::int64_t>(0, reservedFrameBytes.load());
+        const std::uint64_t room = left + planePoolStats().heldBytes;
+        if (bytes < 0 || static_cast<std::uint64_t>(bytes) + static_cast<std::uint64_t>(others) > room)
+            return false;
+    }
+    if (!frameFitsMemory(bytes)) return false;
+    reservation.hold(bytes);
+    return true;
+}
+
 bool frameFitsMemory(std::int64_t bytes) {
     constexpr std::uint64_t kUnknownBudget = std::uint64_t{4} << 30;
     const std::uint64_t physical = platform::physicalMemoryBytes();
-    std::uint64_t budget = physical ? physical / 2 : kUnknownBudget;
-    // Under an address-space limit, what is still free to map, plus the pool's blocks, which the
-    // frame reuses.
-    const std::uint64_t left = platform::addressSpaceLeftBytes();
-    if (left != UINT64_MAX) budget = std::min(budget, left + planePoolStats().heldBytes);
+    const std::uint64_t budget = physical ? physical / 2 : kUnknownBudget;
     if (bytes < 0 || static_cast<std::uint64_t>(bytes) > budget) return false;
     makeRoomForFrame(static_cast<std::uint64_t>(bytes), budget);
     return true;

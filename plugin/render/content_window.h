@@ -46,11 +46,29 @@ std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS);
 // The bytes a device whose buffers live in host memory takes for the same frame.
 std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS);
 
+// The bytes a frame being rendered counts against the memory bound until it ends, so that
+// frames rendered at once share it.
+class FrameMemoryReservation {
+public:
+    FrameMemoryReservation() = default;
+    ~FrameMemoryReservation() { release(); }
+    FrameMemoryReservation(const FrameMemoryReservation&) = delete;
+    FrameMemoryReservation& operator=(const FrameMemoryReservation&) = delete;
+    void hold(std::int64_t bytes);
+    void release();
+
+private:
+    std::int64_t bytes_ = 0;
+};
+
 // Whether a frame of frameBytes may be computed: at most half the physical memory the system
 // reports (4 GiB when it reports none), so that a frame too large for the machine fails with
 // the host's out-of-memory error before its planes are allocated, instead of paging the system
 // to a halt or bringing the out-of-memory killer onto the host. Under an address-space limit the
 // bound is what the process may still map.
+// Under an address-space limit the frames being rendered at once count together: the frame's
+// reservation holds its bytes when it fits.
 bool frameFitsMemory(std::int64_t bytes);
+bool frameFitsMemory(std::int64_t bytes, FrameMemoryReservation& reservation);
 
 }  // namespace lumet

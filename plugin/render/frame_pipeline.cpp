@@ -314,7 +314,7 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     // and a device runtime that cannot get them may end the process instead of failing a call.
     if (gpu::gpuRuntimeReady() && gpu::gpuContext.sharesHostMemory)
         bytes += deviceFrameBytes(windows, SS);
-    if (!frameFitsMemory(bytes)) return PF_Err_OUT_OF_MEMORY;
+    if (!frameFitsMemory(bytes, job.memory)) return PF_Err_OUT_OF_MEMORY;
     job.window = windows.output;
     job.area = windows.geometry;
     report.window = job.window;

@@ -13,6 +13,7 @@
 #include "geometry/smart_edge.h"
 #include "parallel/frame_interrupt.h"
 #include "params/render_settings.h"
+#include "render/content_window.h"
 #include "render/render_locks.h"
 #include "render/render_stages.h"
 #include "render/stage_cache.h"
@@ -46,6 +47,7 @@ struct FrameJob {
     EnvMapKey envKey;
     PF_EffectWorld* output = nullptr;
     std::uint64_t planesRefusedAtStart = 0;  // planeRequestsRefused() when the job started
+    FrameMemoryReservation memory;           // the frame's share of the memory bound
 };
 
 // Whether a plane was refused since the job started.

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 using Result = lumet::testing::CommandResult;  // stdout and stderr
 
 Result lumet(const std::string& args) {
-    return lumet::testing::runCommand(lumet::testing::cliProgram() + " " + args + " 2>&1");
+    return lumet::testing::runLumet(args);
 }
 
 std::vector<unsigned char> bytesOf(const fs::path& path) {
@@ -53,17 +53,34 @@ TEST_F(CliRender, WritesPngAtBothDepthsAndFloatExr) {
     EXPECT_EQ(exr[3], 0x01);
 }
 
-TEST_F(CliRender, AnimationPatternsAndRanges) {
-    const Result r =
-        lumet("render " + kQuick + " --frames 4 --range 1-2 --key \"Light Angle@0=0\"" +
-              " --key \"Light Angle@3=270\" -o " + at("f_%03d.png"));
+// Timeline frame numbers end to end: a keyed text animation from frame 1001 written as a
+// sequence, that sequence read back as the layer with a stepped range, each output the bytes of
+// its input frame rendered alone; a log (standard error not a terminal) gets a line per frame and
+// a summary.
+TEST_F(CliRender, SequencesKeepTheTimelinesFrameNumbers) {
+    const std::string text = "render --text Lu --size 120x60 --quality low --device cpu";
+    Result r = lumet(text + " --first-frame 1001 --frames 9 --key \"Light Angle@1001=0\""
+                            " --key \"Light Angle@1009=300\" -o " + at("in.####.png"));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_FALSE(fs::exists(at("f_000.png")));
-    EXPECT_TRUE(fs::exists(at("f_001.png")));
-    EXPECT_TRUE(fs::exists(at("f_002.png")));
-    EXPECT_FALSE(fs::exists(at("f_003.png")));
-    // The light moved between the frames.
-    EXPECT_NE(bytesOf(at("f_001.png")), bytesOf(at("f_002.png")));
+    for (int frame = 1001; frame <= 1009; ++frame) {
+        EXPECT_NE(r.out.find("lumet: frame " + std::to_string(frame) + " done in "),
+                  std::string::npos) << r.out;
+    }
+    EXPECT_NE(r.out.find("lumet: 9 of 9 frames written in "), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(at("in.0000.png")));
+    EXPECT_NE(bytesOf(at("in.1001.png")), bytesOf(at("in.1009.png")));  // the light moved
+
+    r = lumet("render " + at("in.%04d.png") + " --quality low --device cpu --quiet --preset "
+              "Silver --range 1001-1009x4 -o " + at("out_@.png"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (int frame = 1001; frame <= 1009; ++frame) {
+        const std::string n = std::to_string(frame);
+        ASSERT_EQ(fs::exists(at("out_" + n + ".png")), (frame - 1001) % 4 == 0) << n;
+        if ((frame - 1001) % 4 != 0) continue;
+        ASSERT_EQ(lumet("render " + at("in." + n + ".png") + " --quality low --device cpu "
+                        "--quiet --preset Silver -o " + at("alone.png")).status, 0);
+        EXPECT_EQ(bytesOf(at("out_" + n + ".png")), bytesOf(at("alone.png"))) << n;
+    }
 }
 
 TEST_F(CliRender, DumpStagesWritesEveryPlaneWithItsSize) {
@@ -117,6 +134,33 @@ TEST_F(CliRender, JobsRenderTheSameFramesAsOneJob) {
         EXPECT_EQ(bytesOf(at("three_" + n)), bytesOf(at("one_" + n))) << n;
     }
 }
+
+#ifndef _WIN32
+// SIGTERM (a farm stopping a task) at moments through an animation: the command stops with
+// 128 + 15, the frames it wrote are whole PNGs, and no partial or temporary file is left.
+TEST_F(CliRender, TerminatedRendersLeaveOnlyWholeFrames) {
+    for (const char* delay : {"0.15", "0.3", "0.45", "0.6", "0.8", "1.0"}) {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        const Result r = lumet::testing::runProgram(
+            {"timeout", "--preserve-status", "-s", "TERM", delay, LUMET_CLI_PATH, "render",
+             "--text", "Lu", "--size", "400x200", "--quality", "low", "--device", "cpu",
+             "--frames", "400", "--key", "Light Angle@0=0", "--key", "Light Angle@399=360", "-o",
+             at("f_%04d.png")},
+            {});
+        EXPECT_TRUE(r.status == 143 || r.status == 0) << delay << ": " << r.out;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.size() == 10 && name.rfind("f_", 0) == 0 &&
+                        entry.path().extension() == ".png")
+                << delay << ": " << name;
+            const std::vector<unsigned char> bytes = bytesOf(entry.path());
+            ASSERT_GT(bytes.size(), 12u) << name;
+            EXPECT_EQ(std::string(bytes.end() - 8, bytes.end() - 4), "IEND") << name;
+        }
+    }
+}
+#endif
 
 // A usage error exits with 2, an unreadable file with 1 and no usage hint; each names its cause.
 TEST_F(CliRender, BadOptionsAndFilesAreNamedWithTheirExitStatus) {

@@ -16,9 +16,9 @@ using Result = lumet::testing::CommandResult;
 
 // Runs lumet with the arguments; stderr is folded into the output when asked.
 Result lumet(const std::string& args, bool withStderr = false) {
-    return lumet::testing::runCommand(
-        lumet::testing::cliProgram() + " " + args +
-        (withStderr ? " 2>&1" : std::string(" 2>") + lumet::testing::kNullDevice));
+    lumet::testing::RunOptions options;
+    options.withStderr = withStderr;
+    return lumet::testing::runLumet(args, options);
 }
 
 const std::string kPlugin = std::string("--plugin ") + LUMET_PLUGIN_PATH;

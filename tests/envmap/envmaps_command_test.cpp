@@ -14,8 +14,7 @@ namespace fs = std::filesystem;
 
 int run(const std::string& arguments) {
     using namespace lumet::testing;
-    return runCommand(cliProgram() + " envmaps " + arguments + " > " + kNullDevice + " 2>&1")
-        .status;
+    return runLumet("envmaps " + arguments).status;
 }
 
 bool isPng(const fs::path& path) {

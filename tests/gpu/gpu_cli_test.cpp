@@ -6,7 +6,9 @@
 
 #ifdef LUMET_CLI_PATH
 #include <filesystem>
+#include <cstdint>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +23,12 @@ namespace fs = std::filesystem;
 
 using Result = testing::CommandResult;  // standard output and standard error
 
-Result run(const std::string& environment, const std::string& args) {
-    return testing::runCommand(environment + " " + testing::cliProgram() + " render " + args +
-                               " 2>&1");
+// Neither the switch nor a vendor list from the test's own environment reaches the command,
+// unless `vendors` names one.
+Result run(const std::string& args, std::optional<std::string> vendors = std::nullopt) {
+    testing::RunOptions options;
+    options.environment = {{"LUMET_OPENCL", std::nullopt}, {"OCL_ICD_VENDORS", vendors}};
+    return testing::runLumet("render " + args, options);
 }
 
 std::vector<unsigned char> bytesOf(const fs::path& path) {
@@ -57,16 +62,13 @@ const std::string kFrame =
 TEST_F(DeviceOption, CpuAndAutoRenderAsWithoutOpenClAndOpenClNamesTheDevice) {
     const std::string name = deviceName();
     ASSERT_FALSE(name.empty());
-    // Neither the switch nor a vendor list from the test's own environment reaches the command.
-    const std::string clean = "env -u LUMET_OPENCL -u OCL_ICD_VENDORS";
 
-    const Result cpu = run(clean, kFrame + " --device cpu -o " + at("cpu.png"));
+    const Result cpu = run(kFrame + " --device cpu -o " + at("cpu.png"));
     ASSERT_EQ(cpu.status, 0) << cpu.out;
     EXPECT_EQ(cpu.out, "") << "the CPU render writes nothing";
 
     // OpenCL hidden from the loader: an empty vendor list, so no platform and no driver.
-    const Result hidden = run(clean + " OCL_ICD_VENDORS=" + at("no-vendors"),
-                              kFrame + " --device opencl -o " + at("hidden.png"));
+    const Result hidden = run(kFrame + " --device opencl -o " + at("hidden.png"), at("no-vendors"));
     ASSERT_EQ(hidden.status, 0) << hidden.out;
     EXPECT_EQ(hidden.out, "");
     const std::vector<unsigned char> cpuBytes = bytesOf(at("cpu.png"));
@@ -75,13 +77,13 @@ TEST_F(DeviceOption, CpuAndAutoRenderAsWithoutOpenClAndOpenClNamesTheDevice) {
 
     // The default leaves a CPU device (POCL) alone: no OpenCL, the CPU's bytes.
     for (const std::string device : {"", " --device auto"}) {
-        const Result automatic = run(clean, kFrame + device + " -o " + at("default.png"));
+        const Result automatic = run(kFrame + device + " -o " + at("default.png"));
         ASSERT_EQ(automatic.status, 0) << automatic.out;
         EXPECT_EQ(automatic.out, "") << device;
         EXPECT_EQ(bytesOf(at("default.png")), cpuBytes) << device;
     }
 
-    const Result gpu = run(clean, kFrame + " --device opencl -o " + at("auto.png"));
+    const Result gpu = run(kFrame + " --device opencl -o " + at("auto.png"));
     ASSERT_EQ(gpu.status, 0) << gpu.out;
     const std::string line = "Lumet GPU: OpenCL ready on " + name + " (CPU device)\n";
     EXPECT_EQ(occurrences(gpu.out, line), 1u) << gpu.out;
@@ -95,7 +97,6 @@ TEST_F(DeviceOption, CpuAndAutoRenderAsWithoutOpenClAndOpenClNamesTheDevice) {
 // CPU) are the frames of one job: an animation keyed on the light, the bevel and the glow, with
 // thin serif strokes and the bevel's creases, at both qualities.
 TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
-    const std::string clean = "env -u LUMET_OPENCL -u OCL_ICD_VENDORS";
     for (const std::string quality : {"low", "high"}) {
         SCOPED_TRACE(quality);
         const std::string animation =
@@ -104,9 +105,9 @@ TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
             "--key 'Bevel Depth@0=60' --key 'Bevel Depth@5=220' --key 'Glow Radius@0=10' "
             "--key 'Glow Radius@5=40' --quality " +
             quality + " --device opencl --quiet -o ";
-        const Result one = run(clean, animation + at(quality + "_one_%d.png") + " --jobs 1");
+        const Result one = run(animation + at(quality + "_one_%d.png") + " --jobs 1");
         ASSERT_EQ(one.status, 0) << one.out;
-        const Result three = run(clean, animation + at(quality + "_three_%d.png") + " --jobs 3");
+        const Result three = run(animation + at(quality + "_three_%d.png") + " --jobs 3");
         ASSERT_EQ(three.status, 0) << three.out;
         for (int frame = 0; frame < 6; ++frame) {
             const std::vector<unsigned char> alone =
@@ -118,8 +119,26 @@ TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
     }
 }
 
+// Under an address-space limit (a farm's or a container's) no device choice crashes: a frame
+// renders or is refused as out of memory (exit 1), also with frames rendered at once.
+TEST_F(DeviceOption, AnAddressSpaceLimitRefusesFramesWithoutACrash) {
+    for (const std::uint64_t megabytes : {500, 900, 1400, 2200}) {
+        for (const std::string device : {"cpu", "opencl"}) {
+            testing::RunOptions options;
+            options.environment = {{"LUMET_OPENCL", std::nullopt}};
+            options.addressSpaceLimit = megabytes << 20;
+            const Result r = testing::runLumet(
+                "render --text Lumet --size 2560x1440 --preset Gold --quiet --frames 2 --jobs 2 "
+                "--device " + device + " -o " + at("m_%d.png"),
+                options);
+            EXPECT_TRUE(r.status == 0 || r.status == 1)
+                << megabytes << " MB, " << device << ": " << r.status << " " << r.out;
+        }
+    }
+}
+
 TEST_F(DeviceOption, RejectsAnUnknownDevice) {
-    const Result result = run("", kFrame + " --device gpu -o " + at("x.png"));
+    const Result result = run(kFrame + " --device gpu -o " + at("x.png"));
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.out.find("--device: gpu not in {auto,cpu,opencl}"), std::string::npos)
         << result.out;

@@ -107,20 +107,20 @@ else
 fi
 
 if [[ -f $windows_build/CMakeCache.txt ]]; then
+  check_binary "$windows_build/plugin/Lumet.aex" pe-library "${effect_exports[@]}"
+  check_binary "$windows_build/Lumet.ofx.bundle/Contents/Win64/Lumet.ofx" pe-library \
+    "${ofx_exports[@]}"
+  check_binary "$windows_build/cli/lumet.exe" pe-program
   root=$stage/lumet-$version-win64
   mkdir -p "$root"
-  cp "$windows_build/plugin/Lumet.aex" "$root/" || fail "$windows_build/plugin/Lumet.aex is missing"
-  cp -r "$windows_build/Lumet.ofx.bundle" "$root/" || fail "$windows_build/Lumet.ofx.bundle is missing"
-  cp "$windows_build/cli/lumet.exe" "$root/" || fail "$windows_build/cli/lumet.exe is missing"
+  cp "$windows_build/plugin/Lumet.aex" "$windows_build/cli/lumet.exe" "$root/"
+  cp -r "$windows_build/Lumet.ofx.bundle" "$root/"
   # Release binaries without their symbol tables (the MinGW tools, from the windows group of
   # install-deps.sh).
   if command -v x86_64-w64-mingw32-strip >/dev/null; then
     x86_64-w64-mingw32-strip --strip-unneeded "$root/Lumet.aex" "$root/lumet.exe" \
       "$root/Lumet.ofx.bundle/Contents/Win64/Lumet.ofx"
   fi
-  check_binary "$root/Lumet.aex" pe-library "${effect_exports[@]}"
-  check_binary "$root/Lumet.ofx.bundle/Contents/Win64/Lumet.ofx" pe-library "${ofx_exports[@]}"
-  check_binary "$root/lumet.exe" pe-program
   cat > "$root/INSTALL.txt" <<'NOTE'
 Lumet for Windows (64-bit)
 

@@ -84,6 +84,9 @@ SelectType=select/cons_tres
 SelectTypeParameters=CR_Core
 SlurmdParameters=config_overrides
 ReturnToService=2
+# sbatch --wait polls every 2 s, not at 2, 8 and then 32 s intervals, when finished jobs are
+# forgotten this soon
+MinJobAge=6
 NodeName=localhost NodeAddr=127.0.0.1 CPUs=$(nproc) RealMemory=$memory_mb State=UNKNOWN
 PartitionName=render Nodes=localhost Default=YES MaxTime=INFINITE State=UP
 CONF

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -75,15 +76,40 @@ std::string resolveOfxBundlePath(const std::string& explicitPath) {
     const std::filesystem::path folder = executableFolder();
 #ifdef _WIN32
     const std::filesystem::path standard = "C:/Program Files/Common Files/OFX/Plugins";
+    constexpr char kPathSeparator = ';';
 #else
     const std::filesystem::path standard = "/usr/OFX/Plugins";
+    constexpr char kPathSeparator = ':';
 #endif
-    for (const std::filesystem::path& candidate :
-         {folder / ".." / kBundleName, folder / kBundleName,
-          folder / ".." / "OFX" / "Plugins" / kBundleName, standard / kBundleName}) {
-        if (std::filesystem::is_directory(candidate)) return candidate.lexically_normal().string();
+    // A build tree's or an unpacked archive's own bundle first, then the folders OpenFX hosts
+    // search: those of OFX_PLUGIN_PATH in order, the install prefix's (bin/../OFX/Plugins) and
+    // the standard's.
+    std::vector<std::filesystem::path> candidates = {folder / ".." / kBundleName,
+                                                     folder / kBundleName};
+    if (const char* searchPath = std::getenv("OFX_PLUGIN_PATH")) {
+        const std::string list = searchPath;
+        for (std::size_t start = 0; start <= list.size();) {
+            std::size_t end = list.find(kPathSeparator, start);
+            if (end == std::string::npos) end = list.size();
+            if (end > start) {
+                candidates.push_back(std::filesystem::path(list.substr(start, end - start)) /
+                                     kBundleName);
+            }
+            start = end + 1;
+        }
+    }
+    candidates.push_back(folder / ".." / "OFX" / "Plugins" / kBundleName);
+    candidates.push_back(standard / kBundleName);
+    for (const std::filesystem::path& candidate : candidates) {
+        std::error_code error;
+        if (std::filesystem::is_directory(candidate, error)) {
+            return candidate.lexically_normal().string();
+        }
     }
     throw std::runtime_error(std::string("cannot find ") + kBundleName +
+                             " beside this program, in OFX_PLUGIN_PATH, " +
+                             (folder / ".." / "OFX" / "Plugins").lexically_normal().string() +
+                             " or " + standard.string() +
                              "; give --plugin PATH.ofx.bundle or set LUMET_OFX_BUNDLE");
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: installs what is missing, builds the plug-in and the lumet command, renders the word
+# The demo: installs what is missing, builds both plug-ins (plugin/Lumet.so and Lumet.ofx.bundle),
+# the lumet command and imgdiff (tools/imgdiff/imgdiff) in the build folder, renders the word
 # "Lumet" in the Gold preset at 1920 x 1080 into out/demo.png and a contact sheet of the nine
 # presets into out/presets.png.
 # Usage: scripts/demo.sh [build-dir]
@@ -8,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target Lumet lumet
+cmake --build "$build" --target Lumet LumetOfx lumet imgdiff
 lumet="$build/cli/lumet"
 out="$root/out"
 mkdir -p "$out/presets"

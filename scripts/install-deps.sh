@@ -9,6 +9,8 @@ packages=(
   libstb-dev
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
   libpng-dev libopenexr-dev libfreetype-dev libharfbuzz-dev fonts-dejavu-core libcli11-dev
+  file binutils dpkg-dev
+  slurm-wlm munge
 )
 # Extra groups: "windows" adds the MinGW cross compiler and Wine; "tsan" and "fuzz" clang with
 # its sanitizer runtimes and libFuzzer (scripts/tsan.sh, scripts/fuzz.sh).
@@ -34,5 +36,5 @@ if [[ $(id -u) -ne 0 ]]; then
   sudo=sudo
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+$sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -4,8 +4,9 @@
 
 namespace lumet::ofx {
 
-// The reverse-domain identifier hosts store projects under.
-inline constexpr char kPluginIdentifier[] = "example.veltra.lumet";
+// The reverse-domain identifier hosts store projects under: fixed for good, since a saved
+// project that names another identifier no longer finds the effect.
+inline constexpr char kPluginIdentifier[] = "com.veltra.lumet";
 
 int numberOfPlugins();
 OfxPlugin* plugin(int nth);  // null for any but the first

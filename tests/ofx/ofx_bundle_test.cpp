@@ -298,6 +298,14 @@ TEST_F(OfxBundle, ConcurrentRendersGiveTheFramesAlone) {
     }
 }
 
+// Hosts save a project's effect under the identifier and major version the bundle's binary
+// hands out: they must never change.
+TEST(OfxBundleIdentity, TheBinaryDeclaresTheFixedIdentifier) {
+    Plugin plugin(LUMET_OFX_BUNDLE_PATH);
+    EXPECT_STREQ(plugin.record().pluginIdentifier, "com.veltra.lumet");
+    EXPECT_EQ(plugin.record().pluginVersionMajor, 1u);
+}
+
 TEST(OfxBundleFailures, AMissingSuiteIsACleanError) {
     for (const char* suite : {kOfxPropertySuite, kOfxParameterSuite, kOfxImageEffectSuite}) {
         Plugin plugin(LUMET_OFX_BUNDLE_PATH);

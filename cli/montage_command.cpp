@@ -1,4 +1,4 @@
-// lumet montage: lays PNG images out on a grid, each with an optional caption, into one PNG (the
+// lumet montage: lays images out on a grid, each with an optional caption, into one image (the
 // demo's contact sheet of the presets).
 #include <algorithm>
 #include <cstdint>
@@ -16,11 +16,12 @@ namespace lumet::cli {
 namespace {
 
 const char* const kMontageUsage =
-    "Usage: lumet montage -o OUTPUT.png [--columns N] [--background #RRGGBB]\n"
+    "Usage: lumet montage -o OUTPUT [--columns N] [--background #RRGGBB]\n"
     "                     IMAGE[=CAPTION]...\n"
     "\n"
     "Places the images on a grid of N columns (default 3), in order, each tile the size of the\n"
-    "largest image, with its caption (if given) drawn below it.\n";
+    "largest image, with its caption (if given) drawn below it. The images may be of any format\n"
+    "lumet render reads; OUTPUT's extension chooses its format, as for lumet render.\n";
 
 int runMontage(CommandContext& context) {
     std::string output;
@@ -55,6 +56,9 @@ int runMontage(CommandContext& context) {
         }
     }
     if (output.empty()) throw UsageError("no output: give -o FILE.png");
+    if (!outputFormat(output)) {
+        throw UsageError("-o: \"" + output + "\": lumet writes " + kOutputExtensions);
+    }
     if (tiles.empty()) throw UsageError("no images given");
 
     std::vector<Image> images(tiles.size());
@@ -62,7 +66,7 @@ int runMontage(CommandContext& context) {
     bool captions = false;
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         std::string error;
-        if (!readPng(tiles[i].first, images[i], error)) throw UsageError(error);
+        if (!readImage(tiles[i].first, images[i], error)) throw std::runtime_error(error);
         tileW = std::max(tileW, images[i].width);
         tileH = std::max(tileH, images[i].height);
         captions = captions || !tiles[i].second.empty();
@@ -111,12 +115,12 @@ int runMontage(CommandContext& context) {
     }
     sheet.premultiplied = false;
     std::string error;
-    if (!writePng(output, sheet, 8, error)) throw std::runtime_error(error);
+    if (!writeImage(output, sheet, WriteSettings{}, error)) throw std::runtime_error(error);
     return 0;
 }
 
 const bool registered = registerSubcommand(
-    {"montage", "lay PNG images out on a captioned grid", kMontageUsage, runMontage});
+    {"montage", "lay images out on a captioned grid", kMontageUsage, runMontage});
 
 }  // namespace
 }  // namespace lumet::cli

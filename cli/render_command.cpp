@@ -1,6 +1,6 @@
-// lumet render: a PNG or a text layer through the effect, on the smart or the plain protocol of
-// the reference host or through the OpenFX bundle in the OpenFX test host, into PNG or OpenEXR,
-// one frame or an animation.
+// lumet render: an image file or a text layer through the effect, on the smart or the plain
+// protocol of the reference host or through the OpenFX bundle in the OpenFX test host, into an
+// image file of the output's format (image_io.h), one frame or an animation.
 //
 // Renders go through the plug-in binary. With --dump-stages the command drives the effect's
 // in-process core instead (the same sources the binary is built from, through the same host
@@ -107,7 +107,7 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
 
 OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::int32_t inputY,
                     std::int32_t layerWidth, std::int32_t layerHeight, bool full) {
-    if (full) return {0, 0, W, H};
+    if (full) return {0, 0, W, H, inputX, inputY, layerWidth, layerHeight};
     OutputCut cut;
     cut.x0 = std::clamp(inputX, 0, W);
     cut.y0 = std::clamp(inputY, 0, H);
@@ -118,18 +118,22 @@ OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::in
 
 namespace {
 
-// Whether an output path names an OpenEXR file (any other is a PNG).
-bool isExrPath(const std::string& path) {
-    std::string extension = path.substr(std::min(path.size(), path.rfind('.')));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".exr";
+// Whether frames go to 8-bit PNGs as they come, in the effect's own colour, with no background
+// to lay under them. Such a frame is taken from the output world straight to its PNG samples.
+bool straightToPng8(const RenderOptions& options) {
+    return options.depth == 8 && !options.background &&
+           outputFormat(options.outputPath) == FileFormat::Png &&
+           options.outputColourSpace.empty();
 }
 
-// Whether frames go to 8-bit PNGs as they come, with no background to lay under them. Such a
-// frame is taken from the output world straight to its PNG samples.
-bool straightToPng8(const RenderOptions& options) {
-    return options.depth == 8 && !options.background && !isExrPath(options.outputPath);
+WriteSettings writeSettings(const RenderOptions& options) {
+    WriteSettings settings;
+    settings.bits = options.depth;
+    settings.pngLevel = options.pngLevel;
+    settings.exrFloat = options.exrFloat;
+    settings.exrCompression = options.exrCompression;
+    settings.colourSpace = options.outputColourSpace;
+    return settings;
 }
 
 void writeOutput(const RenderOptions& options, Image image, const std::string& path) {
@@ -142,14 +146,9 @@ void writeOutput(const RenderOptions& options, Image image, const std::string& p
         }
     }
     std::string error;
-    bool ok;
-    if (isExrPath(path)) {
-        ok = writeExr(path, image, error);
-    } else {
-        unpremultiply(image);  // nothing to do for samples8, which are straight
-        ok = writePng(path, image, options.depth == 8 ? 8 : 16, error, options.pngLevel);
+    if (!writeImage(path, image, writeSettings(options), error)) {
+        throw std::runtime_error(error);
     }
-    if (!ok) throw std::runtime_error(error);
 }
 
 Image loadLayer(const RenderOptions& options) {
@@ -165,7 +164,9 @@ Image loadLayer(const RenderOptions& options) {
         text.height = options.height;
         if (!renderTextLayer(text, layer, error)) throw UsageError(error);
     } else {
-        if (!readPng(options.inputPath, layer, error)) throw UsageError(error);
+        if (!readImage(options.inputPath, layer, error, options.inputColourSpace)) {
+            throw std::runtime_error(error);  // a file error, not a usage error
+        }
         premultiply(layer);
     }
     return layer;
@@ -266,6 +267,8 @@ public:
         Image image;
         image.width = cut.width;
         image.height = cut.height;
+        image.frameX = cut.frameX, image.frameY = cut.frameY;
+        image.frameWidth = cut.frameWidth, image.frameHeight = cut.frameHeight;
         image.premultiplied = true;
         const PF_EffectWorld& world = *frame.output.world();
         if (straightToPng8(options_)) {
@@ -329,6 +332,20 @@ private:
 
 int runRender(CommandContext& context) {
     const RenderOptions options = parseRenderOptions(context.args);
+    for (const auto& [option, name] :
+         {std::pair<const char*, const std::string&>{"--input-colorspace", options.inputColourSpace},
+          {"--custom-map-colorspace", options.customMapColourSpace},
+          {"--output-colorspace", options.outputColourSpace}}) {
+        std::string error;
+        if (!name.empty() && !checkColourSpace(name, error)) {
+            throw UsageError(std::string(option) + ": " + error);
+        }
+    }
+    if (outputFormat(options.outputPath) == FileFormat::Jpeg && !options.background) {
+        std::fprintf(stderr,
+                     "lumet: warning: JPEG has no alpha: the frames are laid over black and "
+                     "their alpha is dropped (--background chooses the colour)\n");
+    }
     const Image layer =
         whileDoing(options.text ? "making the text layer" : "reading " + options.inputPath,
                    [&] { return loadLayer(options); });
@@ -336,8 +353,9 @@ int runRender(CommandContext& context) {
     if (!options.customMapPath.empty()) {
         std::string error;
         whileDoing("reading " + options.customMapPath, [&] {
-            if (!readPng(options.customMapPath, customMap, error)) {
-                throw UsageError("--custom-map: " + error);
+            if (!readImage(options.customMapPath, customMap, error,
+                           options.customMapColourSpace)) {
+                throw std::runtime_error("--custom-map: " + error);
             }
             premultiply(customMap);
         });

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "image_io.h"
 #include "number_text.h"
 #include "text_layer.h"
 
@@ -183,13 +184,17 @@ std::string expandFramePattern(const std::string& pattern, std::int32_t frame) {
 }
 
 const char* const kRenderUsage =
-    "Usage: lumet render [INPUT.png | --text TEXT] -o OUTPUT [options]\n"
+    "Usage: lumet render [INPUT | --text TEXT] -o OUTPUT [options]\n"
     "\n"
     "Renders a layer with the Lumet effect through the plug-in binary and the reference host.\n"
     "\n"
     "Input:\n"
-    "  INPUT.png               8- or 16-bit PNG (grey, grey+alpha, RGB, RGBA); no alpha = "
-    "opaque\n"
+    "  INPUT                   any image OpenImageIO reads (PNG, TIFF, JPEG, OpenEXR, DPX,\n"
+    "                          TGA, HDR, ...): grey, grey+alpha, RGB, RGBA, OpenEXR channels\n"
+    "                          R, G, B, A (or Y) by name; no alpha = opaque\n"
+    "  --input-colorspace NAME the layer's colour space (default: what the file says, else\n"
+    "                          linear for float data such as OpenEXR, sRGB for the rest);\n"
+    "                          OpenColorIO names from $OCIO, else sRGB, linear, Rec709\n"
     "  --text TEXT             a text layer instead (one line, centred)\n"
     "  --font FILE             font for --text (default DejaVu Sans Bold; on Windows the\n"
     "                          copy beside lumet.exe, else Arial Bold)\n"
@@ -204,10 +209,13 @@ const char* const kRenderUsage =
     "                          \"Edge Profile=Round\", \"Light Angle=90\", \"Smart "
     "Edge=off\",\n"
     "                          \"Midtone Color=#D4A840\" (repeatable)\n"
-    "  --custom-map IMAGE      use IMAGE (PNG) as the environment map (selects Custom Map)\n"
+    "  --custom-map IMAGE      use IMAGE (any format, as INPUT) as the environment map\n"
+    "                          (selects Custom Map); an HDR map keeps values above 1\n"
+    "  --custom-map-colorspace NAME  the custom map's colour space (as --input-colorspace)\n"
     "  --quality high|low      render quality (default high: 2x supersampling)\n"
     "  --downsample N          render the host's preview at 1/N resolution, N = 1..8 (default 1)\n"
-    "  --depth 8|16|32         bits per channel of the host's worlds (default 8)\n"
+    "  --depth 8|16|32         bits per channel of the host's worlds (default 8; 32 for\n"
+    "                          .exr output)\n"
     "  --protocol smart|plain  host protocol (default smart)\n"
     "  --host ae|ofx           ae (default): the plug-in library on the effect host's\n"
     "                          protocols; ofx: the OpenFX bundle (Lumet.ofx.bundle) in an\n"
@@ -217,9 +225,17 @@ const char* const kRenderUsage =
     "                          cpu: no OpenCL at all (sets LUMET_OPENCL=off)\n"
     "\n"
     "Output:\n"
-    "  -o, --output FILE       .png (straight alpha; 16-bit when --depth is 16 or 32) or\n"
-    "                          .exr (32-bit float, premultiplied); a pattern such as\n"
+    "  -o, --output FILE       by extension: .png (straight alpha; 16-bit when --depth is 16\n"
+    "                          or 32), .tif/.tiff (straight 8 or 16-bit; float, linear and\n"
+    "                          premultiplied at --depth 32), .exr (scene-linear,\n"
+    "                          premultiplied), .jpg/.jpeg (over --background or black, alpha\n"
+    "                          dropped), .dpx (straight 8 or 16-bit); a pattern such as\n"
     "                          out_%04d.png for animations\n"
+    "  --output-colorspace NAME  the output's colour space (default linear for .exr and float\n"
+    "                          .tif, which are tagged with it, sRGB for the rest)\n"
+    "  --exr-type half|float   OpenEXR channels (default half)\n"
+    "  --exr-compression C     none, rle, zips, zip (default), piz, pxr24, b44, b44a, dwaa,\n"
+    "                          dwab\n"
     "  --background #RRGGBB    flatten onto a colour instead of keeping alpha\n"
     "  --png-level N           PNG compression, 0 (none) to 9 (smallest files); default 1,\n"
     "                          which writes a 1080p frame several times faster than 9\n"
@@ -233,11 +249,12 @@ const char* const kRenderUsage =
     "                          thread and effect instance, as a host renders several frames\n"
     "\n"
     "  --full-output           keep the effect's whole (expanded) output instead of the\n"
-    "                          input's frame\n"
+    "                          input's frame; an .exr keeps the input's frame as its display\n"
+    "                          window, the margin as overscan in its data window\n"
     "  -q, --quiet             no progress line\n"
     "  -h, --help              this help\n"
     "\n"
-    "Exit status: 0 success, 1 render failure, 2 usage error.\n";
+    "Exit status: 0 success, 1 render failure or unreadable/unwritable file, 2 usage error.\n";
 
 RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
     RenderOptions options;
@@ -324,6 +341,7 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
                 throw UsageError(error);
             }
             options.depth = std::atoi(value.c_str());
+            options.depthGiven = true;
         } else if (arg == "--protocol") {
             if (!next(value)) throw UsageError(error);
             if (value != "smart" && value != "plain") {
@@ -394,6 +412,25 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
             if (!next(options.dumpStagesDir)) throw UsageError(error);
         } else if (arg == "--full-output") {
             options.fullOutput = true;
+        } else if (arg == "--input-colorspace") {
+            if (!next(options.inputColourSpace)) throw UsageError(error);
+        } else if (arg == "--custom-map-colorspace") {
+            if (!next(options.customMapColourSpace)) throw UsageError(error);
+        } else if (arg == "--output-colorspace") {
+            if (!next(options.outputColourSpace)) throw UsageError(error);
+        } else if (arg == "--exr-type") {
+            if (!next(value)) throw UsageError(error);
+            if (value != "half" && value != "float") {
+                throw UsageError("--exr-type: \"" + value + "\" is not half or float");
+            }
+            options.exrFloat = value == "float";
+        } else if (arg == "--exr-compression") {
+            if (!next(options.exrCompression)) throw UsageError(error);
+            if (!knownExrCompression(options.exrCompression)) {
+                throw UsageError("--exr-compression: \"" + options.exrCompression +
+                                 "\" is not none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa "
+                                 "or dwab");
+            }
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             error = arg + ": unknown option (see lumet render --help)";
             throw UsageError(error);
@@ -407,19 +444,24 @@ RenderOptions parseRenderOptions(const std::vector<std::string>& args) {
 
     if (options.inputPath.empty() == !options.text.has_value()) {
         error = options.text ? "give either an input image or --text, not both"
-                             : "no input: give an input PNG or --text TEXT";
+                             : "no input: give an input image or --text TEXT";
         throw UsageError(error);
     }
     if (options.outputPath.empty()) {
-        error = "no output: give -o FILE (.png or .exr)";
+        error = std::string("no output: give -o FILE (") + kOutputExtensions + ")";
         throw UsageError(error);
     }
-    const std::string extension = lower(options.outputPath.substr(
-        std::min(options.outputPath.size(), options.outputPath.rfind('.'))));
-    if (extension != ".png" && extension != ".exr") {
-        error = "-o: \"" + options.outputPath + "\" must end in .png or .exr";
+    const std::optional<FileFormat> format = outputFormat(options.outputPath);
+    if (!format) {
+        const std::size_t dot = options.outputPath.rfind('.');
+        error = "-o: \"" + options.outputPath + "\": " +
+                (dot == std::string::npos ? std::string("no extension")
+                                          : "unknown extension \"" +
+                                                options.outputPath.substr(dot) + "\"") +
+                " (lumet writes " + kOutputExtensions + ")";
         throw UsageError(error);
     }
+    if (*format == FileFormat::Exr && !options.depthGiven) options.depth = 32;
     if (!presetText.empty()) {
         ParamValue preset;
         if (!parseParamValue(paramSpec(PARAM_PRESET), presetText, preset, error)) {

@@ -9,6 +9,7 @@ packages=(
   libstb-dev
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
   libpng-dev libopenexr-dev libfreetype-dev libharfbuzz-dev fonts-dejavu-core
+  libopenimageio-dev openimageio-tools
 )
 # Extra groups: "windows" adds the MinGW cross compiler and Wine; "tsan" and "fuzz" clang with
 # its sanitizer runtimes and libFuzzer (scripts/tsan.sh, scripts/fuzz.sh).

@@ -306,9 +306,11 @@ bool readImage(const std::string& path, Image& image, std::string& error,
     image.samples8.clear();
     image.sourceBits = static_cast<int>(spec.format.size() * 8);
     if (!readPixels(*in, path, image, error)) return false;
+    // DPX says nothing of its alpha: it is taken as straight, as lumet writes it.
+    image.premultiplied = channels.alpha >= 0 &&
+                          spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0 &&
+                          std::string(in->format_name()) != "dpx";
     in->close();
-    image.premultiplied =
-        channels.alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     unpremultiply(image);
 
     // The colour space: the one asked for, else what the file says if the configuration knows
@@ -429,6 +431,8 @@ bool writeImage(const std::string& path, Image& image, const WriteSettings& sett
     OIIO::ImageSpec spec(image.width, image.height, channels, type);
     spec.attribute("oiio:ColorSpace", to);
     if (channels == 4 && !image.premultiplied) spec.attribute("oiio:UnassociatedAlpha", 1);
+    // Full-resolution chroma: the effect's highlights are thin, and 4:2:0 smears their colour.
+    if (*format == FileFormat::Jpeg) spec.attribute("jpeg:subsampling", "4:4:4");
     if (*format == FileFormat::Exr) {
         spec.attribute("compression", settings.exrCompression);
         if (!std::getenv("OCIO")) {

@@ -5,6 +5,7 @@
 #include <OpenImageIO/color.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <cctype>
 #include <map>
 #include <mutex>
@@ -81,31 +82,51 @@ bool resolveColourSpace(const std::string& name, std::string& resolved, std::str
     return false;
 }
 
-bool convertColour(float* rgba, std::size_t pixels, const std::string& from, const std::string& to,
-                   std::string& error) {
-    if (from == to || pixels == 0) return true;
-    static std::map<std::pair<std::string, std::string>, OIIO::ColorProcessorHandle> processors;
-    OIIO::ColorProcessorHandle processor;
-    {
-        std::lock_guard<std::mutex> lock(configMutex);
-        auto& cached = processors[{from, to}];
-        if (!cached) cached = config().createColorProcessor(from, to);
-        processor = cached;
-        if (!processor) {
-            error = "cannot convert colour from \"" + from + "\" to \"" + to + "\"" +
-                    (config().has_error() ? " (" + config().geterror() + ")" : "");
-            return false;
-        }
+namespace {
+
+// The processor from one colour space to another, made once (null when there is none).
+OIIO::ColorProcessorHandle processorFor(const std::string& from, const std::string& to) {
+    static std::map<std::pair<std::string, std::string>, OIIO::ColorProcessorHandle> made;
+    std::lock_guard<std::mutex> lock(configMutex);
+    auto [at, added] = made.try_emplace({from, to});
+    if (added) {
+        at->second = config().createColorProcessor(from, to);
+        config().geterror();  // a failed pair is reported by convertColour
     }
-    if (processor->isNoOp()) return true;
-    // In bands of rows, as the processor takes an image of int sizes.
+    return at->second;
+}
+
+void apply(const OIIO::ColorProcessor& processor, float* rgba, std::size_t pixels) {
+    if (processor.isNoOp()) return;
+    // In bands, as the processor takes an image of int sizes.
     constexpr std::size_t kBand = 1 << 20;
     for (std::size_t start = 0; start < pixels; start += kBand) {
         const int count = static_cast<int>(std::min(kBand, pixels - start));
-        processor->apply(rgba + start * 4, count, 1, 4, sizeof(float), 4 * sizeof(float),
-                         static_cast<OIIO::stride_t>(count) * 4 * sizeof(float));
+        processor.apply(rgba + start * 4, count, 1, 4, sizeof(float), 4 * sizeof(float),
+                        static_cast<OIIO::stride_t>(count) * 4 * sizeof(float));
     }
-    return true;
+}
+
+}  // namespace
+
+bool convertColour(float* rgba, std::size_t pixels, const std::string& from, const std::string& to,
+                   std::string& error) {
+    if (from == to) return true;
+    if (const OIIO::ColorProcessorHandle direct = processorFor(from, to)) {
+        apply(*direct, rgba, pixels);
+        return true;
+    }
+    // OpenImageIO's built-in configuration converts each of its spaces to and from linear only.
+    const std::string linear = linearColourSpace();
+    const OIIO::ColorProcessorHandle in = processorFor(from, linear);
+    const OIIO::ColorProcessorHandle out = processorFor(linear, to);
+    if (from != linear && to != linear && in && out) {
+        apply(*in, rgba, pixels);
+        apply(*out, rgba, pixels);
+        return true;
+    }
+    error = "cannot convert colour from \"" + from + "\" to \"" + to + "\"";
+    return false;
 }
 
 }  // namespace lumet::cli

@@ -468,8 +468,12 @@ bool writeImage(const std::string& path, Image& image, const WriteSettings& sett
 }
 
 bool checkColourSpace(const std::string& name, std::string& error) {
+    // Known, and convertible both ways: tried on one pixel.
     std::string resolved;
-    return resolveColourSpace(name, resolved, error);
+    float pixel[4] = {0.5f, 0.5f, 0.5f, 1.0f};
+    return resolveColourSpace(name, resolved, error) &&
+           convertColour(pixel, 1, resolved, workingColourSpace(), error) &&
+           convertColour(pixel, 1, workingColourSpace(), resolved, error);
 }
 
 }  // namespace lumet::cli

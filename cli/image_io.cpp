@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -430,6 +431,15 @@ bool writeImage(const std::string& path, Image& image, const WriteSettings& sett
     const int channels = *format == FileFormat::Jpeg ? 3 : 4;
     OIIO::ImageSpec spec(image.width, image.height, channels, type);
     spec.attribute("oiio:ColorSpace", to);
+    // OpenImageIO stamps OpenEXR and TIFF files with the time they are written; with
+    // SOURCE_DATE_EPOCH set (reproducible outputs, scripts/compare-renders.sh) they get that time.
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        const std::time_t seconds = static_cast<std::time_t>(std::strtoll(epoch, nullptr, 10));
+        std::tm utc{};
+        char stamp[32] = "";
+        if (gmtime_r(&seconds, &utc)) std::strftime(stamp, sizeof stamp, "%Y:%m:%d %H:%M:%S", &utc);
+        spec.attribute("DateTime", stamp);
+    }
     if (channels == 4 && !image.premultiplied) spec.attribute("oiio:UnassociatedAlpha", 1);
     // Full-resolution chroma: the effect's highlights are thin, and 4:2:0 smears their colour.
     if (*format == FileFormat::Jpeg) spec.attribute("jpeg:subsampling", "4:4:4");

@@ -17,6 +17,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 serif=/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf
+# OpenEXR files carry the time they were written unless this fixes it.
+export SOURCE_DATE_EPOCH=0
 scenes=0 differing=0
 # PNGs at zlib's default level (6) from both commands, so that the files compare byte for byte; a
 # command from before --png-level existed wrote that level anyway.

@@ -305,7 +305,8 @@ bool readImage(const std::string& path, Image& image, std::string& error,
     image.width = width;
     image.height = height;
     image.samples8.clear();
-    image.sourceBits = static_cast<int>(spec.format.size() * 8);
+    image.sourceBits =
+        spec.get_int_attribute("oiio:BitsPerSample", static_cast<int>(spec.format.size() * 8));
     if (!readPixels(*in, path, image, error)) return false;
     // DPX says nothing of its alpha: it is taken as straight, as lumet writes it.
     image.premultiplied = channels.alpha >= 0 &&

@@ -24,6 +24,9 @@ struct RenderedOutput {
 // (inputX, inputY)), or all of it when `full`.
 struct OutputCut {
     std::int32_t x0 = 0, y0 = 0, width = 0, height = 0;
+    // The layer's frame relative to the cut's top-left corner (full: where the input's pixels lie
+    // in the expanded output); 0 x 0 when the cut is the frame.
+    std::int32_t frameX = 0, frameY = 0, frameWidth = 0, frameHeight = 0;
 };
 OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::int32_t inputY,
                     std::int32_t layerWidth, std::int32_t layerHeight, bool full);

@@ -1,6 +1,6 @@
 // The image-file parts of image_io.h that need no image library: the PGM and PFM files of the
 // stage dump, the premultiplication of colour, the replacement of output files through a
-// temporary file and the size checks of PNG files read.
+// temporary file, the size checks of files read and the formats of files written.
 #ifdef _WIN32
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -111,24 +112,25 @@ bool writePfm(const std::string& path, const float* pixels, std::int32_t width, 
     });
 }
 
-bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uint64_t height,
-                          std::uint64_t fileBytes, std::string& error) {
+bool checkDeclaredSize(const std::string& path, const char* format, std::uint64_t width,
+                       std::uint64_t height, std::uint64_t fileBytes, std::string& error) {
     const std::string size = std::to_string(width) + " x " + std::to_string(height);
     if (width == 0 || height == 0) {
-        error = path + ": the PNG declares an empty image (" + size + ")";
+        error = path + ": the image declares an empty size (" + size + ")";
         return false;
     }
     if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels) {
-        error = path + ": the PNG declares " + size + " pixels, more than this command reads (" +
+        error = path + ": the image declares " + size + " pixels, more than this command reads (" +
                 std::to_string(kMaxImageSide) + " a side and " + std::to_string(kMaxImagePixels) +
                 " pixels in all)";
         return false;
     }
-    // Every pixel takes at least one bit of the decompressed data, and deflate expands its input
-    // at most 1032 times: a file too short to hold the declared pixels is refused before the
-    // image's memory is taken for it.
+    // Every pixel of a PNG takes at least one bit of the decompressed data, and deflate expands
+    // its input at most 1032 times: a file too short to hold the declared pixels is refused
+    // before the image's memory is taken for it.
     constexpr std::uint64_t kDeflateMaxRatio = 1032;
-    if (fileBytes != 0 && (width * height + 7) / 8 > fileBytes * kDeflateMaxRatio) {
+    if (std::string(format) == "png" && fileBytes != 0 &&
+        (width * height + 7) / 8 > fileBytes * kDeflateMaxRatio) {
         error = path + ": the PNG declares " + size + " pixels, which its " +
                 std::to_string(fileBytes) + " bytes cannot hold (truncated or corrupt)";
         return false;
@@ -136,13 +138,37 @@ bool checkDeclaredPngSize(const std::string& path, std::uint64_t width, std::uin
     return true;
 }
 
-namespace {
-
-// v clamped to 0..1 (NaN to 0) and rounded to 0..scale.
-inline unsigned quantized(float v, float scale) {
-    v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
-    return static_cast<unsigned>(v * scale + 0.5f);
+std::optional<FileFormat> outputFormat(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    const std::size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == "png") return FileFormat::Png;
+    if (extension == "exr") return FileFormat::Exr;
+#ifndef _WIN32
+    if (extension == "tif" || extension == "tiff") return FileFormat::Tiff;
+    if (extension == "jpg" || extension == "jpeg") return FileFormat::Jpeg;
+    if (extension == "dpx") return FileFormat::Dpx;
+#endif
+    return {};
 }
+
+#ifdef _WIN32
+const char* const kOutputExtensions = ".png, .exr";
+#else
+const char* const kOutputExtensions = ".png, .tif, .tiff, .exr, .jpg, .jpeg, .dpx";
+#endif
+
+bool knownExrCompression(const std::string& name) {
+    for (const char* known :
+         {"none", "rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab"}) {
+        if (name == known) return true;
+    }
+    return false;
+}
+
+namespace {
 
 // The straight colour of premultiplied colour c at alpha a (0 where a is not above 0).
 inline float straightColour(float c, float a) { return a > 0.0f ? c / a : 0.0f; }

@@ -1,4 +1,4 @@
-// lumet montage: lays PNG images out on a grid, each with an optional caption, into one PNG (the
+// lumet montage: lays images out on a grid, each with an optional caption, into one image (the
 // demo's contact sheet of the presets).
 #include <CLI/CLI.hpp>
 
@@ -28,9 +28,10 @@ struct MontageOptions {
 void declareMontage(CLI::App& command) {
     command.description(
         "Places the images on a grid of N columns, in order, each tile the size of the largest\n"
-        "image, with its caption (if given) drawn below it.");
+        "image, with its caption (if given) drawn below it. The images may be of any format\n"
+        "lumet render reads; the output's extension chooses its format, as for lumet render.");
     MontageOptions& o = montageOptions;
-    command.add_option("-o,--output", o.output, "the contact sheet (PNG)")
+    command.add_option("-o,--output", o.output, "the contact sheet")
         ->type_name("FILE")
         ->required();
     command.add_option("--columns", o.columns, "tiles per row")
@@ -61,13 +62,16 @@ int runMontage(CommandContext&) {
         tiles.emplace_back(arg.substr(0, equals),
                            equals == std::string::npos ? "" : arg.substr(equals + 1));
     }
+    if (!outputFormat(output)) {
+        throw UsageError("-o: \"" + output + "\": lumet writes " + kOutputExtensions);
+    }
 
     std::vector<Image> images(tiles.size());
     std::int32_t tileW = 0, tileH = 0;
     bool captions = false;
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         std::string error;
-        if (!readPng(tiles[i].first, images[i], error)) throw std::runtime_error(error);
+        if (!readImage(tiles[i].first, images[i], error)) throw std::runtime_error(error);
         tileW = std::max(tileW, images[i].width);
         tileH = std::max(tileH, images[i].height);
         captions = captions || !tiles[i].second.empty();
@@ -116,7 +120,7 @@ int runMontage(CommandContext&) {
     }
     sheet.premultiplied = false;
     std::string error;
-    if (!writePng(output, sheet, 8, error)) throw std::runtime_error(error);
+    if (!writeImage(output, sheet, WriteSettings{}, error)) throw std::runtime_error(error);
     return 0;
 }
 

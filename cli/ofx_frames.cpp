@@ -68,6 +68,8 @@ public:
         Image image;
         image.width = cut.width;
         image.height = cut.height;
+        image.frameX = cut.frameX, image.frameY = cut.frameY;
+        image.frameWidth = cut.frameWidth, image.frameHeight = cut.frameHeight;
         image.premultiplied = true;
         image.rgba.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
         for (std::int32_t y = 0; y < cut.height; ++y) {

@@ -1,6 +1,6 @@
-// lumet render: a PNG or a text layer through the effect, on the smart or the plain protocol of
-// the reference host or through the OpenFX bundle in the OpenFX test host, into PNG or OpenEXR,
-// one frame or an animation.
+// lumet render: an image file or a text layer through the effect, on the smart or the plain
+// protocol of the reference host or through the OpenFX bundle in the OpenFX test host, into an
+// image file of the output's format (image_io.h), one frame or an animation.
 //
 // Renders go through the plug-in binary. With --dump-stages the command drives the effect's
 // in-process core instead (the same sources the binary is built from, through the same host
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <system_error>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -111,7 +112,7 @@ void storeKey(refhost::ParamsStore& params, const ParamSpec& spec, double second
 
 OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::int32_t inputY,
                     std::int32_t layerWidth, std::int32_t layerHeight, bool full) {
-    if (full) return {0, 0, W, H};
+    if (full) return {0, 0, W, H, inputX, inputY, layerWidth, layerHeight};
     OutputCut cut;
     cut.x0 = std::clamp(inputX, 0, W);
     cut.y0 = std::clamp(inputY, 0, H);
@@ -122,18 +123,22 @@ OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::in
 
 namespace {
 
-// Whether an output path names an OpenEXR file (any other is a PNG).
-bool isExrPath(const std::string& path) {
-    std::string extension = path.substr(std::min(path.size(), path.rfind('.')));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".exr";
+// Whether frames go to 8-bit PNGs as they come, in the effect's own colour, with no background
+// to lay under them. Such a frame is taken from the output world straight to its PNG samples.
+bool straightToPng8(const RenderOptions& options) {
+    return options.depth == 8 && !options.background &&
+           outputFormat(options.outputPath) == FileFormat::Png &&
+           options.outputColourSpace.empty();
 }
 
-// Whether frames go to 8-bit PNGs as they come, with no background to lay under them. Such a
-// frame is taken from the output world straight to its PNG samples.
-bool straightToPng8(const RenderOptions& options) {
-    return options.depth == 8 && !options.background && !isExrPath(options.outputPath);
+WriteSettings writeSettings(const RenderOptions& options) {
+    WriteSettings settings;
+    settings.bits = options.depth;
+    settings.pngLevel = options.pngLevel;
+    settings.exrFloat = options.exrFloat;
+    settings.exrCompression = options.exrCompression;
+    settings.colourSpace = options.outputColourSpace;
+    return settings;
 }
 
 void writeOutput(const RenderOptions& options, Image image, const std::string& path) {
@@ -146,14 +151,9 @@ void writeOutput(const RenderOptions& options, Image image, const std::string& p
         }
     }
     std::string error;
-    bool ok;
-    if (isExrPath(path)) {
-        ok = writeExr(path, image, error);
-    } else {
-        unpremultiply(image);  // nothing to do for samples8, which are straight
-        ok = writePng(path, image, options.depth == 8 ? 8 : 16, error, options.pngLevel);
+    if (!writeImage(path, image, writeSettings(options), error)) {
+        throw std::runtime_error(error);
     }
-    if (!ok) throw std::runtime_error(error);
 }
 
 // The layer: the text, or the image (an input sequence's file at `path`).
@@ -173,7 +173,9 @@ Image loadLayer(const RenderOptions& options, const std::string& path) {
             throw std::runtime_error("--font: " + text.fontPath + ": no such font file");
         if (!renderTextLayer(text, layer, error)) throw UsageError(error);
     } else {
-        if (!readPng(path, layer, error)) throw std::runtime_error(error);
+        if (!readImage(path, layer, error, options.inputColourSpace)) {
+            throw std::runtime_error(error);  // a file error, not a usage error
+        }
         premultiply(layer);
     }
     return layer;
@@ -295,6 +297,8 @@ public:
         Image image;
         image.width = cut.width;
         image.height = cut.height;
+        image.frameX = cut.frameX, image.frameY = cut.frameY;
+        image.frameWidth = cut.frameWidth, image.frameHeight = cut.frameHeight;
         image.premultiplied = true;
         const PF_EffectWorld& world = *frame.output.world();
         if (straightToPng8(options_)) {
@@ -402,7 +406,8 @@ public:
         if (options_.customMapPath.empty()) return;
         std::string error;
         whileDoing("reading " + options_.customMapPath, [&] {
-            if (!readPng(options_.customMapPath, customMap_, error))
+            if (!readImage(options_.customMapPath, customMap_, error,
+                           options_.customMapColourSpace))
                 throw std::runtime_error("--custom-map: " + error);
             premultiply(customMap_);
         });
@@ -533,8 +538,21 @@ private:
         std::mutex errorMutex;
         std::exception_ptr error;
         std::vector<std::thread> threads;
+        // A thread the system cannot start (no memory left for its stack) ends the render as a
+        // failure once the started ones have stopped.
+        auto startJob = [&](auto work) {
+            try {
+                threads.emplace_back(work);
+            } catch (const std::system_error&) {
+                failed = true;
+                std::lock_guard<std::mutex> lock(errorMutex);
+                if (!error)
+                    error = std::make_exception_ptr(
+                        std::runtime_error("cannot start a render job's thread"));
+            }
+        };
         for (int j = 0; j < jobs; ++j) {
-            threads.emplace_back([&, j] {
+            startJob([&, j] {
                 FrameInstance& instance = *instances[static_cast<std::size_t>(j)];
                 Image layer = sequenceLayer();
                 try {

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "image_io.h"
 #include "option_checks.h"
 #include "number_text.h"
 #include "text_layer.h"
@@ -278,7 +279,7 @@ namespace {
 // What the command line gave, before the checks that need several options at once.
 struct RenderArguments {
     RenderOptions options;
-    std::string preset, range, textColor, size, background;
+    std::string preset, range, textColor, size, background, exrType = "half";
     std::vector<std::string> sets, keys;
     std::optional<std::int64_t> frames, firstFrame;
 };
@@ -307,6 +308,12 @@ void declareInput(CLI::App& command, RenderArguments& a) {
     command.add_option("--size", a.size, "text canvas (default 1920x1080)")
         ->type_name("WxH")
         ->group(group);
+    command.add_option("--input-colorspace", o.inputColourSpace,
+                       "the layer's colour space (default: what the file says, else linear for "
+                       "float data such as OpenEXR, sRGB for the rest); OpenColorIO names from "
+                       "$OCIO, else sRGB, linear, Rec709")
+        ->type_name("NAME")
+        ->group(group);
     command.add_option("--first-frame", a.firstFrame,
                        "the timeline's first frame number for text and still layers (default 0)")
         ->check(wholeNumber())
@@ -332,6 +339,11 @@ void declareEffect(CLI::App& command, RenderArguments& a) {
                                                         "Custom Map)")
         ->type_name("IMAGE")
         ->group(group);
+    command.add_option("--custom-map-colorspace", o.customMapColourSpace,
+                       "the custom map's colour space (as --input-colorspace); an HDR map keeps "
+                       "values above 1")
+        ->type_name("NAME")
+        ->group(group);
     command.add_option("--quality", o.quality, "render quality: high (2x supersampling) or low")
         ->check(CLI::IsMember({"high", "low"}))
         ->capture_default_str()
@@ -342,7 +354,8 @@ void declareEffect(CLI::App& command, RenderArguments& a) {
         ->check(CLI::Range(1, 8))
         ->capture_default_str()
         ->group(group);
-    command.add_option("--depth", o.depth, "bits per channel of the host's worlds (default 8)")
+    command.add_option("--depth", o.depth, "bits per channel of the host's worlds (default 8; 32 "
+                                           "for .exr output)")
         ->check(wholeNumber())
         ->check(CLI::IsMember({8, 16, 32}))
         ->group(group);
@@ -366,10 +379,33 @@ void declareOutput(CLI::App& command, RenderArguments& a) {
     RenderOptions& o = a.options;
     const std::string group = "Output";
     command.add_option("-o,--output", o.outputPath,
-                       ".png (straight alpha; 16-bit when --depth is 16 or 32) or .exr (32-bit "
-                       "float, premultiplied); out.####.png or out_%04d.png for several frames")
+                       "by extension: .png (straight alpha; 16-bit when --depth is 16 or 32), "
+                       ".tif/.tiff (straight 8 or 16-bit; float, linear and premultiplied at "
+                       "--depth 32), .exr (scene-linear, premultiplied), .jpg/.jpeg (over "
+                       "--background or black, alpha dropped), .dpx (straight 8 or 16-bit); "
+                       "out.####.png or out_%04d.png for several frames")
         ->type_name("FILE")
         ->required()
+        ->group(group);
+    command.add_option("--output-colorspace", o.outputColourSpace,
+                       "the output's colour space (default linear for .exr and float .tif, "
+                       "which are tagged with it, sRGB for the rest)")
+        ->type_name("NAME")
+        ->group(group);
+    command.add_option("--exr-type", a.exrType, "OpenEXR channels")
+        ->check(CLI::IsMember({"half", "float"}))
+        ->capture_default_str()
+        ->group(group);
+    command
+        .add_option("--exr-compression", o.exrCompression,
+                    "none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab")
+        ->check(CLI::Validator(
+            [](std::string& name) {
+                return knownExrCompression(name) ? std::string()
+                                                 : "\"" + name + "\" is not an OpenEXR compression";
+            },
+            "", "exr compression"))
+        ->capture_default_str()
         ->group(group);
     command.add_option("--background", a.background, "flatten onto a colour")
         ->type_name("#RRGGBB")
@@ -546,13 +582,35 @@ void checkFrameArguments(RenderArguments& a) {
     }
 }
 
-void checkOutputArguments(const CLI::App& command, RenderOptions& o) {
-    const std::string extension =
-        lower(o.outputPath.substr(std::min(o.outputPath.size(), o.outputPath.rfind('.'))));
-    if (extension != ".png" && extension != ".exr")
-        throw UsageError("-o: \"" + o.outputPath + "\" must end in .png or .exr");
-    if (extension != ".png" && command.count("--png-level") > 0)
-        warn("--png-level does nothing for " + extension + " output");
+void checkOutputArguments(const CLI::App& command, const RenderArguments& a, RenderOptions& o) {
+    const std::optional<FileFormat> format = outputFormat(o.outputPath);
+    if (!format) {
+        const std::size_t dot = o.outputPath.rfind('.');
+        throw UsageError("-o: \"" + o.outputPath + "\": " +
+                         (dot == std::string::npos ? std::string("no extension")
+                                                   : "unknown extension \"" +
+                                                         o.outputPath.substr(dot) + "\"") +
+                         " (lumet writes " + kOutputExtensions + ")");
+    }
+    o.depthGiven = command.count("--depth") > 0;
+    if (*format == FileFormat::Exr && !o.depthGiven) o.depth = 32;
+    o.exrFloat = a.exrType == "float";
+    if (*format != FileFormat::Png && command.count("--png-level") > 0)
+        warn("--png-level does nothing for " + o.outputPath + ": it is not a PNG");
+    if (*format != FileFormat::Exr &&
+        (command.count("--exr-type") > 0 || command.count("--exr-compression") > 0))
+        warn("--exr-type and --exr-compression do nothing for " + o.outputPath);
+    if (*format == FileFormat::Jpeg && !o.background)
+        warn("JPEG has no alpha: the frames are laid over black and their alpha is dropped "
+             "(--background chooses the colour)");
+    for (const auto& [option, name] :
+         {std::pair<const char*, const std::string&>{"--input-colorspace", o.inputColourSpace},
+          {"--custom-map-colorspace", o.customMapColourSpace},
+          {"--output-colorspace", o.outputColourSpace}}) {
+        std::string error;
+        if (!name.empty() && !checkColourSpace(name, error))
+            throw UsageError(std::string(option) + ": " + error);
+    }
     const FramePattern pattern = parseFramePattern(o.outputPath);
     if (pattern.found && pattern.width > kMaxFrameFieldWidth)
         throw UsageError("-o: \"" + o.outputPath + "\": the frame field is wider than " +
@@ -584,7 +642,7 @@ void declareRenderOptions(CLI::App& command, std::function<void(RenderOptions)> 
         checkLayerArguments(command, a);
         checkEffectArguments(a);
         checkFrameArguments(a);
-        checkOutputArguments(command, a.options);
+        checkOutputArguments(command, a, a.options);
         use(a.options);
     });
 }

@@ -70,6 +70,15 @@ struct RenderOptions {
     bool quiet = false;
     int jobs = 1;  // frames rendered at once, each by its own effect instance
     int pngLevel = kFastPngLevel;  // zlib level of PNG output (0 none .. 9 smallest)
+    // The colour and the formats of the files read and written (image_io.h). Colour space names
+    // are OpenColorIO's ($OCIO) or OpenImageIO's built-in ones; empty: what the file says or its
+    // format implies (scene-linear for OpenEXR and float data, sRGB for the rest).
+    std::string inputColourSpace;      // --input-colorspace: of the layer
+    std::string customMapColourSpace;  // --custom-map-colorspace
+    std::string outputColourSpace;     // --output-colorspace
+    bool depthGiven = false;           // --depth given; else an OpenEXR output renders at 32
+    bool exrFloat = false;             // --exr-type float (default half)
+    std::string exrCompression = "zip";  // --exr-compression
 
     bool highQuality() const { return quality == "high"; }
     bool smartProtocol() const { return protocol == "smart"; }

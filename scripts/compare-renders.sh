@@ -17,10 +17,18 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 serif=/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf
+# OpenEXR files carry the time they were written unless this fixes it.
+export SOURCE_DATE_EPOCH=0
 scenes=0 differing=0
 # PNGs at zlib's default level (6) from both commands, so that the files compare byte for byte; a
 # command from before --png-level existed wrote that level anyway.
-png_level() { "$1" render --help 2>&1 | grep -q -- --png-level && echo --png-level 6; }
+# The help is read whole: grep -q would stop reading it, and under pipefail the command's broken
+# pipe would read as no match.
+png_level() {
+  local help
+  help=$("$1" render --help 2>&1)
+  [[ $help == *--png-level* ]] && echo --png-level 6
+}
 read -ra reference_level <<<"$(png_level "$reference")"
 read -ra candidate_level <<<"$(png_level "$candidate")"
 

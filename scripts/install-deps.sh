@@ -11,6 +11,7 @@ packages=(
   libpng-dev libopenexr-dev libfreetype-dev libharfbuzz-dev fonts-dejavu-core libcli11-dev
   file binutils dpkg-dev
   slurm-wlm munge
+  libopenimageio-dev openimageio-tools
 )
 # Extra groups: "windows" adds the MinGW cross compiler and Wine; "tsan" and "fuzz" clang with
 # its sanitizer runtimes and libFuzzer (scripts/tsan.sh, scripts/fuzz.sh).

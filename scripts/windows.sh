@@ -96,7 +96,8 @@ font='Z:\usr\share\fonts\truetype\dejavu\DejaVuSans-Bold.ttf'  # Wine's drive Z:
   "$imgdiff" silver.png silver-windows.png --max 1 --mean 0.01
 
   float=(render silver.png --preset Copper --depth 32 --quality low)
-  timed linux_lumet "${float[@]}" -o copper.exr
+  # lumet.exe writes the effect's sRGB-encoded colour as float; the Linux lumet is asked for it.
+  timed linux_lumet "${float[@]}" --output-colorspace sRGB --exr-type float -o copper.exr
   timed windows_lumet "${float[@]}" -o copper-windows.exr
   echo "the same 16-bit input, float EXR:"
   "$imgdiff" copper.exr copper-windows.exr --max 1 --mean 0.01

@@ -25,6 +25,10 @@
 
 namespace lumet::cli {
 
+// The readers and writers behind readImage and writeImage.
+bool readPng(const std::string& path, Image& image, std::string& error);
+bool writeExr(const std::string& path, const Image& image, std::string& error);
+
 namespace {
 
 struct StbFree {
@@ -180,8 +184,8 @@ bool readPng(const std::string& path, Image& image, std::string& error) {
         const std::uint64_t declaredWidth = bigEndian(header + 8);
         const std::uint64_t declaredHeight = bigEndian(header + 12);
         if (declaredWidth > 0 && declaredHeight > 0 &&
-            !checkDeclaredPngSize(path, declaredWidth, declaredHeight,
-                                  fileBytes > 0 ? std::uint64_t(fileBytes) : 0, error)) {
+            !checkDeclaredSize(path, "png", declaredWidth, declaredHeight,
+                               fileBytes > 0 ? std::uint64_t(fileBytes) : 0, error)) {
             return false;
         }
     }
@@ -323,6 +327,34 @@ bool writeExr(const std::string& path, const Image& image, std::string& error) {
         }
     }
     return writeAll(path, out, error);
+}
+
+bool readImage(const std::string& path, Image& image, std::string& error,
+               const std::string& colourSpace) {
+    if (!colourSpace.empty() && !checkColourSpace(colourSpace, error)) return false;
+    return readPng(path, image, error);
+}
+
+// PNG straight, OpenEXR premultiplied 32-bit float; the colour goes out as the effect gives it.
+bool writeImage(const std::string& path, Image& image, const WriteSettings& settings,
+                std::string& error) {
+    const std::optional<FileFormat> format = outputFormat(path);
+    if (format == FileFormat::Exr) {
+        premultiply(image);
+        return writeExr(path, image, error);
+    }
+    if (format == FileFormat::Png) {
+        unpremultiply(image);
+        return writePng(path, image, settings.bits == 8 ? 8 : 16, error, settings.pngLevel);
+    }
+    error = path + ": lumet writes no such file (it writes " + kOutputExtensions + ")";
+    return false;
+}
+
+bool checkColourSpace(const std::string& name, std::string& error) {
+    if (name == "sRGB" || name == "srgb") return true;
+    error = "\"" + name + "\": the Windows build converts no colour (its only space is sRGB)";
+    return false;
 }
 
 }  // namespace lumet::cli

@@ -1,5 +1,6 @@
-// libFuzzer target: the PNG reader of the lumet command on any file. It must read the image or
-// refuse it with an error; a read image has its declared size and values in 0..1.
+// libFuzzer target: the image reader of the lumet command on any file named .png (OpenImageIO
+// also tries the other formats on it). It must read the image or refuse it with an error; a read
+// image has its declared size.
 #include <unistd.h>
 
 #include <cmath>
@@ -26,14 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(file);
     lumet::cli::Image image;
     std::string error;
-    if (!lumet::cli::readPng(path, image, error)) {
+    if (!lumet::cli::readImage(path, image, error)) {
         if (error.empty()) std::abort();
         return 0;
     }
     if (image.width < 1 || image.height < 1 ||
         image.rgba.size() != static_cast<std::size_t>(image.width) * image.height * 4)
         std::abort();
-    for (float v : image.rgba)
-        if (!(v >= 0.0f && v <= 1.0f)) std::abort();
     return 0;
 }

@@ -208,7 +208,15 @@ Instance*& HostSuites::currentInstance() {
 
 OfxStatus HostSuites::clipGetImageCounted(OfxImageClipHandle clip, OfxTime time,
                                           const OfxRectD* region, OfxPropertySetHandle* image) {
-    const OfxStatus status = clipGetImage(clip, time, region, image);
+    // An image the host cannot allocate is an error status: nothing may unwind through the
+    // plug-in's C entry point.
+    OfxStatus status = kOfxStatErrMemory;
+    try {
+        status = clipGetImage(clip, time, region, image);
+    } catch (const std::bad_alloc&) {
+        if (image) *image = nullptr;
+        return kOfxStatErrMemory;
+    }
     if (status == kOfxStatOK && currentInstance()) ++currentInstance()->imagesHeld_;
     return status;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <new>
 #include <stdexcept>
 
 #include "AE_ComputeCacheSuite.h"
@@ -71,8 +72,12 @@ PF_Err checkoutLayerPixels(PF_ProgPtr, A_long checkoutId, PF_EffectWorld** pixel
         world.origin_y = r.top;
     }
     world.extent_hint = PF_LRect{0, 0, world.width, world.height};
-    frame->handedOut[checkoutId] = world;
-    *pixels = &frame->handedOut[checkoutId];
+    try {
+        *pixels = &(frame->handedOut[checkoutId] = world);
+    } catch (const std::bad_alloc&) {
+        --frame->open[checkoutId];
+        return PF_Err_OUT_OF_MEMORY;
+    }
     return PF_Err_NONE;
 }
 
@@ -102,8 +107,14 @@ PF_Err checkoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
         const PF_LRect& r = frame->outputRect;
         const std::int32_t width = emptyRect(r) ? 0 : r.right - r.left;
         const std::int32_t height = emptyRect(r) ? 0 : r.bottom - r.top;
-        frame->output = frame->host->takeOutputWorld(width, height, frame->options->bitsPerChannel,
-                                                     frame->options->outputRowPadding);
+        // The host answers an allocation it cannot make with an error code: nothing may unwind
+        // through the effect's C entry point.
+        try {
+            frame->output = frame->host->takeOutputWorld(
+                width, height, frame->options->bitsPerChannel, frame->options->outputRowPadding);
+        } catch (const std::bad_alloc&) {
+            return PF_Err_OUT_OF_MEMORY;
+        }
         // The buffer's first pixel in the layer's coordinates.
         frame->output.world()->origin_x = r.left;
         frame->output.world()->origin_y = r.top;

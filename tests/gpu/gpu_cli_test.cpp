@@ -123,7 +123,7 @@ TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
 // renders or is refused as out of memory (exit 1), also with frames rendered at once.
 TEST_F(DeviceOption, AnAddressSpaceLimitRefusesFramesWithoutACrash) {
     for (const std::uint64_t megabytes : {500, 900, 1400, 2200}) {
-        for (const std::string device : {"cpu", "opencl"}) {
+        for (const std::string device : {"cpu", "opencl", "opencl --host ofx"}) {
             testing::RunOptions options;
             options.environment = {{"LUMET_OPENCL", std::nullopt}};
             options.addressSpaceLimit = megabytes << 20;

@@ -20,6 +20,19 @@ namespace {
 namespace fs = std::filesystem;
 using Result = lumet::testing::CommandResult;  // stdout and stderr
 
+Result lumet(const std::string& args) {
+    return lumet::testing::runLumet("render " + args);
+}
+
+using CliFormats = lumet::testing::CommandFolderTest;
+
+const std::string kQuick = " --size 160x80 --quality low --device cpu --quiet";
+// One 8-bit level, the most two renders may differ by once oiiotool has converted one of them.
+const std::string kOneLevel = " --fail 0.00393 --warn 0.00393 --diff";
+
+#ifdef LUMET_OIIOTOOL
+const std::string kTool = std::string(LUMET_OIIOTOOL) + " ";
+
 // Runs the commands of a line joined by " && " in turn, up to the first that fails.
 Result run(const std::string& line) {
     Result result;
@@ -36,23 +49,11 @@ Result run(const std::string& line) {
     return result;
 }
 
-Result lumet(const std::string& args) {
-    return lumet::testing::runLumet("render " + args);
-}
-
 std::vector<unsigned char> bytesOf(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
-using CliFormats = lumet::testing::CommandFolderTest;
-
-const std::string kQuick = " --size 160x80 --quality low --device cpu --quiet";
-// One 8-bit level, the most two renders may differ by once oiiotool has converted one of them.
-const std::string kOneLevel = " --fail 0.00393 --warn 0.00393 --diff";
-
-#ifdef LUMET_OIIOTOOL
-const std::string kTool = std::string(LUMET_OIIOTOOL) + " ";
 
 TEST_F(CliFormats, LayersOfEveryFormatRenderAsThePng) {
     ASSERT_EQ(lumet("--text Hi --preset Copper" + kQuick + " -o " + at("layer.png")).status, 0);

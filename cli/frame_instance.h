@@ -1,6 +1,7 @@
 // An effect instance that a render job renders frames with, whichever host drives it: the
 // effect host's protocols (refhost::Host) or an OpenFX host (refhost::ofxhost).
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,8 +60,10 @@ std::unique_ptr<refhost::ofxhost::Plugin> openOfxPlugin(const CommandContext& co
 // An OpenFX instance with the frame's layers, the preset (as a user's choice), the settings and
 // the keys: in the general context when a custom map is given (its Environment clip), else in
 // the filter context. Throws std::runtime_error when the preset's edit fails.
+// `abort`, while set, makes the host's abort answer true (Ctrl-C).
 std::unique_ptr<FrameInstance> makeOfxInstance(refhost::ofxhost::Plugin& plugin,
                                                const RenderOptions& options, const Image& layer,
-                                               const Image& customMap);
+                                               const Image& customMap,
+                                               const std::atomic<bool>* abort);
 
 }  // namespace lumet::cli

@@ -52,6 +52,10 @@ public:
         request.renderScale = 1.0 / options_.downsample;
         const OfxStatus status = instance_.render(request, output.image);
         if (status == kOfxStatOK) return true;
+        if (instance_.abortRequested()) {
+            failure = "interrupted";
+            return false;
+        }
         failure = "OpenFX status " + std::to_string(status);
         for (const std::string& message : instance_.plugin().messages()) {
             failure += "; " + message;
@@ -105,9 +109,11 @@ std::unique_ptr<refhost::ofxhost::Plugin> openOfxPlugin(const CommandContext& co
 
 std::unique_ptr<FrameInstance> makeOfxInstance(refhost::ofxhost::Plugin& plugin,
                                                const RenderOptions& options, const Image& layer,
-                                               const Image& customMap) {
+                                               const Image& customMap,
+                                               const std::atomic<bool>* abort) {
     auto made = std::make_unique<OfxFrameInstance>(plugin, options);
     refhost::ofxhost::Instance& instance = made->instance();
+    instance.setAbortFlag(abort);
     instance.setClipImage(kOfxImageEffectSimpleSourceClipName, layer.rgba, layer.width,
                           layer.height);
     auto name = [](int id) { return std::string(lumet::ofx::paramName(id)); };

@@ -418,7 +418,8 @@ public:
     std::unique_ptr<FrameInstance> makeInstance(bool first) {
         if (ofxPlugin_) {
             return whileDoing("setting up the OpenFX instance", [&] {
-                return makeOfxInstance(*ofxPlugin_, options_, layer_, customMap_);
+                return makeOfxInstance(*ofxPlugin_, options_, layer_, customMap_,
+                                       &interruptRequested);
             });
         }
         std::unique_ptr<refhost::Host> host =
@@ -470,7 +471,7 @@ private:
         });
         if (dump) dump->uninstall();
         if (!ok && !interruptRequested) progress_.fail(frame, failure);
-        return ok;
+        return ok && !interruptRequested;  // a frame finished after a signal is not written
     }
 
     // Writes a rendered frame; its host gets the frame's buffers back.

@@ -117,6 +117,11 @@ public:
     // Renders one frame through the action sequence; the failing status when an action fails.
     OfxStatus render(const RenderRequest& request, RenderedImage& image);
 
+    // The image effect suite's abort answers true while *flag is set (a user's Ctrl-C); null:
+    // never.
+    void setAbortFlag(const std::atomic<bool>* flag) { abortFlag_ = flag; }
+    bool abortRequested() const { return abortFlag_ && abortFlag_->load(); }
+
     int imagesHeld() const { return imagesHeld_; }  // images fetched and not yet released
     Effect& effect() { return *effect_; }
     Plugin& plugin() { return plugin_; }
@@ -128,6 +133,7 @@ private:
     std::unique_ptr<Effect> effect_;
     double time_ = 0.0;
     std::atomic<int> imagesHeld_{0};
+    const std::atomic<bool>* abortFlag_ = nullptr;
 };
 
 }  // namespace refhost::ofxhost

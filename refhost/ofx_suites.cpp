@@ -239,7 +239,11 @@ const OfxImageEffectSuiteV1 kImageEffectSuite = {
     HostSuites::clipGetImageCounted,
     HostSuites::clipReleaseImage,
     clipGetRegionOfDefinition,
-    [](OfxImageEffectHandle) { return 0; },
+    // abort: asked during a render, on the render's thread.
+    [](OfxImageEffectHandle) {
+        const Instance* instance = HostSuites::currentInstance();
+        return instance && instance->abortRequested() ? 1 : 0;
+    },
     [](OfxImageEffectHandle, size_t bytes, OfxImageMemoryHandle* handle) {
         if (!handle) return kOfxStatErrBadHandle;
         auto* memory = new (std::nothrow) ImageMemory;

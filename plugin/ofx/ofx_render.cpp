@@ -168,6 +168,15 @@ PF_Err renderFrame(Instance& instance, OfxTime time, const PF_InData& inData) {
     FrameJob job;
     if (!startFrameJob(job, frameSettings, settings, inData, &output.world, iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
+    // The host's abort, asked between the stages and inside them as the other host's is.
+    job.interrupt = FrameInterrupt{};
+    job.interrupt.context = instance.effect;
+    job.interrupt.abort = [](void* effect) -> std::int32_t {
+        const OfxImageEffectSuiteV1* suite = suites().imageEffect;
+        return suite->abort && suite->abort(static_cast<OfxImageEffectHandle>(effect)) != 0
+                   ? PF_Interrupt_CANCEL
+                   : 0;
+    };
     job.layerWorld = iw > 0 ? &input.world : nullptr;
 
     // The layer's alpha in the frame, its windows and coverage.
@@ -281,6 +290,8 @@ OfxStatus renderAction(Instance& instance, const Props& inArgs) {
     }
     finishFrameReport(err);
     if (err == PF_Err_NONE) return kOfxStatOK;
+    // Abandoned at the host's request: a failed render, and nothing to tell the user.
+    if (err == PF_Interrupt_CANCEL) return kOfxStatFailed;
     if (err == PF_Err_OUT_OF_MEMORY) {
         reportError(instance.effect, "Lumet: not enough memory to render this frame.");
         return kOfxStatErrMemory;

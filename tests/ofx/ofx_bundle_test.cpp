@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cmath>
 #include <memory>
@@ -319,6 +320,23 @@ TEST(OfxBundleFailures, AMissingSuiteIsACleanError) {
     RenderedImage image;
     ASSERT_EQ(instance.render(RenderRequest{}, image), kOfxStatOK);
     EXPECT_TRUE(std::all_of(image.rgba.begin(), image.rgba.end(), [](float v) { return v == 0; }));
+
+    // A frame the host's abort answers true for fails quietly (no message to the user), and the
+    // next frame, no longer aborted, renders.
+    std::vector<float> disc(64 * 64 * 4, 0.0f);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            if ((x - 32) * (x - 32) + (y - 32) * (y - 32) < 400)
+                std::fill_n(disc.begin() + (y * 64 + x) * 4, 4, 1.0f);
+    instance.setClipImage("Source", disc, 64, 64);
+    std::atomic<bool> abort{true};
+    instance.setAbortFlag(&abort);
+    const std::size_t messages = plugin.messages().size();
+    EXPECT_EQ(instance.render(RenderRequest{}, image), kOfxStatFailed);
+    EXPECT_EQ(plugin.messages().size(), messages);
+    abort = false;
+    ASSERT_EQ(instance.render(RenderRequest{}, image), kOfxStatOK);
+    EXPECT_TRUE(std::any_of(image.rgba.begin(), image.rgba.end(), [](float v) { return v > 0; }));
 }
 
 }  // namespace

@@ -122,6 +122,9 @@ TEST_F(DeviceOption, JobsOnTheDeviceGiveTheBytesOfOneJob) {
 // Under an address-space limit (a farm's or a container's) no device choice crashes: a frame
 // renders or is refused as out of memory (exit 1), also with frames rendered at once.
 TEST_F(DeviceOption, AnAddressSpaceLimitRefusesFramesWithoutACrash) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space for its shadow memory";
+#endif
     for (const std::uint64_t megabytes : {500, 900, 1400, 2200}) {
         for (const std::string device : {"cpu", "opencl", "opencl --host ofx"}) {
             testing::RunOptions options;

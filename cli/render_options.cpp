@@ -524,7 +524,11 @@ void checkLayerArguments(const CLI::App& command, RenderArguments& a) {
             if (command.count(option) > 0)
                 warn(std::string(option) + " does nothing with an image input (it shapes --text)");
         }
+    } else if (command.count("--input-colorspace") > 0) {
+        warn("--input-colorspace does nothing with --text: a text layer is made in sRGB");
     }
+    if (o.customMapPath.empty() && command.count("--custom-map-colorspace") > 0)
+        warn("--custom-map-colorspace does nothing without --custom-map");
     if (!a.background.empty()) {
         std::array<float, 3> rgb{};
         if (!parseColor(a.background, rgb.data()))

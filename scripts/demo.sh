@@ -14,9 +14,9 @@ lumet="$build/cli/lumet"
 out="$root/out"
 mkdir -p "$out/presets"
 background="#0B0B10"
-# The CPU path by default: on a machine without a GPU the only OpenCL device is POCL's CPU
-# emulation, which is slower than the effect's own CPU code. LUMET_DEVICE=auto uses OpenCL.
-device=${LUMET_DEVICE:-cpu}
+# lumet's own default (auto): OpenCL on a GPU or accelerator, else the effect's CPU code.
+# LUMET_DEVICE=cpu or opencl chooses otherwise.
+device=${LUMET_DEVICE:-auto}
 
 echo "demo: rendering out/demo.png"
 "$lumet" render --device "$device" --text "Lumet" --size 1920x1080 --preset Gold \

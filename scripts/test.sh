@@ -13,5 +13,6 @@ cmake --build "$build"
 # allocator_may_return_null: the effect asks for planes that cannot exist (a huge frame) and
 # must see a failed allocation, as it would without the sanitizer.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

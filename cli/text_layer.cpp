@@ -107,26 +107,26 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
         return false;
     }
     float size = options.fontSize;
+    // Measured at a reference size: the size that fits the canvas, or whether the size asked for
+    // draws glyphs no canvas can show (their bitmaps alone would take gigabytes).
+    constexpr float kReference = 200.0f;
+    constexpr std::int64_t kLargestInk = 32768;
     InkLine line;
-    bool ok = true;
-    if (size <= 0.0f) {
-        // Measure at a reference size, then scale the text to fit the canvas.
-        const float reference = 200.0f;
-        ok = layoutText(face, options.text, reference, line) && !line.empty();
-        if (ok) size = fittedFontSize(line, reference, options.width, options.height);
-        line = InkLine{};
-    }
-    if (ok) ok = layoutText(face, options.text, size, line) && !line.empty();
-    // Glyphs too large for the rasteriser come back empty: say so rather than "no glyphs".
-    InkLine reference;
-    const bool tooLarge = !ok && options.fontSize > 0.0f &&
-                          layoutText(face, options.text, 100.0f, reference) && !reference.empty();
+    bool ok = layoutText(face, options.text, kReference, line) && !line.empty();
+    const std::int64_t inkW = ok ? line.maxX - line.minX : 0, inkH = ok ? line.maxY - line.minY : 0;
+    const bool tooLarge = ok && size > 0.0f &&
+                          std::max(inkW, inkH) * static_cast<double>(size / kReference) > kLargestInk;
+    if (ok && size <= 0.0f) size = fittedFontSize(line, kReference, options.width, options.height);
+    line = InkLine{};
+    if (ok && !tooLarge) ok = layoutText(face, options.text, size, line) && !line.empty();
     FT_Done_Face(face);
     FT_Done_FreeType(library);
     if (tooLarge) {
-        error = "--font-size: " + std::to_string(std::lround(options.fontSize)) +
-                " pixels per em is too large to draw (far beyond the " +
-                std::to_string(options.width) + " x " + std::to_string(options.height) + " canvas)";
+        const double scale = size / kReference;
+        error = "--font-size: at " + std::to_string(std::lround(size)) +
+                " pixels per em the text would be " + std::to_string(std::lround(inkW * scale)) +
+                " x " + std::to_string(std::lround(inkH * scale)) + " pixels, far beyond the " +
+                std::to_string(options.width) + " x " + std::to_string(options.height) + " canvas";
         return false;
     }
     if (!ok) {

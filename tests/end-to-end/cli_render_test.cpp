@@ -193,6 +193,7 @@ TEST_F(CliRender, BadOptionsAndFilesAreNamedWithTheirExitStatus) {
         {"--text Lu --set \"Bevel Depth=nan\"" + out, "nan"},
         {"--text Lu --set \"Light Angle=inf\"" + out, "inf"},
         {"--text Lu --font-size 0x20" + out, "--font-size"},
+        {"--text Lu --font-size 40000" + out, "far beyond the 1920 x 1080 canvas"},
         {"--text Lu --frames 0x3 -o " + at("z_%d.png"), "--frames"},
         // Key frames that would wrap to another frame or a negative time in the host's 32 bits.
         {"--text Lu --key \"Light Angle@4294967297=90\"" + out, "4294967297"},

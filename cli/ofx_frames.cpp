@@ -50,6 +50,7 @@ public:
         request.bitsPerChannel = options_.depth;
         request.draft = !options_.highQuality();
         request.renderScale = 1.0 / options_.downsample;
+        instance_.takeMessages();  // what earlier frames left
         const OfxStatus status = instance_.render(request, output.image);
         if (status == kOfxStatOK) return true;
         if (instance_.abortRequested()) {
@@ -57,7 +58,7 @@ public:
             return false;
         }
         failure = "OpenFX status " + std::to_string(status);
-        for (const std::string& message : instance_.plugin().messages()) {
+        for (const std::string& message : instance_.takeMessages()) {
             failure += "; " + message;
         }
         return false;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/platform.h"
 #include "refhost/ofx_objects.h"
@@ -108,6 +109,16 @@ std::vector<std::string> Plugin::messages() const {
     std::lock_guard<std::mutex> lock(messagesMutex_);
     return messages_;
 }
+std::vector<std::string> Instance::takeMessages() {
+    const std::lock_guard<std::mutex> hold(messagesMutex_);
+    return std::exchange(messages_, {});
+}
+
+void Instance::postMessage(const std::string& text) {
+    const std::lock_guard<std::mutex> hold(messagesMutex_);
+    messages_.push_back(text);
+}
+
 void Plugin::postMessage(const std::string& text) {
     std::lock_guard<std::mutex> lock(messagesMutex_);
     messages_.push_back(text);

@@ -122,6 +122,11 @@ public:
     void setAbortFlag(const std::atomic<bool>* flag) { abortFlag_ = flag; }
     bool abortRequested() const { return abortFlag_ && abortFlag_->load(); }
 
+    // The messages the plug-in posted on this instance since the last call (a frame's own report,
+    // whatever other instances post meanwhile).
+    std::vector<std::string> takeMessages();
+    void postMessage(const std::string& text);
+
     int imagesHeld() const { return imagesHeld_; }  // images fetched and not yet released
     Effect& effect() { return *effect_; }
     Plugin& plugin() { return plugin_; }
@@ -134,6 +139,8 @@ private:
     double time_ = 0.0;
     std::atomic<int> imagesHeld_{0};
     const std::atomic<bool>* abortFlag_ = nullptr;
+    std::mutex messagesMutex_;
+    std::vector<std::string> messages_;
 };
 
 }  // namespace refhost::ofxhost

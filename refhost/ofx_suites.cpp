@@ -494,6 +494,7 @@ OfxStatus postMessage(void* handle, const char* type, const char* id, const char
     Effect* effect = static_cast<Effect*>(handle);
     if (effect && effect->plugin) {
         effect->plugin->postMessage(line);
+        if (effect->instance) effect->instance->postMessage(line);
     } else {
         std::fprintf(stderr, "%s (%s)\n", line.c_str(), id ? id : "");
     }

@@ -2,6 +2,7 @@
 #include "text_ink.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace lumet::cli {
@@ -19,6 +20,20 @@ float fittedFontSize(const InkLine& measured, float reference, std::int32_t widt
     const float fitX = 0.6f * width / static_cast<float>(measured.maxX - measured.minX);
     const float fitY = 0.6f * height / static_cast<float>(measured.maxY - measured.minY);
     return std::max(1.0f, reference * std::min(fitX, fitY));
+}
+
+bool textTooLarge(const InkLine& measured, float reference, float size,
+                  const TextLayerOptions& options, std::string& error) {
+    constexpr double kLargestInk = 32768.0;
+    const double scale = static_cast<double>(size) / reference;
+    const double width = (measured.maxX - measured.minX) * scale;
+    const double height = (measured.maxY - measured.minY) * scale;
+    if (measured.empty() || std::max(width, height) <= kLargestInk) return false;
+    error = "--font-size: at " + std::to_string(std::lround(size)) +
+            " pixels per em the text would be " + std::to_string(std::lround(width)) + " x " +
+            std::to_string(std::lround(height)) + " pixels, far beyond the " +
+            std::to_string(options.width) + " x " + std::to_string(options.height) + " canvas";
+    return true;
 }
 
 void placeInkLine(const InkLine& line, const TextLayerOptions& options, Image& image) {

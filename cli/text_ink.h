@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "text_layer.h"
@@ -31,6 +32,12 @@ struct InkLine {
 // canvas width (or 60 % of its height for tall text); at least 1. `measured` must not be empty.
 float fittedFontSize(const InkLine& measured, float reference, std::int32_t width,
                      std::int32_t height);
+
+// Whether text measured at `reference` pixels per em would, at `size`, be larger than any canvas
+// can show (32768 pixels a side: its glyph bitmaps alone would take gigabytes); then `error`
+// names the size it would have.
+bool textTooLarge(const InkLine& measured, float reference, float size,
+                  const TextLayerOptions& options, std::string& error);
 
 // The line's ink centred on a transparent canvas of the options' size, in the options' colour,
 // premultiplied; overlapping glyphs combine as a union of coverage.

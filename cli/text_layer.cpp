@@ -108,27 +108,17 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
     }
     float size = options.fontSize;
     // Measured at a reference size: the size that fits the canvas, or whether the size asked for
-    // draws glyphs no canvas can show (their bitmaps alone would take gigabytes).
+    // is beyond any canvas.
     constexpr float kReference = 200.0f;
-    constexpr std::int64_t kLargestInk = 32768;
     InkLine line;
     bool ok = layoutText(face, options.text, kReference, line) && !line.empty();
-    const std::int64_t inkW = ok ? line.maxX - line.minX : 0, inkH = ok ? line.maxY - line.minY : 0;
-    const bool tooLarge = ok && size > 0.0f &&
-                          std::max(inkW, inkH) * static_cast<double>(size / kReference) > kLargestInk;
+    const bool tooLarge = ok && size > 0.0f && textTooLarge(line, kReference, size, options, error);
     if (ok && size <= 0.0f) size = fittedFontSize(line, kReference, options.width, options.height);
     line = InkLine{};
     if (ok && !tooLarge) ok = layoutText(face, options.text, size, line) && !line.empty();
     FT_Done_Face(face);
     FT_Done_FreeType(library);
-    if (tooLarge) {
-        const double scale = size / kReference;
-        error = "--font-size: at " + std::to_string(std::lround(size)) +
-                " pixels per em the text would be " + std::to_string(std::lround(inkW * scale)) +
-                " x " + std::to_string(std::lround(inkH * scale)) + " pixels, far beyond the " +
-                std::to_string(options.width) + " x " + std::to_string(options.height) + " canvas";
-        return false;
-    }
+    if (tooLarge) return false;
     if (!ok) {
         error = "--text: nothing to draw (no visible glyphs in \"" + options.text + "\")";
         return false;

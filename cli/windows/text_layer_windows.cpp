@@ -149,16 +149,15 @@ bool renderTextLayer(const TextLayerOptions& options, Image& image, std::string&
     }
     const std::vector<int> points = decodeUtf8(options.text);
     float size = options.fontSize;
+    // Measured at a reference size: the size that fits the canvas, or whether the size asked for
+    // is beyond any canvas.
+    const float reference = 200.0f;
     InkLine line;
-    bool ok = true;
-    if (size <= 0.0f) {
-        // Measure at a reference size, then scale the text to fit the canvas.
-        const float reference = 200.0f;
-        layoutLine(font, points, reference, line);
-        ok = !line.empty();
-        if (ok) size = fittedFontSize(line, reference, options.width, options.height);
-        line = InkLine{};
-    }
+    layoutLine(font, points, reference, line);
+    bool ok = !line.empty();
+    if (ok && size > 0.0f && textTooLarge(line, reference, size, options, error)) return false;
+    if (ok && size <= 0.0f) size = fittedFontSize(line, reference, options.width, options.height);
+    line = InkLine{};
     if (ok) {
         layoutLine(font, points, size, line);
         ok = !line.empty();

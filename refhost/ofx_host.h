@@ -136,7 +136,7 @@ private:
     friend struct HostSuites;
     Plugin& plugin_;
     std::unique_ptr<Effect> effect_;
-    double time_ = 0.0;
+    std::atomic<double> time_{0.0};  // one instance may render on several threads
     std::atomic<int> imagesHeld_{0};
     const std::atomic<bool>* abortFlag_ = nullptr;
     std::mutex messagesMutex_;

@@ -150,9 +150,11 @@ inline CommandResult runProgram(std::vector<std::string> argv, const RunOptions&
     }
     std::vector<std::string> environment;
     for (char** variable = environ; *variable; ++variable) environment.emplace_back(*variable);
-    for (const auto& [name, value] : options.environment) {
-        std::erase_if(environment, [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; });
-        if (value) environment.push_back(name + "=" + *value);
+    for (const auto& change : options.environment) {
+        const std::string prefix = change.first + "=";
+        std::erase_if(environment,
+                      [&](const std::string& entry) { return entry.rfind(prefix, 0) == 0; });
+        if (change.second) environment.push_back(prefix + *change.second);
     }
     auto pointers = [](std::vector<std::string>& texts) {
         std::vector<char*> list;

@@ -118,7 +118,10 @@ TEST(BoxBlur, ExactZerosBeyondTheReachAndTheSameFloatsWhereverTheContentLies) {
         bool threePass;
     } blurs[] = {{1, 0.0f, false}, {3, 0.0f, false},   {12, 0.0f, false}, {0, 0.5f, false},
                  {2, 0.3f, false}, {29, 0.25f, false}, {10, 0.0f, true},  {37, 0.0f, true}};
-    for (auto [r, f, threePass] : blurs) {
+    for (const auto& entry : blurs) {
+        const int r = entry.r;
+        const float f = entry.f;
+        const bool threePass = entry.threePass;
         auto blur = [&](Plane& p, int w, int h) {
             Plane scratch(p.size());
             if (threePass)

@@ -234,9 +234,7 @@ std::vector<std::int32_t> findSequenceFrames(const std::string& path) {
             !parseInt(digits, frame) || frame >= kMaxFrames)
             continue;
         // The name the frame's number gives, so that 7 and 07 are not both taken for frame 7.
-        if (expandFramePattern(path, static_cast<std::int32_t>(frame)) !=
-            (folder / name).string() &&
-            expandFramePattern(fs::path(path).filename().string(),
+        if (expandFramePattern(fs::path(path).filename().string(),
                                static_cast<std::int32_t>(frame)) != name)
             continue;
         frames.insert(static_cast<std::int32_t>(frame));

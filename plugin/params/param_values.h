@@ -1,0 +1,41 @@
+// ParamValues: every parameter's value as a user sees it, in no host's terms: a popup's 1-based
+// choice, a checkbox's 0 or 1, a slider's value, an angle in degrees, a colour's 8-bit channels.
+// Each front end reads its host's values into this record; one function turns it into the
+// frame's RenderSettings, and presets are rows of (parameter, value) applied by one loop.
+#pragma once
+#include <array>
+#include <cstdint>
+
+#include "params/param_ids.h"
+#include "params/render_settings.h"
+
+namespace lumet {
+
+struct ParamValue {
+    double number = 0.0;             // choice, checkbox, slider or angle in degrees
+    std::uint8_t color[3] = {0, 0, 0};  // red, green, blue
+};
+
+struct ParamValues {
+    std::array<ParamValue, PARAM_COUNT> byId;  // index = parameter id; 0 is the input layer
+    ParamValues();                             // every parameter at its default
+};
+
+// Stores the value of parameter `id` into its RenderSettings field, held to its valid range and
+// scaled as its table row says. Parameters without a field (the preset, groups, the custom map
+// layer) and ids outside 1..44 are ignored.
+void storeRenderSetting(RenderSettings& settings, int id, const ParamValue& value);
+
+// The frame's settings from the values, with the output margin; the rectangles stay zero.
+void settingsFromValues(const ParamValues& values, RenderSettings& settings);
+
+// One preset's values: the parameters it writes, in the order it writes them.
+struct PresetValue {
+    ParamId id;
+    ParamValue value;
+};
+inline constexpr int kPresetValueCount = 30;
+// The rows of Preset choice `choice` (1..9); false for another choice.
+bool presetValues(int choice, std::array<PresetValue, kPresetValueCount>& rows);
+
+}  // namespace lumet

@@ -63,6 +63,7 @@ export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 # same code on both systems and runs natively and under the sanitizers.
 wine_excluded='^PlainRenderTest\.NewSizeReleasesTheSmartCacheAndMemoryFailureReleasesEverything$'
 wine_excluded+='|^Frames/FaultSweep\.'
+wine_excluded+='|^Maps/EveryPath\.'
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -E "$wine_excluded"
 
 echo "== lumet.exe against the Linux lumet"

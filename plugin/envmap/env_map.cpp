@@ -18,7 +18,6 @@ namespace lumet {
 
 namespace {
 
-constexpr std::int32_t kDiamondSmoothRadius = 60;
 
 std::int64_t pixelCount(std::int32_t w, std::int32_t h) { return static_cast<std::int64_t>(w) * h; }
 
@@ -133,34 +132,6 @@ void sharpFromBytes(const unsigned char* rgb, std::int32_t srcW, std::int32_t sr
     resample(srcR.get(), srcG.get(), srcB.get(), srcW, srcH, sharpR, sharpG, sharpB, envW, envH);
 }
 
-// Diamond's smooth planes: Gallery enlarged by nearest neighbour, blurred with radius 60. The
-// scratch plane for the blur is taken first; without it the step is skipped as a whole.
-bool diamondSmoothFromGallery(float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
-                              std::int32_t envH) {
-    const unsigned char* gallery = rawBuiltInMap(kGalleryMap);
-    if (!gallery) return false;
-    Plane<float> scratch = allocateSeldomPlane<float>(pixelCount(envW, envH));
-    if (!scratch) return false;
-    ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = begin; y < end; ++y) {
-            const std::int64_t sy = std::min<std::int64_t>(
-                kRawMapH - 1, static_cast<std::int64_t>(y) * kRawMapH / envH);
-            const std::int64_t row = static_cast<std::int64_t>(y) * envW;
-            for (std::int32_t x = 0; x < envW; ++x) {
-                const std::int64_t sx = std::min<std::int64_t>(
-                    kRawMapW - 1, static_cast<std::int64_t>(x) * kRawMapW / envW);
-                const unsigned char* p = gallery + (sy * kRawMapW + sx) * 3;
-                smoothR[row + x] = p[0] / 255.0f;
-                smoothG[row + x] = p[1] / 255.0f;
-                smoothB[row + x] = p[2] / 255.0f;
-            }
-        }
-    });
-    for (float* plane : {smoothR, smoothG, smoothB})
-        gaussianBlurWrapX(plane, envW, envH, kDiamondSmoothRadius, scratch.get());
-    return true;
-}
-
 // A float layer's sample as the map takes it: NaN and the infinities (which have no colour) read
 // as 0, and values beyond the half-float range are held to it, so that no interpolation, blur or
 // reflection sum over the map can overflow into an infinity or a NaN in the frame.
@@ -244,10 +215,7 @@ void loadBuiltInEnvMapWithJpeg(float* sharpR, float* sharpG, float* sharpB, floa
     const float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
     if (!validPlanes(planes, envW, envH)) return;
     loadBuiltInSharpPlanes(sharpR, sharpG, sharpB, envW, envH, hdriMap, diamondJpeg);
-    // Diamond always takes its smooth planes from Gallery; the boosted blur of its own sharp
-    // planes would be overwritten, so it is computed only when that replacement cannot be made.
-    if (hdriMap == kDiamondMap && diamondSmoothFromGallery(smoothR, smoothG, smoothB, envW, envH))
-        return;
+    // Every map's smooth colours, Diamond's too, are its own sharp colours blurred.
     deriveSmoothPlanes(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius);
 }
 

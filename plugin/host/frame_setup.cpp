@@ -68,8 +68,7 @@ PF_LRect expandRect(const PF_LRect& r, std::int32_t margin) {
 void setupFrame(const PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* const params[]) {
     // The values as the render will take them (held to their valid ranges and scaled).
     RenderSettings settings{};
-    for (ParamId index :
-         {PARAM_BEVEL_STYLE, PARAM_BEVEL_DEPTH, PARAM_GLOW_INTENSITY, PARAM_GLOW_RADIUS}) {
+    for (ParamId index : kOutputMarginInputs) {
         storeRenderSetting(settings, index, *params[index]);
     }
     const std::int32_t margin =

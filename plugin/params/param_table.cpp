@@ -211,6 +211,21 @@ bool sameValuesFor(ParamStage stage, const RenderSettings& a, const RenderSettin
 
 static_assert(tableInIdOrder(), "the parameter table must list ids 1..44 in order");
 
+// Every parameter with a settings field is read into a frame's settings, once.
+constexpr bool readOrderCoversTheFields() {
+    int fields = 0;
+    for (const ParamSpec& spec : kParamTable) {
+        const bool hasField =
+            spec.choiceField || spec.flagField || spec.numberField || spec.colorField;
+        int listed = 0;
+        for (ParamId id : kSettingsReadOrder) listed += id == spec.id ? 1 : 0;
+        if (listed != (hasField ? 1 : 0)) return false;
+        fields += hasField ? 1 : 0;
+    }
+    return fields == static_cast<int>(kSettingsReadOrder.size());
+}
+static_assert(readOrderCoversTheFields(), "the read order must list each settings field once");
+
 const ParamSpec& paramSpec(int id) { return kParamTable.at(static_cast<std::size_t>(id - 1)); }
 
 }  // namespace lumet

@@ -55,6 +55,22 @@ struct ParamSpec {
 inline constexpr int kDeclaredParamCount = PARAM_COUNT - 1;
 extern const std::array<ParamSpec, kDeclaredParamCount> kParamTable;
 
+// The order in which the parameters' values are read into a frame's settings (the smart
+// pre-render checks them out in this order): every parameter with a settings field.
+inline constexpr std::array<ParamId, 30> kSettingsReadOrder = {
+    PARAM_BEVEL_STYLE,   PARAM_EDGE_PROFILE,    PARAM_BEVEL_DEPTH, PARAM_BEVEL_SOFTNESS,
+    PARAM_SMART_EDGE,    PARAM_EDGE_STRENGTH,   PARAM_HDRI_MAP,    PARAM_BLUR,
+    PARAM_SCALE,         PARAM_EXPOSURE,        PARAM_CONTRAST,    PARAM_DISPLACEMENT,
+    PARAM_ROTATION_X,    PARAM_ROTATION_Y,      PARAM_LIGHT_ANGLE, PARAM_LIGHT_HEIGHT,
+    PARAM_SPECULAR,      PARAM_ROUGHNESS,       PARAM_ANISOTROPY,  PARAM_SHADOW_COLOR,
+    PARAM_MIDTONE_COLOR, PARAM_HIGHLIGHT_COLOR, PARAM_SATURATION,  PARAM_TINT_BLEND,
+    PARAM_METAL,         PARAM_TRANSPARENCY,    PARAM_DISPERSION,  PARAM_GLOW_INTENSITY,
+    PARAM_GLOW_RADIUS,   PARAM_SHOW_ENV_MAP};
+
+// The parameters the output margin is made from.
+inline constexpr std::array<ParamId, 4> kOutputMarginInputs = {
+    PARAM_BEVEL_STYLE, PARAM_BEVEL_DEPTH, PARAM_GLOW_INTENSITY, PARAM_GLOW_RADIUS};
+
 // The row of a declared parameter (1..44).
 const ParamSpec& paramSpec(int id);
 

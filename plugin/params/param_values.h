@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "params/param_ids.h"
+#include "params/param_table.h"
 #include "params/render_settings.h"
 
 namespace lumet {
@@ -20,18 +21,6 @@ struct ParamValues {
     std::array<ParamValue, PARAM_COUNT> byId;  // index = parameter id; 0 is the input layer
     ParamValues();                             // every parameter at its default
 };
-
-// The order in which the parameters' values are read into a frame's settings (the smart
-// pre-render checks them out in this order).
-inline constexpr std::array<ParamId, 30> kSettingsReadOrder = {
-    PARAM_BEVEL_STYLE,   PARAM_EDGE_PROFILE,    PARAM_BEVEL_DEPTH, PARAM_BEVEL_SOFTNESS,
-    PARAM_SMART_EDGE,    PARAM_EDGE_STRENGTH,   PARAM_HDRI_MAP,    PARAM_BLUR,
-    PARAM_SCALE,         PARAM_EXPOSURE,        PARAM_CONTRAST,    PARAM_DISPLACEMENT,
-    PARAM_ROTATION_X,    PARAM_ROTATION_Y,      PARAM_LIGHT_ANGLE, PARAM_LIGHT_HEIGHT,
-    PARAM_SPECULAR,      PARAM_ROUGHNESS,       PARAM_ANISOTROPY,  PARAM_SHADOW_COLOR,
-    PARAM_MIDTONE_COLOR, PARAM_HIGHLIGHT_COLOR, PARAM_SATURATION,  PARAM_TINT_BLEND,
-    PARAM_METAL,         PARAM_TRANSPARENCY,    PARAM_DISPERSION,  PARAM_GLOW_INTENSITY,
-    PARAM_GLOW_RADIUS,   PARAM_SHOW_ENV_MAP};
 
 // A float slider's value as the stages take it: a host, an expression or an old project can hand
 // over any double, so the value is held to the parameter's valid range and NaN becomes the

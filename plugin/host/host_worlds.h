@@ -4,6 +4,7 @@
 #include "AE_Effect.h"
 #include "core/image_view.h"
 #include "core/status.h"
+#include "render/frame_report.h"
 
 namespace lumet {
 
@@ -21,5 +22,20 @@ ImageView worldView(const PF_InData* in_data, const PF_EffectWorld& world);
 
 // A frame's status as the host's error: an abandoned frame returns what the host's abort answered.
 PF_Err hostError(const Status& status);
+
+// Renders a frame of `path` with `render` (returning the host's error), the frame report begun
+// before and finished after, whichever way it ends.
+template <class Render>
+PF_Err reportedFrame(RenderPath path, Render render) {
+    beginFrameReport(path);
+    try {
+        const PF_Err err = render();
+        finishFrameReport(err == PF_Err_NONE ? Status{} : Status::failed());
+        return err;
+    } catch (PF_Err) {
+        finishFrameReport(Status::failed());
+        throw;
+    }
+}
 
 }  // namespace lumet

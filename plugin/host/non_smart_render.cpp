@@ -68,15 +68,7 @@ PF_Err renderPlainFrame(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* 
 
 PF_Err NonSmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_ParamDef* params[],
                       PF_LayerDef* output) {
-    beginFrameReport(RenderPath::kPlain);
-    try {
-        const PF_Err err = renderPlainFrame(in_data, params, output);
-        finishFrameReport(err == PF_Err_NONE ? Status{} : Status::failed());
-        return err;
-    } catch (PF_Err) {
-        finishFrameReport(Status::failed());
-        throw;
-    }
+    return reportedFrame(RenderPath::kPlain, [&] { return renderPlainFrame(in_data, params, output); });
 }
 
 }  // namespace lumet

@@ -200,15 +200,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
 }  // namespace
 
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_SmartRenderExtra* extra) {
-    beginFrameReport(RenderPath::kSmart);
-    try {
-        const PF_Err err = renderFrame(in_data, extra);
-        finishFrameReport(err == PF_Err_NONE ? Status{} : Status::failed());
-        return err;
-    } catch (PF_Err) {
-        finishFrameReport(Status::failed());
-        throw;
-    }
+    return reportedFrame(RenderPath::kSmart, [&] { return renderFrame(in_data, extra); });
 }
 
 }  // namespace lumet

@@ -63,7 +63,8 @@ public:
         return false;
     }
 
-    // Converts only the cut of the output image's own bytes (rows bottom to top).
+    // Converts only the cut of the output image's own bytes (rows bottom to top), once: straight
+    // to PNG samples or to the floats the other writers take.
     Image takeImage(RenderedOutput& output, std::int32_t layerWidth, std::int32_t layerHeight,
                     bool full) override {
         const refhost::ofxhost::RenderedImage& rendered = output.image;
@@ -76,7 +77,18 @@ public:
         image.frameX = cut.frameX, image.frameY = cut.frameY;
         image.frameWidth = cut.frameWidth, image.frameHeight = cut.frameHeight;
         image.premultiplied = true;
-        image.rgba = refhost::ofxhost::rgbaOf(rendered, cut.x0, cut.y0, cut.width, cut.height);
+        if (straightToPng8(options_)) {
+            image.premultiplied = false;
+            image.samples8.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
+            for (std::int32_t y = 0; y < cut.height; ++y) {
+                straightSamples8(
+                    rendered.rowFromTop(cut.y0 + y) + 4 * static_cast<std::size_t>(cut.x0),
+                    cut.width, image.samples8.data() + static_cast<std::size_t>(y) * cut.width * 4,
+                    Order8::Rgba);
+            }
+        } else {
+            image.rgba = refhost::ofxhost::rgbaOf(rendered, cut.x0, cut.y0, cut.width, cut.height);
+        }
         output.image = {};
         return image;
     }

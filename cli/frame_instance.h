@@ -38,6 +38,11 @@ inline std::int32_t previewSize(std::int32_t size, int downsample) {
     return (size + downsample - 1) / downsample;
 }
 
+// Whether frames go to 8-bit PNGs as they come, in the effect's own colour, with no background
+// to lay under them. Such a frame is taken from the host's output image straight to its PNG
+// samples (Image::samples8).
+bool straightToPng8(const RenderOptions& options);
+
 class FrameInstance {
 public:
     virtual ~FrameInstance() = default;

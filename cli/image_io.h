@@ -96,10 +96,14 @@ inline unsigned quantized(float v, float scale) {
 // rounded to 8 bits, or to 16 bits stored big-endian. An image's samples8 when it has them.
 std::vector<std::uint8_t> pngSamples(const Image& image, int bits);
 
-// A run of 8-bit premultiplied pixels (alpha, red, green, blue bytes, the host's 8-bit layout)
-// as the straight 8-bit RGBA samples that pngSamples gives for their unpremultiplied floats
-// (each byte / 255), by a table of every colour and alpha pair.
-void straightSamples8(const std::uint8_t* argb, std::size_t pixels, std::uint8_t* rgba);
+// The byte order of 8-bit pixels: the effect host's alpha, red, green, blue, or OpenFX's red,
+// green, blue, alpha.
+enum class Order8 { Argb, Rgba };
+
+// A run of 8-bit premultiplied pixels as the straight 8-bit RGBA samples that pngSamples gives
+// for their unpremultiplied floats (each byte / 255), by a table of every colour and alpha pair.
+void straightSamples8(const std::uint8_t* pixels, std::size_t count, std::uint8_t* rgba,
+                      Order8 order = Order8::Argb);
 
 // Writes straight RGBA; colour values are clamped to 0..1 and rounded to the bit depth (8 or 16).
 // `level` is zlib's compression level, 0 to 9 (-1: zlib's default). Levels 0 to 3, chosen for

@@ -192,7 +192,8 @@ std::vector<std::uint8_t> pngSamples(const Image& image, int bits) {
     return samples;
 }
 
-void straightSamples8(const std::uint8_t* argb, std::size_t pixels, std::uint8_t* rgba) {
+void straightSamples8(const std::uint8_t* pixels, std::size_t count, std::uint8_t* rgba,
+                      Order8 order) {
     // table[a * 256 + c]: colour byte c at alpha byte a, through the float path.
     static const std::vector<std::uint8_t> table = [] {
         std::vector<std::uint8_t> t(256 * 256);
@@ -203,13 +204,14 @@ void straightSamples8(const std::uint8_t* argb, std::size_t pixels, std::uint8_t
                     255.0f));
         return t;
     }();
-    for (std::size_t i = 0; i < pixels; ++i, argb += 4, rgba += 4) {
-        const std::uint8_t* row = table.data() + argb[0] * 256;
-        rgba[0] = row[argb[1]];
-        rgba[1] = row[argb[2]];
-        rgba[2] = row[argb[3]];
-        rgba[3] =
-            static_cast<std::uint8_t>(quantized(static_cast<float>(argb[0]) / 255.0f, 255.0f));
+    const int alpha = order == Order8::Argb ? 0 : 3, red = order == Order8::Argb ? 1 : 0;
+    for (std::size_t i = 0; i < count; ++i, pixels += 4, rgba += 4) {
+        const std::uint8_t* row = table.data() + pixels[alpha] * 256;
+        rgba[0] = row[pixels[red]];
+        rgba[1] = row[pixels[red + 1]];
+        rgba[2] = row[pixels[red + 2]];
+        rgba[3] = static_cast<std::uint8_t>(
+            quantized(static_cast<float>(pixels[alpha]) / 255.0f, 255.0f));
     }
 }
 

@@ -1,6 +1,5 @@
 // Frames through the OpenFX bundle: the OpenFX test host drives Lumet.ofx as an OpenFX host
 // would, with the command's layers, preset, settings and keys.
-#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -41,7 +40,7 @@ public:
 
     void setLayer(const Image& layer) override {
         instance_.setClipImage(kOfxImageEffectSimpleSourceClipName, layer.rgba, layer.width,
-                               layer.height);
+                               layer.height, options_.depth);
     }
 
     bool render(std::int32_t frame, RenderedOutput& output, std::string& failure) override {
@@ -64,6 +63,8 @@ public:
         return false;
     }
 
+    // Converts only the cut of the output image's own bytes (rows bottom to top), once: straight
+    // to PNG samples or to the floats the other writers take.
     Image takeImage(RenderedOutput& output, std::int32_t layerWidth, std::int32_t layerHeight,
                     bool full) override {
         const refhost::ofxhost::RenderedImage& rendered = output.image;
@@ -76,12 +77,17 @@ public:
         image.frameX = cut.frameX, image.frameY = cut.frameY;
         image.frameWidth = cut.frameWidth, image.frameHeight = cut.frameHeight;
         image.premultiplied = true;
-        image.rgba.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
-        for (std::int32_t y = 0; y < cut.height; ++y) {
-            const float* row = rendered.rgba.data() +
-                               (static_cast<std::size_t>(cut.y0 + y) * rendered.width + cut.x0) * 4;
-            std::copy(row, row + static_cast<std::size_t>(cut.width) * 4,
-                      image.rgba.begin() + static_cast<std::ptrdiff_t>(y) * cut.width * 4);
+        if (straightToPng8(options_)) {
+            image.premultiplied = false;
+            image.samples8.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
+            for (std::int32_t y = 0; y < cut.height; ++y) {
+                straightSamples8(
+                    rendered.rowFromTop(cut.y0 + y) + 4 * static_cast<std::size_t>(cut.x0),
+                    cut.width, image.samples8.data() + static_cast<std::size_t>(y) * cut.width * 4,
+                    Order8::Rgba);
+            }
+        } else {
+            image.rgba = refhost::ofxhost::rgbaOf(rendered, cut.x0, cut.y0, cut.width, cut.height);
         }
         output.image = {};
         return image;
@@ -115,8 +121,9 @@ std::unique_ptr<FrameInstance> makeOfxInstance(refhost::ofxhost::Plugin& plugin,
     auto made = std::make_unique<OfxFrameInstance>(plugin, options);
     refhost::ofxhost::Instance& instance = made->instance();
     instance.setAbortFlag(abort);
+    // The layers kept at the frames' depth, as the other host keeps its layer worlds.
     instance.setClipImage(kOfxImageEffectSimpleSourceClipName, layer.rgba, layer.width,
-                          layer.height);
+                          layer.height, options.depth);
     auto name = [](int id) { return std::string(lumet::ofx::paramName(id)); };
     if (options.preset) {
         const OfxStatus status =
@@ -128,7 +135,7 @@ std::unique_ptr<FrameInstance> makeOfxInstance(refhost::ofxhost::Plugin& plugin,
     }
     if (!options.customMapPath.empty()) {
         instance.setClipImage(lumet::ofx::kEnvironmentClipName, customMap.rgba, customMap.width,
-                              customMap.height);
+                              customMap.height, options.depth);
         instance.setValue(name(PARAM_HDRI_MAP), {double(kCustomMap - 1), 0, 0});
     }
     for (const ParamSetting& setting : options.settings) {

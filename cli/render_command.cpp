@@ -121,15 +121,13 @@ OutputCut outputCut(std::int32_t W, std::int32_t H, std::int32_t inputX, std::in
     return cut;
 }
 
-namespace {
-
-// Whether frames go to 8-bit PNGs as they come, in the effect's own colour, with no background
-// to lay under them. Such a frame is taken from the output world straight to its PNG samples.
 bool straightToPng8(const RenderOptions& options) {
     return options.depth == 8 && !options.background &&
            outputFormat(options.outputPath) == FileFormat::Png &&
            options.outputColourSpace.empty();
 }
+
+namespace {
 
 WriteSettings writeSettings(const RenderOptions& options) {
     WriteSettings settings;

@@ -180,23 +180,6 @@ OfxRectD getRect(const PropertySet& p, const char* name) {
                     p.getDouble(name, 3)};
 }
 
-void readOutput(const FrameState& frame, RenderedImage& image) {
-    const OfxRectI& b = frame.bounds;
-    const int bits = frame.request->bitsPerChannel;
-    image.width = b.x2 - b.x1;
-    image.height = b.y2 - b.y1;
-    image.rgba.assign(static_cast<std::size_t>(image.width) * image.height * 4, 0.0f);
-    for (std::int32_t y = 0; y < image.height; ++y) {
-        const std::uint8_t* row = frame.output.data() + (image.height - 1 - y) * frame.rowBytes;
-        float* out = image.rgba.data() + static_cast<std::size_t>(y) * image.width * 4;
-        for (std::int32_t i = 0; i < image.width * 4; ++i) {
-            out[i] = bits == 8    ? row[i] / 255.0f
-                     : bits == 16 ? reinterpret_cast<const std::uint16_t*>(row)[i] / 65535.0f
-                                  : reinterpret_cast<const float*>(row)[i];
-        }
-    }
-}
-
 }  // namespace
 
 Instance::Instance(Plugin& plugin, const std::string& context) : plugin_(plugin) {
@@ -312,14 +295,50 @@ OfxStatus Instance::userEdit(const std::string& name, std::array<double, 3> valu
     return succeeded(status) ? kOfxStatOK : status;
 }
 
-void Instance::setClipImage(const std::string& name, std::vector<float> rgba, std::int32_t width,
-                            std::int32_t height) {
+void Instance::setClipImage(const std::string& name, const std::vector<float>& rgba,
+                            std::int32_t width, std::int32_t height, int bitsPerChannel) {
     Clip* clip = effect_->clip(name);
     if (!clip || clip->output()) throw std::invalid_argument("no input clip " + name);
-    clip->rgba = std::move(rgba);
-    clip->width = clip->rgba.empty() ? 0 : width;
-    clip->height = clip->rgba.empty() ? 0 : height;
+    if (bitsPerChannel != 8 && bitsPerChannel != 16 && bitsPerChannel != 32)
+        throw std::invalid_argument("no depth of " + std::to_string(bitsPerChannel) + " bits");
+    std::shared_ptr<ClipPixels> layer;
+    if (!rgba.empty()) {
+        layer = std::make_shared<ClipPixels>();
+        layer->width = width, layer->height = height;
+        layer->bits = bitsPerChannel;
+        layer->padding = kDefaultRowPadding;
+        const std::int64_t rowBytes = layer->rowBytes();
+        layer->bytes.resize(static_cast<std::size_t>(rowBytes * height));
+        for (std::int32_t y = 0; y < height; ++y) {
+            const float* from = rgba.data() + static_cast<std::size_t>(y) * width * 4;
+            std::uint8_t* row = layer->bytes.data() + (height - 1 - y) * rowBytes;
+            for (std::int64_t i = 0; i < std::int64_t(width) * 4; ++i)
+                storeChannel(row, i, bitsPerChannel, from[i]);
+        }
+    }
+    const std::lock_guard<std::mutex> hold(clip->madeMutex);
+    clip->made.reset();
+    clip->layer = std::move(layer);
+    ++clip->layerSerial;
+    clip->width = clip->layer ? width : 0;
+    clip->height = clip->layer ? height : 0;
     clip->props.set(kOfxImageClipPropConnected, clip->width > 0 ? 1 : 0);
+}
+
+std::vector<float> rgbaOf(const RenderedImage& image, std::int32_t x0, std::int32_t y0,
+                          std::int32_t width, std::int32_t height) {
+    std::vector<float> rgba(static_cast<std::size_t>(width) * height * 4);
+    for (std::int32_t y = 0; y < height; ++y) {
+        const std::uint8_t* row = image.rowFromTop(y0 + y);
+        float* out = rgba.data() + static_cast<std::size_t>(y) * width * 4;
+        for (std::int64_t i = 0; i < std::int64_t(width) * 4; ++i)
+            out[i] = channelValue(row, std::int64_t(x0) * 4 + i, image.bitsPerChannel);
+    }
+    return rgba;
+}
+
+std::vector<float> rgbaOf(const RenderedImage& image) {
+    return rgbaOf(image, 0, 0, image.width, image.height);
 }
 
 OfxStatus Instance::render(const RenderRequest& request, RenderedImage& image) {
@@ -415,7 +434,11 @@ OfxStatus Instance::render(const RenderRequest& request, RenderedImage& image) {
     if (status != kOfxStatOK) return status;
     if (!succeeded(end)) return end;
 
-    readOutput(frame, image);
+    image.bytes = std::move(frame.output);
+    image.rowBytes = frame.rowBytes;
+    image.bitsPerChannel = request.bitsPerChannel;
+    image.width = static_cast<std::int32_t>(w);
+    image.height = static_cast<std::int32_t>(h);
     const std::int32_t sourceH =
         source ? static_cast<std::int32_t>(std::ceil(source->height * s)) : 0;
     image.inputX = -frame.bounds.x1;

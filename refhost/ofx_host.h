@@ -6,12 +6,15 @@
 // instance changed for a user's edit, clip preferences, regions of definition and of interest, is
 // identity and a begin / render / end sequence for a frame, destroy instance, unload.
 //
-// Clips hold the host's layers as premultiplied float RGBA (rows top to bottom) placed with their
-// bottom-left corner at the canonical origin; an image is made at the frame's depth (8-bit 0..255,
-// 16-bit 0..65535, float) and render scale (a box filter) when the plug-in asks for it.
+// Clips hold the host's layers at a depth of the host's choosing (8-bit 0..255, 16-bit 0..65535,
+// float), RGBA premultiplied, bottom row first, placed with their bottom-left corner at the
+// canonical origin. The plug-in is handed that image itself when a frame asks for its depth at
+// full scale; any other depth or render scale (a box filter) is made from it once and kept for
+// the frames after. The output image comes back to the caller as its own bytes.
 #pragma once
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,19 +76,37 @@ private:
     std::vector<std::string> withheld_;
 };
 
+inline constexpr int kDefaultRowPadding = 16;
+
 struct RenderRequest {
     double time = 0.0;
     int bitsPerChannel = 8;  // 8, 16 or 32
     double renderScale = 1.0;
     bool draft = false;
-    int rowPadding = 16;  // bytes added to every image row
+    int rowPadding = kDefaultRowPadding;  // bytes added to every image row
 };
 
+// The output image as the plug-in left it: RGBA, premultiplied, at the frame's depth (8-bit
+// 0..255, 16-bit 0..65535, float with 1 white), rows bottom to top, rowBytes apart.
 struct RenderedImage {
-    std::vector<float> rgba;  // premultiplied, rows top to bottom, at the depth's scale (1 white)
+    std::vector<std::uint8_t> bytes;
+    std::int64_t rowBytes = 0;
+    int bitsPerChannel = 8;
     std::int32_t width = 0, height = 0;
-    std::int32_t inputX = 0, inputY = 0;  // where the source's top-left pixel lies in it
+    // Where the source's top-left pixel lies in it, rows counted from the top.
+    std::int32_t inputX = 0, inputY = 0;
+
+    // Row y counted from the top.
+    const std::uint8_t* rowFromTop(std::int32_t y) const {
+        return bytes.data() + static_cast<std::int64_t>(height - 1 - y) * rowBytes;
+    }
 };
+
+// The w x h pixels of an image from (x0, y0) (rows from the top), which must lie inside it, as
+// premultiplied float RGBA, rows top to bottom, 1 white; the whole image without a region.
+std::vector<float> rgbaOf(const RenderedImage& image, std::int32_t x0, std::int32_t y0,
+                          std::int32_t width, std::int32_t height);
+std::vector<float> rgbaOf(const RenderedImage& image);
 
 // One effect instance in a context ("OfxImageEffectContextFilter" or "...General").
 class Instance {
@@ -110,9 +131,11 @@ public:
     OfxStatus userEdit(const std::string& name, std::array<double, 3> value, double time = 0.0,
                        const char* reason = kOfxChangeUserEdited);
 
-    // The layer a clip holds; an empty image disconnects the clip.
-    void setClipImage(const std::string& clip, std::vector<float> rgba, std::int32_t width,
-                      std::int32_t height);
+    // The layer a clip holds, from premultiplied float RGBA (rows top to bottom), kept at
+    // bitsPerChannel (8, 16 or 32: what the frames will mostly ask for); an empty image
+    // disconnects the clip.
+    void setClipImage(const std::string& clip, const std::vector<float>& rgba, std::int32_t width,
+                      std::int32_t height, int bitsPerChannel = 32);
 
     // Renders one frame through the action sequence; the failing status when an action fails.
     OfxStatus render(const RenderRequest& request, RenderedImage& image);

@@ -2,6 +2,7 @@
 // images), the frame a thread renders, and the suites' entry, shared by the host (ofx_host.cpp)
 // and its suites (ofx_suites.cpp).
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -67,11 +68,45 @@ struct ParamSet {
     }
 };
 
+// A channel of an RGBA row at a depth (8, 16 or 32 bits) as a float, 1 white.
+inline float channelValue(const std::uint8_t* row, std::int64_t i, int bits) {
+    return bits == 8    ? row[i] / 255.0f
+           : bits == 16 ? reinterpret_cast<const std::uint16_t*>(row)[i] / 65535.0f
+                        : reinterpret_cast<const float*>(row)[i];
+}
+// The channel stored at a depth: rounded, and clamped to 0..white for the integer depths.
+inline void storeChannel(std::uint8_t* row, std::int64_t i, int bits, float v) {
+    if (bits == 8) {
+        row[i] = v > 0.0f ? static_cast<std::uint8_t>(std::min(255.0f, v * 255.0f + 0.5f)) : 0;
+    } else if (bits == 16) {
+        reinterpret_cast<std::uint16_t*>(row)[i] =
+            v > 0.0f ? static_cast<std::uint16_t>(std::min(65535.0f, v * 65535.0f + 0.5f)) : 0;
+    } else {
+        reinterpret_cast<float*>(row)[i] = v;
+    }
+}
+inline std::int64_t pixelBytesOf(int bits) { return 4 * (bits / 8); }
+
+// An input image's pixels as the host hands them out: RGBA, premultiplied, bottom row first, at
+// a depth and a render scale, each row padded by `padding` bytes. Shared, read-only, by every
+// image handed out of them.
+struct ClipPixels {
+    std::vector<std::uint8_t> bytes;
+    std::int32_t width = 0, height = 0;
+    int bits = 32;
+    double scale = 1.0;
+    int padding = 0;
+    std::int64_t rowBytes() const { return width * pixelBytesOf(bits) + padding; }
+};
+
 struct Clip {
     std::string name;
     PropertySet props;
-    std::vector<float> rgba;
-    std::int32_t width = 0, height = 0;
+    std::int32_t width = 0, height = 0;  // the layer's, 0 x 0 when disconnected
+    std::shared_ptr<const ClipPixels> layer;  // as the host holds it, at full scale
+    std::uint64_t layerSerial = 0;            // counts the layers the clip was given
+    std::mutex madeMutex;
+    std::shared_ptr<const ClipPixels> made;  // made of the layer for the frames' depth and scale
     bool output() const { return name == kOfxImageEffectOutputClipName; }
 };
 
@@ -102,14 +137,14 @@ struct FrameState {
 // The frame the calling thread renders (null outside a render): images exist only then.
 FrameState*& currentFrame();
 
-// An image handed to the plug-in: its property set is its handle.
+// An image handed to the plug-in: its property set is its handle. An input image holds its
+// clip's pixels (the output's are the frame's).
 struct ImageObject : PropertySet {
-    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<const ClipPixels> pixels;
 };
 
 const char* depthName(int bits);
 void copyProps(const PropertySet& from, PropertySet& to);
-inline std::int64_t pixelBytesOf(int bits) { return 4 * (bits / 8); }
 
 // The image calls that count the images an instance holds.
 struct HostSuites {

@@ -37,72 +37,109 @@ Effect* effectOf(OfxImageEffectHandle handle) { return reinterpret_cast<Effect*>
 Param* paramOf(OfxParamHandle handle) { return reinterpret_cast<Param*>(handle); }
 Clip* clipOf(OfxImageClipHandle handle) { return reinterpret_cast<Clip*>(handle); }
 
-// The clip's layer at the frame's scale (a box filter) and depth, bottom row first.
-ImageObject* makeClipImage(const Clip& clip, const FrameState& frame) {
-    const double s = frame.request->renderScale;
-    const int bits = frame.request->bitsPerChannel;
-    const std::int32_t w = static_cast<std::int32_t>(std::ceil(clip.width * s));
-    const std::int32_t h = static_cast<std::int32_t>(std::ceil(clip.height * s));
-    auto image = std::make_unique<ImageObject>();
-    const std::int64_t rowBytes = w * pixelBytesOf(bits) + frame.request->rowPadding;
-    image->bytes.assign(static_cast<std::size_t>(rowBytes * std::max(h, 1)), 0);
+// The layer's pixels as floats, rows top to bottom.
+std::vector<float> layerFloats(const ClipPixels& layer) {
+    std::vector<float> rgba(static_cast<std::size_t>(layer.width) * layer.height * 4);
+    for (std::int32_t y = 0; y < layer.height; ++y) {
+        const std::uint8_t* row = layer.bytes.data() + (layer.height - 1 - y) * layer.rowBytes();
+        float* out = rgba.data() + static_cast<std::size_t>(y) * layer.width * 4;
+        for (std::int64_t i = 0; i < std::int64_t(layer.width) * 4; ++i)
+            out[i] = channelValue(row, i, layer.bits);
+    }
+    return rgba;
+}
+
+// The layer at a depth, render scale (a box filter) and row padding.
+std::shared_ptr<const ClipPixels> makeClipPixels(const ClipPixels& layer, int bits, double s,
+                                                 int padding) {
+    auto made = std::make_shared<ClipPixels>();
+    made->width = static_cast<std::int32_t>(std::ceil(layer.width * s));
+    made->height = static_cast<std::int32_t>(std::ceil(layer.height * s));
+    made->bits = bits, made->scale = s, made->padding = padding;
+    const std::int32_t w = made->width, h = made->height;
+    const std::int64_t rowBytes = made->rowBytes();
+    made->bytes.assign(static_cast<std::size_t>(rowBytes * std::max(h, 1)), 0);
+    if (s == 1.0) {  // the same pixels at another depth or padding
+        for (std::int32_t y = 0; y < h; ++y) {
+            const std::uint8_t* from = layer.bytes.data() + y * layer.rowBytes();
+            std::uint8_t* to = made->bytes.data() + y * rowBytes;
+            for (std::int64_t i = 0; i < std::int64_t(w) * 4; ++i)
+                storeChannel(to, i, bits, channelValue(from, i, layer.bits));
+        }
+        return made;
+    }
     // A whole factor (a render scale of 1/2, 1/3, ...) averages blocks as the effect host does
     // when it previews at that factor; any other scale averages the source pixels each covers.
+    const std::vector<float> rgba = layerFloats(layer);
     const double inverse = 1.0 / s;
     const std::int32_t factor = static_cast<std::int32_t>(std::lround(inverse));
     const bool whole = factor >= 1 && std::abs(inverse - factor) < 1e-9;
     const std::vector<float> averaged =
-        whole ? areaAverage(clip.rgba, clip.width, clip.height, factor, factor, 0, 0, w, h)
+        whole ? areaAverage(rgba, layer.width, layer.height, factor, factor, 0, 0, w, h)
               : std::vector<float>();
     for (std::int32_t y = 0; y < h; ++y) {
-        std::uint8_t* row = image->bytes.data() + (h - 1 - y) * rowBytes;  // y counts from top
+        std::uint8_t* row = made->bytes.data() + (h - 1 - y) * rowBytes;  // y counts from top
         const std::int32_t sy0 = static_cast<std::int32_t>(y / s);
         const std::int32_t sy1 =
-            std::min(clip.height, static_cast<std::int32_t>(std::ceil((y + 1) / s)));
+            std::min(layer.height, static_cast<std::int32_t>(std::ceil((y + 1) / s)));
         for (std::int32_t x = 0; x < w; ++x) {
             const std::int32_t sx0 = static_cast<std::int32_t>(x / s);
             const std::int32_t sx1 =
-                std::min(clip.width, static_cast<std::int32_t>(std::ceil((x + 1) / s)));
+                std::min(layer.width, static_cast<std::int32_t>(std::ceil((x + 1) / s)));
             float sum[4] = {};
             for (std::int32_t sy = sy0; sy < sy1 && !whole; ++sy)
                 for (std::int32_t sx = sx0; sx < sx1; ++sx)
                     for (int c = 0; c < 4; ++c)
-                        sum[c] +=
-                            clip.rgba[(static_cast<std::size_t>(sy) * clip.width + sx) * 4 + c];
+                        sum[c] += rgba[(static_cast<std::size_t>(sy) * layer.width + sx) * 4 + c];
             const float n = static_cast<float>(std::max(1, (sy1 - sy0) * (sx1 - sx0)));
-            if (whole)
-                for (int c = 0; c < 4; ++c)
-                    sum[c] = averaged[(static_cast<std::size_t>(y) * w + x) * 4 + c];
             for (int c = 0; c < 4; ++c) {
-                const float v = whole ? sum[c] : sum[c] / n;
-                if (bits == 8) {
-                    row[x * 4 + c] =
-                        v > 0.0f ? static_cast<std::uint8_t>(std::min(255.0f, v * 255.0f + 0.5f))
-                                 : 0;
-                } else if (bits == 16) {
-                    reinterpret_cast<std::uint16_t*>(row)[x * 4 + c] =
-                        v > 0.0f
-                            ? static_cast<std::uint16_t>(std::min(65535.0f, v * 65535.0f + 0.5f))
-                            : 0;
-                } else {
-                    reinterpret_cast<float*>(row)[x * 4 + c] = v;
-                }
+                const float v = whole ? averaged[(static_cast<std::size_t>(y) * w + x) * 4 + c]
+                                      : sum[c] / n;
+                storeChannel(row, x * 4 + c, bits, v);
             }
         }
     }
+    return made;
+}
+
+// The clip's layer at the frame's depth, scale and row padding: the layer itself when it is held
+// so, else made of it once for as long as the frames ask for the same.
+std::shared_ptr<const ClipPixels> clipPixels(Clip& clip, const RenderRequest& request) {
+    auto fits = [&](const ClipPixels& pixels) {
+        return pixels.bits == request.bitsPerChannel && pixels.scale == request.renderScale &&
+               pixels.padding == request.rowPadding;
+    };
+    const std::lock_guard<std::mutex> hold(clip.madeMutex);
+    if (fits(*clip.layer)) return clip.layer;
+    if (clip.made && fits(*clip.made)) return clip.made;
+    clip.made.reset();  // what earlier frames asked for goes before the new one is made
+    clip.made = makeClipPixels(*clip.layer, request.bitsPerChannel, request.renderScale,
+                               request.rowPadding);
+    return clip.made;
+}
+
+ImageObject* makeClipImage(Clip& clip, const FrameState& frame) {
+    const double s = frame.request->renderScale;
+    auto image = std::make_unique<ImageObject>();
+    image->pixels = clipPixels(clip, *frame.request);
+    const ClipPixels& pixels = *image->pixels;
+    const std::int32_t w = pixels.width, h = pixels.height;
     PropertySet& p = *image;
     p.set(kOfxPropType, std::string(kOfxTypeImage));
-    p.set(kOfxImageEffectPropPixelDepth, std::string(depthName(bits)));
+    p.set(kOfxImageEffectPropPixelDepth, std::string(depthName(pixels.bits)));
     p.set(kOfxImageEffectPropComponents, std::string(kOfxImageComponentRGBA));
     p.set(kOfxImageEffectPropPreMultiplication, std::string(kOfxImagePreMultiplied));
     p.setAll(kOfxImageEffectPropRenderScale, {s, s});
     p.set(kOfxImagePropPixelAspectRatio, 1.0);
-    p.set(kOfxImagePropData, static_cast<void*>(image->bytes.data()));
+    // The plug-in only reads an input image (the standard's images are the host's).
+    p.set(kOfxImagePropData,
+          static_cast<void*>(const_cast<std::uint8_t*>(pixels.bytes.data())));
     p.setAll(kOfxImagePropBounds, {0, 0, w, h});
     p.setAll(kOfxImagePropRegionOfDefinition, {0, 0, w, h});
-    p.set(kOfxImagePropRowBytes, static_cast<int>(rowBytes));
+    p.set(kOfxImagePropRowBytes, static_cast<int>(pixels.rowBytes()));
     p.set(kOfxImagePropField, std::string(kOfxImageFieldNone));
-    p.set(kOfxImagePropUniqueIdentifier, clip.name);
+    // Changes with the layer, so that a plug-in keying caches on it sees a new image.
+    p.set(kOfxImagePropUniqueIdentifier, clip.name + "#" + std::to_string(clip.layerSerial));
     return image.release();
 }
 

@@ -1,6 +1,6 @@
 // lumet render end to end: files of every kind it writes (8- and 16-bit PNG, float EXR, frame
 // patterns, ranges, the stage dump with its PGM/PFM headers and sizes), and its exit statuses
-// and messages for bad options and files.
+// and messages for bad options and files, and the same files from both plug-in binaries.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -132,6 +132,52 @@ TEST_F(CliRender, JobsRenderTheSameFramesAsOneJob) {
         const std::string n = std::to_string(frame) + ".png";
         ASSERT_TRUE(fs::exists(at("three_" + n))) << n;
         EXPECT_EQ(bytesOf(at("three_" + n)), bytesOf(at("one_" + n))) << n;
+    }
+}
+
+// The OpenFX bundle in the OpenFX test host writes the effect host's files byte for byte
+// wherever both hand the effect the same pixels: 8-bit PNGs (straight from the output image's
+// bytes) at each preview factor, the other writers' files (from its floats), the whole expanded
+// output, keyed frames on several jobs, and an input sequence of coloured frames (not exact at
+// 8 bits) averaged down, whose layer changes from frame to frame.
+TEST_F(CliRender, BothHostsWriteTheSameFiles) {
+    ASSERT_EQ(lumet("render " + kQuick + " --text-color #C08040 --frames 2 --key \"Bevel "
+                    "Depth@0=20\" --key \"Bevel Depth@1=90\" -o " + at("seq_%d.png")).status,
+              0);
+    const std::string keyed = " --frames 3 --key \"Light Angle@0=0\" --key \"Light Angle@2=200\"";
+    const struct {
+        std::string args;
+        const char* ext;
+        int frames;
+    } cases[] = {
+        {kQuick + " --preset Gold", "png", 1},
+        {kQuick + " --downsample 2", "png", 1},
+        {kQuick + " --downsample 3 --preset Copper", "png", 1},
+        {kQuick + " --full-output --set \"Glow Intensity=0.5\" --set \"Glow Radius=6\"", "png", 1},
+        {kQuick + " --background #204060", "png", 1},
+        {kQuick + " --downsample 2", "tif", 1},
+        {kQuick + " --depth 32 --downsample 3", "exr", 1},
+        {kQuick + keyed + " --jobs 2", "png", 3},
+        {at("seq_%d.png") + " --quality low --quiet --range 0-1 --downsample 2", "png", 2},
+    };
+    lumet::testing::RunOptions stamped;  // TIFF and OpenEXR files carry the time they were written
+    stamped.environment = {{"SOURCE_DATE_EPOCH", "0"}};
+    int index = 0;
+    for (const auto& scene : cases) {
+        const std::string name = "s" + std::to_string(index++) + "_";
+        for (const char* host : {"ae", "ofx"}) {
+            const Result r = lumet::testing::runLumet("render " + scene.args +
+                                                          " --device cpu --host " + host + " -o " +
+                                                          at(name + host + "_%d." + scene.ext),
+                                                      stamped);
+            ASSERT_EQ(r.status, 0) << scene.args << " " << host << ": " << r.out;
+        }
+        for (int frame = 0; frame < scene.frames; ++frame) {
+            const std::string file = std::to_string(frame) + "." + scene.ext;
+            ASSERT_TRUE(fs::exists(at(name + "ae_" + file))) << scene.args;
+            EXPECT_EQ(bytesOf(at(name + "ae_" + file)), bytesOf(at(name + "ofx_" + file)))
+                << scene.args << " frame " << frame;
+        }
     }
 }
 

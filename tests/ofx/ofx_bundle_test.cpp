@@ -26,6 +26,12 @@ using refhost::ofxhost::Plugin;
 using refhost::ofxhost::RenderedImage;
 using refhost::ofxhost::RenderRequest;
 
+// A rendered frame as floats (1 white, rows top to bottom), whichever host rendered it.
+struct Frame {
+    std::vector<float> rgba;
+    std::int32_t width = 0, height = 0, inputX = 0, inputY = 0;
+};
+
 constexpr std::int32_t kLayerW = 96, kLayerH = 64;
 
 // White text-like coverage, premultiplied, every value a multiple of 1/32768 so that both hosts
@@ -62,7 +68,7 @@ struct Scene {
 };
 
 // The effect library through the other host's smart protocol, on the same layer and settings.
-RenderedImage renderOnEffectHost(const Scene& scene, const std::vector<float>& layer,
+Frame renderOnEffectHost(const Scene& scene, const std::vector<float>& layer,
                                  std::int32_t w, std::int32_t h) {
     auto host = lumet::test::loadedPlugin();
     host->setLayer(lumet::PARAM_INPUT, refhost::worldFromRgba(layer.data(), w, h, scene.bits));
@@ -83,11 +89,8 @@ RenderedImage renderOnEffectHost(const Scene& scene, const std::vector<float>& l
     options.downsampleX = options.downsampleY = scene.downscale;
     refhost::RenderedFrame frame;
     EXPECT_EQ(refhost::renderSmartFrame(*host, options, frame), PF_Err_NONE) << scene.name;
-    RenderedImage image;
-    image.rgba = refhost::rgbaFromWorld(*frame.output.world(), scene.bits);
-    image.width = frame.output.width(), image.height = frame.output.height();
-    image.inputX = frame.inputX, image.inputY = frame.inputY;
-    return image;
+    return Frame{refhost::rgbaFromWorld(*frame.output.world(), scene.bits), frame.output.width(),
+                 frame.output.height(), frame.inputX, frame.inputY};
 }
 
 std::unique_ptr<Instance> ofxInstance(Plugin& plugin, const Scene& scene,
@@ -106,20 +109,21 @@ std::unique_ptr<Instance> ofxInstance(Plugin& plugin, const Scene& scene,
     return instance;
 }
 
-RenderedImage renderOfx(Instance& instance, const Scene& scene) {
+Frame renderOfx(Instance& instance, const Scene& scene) {
     RenderRequest request;
     request.bitsPerChannel = scene.bits;
     request.draft = scene.draft;
     request.renderScale = 1.0 / scene.downscale;
     RenderedImage image;
     EXPECT_EQ(instance.render(request, image), kOfxStatOK) << scene.name;
-    return image;
+    return Frame{refhost::ofxhost::rgbaOf(image), image.width, image.height, image.inputX,
+                 image.inputY};
 }
 
 // The layer's frame of both images, channel by channel: equal at 8 bits and in float; at 16 bits
 // each is the same value truncated at its host's white (65535 and 32768), so they agree to
 // within the coarser step.
-void expectSamePixels(const Scene& scene, const RenderedImage& effect, const RenderedImage& ofx,
+void expectSamePixels(const Scene& scene, const Frame& effect, const Frame& ofx,
                       std::int32_t w, std::int32_t h) {
     int differing = 0;
     for (std::int32_t y = 0; y < h; ++y)
@@ -164,10 +168,10 @@ TEST_F(OfxBundle, BothPluginsGiveTheSamePixels) {
     for (const Scene& scene : scenes) {
         const std::vector<float>& layer = scene.downscale == 1 ? exact16 : exact8;
         auto instance = ofxInstance(plugin, scene, layer);
-        const RenderedImage ofx = renderOfx(*instance, scene);
+        const Frame ofx = renderOfx(*instance, scene);
         EXPECT_EQ(instance->imagesHeld(), 0) << scene.name;
         const int k = scene.downscale;
-        const RenderedImage effect = renderOnEffectHost(scene, layer, kLayerW, kLayerH);
+        const Frame effect = renderOnEffectHost(scene, layer, kLayerW, kLayerH);
         if (k == 1) {
             EXPECT_EQ(ofx.width, effect.width) << scene.name;
             EXPECT_EQ(ofx.inputX, effect.inputX) << scene.name;
@@ -287,11 +291,11 @@ TEST_F(OfxBundle, ConcurrentRendersGiveTheFramesAlone) {
     auto first = ofxInstance(plugin, scene, layer);
     auto second = ofxInstance(plugin, scene, layer);
     second->setValue("GlowRadius", {120, 0, 0});
-    const RenderedImage aloneFirst = renderOfx(*first, scene);
-    const RenderedImage aloneSecond = renderOfx(*second, scene);
+    const Frame aloneFirst = renderOfx(*first, scene);
+    const Frame aloneSecond = renderOfx(*second, scene);
     // Two instances at once, then one instance on two threads (one render finds its cache busy).
     for (Instance* other : {second.get(), first.get()}) {
-        RenderedImage a, b;
+        Frame a, b;
         std::thread thread([&] { a = renderOfx(*first, scene); });
         b = renderOfx(*other, scene);
         thread.join();
@@ -320,7 +324,8 @@ TEST(OfxBundleFailures, AMissingSuiteIsACleanError) {
     instance.setClipImage("Source", {0, 0, 0, 0}, 1, 1);
     RenderedImage image;
     ASSERT_EQ(instance.render(RenderRequest{}, image), kOfxStatOK);
-    EXPECT_TRUE(std::all_of(image.rgba.begin(), image.rgba.end(), [](float v) { return v == 0; }));
+    const std::vector<float> clear = refhost::ofxhost::rgbaOf(image);
+    EXPECT_TRUE(std::all_of(clear.begin(), clear.end(), [](float v) { return v == 0; }));
 
     // A frame the host's abort answers true for fails quietly (no message to the user), and the
     // next frame, no longer aborted, renders.
@@ -337,7 +342,8 @@ TEST(OfxBundleFailures, AMissingSuiteIsACleanError) {
     EXPECT_EQ(plugin.messages().size(), messages);
     abort = false;
     ASSERT_EQ(instance.render(RenderRequest{}, image), kOfxStatOK);
-    EXPECT_TRUE(std::any_of(image.rgba.begin(), image.rgba.end(), [](float v) { return v > 0; }));
+    const std::vector<float> lit = refhost::ofxhost::rgbaOf(image);
+    EXPECT_TRUE(std::any_of(lit.begin(), lit.end(), [](float v) { return v > 0; }));
 }
 
 }  // namespace

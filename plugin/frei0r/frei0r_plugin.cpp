@@ -2,8 +2,11 @@
 // instance keeps its values and its stage cache, so a host that changes one value between frames
 // reruns only the stages that value feeds. Frames are RGBA8888 with straight colour and the
 // layer's size; the effect works on premultiplied colour, so the layer is premultiplied into the
-// instance's own buffer and the output is made straight in place. f0r_update's time is not read:
-// a host applies its keys by setting the values before the frame.
+// instance's own buffer and the output is made straight as it goes into the host's frame.
+// An outer bevel or a glow reaches past the layer, and the effect computes them on the layer grown
+// by its margin (as its other hosts give it); the frame is then that canvas cut to the layer,
+// as `lumet render` cuts it. f0r_update's time is not read: a host applies its keys by setting
+// the values before the frame.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -22,7 +25,8 @@ struct Instance {
     std::int32_t width = 0, height = 0;
     InstanceValues values;
     lumet::InstanceCache cache;
-    std::vector<std::uint8_t> layer;  // the input frame, premultiplied
+    std::vector<std::uint8_t> layer;   // the input frame, premultiplied
+    std::vector<std::uint8_t> canvas;  // the output grown by the margin, when there is one
     bool failureReported = false;
 };
 
@@ -33,6 +37,7 @@ inline std::uint8_t premultiplied(unsigned c, unsigned a) {
 
 // Straight colour of premultiplied colour c at alpha a, rounded to nearest (0 where a is 0).
 inline std::uint8_t straight(unsigned c, unsigned a) {
+    if (a == 255) return static_cast<std::uint8_t>(c);
     if (a == 0) return 0;
     const unsigned value = (c * 255 + a / 2) / a;
     return static_cast<std::uint8_t>(value > 255 ? 255 : value);
@@ -48,13 +53,18 @@ void premultiply(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels) 
     }
 }
 
-void unpremultiply(std::uint8_t* pixel, std::size_t pixels) {
-    for (std::size_t i = 0; i < pixels; ++i, pixel += 4) {
-        const unsigned a = pixel[3];
-        if (a == 255) continue;
-        pixel[0] = straight(pixel[0], a);
-        pixel[1] = straight(pixel[1], a);
-        pixel[2] = straight(pixel[2], a);
+// The straight colour of the rendered rows into the host's frame (the same buffer or another).
+void straighten(const lumet::ImageView& rendered, std::uint8_t* frame) {
+    for (std::int32_t y = 0; y < rendered.height; ++y) {
+        const std::uint8_t* from = rendered.pixel<std::uint8_t>(0, y);
+        std::uint8_t* to = frame + static_cast<std::size_t>(y) * rendered.width * 4;
+        for (std::int32_t x = 0; x < rendered.width; ++x, from += 4, to += 4) {
+            const unsigned a = from[3];
+            to[0] = straight(from[0], a);
+            to[1] = straight(from[1], a);
+            to[2] = straight(from[2], a);
+            to[3] = static_cast<std::uint8_t>(a);
+        }
     }
 }
 
@@ -76,18 +86,31 @@ bool render(Instance& instance, const std::uint32_t* inframe, std::uint32_t* out
 
     lumet::FrameRequest request;
     lumet::settingsFromValues(instance.values.values, request.settings);
-    request.output = rgba8View(outframe, instance.width, instance.height);
+    const std::int32_t margin = request.settings.expansion;
     request.layer = rgba8View(instance.layer.data(), instance.width, instance.height);
+    if (margin > 0) {
+        const std::int32_t width = instance.width + 2 * margin;
+        const std::int32_t height = instance.height + 2 * margin;
+        instance.canvas.resize(static_cast<std::size_t>(width) * height * 4);
+        request.output = rgba8View(instance.canvas.data(), width, height);
+        request.layerX = request.layerY = margin;
+    } else {
+        instance.canvas = {};
+        request.output = rgba8View(outframe, instance.width, instance.height);
+    }
     request.highQuality = true;
     request.waitForCache = true;  // one thread per instance: the cache is never held elsewhere
     const lumet::Status status = lumet::renderInstanceFrame(instance.cache, request);
     if (!status.ok()) return false;
-    unpremultiply(reinterpret_cast<std::uint8_t*>(outframe), pixels);
+    straighten(request.output.part(margin, margin, instance.width, instance.height),
+               reinterpret_cast<std::uint8_t*>(outframe));
     return true;
 }
 
 }  // namespace
 
+// The entry points are the library's only visible symbols (the rest is built hidden).
+#pragma GCC visibility push(default)
 extern "C" {
 
 int f0r_init() { return 1; }
@@ -158,3 +181,4 @@ void f0r_update(f0r_instance_t handle, double /*time*/, const uint32_t* inframe,
 }
 
 }  // extern "C"
+#pragma GCC visibility pop

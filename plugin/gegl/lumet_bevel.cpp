@@ -2,7 +2,9 @@
 // any GEGL graph. Its properties are the parameter table's user rows (generated into
 // lumet_bevel_properties.h by tools/geglprops) and a switch that grows the output by the effect's
 // margin. It reads the whole input (the bevel, its blurs and the glow reach across the layer),
-// renders the whole output in one go, and works in premultiplied sRGB-encoded colour, as the
+// renders the layer grown by the effect's margin in one go (the canvas the effect's other hosts
+// give it, so that a glow near the edge is the same), keeps the input's part of it or the whole,
+// and works in premultiplied sRGB-encoded colour, as the
 // effect's colours are: the layer as 8-bit (the effect reads an 8-bit alpha in any case), the
 // output as float, so that high-bit-depth images keep what the effect computes. The optional aux
 // input is the custom map, read when HDRI Map is custom-map.
@@ -142,19 +144,17 @@ void prepare(GeglOperation* operation) {
     gegl_operation_set_format(operation, "output", floatFormat());
 }
 
+GeglRectangle grown(const GeglRectangle& rect, std::int32_t margin) {
+    return GeglRectangle{rect.x - margin, rect.y - margin, rect.width + 2 * margin,
+                         rect.height + 2 * margin};
+}
+
 // The input's bounds, grown by the margin when asked.
 GeglRectangle get_bounding_box(GeglOperation* operation) {
     const GeglRectangle* input = gegl_operation_source_get_bounding_box(operation, "input");
     if (!input) return GeglRectangle{0, 0, 0, 0};
-    GeglRectangle box = *input;
-    if (usable(input) && GEGL_PROPERTIES(operation)->grow_bounds) {
-        const std::int32_t margin = settingsOf(operation).expansion;
-        box.x -= margin;
-        box.y -= margin;
-        box.width += 2 * margin;
-        box.height += 2 * margin;
-    }
-    return box;
+    if (!usable(input) || !GEGL_PROPERTIES(operation)->grow_bounds) return *input;
+    return grown(*input, settingsOf(operation).expansion);
 }
 
 // Every output pixel may depend on every input pixel (a glow spreads across the layer; the map
@@ -208,16 +208,18 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* aux, G
     try {
         lumet::FrameRequest request;
         request.settings = settingsOf(operation);
-        std::vector<float> canvas(static_cast<std::size_t>(box.width) * box.height * 4);
-        request.output = view(canvas.data(), box, lumet::kDepthFloat);
+        const std::int32_t margin = request.settings.expansion;
+        const GeglRectangle canvasRect = grown(*layerRect, margin);
+        std::vector<float> canvas(static_cast<std::size_t>(canvasRect.width) * canvasRect.height *
+                                  4);
+        request.output = view(canvas.data(), canvasRect, lumet::kDepthFloat);
 
         std::vector<std::uint8_t> layer(static_cast<std::size_t>(layerRect->width) *
                                         layerRect->height * 4);
         gegl_buffer_get(input, layerRect, 1.0, layerFormat(), layer.data(), GEGL_AUTO_ROWSTRIDE,
                         GEGL_ABYSS_NONE);
         request.layer = view(layer.data(), *layerRect, lumet::kDepth8);
-        request.layerX = layerRect->x - box.x;
-        request.layerY = layerRect->y - box.y;
+        request.layerX = request.layerY = margin;
 
         std::vector<float> map;
         const GeglRectangle* mapRect = gegl_operation_source_get_bounding_box(operation, "aux");
@@ -241,10 +243,12 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* aux, G
         }
         GeglRectangle part;
         if (!gegl_rectangle_intersect(&part, result, &box)) return TRUE;
-        const std::size_t offset =
-            (static_cast<std::size_t>(part.y - box.y) * box.width + (part.x - box.x)) * 4;
+        const std::size_t offset = (static_cast<std::size_t>(part.y - canvasRect.y) *
+                                        canvasRect.width +
+                                    (part.x - canvasRect.x)) *
+                                   4;
         gegl_buffer_set(output, &part, 0, floatFormat(), canvas.data() + offset,
-                        static_cast<gint>(box.width * 4 * sizeof(float)));
+                        static_cast<gint>(canvasRect.width * 4 * sizeof(float)));
         return TRUE;
     } catch (...) {
         g_warning("lumet:bevel: the image could not be rendered (out of memory)");

@@ -80,16 +80,18 @@ TEST_F(Frei0rHostTest, MeltListsTheFilterAndRendersKeyedFrames) {
     const CommandResult list = runProgram({melt, "-query", "filters"}, withPlugin());
     EXPECT_NE(list.out.find("frei0r.lumet"), std::string::npos) << list.out;
 
+    // A profile of the layer's size, so that melt neither scales nor pads the frame (melt needs
+    // its description line); real_time=0 renders every frame, in order.
     std::ofstream(at("layer.profile"))
-        << "width=64\nheight=48\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
-           "display_aspect_num=4\ndisplay_aspect_den=3\nframe_rate_num=25\nframe_rate_den=1\n"
-           "colorspace=709\n";
+        << "description=the test layer\nwidth=64\nheight=48\nprogressive=1\n"
+           "sample_aspect_num=1\nsample_aspect_den=1\ndisplay_aspect_num=64\n"
+           "display_aspect_den=48\nframe_rate_num=25\nframe_rate_den=1\ncolorspace=709\n";
     const CommandResult result = runProgram(
         {melt, "-silent", "-profile", at("layer.profile"), "avformat:" + at("layer.png"), "in=0",
          "out=2", "-filter", "frei0r.lumet", "Preset=Platinum", "Light Angle=250",
          "Transparency=30", "Shadow Color=#ff2000", "Smart Edge=0", "Glow Intensity=1.5",
          "Bevel Depth=0=60;2=240", "-consumer", "avformat:" + at("melt%d.png"), "vcodec=png",
-         "pix_fmt=rgba"},
+         "pix_fmt=rgba", "real_time=0"},
         withPlugin());
     ASSERT_EQ(result.status, 0) << result.out;
     lumetRender("--preset Platinum --frames 3 --first-frame 0 --set 'Light Angle=250' "

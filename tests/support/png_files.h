@@ -18,9 +18,10 @@ struct PngPicture {
     std::vector<float> rgba;  // straight colour and alpha, 0..1, rows top first
 };
 
-// A width x height layer: an anti-aliased ellipse inset by `inset` pixels, orange on its left
-// half and blue on its right (a colour edge inside the shape for the smart edge).
-inline bool writeTestLayer(const std::string& path, int width, int height, int inset) {
+// A width x height layer, straight RGBA bytes: an anti-aliased ellipse inset by `inset` pixels,
+// orange on its left half and blue on its right (a colour edge inside the shape for the smart
+// edge).
+inline std::vector<std::uint8_t> testLayerPixels(int width, int height, int inset) {
     std::vector<std::uint8_t> rgba(static_cast<std::size_t>(width) * height * 4, 0);
     const double cx = width / 2.0, cy = height / 2.0;
     const double rx = width / 2.0 - inset, ry = height / 2.0 - inset;
@@ -43,6 +44,11 @@ inline bool writeTestLayer(const std::string& path, int width, int height, int i
             p[3] = static_cast<std::uint8_t>((inside * 255 + 8) / 16);
         }
     }
+    return rgba;
+}
+
+inline bool writeTestLayer(const std::string& path, int width, int height, int inset) {
+    const std::vector<std::uint8_t> rgba = testLayerPixels(width, height, inset);
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = static_cast<png_uint_32>(width);

@@ -96,12 +96,13 @@ inline bool readPngFile(const std::string& path, PngPicture& picture) {
 
 // How far two pictures of one size are apart, in 8-bit levels (each value rounded to its
 // nearest level first): alpha everywhere, straight colour where both are opaque, and
-// premultiplied colour everywhere (unrounded), the colour that partly covered pixels show.
+// premultiplied colour everywhere (unrounded), the colour that partly covered pixels show; and
+// how many pixels both cover at least half.
 struct PictureDifference {
     int alpha = 0;
     int opaqueColour = 0;
     double premultipliedColour = 0;
-    int opaquePixels = 0;
+    int coveredPixels = 0;
 };
 
 inline PictureDifference pictureDifference(const PngPicture& a, const PngPicture& b) {
@@ -111,7 +112,7 @@ inline PictureDifference pictureDifference(const PngPicture& a, const PngPicture
         const int alphaA = level(a.rgba[i + 3]), alphaB = level(b.rgba[i + 3]);
         difference.alpha = std::max(difference.alpha, std::abs(alphaA - alphaB));
         const bool opaque = alphaA == 255 && alphaB == 255;
-        difference.opaquePixels += opaque;
+        difference.coveredPixels += alphaA >= 128 && alphaB >= 128;
         for (int c = 0; c < 3; ++c) {
             if (opaque) {
                 difference.opaqueColour = std::max(

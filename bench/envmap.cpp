@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "envmap/env_map.h"
-#include "envmap/env_map_cache.h"
+#include "host/env_map_cache.h"
 #include "parallel/blur.h"
 
 namespace {
@@ -18,7 +18,8 @@ void computeThroughCacheClass(benchmark::State& state) {
                                       lumet::kEnvW,
                                       lumet::kEnvH,
                                       nullptr,
-                                      0};
+                                      0,
+                                      {}};
     for (auto _ : state) {
         AEGP_CCComputeValueRefconP value = nullptr;
         if (lumet::envMapCacheCompute(&options, &value) != A_Err_NONE) {

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "host/host_worlds.h"
 #include "geometry/alpha_extraction.h"
 #include "geometry/distance_transform.h"
 #include "geometry/height_map.h"
@@ -27,7 +28,7 @@ void BM_AlphaExtraction8(benchmark::State& state) {
     std::vector<std::uint8_t> alpha(kPixels);
     for (auto _ : state) {
         ContentBounds bounds =
-            extractAlpha(scene.world, kDepth8, 0, 0, alpha.data(), kWidth, kHeight);
+            extractAlpha(worldView(nullptr, scene.world), 0, 0, alpha.data(), kWidth, kHeight);
         benchmark::DoNotOptimize(bounds);
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
@@ -93,7 +94,7 @@ void BM_SmartEdge(benchmark::State& state) {
                      1);
     std::vector<float> work(heights);
     for (auto _ : state) {
-        applySmartEdge({&scene.world, kDepth8, 0, 0}, {alpha.data(), kWidth, kHeight},
+        applySmartEdge({worldView(nullptr, scene.world), 0, 0}, {alpha.data(), kWidth, kHeight},
                        {work.data(), kWidth, kHeight}, 1, 1.0f, settings.bevelDepth,
                        settings.edgeStrength);
         benchmark::ClobberMemory();
@@ -186,7 +187,7 @@ void BM_GeometrySequence(benchmark::State& state) {
         runGeometrySequence({alpha.data(), W, H},
                             {SS == 2 ? alphaSS.data() : nullptr, SS * W, SS * H},
                             {heights.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3},
-                            SS, 1.0f, settings, {&scene.world, kDepth8, 0, 0}, false);
+                            SS, 1.0f, settings, {worldView(nullptr, scene.world), 0, 0}, false);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPixels);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "host/host_worlds.h"
 #include "../tests/support/shading_inputs.h"
 #include "envmap/env_map.h"
 #include "geometry_fixture.h"
@@ -154,7 +155,7 @@ void BM_ComposeOutput(benchmark::State& state) {
                       RgbaPlanes<const float>(glow[0].data(), glow[1].data(), glow[2].data(),
                                               glow[3].data(), W, H),
                       {s.alpha.data(), W, H}, {s.heights.data(), W2, H2}, s.envMap->map(),
-                      s.settings, SS, format, world);
+                      s.settings, SS, worldView(nullptr, world));
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kOutput);

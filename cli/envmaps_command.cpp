@@ -16,7 +16,6 @@
 #include "commands.h"
 #include "option_checks.h"
 #include "envmap/env_map.h"
-#include "envmap/env_map_cache.h"
 #include "image_io.h"
 #include "number_text.h"
 
@@ -28,13 +27,6 @@ const char* const kMapNames[9] = {"gallery", "studio", "showroom", "beauty", "ri
 
 constexpr std::int32_t kCellW = 512, kCellH = 256, kGap = 8;  // contact-sheet layout
 constexpr int kSheetColumns = 3;
-
-struct MapValue {
-    EnvMap* map = nullptr;
-    ~MapValue() {
-        if (map) envMapCacheDelete(map);
-    }
-};
 
 Image rgbToImage(const float* rgb, std::int32_t w, std::int32_t h) {
     Image image;
@@ -123,15 +115,14 @@ int runEnvmaps(CommandContext&) {
 
     for (std::int32_t map = 1; map <= 9; ++map) {
         if (onlyMap != 0 && map != onlyMap) continue;
-        EnvMapCacheOptions options{nullptr, map, static_cast<float>(blur) / 100.0f, kEnvW, kEnvH,
-                                   nullptr, 0};
-        MapValue value;
-        void* computed = nullptr;
-        if (A_Err err = envMapCacheCompute(&options, &computed))
-            throw std::runtime_error("preparing map " + std::to_string(map) + " failed (error " +
-                                     std::to_string(err) + ")");
-        value.map = static_cast<EnvMap*>(computed);
-        const EnvMap& m = *value.map;
+        // The map as every render path prepares it.
+        const std::size_t floats =
+            static_cast<std::size_t>(interleavedFloats(std::int64_t{kEnvW} * kEnvH));
+        std::vector<float> sharpRgb(floats), smoothRgb(floats);
+        const EnvMap m{sharpRgb.data(), smoothRgb.data(), kEnvW, kEnvH};
+        if (!computeEnvMap(m, map, static_cast<float>(blur) / 100.0f, ImageView{}))
+            throw std::runtime_error("preparing map " + std::to_string(map) +
+                                     " failed: not enough memory");
         char prefix[64];
         std::snprintf(prefix, sizeof prefix, "%d-%s", map, kMapNames[map - 1]);
         const std::string base = (std::filesystem::path(output) / prefix).string();

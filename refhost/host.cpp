@@ -56,6 +56,7 @@ Host::Host(PluginEntryPoints entries) : entries_(entries) {
     offerSuite(kPFANSISuite, kPFANSISuiteVersion1, ansiSuite());
     offerSuite(kAEGPComputeCacheSuite, kAEGPComputeCacheSuiteVersion1, computeCacheSuite());
     offerSuite(kAEGPHashSuite, kAEGPHashSuiteVersion1, hashSuite());
+    offerSuite(kPFWorldSuite, kPFWorldSuiteVersion2, worldSuite());
     preRenderCallbacks_.checkout_layer = &Host::checkoutLayer;
     preRenderCallbacks_.GuidMixInPtr = &Host::guidMixIn;
     registerLiveRegistry(&suites_);

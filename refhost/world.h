@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "AE_Effect.h"
+#include "refhost/world_suite.h"
 
 namespace refhost {
 
@@ -40,10 +41,26 @@ public:
             PF_WorldFlag_WRITEABLE | (bitsPerChannel == 16 ? PF_WorldFlags{PF_WorldFlag_DEEP} : 0);
         world_.extent_hint = PF_LRect{0, 0, width, height};
         world_.pix_aspect_ratio = PF_RationalScale{1, 1};
+        recordWorldPixels(pixels_.get(), bitsPerChannel);
     }
 
-    OwnedWorld(OwnedWorld&&) noexcept = default;
-    OwnedWorld& operator=(OwnedWorld&&) noexcept = default;
+    // The world suite knows the pixels' depth while the world lives.
+    ~OwnedWorld() {
+        if (pixels_) forgetWorldPixels(pixels_.get());
+    }
+    OwnedWorld(OwnedWorld&& other) noexcept
+        : world_(other.world_),
+          pixels_(std::move(other.pixels_)),
+          bitsPerChannel_(other.bitsPerChannel_) {}
+    OwnedWorld& operator=(OwnedWorld&& other) noexcept {
+        if (this != &other) {
+            if (pixels_) forgetWorldPixels(pixels_.get());
+            world_ = other.world_;
+            pixels_ = std::move(other.pixels_);
+            bitsPerChannel_ = other.bitsPerChannel_;
+        }
+        return *this;
+    }
 
     // Whether a world made with these arguments would have this world's layout.
     bool hasLayout(std::int32_t width, std::int32_t height, int bitsPerChannel,

@@ -170,42 +170,39 @@ float finiteSample(float value) {
 }
 
 // Reads one channel of a layer pixel as a float, by pixel format code.
+// Reads the colour of pixel (x, y) of a layer in any of the hosts' formats, 16-bit channels on
+// the 0..32768 scale as the stages read them everywhere.
 struct LayerReader {
-    const unsigned char* base;
-    std::int64_t rowBytes;
-    std::int32_t formatCode;
+    ImageView image;
 
     void read(std::int32_t x, std::int32_t y, float rgb[3]) const {
-        const unsigned char* row = base + static_cast<std::int64_t>(y) * rowBytes;
-        switch (formatCode) {
-            case 0: {
-                const PF_Pixel8* p = reinterpret_cast<const PF_Pixel8*>(row) + x;
-                rgb[0] = p->red / 255.0f;
-                rgb[1] = p->green / 255.0f;
-                rgb[2] = p->blue / 255.0f;
+        const ChannelIndex c = channelIndex(image.format.order);
+        switch (image.format.depth) {
+            case kDepth8: {
+                const auto* p = image.pixel<const std::uint8_t>(x, y);
+                rgb[0] = p[c.r] / 255.0f;
+                rgb[1] = p[c.g] / 255.0f;
+                rgb[2] = p[c.b] / 255.0f;
                 break;
             }
-            case 1: {
-                const PF_Pixel16* p = reinterpret_cast<const PF_Pixel16*>(row) + x;
-                rgb[0] = p->red / 32768.0f;
-                rgb[1] = p->green / 32768.0f;
-                rgb[2] = p->blue / 32768.0f;
+            case kDepth16: {
+                const auto* p = image.pixel<const std::uint16_t>(x, y);
+                const std::uint32_t white = image.format.white16;
+                rgb[0] = static_cast<float>(channelOn32768(p[c.r], white)) / 32768.0f;
+                rgb[1] = static_cast<float>(channelOn32768(p[c.g], white)) / 32768.0f;
+                rgb[2] = static_cast<float>(channelOn32768(p[c.b], white)) / 32768.0f;
                 break;
             }
             default: {
-                const PF_PixelFloat* p = reinterpret_cast<const PF_PixelFloat*>(row) + x;
-                rgb[0] = finiteSample(p->red);
-                rgb[1] = finiteSample(p->green);
-                rgb[2] = finiteSample(p->blue);
+                const auto* p = image.pixel<const float>(x, y);
+                rgb[0] = finiteSample(p[c.r]);
+                rgb[1] = finiteSample(p[c.g]);
+                rgb[2] = finiteSample(p[c.b]);
                 break;
             }
         }
     }
 };
-
-std::int64_t bytesPerPixel(std::int32_t formatCode) {
-    return formatCode == 0 ? 4 : (formatCode == 1 ? 8 : 16);
-}
 
 }  // namespace
 
@@ -261,13 +258,14 @@ void loadBuiltInEnvMap(float* sharpR, float* sharpG, float* sharpB, float* smoot
                               blurRadius, hdriMap, builtInDiamondJpeg());
 }
 
-bool loadLayerSharpPlanes(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
-                          std::int32_t envW, std::int32_t envH, std::int32_t formatCode) {
+bool loadLayerSharpPlanes(const ImageView& layer, float* sharpR, float* sharpG, float* sharpB,
+                          std::int32_t envW, std::int32_t envH) {
     if (envW < 1 || envH < 1 || !sharpR || !sharpG || !sharpB) return false;
     const std::int32_t srcW = layer.width, srcH = layer.height;
     // A layer without pixels, or whose rows cannot hold its width, is not read.
-    if (!layer.data || srcW < 1 || srcH < 1 || formatCode < 0 || formatCode > 2 ||
-        static_cast<std::int64_t>(layer.rowbytes) < srcW * bytesPerPixel(formatCode))
+    const std::int64_t rowBytes = layer.rowBytes < 0 ? -layer.rowBytes : layer.rowBytes;
+    if (!layer || layer.format.depth < kDepth8 || layer.format.depth > kDepthFloat ||
+        rowBytes < std::int64_t{srcW} * layer.format.bytesPerPixel())
         return false;
     // Fit the layer inside the map keeping its aspect ratio; the bands outside repeat its edges.
     const float fw = static_cast<float>(envW), fh = static_cast<float>(envH);
@@ -280,9 +278,7 @@ bool loadLayerSharpPlanes(const PF_EffectWorld& layer, float* sharpR, float* sha
         scale = fh / sh;
         offX = (fw - scale * sw) / 2.0f;
     }
-    const LayerReader reader{
-        reinterpret_cast<const unsigned char*>(layer.data), layer.rowbytes,
-        formatCode};
+    const LayerReader reader{layer};
     ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) {
             const float sy = std::clamp((static_cast<float>(y) - offY) / scale, 0.0f, sh - 1.0f);
@@ -315,12 +311,12 @@ bool loadLayerSharpPlanes(const PF_EffectWorld& layer, float* sharpR, float* sha
     return true;
 }
 
-void loadLayerEnvMap(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
+void loadLayerEnvMap(const ImageView& layer, float* sharpR, float* sharpG, float* sharpB,
                      float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
-                     std::int32_t envH, std::int32_t blurRadius, std::int32_t formatCode) {
+                     std::int32_t envH, std::int32_t blurRadius) {
     const float* const planes[6] = {sharpR, sharpG, sharpB, smoothR, smoothG, smoothB};
     if (!validPlanes(planes, envW, envH)) return;
-    if (!loadLayerSharpPlanes(layer, sharpR, sharpG, sharpB, envW, envH, formatCode)) {
+    if (!loadLayerSharpPlanes(layer, sharpR, sharpG, sharpB, envW, envH)) {
         // No usable layer: the built-in fallback for Custom Map (hdriMap 10), Gallery.
         loadBuiltInEnvMap(sharpR, sharpG, sharpB, smoothR, smoothG, smoothB, envW, envH, blurRadius,
                           10);
@@ -360,6 +356,28 @@ void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* s
     if (!scratch) return;
     for (float* plane : {smoothR, smoothG, smoothB})
         gaussianBlurWrapX(plane, envW, envH, blurRadius, scratch.get());
+}
+
+bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur, const ImageView& layer) {
+    const std::int64_t count = static_cast<std::int64_t>(map.envW) * map.envH;
+    EnvMapWork work;
+    if (!work.allocate(count)) return false;
+    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
+    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
+    // which would be discarded, are never made.
+    float* sR = work.sharp[0].get();
+    float* sG = work.sharp[1].get();
+    float* sB = work.sharp[2].get();
+    if (!layer) {
+        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, mapType, builtInDiamondJpeg());
+    } else if (!loadLayerSharpPlanes(layer, sR, sG, sB, map.envW, map.envH)) {
+        // Unreadable layer rows: the Custom Map fallback, Gallery.
+        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, 10, builtInDiamondJpeg());
+    }
+    deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(), work.smooth[2].get(),
+                       map.envW, map.envH, envBlurRadius(blur));
+    work.interleaveInto(map);
+    return true;
 }
 
 }  // namespace lumet

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
+#include "core/image_view.h"
 #include "platform/plane.h"
 
 namespace lumet {
@@ -62,13 +62,18 @@ void loadBuiltInEnvMap(float* sharpR, float* sharpG, float* sharpB, float* smoot
                        float* smoothB, std::int32_t envW, std::int32_t envH,
                        std::int32_t blurRadius, std::int32_t hdriMap);
 
-// formatCode: 0 = 8 bpc, 1 = 16 bpc, 2 = 32 bpc float.
-void loadLayerEnvMap(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
+void loadLayerEnvMap(const ImageView& layer, float* sharpR, float* sharpG, float* sharpB,
                      float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
-                     std::int32_t envH, std::int32_t blurRadius, std::int32_t formatCode);
+                     std::int32_t envH, std::int32_t blurRadius);
 
 void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* sharpB,
                         float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
                         std::int32_t envH, std::int32_t blurRadius);
+
+// Fills an allocated map's colours (envW x envH) as every render path prepares a map: the sharp
+// colours from the built-in map or the layer (empty: none; unreadable: Gallery, the custom
+// map's fallback), the smooth ones derived from those sharp colours at the blur (Diamond's from
+// its own image too). False when its working planes cannot be had.
+bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur, const ImageView& layer);
 
 }  // namespace lumet

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
+#include "core/image_view.h"
 #include "envmap/builtin_maps.h"
 
 namespace lumet {
@@ -16,8 +16,8 @@ void loadBuiltInSharpPlanes(float* sharpR, float* sharpG, float* sharpB, std::in
 
 // Sharp planes of a layer fitted into the map; false (planes untouched) when the layer has no
 // readable pixels.
-bool loadLayerSharpPlanes(const PF_EffectWorld& layer, float* sharpR, float* sharpG, float* sharpB,
-                          std::int32_t envW, std::int32_t envH, std::int32_t formatCode);
+bool loadLayerSharpPlanes(const ImageView& layer, float* sharpR, float* sharpG, float* sharpB,
+                          std::int32_t envW, std::int32_t envH);
 
 // loadBuiltInEnvMap with the Diamond stream given explicitly (loadBuiltInEnvMap passes the
 // embedded one; tests pass damaged or wrongly sized streams to exercise the fallback).

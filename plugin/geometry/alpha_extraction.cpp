@@ -14,13 +14,6 @@
 
 namespace lumet {
 
-std::int32_t pixelDepthOf(const PF_EffectWorld& world) {
-    if (static_cast<std::int64_t>(world.rowbytes) >= static_cast<std::int64_t>(world.width) * 16)
-        return kDepthFloat;
-    if (world.world_flags & PF_WorldFlag_DEEP) return kDepth16;
-    return kDepth8;
-}
-
 namespace {
 
 // Frame row fy of the alpha from the input row that lands on it (null: none), zero where no input
@@ -51,7 +44,7 @@ void extractRow(const unsigned char* row, std::int32_t offsetX, std::int32_t xBe
 }
 
 template <class Read>
-void extractRows(const PF_EffectWorld& input, std::int32_t offsetX, std::int32_t offsetY,
+void extractRows(const ImageView& input, std::int32_t offsetX, std::int32_t offsetY,
                  std::uint8_t* alpha, std::int32_t W, std::int32_t H, std::int64_t pixelBytes,
                  Read read, std::atomic<std::int32_t>* bounds, std::uint64_t* rowHashes) {
     // Input columns whose frame column lies inside the frame.
@@ -59,8 +52,9 @@ void extractRows(const PF_EffectWorld& input, std::int32_t offsetX, std::int32_t
         std::clamp<std::int64_t>(-static_cast<std::int64_t>(offsetX), 0, input.width));
     const std::int32_t xEnd = static_cast<std::int32_t>(
         std::clamp<std::int64_t>(static_cast<std::int64_t>(W) - offsetX, xBegin, input.width));
-    const auto* base = reinterpret_cast<const unsigned char*>(input.data);
-    auto inputRow = [&](std::int64_t y) { return base + y * input.rowbytes; };
+    auto inputRow = [&](std::int64_t y) {
+        return reinterpret_cast<const unsigned char*>(input.row(static_cast<std::int32_t>(y)));
+    };
     // Every frame row, and every input row for the hashes.
     const std::int64_t firstY = std::min<std::int64_t>(0, offsetY);
     const std::int64_t lastY = std::max<std::int64_t>(H, std::int64_t{offsetY} + input.height);
@@ -80,12 +74,12 @@ void extractRows(const PF_EffectWorld& input, std::int32_t offsetX, std::int32_t
 
 }  // namespace
 
-ContentBounds extractAlpha(const PF_EffectWorld& input, std::int32_t depth, std::int32_t offsetX,
+ContentBounds extractAlpha(const ImageView& input, std::int32_t offsetX,
                            std::int32_t offsetY, std::uint8_t* alpha, std::int32_t W,
                            std::int32_t H, std::uint64_t* colourHash) {
     ContentBounds result{W, 0, H, 0};
     if (!alpha || W < 1 || H < 1) return result;
-    if (!input.data || input.width < 1 || input.height < 1) {
+    if (!input) {
         std::memset(alpha, 0, planeBytes(W, H));
         if (colourHash) *colourHash = 0;
         return result;
@@ -96,31 +90,37 @@ ContentBounds extractAlpha(const PF_EffectWorld& input, std::int32_t depth, std:
         *colourHash = 0;
     }
     std::atomic<std::int32_t> bounds[4] = {W, 0, H, 0};
+    const PixelFormat format = input.format;
+    const std::int32_t depth = format.depth;
+    // The alpha channel's first byte within a pixel.
+    const std::int64_t at = std::int64_t{channelIndex(format.order).a} * format.bytesPerChannel();
+    const std::int64_t pixelBytes = format.bytesPerPixel();
     switch (depth) {
         case kDepthFloat:
             extractRows(
-                input, offsetX, offsetY, alpha, W, H, 16,
-                [](const unsigned char* p) {
+                input, offsetX, offsetY, alpha, W, H, pixelBytes,
+                [at](const unsigned char* p) {
                     float a;
-                    std::memcpy(&a, p, sizeof a);
+                    std::memcpy(&a, p + at, sizeof a);
                     return alphaByteFloat(a);
                 },
                 bounds, rowHashes.get());
             break;
         case kDepth16:
             extractRows(
-                input, offsetX, offsetY, alpha, W, H, 8,
-                [](const unsigned char* p) {
+                input, offsetX, offsetY, alpha, W, H, pixelBytes,
+                [at, white = format.white16](const unsigned char* p) {
                     std::uint16_t a;
-                    std::memcpy(&a, p, sizeof a);
-                    return alphaByte16(a);
+                    std::memcpy(&a, p + at, sizeof a);
+                    return alphaByte16(channelOn32768(a, white));
                 },
                 bounds, rowHashes.get());
             break;
         default:
             extractRows(
-                input, offsetX, offsetY, alpha, W, H, 4,
-                [](const unsigned char* p) { return alphaByte8(p[0]); }, bounds, rowHashes.get());
+                input, offsetX, offsetY, alpha, W, H, pixelBytes,
+                [at](const unsigned char* p) { return alphaByte8(p[at]); }, bounds,
+                rowHashes.get());
             break;
     }
     if (rowHashes) *colourHash = foldRowHashes(input.width, input.height, depth, rowHashes.get());

@@ -1,19 +1,12 @@
-// Alpha extraction: reads a host layer's alpha at 8, 16 or 32 bits per channel into an 8-bit frame
+// Alpha extraction: reads a host layer's alpha at 8, 16 or 32 bits per channel, in place, into an 8-bit frame
 // plane (placing the layer at an offset inside the frame) and records the bounds of the covered
 // pixels; alpha edge smoothing softens hard, aliased edges with 3x3 averages.
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
+#include "core/image_view.h"
 
 namespace lumet {
-
-// Pixel depth codes of a host world.
-enum PixelDepth : std::int32_t { kDepth8 = 0, kDepth16 = 1, kDepthFloat = 2 };
-
-// 2 (float) when the row stride holds at least 16 bytes per pixel of width, else 1 (16-bit) when
-// the deep flag is set, else 0 (8-bit).
-std::int32_t pixelDepthOf(const PF_EffectWorld& world);
 
 // Inclusive bounds of the frame pixels with non-zero alpha; min above max when there is none.
 struct ContentBounds {
@@ -36,9 +29,9 @@ inline std::uint8_t alphaByteFloat(float a) {
 // Fills alpha (W x H) with the alpha of every input pixel that lands inside the frame at
 // (offsetX + x, offsetY + y), 0 where none lands. Returns the content bounds, initially
 // (W, 0, H, 0). With colourHash, the same pass hashes every row of the input (the whole world,
-// whether it lands or not) into the value worldPixelHash gives; 0 when the rows' hashes could not
+// whether it lands or not) into the value imagePixelHash gives; 0 when the rows' hashes could not
 // be held.
-ContentBounds extractAlpha(const PF_EffectWorld& input, std::int32_t depth, std::int32_t offsetX,
+ContentBounds extractAlpha(const ImageView& input, std::int32_t offsetX,
                            std::int32_t offsetY, std::uint8_t* alpha, std::int32_t W,
                            std::int32_t H, std::uint64_t* colourHash = nullptr);
 

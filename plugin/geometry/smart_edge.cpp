@@ -32,17 +32,20 @@ struct ColourPlanes {
 
 // Reads the input's colours into frame-size planes with the alpha extraction's placement; every
 // pixel the input does not cover is 0.
-void extractColours(const PF_EffectWorld& input, std::int32_t depth, std::int32_t offsetX,
-                    std::int32_t offsetY, std::int32_t W, std::int32_t H, ColourPlanes& planes) {
+void extractColours(const ImageView& input, std::int32_t offsetX, std::int32_t offsetY,
+                    std::int32_t W, std::int32_t H, ColourPlanes& planes) {
+    const std::int32_t depth = input.format.depth;
+    const ChannelIndex c = channelIndex(input.format.order);
+    const std::int64_t pixelBytes = input.format.bytesPerPixel();
+    const std::uint32_t white16 = input.format.white16;
     // The input's columns that land in the frame: [xBegin, xEnd), none when xBegin == xEnd.
-    const bool hasPixels = input.data && input.width > 0 && input.height > 0;
+    const bool hasPixels = static_cast<bool>(input);
     const std::int64_t xBegin64 = std::max<std::int64_t>(0, -static_cast<std::int64_t>(offsetX));
     const std::int64_t xEnd64 = std::max(
         xBegin64, std::min<std::int64_t>(hasPixels ? input.width : 0,
                                          static_cast<std::int64_t>(W) - offsetX));
     const std::int32_t xBegin = static_cast<std::int32_t>(xBegin64);
     const std::int32_t xEnd = static_cast<std::int32_t>(xEnd64);
-    const auto* base = reinterpret_cast<const unsigned char*>(input.data);
     ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t fy = begin; fy < end; ++fy) {
             float* r = planes.r.get() + static_cast<std::int64_t>(fy) * W;
@@ -58,27 +61,28 @@ void extractColours(const PF_EffectWorld& input, std::int32_t depth, std::int32_
                 std::fill(plane + right, plane + W, 0.0f);
             }
             if (!covered) continue;
-            const unsigned char* row = base + y * input.rowbytes;
+            const unsigned char* row =
+                reinterpret_cast<const unsigned char*>(input.row(static_cast<std::int32_t>(y)));
             for (std::int32_t x = xBegin; x < xEnd; ++x) {
                 const std::int32_t fx = offsetX + x;
+                const unsigned char* at = row + static_cast<std::int64_t>(x) * pixelBytes;
                 if (depth == kDepthFloat) {
                     float p[4];
-                    std::memcpy(p, row + static_cast<std::int64_t>(x) * 16, sizeof p);
-                    r[fx] = p[1];
-                    g[fx] = p[2];
-                    b[fx] = p[3];
+                    std::memcpy(p, at, sizeof p);
+                    r[fx] = p[c.r];
+                    g[fx] = p[c.g];
+                    b[fx] = p[c.b];
                 } else if (depth == kDepth16) {
                     std::uint16_t p[4];
-                    std::memcpy(p, row + static_cast<std::int64_t>(x) * 8, sizeof p);
+                    std::memcpy(p, at, sizeof p);
                     const float scale = 1.0f / 32768.0f;
-                    r[fx] = static_cast<float>(p[1]) * scale;
-                    g[fx] = static_cast<float>(p[2]) * scale;
-                    b[fx] = static_cast<float>(p[3]) * scale;
+                    r[fx] = static_cast<float>(channelOn32768(p[c.r], white16)) * scale;
+                    g[fx] = static_cast<float>(channelOn32768(p[c.g], white16)) * scale;
+                    b[fx] = static_cast<float>(channelOn32768(p[c.b], white16)) * scale;
                 } else {
-                    const unsigned char* p = row + static_cast<std::int64_t>(x) * 4;
-                    r[fx] = static_cast<float>(p[1]) / 255.0f;
-                    g[fx] = static_cast<float>(p[2]) / 255.0f;
-                    b[fx] = static_cast<float>(p[3]) / 255.0f;
+                    r[fx] = static_cast<float>(at[c.r]) / 255.0f;
+                    g[fx] = static_cast<float>(at[c.g]) / 255.0f;
+                    b[fx] = static_cast<float>(at[c.b]) / 255.0f;
                 }
             }
         }
@@ -125,19 +129,18 @@ std::int32_t wallBlurRadiusOf(float edgeStrength, float pixelScale) {
 void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
                     PlaneView<float> height, std::int32_t SS, float preview, float bevelDepth,
                     float edgeStrength, const GeometryAccelerators& accelerated) {
-    if (!layer.world || !usableTogether(coverage, height) || SS < 1) return;
+    if (!layer.image || !usableTogether(coverage, height) || SS < 1) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::int32_t W = W2 / SS, H = H2 / SS;
     if (W < 1 || H < 1 || W2 != W * SS || H2 != H * SS) return;
-    const PF_EffectWorld& input = *layer.world;
-    const std::int32_t depth = layer.depth, offsetX = layer.x, offsetY = layer.y;
+    const std::int32_t offsetX = layer.x, offsetY = layer.y;
     const std::uint8_t* alphaSS = coverage.data;
     float* heightMap = height.data;
     const std::int64_t count2 = static_cast<std::int64_t>(W2) * H2;
 
     ColourPlanes colours;
     if (!colours.allocate(static_cast<std::int64_t>(W) * H)) return;
-    extractColours(input, depth, offsetX, offsetY, W, H, colours);
+    extractColours(layer.image, offsetX, offsetY, W, H, colours);
 
     Plane<float> edges = allocatePlane<float>(count2);
     Plane<std::int32_t> sourceColumn = allocatePlane<std::int32_t>(W2);

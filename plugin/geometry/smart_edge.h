@@ -3,17 +3,16 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
+#include "core/image_view.h"
 #include "core/plane_view.h"
 #include "geometry/geometry_accelerators.h"
 
 namespace lumet {
 
-// The layer a frame's geometry takes colours from: the host's world, its pixel depth code
-// (pixelDepthOf), and where its pixel (0, 0) lies in the frame-size planes.
+// The layer a frame's geometry takes colours from: the host's pixels, and where its pixel (0, 0)
+// lies in the frame-size planes.
 struct LayerPlacement {
-    const PF_EffectWorld* world = nullptr;
-    std::int32_t depth = 0;
+    ImageView image;
     std::int32_t x = 0, y = 0;
 };
 

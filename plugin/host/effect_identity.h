@@ -1,19 +1,15 @@
-// The effect's identity as every host-facing record states it: registration, the property list,
+// The effect's identity in the compositing host's records: registration, the property list,
 // global set-up and the about box. Plain values only, so that build-time tools can use them
 // without the host SDK.
 #pragma once
 #include <cstdint>
 
+#include "core/effect_identity.h"
+
 namespace lumet {
 
-inline constexpr char kEffectName[] = "Lumet";
 inline constexpr char kEffectMatchName[] = "Veltra Lumet";
-inline constexpr char kEffectCategory[] = "Veltra";
 inline constexpr char kEntryPointName[] = "EffectMain";
-inline constexpr char kSupportAddress[] = "https://veltra.example/lumet";
-// About-box description; the carriage return is the host's line break.
-inline constexpr char kEffectDescription[] =
-    "Professional PBR Metal & Glass Text Effects\rVeltra Premium Effects";
 
 // Four-character codes as the host compares them: first character in the high byte.
 constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
@@ -28,9 +24,6 @@ inline constexpr std::int32_t kEffectApiVersionMinor = 29;
 // Reserved information value passed at registration.
 inline constexpr std::int32_t kRegistrationReservedInfo = 8;
 
-inline constexpr std::uint32_t kEffectMajorVersion = 1;
-inline constexpr std::uint32_t kEffectMinorVersion = 0;
-inline constexpr std::uint32_t kEffectBugVersion = 0;
 inline constexpr std::uint32_t kEffectStage = 3;  // release
 inline constexpr std::uint32_t kEffectBuild = 1;
 // The host's packed version word: major << 19, minor << 15, bug << 11, stage << 9, build.

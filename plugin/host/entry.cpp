@@ -6,12 +6,13 @@
 #include "host/effect_identity.h"
 #include "host/entry_guard.h"
 #include "host/global_setup.h"
-#include "params/param_table.h"
-#include "params/presets.h"
-#include "render/non_smart_render.h"
-#include "render/output_expansion.h"
-#include "render/smart_pre_render.h"
-#include "render/smart_render.h"
+#include "host/host_params.h"
+#include "host/host_params.h"
+#include "host/non_smart_render.h"
+#include "host/frame_setup.h"
+#include "params/output_margin.h"
+#include "host/smart_pre_render.h"
+#include "host/smart_render.h"
 
 namespace lumet {
 namespace {

@@ -4,7 +4,7 @@
 #include "AE_ComputeCacheSuite.h"
 #include "AE_Effect.h"
 #include "AE_HashSuite.h"
-#include "envmap/env_map_cache.h"
+#include "host/env_map_cache.h"
 #include "gpu/gpu_runtime.h"
 #include "host/effect_identity.h"
 #include "render/render_caches.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "gpu/gpu_runtime.h"
-#include "host/effect_identity.h"
+#include "core/effect_identity.h"
 #include "ofx/ofx_instance.h"
 #include "ofx/ofx_params.h"
 #include "ofx/ofx_render.h"

@@ -5,7 +5,7 @@
 #include "ofx/ofx_params.h"
 #include "ofxImageEffect.h"
 #include "platform/platform.h"
-#include "render/non_smart_cache.h"
+#include "render/instance_render.h"
 
 namespace lumet::ofx {
 
@@ -23,7 +23,7 @@ struct Instance {
 
     // Guards `cache`; a render that finds it taken renders with a cache of its own instead.
     platform::Lock cacheLock;
-    NonSmartCache cache;
+    InstanceCache cache;
 };
 
 // The name of the general context's optional clip that stands for the custom map layer.

@@ -11,9 +11,7 @@
 
 #include "ofx/ofx_suites.h"
 #include "params/param_table.h"
-#include "params/presets.h"
-#include "params/render_settings_params.h"
-#include "render/output_expansion.h"
+#include "params/param_values.h"
 
 namespace lumet::ofx {
 
@@ -107,56 +105,48 @@ std::uint8_t toByte(double unit) {
     return static_cast<std::uint8_t>(std::lround(std::clamp(unit, 0.0, 1.0) * 255.0));
 }
 
-void readValue(OfxParamHandle handle, OfxTime time, const ParamSpec& spec, PF_ParamDef& def) {
+void readValue(OfxParamHandle handle, OfxTime time, const ParamSpec& spec, ParamValue& value) {
     const OfxParameterSuiteV1& param = *suites().parameter;
     int number = 0;
-    double value = 0.0, rgb[3] = {};
+    double rgb[3] = {};
     switch (spec.kind) {
         case ParamKind::Popup:
             check(param.paramGetValueAtTime(handle, time, &number));
-            def.u.pd.value = number + 1;
+            value.number = number + 1.0;
             break;
         case ParamKind::Checkbox:
             check(param.paramGetValueAtTime(handle, time, &number));
-            def.u.bd.value = number != 0;
+            value.number = number != 0 ? 1.0 : 0.0;
             break;
         case ParamKind::FloatSlider:
-            check(param.paramGetValueAtTime(handle, time, &value));
-            def.u.fs_d.value = value;
-            break;
         case ParamKind::Angle:
-            // As the other host keeps it: 16.16 fixed-point degrees.
-            check(param.paramGetValueAtTime(handle, time, &value));
-            def.u.ad.value = static_cast<PF_Fixed>(
-                std::clamp(std::round(value * 65536.0), double(INT32_MIN), double(INT32_MAX)));
+            check(param.paramGetValueAtTime(handle, time, &value.number));
             break;
         case ParamKind::Color:
             check(param.paramGetValueAtTime(handle, time, &rgb[0], &rgb[1], &rgb[2]));
-            def.u.cd.value = PF_Pixel{255, toByte(rgb[0]), toByte(rgb[1]), toByte(rgb[2])};
+            for (int c = 0; c < 3; ++c) value.color[c] = toByte(rgb[c]);
             break;
         default:
             break;
     }
 }
 
-void writeValue(OfxParamHandle handle, const ParamSpec& spec, const PF_ParamDef& def) {
+void writeValue(OfxParamHandle handle, const ParamSpec& spec, const ParamValue& value) {
     const OfxParameterSuiteV1& param = *suites().parameter;
     switch (spec.kind) {
         case ParamKind::Popup:
-            check(param.paramSetValue(handle, static_cast<int>(def.u.pd.value - 1)));
+            check(param.paramSetValue(handle, static_cast<int>(value.number) - 1));
             break;
         case ParamKind::Checkbox:
-            check(param.paramSetValue(handle, static_cast<int>(def.u.bd.value != 0)));
+            check(param.paramSetValue(handle, static_cast<int>(value.number != 0.0)));
             break;
         case ParamKind::FloatSlider:
-            check(param.paramSetValue(handle, def.u.fs_d.value));
-            break;
         case ParamKind::Angle:
-            check(param.paramSetValue(handle, static_cast<A_long>(def.u.ad.value) / 65536.0));
+            check(param.paramSetValue(handle, value.number));
             break;
         case ParamKind::Color:
-            check(param.paramSetValue(handle, def.u.cd.value.red / 255.0,
-                                      def.u.cd.value.green / 255.0, def.u.cd.value.blue / 255.0));
+            check(param.paramSetValue(handle, value.color[0] / 255.0, value.color[1] / 255.0,
+                                      value.color[2] / 255.0));
             break;
         default:
             break;
@@ -203,33 +193,18 @@ void fetchParamHandles(OfxParamSetHandle paramSet, ParamHandles& handles) {
     }
 }
 
-ParamValues::ParamValues() {
-    std::memset(defs, 0, sizeof defs);
-    for (int id = 0; id < PARAM_COUNT; ++id) {
-        if (id > 0) fillParamDef(paramSpec(id), defs[id]);
-        pointers[id] = &defs[id];
-    }
-}
-
 void readParamValues(const ParamHandles& handles, OfxTime time, ParamValues& values) {
     for (int id = 1; id < PARAM_COUNT; ++id) {
-        if (handles.byId[id]) readValue(handles.byId[id], time, paramSpec(id), values.defs[id]);
+        if (handles.byId[id])
+            readValue(handles.byId[id], time, paramSpec(id), values.byId[id]);
     }
-}
-
-void settingsFromValues(const ParamValues& values, RenderSettings& settings) {
-    for (ParamId id : kPreRenderCheckoutOrder) storeRenderSetting(settings, id, values.defs[id]);
-    settings.expansion = outputMargin(settings.bevelStyle, settings.bevelDepth,
-                                      settings.glowIntensity, settings.glowRadius);
 }
 
 void applyPresetChoice(const ParamHandles& handles, OfxParamSetHandle paramSet, OfxTime time) {
     ParamValues values;
     readParamValues(handles, time, values);
-    PF_OutData out{};
-    PF_UserChangedParamExtra extra{};
-    extra.param_index = PARAM_PRESET;
-    applyPresetOnChange(&out, values.pointers, &extra);
+    std::array<PresetValue, kPresetValueCount> rows;
+    if (!presetValues(static_cast<int>(values.byId[PARAM_PRESET].number), rows)) return;
     // One undoable edit, closed on every exit; a host without edit blocks is fine too.
     struct Edit {
         OfxParamSetHandle set;
@@ -241,10 +216,8 @@ void applyPresetChoice(const ParamHandles& handles, OfxParamSetHandle paramSet, 
             if (suites().parameter->paramEditEnd) suites().parameter->paramEditEnd(set);
         }
     } edit(paramSet);
-    for (int id = 1; id < PARAM_COUNT; ++id) {
-        if (handles.byId[id] && (values.defs[id].uu.change_flags & PF_ChangeFlag_CHANGED_VALUE)) {
-            writeValue(handles.byId[id], paramSpec(id), values.defs[id]);
-        }
+    for (const PresetValue& row : rows) {
+        if (handles.byId[row.id]) writeValue(handles.byId[row.id], paramSpec(row.id), row.value);
     }
 }
 

@@ -4,10 +4,9 @@
 // name the group as parent) and the invisible parameters secret ones. The custom map layer is not
 // a parameter here but the general context's optional "Environment" clip.
 #pragma once
-#include "AE_Effect.h"
 #include "ofxImageEffect.h"
 #include "params/param_ids.h"
-#include "params/render_settings.h"
+#include "params/param_values.h"
 
 namespace lumet::ofx {
 
@@ -24,18 +23,8 @@ struct ParamHandles {
 };
 void fetchParamHandles(OfxParamSetHandle paramSet, ParamHandles& handles);
 
-// The values at `time` as the other host hands them: a parameter array made from the table's
-// definitions with each declared value read from the host (choices 1-based, colours 8-bit,
-// angles 16.16 fixed point).
-struct ParamValues {
-    PF_ParamDef defs[PARAM_COUNT];
-    PF_ParamDef* pointers[PARAM_COUNT];
-    ParamValues();
-};
+// The values at `time` (parameters the host does not have keep theirs).
 void readParamValues(const ParamHandles& handles, OfxTime time, ParamValues& values);
-
-// The frame's settings from the values, with the output margin.
-void settingsFromValues(const ParamValues& values, RenderSettings& settings);
 
 // The reaction to a user's choice in the Preset popup: the preset's values written back to the
 // host's parameters, in one undoable edit.

@@ -1,6 +1,5 @@
-// The image actions: the frame's settings from the parameters at its time, the source and output
-// images made into the pipeline's worlds, the environment map prepared in the instance's cache,
-// and the frame pipeline.
+// The image actions: the frame's settings from the parameters at its time, and the source, map
+// and output images handed to the instance's frame as views of the host's own buffers.
 #include "ofx/ofx_render.h"
 
 #include <algorithm>
@@ -8,15 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "envmap/env_map.h"
-#include "envmap/env_map_cache.h"
-#include "geometry/alpha_extraction.h"
 #include "ofx/ofx_pixels.h"
 #include "params/param_ids.h"
-#include "render/frame_pipeline.h"
 #include "render/frame_report.h"
-#include "render/render_locks.h"
-#include "render/render_stages.h"
+#include "render/instance_render.h"
 
 namespace lumet::ofx {
 
@@ -35,76 +29,32 @@ public:
     ClipImage& operator=(const ClipImage&) = delete;
 
     bool present() const { return handle_ != nullptr; }
-    // The image's pixels; throws kOfxStatErrImageFormat for anything but RGBA of a known depth.
-    ImageView view() const {
+    // The image's properties, its depth as the host says it; throws kOfxStatErrImageFormat for
+    // anything but RGBA of a known depth.
+    ImageProps props() const {
         const Props props(handle_);
-        ImageView view;
+        ImageProps image;
         const std::string depth = props.getString(kOfxImageEffectPropPixelDepth);
-        view.bytesPerChannel = depth == kOfxBitDepthByte    ? 1
-                               : depth == kOfxBitDepthShort ? 2
-                               : depth == kOfxBitDepthFloat ? 4
-                                                            : 0;
-        if (view.bytesPerChannel == 0 ||
+        image.depth = depth == kOfxBitDepthByte    ? kDepth8
+                      : depth == kOfxBitDepthShort ? kDepth16
+                      : depth == kOfxBitDepthFloat ? kDepthFloat
+                                                   : -1;
+        if (image.depth < 0 ||
             props.getString(kOfxImageEffectPropComponents) != kOfxImageComponentRGBA) {
             throw StatusError{kOfxStatErrImageFormat};
         }
-        view.data = props.getPointer(kOfxImagePropData);
-        view.rowBytes = props.getInt(kOfxImagePropRowBytes);
-        view.bounds =
+        image.data = props.getPointer(kOfxImagePropData);
+        image.rowBytes = props.getInt(kOfxImagePropRowBytes);
+        image.bounds =
             OfxRectI{props.getInt(kOfxImagePropBounds, 0), props.getInt(kOfxImagePropBounds, 1),
                      props.getInt(kOfxImagePropBounds, 2), props.getInt(kOfxImagePropBounds, 3)};
-        if (!view.data && !emptyRect(view.bounds)) throw StatusError{kOfxStatErrBadHandle};
-        return view;
+        if (!image.data && !emptyRect(image.bounds)) throw StatusError{kOfxStatErrBadHandle};
+        return image;
     }
 
 private:
     OfxPropertySetHandle handle_ = nullptr;
 };
-
-// The cache a render works in: the instance's own, or, while another render holds it, a fresh
-// one for this frame (the same frame, all stages run).
-class FrameCache {
-public:
-    explicit FrameCache(Instance& instance) : instance_(instance) {
-        held_ = instance.cacheLock.tryEnter();
-    }
-    ~FrameCache() {
-        if (held_) instance_.cacheLock.leave();
-    }
-    FrameCache(const FrameCache&) = delete;
-    FrameCache& operator=(const FrameCache&) = delete;
-    NonSmartCache& get() { return held_ ? instance_.cache : own_; }
-
-private:
-    Instance& instance_;
-    bool held_ = false;
-    NonSmartCache own_;
-};
-
-// The instance's environment map for the frame, made as the compute cache makes its values and
-// kept while the map and its blur stay (a custom map is made again every frame: its clip may have
-// changed). Returns the map's key for the change rules, unknown for a custom map.
-EnvMapKey prepareInstanceEnvMap(NonSmartCache& cache, const RenderSettings& settings,
-                                const PF_EffectWorld* customLayer) {
-    const bool kept = cache.envValid && settings.hdriMap != kCustomMap &&
-                      settings.hdriMap == cache.envMap && settings.envBlur == cache.envBlur;
-    if (!kept) {
-        if (!computeEnvMap(nonSmartEnvMap(cache), settings.hdriMap, settings.envBlur,
-                           settings.hdriMap == kCustomMap ? customLayer : nullptr)) {
-            cache.envValid = false;
-            throw PF_Err{PF_Err_OUT_OF_MEMORY};
-        }
-        currentFrameReport().envLoaded = true;
-        cache.envValid = true;
-        cache.envMap = settings.hdriMap;
-        cache.envBlur = settings.envBlur;
-    }
-    EnvMapKey key;
-    key.known = settings.hdriMap != kCustomMap;
-    std::memcpy(key.bytes, &settings.hdriMap, sizeof settings.hdriMap);
-    std::memcpy(key.bytes + sizeof settings.hdriMap, &settings.envBlur, sizeof settings.envBlur);
-    return key;
-}
 
 bool clipConnected(OfxImageClipHandle clip) {
     if (!clip) return false;
@@ -120,116 +70,48 @@ void readSettings(Instance& instance, OfxTime time, RenderSettings& settings) {
     settingsFromValues(values, settings);
 }
 
-// The frame's quality and the host's render scale as the pipeline takes them from a host: draft
-// renders at the low quality (no supersampling), and the scale goes in as the downsample factors.
-// This is the one place where the render scale reaches the pipeline.
-PF_InData frameInData(bool draft, double scaleX, double scaleY) {
-    PF_InData in{};
-    in.quality = draft ? PF_Quality_LO : PF_Quality_HI;
-    constexpr A_u_long kScaleDenominator = 1 << 16;
-    auto factor = [](double scale) {
-        const double held = std::isfinite(scale) ? std::clamp(scale, 1.0 / 65536.0, 1.0) : 1.0;
-        return PF_RationalScale{static_cast<A_long>(std::lround(held * kScaleDenominator)),
-                                kScaleDenominator};
-    };
-    in.downsample_x = factor(scaleX);
-    in.downsample_y = factor(scaleY);
-    return in;
+// The host's abort, asked between the stages and inside them as the other host's is.
+std::int32_t askHostAbort(void* effect) {
+    const OfxImageEffectSuiteV1* suite = suites().imageEffect;
+    return suite->abort && suite->abort(static_cast<OfxImageEffectHandle>(effect)) != 0 ? 1 : 0;
 }
 
-PF_Err renderFrame(Instance& instance, OfxTime time, const PF_InData& inData) {
-    RenderSettings frameSettings;
-    readSettings(instance, time, frameSettings);
-    const RenderSettings settings = withFiniteValues(frameSettings);
+Status renderFrame(Instance& instance, const Props& inArgs) {
+    const OfxTime time = inArgs.getDouble(kOfxPropTime);
+    FrameRequest request;
+    readSettings(instance, time, request.settings);
+    // Draft renders at the low quality (no supersampling); the render scale is the preview scale.
+    request.highQuality = inArgs.getInt(kOfxImageEffectPropRenderQualityDraft, 0, 0) == 0;
+    request.preview = {inArgs.getDouble(kOfxImageEffectPropRenderScale, 0, 1.0),
+                       inArgs.getDouble(kOfxImageEffectPropRenderScale, 1, 1.0)};
+    request.interrupt.context = instance.effect;
+    request.interrupt.abort = askHostAbort;
 
-    // The output image and the part of the source that lies in it, as worlds.
+    // The output image whole, and the part of the source that lies in it, in place.
     ClipImage outputImage(instance.output, time);
     if (!outputImage.present()) throw StatusError{kOfxStatFailed};
-    const ImageView out = outputImage.view();
-    const std::int32_t W = out.bounds.x2 - out.bounds.x1, H = out.bounds.y2 - out.bounds.y1;
-    if (W < 1 || H < 1) return PF_Err_NONE;
-    OwnedFrame output, input;
-    if (!makeFrame(W, H, out.bytesPerChannel, output)) return PF_Err_OUT_OF_MEMORY;
+    const ImageProps out = outputImage.props();
+    request.output = viewOf(out, out.bounds);
+    if (!request.output) return {};
     ClipImage sourceImage(clipConnected(instance.source) ? instance.source : nullptr, time);
-    OfxRectI region{0, 0, 0, 0};
     if (sourceImage.present()) {
-        const ImageView source = sourceImage.view();
-        if (source.bytesPerChannel != out.bytesPerChannel)
-            throw StatusError{kOfxStatErrImageFormat};
-        region = intersectRects(source.bounds, out.bounds);
-        if (!makeFrame(region.x2 - region.x1, region.y2 - region.y1, out.bytesPerChannel, input))
-            return PF_Err_OUT_OF_MEMORY;
-        importImage(source, region, input.world);
+        const ImageProps source = sourceImage.props();
+        const OfxRectI region = intersectRects(source.bounds, out.bounds);
+        request.layer = viewOf(source, region);
+        // Output rows count from the top.
+        request.layerX = emptyRect(region) ? 0 : region.x1 - out.bounds.x1;
+        request.layerY = emptyRect(region) ? 0 : out.bounds.y2 - region.y2;
     }
-    const std::int32_t iw = input.world.width, ih = input.world.height;
-    const std::int32_t dx = emptyRect(region) ? 0 : region.x1 - out.bounds.x1;
-    const std::int32_t dy = emptyRect(region) ? 0 : out.bounds.y2 - region.y2;
-
-    FrameJob job;
-    if (!startFrameJob(job, frameSettings, settings, inData, &output.world, iw, ih, dx, dy))
-        return PF_Err_OUT_OF_MEMORY;
-    // The host's abort, asked between the stages and inside them as the other host's is.
-    job.interrupt = FrameInterrupt{};
-    job.interrupt.context = instance.effect;
-    job.interrupt.abort = [](void* effect) -> std::int32_t {
-        const OfxImageEffectSuiteV1* suite = suites().imageEffect;
-        return suite->abort && suite->abort(static_cast<OfxImageEffectHandle>(effect)) != 0
-                   ? PF_Interrupt_CANCEL
-                   : 0;
-    };
-    job.layerWorld = iw > 0 ? &input.world : nullptr;
-
-    // The layer's alpha in the frame, its windows and coverage.
-    ContentBounds bounds{W, 0, H, 0};
-    Plane<std::uint8_t> layerAlpha;
-    if (iw > 0 && ih > 0) {
-        layerAlpha = allocatePlane<std::uint8_t>(std::int64_t{iw} * ih);
-        if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
-        bounds =
-            extractAlpha(input.world, pixelDepthOf(input.world), 0, 0, layerAlpha.get(), iw, ih);
-        if (bounds.minX <= bounds.maxX) {
-            bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
-        }
+    // The Environment clip as the custom map, whole.
+    ClipImage mapImage(request.settings.hdriMap == kCustomMap && clipConnected(instance.environment)
+                           ? instance.environment
+                           : nullptr,
+                       time);
+    if (mapImage.present()) {
+        const ImageProps map = mapImage.props();
+        request.customMap = viewOf(map, map.bounds);
     }
-    FrameCoverage coverage;
-    bool finished = false;
-    PF_Err err =
-        placeFrame(bounds, layerAlpha.get(), {dx, dy, iw, ih, W, H}, job, coverage, finished);
-    layerAlpha.reset();
-    if (err == PF_Err_NONE && !finished) {
-        if (settings.smartEdge && settings.bevelStyle == kInnerBevel) {
-            job.layer.colourHash = worldPixelHash(input.world, pixelDepthOf(input.world));
-        }
-        // The Environment clip as the custom map, whole.
-        OwnedFrame map;
-        const PF_EffectWorld* customLayer = nullptr;
-        ClipImage mapImage(settings.hdriMap == kCustomMap && clipConnected(instance.environment)
-                               ? instance.environment
-                               : nullptr,
-                           time);
-        if (mapImage.present()) {
-            const ImageView view = mapImage.view();
-            if (!emptyRect(view.bounds)) {
-                if (!makeFrame(view.bounds.x2 - view.bounds.x1, view.bounds.y2 - view.bounds.y1,
-                               view.bytesPerChannel, map))
-                    return PF_Err_OUT_OF_MEMORY;
-                importImage(view, view.bounds, map.world);
-                customLayer = &map.world;
-            }
-        }
-        FrameCache cache(instance);
-        if (!allocateNonSmartEnvMap(cache.get())) {
-            cache.get() = NonSmartCache{};
-            return PF_Err_OUT_OF_MEMORY;
-        }
-        job.envKey = prepareInstanceEnvMap(cache.get(), settings, customLayer);
-        job.env = nonSmartEnvMap(cache.get());
-        FrameGpuLock gpu;
-        gpu.take();
-        err = runFramePipeline(cache.get().stages, job, gpu);
-    }
-    if (err == PF_Err_NONE) exportImage(output.world, out);
-    return err;
+    return renderInstanceFrame(instance.cache, instance.cacheLock, request);
 }
 
 }  // namespace
@@ -274,35 +156,33 @@ OfxStatus regionsOfInterest(Instance& instance, const Props& inArgs, const Props
 }
 
 OfxStatus renderAction(Instance& instance, const Props& inArgs) {
-    const PF_InData inData =
-        frameInData(inArgs.getInt(kOfxImageEffectPropRenderQualityDraft, 0, 0) != 0,
-                    inArgs.getDouble(kOfxImageEffectPropRenderScale, 0, 1.0),
-                    inArgs.getDouble(kOfxImageEffectPropRenderScale, 1, 1.0));
     beginFrameReport(RenderPath::kOfx);
-    PF_Err err = PF_Err_NONE;
+    Status status;
     try {
-        err = renderFrame(instance, inArgs.getDouble(kOfxPropTime), inData);
-    } catch (PF_Err thrown) {
-        err = thrown;
+        status = renderFrame(instance, inArgs);
     } catch (...) {
-        finishFrameReport(PF_Err_INTERNAL_STRUCT_DAMAGED);
+        finishFrameReport(Status::failed());
         throw;
     }
-    finishFrameReport(err);
-    if (err == PF_Err_NONE) return kOfxStatOK;
-    // Abandoned at the host's request: a failed render, and nothing to tell the user.
-    if (err == PF_Interrupt_CANCEL) return kOfxStatFailed;
-    if (err == PF_Err_OUT_OF_MEMORY) {
-        reportError(instance.effect, "Lumet: not enough memory to render this frame.");
-        return kOfxStatErrMemory;
+    finishFrameReport(status);
+    switch (status.code) {
+        case StatusCode::kOk:
+            return kOfxStatOK;
+        case StatusCode::kInterrupted:
+            // Abandoned at the host's request: a failed render, and nothing to tell the user.
+            return kOfxStatFailed;
+        case StatusCode::kOutOfMemory:
+            reportError(instance.effect, "Lumet: not enough memory to render this frame.");
+            return kOfxStatErrMemory;
+        default:
+            reportError(instance.effect, "Lumet: the frame could not be rendered.");
+            return kOfxStatFailed;
     }
-    reportError(instance.effect, "Lumet: the frame could not be rendered.");
-    return kOfxStatFailed;
 }
 
 void purgeCaches(Instance& instance) {
     platform::LockGuard guard(instance.cacheLock);
-    instance.cache = NonSmartCache{};
+    instance.cache = InstanceCache{};
 }
 
 }  // namespace lumet::ofx

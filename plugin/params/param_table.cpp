@@ -1,7 +1,6 @@
-// The parameter table and parameter set-up.
+// The parameter table.
 #include "params/param_table.h"
 
-#include <cstring>
 
 namespace lumet {
 namespace {
@@ -210,71 +209,8 @@ bool sameValuesFor(ParamStage stage, const RenderSettings& a, const RenderSettin
     return true;
 }
 
+static_assert(tableInIdOrder(), "the parameter table must list ids 1..44 in order");
+
 const ParamSpec& paramSpec(int id) { return kParamTable.at(static_cast<std::size_t>(id - 1)); }
-
-void fillParamDef(const ParamSpec& spec, PF_ParamDef& def) {
-    def.uu.id = spec.id;
-    std::strncpy(def.name, spec.label, sizeof(def.name) - 1);
-    def.flags = spec.supervised ? PF_ParamFlag_SUPERVISE : 0;
-    def.ui_flags = spec.invisible ? PF_PUI_INVISIBLE : 0;
-    switch (spec.kind) {
-        case ParamKind::Popup:
-            def.param_type = PF_Param_POPUP;
-            def.u.pd.num_choices = spec.choiceCount;
-            def.u.pd.dephault = spec.defaultChoice;
-            def.u.pd.value = spec.defaultChoice;
-            def.u.pd.u.namesptr = spec.choices;
-            break;
-        case ParamKind::GroupStart:
-            def.param_type = PF_Param_GROUP_START;
-            break;
-        case ParamKind::GroupEnd:
-            def.param_type = PF_Param_GROUP_END;
-            break;
-        case ParamKind::FloatSlider:
-            def.param_type = PF_Param_FLOAT_SLIDER;
-            def.u.fs_d.valid_min = spec.validMin;
-            def.u.fs_d.valid_max = spec.validMax;
-            def.u.fs_d.slider_min = spec.sliderMin;
-            def.u.fs_d.slider_max = spec.sliderMax;
-            def.u.fs_d.dephault = spec.defaultValue;
-            def.u.fs_d.value = static_cast<double>(spec.defaultValue);
-            def.u.fs_d.precision = spec.precision;
-            break;
-        case ParamKind::Checkbox:
-            def.param_type = PF_Param_CHECKBOX;
-            def.u.bd.value = spec.defaultOn ? 1 : 0;
-            def.u.bd.dephault = spec.defaultOn ? 1 : 0;
-            def.u.bd.u.nameptr = spec.checkboxText;
-            break;
-        case ParamKind::Angle:
-            def.param_type = PF_Param_ANGLE;
-            def.u.ad.value = spec.defaultDegrees * 65536;
-            def.u.ad.dephault = spec.defaultDegrees * 65536;
-            break;
-        case ParamKind::Color:
-            def.param_type = PF_Param_COLOR;
-            def.u.cd.value = PF_Pixel{255, spec.red, spec.green, spec.blue};
-            def.u.cd.dephault = def.u.cd.value;
-            break;
-        case ParamKind::Layer:
-            def.param_type = PF_Param_LAYER;
-            def.u.ld.dephault = PF_LayerDefault_NONE;
-            break;
-    }
-}
-
-PF_Err setupParams(PF_InData* in_data, PF_OutData* out_data) {
-    static_assert(tableInIdOrder(), "the parameter table must list ids 1..44 in order");
-    if (!in_data->inter.add_param) return PF_Err_BAD_CALLBACK_PARAM;
-    for (const ParamSpec& spec : kParamTable) {
-        PF_ParamDef def;
-        std::memset(&def, 0, sizeof(def));
-        fillParamDef(spec, def);
-        if (PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def)) return err;
-    }
-    out_data->num_params = PARAM_COUNT;
-    return PF_Err_NONE;
-}
 
 }  // namespace lumet

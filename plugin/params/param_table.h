@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 
-#include "AE_Effect.h"
 #include "params/param_ids.h"
 #include "params/render_settings.h"
 
@@ -38,8 +37,8 @@ struct ParamSpec {
     std::int32_t defaultDegrees = 0;
     // Colour: default red, green, blue (alpha is 255).
     std::uint8_t red = 0, green = 0, blue = 0;
-    bool supervised = false;  // the host reports changes (PF_ParamFlag_SUPERVISE)
-    bool invisible = false;   // not shown (PF_PUI_INVISIBLE)
+    bool supervised = false;  // the host reports changes 
+    bool invisible = false;   // not shown 
     // The RenderSettings field the value goes to (none for the preset, the groups and the custom
     // map layer), the one member pointer that matches the kind: a popup keeps its 1-based choice,
     // a checkbox gives true or false, an angle its degrees, a colour three 0..255 floats, and a
@@ -62,12 +61,5 @@ const ParamSpec& paramSpec(int id);
 // Whether two settings records hold the same values (exactly: NaN never equals) for every
 // parameter that feeds `stage`.
 bool sameValuesFor(ParamStage stage, const RenderSettings& a, const RenderSettings& b);
-
-// Fills a cleared definition from its row, as parameter set-up hands it to the host.
-void fillParamDef(const ParamSpec& spec, PF_ParamDef& def);
-
-// Parameter set-up: appends the 44 definitions in order through the host's add-parameter
-// callback, then sets the parameter count to 45. The first failing call ends set-up with its code.
-PF_Err setupParams(PF_InData* in_data, PF_OutData* out_data);
 
 }  // namespace lumet

@@ -21,6 +21,25 @@ struct ParamValues {
     ParamValues();                             // every parameter at its default
 };
 
+// The order in which the parameters' values are read into a frame's settings (the smart
+// pre-render checks them out in this order).
+inline constexpr std::array<ParamId, 30> kSettingsReadOrder = {
+    PARAM_BEVEL_STYLE,   PARAM_EDGE_PROFILE,    PARAM_BEVEL_DEPTH, PARAM_BEVEL_SOFTNESS,
+    PARAM_SMART_EDGE,    PARAM_EDGE_STRENGTH,   PARAM_HDRI_MAP,    PARAM_BLUR,
+    PARAM_SCALE,         PARAM_EXPOSURE,        PARAM_CONTRAST,    PARAM_DISPLACEMENT,
+    PARAM_ROTATION_X,    PARAM_ROTATION_Y,      PARAM_LIGHT_ANGLE, PARAM_LIGHT_HEIGHT,
+    PARAM_SPECULAR,      PARAM_ROUGHNESS,       PARAM_ANISOTROPY,  PARAM_SHADOW_COLOR,
+    PARAM_MIDTONE_COLOR, PARAM_HIGHLIGHT_COLOR, PARAM_SATURATION,  PARAM_TINT_BLEND,
+    PARAM_METAL,         PARAM_TRANSPARENCY,    PARAM_DISPERSION,  PARAM_GLOW_INTENSITY,
+    PARAM_GLOW_RADIUS,   PARAM_SHOW_ENV_MAP};
+
+// A float slider's value as the stages take it: a host, an expression or an old project can hand
+// over any double, so the value is held to the parameter's valid range and NaN becomes the
+// default. Every conversion a stage derives from it (radii, reaches, table indices) then fits.
+double validSliderValue(int id, double value);
+// A popup's choice as the stages take it: outside 1..count, the default choice.
+std::int32_t validChoice(int id, double choice);
+
 // Stores the value of parameter `id` into its RenderSettings field, held to its valid range and
 // scaled as its table row says. Parameters without a field (the preset, groups, the custom map
 // layer) and ids outside 1..44 are ignored.
@@ -34,7 +53,7 @@ struct PresetValue {
     ParamId id;
     ParamValue value;
 };
-inline constexpr int kPresetValueCount = 30;
+inline constexpr int kPresetValueCount = 29;
 // The rows of Preset choice `choice` (1..9); false for another choice.
 bool presetValues(int choice, std::array<PresetValue, kPresetValueCount>& rows);
 

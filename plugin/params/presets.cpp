@@ -1,7 +1,6 @@
-// The preset table and the parameter-change reaction that applies it.
+// The preset table.
 #include "params/presets.h"
 
-#include "params/param_ids.h"
 
 namespace lumet {
 
@@ -39,73 +38,5 @@ const std::array<PresetRecord, kPresetCount> kPresetTable = {{
      100, 100, 0, 0},       // Diamond
 }};
 // clang-format on
-
-namespace {
-
-void markChanged(PF_ParamDef* def) { def->uu.change_flags = PF_ChangeFlag_CHANGED_VALUE; }
-
-void writePopup(PF_ParamDef* def, std::int32_t choice) {
-    def->u.pd.value = choice;
-    markChanged(def);
-}
-
-void writeSlider(PF_ParamDef* def, float value) {
-    def->u.fs_d.value = static_cast<double>(value);
-    markChanged(def);
-}
-
-void writeColor(PF_ParamDef* def, const std::int32_t (&channels)[3]) {
-    def->u.cd.value = PF_Pixel{255, static_cast<A_u_char>(channels[0] & 0xFF),
-                               static_cast<A_u_char>(channels[1] & 0xFF),
-                               static_cast<A_u_char>(channels[2] & 0xFF)};
-    markChanged(def);
-}
-
-}  // namespace
-
-PF_Err applyPresetOnChange(PF_OutData* out_data, PF_ParamDef* params[],
-                           const PF_UserChangedParamExtra* extra) {
-    if (!extra || extra->param_index != PARAM_PRESET) return PF_Err_NONE;
-    const PF_ParamValue choice = params[PARAM_PRESET]->u.pd.value;
-    if (choice < 1 || choice > kPresetCount) return PF_Err_NONE;
-    const PresetRecord& r = kPresetTable[static_cast<std::size_t>(choice - 1)];
-
-    // Written in the table's field order.
-    writePopup(params[PARAM_BEVEL_STYLE], r.bevelStyle);
-    writePopup(params[PARAM_EDGE_PROFILE], r.edgeProfile);
-    writeSlider(params[PARAM_BEVEL_DEPTH], r.bevelDepth);
-    writeSlider(params[PARAM_BEVEL_SOFTNESS], r.bevelSoftness);
-    params[PARAM_SMART_EDGE]->u.bd.value = (r.smartEdge & 0xFF) != 0 ? 1 : 0;
-    markChanged(params[PARAM_SMART_EDGE]);
-    writeSlider(params[PARAM_EDGE_STRENGTH], r.edgeStrength);
-    writePopup(params[PARAM_HDRI_MAP], r.hdriMap);
-    writeSlider(params[PARAM_BLUR], r.blur);
-    writeSlider(params[PARAM_SCALE], r.scale);
-    writeSlider(params[PARAM_EXPOSURE], r.exposure);
-    writeSlider(params[PARAM_CONTRAST], r.contrast);
-    writeSlider(params[PARAM_DISPLACEMENT], r.displacement);
-    writeSlider(params[PARAM_ROTATION_X], r.rotationX);
-    writeSlider(params[PARAM_ROTATION_Y], r.rotationY);
-    writeSlider(params[PARAM_METAL], r.metal);
-    writeSlider(params[PARAM_TRANSPARENCY], r.transparency);
-    writeSlider(params[PARAM_DISPERSION], r.dispersion);
-    params[PARAM_LIGHT_ANGLE]->u.ad.value =
-        static_cast<PF_Fixed>(static_cast<double>(r.lightAngleDegrees) * 65536.0);
-    markChanged(params[PARAM_LIGHT_ANGLE]);
-    writeSlider(params[PARAM_LIGHT_HEIGHT], r.lightHeight);
-    writeSlider(params[PARAM_SPECULAR], r.specular);
-    writeSlider(params[PARAM_ROUGHNESS], r.roughness);
-    writeSlider(params[PARAM_ANISOTROPY], r.anisotropy);
-    writeColor(params[PARAM_SHADOW_COLOR], r.shadowColor);
-    writeColor(params[PARAM_MIDTONE_COLOR], r.midtoneColor);
-    writeColor(params[PARAM_HIGHLIGHT_COLOR], r.highlightColor);
-    writeSlider(params[PARAM_SATURATION], r.saturation);
-    writeSlider(params[PARAM_TINT_BLEND], r.tintBlend);
-    writeSlider(params[PARAM_GLOW_INTENSITY], r.glowIntensity);
-    writeSlider(params[PARAM_GLOW_RADIUS], r.glowRadius);
-
-    out_data->out_flags |= PF_OutFlag_FORCE_RERENDER;
-    return PF_Err_NONE;
-}
 
 }  // namespace lumet

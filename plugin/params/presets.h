@@ -1,10 +1,9 @@
-// The nine material presets and the reaction to a choice in the Preset popup: one choice rewrites
-// the bevel, environment, lighting, palette and glow parameters from the table.
+// The nine material presets: one choice in the Preset popup rewrites the bevel, environment,
+// lighting, palette and glow parameters from the table (presetValues gives the rows).
 #pragma once
 #include <array>
 #include <cstdint>
 
-#include "AE_Effect.h"
 
 namespace lumet {
 
@@ -47,11 +46,5 @@ inline constexpr int kPresetCount = 9;
 // Record v - 1 belongs to Preset choice v (Gold, Silver, Rose Gold, Bronze, Copper, Platinum,
 // Brushed Steel, Black Chrome, Diamond).
 extern const std::array<PresetRecord, kPresetCount> kPresetTable;
-
-// Parameter-change handler. When the Preset popup changed to a valid choice, writes that preset's
-// values into the parameter array, flags each written parameter as changed and asks the host to
-// render again. Any other change is ignored. Always returns 0.
-PF_Err applyPresetOnChange(PF_OutData* out_data, PF_ParamDef* params[],
-                           const PF_UserChangedParamExtra* extra);
 
 }  // namespace lumet

@@ -3,6 +3,7 @@
 // runs.
 #include "render/frame_pipeline.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/stage_constants.h"
@@ -10,11 +11,11 @@
 #include "gpu/gpu_context.h"
 #include "gpu/gpu_ops.h"
 #include "gpu/gpu_runtime.h"
+#include "params/param_ids.h"
 #include "platform/plane.h"
 #include "render/content_window.h"
 #include "render/frame_report.h"
 #include "render/geometry_sequence.h"
-#include "render/output_expansion.h"
 #include "render/render_stages.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
@@ -62,8 +63,7 @@ bool runGeometry(Stages& s) {
     StageCache& cache = s.cache;
     const FrameWindow& area = job.area;
     std::memcpy(cache.alphaCopy.get(), job.areaAlpha, static_cast<std::size_t>(area.pixels()));
-    const LayerPlacement layer{job.layerWorld, job.layerWorld ? pixelDepthOf(*job.layerWorld) : 0,
-                               job.dx - area.x, job.dy - area.y};
+    const LayerPlacement layer{job.layer, job.dx - area.x, job.dy - area.y};
     if (!runGeometrySequence({cache.alphaCopy.get(), area.width, area.height},
                              {cache.alphaSS.get(), s.work.width, s.work.height},
                              {cache.heightMap.get(), s.work.width, s.work.height},
@@ -229,7 +229,7 @@ void composeFrame(const Stages& s, bool hasGlow) {
         window, job.area,
         RgbPlanes<const float>(shade[0], shade[1], shade[2], job.area.width, job.area.height),
         glowPlanes, {job.windowAlpha, window.width, window.height}, s.surface().height, env,
-        *job.settings, job.SS, pixelDepthOf(*job.output), *job.output);
+        *job.settings, job.SS, job.output);
 }
 
 // The stages in their order, for the progress reports and for what an abandoned frame leaves.
@@ -238,42 +238,31 @@ enum PipelineStage : std::int32_t { kGeometry, kReflection, kShading, kGlow, kSt
 // The host asked to abandon the frame during or before `cut`: that stage and the later ones are
 // stale, the earlier ones keep what they computed under this frame's settings, which are
 // committed so that the cache's rules judge the next frame against them.
-PF_Err abandonFrame(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu, PipelineStage cut,
-                    PF_Err err) {
+Status abandonFrame(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu, PipelineStage cut,
+                    std::int32_t answer) {
     if (cut <= kGeometry) cache.geometryValid = false;
     if (cut <= kReflection) cache.reflectionValid = false;
     if (cut <= kShading) cache.shadingValid = false;
     cache.glowValid = false;
-    commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);
+    commitStageCache(cache, *job.frameSettings, job.identity, job.envKey);
     gpu.leave();
-    return err;
+    return Status::interrupted(answer);
 }
 
 // Whether the host asked to abandon the frame (asking it now); reports the stages done so far.
-PF_Err stageFinished(PipelineStage done) {
+std::int32_t stageFinished(PipelineStage done) {
     reportFrameProgress(done + 1, kStageCount + 1);
     return askFrameAbort();
-}
-
-std::int32_t askInDataAbort(void* context) {
-    const PF_InData* in_data = static_cast<const PF_InData*>(context);
-    return in_data->inter.abort(in_data->effect_ref);
-}
-
-void tellInDataProgress(void* context, std::int32_t done, std::int32_t total) {
-    const PF_InData* in_data = static_cast<const PF_InData*>(context);
-    in_data->inter.progress(in_data->effect_ref, done, total);
 }
 
 }  // namespace
 
 bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
-                   const RenderSettings& settings, const PF_InData& in_data, PF_EffectWorld* output,
-                   std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy) {
-    const std::int32_t W = output->width, H = output->height;
-    const PreviewScale preview = previewScaleOf(&in_data);
-    const std::int32_t SS =
-        in_data.quality == PF_Quality_HI ? highQualitySupersampling(preview.factor()) : 1;
+                   const RenderSettings& settings, bool highQuality, const PreviewScale& preview,
+                   const ImageView& output, std::int32_t contentW, std::int32_t contentH,
+                   std::int32_t dx, std::int32_t dy) {
+    const std::int32_t W = output.width, H = output.height;
+    const std::int32_t SS = highQuality ? highQualitySupersampling(preview.factor()) : 1;
     constexpr std::int64_t kMostFramePixels = std::int64_t{1} << 31;
     if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
         static_cast<std::int64_t>(H) * SS > INT32_MAX ||
@@ -284,10 +273,6 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.W = W, job.H = H, job.SS = SS, job.dx = dx, job.dy = dy;
     job.contentW = contentW, job.contentH = contentH;
     job.preview = preview;
-    job.interrupt = FrameInterrupt{};
-    job.interrupt.context = const_cast<PF_InData*>(&in_data);
-    if (in_data.inter.abort) job.interrupt.abort = askInDataAbort;
-    if (in_data.inter.progress) job.interrupt.progress = tellInDataProgress;
     job.output = output;
     beginPlaneFrame();
     job.planesRefusedAtStart = planeRequestsRefused();
@@ -298,7 +283,7 @@ bool framePlanesRefused(const FrameJob& job) {
     return planeRequestsRefused() != job.planesRefusedAtStart;
 }
 
-PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
+Status placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
                   const FrameWindow& layerRect, FrameJob& job, FrameCoverage& coverage,
                   bool& finished) {
     FrameReport& report = currentFrameReport();
@@ -314,7 +299,7 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     // and a device runtime that cannot get them may end the process instead of failing a call.
     if (gpu::gpuRuntimeReady() && gpu::gpuContext.sharesHostMemory)
         bytes += deviceFrameBytes(windows, SS);
-    if (!frameFitsMemory(bytes, job.memory)) return PF_Err_OUT_OF_MEMORY;
+    if (!frameFitsMemory(bytes, job.memory)) return Status::outOfMemory();
     job.window = windows.output;
     job.area = windows.geometry;
     report.window = job.window;
@@ -323,19 +308,53 @@ PF_Err placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     // coverage has no distances to measure heights from.)
     finished = bounds.minX > bounds.maxX && !job.settings->showEnvMap;
     if (finished) {
-        writeTransparentFrame(*job.settings, W, H, SS, job.dx, job.dy, *job.output);
-        return PF_Err_NONE;
+        writeTransparentFrame(*job.settings, W, H, SS, job.dx, job.dy, job.output);
+        return {};
     }
     if (!makeFrameCoverage(layerAlpha, layerRect, job.window, job.area, coverage))
-        return PF_Err_OUT_OF_MEMORY;
+        return Status::outOfMemory();
     job.windowAlpha = coverage.window.get();
     job.areaAlpha = coverage.area;
-    job.layer.alphaHash = windowAlphaHash(coverage.area, job.area);
-    report.alphaHash = job.layer.alphaHash;
-    return PF_Err_NONE;
+    job.identity.alphaHash = windowAlphaHash(coverage.area, job.area);
+    report.alphaHash = job.identity.alphaHash;
+    return {};
 }
 
-PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu) {
+Status placeLayer(const ImageView& layer, FrameJob& job, FrameCoverage& coverage, bool& finished) {
+    const std::int32_t W = job.W, H = job.H, dx = job.dx, dy = job.dy;
+    // The part of the frame the layer covers.
+    const auto clampTo = [](std::int64_t v, std::int32_t limit) {
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 0, limit));
+    };
+    const std::int32_t x0 = clampTo(dx, W), y0 = clampTo(dy, H);
+    const std::int32_t x1 = clampTo(std::int64_t{dx} + (layer ? layer.width : 0), W);
+    const std::int32_t y1 = clampTo(std::int64_t{dy} + (layer ? layer.height : 0), H);
+    const FrameWindow layerRect{x0, y0, x1 - x0, y1 - y0, W, H};
+    ContentBounds bounds{W, 0, H, 0};
+    Plane<std::uint8_t> layerAlpha;
+    // The smart edge carves the layer's colour edges into the heights: a new fill under the same
+    // alpha is a new geometry. Its hash comes from the same pass over the layer.
+    const bool hashColour = layer && job.settings->smartEdge &&
+                            job.settings->bevelStyle == kInnerBevel;
+    std::uint64_t colourHash = 0;
+    if (layer && layerRect.width > 0 && layerRect.height > 0) {
+        layerAlpha = allocatePlane<std::uint8_t>(layerRect.pixels());
+        if (!layerAlpha) return Status::outOfMemory();
+        bounds = extractAlpha(layer, dx - x0, dy - y0, layerAlpha.get(), layerRect.width,
+                              layerRect.height, hashColour ? &colourHash : nullptr);
+        if (const std::int32_t answer = frameInterrupted()) return Status::interrupted(answer);
+        if (bounds.minX <= bounds.maxX) {
+            bounds.minX += x0, bounds.maxX += x0, bounds.minY += y0, bounds.maxY += y0;
+        }
+    }
+    const Status placed = placeFrame(bounds, layerAlpha.get(), layerRect, job, coverage, finished);
+    if (!placed.ok() || finished) return placed;
+    job.layer = layer;
+    if (hashColour) job.identity.colourHash = colourHash ? colourHash : imagePixelHash(layer);
+    return {};
+}
+
+Status runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gpu) {
     const FrameInterruptScope interruptible(job.interrupt);
     FrameReport& report = currentFrameReport();
     report.gpu = gpu.held();
@@ -343,43 +362,46 @@ PF_Err runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
 
     // What is stale; a new size relays the cache out and makes everything stale.
     if (!sameCoverage(cache, job)) cache.geometryValid = false;
-    StageFlags flags = decideStages(cache, *job.frameSettings, job.layer, job.envKey);
+    StageFlags flags = decideStages(cache, *job.frameSettings, job.identity, job.envKey);
     const FrameWindow work = job.area.scaled(SS);
     checkStageCacheSize(cache, job.area.width, job.area.height, work.width, work.height, SS, flags);
     if (!checkGlowPlanes(cache, job.window)) flags.glowDirty = true;
     if (flags.envChanged || cache.envRevision == 0) cache.envRevision = nextContentRevision();
     report.flags = flags;
     // The stages cannot run without these planes; reading them absent would be a crash.
-    if (!planesComplete(cache, SS)) return PF_Err_OUT_OF_MEMORY;
+    if (!planesComplete(cache, SS)) return Status::outOfMemory();
 
     Stages stages{cache,  job,  gpu.held(),
                   report, work, SS > 1 ? cache.alphaSS.get() : cache.alphaCopy.get()};
-    if (PF_Err err = askFrameAbort()) return abandonFrame(cache, job, gpu, kGeometry, err);
-    if (flags.geometryDirty && !runGeometry(stages)) return PF_Err_OUT_OF_MEMORY;
-    if (PF_Err err = stageFinished(kGeometry)) return abandonFrame(cache, job, gpu, kGeometry, err);
+    if (std::int32_t a = askFrameAbort()) return abandonFrame(cache, job, gpu, kGeometry, a);
+    if (flags.geometryDirty && !runGeometry(stages)) return Status::outOfMemory();
+    if (std::int32_t a = stageFinished(kGeometry))
+        return abandonFrame(cache, job, gpu, kGeometry, a);
     if (flags.reflectionDirty) runReflection(stages);
-    if (PF_Err err = stageFinished(kReflection))
-        return abandonFrame(cache, job, gpu, kReflection, err);
+    if (std::int32_t a = stageFinished(kReflection))
+        return abandonFrame(cache, job, gpu, kReflection, a);
     if ((flags.shadingDirty || !cache.shadingValid) && !runShading(stages))
-        return PF_Err_OUT_OF_MEMORY;
-    if (PF_Err err = stageFinished(kShading)) return abandonFrame(cache, job, gpu, kShading, err);
+        return Status::outOfMemory();
+    if (std::int32_t a = stageFinished(kShading))
+        return abandonFrame(cache, job, gpu, kShading, a);
     const bool hasGlow = runGlow(stages, flags.glowDirty);
-    if (PF_Err err = stageFinished(kGlow)) return abandonFrame(cache, job, gpu, kGlow, err);
+    if (std::int32_t a = stageFinished(kGlow)) return abandonFrame(cache, job, gpu, kGlow, a);
     report.glowUsed = hasGlow;
     if (framePlanesRefused(job)) {
         cache.geometryValid = cache.reflectionValid = false;
         cache.shadingValid = cache.glowValid = false;
-        return PF_Err_OUT_OF_MEMORY;
+        return Status::outOfMemory();
     }
 
     // The device copies and the cache now agree, so the GPU can go.
-    commitStageCache(cache, *job.frameSettings, job.layer, job.envKey);
+    commitStageCache(cache, *job.frameSettings, job.identity, job.envKey);
     gpu.leave();
     composeFrame(stages, hasGlow);
     // An abandon asked for while the output was written leaves it incomplete: the host gets the
     // error and throws the output away.
     reportFrameProgress(kStageCount + 1, kStageCount + 1);
-    return frameInterrupted();
+    if (const std::int32_t answer = frameInterrupted()) return Status::interrupted(answer);
+    return {};
 }
 
 }  // namespace lumet

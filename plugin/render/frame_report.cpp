@@ -54,11 +54,11 @@ void beginFrameReport(RenderPath path) {
 
 FrameReport& currentFrameReport() { return tCurrent; }
 
-void finishFrameReport(PF_Err result) {
+void finishFrameReport(const Status& result) {
     tCurrent.result = result;
     std::lock_guard<std::mutex> lock(state().mutex);
     ReportState& s = state();
-    if (result == PF_Err_NONE) ++s.counters.frames;
+    if (result.ok()) ++s.counters.frames;
     if (tCurrent.geometryRan) ++s.counters.geometry;
     if (tCurrent.reflectionRan) ++s.counters.reflection;
     if (tCurrent.shadingRan) ++s.counters.shading;

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
+#include "core/status.h"
 #include "core/frame_window.h"
 #include "params/render_settings.h"
 #include "render/stage_cache.h"
@@ -25,7 +25,7 @@ struct StageCounters {
 
 struct FrameReport {
     RenderPath path = RenderPath::kNone;
-    PF_Err result = PF_Err_NONE;
+    Status result;
     StageFlags flags;  // the dirty flags the frame decided (after the size check)
     bool geometryRan = false, reflectionRan = false, shadingRan = false, glowRan = false;
     bool glowUsed = false;   // the output received a glow
@@ -71,7 +71,7 @@ void resetStageCounters();
 // Used by the render paths.
 void beginFrameReport(RenderPath path);
 FrameReport& currentFrameReport();
-void finishFrameReport(PF_Err result);
+void finishFrameReport(const Status& result);
 void notifyFrameObserver(const FramePlanes& planes);
 
 }  // namespace lumet

@@ -54,7 +54,7 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
     // be computed), so neither plane is cleared first.
     computeHeightMap(coverage, height, settings, pixelScale, accelerated);
 
-    if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.world)
+    if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.image)
         applySmartEdge(layer, coverage, height, SS, preview, settings.bevelDepth,
                        settings.edgeStrength, accelerated);
 

@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
 #include "core/plane_view.h"
 #include "geometry/smart_edge.h"
 

@@ -18,7 +18,9 @@
 namespace lumet {
 
 // What an instance keeps between frames: the prepared environment map (which one, at which
-// blur, its interleaved colours) and the stage cache, under one lock.
+// blur, its interleaved colours: interleavedFloats(envW x envH) floats each) and the stage cache
+// its frames run in (planes that grow to hold a larger window and are reused for a smaller one).
+// Its owner guards it with a lock of its own.
 struct InstanceCache {
     bool envValid = false;
     std::int32_t envMap = 0;
@@ -26,11 +28,13 @@ struct InstanceCache {
     std::int32_t envW = 0, envH = 0;
     Plane<float> sharpRgb, smoothRgb;
     StageCache stages;
-    platform::Lock lock;
-
-    // Forgets every kept product (the lock stays).
-    void clear();
 };
+
+// The environment map the planes hold, as the reflection reads it.
+EnvMap instanceEnvMap(const InstanceCache& cache);
+
+// The plain protocol's one process-wide cache, guarded by the non-smart cache lock.
+InstanceCache& nonSmartCache();
 
 struct FrameRequest {
     // The host's values for the frame (the change rules compare them; the stages compute with
@@ -51,7 +55,9 @@ struct FrameRequest {
     bool waitForCache = false;
 };
 
-// Renders the frame into request.output.
-Status renderInstanceFrame(InstanceCache& cache, const FrameRequest& request);
+// Renders the frame into request.output, in `cache` when `cacheLock` can be had (see
+// FrameRequest::waitForCache).
+Status renderInstanceFrame(InstanceCache& cache, platform::Lock& cacheLock,
+                           const FrameRequest& request);
 
 }  // namespace lumet

@@ -9,7 +9,7 @@
 
 #include "gpu/gpu_runtime.h"
 #include "platform/plane.h"
-#include "render/non_smart_cache.h"
+#include "render/instance_render.h"
 #include "render/render_locks.h"
 #include "render/stage_cache.h"
 
@@ -23,7 +23,7 @@ void ReleaseRenderCaches() {
     emptyStageCache(smartStageCache());
     LeaveGpuLock();
     LeaveSmartCacheLock();
-    nonSmartCache() = NonSmartCache{};
+    nonSmartCache() = InstanceCache{};
     releaseIdlePlanes();
 }
 

@@ -45,26 +45,23 @@ std::uint32_t windowAlphaHash(const std::uint8_t* alpha, const FrameWindow& wind
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
-std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth) {
-    if (!world.data || world.width < 1 || world.height < 1) return 0;
-    const std::int64_t rowBytes = (depth == kDepthFloat ? 16
-                                   : depth == kDepth16  ? 8
-                                                        : 4) *
-                                  std::int64_t{world.width};
-    const auto* base = reinterpret_cast<const unsigned char*>(world.data);
-    auto row = [&](std::int32_t y) { return base + std::int64_t{y} * world.rowbytes; };
-    Plane<std::uint64_t> rowHashes = allocatePlane<std::uint64_t>(world.height);
+std::uint64_t imagePixelHash(const ImageView& image) {
+    if (!image) return 0;
+    const std::int32_t depth = image.format.depth;
+    const std::int64_t rowBytes = std::int64_t{image.format.bytesPerPixel()} * image.width;
+    auto row = [&](std::int32_t y) { return reinterpret_cast<const unsigned char*>(image.row(y)); };
+    Plane<std::uint64_t> rowHashes = allocatePlane<std::uint64_t>(image.height);
     if (!rowHashes) {
         // Without room for the rows' hashes, one row after another: the same value.
-        std::uint64_t hash = rowFoldStart(world.width, world.height, depth);
-        for (std::int32_t y = 0; y < world.height; ++y)
+        std::uint64_t hash = rowFoldStart(image.width, image.height, depth);
+        for (std::int32_t y = 0; y < image.height; ++y)
             hash = fnvMix64(hash, bytesHash64(row(y), rowBytes));
         return rowFoldFinish(hash);
     }
-    ParallelRows(world.height, [&](std::int32_t begin, std::int32_t end) {
+    ParallelRows(image.height, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) rowHashes[y] = bytesHash64(row(y), rowBytes);
     });
-    return foldRowHashes(world.width, world.height, depth, rowHashes.get());
+    return foldRowHashes(image.width, image.height, depth, rowHashes.get());
 }
 
 bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerRect,
@@ -86,7 +83,7 @@ bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerR
 
 void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,
                            std::int32_t SS, std::int32_t dx, std::int32_t dy,
-                           PF_EffectWorld& output) {
+                           const ImageView& output) {
     const FrameWindow none{0, 0, 0, 0, W, H};
     FramePlanes planes;
     planes.settings = &settings;
@@ -94,7 +91,7 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
     planes.dx = dx, planes.dy = dy;
     planes.window = planes.geometryWindow = none;
     notifyFrameObserver(planes);
-    composeOutput(none, none, {}, {}, {}, {}, EnvMap{}, settings, SS, pixelDepthOf(output), output);
+    composeOutput(none, none, {}, {}, {}, {}, EnvMap{}, settings, SS, output);
 }
 
 bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "AE_Effect.h"
 #include "core/frame_window.h"
+#include "core/image_view.h"
 #include "core/plane_view.h"
 #include "params/render_settings.h"
 #include "platform/plane.h"
@@ -67,9 +67,9 @@ void copyWindowZeroAround(const T* from, const FrameWindow& fromWindow, T* to,
     }
 }
 
-// 64-bit hash of a host world's pixels (every row's pixel bytes, not the padding) with its size
-// and depth: what the smart edge reads of the layer's colour. 0 for a world without pixels.
-std::uint64_t worldPixelHash(const PF_EffectWorld& world, std::int32_t depth);
+// 64-bit hash of an image's pixels (every row's pixel bytes, not the padding) with its size and
+// depth: what the smart edge reads of the layer's colour. 0 for an image without pixels.
+std::uint64_t imagePixelHash(const ImageView& image);
 
 // A frame's coverage over its two windows: the layer's alpha (`layerAlpha`, filling `layerRect`
 // in frame pixels) placed into the output window, zero elsewhere, its edges smoothed; and the same
@@ -87,7 +87,7 @@ bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerR
 // The frame of an empty layer: the observer sees empty windows, the output is transparent.
 void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,
                            std::int32_t SS, std::int32_t dx, std::int32_t dy,
-                           PF_EffectWorld& output);
+                           const ImageView& output);
 
 // The glow into four caller-owned planes of the alpha's size, from the shade over `shadeAt` of
 // that frame (zero around it): on the GPU when this render holds the GPU lock, else on the GPU

@@ -54,6 +54,8 @@ struct ComposeJob {
     const float* sharpRgb;   // the map's sharp colours, interleaved
     std::int32_t envW, envH;
     const std::uint8_t* alpha;
+    ChannelOrder order;
+    float white16;  // the output's 16-bit white
 };
 
 // Pixel (x, y) of the window.
@@ -114,57 +116,58 @@ ComposedPixel composePixel(const ComposeJob& job, std::int32_t x, std::int32_t y
     return {alpha, r, g, b, false};
 }
 
-template <class Pixel>
-Pixel* pixelAt(PF_EffectWorld& world, std::int32_t x, std::int32_t y) {
-    char* row = reinterpret_cast<char*>(world.data) + static_cast<std::int64_t>(y) * world.rowbytes;
-    return reinterpret_cast<Pixel*>(row) + x;
-}
-
 // The integer channel of 8 and 16-bit output for colour v and dither byte d.
-inline A_u_char channel8(float v, std::uint32_t d) {
+inline std::uint8_t channel8(float v, std::uint32_t d) {
     // The colour is not clamped before scaling; the integer clamp bounds it.
-    return static_cast<A_u_char>(truncClamped(v * 255.0f + 0.6f * ditherOffset(d), 255.0f));
+    return static_cast<std::uint8_t>(truncClamped(v * 255.0f + 0.6f * ditherOffset(d), 255.0f));
 }
-inline A_u_short channel16(float v, std::uint32_t d) {
+inline std::uint16_t channel16(float v, std::uint32_t d, float white) {
     const float dithered = clamp01(std::min(1.0f, v) + 0.00234375f * ditherOffset(d));
-    return static_cast<A_u_short>(truncClamped(dithered * 32768.0f, 32768.0f));
+    return static_cast<std::uint16_t>(truncClamped(dithered * white, white));
 }
 
 // Writes pixel (x, y) of the frame in the output's format.
 template <int kFormat>
-void writePixel(const ComposedPixel& p, std::int32_t x, std::int32_t y, char* at) {
+void writePixel(const ComposeJob& job, const ComposedPixel& p, std::int32_t x, std::int32_t y,
+                char* at) {
+    const ChannelIndex c = channelIndex(job.order);
     if constexpr (kFormat == kFormat32) {
         // Float output is neither dithered nor clamped: glow may push colour above 1.
-        *reinterpret_cast<PF_PixelFloat*>(at) =
-            p.empty ? PF_PixelFloat{0.0f, 0.0f, 0.0f, 0.0f} : PF_PixelFloat{p.a, p.r, p.g, p.b};
+        float* out = reinterpret_cast<float*>(at);
+        const bool none = p.empty;
+        out[c.a] = none ? 0.0f : p.a, out[c.r] = none ? 0.0f : p.r;
+        out[c.g] = none ? 0.0f : p.g, out[c.b] = none ? 0.0f : p.b;
     } else if constexpr (kFormat == kFormat16) {
-        PF_Pixel16* out = reinterpret_cast<PF_Pixel16*>(at);
+        std::uint16_t* out = reinterpret_cast<std::uint16_t*>(at);
         if (p.empty) {
-            *out = PF_Pixel16{0, 0, 0, 0};
+            std::memset(out, 0, 8);
             return;
         }
         const DitherBytes d = ditherBytes(x, y);
-        *out = PF_Pixel16{static_cast<A_u_short>(truncClamped(p.a * 32768.0f, 32768.0f)),
-                          channel16(p.r, d.r), channel16(p.g, d.g), channel16(p.b, d.b)};
+        out[c.a] = static_cast<std::uint16_t>(truncClamped(p.a * job.white16, job.white16));
+        out[c.r] = channel16(p.r, d.r, job.white16), out[c.g] = channel16(p.g, d.g, job.white16);
+        out[c.b] = channel16(p.b, d.b, job.white16);
     } else {
-        PF_Pixel8* out = reinterpret_cast<PF_Pixel8*>(at);
+        std::uint8_t* out = reinterpret_cast<std::uint8_t*>(at);
         if (p.empty) {
-            *out = PF_Pixel8{0, 0, 0, 0};
+            std::memset(out, 0, 4);
             return;
         }
         const DitherBytes d = ditherBytes(x, y);
-        *out = PF_Pixel8{static_cast<A_u_char>(truncClamped(p.a * 255.0f, 255.0f)),
-                         channel8(p.r, d.r), channel8(p.g, d.g), channel8(p.b, d.b)};
+        out[c.a] = static_cast<std::uint8_t>(truncClamped(p.a * 255.0f, 255.0f));
+        out[c.r] = channel8(p.r, d.r), out[c.g] = channel8(p.g, d.g), out[c.b] = channel8(p.b, d.b);
     }
 }
 
 // Frame pixels (x + k, y) for k < n of 8 or 16-bit output from their composed values: the dither
 // from the position, the integer channels, all zeros where empty. Branch-free, so that the
 // compiler can turn the loop into vector code; the same arithmetic as writePixel.
-template <int kFormat>
+template <int kFormat, bool kRgba>
 LUMET_AVX2_CLONES void writeIntegerRun(const float* A, const float* R, const float* G,
                                        const float* B, const std::uint8_t* empty, std::int32_t n,
-                                       std::int32_t x, std::int32_t y, char* out) {
+                                       std::int32_t x, std::int32_t y, float white16, char* out) {
+    // Channel shifts within the packed pixel: ARGB or RGBA in memory order.
+    constexpr int kA = kRgba ? 3 : 0, kR = kRgba ? 0 : 1, kG = kRgba ? 1 : 2, kB = kRgba ? 2 : 3;
     const std::uint32_t hy = static_cast<std::uint32_t>(y) * 19349663u;
     for (std::int32_t k = 0; k < n; ++k) {
         const std::uint32_t hx = static_cast<std::uint32_t>(x + k) * 73856093u;
@@ -173,20 +176,37 @@ LUMET_AVX2_CLONES void writeIntegerRun(const float* A, const float* R, const flo
         const std::uint32_t keep = empty[k] ? 0u : ~0u;
         if constexpr (kFormat == kFormat8) {
             const std::uint32_t a = static_cast<std::uint32_t>(truncClamped(A[k] * 255.0f, 255.0f));
-            const std::uint32_t pixel = a | static_cast<std::uint32_t>(channel8(R[k], dr)) << 8 |
-                                        static_cast<std::uint32_t>(channel8(G[k], dg)) << 16 |
-                                        static_cast<std::uint32_t>(channel8(B[k], db)) << 24;
+            const std::uint32_t pixel = a << 8 * kA |
+                                        static_cast<std::uint32_t>(channel8(R[k], dr)) << 8 * kR |
+                                        static_cast<std::uint32_t>(channel8(G[k], dg)) << 8 * kG |
+                                        static_cast<std::uint32_t>(channel8(B[k], db)) << 8 * kB;
             const std::uint32_t value = pixel & keep;
             std::memcpy(out + 4 * std::int64_t{k}, &value, 4);
         } else {
             const std::uint64_t a =
-                static_cast<std::uint32_t>(truncClamped(A[k] * 32768.0f, 32768.0f));
-            const std::uint64_t pixel = a | std::uint64_t{channel16(R[k], dr)} << 16 |
-                                        std::uint64_t{channel16(G[k], dg)} << 32 |
-                                        std::uint64_t{channel16(B[k], db)} << 48;
+                static_cast<std::uint32_t>(truncClamped(A[k] * white16, white16));
+            const std::uint64_t pixel = a << 16 * kA |
+                                        std::uint64_t{channel16(R[k], dr, white16)} << 16 * kR |
+                                        std::uint64_t{channel16(G[k], dg, white16)} << 16 * kG |
+                                        std::uint64_t{channel16(B[k], db, white16)} << 16 * kB;
             const std::uint64_t value = pixel & (std::uint64_t{keep} << 32 | keep);
             std::memcpy(out + 8 * std::int64_t{k}, &value, 8);
         }
+    }
+}
+
+// Float output is neither dithered nor clamped: glow may push colour above 1.
+template <bool kRgba>
+void writeFloatRun(const float* A, const float* R, const float* G, const float* B,
+                   const std::uint8_t* empty, std::int32_t n, char* out) {
+    constexpr int kA = kRgba ? 3 : 0, kR = kRgba ? 0 : 1, kG = kRgba ? 1 : 2, kB = kRgba ? 2 : 3;
+    float* __restrict floats = reinterpret_cast<float*>(out);
+    for (std::int32_t k = 0; k < n; ++k) {
+        const bool none = empty[k];
+        floats[4 * k + kA] = none ? 0.0f : A[k];
+        floats[4 * k + kR] = none ? 0.0f : R[k];
+        floats[4 * k + kG] = none ? 0.0f : G[k];
+        floats[4 * k + kB] = none ? 0.0f : B[k];
     }
 }
 
@@ -248,17 +268,16 @@ void composeRun(const ComposeJob& job, std::int32_t y, std::int32_t x0, std::int
         }
         char* to = out + c0 * kPixelBytes;
         if constexpr (kFormat == kFormat32) {
-            // Float output is neither dithered nor clamped: glow may push colour above 1.
-            float* __restrict floats = reinterpret_cast<float*>(to);
-            for (std::int32_t k = 0; k < n; ++k) {
-                const bool none = empty[k];
-                floats[4 * k] = none ? 0.0f : A[k];
-                floats[4 * k + 1] = none ? 0.0f : R[k];
-                floats[4 * k + 2] = none ? 0.0f : G[k];
-                floats[4 * k + 3] = none ? 0.0f : B[k];
-            }
+            if (job.order == ChannelOrder::kRgba)
+                writeFloatRun<true>(A, R, G, B, empty, n, to);
+            else
+                writeFloatRun<false>(A, R, G, B, empty, n, to);
+        } else if (job.order == ChannelOrder::kRgba) {
+            writeIntegerRun<kFormat, true>(A, R, G, B, empty, n, start + job.window.x, frameY,
+                                           job.white16, to);
         } else {
-            writeIntegerRun<kFormat>(A, R, G, B, empty, n, start + job.window.x, frameY, to);
+            writeIntegerRun<kFormat, false>(A, R, G, B, empty, n, start + job.window.x, frameY,
+                                            job.white16, to);
         }
     }
 }
@@ -300,11 +319,11 @@ void composeWindowRowFor(const ComposeJob& job, std::int32_t y, std::int32_t x0,
 }
 
 // Output row y (frame pixels): transparent outside the window, composed inside it.
-void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std::int32_t format,
-                PF_EffectWorld& output) {
-    const std::int64_t pixelBytes = format == kFormat32 ? 16 : format == kFormat16 ? 8 : 4;
-    char* row =
-        reinterpret_cast<char*>(output.data) + static_cast<std::int64_t>(y) * output.rowbytes;
+void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns,
+                const ImageView& output) {
+    const std::int32_t format = output.format.depth;
+    const std::int64_t pixelBytes = output.format.bytesPerPixel();
+    char* row = output.row(y);
     const FrameWindow& w = job.window;
     const bool inside = y >= w.y && y - w.y < w.height;
     const std::int32_t begin = inside ? std::min(w.x, columns) : columns;
@@ -325,11 +344,11 @@ void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns, std
     for (std::int32_t x = begin; x < end; ++x, out += pixelBytes) {
         const ComposedPixel p = composePixel(job, x - w.x, y - w.y);
         if (format == kFormat32)
-            writePixel<kFormat32>(p, x, y, out);
+            writePixel<kFormat32>(job, p, x, y, out);
         else if (format == kFormat16)
-            writePixel<kFormat16>(p, x, y, out);
+            writePixel<kFormat16>(job, p, x, y, out);
         else
-            writePixel<kFormat8>(p, x, y, out);
+            writePixel<kFormat8>(job, p, x, y, out);
     }
 }
 
@@ -339,8 +358,8 @@ void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                    const RgbPlanes<const float>& shade, const RgbaPlanes<const float>& glow,
                    PlaneView<const std::uint8_t> alpha, PlaneView<const float> height,
                    const EnvMap& env, const RenderSettings& settings, std::int32_t SS,
-                   std::int32_t outputFormat, PF_EffectWorld& output) {
-    if (window.frameWidth < 1 || window.frameHeight < 1 || !output.data) return;
+                   const ImageView& output) {
+    if (window.frameWidth < 1 || window.frameHeight < 1 || !output) return;
     // Only the part of the frame that the world can hold is written.
     const std::int32_t columns =
         std::min<std::int32_t>(window.frameWidth, static_cast<std::int32_t>(output.width));
@@ -366,10 +385,12 @@ void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                          env.sharpRgb,
                          env.envW,
                          env.envH,
-                         alpha.data};
+                         alpha.data,
+                         output.format.order,
+                         static_cast<float>(output.format.white16)};
     ParallelRows(rows, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y)
-            composeRow(job, y, columns, outputFormat, output);
+            composeRow(job, y, columns, output);
     });
 }
 

@@ -4,18 +4,18 @@
 #pragma once
 #include <cstdint>
 
-#include "AE_Effect.h"
 #include "envmap/env_map.h"
 #include "core/frame_window.h"
+#include "core/image_view.h"
 #include "core/plane_view.h"
 #include "params/render_settings.h"
 
 namespace lumet {
 
-// Output pixel format codes.
-constexpr std::int32_t kFormat8 = 0;
-constexpr std::int32_t kFormat16 = 1;
-constexpr std::int32_t kFormat32 = 2;
+// Output pixel format codes: the depth of the output's view.
+constexpr std::int32_t kFormat8 = kDepth8;
+constexpr std::int32_t kFormat16 = kDepth16;
+constexpr std::int32_t kFormat32 = kDepthFloat;
 
 // The three dither bytes of pixel (x, y): a hash of the position, the same in every frame.
 struct DitherBytes {
@@ -27,19 +27,19 @@ inline DitherBytes ditherBytes(std::int32_t x, std::int32_t y) {
     return {(hx ^ hy) & 255u, ((hx + 93u) ^ hy) & 255u, ((hy - 97u) ^ hx) & 255u};
 }
 
-// Writes the frame into output (pixel (x, y) to data + y x rowbytes + x x pixel size; only the
-// part that fits the world is written): transparent outside `window`, composed inside it. The
+// Writes the frame into output (pixel (x, y) to the view's row y, column x; only the
+// part that fits the view is written): transparent outside `window`, composed inside it. The
 // glow and alpha planes hold `window`; the shade planes hold `shadeWindow`, which lies inside it,
 // and the colour is 0 around it. Output alpha comes from the layer's alpha, from the brightness
 // of colour outside it (outer bevels), from Transparency and from the glow; a complete set of
 // glow planes adds glowIntensity x glow. settings.showEnvMap replaces the colour by the height
 // field (smartEdge on; `height` holds the shade window at SS times its size, read at SS x,
-// SS x y) or by the map's sharp planes stretched over the frame. outputFormat: kFormat8,
-// kFormat16 or kFormat32.
+// SS x y) or by the map's sharp planes stretched over the frame. The output's view gives its depth,
+// channel order and 16-bit white; its rows may run either way in memory.
 void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                    const RgbPlanes<const float>& shade, const RgbaPlanes<const float>& glow,
                    PlaneView<const std::uint8_t> alpha, PlaneView<const float> height,
                    const EnvMap& env, const RenderSettings& settings, std::int32_t SS,
-                   std::int32_t outputFormat, PF_EffectWorld& output);
+                   const ImageView& output);
 
 }  // namespace lumet

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "support/world_view.h"
 #include "env_map_test_support.h"
-#include "envmap/env_map_cache.h"
+#include "host/env_map_cache.h"
 #include "platform/plane.h"
 #include "refhost/compute_cache.h"
 #include "refhost/suites.h"
@@ -24,7 +25,7 @@ protected:
     }
 
     EnvMapCacheOptions options(std::int32_t mapType, float blur) const {
-        return {refhost::basicSuite(), mapType, blur, 2048, 1024, nullptr, 0};
+        return {refhost::basicSuite(), mapType, blur, 2048, 1024, nullptr, 0, {}};
     }
 
     AEGP_GUID key(EnvMapCacheOptions o) {
@@ -101,7 +102,7 @@ MapPlanes compute(EnvMapCacheOptions o) {
 
 TEST(EnvMapCacheCompute, DiamondSmoothPlanesComeFromDiamondItself) {
     const std::int32_t w = 128, h = 64;
-    EnvMapCacheOptions o{nullptr, 9, 0.5f, w, h, nullptr, 0};  // blur 0.5: radius 25
+    EnvMapCacheOptions o{nullptr, 9, 0.5f, w, h, nullptr, 0, {}};  // blur 0.5: radius 25
     const MapPlanes cached = compute(o);
     MapPlanes direct(w, h);
     direct.loadBuiltIn(25, 9);  // the direct loader: smooth planes from Gallery, radius 60
@@ -117,15 +118,15 @@ TEST(EnvMapCacheCompute, RawMapsMatchTheDirectLoaderAndCustomWithoutLayerIsGalle
     const std::int32_t w = 96, h = 48;
     MapPlanes studio(w, h);
     studio.loadBuiltIn(4, 2);
-    const MapPlanes cached = compute({nullptr, 2, 0.2f, w, h, nullptr, 0});
+    const MapPlanes cached = compute({nullptr, 2, 0.2f, w, h, nullptr, 0, {}});
     EXPECT_TRUE(cached.sharpEquals(studio));
     EXPECT_TRUE(cached.smoothEquals(studio));
 
     MapPlanes gallery(w, h);
     gallery.loadBuiltIn(0, 1);
-    EXPECT_TRUE(compute({nullptr, 10, 0.0f, w, h, nullptr, 0}).sharpEquals(gallery));
+    EXPECT_TRUE(compute({nullptr, 10, 0.0f, w, h, nullptr, 0, {}}).sharpEquals(gallery));
     PF_EffectWorld noPixels{};  // a layer record that holds no pixels
-    EXPECT_TRUE(compute({nullptr, 10, 0.0f, w, h, &noPixels, 0}).sharpEquals(gallery));
+    EXPECT_TRUE(compute({nullptr, 10, 0.0f, w, h, &noPixels, 0, {}}).sharpEquals(gallery));
 }
 
 TEST(EnvMapCacheCompute, UsesTheLayerAndItsDepth) {
@@ -137,13 +138,13 @@ TEST(EnvMapCacheCompute, UsesTheLayerAndItsDepth) {
     layer.rowbytes = 16;
     layer.world_flags = PF_WorldFlag_DEEP;
     layer.data = reinterpret_cast<PF_PixelPtr>(pixels.data());
-    const MapPlanes map = compute({nullptr, 10, 0.0f, 32, 16, &layer, 3});
+    const MapPlanes map = compute({nullptr, 10, 0.0f, 32, 16, &layer, 3, viewOfWorld(layer, 1)});
     EXPECT_FLOAT_EQ(map.planes[0][37], 0.5f);
     EXPECT_FLOAT_EQ(map.planes[5][37], 0.5f);
 }
 
 TEST(EnvMapCacheCompute, OutOfMemoryStoresNothing) {
-    EnvMapCacheOptions o{nullptr, 2, 0.0f, 256, 128, nullptr, 0};
+    EnvMapCacheOptions o{nullptr, 2, 0.0f, 256, 128, nullptr, 0, {}};
     AEGP_CCComputeValueRefconP value = &o;  // must stay untouched
     setPlaneAllocationLimit(256 * 128 * sizeof(float));
     EXPECT_EQ(envMapCacheCompute(&o, &value), A_Err_ALLOC);

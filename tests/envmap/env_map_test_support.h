@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/world_view.h"
 #include "envmap/env_map.h"
 
 namespace lumet::testing {
@@ -19,7 +20,8 @@ struct MapPlanes {
         loadBuiltInEnvMap(p(0), p(1), p(2), p(3), p(4), p(5), w, h, radius, hdriMap);
     }
     void loadLayer(const PF_EffectWorld& layer, std::int32_t radius, std::int32_t format) {
-        loadLayerEnvMap(layer, p(0), p(1), p(2), p(3), p(4), p(5), w, h, radius, format);
+        loadLayerEnvMap(viewOfWorld(layer, format), p(0), p(1), p(2), p(3), p(4), p(5), w, h,
+                        radius);
     }
     bool sharpEquals(const MapPlanes& o) const {
         return planes[0] == o.planes[0] && planes[1] == o.planes[1] && planes[2] == o.planes[2];

@@ -17,6 +17,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "AE_EffectCBSuites.h"
 #include "AE_ComputeCacheSuite.h"
 #include "AE_HashSuite.h"
 #include "gpu/gpu_runtime.h"
@@ -26,7 +27,7 @@
 #include "refhost/callback_faults.h"
 #include "refhost/compute_cache.h"
 #include "render/frame_report.h"
-#include "render/non_smart_cache.h"
+#include "render/instance_render.h"
 #include "render/render_caches.h"
 #include "render/render_harness.h"
 #include "render/render_locks.h"
@@ -131,6 +132,8 @@ const std::map<std::string, CallbackAnswer> kCallbackAnswers = {
     {"AEGP_GetReceiptComputeValue", {kHostError, false}},
     {std::string("AcquireSuite ") + kAEGPComputeCacheSuite, {A_Err_MISSING_SUITE, false}},
     {std::string("AcquireSuite ") + kAEGPHashSuite, {A_Err_MISSING_SUITE, true}},
+    // Without the world suite the depth comes from the world's layout: the same frame.
+    {std::string("AcquireSuite ") + kPFWorldSuite, {kHostError, true}},
     {"AEGP_CreateHashFromPtr", {kHostError, true}},
     {"AEGP_HashMixInPtr", {kHostError, true}},
 };

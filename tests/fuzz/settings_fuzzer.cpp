@@ -10,8 +10,9 @@
 #include <cstring>
 
 #include "params/param_table.h"
-#include "params/render_settings_params.h"
-#include "render/output_expansion.h"
+#include "host/host_params.h"
+#include "host/frame_setup.h"
+#include "params/output_margin.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // Alpha extraction at the three pixel depths with placement and content bounds, alpha edge
 // smoothing, and the bilinear supersampling.
+#include "host/host_worlds.h"
+#include "support/world_view.h"
 #include "geometry/alpha_extraction.h"
 
 #include <gtest/gtest.h>
@@ -45,11 +47,11 @@ TEST(AlphaExtraction, ConvertsEachDepth) {
         byte.pixel(x, 0)[0] = static_cast<unsigned char>(x * 60);
     }
     std::vector<std::uint8_t> alpha(5);
-    lumet::extractAlpha(deep.world, lumet::pixelDepthOf(deep.world), 0, 0, alpha.data(), 5, 1);
+    lumet::extractAlpha(viewOfWorld(deep.world, lumet::pixelDepthOf(deep.world)), 0, 0, alpha.data(), 5, 1);
     EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 127, 0, 0, 255}));
-    lumet::extractAlpha(flt.world, lumet::pixelDepthOf(flt.world), 0, 0, alpha.data(), 5, 1);
+    lumet::extractAlpha(viewOfWorld(flt.world, lumet::pixelDepthOf(flt.world)), 0, 0, alpha.data(), 5, 1);
     EXPECT_EQ(alpha, (std::vector<std::uint8_t>{255, 254, 0, 127, 0}));
-    lumet::extractAlpha(byte.world, lumet::pixelDepthOf(byte.world), 0, 0, alpha.data(), 5, 1);
+    lumet::extractAlpha(viewOfWorld(byte.world, lumet::pixelDepthOf(byte.world)), 0, 0, alpha.data(), 5, 1);
     EXPECT_EQ(alpha, (std::vector<std::uint8_t>{0, 60, 120, 180, 240}));
 }
 
@@ -62,7 +64,7 @@ TEST(AlphaExtraction, PlacementAndContentBounds) {
     const int W = 7, H = 6;
     std::vector<std::uint8_t> alpha(W * H, 99);
     const std::vector<int> bounds =
-        corners(lumet::extractAlpha(layer.world, 0, 3, 2, alpha.data(), W, H));
+        corners(lumet::extractAlpha(viewOfWorld(layer.world, 0), 3, 2, alpha.data(), W, H));
     for (int fy = 0; fy < H; ++fy)
         for (int fx = 0; fx < W; ++fx) {
             const int x = fx - 3, y = fy - 2;
@@ -75,26 +77,26 @@ TEST(AlphaExtraction, PlacementAndContentBounds) {
     TestWorld sparse(20, 20, 2);
     sparse.setRawAlphaFloat(13, 4, 0.5f);
     std::vector<std::uint8_t> frame(20 * 20);
-    EXPECT_EQ(corners(lumet::extractAlpha(sparse.world, 2, 0, 0, frame.data(), 20, 20)),
+    EXPECT_EQ(corners(lumet::extractAlpha(viewOfWorld(sparse.world, 2), 0, 0, frame.data(), 20, 20)),
               (std::vector<int>{13, 13, 4, 4}));
     TestWorld empty(20, 20, 1);
-    EXPECT_EQ(corners(lumet::extractAlpha(empty.world, 1, 0, 0, frame.data(), 20, 20)),
+    EXPECT_EQ(corners(lumet::extractAlpha(viewOfWorld(empty.world, 1), 0, 0, frame.data(), 20, 20)),
               (std::vector<int>{20, 0, 20, 0}));
 
     // Placed up and left of the frame: the rows and columns above and left are cut. The colour
     // hash the same pass gives covers the whole layer, landed or not, and is the world's hash.
     std::vector<std::uint8_t> cut(4 * 4, 99);
-    EXPECT_EQ(corners(lumet::extractAlpha(layer.world, 0, -3, -2, cut.data(), 4, 4, nullptr)),
+    EXPECT_EQ(corners(lumet::extractAlpha(viewOfWorld(layer.world, 0), -3, -2, cut.data(), 4, 4, nullptr)),
               (std::vector<int>{0, 2, 0, 2}));
     EXPECT_EQ(cut[0], 10 + 10 * 2 + 3);
     EXPECT_EQ(cut[3], 0);
     std::uint64_t hash = 0, moved = 0;
-    lumet::extractAlpha(layer.world, 0, -3, -2, cut.data(), 4, 4, &hash);
-    EXPECT_EQ(hash, lumet::worldPixelHash(layer.world, 0));
+    lumet::extractAlpha(viewOfWorld(layer.world, 0), -3, -2, cut.data(), 4, 4, &hash);
+    EXPECT_EQ(hash, lumet::imagePixelHash(viewOfWorld(layer.world, 0)));
     layer.pixel(0, 0)[2] ^= 1;  // a colour byte of a pixel that does not land
-    lumet::extractAlpha(layer.world, 0, -3, -2, cut.data(), 4, 4, &moved);
+    lumet::extractAlpha(viewOfWorld(layer.world, 0), -3, -2, cut.data(), 4, 4, &moved);
     EXPECT_NE(moved, hash);
-    EXPECT_EQ(moved, lumet::worldPixelHash(layer.world, 0));
+    EXPECT_EQ(moved, lumet::imagePixelHash(viewOfWorld(layer.world, 0)));
 }
 
 TEST(AlphaSmoothing, HardEdgesBecomeAveragesSoftEdgesStay) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "support/world_view.h"
 #include "geometry/height_map.h"
 #include "geometry/normals.h"
 #include "geometry/smart_edge.h"
@@ -39,7 +40,7 @@ std::vector<float> carveSpike(const TestWorld& layer, int x, int y, int SS, floa
     std::vector<std::uint8_t> alpha(256, coverage);
     std::vector<float> heights(256, 0.0f);
     heights[8 * 16 + spikeX] = 1.0f;
-    applySmartEdge({&layer.world, layer.depth, x, y}, {alpha.data(), 16, 16},
+    applySmartEdge({viewOfWorld(layer.world, layer.depth), x, y}, {alpha.data(), 16, 16},
                    {heights.data(), 16, 16}, SS, 1.0f, bevelDepth, strength);
     return heights;
 }
@@ -107,7 +108,7 @@ TEST(SmartEdge, ReadsEveryDepthAndPlacementAlikeAndCarvesNothingWithoutAnEdge) {
     const TestWorld low = twoColours(4, 2, 0, 2);
     std::vector<std::uint8_t> full(8, 255);
     std::vector<float> heights(8, 0.5f);
-    applySmartEdge({&low.world, 0, 0, 0}, {full.data(), 4, 2}, {heights.data(), 4, 2}, 1, 1.0f,
+    applySmartEdge({viewOfWorld(low.world, 0), 0, 0}, {full.data(), 4, 2}, {heights.data(), 4, 2}, 1, 1.0f,
                    1.0f, 1.0f);
     EXPECT_EQ(heights, std::vector<float>(8, 0.5f));
 }
@@ -260,7 +261,7 @@ TEST(GeometrySequence, SnapsThePlateauAndKeepsNormalsUnitAtBothQualities) {
             ASSERT_TRUE(runGeometrySequence(
                 {alpha.data(), W, H}, {SS == 2 ? alphaSS.data() : nullptr, SS * W, SS * H},
                 {hm.data(), SS * W, SS * H}, {normals.data(), SS * W, SS * H, 3}, SS, 1.0f,
-                sequenceSettings(style), {&world.world, 0, 0, 0}, false));
+                sequenceSettings(style), {viewOfWorld(world.world, 0), 0, 0}, false));
             ASSERT_GT(std::count(hm.begin(), hm.end(), 1.0f), 10) << "SS " << SS;
             for (std::size_t i = 0; i < count; ++i) {
                 ASSERT_FALSE(hm[i] >= 0.95f && hm[i] < 1.0f) << "SS " << SS << " pixel " << i;

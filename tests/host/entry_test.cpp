@@ -17,7 +17,7 @@
 #include "AE_Effect.h"
 #include "AE_EffectCBSuites.h"
 #include "AE_HashSuite.h"
-#include "envmap/env_map_cache.h"
+#include "host/env_map_cache.h"
 #include "host/entry_guard.h"
 #include "host/loaded_plugin.h"
 #include "refhost/compute_cache.h"

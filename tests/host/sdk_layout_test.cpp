@@ -249,6 +249,10 @@ MEMBERS(AEGP_ComputeCacheSuite1, 8, 0, AEGP_ClassRegister, AEGP_ClassUnregister,
         AEGP_CheckinComputeReceipt);
 
 SIZE_ALIGN(AEGP_HashSuite1, 16, 8);
+SIZE_ALIGN(PF_WorldSuite2, 24, 8);
+static_assert(offsetof(PF_WorldSuite2, PF_GetPixelFormat) == 16);
+static_assert(PF_PixelFormat_ARGB32 == 0x62677261 && PF_PixelFormat_ARGB64 == 0x36316561 &&
+              PF_PixelFormat_ARGB128 == 0x32336561);
 FIELDS(AEGP_HashSuite1, 0, AEGP_CreateHashFromPtr, 8, AEGP_HashMixInPtr, 8);
 
 // Constants.

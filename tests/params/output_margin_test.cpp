@@ -4,7 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "render/output_expansion.h"
+#include "host/frame_setup.h"
+#include "params/output_margin.h"
 
 namespace {
 

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "host/host_worlds.h"
+#include "support/world_view.h"
 #include "geometry/alpha_extraction.h"
 #include "render/frame_report.h"
 #include "render/geometry_sequence.h"
@@ -61,12 +63,13 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
     const std::size_t N = static_cast<std::size_t>(W) * H, N2 = static_cast<std::size_t>(W2) * H2;
     const std::int32_t depth = pixelDepthOf(input);
     std::vector<std::uint8_t> alpha(N), alphaSS(N2);
-    extractAlpha(input, depth, c.dx, c.dy, alpha.data(), W, H);
+    const ImageView layer = viewOfWorld(input, depth);
+    extractAlpha(layer, c.dx, c.dy, alpha.data(), W, H);
     EXPECT_TRUE(smoothAlphaEdgesInPlace(alpha.data(), W, H));
     std::vector<float> height(N2), normals(3 * N2);
     EXPECT_TRUE(runGeometrySequence({alpha.data(), W, H}, {alphaSS.data(), W2, H2},
                                     {height.data(), W2, H2}, {normals.data(), W2, H2, 3}, SS, 1.0f,
-                                    s, {&input, depth, c.dx, c.dy}, false));
+                                    s, {layer, c.dx, c.dy}, false));
     const std::uint8_t* coverage = SS == 2 ? alphaSS.data() : alpha.data();
 
     std::vector<float> refl[3] = {std::vector<float>(N2), std::vector<float>(N2),
@@ -112,10 +115,9 @@ refhost::OwnedWorld wholeCanvasFrame(const Captured& c, const PF_EffectWorld& in
                 : RgbaPlanes<const float>();
     composeOutput(whole, whole, {shade[0].data(), shade[1].data(), shade[2].data(), W, H},
                   glowPlanes, {alpha.data(), W, H}, {height.data(), W2, H2}, envMap.map(), s, SS,
-                  bits == 32   ? kFormat32
-                  : bits == 16 ? kFormat16
-                               : kFormat8,
-                  *out.world());
+                  viewOfWorld(*out.world(), bits == 32   ? kFormat32
+                                            : bits == 16 ? kFormat16
+                                                         : kFormat8));
     return out;
 }
 

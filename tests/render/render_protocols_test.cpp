@@ -5,6 +5,8 @@
 // path's checkouts, suites and error exits; the plain path's own map, its style and its windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -16,7 +18,7 @@
 #include "platform/platform.h"
 #include "refhost/compute_cache.h"
 #include "render/frame_report.h"
-#include "render/non_smart_cache.h"
+#include "render/instance_render.h"
 #include "render/render_caches.h"
 #include "render/render_locks.h"
 #include "render/stage_cache.h"
@@ -217,6 +219,38 @@ TEST_F(RenderTest, SmartAndPlainProtocolsGiveTheSameFrameForInnerBevel) {
         ASSERT_EQ(plain(), PF_Err_NONE);
         EXPECT_EQ(lastFrameReport().path, RenderPath::kPlain);
         EXPECT_EQ(pixelsOf(frame_, 8), viaSmart) << "quality " << high;
+    }
+}
+
+TEST_F(RenderTest, NarrowLayersWithPaddedRowsAreReadAtTheirDepth) {
+    // A column one pixel wide whose rows the host pads to 16 bytes: by its layout alone an 8 or
+    // 16-bit world would pass for float. The host's world suite says what it is, so the frame is
+    // the one the unpadded column gives.
+    for (const int bits : {8, 16}) {
+        options_.bitsPerChannel = bits;
+        std::vector<float> rendered[2];
+        for (const int padding : {0, 16 - 4 * bits / 8}) {
+            refhost::OwnedWorld column(1, 40, bits, padding);
+            for (int y = 8; y < 32; ++y) {
+                if (bits == 8) {
+                    column.row<PF_Pixel8>(y)[0] = PF_Pixel8{255, 200, 180, 60};
+                } else {
+                    column.row<PF_Pixel16>(y)[0] = PF_Pixel16{32768, 25000, 22000, 8000};
+                }
+            }
+            ASSERT_EQ(column.rowBytes(), padding ? 16 : 4 * bits / 8);
+            host_->setLayer(PARAM_INPUT, std::move(column));
+            for (const bool smartProtocol : {true, false}) {
+                ASSERT_EQ(smartProtocol ? smart() : plain(), PF_Err_NONE);
+                const std::vector<float> pixels = pixelsOf(frame_, bits);
+                if (smartProtocol) rendered[padding ? 1 : 0] = pixels;
+                EXPECT_EQ(pixels, rendered[padding ? 1 : 0]) << bits << " bpc";
+            }
+        }
+        EXPECT_EQ(rendered[0], rendered[1]) << bits << " bpc";
+        EXPECT_GT(std::count_if(rendered[0].begin(), rendered[0].end(),
+                                [](float v) { return v > 0.0f; }),
+                  0);
     }
 }
 

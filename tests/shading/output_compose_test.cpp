@@ -1,5 +1,6 @@
 // Output composition into 8, 16 and 32 bpc worlds with padded rows: alpha rules, the position-hash
 // dither, the clamps of each format and the Show Env Map views.
+#include "support/world_view.h"
 #include "shading/output_compose.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +62,7 @@ struct Scene {
         lumet::composeOutput(lumet::FrameWindow::whole(W, H), lumet::FrameWindow::whole(W, H),
                              {r.data(), g.data(), b.data(), W, H}, glow, {alpha.data(), W, H},
                              {height, W * SS, H * SS}, map ? map->map() : lumet::EnvMap{}, frame,
-                             SS, format, out.world);
+                             SS, viewOfWorld(out.world, format));
         return out;
     }
 };
@@ -222,7 +223,7 @@ TEST(ComposeOutput, WritesOnlyWhatTheWorldHolds) {
     lumet::composeOutput(lumet::FrameWindow::whole(5, 4), lumet::FrameWindow::whole(5, 4),
                          {scene.r.data(), scene.g.data(), scene.b.data(), 5, 4}, {},
                          {scene.alpha.data(), 5, 4}, {}, lumet::EnvMap{}, scene.settings, 1,
-                         lumet::kFormat8, small.world);
+                         viewOfWorld(small.world, lumet::kFormat8));
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) EXPECT_EQ(small.at<PF_Pixel8>(x, y).alpha, 255);
 }

@@ -1,14 +1,15 @@
 // SmartRender: one frame of the smart protocol. The frame's settings from pre-render, the layer's
 // coverage and windows, the environment map from the host's compute cache, the stage cache and
 // the GPU; then the frame pipeline. Every exit returns the host's resources.
-#include "render/smart_render.h"
+#include "host/smart_render.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "envmap/env_map.h"
-#include "envmap/env_map_cache.h"
-#include "geometry/alpha_extraction.h"
+#include "host/env_map_cache.h"
+#include "host/frame_setup.h"
+#include "host/host_worlds.h"
 #include "params/param_ids.h"
 #include "platform/plane.h"
 #include "render/frame_pipeline.h"
@@ -75,7 +76,8 @@ public:
 // for the frame, with its key: the map is known by its key, since the host may reuse the address
 // of an evicted map's record.
 PF_Err checkOutEnvMap(PF_InData* in_data, const RenderSettings& settings,
-                      const PF_EffectWorld* customLayer, FrameResources& resources, FrameJob& job) {
+                      const PF_EffectWorld* customLayer, FrameResources& resources,
+                      FrameJob& job) {
     const SPBasicSuite* basic = in_data->pica_basicP;
     const void* suiteData = nullptr;
     if (!basic ||
@@ -86,8 +88,14 @@ PF_Err checkOutEnvMap(PF_InData* in_data, const RenderSettings& settings,
     }
     const auto* cacheSuite = static_cast<const AEGP_ComputeCacheSuite1*>(suiteData);
     resources.suiteAcquired(basic, cacheSuite);
-    EnvMapCacheOptions options{basic, settings.hdriMap, settings.envBlur,     kEnvW,
-                               kEnvH, customLayer,      in_data->current_time};
+    EnvMapCacheOptions options{basic,
+                               settings.hdriMap,
+                               settings.envBlur,
+                               kEnvW,
+                               kEnvH,
+                               customLayer,
+                               in_data->current_time,
+                               customLayer ? worldView(in_data, *customLayer) : ImageView{}};
     // The host's error is passed on (a compute that ran out of memory is out of memory); a
     // success without a receipt or a value is a damaged cache.
     AEGP_CCCheckoutReceiptP receipt = nullptr;
@@ -153,35 +161,18 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
 
     // 7. Working size.
     FrameJob job;
-    if (!startFrameJob(job, frameSettings, settings, *in_data, output, iw, ih, dx, dy))
+    if (!startFrameJob(job, frameSettings, settings, in_data->quality == PF_Quality_HI,
+                       previewScaleOf(in_data), worldView(in_data, *output), iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
-    job.layerWorld = input;
+    job.interrupt = hostInterrupt(in_data);
     const FrameInterruptScope interruptible(job.interrupt);
 
     // 8, 9. The layer's alpha where it lands in the frame, the windows its covered pixels give,
-    // the coverage over them and its identity, and the colour's when the smart edge carves it.
-    const std::int32_t layerW = std::min(iw, W - dx), layerH = std::min(ih, H - dy);
-    Plane<std::uint8_t> layerAlpha =
-        allocatePlane<std::uint8_t>(static_cast<std::int64_t>(layerW) * layerH);
-    if (!layerAlpha) return PF_Err_OUT_OF_MEMORY;
-    // The smart edge carves the colour: its hash, from the same pass over the layer.
-    const bool hashColour = settings.smartEdge && settings.bevelStyle == kInnerBevel;
-    std::uint64_t colourHash = 0;
-    ContentBounds bounds = extractAlpha(*input, pixelDepthOf(*input), 0, 0, layerAlpha.get(),
-                                        layerW, layerH, hashColour ? &colourHash : nullptr);
-    if (PF_Err abandoned = frameInterrupted()) return abandoned;
-    if (bounds.minX <= bounds.maxX) {
-        bounds.minX += dx, bounds.maxX += dx, bounds.minY += dy, bounds.maxY += dy;
-    }
+    // the coverage over them and its identity.
     FrameCoverage coverage;
     bool finished = false;
-    err = placeFrame(bounds, layerAlpha.get(), {dx, dy, layerW, layerH, W, H}, job, coverage,
-                     finished);
-    layerAlpha.reset();
+    err = hostError(placeLayer(worldView(in_data, *input), job, coverage, finished));
     if (err != PF_Err_NONE || finished) return err;
-    if (hashColour)
-        job.layer.colourHash =
-            colourHash ? colourHash : worldPixelHash(*input, pixelDepthOf(*input));
 
     // 10. The environment map from the host's compute cache. Its compute asks the host too; a
     // compute cut short fails with the host's answer, so the host keeps no map cut short.
@@ -202,7 +193,8 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     if (sharedCache) resources.gpuLock.take();
 
     // 13 - 20. The stages the cache finds stale, and the output.
-    return runFramePipeline(sharedCache ? smartStageCache() : ownCache, job, resources.gpuLock);
+    return hostError(
+        runFramePipeline(sharedCache ? smartStageCache() : ownCache, job, resources.gpuLock));
 }
 
 }  // namespace
@@ -211,10 +203,10 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_SmartRenderE
     beginFrameReport(RenderPath::kSmart);
     try {
         const PF_Err err = renderFrame(in_data, extra);
-        finishFrameReport(err);
+        finishFrameReport(err == PF_Err_NONE ? Status{} : Status::failed());
         return err;
-    } catch (PF_Err thrown) {
-        finishFrameReport(thrown);
+    } catch (PF_Err) {
+        finishFrameReport(Status::failed());
         throw;
     }
 }

@@ -1,11 +1,12 @@
 // Smart pre-render: parameter checkout into RenderSettings, margin, layer checkouts, rectangles.
-#include "render/smart_pre_render.h"
+#include "host/smart_pre_render.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "params/render_settings_params.h"
-#include "render/output_expansion.h"
+#include "host/host_params.h"
+#include "host/frame_setup.h"
+#include "params/output_margin.h"
 
 namespace lumet {
 
@@ -21,7 +22,7 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData*, PF_PreRenderExtra* extra)
     if (!settings) return PF_Err_OUT_OF_MEMORY;
 
     PF_Err err = PF_Err_NONE;
-    for (ParamId index : kPreRenderCheckoutOrder) {
+    for (ParamId index : kSettingsReadOrder) {
         PF_ParamDef def;
         std::memset(&def, 0, sizeof(def));
         err = in_data->inter.checkout_param(in_data->effect_ref, index, in_data->current_time,

@@ -1,11 +1,10 @@
 // The environment map's compute-cache class: the key (through the host's hash suite), the
 // compute that prepares an EnvMap, its size and its deletion.
-#include "envmap/env_map_cache.h"
+#include "host/env_map_cache.h"
 
 #include <cstring>
 
 #include "envmap/env_map.h"
-#include "envmap/env_map_sharp.h"
 #include "parallel/frame_interrupt.h"
 #include "platform/plane.h"
 
@@ -16,18 +15,6 @@ const char* const kEnvMapCacheClassId = "veltra.lumet.envmap.v1";
 namespace {
 
 constexpr std::size_t kClassIdLength = 22;
-
-// Pixel format code of a host world: float when each row holds at least 16 bytes per pixel,
-// otherwise 16 bpc when the deep flag is set, else 8 bpc.
-std::int32_t formatCodeOf(const PF_EffectWorld& world) {
-    if (static_cast<std::int64_t>(world.rowbytes) >= 16 * static_cast<std::int64_t>(world.width))
-        return 2;
-    return (world.world_flags & PF_WorldFlag_DEEP) ? 1 : 0;
-}
-
-bool hasPixels(const PF_EffectWorld* world) {
-    return world && world->data && world->width > 0 && world->height > 0;
-}
 
 void freeEnvMap(EnvMap* map) {
     if (!map) return;
@@ -66,30 +53,6 @@ A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP ke
     return err;
 }
 
-bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur,
-                   const PF_EffectWorld* layerWorld) {
-    const std::int64_t count = static_cast<std::int64_t>(map.envW) * map.envH;
-    EnvMapWork work;
-    if (!work.allocate(count)) return false;
-    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
-    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
-    // which would be discarded, are never made.
-    float* sR = work.sharp[0].get();
-    float* sG = work.sharp[1].get();
-    float* sB = work.sharp[2].get();
-    if (!hasPixels(layerWorld)) {
-        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, mapType, builtInDiamondJpeg());
-    } else if (!loadLayerSharpPlanes(*layerWorld, sR, sG, sB, map.envW, map.envH,
-                                     formatCodeOf(*layerWorld))) {
-        // Unreadable layer rows: the Custom Map fallback, Gallery.
-        loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, 10, builtInDiamondJpeg());
-    }
-    deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(), work.smooth[2].get(),
-                       map.envW, map.envH, envBlurRadius(blur));
-    work.interleaveInto(map);
-    return true;
-}
-
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value) {
     const auto* o = static_cast<const EnvMapCacheOptions*>(options);
     if (!o || !value || o->envW < 1 || o->envH < 1) return A_Err_PARAMETER;
@@ -106,7 +69,7 @@ A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeVal
         *plane = allocatePlane<float>(interleavedFloats(count)).release();
         allocated = allocated && *plane;
     }
-    if (!allocated || !computeEnvMap(*map, o->mapType, o->blur, o->layerWorld)) {
+    if (!allocated || !computeEnvMap(*map, o->mapType, o->blur, o->layer)) {
         freeEnvMap(map);
         return A_Err_ALLOC;
     }

@@ -1,25 +1,16 @@
-// The output margin rule, rectangle union and frame set-up.
-#include "render/output_expansion.h"
+// Frame set-up of the plain protocol, the host's preview scale and rectangles.
+#include "host/frame_setup.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "core/stage_constants.h"
+#include "host/host_params.h"
+#include "params/output_margin.h"
 #include "params/param_ids.h"
-#include "params/render_settings_params.h"
 
 namespace lumet {
 namespace {
-
-// Truncation toward zero that saturates instead of overflowing; NaN gives 0. Parameter values
-// can come from projects outside the declared ranges, so the rule must not rely on them.
-std::int32_t truncateSaturating(float value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0f) return std::numeric_limits<std::int32_t>::max();
-    if (value <= -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
-}
 
 std::int32_t saturate(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
@@ -30,32 +21,35 @@ bool isEmpty(const PF_LRect& r) { return !(r.left < r.right && r.top < r.bottom)
 
 }  // namespace
 
-std::int32_t outputMargin(std::int32_t bevelStyle, float depth, float glowIntensity,
-                          float glowRadius) {
-    constexpr std::int32_t kStep = 500;
-    constexpr std::int32_t kMaxMargin = 1500;
-    std::int32_t n = 0;
-    if (bevelStyle >= kOuterBevel && bevelStyle <= kPillow) {
-        n = std::clamp(truncateSaturating(depth * 10.0f + 0.5f), 2, 20);
-    }
-    if (glowIntensity > kGlowIntensityMin) {
-        const std::int32_t g = std::min(truncateSaturating(2.0f * glowRadius + 20.0f), kMaxMargin);
-        n = std::max(n, g);
-    }
-    if (n <= 0) return 0;
-    return std::min((n + kStep - 1) / kStep * kStep, kMaxMargin);
-}
-
-std::int32_t previewMargin(std::int32_t margin, float preview) {
-    return static_cast<std::int32_t>(std::ceil(static_cast<double>(margin) * preview));
-}
-
 PreviewScale previewScaleOf(const PF_InData* in_data) {
     if (!in_data) return {};
     const auto factor = [](const PF_RationalScale& r) {
         return r.den == 0 ? 0.0 : static_cast<double>(r.num) / static_cast<double>(r.den);
     };
     return {factor(in_data->downsample_x), factor(in_data->downsample_y)};
+}
+
+namespace {
+
+std::int32_t askInDataAbort(void* context) {
+    const PF_InData* in_data = static_cast<const PF_InData*>(context);
+    return in_data->inter.abort(in_data->effect_ref);
+}
+
+void tellInDataProgress(void* context, std::int32_t done, std::int32_t total) {
+    const PF_InData* in_data = static_cast<const PF_InData*>(context);
+    in_data->inter.progress(in_data->effect_ref, done, total);
+}
+
+}  // namespace
+
+FrameInterrupt hostInterrupt(const PF_InData* in_data) {
+    FrameInterrupt interrupt;
+    if (!in_data) return interrupt;
+    interrupt.context = const_cast<PF_InData*>(in_data);
+    if (in_data->inter.abort) interrupt.abort = askInDataAbort;
+    if (in_data->inter.progress) interrupt.progress = tellInDataProgress;
+    return interrupt;
 }
 
 PF_LRect unionRect(const PF_LRect& a, const PF_LRect& b) {

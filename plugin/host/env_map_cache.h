@@ -19,15 +19,10 @@ struct EnvMapCacheOptions {
     float blur;            // envBlur
     std::int32_t envW;
     std::int32_t envH;
-    const PF_EffectWorld* layerWorld;  // custom map layer in use, else null
+    const PF_EffectWorld* layerWorld;  // the custom map layer in use, else null
     std::int32_t currentTime;
+    ImageView layer;  // the layer's pixels (empty without a layer)
 };
-
-// Fills an allocated map's colours (envW x envH) as the cache computes a value: the sharp
-// colours from the built-in map or the layer (null: none), the smooth ones derived from them at
-// the blur. False when its working planes cannot be had.
-bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur,
-                   const PF_EffectWorld* layerWorld);
 
 A_Err envMapCacheKey(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeKeyP key);
 A_Err envMapCacheCompute(AEGP_CCComputeOptionsRefconP options, AEGP_CCComputeValueRefconP* value);

@@ -25,6 +25,7 @@ struct Instance {
     std::int32_t width = 0, height = 0;
     InstanceValues values;
     lumet::InstanceCache cache;
+    lumet::platform::Lock cacheLock;
     std::vector<std::uint8_t> layer;   // the input frame, premultiplied
     std::vector<std::uint8_t> canvas;  // the output grown by the margin, when there is one
     bool failureReported = false;
@@ -100,7 +101,7 @@ bool render(Instance& instance, const std::uint32_t* inframe, std::uint32_t* out
     }
     request.highQuality = true;
     request.waitForCache = true;  // one thread per instance: the cache is never held elsewhere
-    const lumet::Status status = lumet::renderInstanceFrame(instance.cache, request);
+    const lumet::Status status = lumet::renderInstanceFrame(instance.cache, instance.cacheLock, request);
     if (!status.ok()) return false;
     straighten(request.output.part(margin, margin, instance.width, instance.height),
                reinterpret_cast<std::uint8_t*>(outframe));

@@ -174,17 +174,22 @@ GeglRectangle get_cached_region(GeglOperation* operation, const GeglRectangle* /
     return get_bounding_box(operation);
 }
 
-lumet::InstanceCache& instanceCache(GeglOperation* operation) {
+// What an operation keeps between renders: the effect's caches and their lock.
+struct OperationCache {
+    lumet::InstanceCache cache;
+    lumet::platform::Lock lock;
+};
+
+OperationCache& operationCache(GeglOperation* operation) {
     static std::mutex creation;
     std::lock_guard<std::mutex> guard(creation);
-    auto* cache = static_cast<lumet::InstanceCache*>(g_object_get_data(G_OBJECT(operation), kCacheKey));
-    if (!cache) {
-        cache = new lumet::InstanceCache;
-        g_object_set_data_full(G_OBJECT(operation), kCacheKey, cache, [](gpointer data) {
-            delete static_cast<lumet::InstanceCache*>(data);
-        });
+    auto* kept = static_cast<OperationCache*>(g_object_get_data(G_OBJECT(operation), kCacheKey));
+    if (!kept) {
+        kept = new OperationCache;
+        g_object_set_data_full(G_OBJECT(operation), kCacheKey, kept,
+                               [](gpointer data) { delete static_cast<OperationCache*>(data); });
     }
-    return *cache;
+    return *kept;
 }
 
 lumet::ImageView view(void* data, const GeglRectangle& rect, std::int32_t depth) {
@@ -234,7 +239,8 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* aux, G
         request.preview.x = request.preview.y = std::ldexp(1.0, -level);
         request.waitForCache = true;
 
-        const lumet::Status status = lumet::renderInstanceFrame(instanceCache(operation), request);
+        OperationCache& kept = operationCache(operation);
+        const lumet::Status status = lumet::renderInstanceFrame(kept.cache, kept.lock, request);
         if (!status.ok()) {
             g_warning("lumet:bevel: the image could not be rendered (%s)",
                       status.code == lumet::StatusCode::kOutOfMemory ? "out of memory"

@@ -150,7 +150,10 @@ void f0r_destruct(f0r_instance_t instance) { delete static_cast<Instance*>(insta
 
 void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
     if (!instance) return;
-    lumet::frei0r::setParameter(static_cast<Instance*>(instance)->values, param_index, param);
+    try {
+        lumet::frei0r::setParameter(static_cast<Instance*>(instance)->values, param_index, param);
+    } catch (...) {  // out of memory for a name: the value stays
+    }
 }
 
 void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {

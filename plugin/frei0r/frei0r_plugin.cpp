@@ -101,7 +101,8 @@ bool render(Instance& instance, const std::uint32_t* inframe, std::uint32_t* out
     }
     request.highQuality = true;
     request.waitForCache = true;  // one thread per instance: the cache is never held elsewhere
-    const lumet::Status status = lumet::renderInstanceFrame(instance.cache, instance.cacheLock, request);
+    const lumet::Status status =
+        lumet::renderInstanceFrame(instance.cache, instance.cacheLock, request);
     if (!status.ok()) return false;
     straighten(request.output.part(margin, margin, instance.width, instance.height),
                reinterpret_cast<std::uint8_t*>(outframe));

@@ -10,11 +10,13 @@
 // input is the custom map, read when HDRI Map is custom-map.
 #ifdef GEGL_PROPERTIES
 
+// clang-format off
 #include "lumet_bevel_properties.h"
 
 property_boolean (grow_bounds, "Grow Bounds", FALSE)
   description ("Grow the output past the input's bounds by the effect's margin, so that an "
                "outer bevel or a glow beyond the layer's edge is kept")
+// clang-format on
 
 #else
 
@@ -25,15 +27,13 @@ property_boolean (grow_bounds, "Grow Bounds", FALSE)
 #define GEGL_OP_COMPOSER
 #define GEGL_OP_NAME lumet_bevel
 #define GEGL_OP_C_SOURCE lumet_bevel.cpp
-
-#include "gegl-op.h"
-
 #include <array>
 #include <cmath>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "gegl-op.h"  // (after the definitions above, which it reads)
 #include "params/param_names.h"
 #include "params/param_values.h"
 #include "render/instance_render.h"
@@ -243,16 +243,15 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* aux, G
         const lumet::Status status = lumet::renderInstanceFrame(kept.cache, kept.lock, request);
         if (!status.ok()) {
             g_warning("lumet:bevel: the image could not be rendered (%s)",
-                      status.code == lumet::StatusCode::kOutOfMemory ? "out of memory"
-                                                                     : "failed");
+                      status.code == lumet::StatusCode::kOutOfMemory ? "out of memory" : "failed");
             return FALSE;
         }
         GeglRectangle part;
         if (!gegl_rectangle_intersect(&part, result, &box)) return TRUE;
-        const std::size_t offset = (static_cast<std::size_t>(part.y - canvasRect.y) *
-                                        canvasRect.width +
-                                    (part.x - canvasRect.x)) *
-                                   4;
+        const std::size_t offset =
+            (static_cast<std::size_t>(part.y - canvasRect.y) * canvasRect.width +
+             (part.x - canvasRect.x)) *
+            4;
         gegl_buffer_set(output, &part, 0, floatFormat(), canvas.data() + offset,
                         static_cast<gint>(canvasRect.width * 4 * sizeof(float)));
         return TRUE;

@@ -97,10 +97,10 @@ TEST(Frei0rApi, DeclaresAFilterWithTheLabelsAsParameters) {
     // The preset comes first, so that a host setting values by position sets it first.
     EXPECT_EQ(plugin.index("Preset"), 0);
     const std::vector<std::pair<std::string, int>> kinds = {
-        {"Preset", F0R_PARAM_STRING},        {"Edge Profile", F0R_PARAM_STRING},
-        {"HDRI Map", F0R_PARAM_STRING},      {"Bevel Depth", F0R_PARAM_DOUBLE},
-        {"Light Angle", F0R_PARAM_DOUBLE},   {"Rotation Y", F0R_PARAM_DOUBLE},
-        {"Smart Edge", F0R_PARAM_BOOL},      {"Shadow Color", F0R_PARAM_COLOR},
+        {"Preset", F0R_PARAM_STRING},         {"Edge Profile", F0R_PARAM_STRING},
+        {"HDRI Map", F0R_PARAM_STRING},       {"Bevel Depth", F0R_PARAM_DOUBLE},
+        {"Light Angle", F0R_PARAM_DOUBLE},    {"Rotation Y", F0R_PARAM_DOUBLE},
+        {"Smart Edge", F0R_PARAM_BOOL},       {"Shadow Color", F0R_PARAM_COLOR},
         {"Highlight Color", F0R_PARAM_COLOR}, {"Glow Radius", F0R_PARAM_DOUBLE}};
     for (const auto& [name, type] : kinds) {
         ASSERT_GE(plugin.index(name), 0) << name;
@@ -135,7 +135,8 @@ TEST(Frei0rApi, NamedChoicesAndPresetsReadBack) {
     };
     for (const Case& c : cases) {
         plugin.setString(instance, c.parameter, c.value);
-        EXPECT_EQ(plugin.getString(instance, c.parameter), c.readBack) << c.parameter << "=" << c.value;
+        EXPECT_EQ(plugin.getString(instance, c.parameter), c.readBack)
+            << c.parameter << "=" << c.value;
     }
     // Diamond: HDRI Map Diamond, Bevel Depth 120, Rotation Y 175, Dispersion 7.
     plugin.setString(instance, "Preset", "diamond");

@@ -62,10 +62,11 @@ TEST_F(Frei0rHostTest, FfmpegKeyedAnimationEqualsLumetRender) {
          "-frames:v", "3", at("ffmpeg%d.png")},
         withPlugin());
     ASSERT_EQ(result.status, 0) << result.out;
-    lumetRender("--preset Silver --frames 3 --first-frame 0 --set 'Edge Profile=Round' "
-                "--key 'Bevel Depth@0=100' --key 'Bevel Depth@2=200' "
-                "--key 'Bevel Softness@1=5' --key 'Bevel Softness@2=30'",
-                "lumet%04d.png");
+    lumetRender(
+        "--preset Silver --frames 3 --first-frame 0 --set 'Edge Profile=Round' "
+        "--key 'Bevel Depth@0=100' --key 'Bevel Depth@2=200' "
+        "--key 'Bevel Softness@1=5' --key 'Bevel Softness@2=30'",
+        "lumet%04d.png");
     for (int frame = 0; frame < 3; ++frame) {
         expectSameFrame("ffmpeg" + std::to_string(frame + 1) + ".png", numbered("lumet", frame),
                         "ffmpeg frame " + std::to_string(frame));
@@ -86,18 +87,34 @@ TEST_F(Frei0rHostTest, MeltListsTheFilterAndRendersKeyedFrames) {
         << "description=the test layer\nwidth=64\nheight=48\nprogressive=1\n"
            "sample_aspect_num=1\nsample_aspect_den=1\ndisplay_aspect_num=64\n"
            "display_aspect_den=48\nframe_rate_num=25\nframe_rate_den=1\ncolorspace=709\n";
-    const CommandResult result = runProgram(
-        {melt, "-silent", "-profile", at("layer.profile"), "avformat:" + at("layer.png"), "in=0",
-         "out=2", "-filter", "frei0r.lumet", "Preset=Platinum", "Light Angle=250",
-         "Transparency=30", "Shadow Color=#ff2000", "Smart Edge=0", "Glow Intensity=1.5",
-         "Bevel Depth=0=60;2=240", "-consumer", "avformat:" + at("melt%d.png"), "vcodec=png",
-         "pix_fmt=rgba", "real_time=0"},
-        withPlugin());
+    const CommandResult result = runProgram({melt,
+                                             "-silent",
+                                             "-profile",
+                                             at("layer.profile"),
+                                             "avformat:" + at("layer.png"),
+                                             "in=0",
+                                             "out=2",
+                                             "-filter",
+                                             "frei0r.lumet",
+                                             "Preset=Platinum",
+                                             "Light Angle=250",
+                                             "Transparency=30",
+                                             "Shadow Color=#ff2000",
+                                             "Smart Edge=0",
+                                             "Glow Intensity=1.5",
+                                             "Bevel Depth=0=60;2=240",
+                                             "-consumer",
+                                             "avformat:" + at("melt%d.png"),
+                                             "vcodec=png",
+                                             "pix_fmt=rgba",
+                                             "real_time=0"},
+                                            withPlugin());
     ASSERT_EQ(result.status, 0) << result.out;
-    lumetRender("--preset Platinum --frames 3 --first-frame 0 --set 'Light Angle=250' "
-                "--set 'Transparency=30' --set 'Shadow Color=#FF2000' --set 'Smart Edge=off' "
-                "--set 'Glow Intensity=1.5' --key 'Bevel Depth@0=60' --key 'Bevel Depth@2=240'",
-                "lumet%04d.png");
+    lumetRender(
+        "--preset Platinum --frames 3 --first-frame 0 --set 'Light Angle=250' "
+        "--set 'Transparency=30' --set 'Shadow Color=#FF2000' --set 'Smart Edge=off' "
+        "--set 'Glow Intensity=1.5' --key 'Bevel Depth@0=60' --key 'Bevel Depth@2=240'",
+        "lumet%04d.png");
     for (int frame = 0; frame < 3; ++frame) {
         expectSameFrame("melt" + std::to_string(frame + 1) + ".png", numbered("lumet", frame),
                         "melt frame " + std::to_string(frame));

@@ -18,8 +18,8 @@ protected:
         return withHostEnvironment({{"GEGL_PATH", std::string(LUMET_GEGL_DIR)}});
     }
     void gegl(const std::string& properties, const std::string& output) {
-        std::vector<std::string> argv = {program_, at("layer.png"), "-o", at(output), "--",
-                                         "lumet:bevel"};
+        std::vector<std::string> argv = {program_, at("layer.png"), "-o", at(output),
+                                         "--",     "lumet:bevel"};
         for (std::string& word : splitWords(properties)) argv.push_back(std::move(word));
         const CommandResult result = runProgram(argv, withPlugin());
         ASSERT_EQ(result.status, 0) << properties << "\n" << result.out;

@@ -58,8 +58,8 @@ protected:
     }
     // lumet render of the layer with `arguments` into `output` (a %04d pattern for frames).
     void lumetRender(const std::string& arguments, const std::string& output) {
-        const CommandResult result = runLumet("render " + at("layer.png") + " " + arguments +
-                                              " -q -o " + at(output));
+        const CommandResult result =
+            runLumet("render " + at("layer.png") + " " + arguments + " -q -o " + at(output));
         ASSERT_EQ(result.status, 0) << arguments << "\n" << result.out;
     }
     // The program's frame against lumet render's: alpha, and straight colour where both are

@@ -72,7 +72,8 @@ inline bool readPngFile(const std::string& path, PngPicture& picture) {
     png_set_expand(png);  // palette, grey below 8 bits and tRNS to full channels
     png_set_gray_to_rgb(png);
     const int bits = png_get_bit_depth(png, info);
-    if (!(png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS))
+    if (!(png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) &&
+        !png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_add_alpha(png, bits == 16 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
     if (bits == 16) png_set_swap(png);  // host order
     png_read_update_info(png, info);
@@ -88,8 +89,9 @@ inline bool readPngFile(const std::string& path, PngPicture& picture) {
     const std::size_t count = static_cast<std::size_t>(picture.width) * picture.height * 4;
     picture.rgba.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-        picture.rgba[i] = bits == 16 ? reinterpret_cast<const std::uint16_t*>(data.data())[i] / 65535.0f
-                                     : data[i] / 255.0f;
+        picture.rgba[i] = bits == 16
+                              ? reinterpret_cast<const std::uint16_t*>(data.data())[i] / 65535.0f
+                              : data[i] / 255.0f;
     }
     return true;
 }
@@ -107,7 +109,9 @@ struct PictureDifference {
 
 inline PictureDifference pictureDifference(const PngPicture& a, const PngPicture& b) {
     PictureDifference difference;
-    auto level = [](float v) { return static_cast<int>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255)); };
+    auto level = [](float v) {
+        return static_cast<int>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255));
+    };
     for (std::size_t i = 0; i + 3 < a.rgba.size() && i + 3 < b.rgba.size(); i += 4) {
         const int alphaA = level(a.rgba[i + 3]), alphaB = level(b.rgba[i + 3]);
         difference.alpha = std::max(difference.alpha, std::abs(alphaA - alphaB));
@@ -118,9 +122,10 @@ inline PictureDifference pictureDifference(const PngPicture& a, const PngPicture
                 difference.opaqueColour = std::max(
                     difference.opaqueColour, std::abs(level(a.rgba[i + c]) - level(b.rgba[i + c])));
             }
-            const double premultiplied =
-                255.0 * std::abs(double(a.rgba[i + c]) * a.rgba[i + 3] - double(b.rgba[i + c]) * b.rgba[i + 3]);
-            difference.premultipliedColour = std::max(difference.premultipliedColour, premultiplied);
+            const double premultiplied = 255.0 * std::abs(double(a.rgba[i + c]) * a.rgba[i + 3] -
+                                                          double(b.rgba[i + c]) * b.rgba[i + 3]);
+            difference.premultipliedColour =
+                std::max(difference.premultipliedColour, premultiplied);
         }
     }
     return difference;

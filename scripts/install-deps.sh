@@ -12,6 +12,7 @@ packages=(
   file binutils dpkg-dev
   slurm-wlm munge
   libopenimageio-dev openimageio-tools
+  frei0r-plugins-dev libgegl-dev ffmpeg melt gegl
 )
 # Extra groups: "windows" adds the MinGW cross compiler and Wine; "tsan" and "fuzz" clang with
 # its sanitizer runtimes and libFuzzer (scripts/tsan.sh, scripts/fuzz.sh).

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Makes the release packages from finished builds, after checking every binary they carry:
-#   dist/lumet_VERSION_amd64.deb                  /usr/bin/lumet, /usr/lib/lumet/Lumet.so and
-#                                                 /usr/OFX/Plugins/Lumet.ofx.bundle (cpack)
+#   dist/lumet_VERSION_amd64.deb                  /usr/bin/lumet, /usr/lib/lumet/Lumet.so,
+#                                                 /usr/OFX/Plugins/Lumet.ofx.bundle,
+#                                                 /usr/lib/frei0r-1/lumet.so and GEGL's
+#                                                 /usr/lib/<multiarch>/gegl-0.4/lumet.so (cpack)
 #   dist/lumet-VERSION-linux-x86_64.tar.gz        the same tree as cmake --install --prefix lays
-#                                                 out: bin/, lib/lumet/, OFX/Plugins/
+#                                                 out: bin/, lib/lumet/, lib/frei0r-1/,
+#                                                 lib/<multiarch>/gegl-0.4/, OFX/Plugins/
 #   dist/lumet-VERSION-linux-x86_64-debug.tar.gz  the binaries' debug files (.debug/ folders)
 #   dist/lumet-VERSION-win64.zip                  Lumet.aex, Lumet.ofx.bundle, lumet.exe,
 #                                                 INSTALL.txt
@@ -61,6 +64,9 @@ check_binary() {
     for library in $needed; do
       case "$library" in
         libc.so.6 | libm.so.6 | libdl.so.2 | libpthread.so.0 | librt.so.1 | ld-linux-x86-64.so.2) ;;
+        # A GEGL operation uses the GEGL, babl and GLib of the program that loads it.
+        libgegl-0.4.so.0 | libbabl-0.1.so.0 | libglib-2.0.so.0 | libgobject-2.0.so.0)
+          [[ $file == */gegl-0.4/* ]] || fail "$file needs $library" ;;
         *) fail "$file needs $library; a plug-in may need the C library only" ;;
       esac
     done
@@ -69,20 +75,30 @@ check_binary() {
 
 ofx_exports=(OfxGetNumberOfPlugins OfxGetPlugin OfxSetHost)
 effect_exports=(EffectMain PluginDataEntryFunction2)
+frei0r_exports=(f0r_construct f0r_deinit f0r_destruct f0r_get_param_info f0r_get_param_value
+                f0r_get_plugin_info f0r_init f0r_set_param_value f0r_update)
+gegl_exports=(gegl_module_query gegl_module_register)
 
 # check_linux_tree ROOT OFX_DIR: an installed tree, lumet in ROOT/bin, Lumet.so in
-# ROOT/lib/lumet, the bundle in OFX_DIR.
+# ROOT/lib/lumet, the bundle in OFX_DIR, the frei0r filter in ROOT/lib/frei0r-1 and the GEGL
+# operation in GEGL's folder under ROOT/lib.
 check_linux_tree() {
   check_binary "$1/bin/lumet" elf-program
   check_binary "$1/lib/lumet/Lumet.so" elf-library "${effect_exports[@]}"
   check_binary "$2/Lumet.ofx.bundle/Contents/Linux-x86-64/Lumet.ofx" elf-library "${ofx_exports[@]}"
+  check_binary "$1/lib/frei0r-1/lumet.so" elf-library "${frei0r_exports[@]}"
+  local gegl
+  gegl=$(find "$1/lib" -path '*/gegl-0.4/lumet.so' | head -n 1)
+  [[ -n $gegl ]] || fail "$1/lib has no gegl-0.4/lumet.so"
+  check_binary "$gegl" elf-library "${gegl_exports[@]}"
 }
 
 made=0
 if [[ -f $linux_build/CMakeCache.txt ]]; then
   # The build's own binaries first, so that a missing one is named as such.
-  for file in cli/lumet plugin/Lumet.so Lumet.ofx.bundle/Contents/Linux-x86-64/Lumet.ofx; do
-    [[ -f $linux_build/$file ]] || fail "$linux_build/$file is missing (build Lumet, LumetOfx and lumet)"
+  for file in cli/lumet plugin/Lumet.so Lumet.ofx.bundle/Contents/Linux-x86-64/Lumet.ofx \
+              frei0r-1/lumet.so gegl-0.4/lumet.so; do
+    [[ -f $linux_build/$file ]] || fail "$linux_build/$file is missing (build the whole tree)"
   done
   [[ -f $linux_build/CPackConfig.cmake ]] || fail "$linux_build has no CPackConfig.cmake: run cmake on it again"
 

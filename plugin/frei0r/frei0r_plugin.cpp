@@ -22,6 +22,7 @@ namespace {
 using lumet::frei0r::InstanceValues;
 
 struct Instance {
+    Instance() { cacheLock.initialize(); }
     std::int32_t width = 0, height = 0;
     InstanceValues values;
     lumet::InstanceCache cache;

@@ -176,6 +176,7 @@ GeglRectangle get_cached_region(GeglOperation* operation, const GeglRectangle* /
 
 // What an operation keeps between renders: the effect's caches and their lock.
 struct OperationCache {
+    OperationCache() { lock.initialize(); }
     lumet::InstanceCache cache;
     lumet::platform::Lock lock;
 };

@@ -162,7 +162,7 @@ PF_Err renderFrame(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     // 7. Working size.
     FrameJob job;
     if (!startFrameJob(job, frameSettings, settings, in_data->quality == PF_Quality_HI,
-                       previewScaleOf(in_data), worldView(in_data, *output), iw, ih, dx, dy))
+                       previewScaleOf(in_data), worldView(in_data, *output), {}, iw, ih, dx, dy))
         return PF_Err_OUT_OF_MEMORY;
     job.interrupt = hostInterrupt(in_data);
     const FrameInterruptScope interruptible(job.interrupt);

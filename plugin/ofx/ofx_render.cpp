@@ -3,11 +3,14 @@
 #include "ofx/ofx_render.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 #include "ofx/ofx_pixels.h"
+#include "params/output_margin.h"
 #include "params/param_ids.h"
 #include "render/frame_report.h"
 #include "render/instance_render.h"
@@ -76,6 +79,25 @@ std::int32_t askHostAbort(void* effect) {
     return suite->abort && suite->abort(static_cast<OfxImageEffectHandle>(effect)) != 0 ? 1 : 0;
 }
 
+// The frame is the source grown by the margin at the render scale, as the other host gives it:
+// the host's own rounding of the region of definition to pixels may make the output a pixel
+// smaller or larger, which must not move the frame (whose centre the reflection is centred on).
+// Frame rows count from the top; the output is placed in the frame, which it need not fill.
+void placeInFrame(const OfxRectI& source, const OfxRectI& out, FrameRequest& request) {
+    const std::int64_t margin =
+        previewMargin(request.settings.expansion, request.preview.factor());
+    const std::int64_t left = std::int64_t{source.x1} - margin;
+    const std::int64_t top = std::int64_t{source.y2} + margin;  // exclusive: rows run downwards
+    const std::int64_t width = std::int64_t{source.x2} - source.x1 + 2 * margin;
+    const std::int64_t height = std::int64_t{source.y2} - source.y1 + 2 * margin;
+    if (width > INT32_MAX || height > INT32_MAX) return;  // the output alone is the frame
+    request.placement.frameWidth = static_cast<std::int32_t>(width);
+    request.placement.frameHeight = static_cast<std::int32_t>(height);
+    request.placement.x = static_cast<std::int32_t>(out.x1 - left);
+    request.placement.y = static_cast<std::int32_t>(top - out.y2);
+    request.layerX = request.layerY = static_cast<std::int32_t>(margin);
+}
+
 Status renderFrame(Instance& instance, const Props& inArgs) {
     const OfxTime time = inArgs.getDouble(kOfxPropTime);
     FrameRequest request;
@@ -87,7 +109,7 @@ Status renderFrame(Instance& instance, const Props& inArgs) {
     request.interrupt.context = instance.effect;
     request.interrupt.abort = askHostAbort;
 
-    // The output image whole, and the part of the source that lies in it, in place.
+    // The output image whole and the source whole, in place.
     ClipImage outputImage(instance.output, time);
     if (!outputImage.present()) throw StatusError{kOfxStatFailed};
     const ImageProps out = outputImage.props();
@@ -96,11 +118,8 @@ Status renderFrame(Instance& instance, const Props& inArgs) {
     ClipImage sourceImage(clipConnected(instance.source) ? instance.source : nullptr, time);
     if (sourceImage.present()) {
         const ImageProps source = sourceImage.props();
-        const OfxRectI region = intersectRects(source.bounds, out.bounds);
-        request.layer = viewOf(source, region);
-        // Output rows count from the top.
-        request.layerX = emptyRect(region) ? 0 : region.x1 - out.bounds.x1;
-        request.layerY = emptyRect(region) ? 0 : out.bounds.y2 - region.y2;
+        request.layer = viewOf(source, source.bounds);
+        if (request.layer) placeInFrame(source.bounds, out.bounds, request);
     }
     // The Environment clip as the custom map, whole.
     ClipImage mapImage(request.settings.hdriMap == kCustomMap && clipConnected(instance.environment)

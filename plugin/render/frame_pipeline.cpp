@@ -229,7 +229,7 @@ void composeFrame(const Stages& s, bool hasGlow) {
         window, job.area,
         RgbPlanes<const float>(shade[0], shade[1], shade[2], job.area.width, job.area.height),
         glowPlanes, {job.windowAlpha, window.width, window.height}, s.surface().height, env,
-        *job.settings, job.SS, job.output);
+        *job.settings, job.SS, job.output, job.outputX, job.outputY);
 }
 
 // The stages in their order, for the progress reports and for what an abandoned frame leaves.
@@ -259,9 +259,11 @@ std::int32_t stageFinished(PipelineStage done) {
 
 bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
                    const RenderSettings& settings, bool highQuality, const PreviewScale& preview,
-                   const ImageView& output, std::int32_t contentW, std::int32_t contentH,
-                   std::int32_t dx, std::int32_t dy) {
-    const std::int32_t W = output.width, H = output.height;
+                   const ImageView& output, const OutputPlacement& placement,
+                   std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy) {
+    const bool ownFrame = placement.frameWidth > 0 && placement.frameHeight > 0;
+    const std::int32_t W = ownFrame ? placement.frameWidth : output.width;
+    const std::int32_t H = ownFrame ? placement.frameHeight : output.height;
     const std::int32_t SS = highQuality ? highQualitySupersampling(preview.factor()) : 1;
     constexpr std::int64_t kMostFramePixels = std::int64_t{1} << 31;
     if (static_cast<std::int64_t>(W) * SS > INT32_MAX ||
@@ -274,6 +276,7 @@ bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
     job.contentW = contentW, job.contentH = contentH;
     job.preview = preview;
     job.output = output;
+    job.outputX = ownFrame ? placement.x : 0, job.outputY = ownFrame ? placement.y : 0;
     beginPlaneFrame();
     job.planesRefusedAtStart = planeRequestsRefused();
     return true;
@@ -308,7 +311,8 @@ Status placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     // coverage has no distances to measure heights from.)
     finished = bounds.minX > bounds.maxX && !job.settings->showEnvMap;
     if (finished) {
-        writeTransparentFrame(*job.settings, W, H, SS, job.dx, job.dy, job.output);
+        writeTransparentFrame(*job.settings, W, H, SS, job.dx, job.dy, job.output, job.outputX,
+                              job.outputY);
         return {};
     }
     if (!makeFrameCoverage(layerAlpha, layerRect, job.window, job.area, coverage))

@@ -21,6 +21,13 @@
 
 namespace lumet {
 
+// Where the output view lies in the frame the effect computes: the frame's size and the frame
+// pixel of the view's top-left pixel. Zero sizes: the frame is the view.
+struct OutputPlacement {
+    std::int32_t frameWidth = 0, frameHeight = 0;
+    std::int32_t x = 0, y = 0;
+};
+
 // What a front end hands the pipeline.
 struct FrameJob {
     const RenderSettings* frameSettings = nullptr;  // the host's values: the change rules
@@ -45,6 +52,7 @@ struct FrameJob {
     EnvMap env{};
     EnvMapKey envKey;
     ImageView output;
+    std::int32_t outputX = 0, outputY = 0;  // the frame pixel of the output's top-left pixel
     std::uint64_t planesRefusedAtStart = 0;  // planeRequestsRefused() when the job started
     FrameMemoryReservation memory;           // the frame's share of the memory bound
 };
@@ -52,15 +60,16 @@ struct FrameJob {
 // Whether a plane was refused since the job started.
 bool framePlanesRefused(const FrameJob& job);
 
-// Starts the job of a frame of the host's output, supersampled at high quality, whose layer of
-// contentW x contentH has its corner at (dx, dy) of the output. False when the frame is refused:
+// Starts the job of a frame of the host's output (placed in the frame as `placement` says),
+// supersampled at high quality, whose layer of contentW x contentH has its corner at (dx, dy) of
+// the frame. False when the frame is refused:
 // its working size must fit 32 bits and it may not have more pixels than any host's largest
 // frame (30000 x 30000 and its margins), so that a frame no host could have allocated is refused
 // before anything is written. The front end sets the job's interrupt.
 bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
                    const RenderSettings& settings, bool highQuality, const PreviewScale& preview,
-                   const ImageView& output, std::int32_t contentW, std::int32_t contentH,
-                   std::int32_t dx, std::int32_t dy);
+                   const ImageView& output, const OutputPlacement& placement,
+                   std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy);
 
 // The layer's alpha where it lands in the job's output (its top-left pixel at the job's dx, dy),
 // the windows its covered pixels give and the coverage over them (placeFrame), and the hash of

@@ -111,7 +111,8 @@ Status renderInstanceFrame(InstanceCache& shared, platform::Lock& cacheLock,
     if (!request.output) return {};
     FrameJob job;
     if (!startFrameJob(job, frameSettings, settings, request.highQuality, request.preview,
-                       request.output, layer ? layer.width : 0, layer ? layer.height : 0,
+                       request.output, request.placement, layer ? layer.width : 0,
+                       layer ? layer.height : 0,
                        request.layerX, request.layerY))
         return Status::outOfMemory();
     job.interrupt = request.interrupt;

@@ -13,6 +13,7 @@
 #include "params/render_settings.h"
 #include "platform/platform.h"
 #include "platform/plane.h"
+#include "render/frame_pipeline.h"
 #include "render/stage_cache.h"
 
 namespace lumet {
@@ -40,9 +41,11 @@ struct FrameRequest {
     // The host's values for the frame (the change rules compare them; the stages compute with
     // their finite form).
     RenderSettings settings{};
-    // The output buffer: the frame is its size, every pixel of it is written.
+    // The output buffer, every pixel of which is written, and where it lies in the frame (by
+    // default the frame is the output).
     ImageView output;
-    // The layer (may be empty) and where its top-left pixel lies in the output.
+    OutputPlacement placement;
+    // The layer (may be empty) and where its top-left pixel lies in the frame.
     ImageView layer;
     std::int32_t layerX = 0, layerY = 0;
     // The custom map's image when the map is Custom Map (may be empty: the map's fallback).

@@ -83,7 +83,7 @@ bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerR
 
 void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,
                            std::int32_t SS, std::int32_t dx, std::int32_t dy,
-                           const ImageView& output) {
+                           const ImageView& output, std::int32_t outputX, std::int32_t outputY) {
     const FrameWindow none{0, 0, 0, 0, W, H};
     FramePlanes planes;
     planes.settings = &settings;
@@ -91,7 +91,8 @@ void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::
     planes.dx = dx, planes.dy = dy;
     planes.window = planes.geometryWindow = none;
     notifyFrameObserver(planes);
-    composeOutput(none, none, {}, {}, {}, {}, EnvMap{}, settings, SS, output);
+    composeOutput(none, none, {}, {}, {}, {}, EnvMap{}, settings, SS, output, outputX,
+                  outputY);
 }
 
 bool computeGlowPlanes(bool holdsGpuLock, const RgbPlanes<const float>& shade,

@@ -87,7 +87,7 @@ bool makeFrameCoverage(const std::uint8_t* layerAlpha, const FrameWindow& layerR
 // The frame of an empty layer: the observer sees empty windows, the output is transparent.
 void writeTransparentFrame(const RenderSettings& settings, std::int32_t W, std::int32_t H,
                            std::int32_t SS, std::int32_t dx, std::int32_t dy,
-                           const ImageView& output);
+                           const ImageView& output, std::int32_t outputX, std::int32_t outputY);
 
 // The glow into four caller-owned planes of the alpha's size, from the shade over `shadeAt` of
 // that frame (zero around it): on the GPU when this render holds the GPU lock, else on the GPU

@@ -318,37 +318,39 @@ void composeWindowRowFor(const ComposeJob& job, std::int32_t y, std::int32_t x0,
     }
 }
 
-// Output row y (frame pixels): transparent outside the window, composed inside it.
-void composeRow(const ComposeJob& job, std::int32_t y, std::int32_t columns,
-                const ImageView& output) {
-    const std::int32_t format = output.format.depth;
-    const std::int64_t pixelBytes = output.format.bytesPerPixel();
-    char* row = output.row(y);
+// A view row holding frame row fy, frame columns [fx0, fx0 + n): transparent outside the window
+// (which lies inside the frame), composed inside it.
+void composeRow(const ComposeJob& job, std::int32_t fy, std::int32_t fx0, std::int32_t n,
+                char* row, const PixelFormat& pixelFormat) {
+    const std::int32_t format = pixelFormat.depth;
+    const std::int64_t pixelBytes = pixelFormat.bytesPerPixel();
     const FrameWindow& w = job.window;
-    const bool inside = y >= w.y && y - w.y < w.height;
-    const std::int32_t begin = inside ? std::min(w.x, columns) : columns;
-    const std::int32_t end = inside ? std::min(w.x + w.width, columns) : columns;
-    std::memset(row, 0, static_cast<std::size_t>(begin * pixelBytes));
-    std::memset(row + end * pixelBytes, 0, static_cast<std::size_t>((columns - end) * pixelBytes));
+    const bool inside = fy >= w.y && fy - w.y < w.height;
+    const std::int32_t fx1 = fx0 + n;
+    const std::int32_t begin = inside ? std::clamp(w.x, fx0, fx1) : fx1;
+    const std::int32_t end = inside ? std::clamp(w.x + w.width, begin, fx1) : fx1;
+    std::memset(row, 0, static_cast<std::size_t>((begin - fx0) * pixelBytes));
+    std::memset(row + (end - fx0) * pixelBytes, 0,
+                static_cast<std::size_t>((fx1 - end) * pixelBytes));
     if (begin >= end) return;
-    char* out = row + begin * pixelBytes;
+    char* out = row + (begin - fx0) * pixelBytes;
     if (!job.showEnvMap) {
         if (format == kFormat32)
-            composeWindowRowFor<kFormat32>(job, y - w.y, begin - w.x, end - w.x, out);
+            composeWindowRowFor<kFormat32>(job, fy - w.y, begin - w.x, end - w.x, out);
         else if (format == kFormat16)
-            composeWindowRowFor<kFormat16>(job, y - w.y, begin - w.x, end - w.x, out);
+            composeWindowRowFor<kFormat16>(job, fy - w.y, begin - w.x, end - w.x, out);
         else
-            composeWindowRowFor<kFormat8>(job, y - w.y, begin - w.x, end - w.x, out);
+            composeWindowRowFor<kFormat8>(job, fy - w.y, begin - w.x, end - w.x, out);
         return;
     }
     for (std::int32_t x = begin; x < end; ++x, out += pixelBytes) {
-        const ComposedPixel p = composePixel(job, x - w.x, y - w.y);
+        const ComposedPixel p = composePixel(job, x - w.x, fy - w.y);
         if (format == kFormat32)
-            writePixel<kFormat32>(job, p, x, y, out);
+            writePixel<kFormat32>(job, p, x, fy, out);
         else if (format == kFormat16)
-            writePixel<kFormat16>(job, p, x, y, out);
+            writePixel<kFormat16>(job, p, x, fy, out);
         else
-            writePixel<kFormat8>(job, p, x, y, out);
+            writePixel<kFormat8>(job, p, x, fy, out);
     }
 }
 
@@ -358,14 +360,8 @@ void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                    const RgbPlanes<const float>& shade, const RgbaPlanes<const float>& glow,
                    PlaneView<const std::uint8_t> alpha, PlaneView<const float> height,
                    const EnvMap& env, const RenderSettings& settings, std::int32_t SS,
-                   const ImageView& output) {
+                   const ImageView& output, std::int32_t outputX, std::int32_t outputY) {
     if (window.frameWidth < 1 || window.frameHeight < 1 || !output) return;
-    // Only the part of the frame that the world can hold is written.
-    const std::int32_t columns =
-        std::min<std::int32_t>(window.frameWidth, static_cast<std::int32_t>(output.width));
-    const std::int32_t rows =
-        std::min<std::int32_t>(window.frameHeight, static_cast<std::int32_t>(output.height));
-    if (columns < 1 || rows < 1) return;
     const ComposeJob job{window,
                          shadeWindow,
                          shade.r.data,
@@ -388,9 +384,9 @@ void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                          alpha.data,
                          output.format.order,
                          static_cast<float>(output.format.white16)};
-    ParallelRows(rows, [&](std::int32_t begin, std::int32_t end) {
+    ParallelRows(output.height, [&](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y)
-            composeRow(job, y, columns, output);
+            composeRow(job, y + outputY, outputX, output.width, output.row(y), output.format);
     });
 }
 

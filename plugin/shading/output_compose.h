@@ -27,19 +27,21 @@ inline DitherBytes ditherBytes(std::int32_t x, std::int32_t y) {
     return {(hx ^ hy) & 255u, ((hx + 93u) ^ hy) & 255u, ((hy - 97u) ^ hx) & 255u};
 }
 
-// Writes the frame into output (pixel (x, y) to the view's row y, column x; only the
-// part that fits the view is written): transparent outside `window`, composed inside it. The
-// glow and alpha planes hold `window`; the shade planes hold `shadeWindow`, which lies inside it,
-// and the colour is 0 around it. Output alpha comes from the layer's alpha, from the brightness
-// of colour outside it (outer bevels), from Transparency and from the glow; a complete set of
-// glow planes adds glowIntensity x glow. settings.showEnvMap replaces the colour by the height
-// field (smartEdge on; `height` holds the shade window at SS times its size, read at SS x,
-// SS x y) or by the map's sharp planes stretched over the frame. The output's view gives its depth,
-// channel order and 16-bit white; its rows may run either way in memory.
+// Writes the frame into the output view, whose top-left pixel is frame pixel (outputX, outputY):
+// every pixel of the view is written, transparent outside `window` (and outside the frame),
+// composed inside it. The glow and alpha planes hold `window`; the shade planes hold
+// `shadeWindow`, which lies inside it, and the colour is 0 around it. Output alpha comes from the
+// layer's alpha, from the brightness of colour outside it (outer bevels), from Transparency and
+// from the glow; a complete set of glow planes adds glowIntensity x glow. settings.showEnvMap
+// replaces the colour by the height field (smartEdge on; `height` holds the shade window at SS
+// times its size, read at SS x, SS x y) or by the map's sharp planes stretched over the frame.
+// The view gives the depth, channel order and 16-bit white; its rows may run either way in
+// memory.
 void composeOutput(const FrameWindow& window, const FrameWindow& shadeWindow,
                    const RgbPlanes<const float>& shade, const RgbaPlanes<const float>& glow,
                    PlaneView<const std::uint8_t> alpha, PlaneView<const float> height,
                    const EnvMap& env, const RenderSettings& settings, std::int32_t SS,
-                   const ImageView& output);
+                   const ImageView& output, std::int32_t outputX = 0,
+                   std::int32_t outputY = 0);
 
 }  // namespace lumet

@@ -3,7 +3,8 @@
 // as part of the whole sequence, alone in a fresh process (as a farm node renders it) and within
 // a range, at full resolution and at preview factors (an OpenFX host's render scale is the other
 // host's downsample). Every built-in map and a custom one; the plain protocol always draws Inner
-// Bevel, which is therefore the style here. Files are compared byte for byte.
+// Bevel, which is therefore the style here. The layer's sides divide by no preview factor, so
+// that each host's rounding of a scaled size is part of the test. Files are compared byte for byte.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -44,7 +45,7 @@ protected:
                 const fs::path& folder) {
         fs::create_directories(folder);
         const std::string map = GetParam().name;
-        std::string args = "render --text Lu --size 120x60 --frames 3 --quiet ";
+        std::string args = "render --text Lu --size 121x61 --frames 3 --quiet ";
         args.append(path).append(" --downsample ").append(std::to_string(downsample));
         args.append(" --key \"Blur@0=25\" --key \"Blur@2=60\" --key \"Bevel Depth@0=80\"")
             .append(" --key \"Bevel Depth@2=160\" --key \"Light Angle@0=30\"")

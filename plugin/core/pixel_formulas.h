@@ -11,11 +11,22 @@
 // std::clamp on floats, whose results (for -0 and NaN too) OpenCL's fmin, fmax and clamp do not
 // promise. The per-frame structs hold 32-bit scalars and arrays of them only, so both compilers
 // lay them out alike and they travel to the device as they are.
+//
+// The surface shading's formulas take their per-pixel values as PixelLanes: a float on the device
+// (one pixel per work item); in C++ a template parameter, float for one pixel or PixelLanes4 for
+// four neighbouring pixels of a row, whose arithmetic, comparisons and selects (?: on a comparison)
+// act lane by lane with the scalar operations (GCC's and Clang's vector extensions), so each lane
+// is the scalar result. A per-pixel choice is therefore written as a select between two computed
+// values, never as a branch. Neither side contracts into fused multiply-adds (the pragma below;
+// -ffp-contract=off in the C++ build).
 #ifndef LUMET_CORE_PIXEL_FORMULAS_H
 #define LUMET_CORE_PIXEL_FORMULAS_H
 
 #if !defined(__OPENCL_VERSION__) && !defined(__OPENCL_C_VERSION__)
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/stage_constants.h"
 #endif
@@ -29,6 +40,9 @@
 #define LUMET_FABS fabs
 #define LUMET_FLOOR floor
 #define LUMET_COS cos
+typedef float PixelLanes;
+#define LUMET_LANES_FORMULA static inline
+#define LUMET_LANE_INDEX int
 #else
 // Inlined whole into the CPU loops, which the compiler can then turn into vector code.
 #if defined(__GNUC__)
@@ -41,7 +55,36 @@
 #define LUMET_FABS std::fabs
 #define LUMET_FLOOR std::floor
 #define LUMET_COS std::cos
+#define LUMET_LANES_FORMULA template <typename PixelLanes> LUMET_FORMULA
+#define LUMET_LANE_INDEX auto
 namespace lumet {
+
+#if defined(__SSE2__) && defined(__GNUC__)
+#define LUMET_PIXEL_LANES4 1
+// Four floats, one pixel each (SSE2's register); comparisons give lanes of 0 or -1.
+using PixelLanes4 = __m128;
+typedef int PixelInts4 __attribute__((vector_size(16)));
+
+// The helpers below for four lanes, each the scalar one lane by lane: SSE2's square root and
+// conversions round as the scalar instructions do.
+inline bool pixelAny(PixelInts4 mask) {
+    return _mm_movemask_ps(_mm_castsi128_ps(reinterpret_cast<__m128i>(mask))) != 0;
+}
+inline PixelLanes4 pixelSqrt(PixelLanes4 v) { return _mm_sqrt_ps(v); }
+// SSE's maximum and minimum give their second operand where the comparison fails, as the
+// selects in pixelMax0 and pixelClamp01 do.
+inline PixelLanes4 pixelMax0(PixelLanes4 v) { return _mm_max_ps(v, _mm_setzero_ps()); }
+inline PixelLanes4 pixelClamp01(PixelLanes4 v) { return _mm_min_ps(pixelMax0(v), _mm_set1_ps(1.0f)); }
+inline PixelInts4 pixelTruncate(PixelLanes4 v) {
+    return reinterpret_cast<PixelInts4>(_mm_cvttps_epi32(v));
+}
+inline PixelLanes4 pixelToFloat(PixelInts4 v) {
+    return _mm_cvtepi32_ps(reinterpret_cast<__m128i>(v));
+}
+inline PixelLanes4 pixelTableAt(const float* table, PixelInts4 i) {
+    return _mm_setr_ps(table[i[0]], table[i[1]], table[i[2]], table[i[3]]);
+}
+#endif
 #endif
 
 // ---------------------------------------------------------------------------------------------
@@ -52,8 +95,23 @@ LUMET_FORMULA float pixelMin(float a, float b) { return b < a ? b : a; }
 LUMET_FORMULA float pixelClamp(float v, float low, float high) {
     return v < low ? low : (high < v ? high : v);
 }
-LUMET_FORMULA float pixelClamp01(float v) { return pixelMin(1.0f, pixelMax(0.0f, v)); }
 LUMET_FORMULA float pixelLerp(float a, float b, float t) { return a + (b - a) * t; }
+
+// The lanes of one pixel (see PixelLanes above): a comparison's result, the square root, the
+// float to int truncation and back, and a table read.
+LUMET_FORMULA int pixelAny(int mask) { return mask; }
+LUMET_FORMULA float pixelSqrt(float v) { return LUMET_SQRT(v); }
+LUMET_FORMULA int pixelTruncate(float v) { return (int)v; }
+LUMET_FORMULA float pixelToFloat(int v) { return (float)v; }
+LUMET_FORMULA float pixelTableAt(LUMET_GLOBAL const float* table, int i) { return table[i]; }
+
+// max(0, v) and min(1, max(0, v)), with std::min's and std::max's results for -0 and NaN (NaN
+// gives 0).
+LUMET_LANES_FORMULA PixelLanes pixelMax0(PixelLanes v) { return 0.0f < v ? v : 0.0f; }
+LUMET_LANES_FORMULA PixelLanes pixelClamp01(PixelLanes v) {
+    const PixelLanes low = pixelMax0(v);
+    return low < 1.0f ? low : 1.0f;
+}
 
 // (nx, ny, nz) divided by its length; a zero length gives (0, 0, 1).
 LUMET_FORMULA void pixelRenormalise(float* n) {
@@ -73,7 +131,8 @@ LUMET_FORMULA void pixelRenormalise(float* n) {
 // Surface shading: exposure and contrast of the reflected environment, half-Lambert diffuse
 // light, a three-tone palette keyed by the lit luminance, Schlick's Fresnel approximation as a
 // brightness boost, cavity darkening from the Laplacian of the height field, and a Blinn-Phong
-// highlight whose power curve is read from a table.
+// highlight whose power curve is read from a table. Every per-pixel choice is a select between
+// both sides, computed whatever the pixel, so the same text runs on vector lanes.
 
 // The per-frame constants of the shading. On the device they are one global buffer: the table is
 // read at a different entry by every pixel.
@@ -105,33 +164,36 @@ LUMET_FORMULA float shadeContrastFactor(float envContrast) {
 // The power curve at NdH >= 0 from the table, interpolated linearly; exact at 0 and 1. The table
 // is read at an entry in range whatever NdH is (a product below 1023 truncates to 1022 at most),
 // so that the read need not wait for the tests.
-LUMET_FORMULA float shadeSpecularPower(LUMET_GLOBAL const ShadeParams* k, float NdH) {
-    const float f = (NdH < 1.0f ? NdH : 0.0f) * kPowLutScale;
-    const int i = (int)f;
-    const float curve = k->powLut[i] + (k->powLut[i + 1] - k->powLut[i]) * (f - (float)i);
+LUMET_LANES_FORMULA PixelLanes shadeSpecularPower(LUMET_GLOBAL const ShadeParams* k,
+                                                  PixelLanes NdH) {
+    const PixelLanes f = (NdH < 1.0f ? NdH : 0.0f) * kPowLutScale;
+    const LUMET_LANE_INDEX i = pixelTruncate(f);
+    const PixelLanes low = pixelTableAt(k->powLut, i), high = pixelTableAt(k->powLut, i + 1);
+    const PixelLanes curve = low + (high - low) * (f - pixelToFloat(i));
     return NdH <= 0.0f ? 0.0f : (NdH >= 1.0f ? 1.0f : curve);
 }
 
-// The highlight's power at the unit normal n: the power curve at N.H. (The CPU reads the table in
-// a loop of its own, apart from the rest of the shading.)
-LUMET_FORMULA float shadeHighlightPower(LUMET_GLOBAL const ShadeParams* k, const float* n) {
-    const float NdH =
-        pixelMax(0.0f, n[0] * k->halfDir[0] + n[1] * k->halfDir[1] + n[2] * k->halfDir[2]);
-    return shadeSpecularPower(k, NdH);
+// The highlight's power at the unit normal n: the power curve at max(0, N.H).
+LUMET_LANES_FORMULA PixelLanes shadeHighlightPower(LUMET_GLOBAL const ShadeParams* k,
+                                                   const PixelLanes* n) {
+    const PixelLanes NdH = n[0] * k->halfDir[0] + n[1] * k->halfDir[1] + n[2] * k->halfDir[2];
+    return shadeSpecularPower(k, pixelMax0(NdH));
 }
 
-// The Laplacian of the heights at hp, whose four neighbours (rows `width` apart) exist.
-LUMET_FORMULA float shadeLaplacian(LUMET_GLOBAL const float* hp, int width) {
-    return hp[-1] + hp[1] + hp[-width] + hp[width] - 4.0f * hp[0];
+// The Laplacian of the heights at a pixel from its four neighbours' and its own.
+LUMET_LANES_FORMULA PixelLanes shadeLaplacian(PixelLanes left, PixelLanes right, PixelLanes above,
+                                              PixelLanes below, PixelLanes centre) {
+    return left + right + above + below - 4.0f * centre;
 }
 
 // The colour of a covered pixel, each channel clamped to 0..1: env its reflection, h its height, n
-// its normal, power shadeHighlightPower's there and lap its height Laplacian, which darkens
-// cavities only where `interior` (the pixel has all four neighbours).
-LUMET_FORMULA void shadeSurface(LUMET_GLOBAL const ShadeParams* k, const float* env, float h,
-                                const float* n, float power, int interior, float lap, float* rgb) {
+// its normal, power shadeHighlightPower's there and lap its height Laplacian (0 where the pixel
+// lacks a neighbour, which leaves it undarkened), which darkens cavities.
+LUMET_LANES_FORMULA void shadeSurface(LUMET_GLOBAL const ShadeParams* k, const PixelLanes* env,
+                                      PixelLanes h, const PixelLanes* n, PixelLanes power,
+                                      PixelLanes lap, PixelLanes* rgb) {
     // Every constant is read up front, whatever the pixel: then a loop over pixels reads nothing
-    // under a condition, and the compiler may evaluate both sides of each select.
+    // under a condition.
     const float Lx = k->lightDir[0], Ly = k->lightDir[1], Lz = k->lightDir[2];
     const float metal = k->metal, opacity = k->opacity, saturation = k->saturation;
     const float exposure = k->envExposure, contrast = k->envContrast, tintBlend = k->tintBlend;
@@ -143,82 +205,88 @@ LUMET_FORMULA void shadeSurface(LUMET_GLOBAL const ShadeParams* k, const float* 
         high[c] = k->highlight[c];
     }
 
-    float e[3] = {env[0], env[1], env[2]};
+    PixelLanes e[3] = {env[0], env[1], env[2]};
     if (exposure != 1.0f)
         for (int c = 0; c < 3; ++c) e[c] *= exposure;
     if (LUMET_FABS(contrast - 0.5f) > kContrastTolerance) {
         const float f = shadeContrastFactor(contrast);
-        for (int c = 0; c < 3; ++c) e[c] = pixelMax(0.0f, 0.5f + (e[c] - 0.5f) * f);
+        for (int c = 0; c < 3; ++c) e[c] = pixelMax0(0.5f + (e[c] - 0.5f) * f);
     }
     // Plateaus (the flat top of the bevel) get a little more colour contrast.
-    if (h > kPlateauStart) {
-        const float flat = (h - kPlateauStart) / kPlateauSpan;
-        const float mean = (e[0] + e[1] + e[2]) * kPlateauMeanWeight;
-        for (int c = 0; c < 3; ++c)
-            e[c] = pixelClamp01(mean + (e[c] - mean) * (1.0f + kPlateauContrast * flat));
+    if (pixelAny(h > kPlateauStart)) {
+        const PixelLanes flat = (h - kPlateauStart) / kPlateauSpan;
+        const PixelLanes mean = (e[0] + e[1] + e[2]) * kPlateauMeanWeight;
+        for (int c = 0; c < 3; ++c) {
+            const PixelLanes lifted =
+                pixelClamp01(mean + (e[c] - mean) * (1.0f + kPlateauContrast * flat));
+            e[c] = h > kPlateauStart ? lifted : e[c];
+        }
     }
 
-    const float nx = n[0], ny = n[1], nz = n[2];
-    const float slope = LUMET_SQRT(nx * nx + ny * ny);
-    const float NdL = nx * Lx + ny * Ly + nz * Lz;
-    const float hl = 0.5f * NdL + 0.5f;
-    const float baseDiffuse = hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * kDiffuseFlattening);
-    const float ao = h > kOcclusionStart && h < kOcclusionEnd
-                         ? kOcclusionFloor + kOcclusionRise * (h - kOcclusionStart) / kOcclusionSpan
-                         : 1.0f;
-    const float diffuse = baseDiffuse * (1.0f - kMetalDiffuseLoss * metal) * ao;
-    const float lum = pixelClamp01((kLumaR * e[0] + kLumaG * e[1] + kLumaB * e[2]) * baseDiffuse);
+    const PixelLanes nx = n[0], ny = n[1], nz = n[2];
+    const PixelLanes slope = pixelSqrt(nx * nx + ny * ny);
+    const PixelLanes NdL = nx * Lx + ny * Ly + nz * Lz;
+    const PixelLanes hl = 0.5f * NdL + 0.5f;
+    const PixelLanes baseDiffuse =
+        hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * kDiffuseFlattening);
+    const PixelLanes ao =
+        ((h > kOcclusionStart) & (h < kOcclusionEnd))
+            ? kOcclusionFloor + kOcclusionRise * (h - kOcclusionStart) / kOcclusionSpan
+            : 1.0f;
+    const PixelLanes diffuse = baseDiffuse * (1.0f - kMetalDiffuseLoss * metal) * ao;
+    const PixelLanes lum =
+        pixelClamp01((kLumaR * e[0] + kLumaG * e[1] + kLumaB * e[2]) * baseDiffuse);
 
-    const float om = 1.0f - pixelMax(nz, 0.0f);
-    const float f5 = om * om * om * om * om;
-    const float cavity = interior ? 1.0f - pixelClamp01(-cavityGain * lap) * kCavityDepth : 1.0f;
-    const float spec = power * specularScale * (kSpecularFlat + kSpecularSlope * slope);
-    const float envDiffuse = diffuse + (1.0f - diffuse) * metal;
+    const PixelLanes om = 1.0f - (nz < 0.0f ? 0.0f : nz);
+    const PixelLanes f5 = om * om * om * om * om;
+    const PixelLanes cavity = 1.0f - pixelClamp01(-cavityGain * lap) * kCavityDepth;
+    const PixelLanes spec = power * specularScale * (kSpecularFlat + kSpecularSlope * slope);
+    const PixelLanes envDiffuse = diffuse + (1.0f - diffuse) * metal;
     const float metalBright = 1.0f + kMetalBrightness * metal;
 
-    float out[3];
+    PixelLanes out[3];
     for (int c = 0; c < 3; ++c) {
-        const float tone = lum < 0.5f ? pixelLerp(shadow[c], mid[c], 2.0f * lum)
-                                      : pixelLerp(mid[c], high[c], 2.0f * (lum - 0.5f));
-        const float tinted = pixelLerp(mid[c], tone, tintBlend);
+        const PixelLanes tone = lum < 0.5f ? shadow[c] + (mid[c] - shadow[c]) * (2.0f * lum)
+                                           : mid[c] + (high[c] - mid[c]) * (2.0f * (lum - 0.5f));
+        const PixelLanes tinted = mid[c] + (tone - mid[c]) * tintBlend;
         const float f0 = kFresnelF0 + (mid[c] - kFresnelF0) * metal;
-        const float fr = f0 + (1.0f - f0) * f5;
-        const float boost = 1.0f + (fr - f0) * kFresnelBoost;
+        const PixelLanes fr = f0 + (1.0f - f0) * f5;
+        const PixelLanes boost = 1.0f + (fr - f0) * kFresnelBoost;
         // The highlight takes the midtone colour on metal and stays white on dielectrics.
         out[c] = e[c] * tinted * envDiffuse * boost * cavity * metalBright +
                  (1.0f + (mid[c] - 1.0f) * metal) * spec;
     }
     if (opacity < kTranslucentBelow) {
         // Glass: the thin parts scatter a warm tint.
-        const float sc = (1.0f - opacity) * (1.0f - h) * kTranslucentScatter;
+        const PixelLanes sc = (1.0f - opacity) * (1.0f - h) * kTranslucentScatter;
         out[0] += kTranslucentR * sc;
         out[1] += kTranslucentG * sc;
         out[2] += kTranslucentB * sc;
     }
     if (saturation < 1.0f) {
-        const float gray = kLumaR * out[0] + kLumaG * out[1] + kLumaB * out[2];
+        const PixelLanes gray = kLumaR * out[0] + kLumaG * out[1] + kLumaB * out[2];
         for (int c = 0; c < 3; ++c) out[c] = gray + (out[c] - gray) * saturation;
     }
     for (int c = 0; c < 3; ++c) rgb[c] = pixelClamp01(out[c]);
 }
 
-// The coverage a pixel is shaded with: its alpha byte / 255, or below kCoverageMin for a pixel
-// raised above kRaisedHeight (an outer bevel's surface outside the alpha), its height clamped to
-// 0..1. Below kCoverageMin the pixel is empty.
-LUMET_FORMULA float shadeCoverage(int alpha, float h) {
-    const float a = (float)alpha / 255.0f;
-    return a < kCoverageMin && h > kRaisedHeight ? pixelClamp01(h) : a;
+// The coverage a pixel is shaded with: its alpha byte (as a float) / 255, or below kCoverageMin
+// for a pixel raised above kRaisedHeight (an outer bevel's surface outside the alpha), its height
+// clamped to 0..1. Below kCoverageMin the pixel is empty.
+LUMET_LANES_FORMULA PixelLanes shadeCoverage(PixelLanes alphaByte, PixelLanes h) {
+    const PixelLanes a = alphaByte / 255.0f;
+    return ((a < kCoverageMin) & (h > kRaisedHeight)) ? pixelClamp01(h) : a;
 }
 
-// The shaded colour of a pixel with alpha byte `alpha` (the arguments after it are
+// The shaded colour of a pixel with alpha byte `alphaByte` (the arguments after it are
 // shadeSurface's): 0 where empty, and scaled by the coverage squared below kCoverageFadeBelow.
-LUMET_FORMULA void shadeCoveredPixel(LUMET_GLOBAL const ShadeParams* k, int alpha, const float* env,
-                                     float h, const float* n, float power, int interior, float lap,
-                                     float* rgb) {
-    const float a = shadeCoverage(alpha, h);
-    shadeSurface(k, env, h, n, power, interior, lap, rgb);
+LUMET_LANES_FORMULA void shadeCoveredPixel(LUMET_GLOBAL const ShadeParams* k, PixelLanes alphaByte,
+                                           const PixelLanes* env, PixelLanes h, const PixelLanes* n,
+                                           PixelLanes power, PixelLanes lap, PixelLanes* rgb) {
+    const PixelLanes a = shadeCoverage(alphaByte, h);
+    shadeSurface(k, env, h, n, power, lap, rgb);
     for (int c = 0; c < 3; ++c) {
-        const float faded = a < kCoverageFadeBelow ? rgb[c] * (a * a) : rgb[c];
+        const PixelLanes faded = a < kCoverageFadeBelow ? rgb[c] * (a * a) : rgb[c];
         rgb[c] = a < kCoverageMin ? 0.0f : faded;
     }
 }
@@ -355,4 +423,6 @@ static_assert(sizeof(ReflectionConstants) == 13 * 4, "no padding in the reflecti
 #undef LUMET_FABS
 #undef LUMET_FLOOR
 #undef LUMET_COS
+#undef LUMET_LANES_FORMULA
+#undef LUMET_LANE_INDEX
 #endif

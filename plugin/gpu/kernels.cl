@@ -137,12 +137,15 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     outG[i] = 0.0f;
     outB[i] = 0.0f;
     if (x < left || x >= right || y < top || y >= bottom || !rows[y]) return;
+    // The Laplacian where all four neighbours exist, else 0.
     int interior = x >= 1 && x < W - 1 && y >= 1 && y < H - 1;
-    float lap = interior ? shadeLaplacian(heightMap + i, W) : 0.0f;
+    float lap = interior ? shadeLaplacian(heightMap[i - 1], heightMap[i + 1], heightMap[i - W],
+                                          heightMap[i + W], heightMap[i])
+                         : 0.0f;
     float env[3] = {envR[i], envG[i], envB[i]};
     float n[3] = {normalMap[3 * i], normalMap[3 * i + 1], normalMap[3 * i + 2]};
     float rgb[3];
-    shadeCoveredPixel(k, alpha[i], env, heightMap[i], n, shadeHighlightPower(k, n), interior, lap,
+    shadeCoveredPixel(k, (float)alpha[i], env, heightMap[i], n, shadeHighlightPower(k, n), lap,
                       rgb);
     outR[i] = rgb[0];
     outG[i] = rgb[1];

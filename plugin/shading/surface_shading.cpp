@@ -1,6 +1,6 @@
 // Surface shading per pixel through the shared formula (core/pixel_formulas.h): the rows run it
-// over plain loops, which the compiler turns into vector code (with AVX2 where the processor has
-// it), every lane through the scalar operations in their order.
+// on four pixels at once (PixelLanes4) where SSE2 is there, and pixel by pixel on the rest, every
+// lane through the scalar operations in their order.
 #include "shading/surface_shading.h"
 
 #include <algorithm>
@@ -9,7 +9,6 @@
 
 #include "core/pixel_formulas.h"
 #include "parallel/parallel_rows.h"
-#include "parallel/simd_clones.h"
 
 namespace lumet {
 
@@ -66,107 +65,88 @@ ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, 
     if (a < kCoverageMin) return {0.0f, 0.0f, 0.0f, a};
     const std::int64_t i = static_cast<std::int64_t>(y) * c.width + x;
     const bool interior = x >= 1 && x < c.width - 1 && y >= 1 && y < c.height - 1;
-    const float lap = interior ? shadeLaplacian(c.heightMap + i, c.width) : 0.0f;
+    const float* hp = c.heightMap + i;
+    const float lap = interior ? shadeLaplacian(hp[-1], hp[1], hp[-c.width], hp[c.width], hp[0])
+                               : 0.0f;
     const float env[3] = {c.envR[i], c.envG[i], c.envB[i]};
     const float* n = c.normals + 3 * i;
     float rgb[3];
-    shadeSurface(&c.shading, env, c.heightMap[i], n, shadeHighlightPower(&c.shading, n), interior,
-                 lap, rgb);
+    shadeSurface(&c.shading, env, hp[0], n, shadeHighlightPower(&c.shading, n), lap, rgb);
     return {rgb[0], rgb[1], rgb[2], a};
 }
 
 namespace {
 
-// Columns of a row shaded together, in groups of kShadeGroup.
-constexpr std::int32_t kShadeBlock = 256;
-constexpr std::int32_t kShadeGroup = 8;
-
-// The planes of the row being shaded.
+// The planes of the row being shaded (heights and normals of the constants' planes, whose rows lie
+// `width` floats apart), and whether the rows above and below exist.
 struct ShadeRow {
     const std::uint8_t* alpha;
     const float *heights, *normals, *envR, *envG, *envB;
     float *outR, *outG, *outB;
+    std::int32_t width;
+    bool interiorRow;
 };
 
-// A block's normals (in planes of their own), highlight powers and the groups that hold coverage.
-struct ShadeBlock {
-    float nx[kShadeBlock], ny[kShadeBlock], nz[kShadeBlock], power[kShadeBlock];
-    int empty[kShadeBlock];
-    bool covered[kShadeBlock / kShadeGroup];
-};
-
-// Columns [begin, end) of a row (at most kShadeBlock) into `b`: the highlight powers are read
-// from the table pixel by pixel, apart from the rest of the formula.
-inline __attribute__((always_inline)) void prepareBlock(const ShadeParams* k, const ShadeRow& r,
-                                                        std::int32_t begin, std::int32_t end,
-                                                        ShadeBlock& b) {
-    for (std::int32_t x = begin; x < end; ++x) {
-        const float* n = r.normals + 3 * x;
-        b.nx[x - begin] = n[0], b.ny[x - begin] = n[1], b.nz[x - begin] = n[2];
-        b.power[x - begin] = shadeHighlightPower(k, n);
-    }
-    LUMET_NO_LOOP_ALIASING
-    for (std::int32_t x = begin; x < end; ++x)
-        b.empty[x - begin] = shadeCoverage(r.alpha[x], r.heights[x]) < kCoverageMin;
-    for (std::int32_t g = 0; g * kShadeGroup < end - begin; ++g) {
-        int empty = 1;
-        for (std::int32_t j = g * kShadeGroup; j < std::min(end - begin, (g + 1) * kShadeGroup);
-             ++j)
-            empty &= b.empty[j];
-        b.covered[g] = !empty;
-    }
+// The height Laplacian at column x of the row: 0 where the pixel lacks a neighbour.
+inline float laplacianAt(const ShadeRow& r, std::int32_t x) {
+    if (!r.interiorRow || x < 1 || x >= r.width - 1) return 0.0f;
+    const float* hp = r.heights + x;
+    return shadeLaplacian(hp[-1], hp[1], hp[-r.width], hp[r.width], hp[0]);
 }
 
-// Columns [begin, end) of block `b`, which starts at column `first`. On a row whose pixels all
-// have four neighbours in the plane (kInteriorRow) the Laplacian is read at every column, the
-// neighbours of the first and last columns lying in the rows above and below, and counts from
-// column 1 to width - 2; on the other rows it is not read.
-template <bool kInteriorRow>
-inline __attribute__((always_inline)) void shadeColumns(const ShadeParams* k, const ShadeRow& r,
-                                                        const ShadeBlock& b, std::int32_t width,
-                                                        std::int32_t first, std::int32_t begin,
-                                                        std::int32_t end) {
-    const std::uint8_t* alpha = r.alpha;
-    const float *heights = r.heights, *envR = r.envR, *envG = r.envG, *envB = r.envB;
-    float *outR = r.outR, *outG = r.outG, *outB = r.outB;
-    LUMET_NO_LOOP_ALIASING
-    for (std::int32_t x = begin; x < end; ++x) {
-        const std::int32_t j = x - first;
-        const float env[3] = {envR[x], envG[x], envB[x]};
-        const float n[3] = {b.nx[j], b.ny[j], b.nz[j]};
-        const int interior = kInteriorRow ? (x >= 1) & (x < width - 1) : 0;
-        const float lap = kInteriorRow ? shadeLaplacian(heights + x, width) : 0.0f;
-        float rgb[3];
-        shadeCoveredPixel(k, alpha[x], env, heights[x], n, b.power[j], interior, lap, rgb);
-        outR[x] = rgb[0], outG[x] = rgb[1], outB[x] = rgb[2];
-    }
+void shadeOne(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
+    const float env[3] = {r.envR[x], r.envG[x], r.envB[x]};
+    const float* n = r.normals + 3 * x;
+    float rgb[3];
+    shadeCoveredPixel(k, static_cast<float>(r.alpha[x]), env, r.heights[x], n,
+                      shadeHighlightPower(k, n), laplacianAt(r, x), rgb);
+    r.outR[x] = rgb[0], r.outG[x] = rgb[1], r.outB[x] = rgb[2];
 }
 
-// The columns [x0, x1) of a row, a block at a time: runs of groups with coverage are shaded, the
-// groups between them cleared.
-LUMET_AVX2_CLONES
-void shadeSpan(const ShadeConstants& c, const ShadeRow& r, std::int32_t x0, std::int32_t x1,
-               bool interiorRow) {
-    ShadeBlock b;
-    for (std::int32_t first = x0; first < x1; first += kShadeBlock) {
-        const std::int32_t last = std::min(x1, first + kShadeBlock);
-        prepareBlock(&c.shading, r, first, last, b);
-        std::int32_t begin = first;
-        while (begin < last) {
-            const bool covered = b.covered[(begin - first) / kShadeGroup];
-            std::int32_t end = begin;
-            while (end < last && b.covered[(end - first) / kShadeGroup] == covered)
-                end = std::min(last, end + kShadeGroup);
-            if (!covered) {
-                for (std::int32_t x = begin; x < end; ++x) r.outR[x] = r.outG[x] = r.outB[x] = 0.0f;
-            } else if (interiorRow) {
-                shadeColumns<true>(&c.shading, r, b, c.width, first, begin, end);
-            } else {
-                shadeColumns<false>(&c.shading, r, b, c.width, first, begin, end);
-            }
-            begin = end;
-        }
+#ifdef LUMET_PIXEL_LANES4
+// Columns x .. x + 3 of the row, which lie in it; four empty pixels are only cleared.
+inline void shadeFour(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
+    std::int32_t bytes;
+    std::memcpy(&bytes, r.alpha + x, sizeof(bytes));
+    const __m128i zero = _mm_setzero_si128();
+    const PixelLanes4 alphaByte = _mm_cvtepi32_ps(
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero));
+    const PixelLanes4 h = _mm_loadu_ps(r.heights + x);
+    if (!pixelAny(!(shadeCoverage(alphaByte, h) < kCoverageMin))) {
+        _mm_storeu_ps(r.outR + x, _mm_setzero_ps());
+        _mm_storeu_ps(r.outG + x, _mm_setzero_ps());
+        _mm_storeu_ps(r.outB + x, _mm_setzero_ps());
+        return;
     }
+    const PixelLanes4 env[3] = {_mm_loadu_ps(r.envR + x), _mm_loadu_ps(r.envG + x),
+                                _mm_loadu_ps(r.envB + x)};
+    const float* p = r.normals + 3 * x;
+    const PixelLanes4 n[3] = {_mm_setr_ps(p[0], p[3], p[6], p[9]),
+                              _mm_setr_ps(p[1], p[4], p[7], p[10]),
+                              _mm_setr_ps(p[2], p[5], p[8], p[11])};
+    PixelLanes4 lap = _mm_setzero_ps();
+    if (r.interiorRow && x >= 1 && x + 4 < r.width) {
+        const float* hp = r.heights + x;
+        lap = shadeLaplacian(_mm_loadu_ps(hp - 1), _mm_loadu_ps(hp + 1), _mm_loadu_ps(hp - r.width),
+                             _mm_loadu_ps(hp + r.width), h);
+    } else if (r.interiorRow) {
+        lap = _mm_setr_ps(laplacianAt(r, x), laplacianAt(r, x + 1), laplacianAt(r, x + 2),
+                          laplacianAt(r, x + 3));
+    }
+    PixelLanes4 rgb[3];
+    shadeCoveredPixel(k, alphaByte, env, h, n, shadeHighlightPower(k, n), lap, rgb);
+    _mm_storeu_ps(r.outR + x, rgb[0]);
+    _mm_storeu_ps(r.outG + x, rgb[1]);
+    _mm_storeu_ps(r.outB + x, rgb[2]);
+}
+#endif
+
+void shadeSpan(const ShadeParams* k, const ShadeRow& r, std::int32_t x0, std::int32_t x1) {
+    std::int32_t x = x0;
+#ifdef LUMET_PIXEL_LANES4
+    for (; x + 4 <= x1; x += 4) shadeFour(k, r, x);
+#endif
+    for (; x < x1; ++x) shadeOne(k, r, x);
 }
 
 }  // namespace
@@ -198,16 +178,11 @@ void shadeRows(const ShadeConstants& c, const SurfaceView& surface, const RgbPla
             continue;
         }
         const std::int64_t i = static_cast<std::int64_t>(y) * c.width;
-        const ShadeRow planes{alpha,
-                              c.heightMap + i,
-                              c.normals + 3 * i,
-                              c.envR + i,
-                              c.envG + i,
-                              c.envB + i,
-                              outR,
-                              outG,
-                              outB};
-        shadeSpan(c, planes, x0, x1, y >= 1 && y < c.height - 1);
+        const ShadeRow planes{alpha,     c.heightMap + i, c.normals + 3 * i,
+                              c.envR + i, c.envG + i,      c.envB + i,
+                              outR,      outG,            outB,
+                              c.width,   y >= 1 && y < c.height - 1};
+        shadeSpan(&c.shading, planes, x0, x1);
     }
 }
 

@@ -55,7 +55,9 @@ typedef float PixelLanes;
 #define LUMET_FABS std::fabs
 #define LUMET_FLOOR std::floor
 #define LUMET_COS std::cos
+// clang-format off
 #define LUMET_LANES_FORMULA template <typename PixelLanes> LUMET_FORMULA
+// clang-format on
 #define LUMET_LANE_INDEX auto
 namespace lumet {
 
@@ -74,7 +76,9 @@ inline PixelLanes4 pixelSqrt(PixelLanes4 v) { return _mm_sqrt_ps(v); }
 // SSE's maximum and minimum give their second operand where the comparison fails, as the
 // selects in pixelMax0 and pixelClamp01 do.
 inline PixelLanes4 pixelMax0(PixelLanes4 v) { return _mm_max_ps(v, _mm_setzero_ps()); }
-inline PixelLanes4 pixelClamp01(PixelLanes4 v) { return _mm_min_ps(pixelMax0(v), _mm_set1_ps(1.0f)); }
+inline PixelLanes4 pixelClamp01(PixelLanes4 v) {
+    return _mm_min_ps(pixelMax0(v), _mm_set1_ps(1.0f));
+}
 inline PixelInts4 pixelTruncate(PixelLanes4 v) {
     return reinterpret_cast<PixelInts4>(_mm_cvttps_epi32(v));
 }
@@ -227,8 +231,7 @@ LUMET_LANES_FORMULA void shadeSurface(LUMET_GLOBAL const ShadeParams* k, const P
     const PixelLanes slope = pixelSqrt(nx * nx + ny * ny);
     const PixelLanes NdL = nx * Lx + ny * Ly + nz * Lz;
     const PixelLanes hl = 0.5f * NdL + 0.5f;
-    const PixelLanes baseDiffuse =
-        hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * kDiffuseFlattening);
+    const PixelLanes baseDiffuse = hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * kDiffuseFlattening);
     const PixelLanes ao =
         ((h > kOcclusionStart) & (h < kOcclusionEnd))
             ? kOcclusionFloor + kOcclusionRise * (h - kOcclusionStart) / kOcclusionSpan

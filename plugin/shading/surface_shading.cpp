@@ -9,6 +9,7 @@
 
 #include "core/pixel_formulas.h"
 #include "parallel/parallel_rows.h"
+#include "parallel/simd_clones.h"
 
 namespace lumet {
 
@@ -66,8 +67,8 @@ ShadedPixel shadePixel(const ShadeConstants& c, std::int32_t x, std::int32_t y, 
     const std::int64_t i = static_cast<std::int64_t>(y) * c.width + x;
     const bool interior = x >= 1 && x < c.width - 1 && y >= 1 && y < c.height - 1;
     const float* hp = c.heightMap + i;
-    const float lap = interior ? shadeLaplacian(hp[-1], hp[1], hp[-c.width], hp[c.width], hp[0])
-                               : 0.0f;
+    const float lap =
+        interior ? shadeLaplacian(hp[-1], hp[1], hp[-c.width], hp[c.width], hp[0]) : 0.0f;
     const float env[3] = {c.envR[i], c.envG[i], c.envB[i]};
     const float* n = c.normals + 3 * i;
     float rgb[3];
@@ -104,8 +105,20 @@ void shadeOne(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
 }
 
 #ifdef LUMET_PIXEL_LANES4
+// Four interleaved normals (x y z x | y z x y | z x y z) as planes of x, y and z.
+[[gnu::always_inline]] inline void loadNormals4(const float* p, PixelLanes4 (&n)[3]) {
+    const __m128 p0 = _mm_loadu_ps(p), p1 = _mm_loadu_ps(p + 4), p2 = _mm_loadu_ps(p + 8);
+    const __m128 x23 = _mm_shuffle_ps(p1, p2, _MM_SHUFFLE(1, 1, 2, 2));
+    n[0] = _mm_shuffle_ps(p0, x23, _MM_SHUFFLE(2, 0, 3, 0));
+    n[1] = _mm_shuffle_ps(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(0, 0, 1, 1)),
+                          _mm_shuffle_ps(p1, p2, _MM_SHUFFLE(2, 2, 3, 3)), _MM_SHUFFLE(2, 0, 2, 0));
+    n[2] = _mm_shuffle_ps(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(1, 1, 2, 2)),
+                          _mm_shuffle_ps(p2, p2, _MM_SHUFFLE(3, 3, 0, 0)), _MM_SHUFFLE(2, 0, 2, 0));
+}
+
 // Columns x .. x + 3 of the row, which lie in it; four empty pixels are only cleared.
-inline void shadeFour(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
+[[gnu::always_inline]] inline void shadeFour(const ShadeParams* k, const ShadeRow& r,
+                                             std::int32_t x) {
     std::int32_t bytes;
     std::memcpy(&bytes, r.alpha + x, sizeof(bytes));
     const __m128i zero = _mm_setzero_si128();
@@ -120,10 +133,8 @@ inline void shadeFour(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
     }
     const PixelLanes4 env[3] = {_mm_loadu_ps(r.envR + x), _mm_loadu_ps(r.envG + x),
                                 _mm_loadu_ps(r.envB + x)};
-    const float* p = r.normals + 3 * x;
-    const PixelLanes4 n[3] = {_mm_setr_ps(p[0], p[3], p[6], p[9]),
-                              _mm_setr_ps(p[1], p[4], p[7], p[10]),
-                              _mm_setr_ps(p[2], p[5], p[8], p[11])};
+    PixelLanes4 n[3];
+    loadNormals4(r.normals + 3 * x, n);
     PixelLanes4 lap = _mm_setzero_ps();
     if (r.interiorRow && x >= 1 && x + 4 < r.width) {
         const float* hp = r.heights + x;
@@ -141,6 +152,9 @@ inline void shadeFour(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
 }
 #endif
 
+// Columns [x0, x1) of the row; with GCC also compiled with AVX2's encoding of the same four-lane
+// instructions (fewer register copies), for processors that have it.
+LUMET_AVX2_CLONES
 void shadeSpan(const ShadeParams* k, const ShadeRow& r, std::int32_t x0, std::int32_t x1) {
     std::int32_t x = x0;
 #ifdef LUMET_PIXEL_LANES4
@@ -178,10 +192,17 @@ void shadeRows(const ShadeConstants& c, const SurfaceView& surface, const RgbPla
             continue;
         }
         const std::int64_t i = static_cast<std::int64_t>(y) * c.width;
-        const ShadeRow planes{alpha,     c.heightMap + i, c.normals + 3 * i,
-                              c.envR + i, c.envG + i,      c.envB + i,
-                              outR,      outG,            outB,
-                              c.width,   y >= 1 && y < c.height - 1};
+        const ShadeRow planes{alpha,
+                              c.heightMap + i,
+                              c.normals + 3 * i,
+                              c.envR + i,
+                              c.envG + i,
+                              c.envB + i,
+                              outR,
+                              outG,
+                              outB,
+                              c.width,
+                              y >= 1 && y < c.height - 1};
         shadeSpan(&c.shading, planes, x0, x1);
     }
 }

@@ -90,7 +90,7 @@ void BM_ShadeConstants(benchmark::State& state) {
     auto constants = std::make_unique<ShadeConstants>();
     for (auto _ : state) {
         makeShadeConstants(*constants, s.settings, s.surface(), s.reflection(), 1.0f);
-        benchmark::DoNotOptimize(constants->powLut[700]);
+        benchmark::DoNotOptimize(constants->shading.powLut[700]);
     }
 }
 BENCHMARK(BM_ShadeConstants)->Unit(benchmark::kMicrosecond);

@@ -1,16 +1,19 @@
 # Writes a C++ source file that defines a zero-terminated char array holding a text file's bytes.
 # Run as a script: cmake -DINPUT=<file> -DOUTPUT=<file.cpp> -DSYMBOL=<name> -DNAMESPACE=<ns>
-#                        [-DPREPEND=<file>] -P embed_text_file.cmake
-# PREPEND names a file whose text goes in front of INPUT's (for example a header both sides share).
+#                        [-DPREPEND=<file>[;<file>...]] -P embed_text_file.cmake
+# PREPEND names files whose texts go in front of INPUT's, in their order (for example headers both
+# sides share).
 # Plain CMake only, so it works the same for native and cross builds.
 if(NOT INPUT OR NOT OUTPUT OR NOT SYMBOL)
   message(FATAL_ERROR "embed_text_file.cmake needs INPUT, OUTPUT and SYMBOL")
 endif()
 file(READ "${INPUT}" bytes HEX)
-if(PREPEND)
-  file(READ "${PREPEND}" front HEX)
-  set(bytes "${front}${bytes}")
-endif()
+set(front "")
+foreach(header IN LISTS PREPEND)
+  file(READ "${header}" text HEX)
+  string(APPEND front "${text}")
+endforeach()
+set(bytes "${front}${bytes}")
 # Sixteen characters a line (32 hex digits) keeps the generated file readable.
 string(REGEX REPLACE "(................................)" "\\1\n    " bytes "${bytes}")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${bytes}")

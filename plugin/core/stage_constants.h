@@ -1,9 +1,9 @@
 // The numbers of the shading, the glow and the smart edge, named once for the C++ stages and the
 // OpenCL kernels alike: the build puts this file in front of the kernel source, so the two sides
 // cannot drift apart. It is therefore written in the common part of C++ and OpenCL C: plain
-// float and int constants and a struct of 32-bit scalars, no namespaces or templates in the part
-// the kernels see. Replacing a literal by its name keeps every value (and so every rendered
-// float) as it was.
+// float and int constants, no namespaces or templates in the part the kernels see. Replacing a
+// literal by its name keeps every value (and so every rendered float) as it was. The per-pixel
+// formulas that use them follow in core/pixel_formulas.h.
 #ifndef LUMET_CORE_STAGE_CONSTANTS_H
 #define LUMET_CORE_STAGE_CONSTANTS_H
 
@@ -60,8 +60,10 @@ LUMET_CONSTANT float kCavityGain = 4.0f;
 LUMET_CONSTANT float kCavityDepth = 0.35f;
 
 // The specular power curve is read from a table of kPowLutSize entries, entry i for NdH = i / 1023
-// (kPowLutStep, rounded as tuned), looked up at NdH x kPowLutScale.
-LUMET_CONSTANT int kPowLutSize = 1024;
+// (kPowLutStep, rounded as tuned), looked up at NdH x kPowLutScale. (The macro sizes the table in
+// the shading's constants, where OpenCL C wants a constant expression.)
+#define LUMET_POW_LUT_SIZE 1024
+LUMET_CONSTANT int kPowLutSize = LUMET_POW_LUT_SIZE;
 LUMET_CONSTANT float kPowLutScale = 1023.0f;
 LUMET_CONSTANT float kPowLutStep = 0.0009775171f;
 
@@ -116,31 +118,9 @@ LUMET_CONSTANT float kEdgeCarveMax = 0.85f;
 LUMET_CONSTANT float kEdgeWallMin = 0.05f;
 LUMET_CONSTANT float kEdgeWallPull = 0.6f;
 
-// The per-frame constants of the OpenCL shading, in one small constant buffer: 32-bit scalars
-// only, so both compilers lay it out the same (no padding).
-typedef struct ShadeKernelConstants {
-    float lightDir[3];
-    float halfDir[3];
-    float shadow[3];
-    float midtone[3];
-    float highlight[3];
-    float metal;
-    float opacity;
-    float specular;
-    float specNorm;
-    float saturation;
-    float tintBlend;
-    float envExposure;
-    float envContrast;
-    float cavityGain;  // of the height Laplacian, at the frame's scale
-    // The shaded window in working pixels: [left, right) x [top, bottom).
-    int left, right, top, bottom;
-} ShadeKernelConstants;
-
 #ifndef LUMET_OPENCL_SOURCE
 inline constexpr float kThreePassFactors[3] = {kBlurPassFactor0, kBlurPassFactor1,
                                                kBlurPassFactor2};
-static_assert(sizeof(ShadeKernelConstants) == 28 * 4, "no padding in the kernel's constants");
 }  // namespace lumet
 #endif
 

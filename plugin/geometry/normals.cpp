@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/pixel_formulas.h"
 #include "geometry/pixel_bands.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
@@ -51,20 +52,6 @@ namespace {
 
 // Pixels of a row whose vertical sums are taken together before their normals.
 constexpr std::int32_t kNormalBlock = 256;
-
-// Divides (nx, ny, nz) by its length; a zero length gives (0, 0, 1).
-inline void renormalise(float& nx, float& ny, float& nz) {
-    const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    if (length > 0.0f) {
-        nx /= length;
-        ny /= length;
-        nz /= length;
-    } else {
-        nx = 0.0f;
-        ny = 0.0f;
-        nz = 1.0f;
-    }
-}
 
 }  // namespace
 
@@ -155,40 +142,8 @@ void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const floa
                 }
                 for (std::int32_t x = x0; x < x0 + count; ++x) {
                     const std::int64_t i = y * w + x;
-                    float* n = normalMap + 3 * i;
-                    n[0] = 0.0f;
-                    n[1] = 0.0f;
-                    n[2] = 1.0f;
-                    const float h = heightMap[i];
-                    const std::uint8_t a = alphaSS[i];
-                    if (h < 0.001f && a < 2) continue;
-                    const float gx = sumX[x - x0], gy = sumY[x - x0];
-                    float nx = -s * gx, ny = -s * gy, nz = 1.0f;
-                    renormalise(nx, ny, nz);
-                    if (h > 0.8f) {
-                        const float t = (h - 0.8f) / 0.2f;
-                        const float p = t * t * t;
-                        nx *= 1.0f - 0.5f * p;
-                        ny *= 1.0f - 0.5f * p;
-                        renormalise(nx, ny, nz);
-                    }
-                    const float e = std::max(h, static_cast<float>(a) / 255.0f);
-                    if (e < 0.9f) {
-                        const float r = e / 0.9f;
-                        const float b = r * r;
-                        nx = nx * b;
-                        ny = ny * b;
-                        nz = (nz - 1.0f) * b + 1.0f;
-                        renormalise(nx, ny, nz);
-                    }
-                    if (nx * nx + ny * ny < 0.0004f) {
-                        nx = 0.0f;
-                        ny = 0.0f;
-                        nz = 1.0f;
-                    }
-                    n[0] = nx;
-                    n[1] = ny;
-                    n[2] = nz;
+                    surfaceNormal(sumX[x - x0], sumY[x - x0], s, heightMap[i], alphaSS[i],
+                                  normalMap + 3 * i);
                 }
             }
         }

@@ -159,7 +159,7 @@ void releaseShadingGroup(GpuContext& context) {
     releaseBuffer(context.shadeNormals);
     releaseAll(context.shadeEnv, 3);
     releaseAll(context.shadeOut, 3);
-    releaseBuffer(context.shadePowLut);
+    releaseBuffer(context.shadeParams);
     releaseBuffer(context.shadeRows);
     context.shadeWidth = 0;
     context.shadeHeight = 0;

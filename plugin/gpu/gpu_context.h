@@ -73,7 +73,7 @@ struct GpuContext {
 
     // Shading: alpha, heights, normals, environment R, G, B, output R, G, B, power table, the
     // flags of the rows with content.
-    cl_mem shadeAlpha, shadeHeights, shadeNormals, shadeEnv[3], shadeOut[3], shadePowLut, shadeRows;
+    cl_mem shadeAlpha, shadeHeights, shadeNormals, shadeEnv[3], shadeOut[3], shadeParams, shadeRows;
     std::int32_t shadeWidth, shadeHeight;
     bool shadeValid;
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "gpu/gpu_context.h"
 
@@ -26,11 +27,14 @@ bool uploadBuffer(cl_mem buffer, const void* host, std::size_t bytes, bool block
 bool readBuffer(cl_mem buffer, void* host, std::size_t bytes);
 bool finishQueue();
 
-// Sets a kernel's arguments in order: buffers (cl_mem), 32-bit integers and floats.
+// Sets a kernel's arguments in order: buffers (cl_mem), 32-bit integers and floats, and structs
+// the kernel source shares (core/pixel_formulas.h), by value.
 inline bool setArgument(cl_kernel, cl_uint) { return true; }
 template <typename First, typename... Rest>
 bool setArgument(cl_kernel kernel, cl_uint index, const First& first, const Rest&... rest) {
-    static_assert(sizeof(First) == sizeof(cl_mem) || sizeof(First) == 4, "unexpected argument");
+    static_assert(sizeof(First) == sizeof(cl_mem) || sizeof(First) == 4 ||
+                      (std::is_class_v<First> && std::is_trivially_copyable_v<First>),
+                  "unexpected argument");
     if (cl.clSetKernelArg(kernel, index, sizeof(First), &first) != CL_SUCCESS) return false;
     return setArgument(kernel, index + 1, rest...);
 }

@@ -11,6 +11,7 @@
 #include "gpu/gpu_dispatch.h"
 #include "gpu/gpu_ops.h"
 #include "params/render_settings.h"
+#include "shading/env_reflection.h"
 
 namespace lumet::gpu {
 
@@ -57,10 +58,10 @@ bool holdShadingGroup(GpuContext& g, std::int32_t width, std::int32_t height) {
     g.shadeNormals = createBuffer(CL_MEM_READ_ONLY, planeBytesOf(count, 3 * sizeof(float)));
     for (cl_mem& buffer : g.shadeEnv) buffer = createBuffer(CL_MEM_READ_ONLY, floatBytes);
     for (cl_mem& buffer : g.shadeOut) buffer = createBuffer(CL_MEM_READ_WRITE, floatBytes);
-    g.shadePowLut = createBuffer(CL_MEM_READ_ONLY, kPowLutSize * sizeof(float));
+    g.shadeParams = createBuffer(CL_MEM_READ_ONLY, sizeof(ShadeParams));
     g.shadeRows = createBuffer(CL_MEM_READ_WRITE, static_cast<std::size_t>(height));
     bool complete =
-        g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadePowLut && g.shadeRows;
+        g.shadeAlpha && g.shadeHeights && g.shadeNormals && g.shadeParams && g.shadeRows;
     for (int c = 0; c < 3; ++c) complete = complete && g.shadeEnv[c] && g.shadeOut[c];
     if (!complete) {
         releaseShadingGroup(g);
@@ -215,9 +216,8 @@ bool renderEnvReflectionGpu(const SurfaceView& surface, const RgbPlanes<float>& 
         setArguments(kernel, g.reflNormals, g.reflAlpha, g.reflHeights, g.reflRows, g.reflOut[0],
                      g.reflOut[1], g.reflOut[2], g.envPlanes[0], g.envPlanes[1], g.envPlanes[2],
                      g.envPlanes[3], g.envPlanes[4], g.envPlanes[5], width, height, window.x,
-                     window.y, window.frameWidth, window.frameHeight, contentW, contentH, envW,
-                     envH, settings.envBlur, settings.envScale, settings.envDisplacement,
-                     settings.envRotX, settings.envRotY, settings.dispersion) &&
+                     window.y, window.frameWidth, window.frameHeight, envW, envH,
+                     makeReflectionConstants(settings, contentW, contentH)) &&
         enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     if (!finishQueue() || !ok) return false;
     return readBuffer(g.reflOut[0], out.r.data, floatBytes) &&
@@ -235,8 +235,6 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     const float *reflR = constants.envR, *reflG = constants.envG, *reflB = constants.envB;
     const std::int32_t width = surface.height.width, height = surface.height.height;
     const std::int32_t outW = out.r.width, outH = out.r.height;
-    const RenderSettings& settings = constants.settings;
-    const float* powLut = constants.powLut;
     const std::int32_t bbL = region.x, bbR = region.x + region.width;
     const std::int32_t bbT = region.y, bbB = region.y + region.height;
     // The device reduces two samples per axis; finer previews are shaded on the CPU.
@@ -267,7 +265,8 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
                    uploadBuffer(g.shadeEnv[2], reflB, floatBytes);
         if (uploaded) g.shadeReflectionRevision = reflectionRevision;
     }
-    if (uploaded) uploaded = uploadBuffer(g.shadePowLut, powLut, kPowLutSize * sizeof(float), true);
+    if (uploaded)
+        uploaded = uploadBuffer(g.shadeParams, &constants.shading, sizeof(ShadeParams), true);
     if (!uploaded) {
         finishQueue();
         releaseShadingGroup(g);
@@ -279,42 +278,15 @@ bool shadeGpu(const ShadeConstants& constants, const SurfaceView& surface,
     const std::int32_t left = SS * bbL, right = std::min(SS * bbR, width);
     const std::int32_t top = SS * bbT, bottom = std::min(SS * bbB, height);
     const std::int32_t step = 1, alphaMin = 1, heightTest = outerStyle ? 1 : 0;
-    ShadeKernelConstants k{};
-    for (int c = 0; c < 3; ++c) {
-        k.lightDir[c] = constants.lightDir[c];
-        k.halfDir[c] = constants.halfDir[c];
-        k.shadow[c] = constants.shadow[c];
-        k.midtone[c] = constants.midtone[c];
-        k.highlight[c] = constants.highlight[c];
-    }
-    k.metal = settings.metal;
-    k.opacity = settings.opacity;
-    k.specular = settings.specular;
-    k.specNorm = constants.specNorm;
-    k.saturation = settings.saturation;
-    k.tintBlend = settings.tintBlend;
-    k.envExposure = settings.envExposure;
-    k.envContrast = settings.envContrast;
-    k.cavityGain = constants.cavityGain;
-    k.left = left;
-    k.right = right;
-    k.top = top;
-    k.bottom = bottom;
-    // Released when this call returns; the queue is finished (or given up) before every return.
-    struct Released {
-        cl_mem buffer;
-        ~Released() { releaseBuffer(buffer); }
-    } kernelConstants{createBuffer(CL_MEM_READ_ONLY | CL_MEM_COPY_HOST_PTR, sizeof(k), &k)};
     cl_kernel rows = g.kernels[kContentRows];
     cl_kernel kernel = g.kernels[kShadePixel];
     const bool enqueued =
-        kernelConstants.buffer &&
         setArguments(rows, g.shadeAlpha, g.shadeHeights, g.shadeRows, width, height, left, step,
                      right, alphaMin, heightTest, kRaisedHeight) &&
         enqueue1D(rows, static_cast<std::size_t>(height)) &&
         setArguments(kernel, g.shadeAlpha, g.shadeHeights, g.shadeNormals, g.shadeEnv[0],
                      g.shadeEnv[1], g.shadeEnv[2], g.shadeRows, g.shadeOut[0], g.shadeOut[1],
-                     g.shadeOut[2], g.shadePowLut, width, height, kernelConstants.buffer) &&
+                     g.shadeOut[2], g.shadeParams, width, height, left, right, top, bottom) &&
         enqueue2D(kernel, static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     if (!enqueued) {
         finishQueue();

@@ -3,31 +3,13 @@
 // contraction into fused multiply-adds (the pragma below), no relaxed math in the build options,
 // and correctly rounded division and square root where the device offers them. Planes are
 // row-major (index y * W + x) with rows back to back; normals are three interleaved floats per
-// pixel; alpha is one byte per pixel. The build puts core/stage_constants.h in front of this file:
-// the named constants and ShadeKernelConstants come from there.
+// pixel; alpha is one byte per pixel. The build puts core/stage_constants.h and
+// core/pixel_formulas.h in front of this file: the named constants, the per-frame structs and the
+// per-pixel formulas the CPU stages share come from there.
 #pragma OPENCL FP_CONTRACT OFF
 
 // ---------------------------------------------------------------------------------------------
 // Helpers
-
-// The C++ library's std::max, std::min and std::clamp on floats, whose results (for -0 and NaN
-// too) fmax, fmin and clamp do not promise.
-float mf_max(float a, float b) { return a < b ? b : a; }
-float mf_min(float a, float b) { return b < a ? b : a; }
-float mf_clamp(float v, float low, float high) { return v < low ? low : (high < v ? high : v); }
-float mf_clamp01(float v) { return mf_min(1.0f, mf_max(0.0f, v)); }
-
-float mf_lerp(float a, float b, float t) { return a + (b - a) * t; }
-
-// The specular power curve from the 1024-entry table, interpolated linearly; exact at 0 and 1.
-float mf_lutPow(global const float* lut, float x) {
-    if (x <= 0.0f) return 0.0f;
-    if (x >= 1.0f) return 1.0f;
-    float f = x * kPowLutScale;
-    int k = (int)f;
-    if (k >= kPowLutSize - 1) return lut[kPowLutSize - 1];
-    return lut[k] + (lut[k + 1] - lut[k]) * (f - (float)k);  // matched to CPU
-}
 
 // Catmull-Rom cubic through p1 (t = 0) and p2 (t = 1).
 float mf_catmullRom(float p0, float p1, float p2, float p3, float t) {
@@ -46,7 +28,7 @@ float mf_sampleBicubic(global const float* plane, int w, int h, float u, float v
     int c1 = ix % w;
     int c2 = (ix + 1) % w;
     int c3 = (ix + 2) % w;
-    float fy = (isfinite(v) ? mf_clamp(v, 0.0f, 1.0f) : 0.0f) * (float)(h - 1);
+    float fy = (isfinite(v) ? pixelClamp(v, 0.0f, 1.0f) : 0.0f) * (float)(h - 1);
     int iy = (int)fy;
     float ty = fy - (float)iy;
     float rows[4];
@@ -66,7 +48,7 @@ float mf_sampleBilinear(global const float* plane, int w, int h, float u, float 
     int ix = (int)fx;
     float tx = fx - (float)ix;
     int ix1 = (ix + 1) % w;
-    float fy = (float)(h - 1) * mf_clamp(v, 0.0f, 1.0f);
+    float fy = (float)(h - 1) * pixelClamp(v, 0.0f, 1.0f);
     int iy = (int)fy;
     float ty = fy - (float)iy;
     size_t row0 = (size_t)max(iy, 0) * (size_t)w;
@@ -75,21 +57,6 @@ float mf_sampleBilinear(global const float* plane, int w, int h, float u, float 
     float w01 = (1.0f - tx) * ty, w11 = tx * ty;
     return plane[row0 + ix] * w00 + plane[row0 + ix1] * w10 + plane[row1 + ix] * w01 +
            plane[row1 + ix1] * w11;
-}
-
-// The renormalisation of the normals: (nx, ny, nz) divided by its length; a zero length gives
-// (0, 0, 1).
-void mf_renormalise(float* nx, float* ny, float* nz) {
-    float length = sqrt(*nx * *nx + *ny * *ny + *nz * *nz);
-    if (length > 0.0f) {
-        *nx /= length;
-        *ny /= length;
-        *nz /= length;
-    } else {
-        *nx = 0.0f;
-        *ny = 0.0f;
-        *nz = 1.0f;
-    }
 }
 
 // Rows that hold content: flags[y] is 1 when, among the columns first, first + step, ... below
@@ -110,10 +77,11 @@ kernel void content_rows(global const uchar* alpha, global const float* heightMa
 
 // ---------------------------------------------------------------------------------------------
 // Environment reflection, one work item per pixel of a window (W x H) whose corner lies at
-// (originX, originY) of a frameW x frameH frame, on whose centre the projection is centred. As the
-// CPU stage, without its anisotropic streaks (the renders keep anisotropic frames on the CPU).
-// rows holds content_rows' flags for the frame's even columns: a row without surface there is
-// black, as on the CPU.
+// (originX, originY) of a frameW x frameH frame, on whose centre the projection is centred, through
+// the CPU stage's lookup (whose anisotropic streaks take the device's cosine, so the renders keep
+// anisotropic frames on the CPU) and its blend; the samplers read the map's planes. rows holds
+// content_rows' flags for the frame's even columns: a row without surface there is black, as on
+// the CPU.
 
 kernel void env_reflection(global const float* normalMap, global const uchar* alpha,
                            global const float* heightMap, global const uchar* rows,
@@ -121,9 +89,8 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
                            global const float* sharpR, global const float* sharpG,
                            global const float* sharpB, global const float* smoothR,
                            global const float* smoothG, global const float* smoothB, int W, int H,
-                           int originX, int originY, int frameW, int frameH, int contentW,
-                           int contentH, int envW, int envH, float envBlend, float envScale,
-                           float envDisplacement, float envRotX, float envRotY, float dispersion) {
+                           int originX, int originY, int frameW, int frameH, int envW, int envH,
+                           ReflectionConstants k) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
@@ -133,66 +100,35 @@ kernel void env_reflection(global const float* normalMap, global const uchar* al
     outB[i] = 0.0f;
     if (!rows[y] || !(alpha[i] >= kSurfaceAlpha || heightMap[i] >= kRaisedHeight)) return;
 
-    float bb = mf_clamp(envBlend, 0.0f, 1.0f);
-    float normalShift = envDisplacement * kNormalShift * (1.0f - bb * kBlurShiftDamping);
-    float uvScale = (float)max(max(contentW, contentH), 1);
-    float envZoom = kZoomBase + envScale * kZoomRange;
-
-    float nx = normalMap[3 * i];
-    float ny = normalMap[3 * i + 1];
-    float steep = fabs(nx) + fabs(ny);
-    float shift = normalShift;
-    if (steep > kSteepNormal) shift *= kSteepNormal / steep;
-
-    float a = mf_min(1.0f, bb + (1.0f - bb) * mf_clamp(steep, 0.0f, 1.0f));
-    float s = a * a * (3.0f - 2.0f * a);
-
-    float cv = ((float)(y + originY) / uvScale - 0.5f * (float)frameH / uvScale) / envZoom;
-    float cu = ((float)(x + originX) / uvScale - 0.5f * (float)frameW / uvScale) / envZoom;
-    float d2 = cu * cu + cv * cv;
-    if (d2 > kBarrelFrom) {
-        float barrel = 1.0f + kBarrel * d2;
-        cu *= barrel;
-        cv *= barrel;
-    }
-    float u = cu + 0.5f + nx * shift + envRotX;
-    float v = cv + 0.5f + ny * shift + envRotY;
-    u -= floor(u);
-    v -= floor(v);
-
+    float fx = (float)(x + originX), fy = (float)(y + originY);
+    float uv[2];
+    float s = reflectionLookup(&k, fx, fy, reflectionCentred(&k, fx, (float)frameW),
+                               reflectionCentred(&k, fy, (float)frameH), normalMap[3 * i],
+                               normalMap[3 * i + 1], uv);
+    float u = uv[0], v = uv[1];
     float sR = mf_sampleBicubic(sharpR, envW, envH, u, v);
     float sG = mf_sampleBicubic(sharpG, envW, envH, u, v);
     float sB = mf_sampleBicubic(sharpB, envW, envH, u, v);
-    float mR = mf_sampleBilinear(smoothR, envW, envH, u, v);
-    float mG = mf_sampleBilinear(smoothG, envW, envH, u, v);
-    float mB = mf_sampleBilinear(smoothB, envW, envH, u, v);
-    if (dispersion > kDispersionOn) {
-        // Red and blue from the sharp map at positions shifted along u, wrapped once.
-        float delta = dispersion * kDispersionShift;
-        float uR = u + delta;
-        if (uR > 1.0f) uR -= 1.0f;
-        float uB = u - delta;
-        if (uB < 0.0f) uB += 1.0f;
-        sR = mf_sampleBicubic(sharpR, envW, envH, uR, v);
-        sB = mf_sampleBicubic(sharpB, envW, envH, uB, v);
+    if (k.dispersionOn) {
+        sR = mf_sampleBicubic(sharpR, envW, envH, reflectionRedU(&k, u), v);
+        sB = mf_sampleBicubic(sharpB, envW, envH, reflectionBlueU(&k, u), v);
     }
-    outR[i] = mf_lerp(sR, mR, s);
-    outG[i] = mf_lerp(sG, mG, s);
-    outB[i] = mf_lerp(sB, mB, s);
+    outR[i] = pixelLerp(sR, mf_sampleBilinear(smoothR, envW, envH, u, v), s);
+    outG[i] = pixelLerp(sG, mf_sampleBilinear(smoothG, envW, envH, u, v), s);
+    outB[i] = pixelLerp(sB, mf_sampleBilinear(smoothB, envW, envH, u, v), s);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Surface shading at the working size, one work item per pixel, as the CPU stage: pixels outside
-// Outside the window k->left .. k->right x k->top .. k->bottom and on rows that content_rows did
-// not flag (no coverage, nor with outerStyle a raised pixel, inside the columns) the output is 0;
-// partial coverage scales the clamped colour by its square.
+// Surface shading at the working size, one work item per pixel, through the CPU stage's formula.
+// Outside the window left .. right x top .. bottom and on rows that content_rows did not flag (no
+// coverage, nor with outerStyle a raised pixel, inside the columns) the output is 0.
 
 kernel void shade_pixel(global const uchar* alpha, global const float* heightMap,
                         global const float* normalMap, global const float* envR,
                         global const float* envG, global const float* envB,
                         global const uchar* rows, global float* outR, global float* outG,
-                        global float* outB, global const float* powLUT, int W, int H,
-                        constant ShadeKernelConstants* k) {
+                        global float* outB, global const ShadeParams* k, int W, int H, int left,
+                        int right, int top, int bottom) {
     int x = get_global_id(0);
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
@@ -200,120 +136,35 @@ kernel void shade_pixel(global const uchar* alpha, global const float* heightMap
     outR[i] = 0.0f;
     outG[i] = 0.0f;
     outB[i] = 0.0f;
-    if (x < k->left || x >= k->right || y < k->top || y >= k->bottom || !rows[y]) return;
-    float Lx = k->lightDir[0], Ly = k->lightDir[1], Lz = k->lightDir[2];
-    float Hx = k->halfDir[0], Hy = k->halfDir[1], Hz = k->halfDir[2];
-    float metal = k->metal, opacity = k->opacity, specularInt = k->specular;
-    float specNorm = k->specNorm, saturation = k->saturation, tintBlend = k->tintBlend;
-    float envExposure = k->envExposure, envContrast = k->envContrast;
-
-    float a = (float)alpha[i] / 255.0f;
-    float h = heightMap[i];
-    // An outer-bevel surface outside the alpha takes its coverage from its height.
-    if (a < kCoverageMin && h > kRaisedHeight) a = mf_clamp01(h);
-    if (a < kCoverageMin) return;
-    float nx = normalMap[3 * i];
-    float ny = normalMap[3 * i + 1];
-    float nz = normalMap[3 * i + 2];
-    float e[3] = {envR[i], envG[i], envB[i]};
-    bool interior = x >= 1 && x < W - 1 && y >= 1 && y < H - 1;
-    float lap = interior ? heightMap[i - 1] + heightMap[i + 1] + heightMap[i - (size_t)W] +
-                               heightMap[i + (size_t)W] - 4.0f * h
+    if (x < left || x >= right || y < top || y >= bottom || !rows[y]) return;
+    // The Laplacian where all four neighbours exist, else 0.
+    int interior = x >= 1 && x < W - 1 && y >= 1 && y < H - 1;
+    float lap = interior ? shadeLaplacian(heightMap[i - 1], heightMap[i + 1], heightMap[i - W],
+                                          heightMap[i + W], heightMap[i])
                          : 0.0f;
-
-    if (envExposure != 1.0f) {
-        for (int c = 0; c < 3; ++c) e[c] *= envExposure;
-    }
-    if (fabs(envContrast - 0.5f) > kContrastTolerance) {
-        float t = 2.0f * (envContrast - 0.5f);
-        float f = envContrast <= 0.5f ? 2.0f * envContrast : 1.0f + kContrastSteepness * t * t;
-        for (int c = 0; c < 3; ++c) {
-            e[c] = mf_max(0.0f, 0.5f + (e[c] - 0.5f) * f);
-        }
-    }
-    if (h > kPlateauStart) {
-        float flat = (h - kPlateauStart) / kPlateauSpan;
-        float mean = (e[0] + e[1] + e[2]) * kPlateauMeanWeight;
-        for (int c = 0; c < 3; ++c)
-            e[c] = mf_clamp01(mean + (e[c] - mean) * (1.0f + kPlateauContrast * flat));
-    }
-
-    float slope = sqrt(nx * nx + ny * ny);
-    float NdL = nx * Lx + ny * Ly + nz * Lz;
-    float hl = 0.5f * NdL + 0.5f;
-    float baseDiffuse = hl * hl * (1.0f - Lz * Lz * (1.0f - slope) * kDiffuseFlattening);
-    float ao = (h > kOcclusionStart && h < kOcclusionEnd)
-                   ? kOcclusionFloor + kOcclusionRise * (h - kOcclusionStart) / kOcclusionSpan
-                   : 1.0f;
-    float diffuse = baseDiffuse * (1.0f - kMetalDiffuseLoss * metal) * ao;
-    float lum = mf_clamp01((kLumaR * e[0] + kLumaG * e[1] + kLumaB * e[2]) * baseDiffuse);
-
-    constant float* shadow = k->shadow;
-    constant float* mid = k->midtone;
-    constant float* high = k->highlight;
-    float om = 1.0f - mf_max(nz, 0.0f);
-    float f5 = om * om * om * om * om;
-    float cav = interior ? 1.0f - mf_clamp01(-k->cavityGain * lap) * kCavityDepth : 1.0f;
-    float NdH = mf_max(0.0f, nx * Hx + ny * Hy + nz * Hz);
-    float spec =
-        mf_lutPow(powLUT, NdH) * specularInt * specNorm * (kSpecularFlat + kSpecularSlope * slope);
-    float envDiffuse = diffuse + (1.0f - diffuse) * metal;
-    float metalBright = 1.0f + kMetalBrightness * metal;
-
-    float out[3];
-    for (int c = 0; c < 3; ++c) {
-        float tone = lum < 0.5f ? mf_lerp(shadow[c], mid[c], 2.0f * lum)
-                                : mf_lerp(mid[c], high[c], 2.0f * (lum - 0.5f));
-        float tinted = mf_lerp(mid[c], tone, tintBlend);
-        float f0 = kFresnelF0 + (mid[c] - kFresnelF0) * metal;
-        float fr = f0 + (1.0f - f0) * f5;
-        float boost = 1.0f + (fr - f0) * kFresnelBoost;
-        out[c] = e[c] * tinted * envDiffuse * boost * cav * metalBright +
-                 (1.0f + (mid[c] - 1.0f) * metal) * spec;
-    }
-    if (opacity < kTranslucentBelow) {
-        float sc = (1.0f - opacity) * (1.0f - h) * kTranslucentScatter;
-        out[0] += kTranslucentR * sc;
-        out[1] += kTranslucentG * sc;
-        out[2] += kTranslucentB * sc;
-    }
-    if (saturation < 1.0f) {
-        float gray = kLumaR * out[0] + kLumaG * out[1] + kLumaB * out[2];
-        for (int c = 0; c < 3; ++c) out[c] = gray + (out[c] - gray) * saturation;
-    }
-    for (int c = 0; c < 3; ++c) {
-        out[c] = mf_clamp01(out[c]);
-        if (a < kCoverageFadeBelow) out[c] *= a * a;
-    }
-    outR[i] = out[0];
-    outG[i] = out[1];
-    outB[i] = out[2];
+    float env[3] = {envR[i], envG[i], envB[i]};
+    float n[3] = {normalMap[3 * i], normalMap[3 * i + 1], normalMap[3 * i + 2]};
+    float rgb[3];
+    shadeCoveredPixel(k, (float)alpha[i], env, heightMap[i], n, shadeHighlightPower(k, n), lap,
+                      rgb);
+    outR[i] = rgb[0];
+    outG[i] = rgb[1];
+    outB[i] = rgb[2];
 }
 
 // ---------------------------------------------------------------------------------------------
-// Glow source: the shaded colour weighted by a smoothstep of its brightest channel from 0.25 to
-// 0.75; nothing where the coverage is below 0.002. One work item per pixel.
+// Glow source: the CPU's extraction (glowWeight, glowExtracted). One work item per pixel.
 
 kernel void glow_extract(global const float* imgR, global const float* imgG,
                          global const float* imgB, global const uchar* alpha, global float* glowR,
                          global float* glowG, global float* glowB, global float* glowA, int total) {
     int i = get_global_id(0);
     if (i >= total) return;
-    float a = (float)alpha[i] / 255.0f;
-    if (a < kGlowCoverageMin) {
-        glowR[i] = 0.0f;
-        glowG[i] = 0.0f;
-        glowB[i] = 0.0f;
-        glowA[i] = 0.0f;
-        return;
-    }
-    float brightest = mf_max(mf_max(imgR[i], imgG[i]), imgB[i]);
-    float t = mf_clamp((brightest - kGlowThreshold) / kGlowKnee, 0.0f, 1.0f);
-    float s = t * t * (3.0f - 2.0f * t);
-    glowR[i] = imgR[i] * s;
-    glowG[i] = imgG[i] * s;
-    glowB[i] = imgB[i] * s;
-    glowA[i] = s;
+    float s = glowWeight(imgR[i], imgG[i], imgB[i]);
+    glowR[i] = glowExtracted(imgR[i] * s, alpha[i]);
+    glowG[i] = glowExtracted(imgG[i] * s, alpha[i]);
+    glowB[i] = glowExtracted(imgB[i] * s, alpha[i]);
+    glowA[i] = glowExtracted(s, alpha[i]);
 }
 
 // The glow's two scales are summed with their weights: dst = 0 + weight x src on the first scale
@@ -331,10 +182,10 @@ kernel void glow_compress(global float* glowR, global float* glowG, global float
                           global float* glowA, int total) {
     int i = get_global_id(0);
     if (i >= total) return;
-    glowR[i] = sqrt(mf_max(glowR[i], 0.0f));
-    glowG[i] = sqrt(mf_max(glowG[i], 0.0f));
-    glowB[i] = sqrt(mf_max(glowB[i], 0.0f));
-    glowA[i] = mf_min(1.0f, sqrt(mf_max(glowA[i], 0.0f)));
+    glowR[i] = sqrt(pixelMax(glowR[i], 0.0f));
+    glowG[i] = sqrt(pixelMax(glowG[i], 0.0f));
+    glowB[i] = sqrt(pixelMax(glowB[i], 0.0f));
+    glowA[i] = pixelMin(1.0f, sqrt(pixelMax(glowA[i], 0.0f)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -448,18 +299,17 @@ kernel void upsample_blend(global const float* src, global float* dst, int srcW,
     int x1 = min(x0 + 1, srcW - 1), y1 = min(y0 + 1, srcH - 1);
     float tx = fx - (float)x0, ty = fy - (float)y0;
     size_t r0 = (size_t)y0 * (size_t)srcW, r1 = (size_t)y1 * (size_t)srcW;
-    float top = mf_lerp(src[r0 + x0], src[r0 + x1], tx);
-    float bottom = mf_lerp(src[r1 + x0], src[r1 + x1], tx);
-    dst[(size_t)y * (size_t)dstW + x] += weight * mf_lerp(top, bottom, ty);
+    float top = pixelLerp(src[r0 + x0], src[r0 + x1], tx);
+    float bottom = pixelLerp(src[r1 + x0], src[r1 + x1], tx);
+    dst[(size_t)y * (size_t)dstW + x] += weight * pixelLerp(top, bottom, ty);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Surface normals from the height map, in the CPU stage's two passes: normal_rows filters each row
 // with the 9 derivative and the 9 smoothing taps (clamped at the edges), compute_normals filters
-// the columns of those two planes the other way round and turns the slope into a unit normal:
-// renormalised, flattened towards the plateau, faded towards straight up at faint edges and
-// snapped to flat where it is almost flat. taps holds the 9 smoothing then the 9 derivative taps
-// the CPU computes. One work item per pixel.
+// the columns of those two planes the other way round and turns the slopes into the CPU's unit
+// normal (surfaceNormal). taps holds the 9 smoothing then the 9 derivative taps the CPU computes.
+// One work item per pixel.
 
 kernel void normal_rows(global const float* heightMap, constant float* taps, global float* derivX,
                         global float* smoothX, int W, int H) {
@@ -486,47 +336,17 @@ kernel void compute_normals(global const float* heightMap, global const uchar* a
     int y = get_global_id(1);
     if (x >= W || y >= H) return;
     size_t i = (size_t)y * (size_t)W + (size_t)x;
-    normalMap[3 * i] = 0.0f;
-    normalMap[3 * i + 1] = 0.0f;
-    normalMap[3 * i + 2] = 1.0f;
-    float h = heightMap[i];
-    uchar a = alpha[i];
-    if (h < 0.001f && a < 2) return;
-
     float gx = 0.0f, gy = 0.0f;
     for (int k = 0; k < 9; ++k) {
         size_t row = (size_t)min(max(y + k - 4, 0), H - 1) * (size_t)W + (size_t)x;
         gx += derivX[row] * taps[k];
         gy += smoothX[row] * taps[9 + k];
     }
-    float nx = -bevelStr * gx, ny = -bevelStr * gy, nz = 1.0f;
-    mf_renormalise(&nx, &ny, &nz);
-    if (h > 0.8f) {
-        // Plateau tops flatten.
-        float t = (h - 0.8f) / 0.2f;
-        float p = t * t * t;
-        nx *= 1.0f - 0.5f * p;
-        ny *= 1.0f - 0.5f * p;
-        mf_renormalise(&nx, &ny, &nz);
-    }
-    float e = mf_max(h, (float)a / 255.0f);
-    if (e < 0.9f) {
-        // Faint edges lean towards straight up.
-        float r = e / 0.9f;
-        float b = r * r;
-        nx = nx * b;
-        ny = ny * b;
-        nz = (nz - 1.0f) * b + 1.0f;
-        mf_renormalise(&nx, &ny, &nz);
-    }
-    if (nx * nx + ny * ny < 0.0004f) {
-        nx = 0.0f;
-        ny = 0.0f;
-        nz = 1.0f;
-    }
-    normalMap[3 * i] = nx;
-    normalMap[3 * i + 1] = ny;
-    normalMap[3 * i + 2] = nz;
+    float n[3];
+    surfaceNormal(gx, gy, bevelStr, heightMap[i], alpha[i], n);
+    normalMap[3 * i] = n[0];
+    normalMap[3 * i + 1] = n[1];
+    normalMap[3 * i + 2] = n[2];
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/stage_constants.h"
+#include "core/pixel_formulas.h"
 #include "envmap/bicubic_taps.h"
 #include "envmap/env_map.h"
 #include "envmap/interleaved_sampler.h"
@@ -70,7 +70,6 @@ struct ReflectionJob {
     const float* smooth;  // interleaved
     std::int32_t envW, envH;
     ReflectionConstants k;
-    float envRotX, envRotY;
 };
 
 void reflectRow(const ReflectionJob& job, std::int32_t y) {
@@ -97,46 +96,21 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
     const ReflectionConstants& k = job.k;
     // The projection is centred on the frame: positions are frame positions.
     const float fy = static_cast<float>(y + job.window.y);
-    const float cv0 =
-        (fy / k.uvScale - 0.5f * static_cast<float>(job.window.frameHeight) / k.uvScale) /
-        k.envZoom;
-    const float cuCentre = 0.5f * static_cast<float>(job.window.frameWidth) / k.uvScale;
+    const float cv = reflectionCentred(&k, fy, static_cast<float>(job.window.frameHeight));
+    const float frameWidth = static_cast<float>(job.window.frameWidth);
     for (std::int32_t x = 0; x < width; ++x) {
         if (!isSurface(alpha[x], height[x])) continue;
         const float* n = normals + 3 * x;
-        const float nx = n[0], ny = n[1];
-        const float steep = std::fabs(nx) + std::fabs(ny);
-        float shift = k.normalShift;
-        if (steep > kSteepNormal) shift *= kSteepNormal / steep;  // damps extreme normals
-
-        const float a = std::min(1.0f, k.bb + (1.0f - k.bb) * std::clamp(steep, 0.0f, 1.0f));
-        const float s = a * a * (3.0f - 2.0f * a);
-
         const float fx = static_cast<float>(x + job.window.x);
-        float cu = (fx / k.uvScale - cuCentre) / k.envZoom;
-        float cv = cv0;
-        const float d2 = cu * cu + cv * cv;
-        if (d2 > kBarrelFrom) {
-            const float barrel = 1.0f + k.barrelK * d2;
-            cu *= barrel;
-            cv *= barrel;
-        }
-        float u = cu + 0.5f + nx * shift + job.envRotX;
-        float v = cv + 0.5f + ny * shift + job.envRotY;
-        if (k.streaksOn) {
-            const float p = k.streakDx * fx + k.streakDy * fy;
-            const float w =
-                0.54f * std::cos(1.8f * p) + 0.35f * std::cos(0.7f * p) + 0.7f * std::cos(3.5f * p);
-            u += w * k.streakDx * k.streakK;
-            v += w * k.streakDy * k.streakK;
-        }
-        u -= std::floor(u);
-        v -= std::floor(v);
+        float uv[2];
+        const float s =
+            reflectionLookup(&k, fx, fy, reflectionCentred(&k, fx, frameWidth), cv, n[0], n[1], uv);
+        const float u = uv[0], v = uv[1];
 
         const SmoothTaps smooth = smoothTaps(job.smooth, job.envW, job.envH, u, v);
 #ifdef LUMET_INTERLEAVED_SSE2
         if (!k.dispersionOn) {
-            // sharp + (smooth - sharp) x s on the three lanes at once.
+            // pixelLerp(sharp, smooth, s) on the three lanes at once.
             const __m128 sharp = bicubicRgbLanes(job.sharp, job.envW, job.envH, u, v);
             float mixed[4];
             _mm_storeu_ps(mixed,
@@ -151,16 +125,13 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
         const Rgb sharp = sampleBicubicRgb(job.sharp, job.envW, job.envH, u, v);
         float sharpRed = sharp.r, sharpBlue = sharp.b;
         if (k.dispersionOn) {
-            float uR = u + k.dispersionShift;
-            if (uR > 1.0f) uR -= 1.0f;
-            float uB = u - k.dispersionShift;
-            if (uB < 0.0f) uB += 1.0f;
-            sharpRed = sampleBicubicRgb(job.sharp, job.envW, job.envH, uR, v).r;
-            sharpBlue = sampleBicubicRgb(job.sharp, job.envW, job.envH, uB, v).b;
+            sharpRed = sampleBicubicRgb(job.sharp, job.envW, job.envH, reflectionRedU(&k, u), v).r;
+            sharpBlue =
+                sampleBicubicRgb(job.sharp, job.envW, job.envH, reflectionBlueU(&k, u), v).b;
         }
-        outR[x] = sharpRed + (smoothChannel(smooth, 0) - sharpRed) * s;
-        outG[x] = sharp.g + (smoothChannel(smooth, 1) - sharp.g) * s;
-        outB[x] = sharpBlue + (smoothChannel(smooth, 2) - sharpBlue) * s;
+        outR[x] = pixelLerp(sharpRed, smoothChannel(smooth, 0), s);
+        outG[x] = pixelLerp(sharp.g, smoothChannel(smooth, 1), s);
+        outB[x] = pixelLerp(sharpBlue, smoothChannel(smooth, 2), s);
     }
 }
 
@@ -180,6 +151,8 @@ ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std:
     const float theta = 2.3561945f;  // 135 degrees
     k.streakDx = -std::sin(theta);
     k.streakDy = std::cos(theta);
+    k.envRotX = settings.envRotX;
+    k.envRotY = settings.envRotY;
     k.dispersionOn = settings.dispersion > kDispersionOn;
     k.dispersionShift = settings.dispersion * kDispersionShift;
     return k;
@@ -200,11 +173,9 @@ void renderEnvReflection(const SurfaceView& surface, const RgbPlanes<float>& out
         }
         return;
     }
-    const ReflectionJob job{surface,          out,
-                            window,           env.sharpRgb,
-                            env.smoothRgb,    env.envW,
-                            env.envH,         makeReflectionConstants(settings, contentW, contentH),
-                            settings.envRotX, settings.envRotY};
+    const ReflectionJob job{
+        surface,       out,      window,   env.sharpRgb,
+        env.smoothRgb, env.envW, env.envH, makeReflectionConstants(settings, contentW, contentH)};
     ParallelRows(window.height, [&job](std::int32_t begin, std::int32_t end) {
         for (std::int32_t y = begin; y < end; ++y) reflectRow(job, y);
     });

@@ -4,27 +4,16 @@
 #pragma once
 #include <cstdint>
 
-#include "envmap/env_map.h"
 #include "core/frame_window.h"
+#include "core/pixel_formulas.h"
 #include "core/plane_view.h"
+#include "envmap/env_map.h"
 #include "params/render_settings.h"
 
 namespace lumet {
 
-// The per-frame constants of the reflection, computed once before the rows run.
-struct ReflectionConstants {
-    float bb;           // clamp(envBlur, 0, 1)
-    float normalShift;  // envDisplacement x 0.40 x (1 - 0.4 bb)
-    float barrelK;      // 0.3
-    float uvScale;      // max(contentW, contentH), at least 1
-    float envZoom;      // 0.2 + 1.6 envScale
-    bool streaksOn;     // anisotropy > 0.001
-    float streakK;      // anisotropy x 0.018
-    float streakDx, streakDy;
-    bool dispersionOn;  // dispersion > 0.001
-    float dispersionShift;
-};
-
+// The per-frame constants of the reflection (core/pixel_formulas.h), computed once before the rows
+// run.
 ReflectionConstants makeReflectionConstants(const RenderSettings& settings, std::int32_t contentW,
                                             std::int32_t contentH);
 

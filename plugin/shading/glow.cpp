@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "core/glow_pass.h"
-#include "core/stage_constants.h"
+#include "core/pixel_formulas.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
 #include "platform/plane.h"
@@ -110,15 +110,8 @@ void extractRow(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
     const std::uint8_t* __restrict a = alpha.data + y * W + sx0;
     float* __restrict o = out + sx0;
     for (std::int32_t x = 0; x < sx1 - sx0; ++x) {
-        // max({r, g, b}) and clamp, spelled out so that the row vectorises.
-        float brightest = r[x];
-        brightest = brightest < g[x] ? g[x] : brightest;
-        brightest = brightest < b[x] ? b[x] : brightest;
-        float t = (brightest - kGlowThreshold) / kGlowKnee;
-        t = t < 0.0f ? 0.0f : (1.0f < t ? 1.0f : t);
-        const float smooth = t * t * (3.0f - 2.0f * t);
-        const float value = c < 3 ? own[x] * smooth : smooth;
-        o[x] = static_cast<float>(a[x]) / 255.0f < kGlowCoverageMin ? 0.0f : value;
+        const float weight = glowWeight(r[x], g[x], b[x]);
+        o[x] = glowExtracted(c < 3 ? own[x] * weight : weight, a[x]);
     }
 }
 

@@ -29,11 +29,12 @@ ShadedPixel shadePixel(const ShadeConstants& constants, std::int32_t x, std::int
 // The bevel styles whose surface may extend beyond the layer's alpha (all but Inner Bevel).
 inline bool isOuterStyle(std::int32_t bevelStyle) { return bevelStyle >= 2 && bevelStyle <= 5; }
 
-// Shades the rectangle [x0, x1) x [y0, y1) of the surface into `out` (of the surface's size),
-// writing every pixel of it. A pixel with coverage byte / 255 below 0.01 is shaded only as an
-// outer-bevel surface (height above 0.01, coverage taken from the height) and is 0 otherwise;
-// rows without any coverage, or without any height above 0.01 when outerStyle is set, are
-// cleared. Colour at coverage below 0.95 is scaled by coverage squared after the clamp.
+// Shades the rectangle [x0, x1) x [y0, y1) of the surface (the one the constants were made from)
+// into `out` (of the surface's size), writing every pixel of it. A pixel with coverage byte / 255
+// below 0.01 is shaded only as an outer-bevel surface (height above 0.01, coverage taken from the
+// height) and is 0 otherwise; rows without any coverage, or without any height above 0.01 when
+// outerStyle is set, are cleared. Colour at coverage below 0.95 is scaled by coverage squared after
+// the clamp.
 void shadeRows(const ShadeConstants& constants, const SurfaceView& surface,
                const RgbPlanes<float>& out, std::int32_t x0, std::int32_t x1, std::int32_t y0,
                std::int32_t y1, bool outerStyle);

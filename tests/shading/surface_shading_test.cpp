@@ -202,7 +202,7 @@ TEST(ShadePixel, SpecularFollowsThePowerCurve) {
     s.lightHeight = 90.0f;
     s.roughness = 0.5f;
     s.specular = 0.2f;
-    EXPECT_EQ(frame.build(s).halfDir[2], 1.0f);
+    EXPECT_EQ(frame.build(s).shading.halfDir[2], 1.0f);
     const double exponent = std::pow(2.0, 7.0 - 6.0 * 0.25);
     const double norm = std::sqrt((exponent + 2.0) / 6.2831855);
     for (double angle : {0.001, 0.0316, 0.05, 0.1, 0.2, 0.3}) {

@@ -341,6 +341,23 @@ std::vector<float> rgbaOf(const RenderedImage& image) {
     return rgbaOf(image, 0, 0, image.width, image.height);
 }
 
+namespace {
+
+// Clip preferences: the host's defaults for every clip, then the plug-in's answer.
+OfxStatus clipPreferences(Plugin& plugin, Effect& effect, const std::string& depth) {
+    PropertySet prefs;
+    for (const auto& clip : effect.clips) {
+        prefs.set("OfxImageClipPropComponents_" + clip->name, std::string(kOfxImageComponentRGBA));
+        prefs.set("OfxImageClipPropDepth_" + clip->name, depth);
+        prefs.set("OfxImageClipPropPAR_" + clip->name, 1.0);
+        clip->props.set(kOfxImageEffectPropPixelDepth, depth);
+    }
+    prefs.set(kOfxImageEffectPropPreMultiplication, std::string(kOfxImagePreMultiplied));
+    return plugin.action(kOfxImageEffectActionGetClipPreferences, &effect, nullptr, &prefs);
+}
+
+}  // namespace
+
 OfxStatus Instance::render(const RenderRequest& request, RenderedImage& image) {
     FrameState frame;
     frame.request = &request;
@@ -359,18 +376,7 @@ OfxStatus Instance::render(const RenderRequest& request, RenderedImage& image) {
     const std::string depth = depthName(request.bitsPerChannel);
     Plugin& plugin = plugin_;
     const void* handle = effect_.get();
-
-    // Clip preferences: the host's defaults for every clip, then the plug-in's answer.
-    PropertySet prefs;
-    for (const auto& clip : effect_->clips) {
-        prefs.set("OfxImageClipPropComponents_" + clip->name, std::string(kOfxImageComponentRGBA));
-        prefs.set("OfxImageClipPropDepth_" + clip->name, depth);
-        prefs.set("OfxImageClipPropPAR_" + clip->name, 1.0);
-        clip->props.set(kOfxImageEffectPropPixelDepth, depth);
-    }
-    prefs.set(kOfxImageEffectPropPreMultiplication, std::string(kOfxImagePreMultiplied));
-    OfxStatus status =
-        plugin.action(kOfxImageEffectActionGetClipPreferences, handle, nullptr, &prefs);
+    OfxStatus status = clipPreferences(plugin, *effect_, depth);
     if (!succeeded(status)) return status;
 
     // Region of definition (canonical), then the output's pixel bounds at the scale.

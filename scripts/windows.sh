@@ -55,6 +55,13 @@ echo "every program imports system DLLs only"
 
 echo "== tests under Wine"
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+# One persistent Wine server for the whole run: a program that starts just as an idle server
+# shuts down loses its connection ("recvmsg: Connection reset by peer") and fails for no fault
+# of its own. The prefix is made first (by a first program), then the server stays until the end.
+"$root/cmake/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+wineserver=${LUMET_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
+"$wineserver" -p 2>/dev/null || true
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
 # Left out under Wine: the frame of 2^20 x 2^20 pixels whose planes Windows refuses to commit.
 # Wine grants the terabyte commit from Linux's overcommitted address space, the render then fills
 # it, and the kernel's OOM killer ends the process (and starves the machine) instead.

@@ -104,10 +104,16 @@ bool openClVendorLibraries(std::vector<std::string>& libraries) {
 // A job object's limit shows as the commit a process may still make; without one this is the
 // system's, far above what the physical-memory bound allows.
 std::uint64_t addressSpaceLeftBytes() {
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
-    return status.ullAvailPageFile;
+    // A reading without a commit limit is no reading (Wine, asked from several threads at once,
+    // now and then answers all zeros): asked again, and unknown if it stays so, rather than
+    // taken for memory that has run out.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        MEMORYSTATUSEX status{};
+        status.dwLength = sizeof status;
+        if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
+        if (status.ullTotalPageFile != 0) return status.ullAvailPageFile;
+    }
+    return UINT64_MAX;
 }
 
 void* mapLargeBlock(std::size_t bytes, std::size_t alignment) {

@@ -1,5 +1,6 @@
-// libFuzzer target: the preparation of a custom map layer (any depth, size, row stride and pixel
-// values, NaN and infinities among the floats) into the sharp planes of a small map. Every texel
+// libFuzzer target: the preparation of a custom map layer (any depth, channel order, size, row
+// stride either way and pixel values, NaN and infinities among the floats) into the sharp planes
+// of a small map. Every texel
 // must be written and finite, as the reflection indexes with them.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "AE_Effect.h"
 #include "envmap/env_map_sharp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -23,19 +23,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> given = in.ConsumeBytes<std::uint8_t>(pixels.size());
     std::copy(given.begin(), given.end(), pixels.begin());
 
-    PF_EffectWorld layer{};
-    layer.data = reinterpret_cast<PF_PixelPtr>(pixels.data());
+    const bool rgba = in.ConsumeBool(), bottomFirst = in.ConsumeBool();
+    lumet::ImageView layer;
+    layer.format = rgba ? lumet::rgbaFormat(formatCode) : lumet::argbFormat(formatCode);
     layer.width = width;
     layer.height = height;
-    layer.rowbytes = rowBytes;
-    layer.world_flags = formatCode == 1 ? PF_WorldFlag_DEEP : 0;
+    layer.rowBytes = bottomFirst ? -rowBytes : rowBytes;
+    layer.data =
+        pixels.data() + (bottomFirst ? static_cast<std::size_t>(rowBytes) * (height - 1) : 0);
 
     const std::int32_t envW = in.ConsumeIntegralInRange<std::int32_t>(1, 64);
     const std::int32_t envH = in.ConsumeIntegralInRange<std::int32_t>(1, 32);
     const std::size_t texels = static_cast<std::size_t>(envW) * envH;
     std::vector<float> r(texels, NAN), g(texels, NAN), b(texels, NAN);
-    if (!lumet::loadLayerSharpPlanes(layer, r.data(), g.data(), b.data(), envW, envH, formatCode))
-        return 0;
+    if (!lumet::loadLayerSharpPlanes(layer, r.data(), g.data(), b.data(), envW, envH)) return 0;
     for (const std::vector<float>* plane : {&r, &g, &b})
         for (float v : *plane)
             if (!std::isfinite(v)) std::abort();

@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "imgdiff/png_levels.h"
+
 namespace lumet::testing {
 
-struct PngPicture {
-    int width = 0, height = 0;
-    std::vector<float> rgba;  // straight colour and alpha, 0..1, rows top first
-};
+using PngPicture = pngfile::Levels;  // straight colour and alpha, 0..1, rows top first
 
 // A width x height layer, straight RGBA bytes: an anti-aliased ellipse inset by `inset` pixels,
 // orange on its left half and blue on its right (a colour edge inside the shape for the smart
@@ -58,42 +57,7 @@ inline bool writeTestLayer(const std::string& path, int width, int height, int i
 }
 
 inline bool readPngFile(const std::string& path, PngPicture& picture) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        std::fclose(file);
-        return false;
-    }
-    png_init_io(png, file);
-    png_read_info(png, info);
-    png_set_expand(png);  // palette, grey below 8 bits and tRNS to full channels
-    png_set_gray_to_rgb(png);
-    const int bits = png_get_bit_depth(png, info);
-    if (!(png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) &&
-        !png_get_valid(png, info, PNG_INFO_tRNS))
-        png_set_add_alpha(png, bits == 16 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
-    if (bits == 16) png_set_swap(png);  // host order
-    png_read_update_info(png, info);
-    picture.width = static_cast<int>(png_get_image_width(png, info));
-    picture.height = static_cast<int>(png_get_image_height(png, info));
-    const std::size_t rowBytes = png_get_rowbytes(png, info);
-    std::vector<std::uint8_t> data(rowBytes * picture.height);
-    std::vector<png_bytep> rows(picture.height);
-    for (int y = 0; y < picture.height; ++y) rows[y] = data.data() + y * rowBytes;
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(file);
-    const std::size_t count = static_cast<std::size_t>(picture.width) * picture.height * 4;
-    picture.rgba.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        picture.rgba[i] = bits == 16
-                              ? reinterpret_cast<const std::uint16_t*>(data.data())[i] / 65535.0f
-                              : data[i] / 255.0f;
-    }
-    return true;
+    return pngfile::readPngLevels(path, picture);
 }
 
 // How far two pictures of one size are apart, in 8-bit levels (each value rounded to its

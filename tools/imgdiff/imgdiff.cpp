@@ -29,12 +29,11 @@
 #include <string>
 #include <vector>
 
+#include "png_levels.h"
+
 namespace {
 
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<float> rgba;
-};
+using Picture = lumet::pngfile::Levels;
 
 bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
@@ -42,45 +41,9 @@ bool endsWith(const std::string& text, const std::string& tail) {
 }
 
 bool readPng(const std::string& path, Picture& picture) {
-    // Read at the file's own depth, without gamma or colour conversion.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        std::perror(path.c_str());
-        return false;
-    }
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        std::fclose(file);
-        std::fprintf(stderr, "imgdiff: %s: corrupt PNG\n", path.c_str());
-        return false;
-    }
-    png_init_io(png, file);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
-    const int bits = png_get_bit_depth(png, info);
-    if (bits == 16) png_set_swap(png);
-    png_read_update_info(png, info);
-    picture.width = static_cast<int>(png_get_image_width(png, info));
-    picture.height = static_cast<int>(png_get_image_height(png, info));
-    const std::size_t rowBytes = png_get_rowbytes(png, info);
-    std::vector<unsigned char> pixels(rowBytes * picture.height);
-    std::vector<png_bytep> rows(picture.height);
-    for (int y = 0; y < picture.height; ++y) rows[y] = pixels.data() + y * rowBytes;
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(file);
-    const std::size_t count = static_cast<std::size_t>(picture.width) * picture.height * 4;
-    picture.rgba.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        picture.rgba[i] = bits == 16
-                              ? reinterpret_cast<const unsigned short*>(pixels.data())[i] / 65535.0f
-                              : pixels[i] / 255.0f;
-    }
-    return true;
+    if (lumet::pngfile::readPngLevels(path, picture)) return true;
+    std::fprintf(stderr, "imgdiff: %s: cannot read the PNG file\n", path.c_str());
+    return false;
 }
 
 bool readExr(const std::string& path, Picture& picture) {

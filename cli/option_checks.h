@@ -5,6 +5,7 @@
 #include <string>
 
 #include "number_text.h"
+#include "render/content_window.h"
 
 namespace lumet::cli {
 
@@ -25,6 +26,18 @@ inline CLI::Validator wholeNumber() {
             return parseInteger(text, value) ? "" : "\"" + text + "\" is not a whole number";
         },
         "", "whole number");
+}
+
+// A size in bytes with an optional K, M or G suffix (300M, 2G).
+inline CLI::Validator byteSize() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            std::int64_t bytes = 0;
+            return parseByteSize(text.c_str(), bytes)
+                       ? ""
+                       : "\"" + text + "\" is not a size (bytes, or with K, M or G: 300M)";
+        },
+        "", "SIZE");
 }
 
 }  // namespace lumet::cli

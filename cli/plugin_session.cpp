@@ -47,6 +47,15 @@ void chooseOpenClDevice(const std::string& device) {
     if (failed) throw std::runtime_error("cannot set LUMET_OPENCL for --device " + device);
 }
 
+void chooseMemoryBudget(const std::string& size) {
+#ifdef _WIN32
+    const bool failed = _putenv_s("LUMET_MEMORY_BUDGET", size.c_str()) != 0;
+#else
+    const bool failed = setenv("LUMET_MEMORY_BUDGET", size.c_str(), 1) != 0;
+#endif
+    if (failed) throw std::runtime_error("cannot set LUMET_MEMORY_BUDGET for --memory-budget " + size);
+}
+
 std::string resolvePluginPath(const std::string& explicitPath) {
     if (!explicitPath.empty()) return explicitPath;
     if (const char* fromEnvironment = std::getenv("LUMET_PLUGIN");

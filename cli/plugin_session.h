@@ -18,6 +18,9 @@ std::filesystem::path executableFolder();
 // nothing choose "cpu", so that they load no OpenCL library.
 void chooseOpenClDevice(const std::string& device);
 
+// Sets LUMET_MEMORY_BUDGET, which the effect reads for every frame, for a --memory-budget size.
+void chooseMemoryBudget(const std::string& size);
+
 // The plug-in path: --plugin, else $LUMET_PLUGIN, else the library built next to this program
 // (<folder of the executable>/../plugin/<name>, then <folder of the executable>/<name>), else the
 // one installed beside it (<folder>/../lib/lumet/<name>).

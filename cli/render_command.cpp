@@ -598,6 +598,7 @@ int runRender(CommandContext& context) {
         }
     }
     if (!options.device.empty()) chooseOpenClDevice(options.device);
+    if (!options.memoryBudget.empty()) chooseMemoryBudget(options.memoryBudget);
     const InterruptHandler interruptHandler;
     return run.run();
 }

@@ -371,6 +371,12 @@ void declareEffect(CLI::App& command, RenderArguments& a) {
                                              "runtime such as POCL too")
         ->check(CLI::IsMember({"auto", "cpu", "opencl"}))
         ->group(group);
+    command.add_option("--memory-budget", o.memoryBudget,
+                       "working memory a frame may take before it is computed in bands of rows "
+                       "(the same image, without the stage cache), e.g. 300M or 2G; default a "
+                       "sixteenth of the physical memory")
+        ->check(byteSize())
+        ->group(group);
 }
 
 void declareOutput(CLI::App& command, RenderArguments& a) {

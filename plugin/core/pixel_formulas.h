@@ -40,6 +40,7 @@
 #define LUMET_FABS fabs
 #define LUMET_FLOOR floor
 #define LUMET_COS cos
+#define LUMET_RINT rint
 typedef float PixelLanes;
 #define LUMET_LANES_FORMULA static inline
 #define LUMET_LANE_INDEX int
@@ -55,6 +56,7 @@ typedef float PixelLanes;
 #define LUMET_FABS std::fabs
 #define LUMET_FLOOR std::floor
 #define LUMET_COS std::cos
+#define LUMET_RINT std::rint
 // clang-format off
 #define LUMET_LANES_FORMULA template <typename PixelLanes> LUMET_FORMULA
 // clang-format on
@@ -413,6 +415,28 @@ LUMET_FORMULA float glowExtracted(float value, int alpha) {
     return (float)alpha / 255.0f < kGlowCoverageMin ? 0.0f : value;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The vertical box filter keeps its running sums in whole numbers of 2^-32: each sample is
+// rounded to that grid (NaN counts as 0, magnitudes are capped at 2^9), so that a window's sum
+// is an exact integer below 2^53 whatever order it was formed in. A column's output is then the
+// same float wherever its pass started, which lets a frame be computed in bands of rows that
+// give the whole frame's floats. The device keeps the sums in 64-bit integers, the CPU in
+// doubles; both convert them to float rounding to nearest.
+
+// A sample in grid steps (a whole number).
+LUMET_FORMULA float columnSteps(float v) {
+    const float finite = v == v ? v : 0.0f;
+    return LUMET_RINT(pixelClamp(finite, -kColumnSampleCap, kColumnSampleCap) * kColumnStepsPerUnit);
+}
+
+// The output of a window whose 2r + 1 centre samples sum to `steps` (as a float), with the
+// fraction f of the two samples just outside (before, after) when the filter has one.
+LUMET_FORMULA float columnOutput(float steps, float before, float after, float f, float invSize,
+                                 int withFraction) {
+    const float centre = steps * kColumnUnitsPerStep;
+    return (withFraction ? centre + f * before + f * after : centre) * invSize;
+}
+
 #ifndef LUMET_OPENCL_SOURCE
 static_assert(sizeof(ShadeParams) == (24 + kPowLutSize) * 4,
               "no padding in the shading's constants");
@@ -426,6 +450,7 @@ static_assert(sizeof(ReflectionConstants) == 13 * 4, "no padding in the reflecti
 #undef LUMET_FABS
 #undef LUMET_FLOOR
 #undef LUMET_COS
+#undef LUMET_RINT
 #undef LUMET_LANES_FORMULA
 #undef LUMET_LANE_INDEX
 #endif

@@ -90,6 +90,13 @@ LUMET_CONSTANT float kBarrelFrom = 0.000001f;  // squared distance from the cent
 LUMET_CONSTANT float kDispersionOn = 0.001f;
 LUMET_CONSTANT float kDispersionShift = 0.01f;
 
+// The vertical box filter's exact sums: samples on a grid of 2^-32, capped at 2^9 (so that a
+// window of up to 2^12 samples, more than the longest pass has, sums to at most 2^53). The planes
+// it blurs hold values of about 1 at most: heights, normals, edge strengths, clamped colours.
+LUMET_CONSTANT float kColumnStepsPerUnit = 4294967296.0f;
+LUMET_CONSTANT float kColumnUnitsPerStep = 2.3283064365386962890625e-10f;
+LUMET_CONSTANT float kColumnSampleCap = 512.0f;
+
 // Glow: extraction (smoothstep of the brightest channel from 0.25 over 0.50), nothing below the
 // coverage test; two scales weighted 0.55 and 0.45; pass radius 1.1 x the scaled radius, at most
 // 1200.

@@ -66,6 +66,11 @@ SofteningRadii softeningRadiiOf(float bevelDepth, float bevelSoftness, float pix
     return radii;
 }
 
+float thicknessReach(float bevelDepth, float pixelScale) {
+    // The limit applies while 0.8 x the greatest distance is below the bevel's width.
+    return std::ceil(bevelWidthOf(bevelDepth, pixelScale) / 0.8f) + 1.0f;
+}
+
 namespace {
 inline float clamp01(float v) { return std::min(std::max(v, 0.0f), 1.0f); }
 }  // namespace
@@ -133,7 +138,7 @@ float largestValue(const float* plane, std::int32_t width, std::int32_t height) 
 
 void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
                       const RenderSettings& settings, float pixelScale,
-                      const GeometryAccelerators& accelerated) {
+                      const GeometryAccelerators& accelerated, float frameThickness) {
     if (!usableTogether(coverage, height)) return;
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::uint8_t* alphaSS = coverage.data;
@@ -150,8 +155,9 @@ void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> h
 
     // A thin shape gets a bevel no wider than 80 % of its greatest half-thickness (at least 2
     // pixelScale).
-    const float invWidth =
-        bevelInverseWidth(bevelWidth, largestValue(dIn.get(), W2, H2), pixelScale);
+    const float invWidth = bevelInverseWidth(
+        bevelWidth, frameThickness >= 0.0f ? frameThickness : largestValue(dIn.get(), W2, H2),
+        pixelScale);
 
     const std::int32_t style = settings.bevelStyle;
     const bool outerPart = style >= kOuterBevel && style <= kPillow;

@@ -102,19 +102,6 @@ inline float sobelMagnitude(const float* top, const float* middle, const float* 
     return std::sqrt(gx * gx + gy * gy);
 }
 
-// Divides edges by their maximum (at least 0.001).
-void normalise(float* edges, std::int32_t W2, std::int32_t H2) {
-    std::atomic<float> maximum{0.001f};
-    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
-        float local = 0.001f;
-        for (std::int64_t i = begin; i < end; ++i) local = std::max(local, edges[i]);
-        AtomicMax(maximum, local);
-    });
-    const float scale = 1.0f / maximum.load();
-    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
-        for (std::int64_t i = begin; i < end; ++i) edges[i] = edges[i] * scale;
-    });
-}
 
 }  // namespace
 
@@ -126,28 +113,41 @@ std::int32_t wallBlurRadiusOf(float edgeStrength, float pixelScale) {
     return scaledPixels(static_cast<std::int32_t>(edgeStrength * 3.0f + 1.0f), pixelScale);
 }
 
-void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                    PlaneView<float> height, std::int32_t SS, float preview, float bevelDepth,
-                    float edgeStrength, const GeometryAccelerators& accelerated) {
-    if (!layer.image || !usableTogether(coverage, height) || SS < 1) return;
+namespace {
+
+// The largest value of rows [from, to) of a plane `width` wide, at least 0.001.
+float largestEdge(const float* edges, std::int32_t width, std::int32_t from, std::int32_t to) {
+    std::atomic<float> maximum{0.001f};
+    const std::int64_t w = width;
+    ParallelRows(std::max(to - from, 0), [&](std::int32_t begin, std::int32_t end) {
+        float local = 0.001f;
+        for (std::int64_t i = (from + begin) * w; i < (from + end) * w; ++i)
+            local = std::max(local, edges[i]);
+        AtomicMax(maximum, local);
+    });
+    return maximum.load();
+}
+
+void scaleEdges(float* edges, std::int32_t W2, std::int32_t H2, float maximum) {
+    const float scale = 1.0f / maximum;
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) edges[i] = edges[i] * scale;
+    });
+}
+
+// The Sobel magnitudes of the layer's colours into `edges` (the coverage's size; 0 off the
+// surface and on the border rows and columns). False when the colour planes cannot be had.
+bool sobelEdges(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
+                std::int32_t SS, float* E) {
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     const std::int32_t W = W2 / SS, H = H2 / SS;
-    if (W < 1 || H < 1 || W2 != W * SS || H2 != H * SS) return;
-    const std::int32_t offsetX = layer.x, offsetY = layer.y;
     const std::uint8_t* alphaSS = coverage.data;
-    float* heightMap = height.data;
-    const std::int64_t count2 = static_cast<std::int64_t>(W2) * H2;
-
     ColourPlanes colours;
-    if (!colours.allocate(static_cast<std::int64_t>(W) * H)) return;
-    extractColours(layer.image, offsetX, offsetY, W, H, colours);
-
-    Plane<float> edges = allocatePlane<float>(count2);
+    if (!colours.allocate(static_cast<std::int64_t>(W) * H)) return false;
+    extractColours(layer.image, layer.x, layer.y, W, H, colours);
     Plane<std::int32_t> sourceColumn = allocatePlane<std::int32_t>(W2);
-    if (!edges || !sourceColumn) return;
+    if (!sourceColumn) return false;
     for (std::int32_t x = 0; x < W2; ++x) sourceColumn[x] = x / SS;
-    float* E = edges.get();
-    std::atomic<float> maximum{0.001f};
     const std::int64_t w = W2;
     const float* planes[3] = {colours.r.get(), colours.g.get(), colours.b.get()};
     // Every pixel of the edge plane is written: the border rows and columns, and the pixels off
@@ -155,7 +155,6 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
     std::fill(E, E + w, 0.0f);
     std::fill(E + (H2 - 1) * w, E + H2 * w, 0.0f);
     ParallelRows(std::max(H2 - 2, 0), [&](std::int32_t begin, std::int32_t end) {
-        float local = 0.001f;
         for (std::int32_t y = begin + 1; y < end + 1; ++y) {
             const std::int64_t top = static_cast<std::int64_t>((y - 1) / SS) * W;
             const std::int64_t middle = static_cast<std::int64_t>(y / SS) * W;
@@ -175,21 +174,60 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
                                                    left, centre, right));
                 }
                 E[i] = e;
-                local = std::max(local, e);
             }
         }
-        AtomicMax(maximum, local);
     });
-    colours = ColourPlanes();
-    {
-        const float scale = 1.0f / maximum.load();
-        ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
-            for (std::int64_t i = begin; i < end; ++i) E[i] = E[i] * scale;
-        });
-    }
+    return true;
+}
 
+bool usableLayout(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
+                  std::int32_t SS) {
+    if (!layer.image || !coverage.data || SS < 1) return false;
+    const std::int32_t W = coverage.width / SS, H = coverage.height / SS;
+    return W >= 1 && H >= 1 && coverage.width == W * SS && coverage.height == H * SS;
+}
+
+}  // namespace
+
+float smartEdgeSobelMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
+                            std::int32_t SS, std::int32_t from, std::int32_t to) {
+    if (!usableLayout(layer, coverage, SS)) return 0.001f;
+    Plane<float> edges =
+        allocatePlane<float>(static_cast<std::int64_t>(coverage.width) * coverage.height);
+    if (!edges || !sobelEdges(layer, coverage, SS, edges.get())) return -1.0f;
+    return largestEdge(edges.get(), coverage.width, from, to);
+}
+
+float smartEdgeBlurredMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
+                              std::int32_t SS, float preview, float bevelDepth, float sobelMaximum,
+                              std::int32_t from, std::int32_t to) {
+    if (!usableLayout(layer, coverage, SS)) return 0.001f;
+    Plane<float> edges =
+        allocatePlane<float>(static_cast<std::int64_t>(coverage.width) * coverage.height);
+    if (!edges || !sobelEdges(layer, coverage, SS, edges.get())) return -1.0f;
+    float* E = edges.get();
+    const std::int32_t W2 = coverage.width, H2 = coverage.height;
+    scaleEdges(E, W2, H2, sobelMaximum);
+    blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS * preview), {});
+    return largestEdge(E, W2, from, to);
+}
+
+void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
+                    PlaneView<float> height, std::int32_t SS, float preview, float bevelDepth,
+                    float edgeStrength, const GeometryAccelerators& accelerated,
+                    const EdgeMaxima* maxima) {
+    if (!usableTogether(coverage, height) || !usableLayout(layer, coverage, SS)) return;
+    const std::int32_t W2 = coverage.width, H2 = coverage.height;
+    const std::uint8_t* alphaSS = coverage.data;
+    float* heightMap = height.data;
+    const std::int64_t count2 = static_cast<std::int64_t>(W2) * H2;
+
+    Plane<float> edges = allocatePlane<float>(count2);
+    if (!edges || !sobelEdges(layer, coverage, SS, edges.get())) return;
+    float* E = edges.get();
+    scaleEdges(E, W2, H2, maxima ? maxima->sobel : largestEdge(E, W2, 0, H2));
     blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS * preview), accelerated);
-    normalise(E, W2, H2);
+    scaleEdges(E, W2, H2, maxima ? maxima->blurred : largestEdge(E, W2, 0, H2));
 
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
         for (std::int64_t i = begin; i < end; ++i) {

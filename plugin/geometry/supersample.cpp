@@ -40,8 +40,15 @@ inline void sourceTap(std::int32_t d, float scale, std::int32_t size, std::int32
 void resampleBilinear8(const std::uint8_t* source, std::int32_t sourceW, std::int32_t sourceH,
                        std::uint8_t* destination, std::int32_t destinationW,
                        std::int32_t destinationH) {
+    resampleBilinear8Rows(source, sourceW, sourceH, destination, destinationW, destinationH, 0,
+                          destinationH);
+}
+
+void resampleBilinear8Rows(const std::uint8_t* source, std::int32_t sourceW, std::int32_t sourceH,
+                           std::uint8_t* destination, std::int32_t destinationW,
+                           std::int32_t destinationH, std::int32_t firstRow, std::int32_t rows) {
     if (!source || !destination || sourceW < 1 || sourceH < 1 || destinationW < 1 ||
-        destinationH < 1)
+        destinationH < 1 || firstRow < 0 || rows < 0 || firstRow + rows > destinationH)
         return;
     const float scaleX = static_cast<float>(sourceW) / static_cast<float>(destinationW);
     const float scaleY = static_cast<float>(sourceH) / static_cast<float>(destinationH);
@@ -53,15 +60,16 @@ void resampleBilinear8(const std::uint8_t* source, std::int32_t sourceW, std::in
         for (std::int32_t x = 0; x < destinationW; ++x)
             sourceTap(x, scaleX, sourceW, columns[x], weights[x]);
     }
-    ParallelRows(destinationH, [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = begin; y < end; ++y) {
+    ParallelRows(rows, [&](std::int32_t begin, std::int32_t end) {
+        for (std::int32_t y = firstRow + begin; y < firstRow + end; ++y) {
             std::int32_t iy;
             float fy;
             sourceTap(y, scaleY, sourceH, iy, fy);
             const std::int32_t iy1 = std::min(iy + 1, sourceH - 1);
             const std::uint8_t* row0 = source + iy * sw;
             const std::uint8_t* row1 = source + iy1 * sw;
-            std::uint8_t* out = destination + static_cast<std::int64_t>(y) * destinationW;
+            std::uint8_t* out =
+                destination + static_cast<std::int64_t>(y - firstRow) * destinationW;
             // Two empty source rows make an empty row: every tap 0 gives 0 + 0.5, byte 0.
             bool empty = true;
             for (std::int32_t x = 0; x < sourceW && empty; ++x) empty = (row0[x] | row1[x]) == 0;

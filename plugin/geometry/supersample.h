@@ -12,6 +12,11 @@ void resampleBilinear8(const std::uint8_t* source, std::int32_t sourceW, std::in
                        std::uint8_t* destination, std::int32_t destinationW,
                        std::int32_t destinationH);
 
+// Rows [firstRow, firstRow + rows) of that resample, into `destination` from its first row.
+void resampleBilinear8Rows(const std::uint8_t* source, std::int32_t sourceW, std::int32_t sourceH,
+                           std::uint8_t* destination, std::int32_t destinationW,
+                           std::int32_t destinationH, std::int32_t firstRow, std::int32_t rows);
+
 // The gain by which a preview's supersampled coverage is steepened about half coverage (1: left
 // as it is). The host averages the layer over blocks of n x n pixels and the coverage is then
 // interpolated back up, which spreads a sharp antialiased edge over about 2n full-resolution

@@ -229,12 +229,33 @@ kernel void blur_h(global const float* src, global float* dst, int W, int H, int
     mf_boxLine(src + row, dst + row, 1, W, iRadius, frac);
 }
 
-// Vertical pass: one work item per column.
+// Vertical pass: one work item per column, the running sum exact in grid steps (columnSteps),
+// as the CPU's column filter keeps it, so that both give a column's floats wherever a pass starts.
 kernel void blur_v(global const float* src, global float* dst, int W, int H, int iRadius,
                    float frac) {
     int x = get_global_id(0);
     if (x >= W) return;
-    mf_boxLine(src + x, dst + x, (size_t)W, H, iRadius, frac);
+    global const float* column = src + x;
+    global float* out = dst + x;
+    size_t stride = (size_t)W;
+    if (iRadius < 1 && frac < 0.001f) {
+        for (int y = 0; y < H; ++y) out[y * stride] = column[y * stride];
+        return;
+    }
+    int r = iRadius;
+    float invSize = 1.0f / (2.0f * (float)r + 1.0f + 2.0f * frac);
+    int withFraction = frac != 0.0f;
+    int last = H - 1;
+    long sum = 0;
+    for (int i = -r; i <= r; ++i) sum += (long)columnSteps(column[clamp(i, 0, last) * stride]);
+    for (int y = 0; y < H; ++y) {
+        if (y > 0)
+            sum += (long)columnSteps(column[min(y + r, last) * stride]) -
+                   (long)columnSteps(column[max(y - r - 1, 0) * stride]);
+        out[y * stride] = columnOutput((float)sum, column[max(y - r - 1, 0) * stride],
+                                       column[min(y + r + 1, last) * stride], frac, invSize,
+                                       withFraction);
+    }
 }
 
 // Horizontal box filter for environment maps, which are periodic in x: the window wraps around

@@ -14,6 +14,7 @@
 #include <immintrin.h>
 #endif
 
+#include "core/pixel_formulas.h"
 #include "core/stage_constants.h"
 #include "parallel/parallel_rows.h"
 #include "parallel/simd_clones.h"
@@ -89,13 +90,6 @@ LUMET_AVX2_CLONES void boxLines(const float* __restrict src, float* __restrict d
         const std::int32_t entering = std::min(x + reach, last);
         const std::int32_t lowestTap = x - reach;
         float* out = dst + static_cast<std::int64_t>(x) * step;
-        if constexpr (kContiguousLanes && kMaxLanes >= 64) {
-            // A wide group's lines are rows of a plane: each step starts reading a row that
-            // the hardware's prefetcher, which stops at page ends, has not seen coming. Fetch
-            // the row a few steps ahead of the one entering.
-            const float* ahead = line(std::min(x + reach + kPrefetchRows, last));
-            for (std::int32_t c = 0; c < lanes; c += 16) __builtin_prefetch(ahead + c);
-        }
         if (!kFraction) {
             for (std::int32_t c = 0; c < lanes; ++c) {
                 const std::int64_t o = c * laneStep;
@@ -289,6 +283,179 @@ bool haveAvx2() {
 #endif
 #endif
 
+// The vertical pass: the box filter down `lanes` contiguous columns of n rows (row stride
+// `step`), its running sums exact (columnSteps in core/pixel_formulas.h) and kept in `sums`, one
+// double a column. Every output is a function of its window's samples alone, so a pass over any
+// run of rows gives the same floats as the whole column's where its windows lie inside the run.
+// The vector forms below do the scalar formula's operations lane by lane.
+struct ColumnPass {
+    const float* src;
+    float* dst;
+    std::int64_t step;
+    std::int32_t n, r;
+    float f, invSize;
+    bool fraction;
+    double* sums;
+};
+
+inline void columnScalar(const ColumnPass& p, std::int32_t c0, std::int32_t c1, std::int32_t x) {
+    const std::int32_t last = p.n - 1;
+    auto at = [&](std::int32_t i) {
+        return p.src + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * p.step;
+    };
+    if (x == 0) {
+        for (std::int32_t c = c0; c < c1; ++c) p.sums[c] = 0.0;
+        for (std::int32_t i = -p.r; i <= p.r; ++i)
+            for (std::int32_t c = c0; c < c1; ++c) p.sums[c] += columnSteps(at(i)[c]);
+    } else {
+        const float* enter = at(x + p.r);
+        const float* leave = at(x - p.r - 1);
+        for (std::int32_t c = c0; c < c1; ++c)
+            p.sums[c] += static_cast<double>(columnSteps(enter[c])) -
+                         static_cast<double>(columnSteps(leave[c]));
+    }
+    const float* before = at(x - p.r - 1);
+    const float* after = at(x + p.r + 1);
+    float* out = p.dst + static_cast<std::int64_t>(x) * p.step;
+    for (std::int32_t c = c0; c < c1; ++c)
+        out[c] = columnOutput(static_cast<float>(p.sums[c]), before[c], after[c], p.f, p.invSize,
+                              p.fraction);
+}
+
+#ifdef LUMET_BLUR_SSE2
+// columnSteps on four lanes: NaN to 0, the cap, the scale, and rounding to nearest (even) by
+// adding and taking away 2^23 on the magnitude where it is below 2^23 (larger floats are whole).
+inline __m128 columnSteps4(__m128 v) {
+    const __m128 cap = _mm_set1_ps(kColumnSampleCap);
+    v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+    v = _mm_max_ps(_mm_min_ps(v, cap), _mm_sub_ps(_mm_setzero_ps(), cap));
+    const __m128 x = _mm_mul_ps(v, _mm_set1_ps(kColumnStepsPerUnit));
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    const __m128 magnitude = _mm_andnot_ps(sign, x);
+    const __m128 big = _mm_set1_ps(8388608.0f);
+    const __m128 rounded =
+        _mm_or_ps(_mm_sub_ps(_mm_add_ps(magnitude, big), big), _mm_and_ps(sign, x));
+    const __m128 small = _mm_cmplt_ps(magnitude, big);
+    return _mm_or_ps(_mm_and_ps(small, rounded), _mm_andnot_ps(small, x));
+}
+
+void columnRowSse2(const ColumnPass& p, std::int32_t lanes, std::int32_t x) {
+    const std::int32_t last = p.n - 1;
+    auto at = [&](std::int32_t i) {
+        return p.src + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * p.step;
+    };
+    const std::int32_t vectorLanes = lanes & ~3;
+    const float* enter = at(x + p.r);
+    const float* leave = at(x - p.r - 1);
+    const float* before = leave;
+    const float* after = at(x + p.r + 1);
+    float* out = p.dst + static_cast<std::int64_t>(x) * p.step;
+    const __m128 unit = _mm_set1_ps(kColumnUnitsPerStep), vf = _mm_set1_ps(p.f);
+    const __m128 vi = _mm_set1_ps(p.invSize);
+    for (std::int32_t c = 0; c < vectorLanes; c += 4) {
+        __m128d lo = _mm_setzero_pd(), hi = _mm_setzero_pd();
+        if (x == 0) {
+            for (std::int32_t i = -p.r; i <= p.r; ++i) {
+                const __m128 s = columnSteps4(_mm_loadu_ps(at(i) + c));
+                lo = _mm_add_pd(lo, _mm_cvtps_pd(s));
+                hi = _mm_add_pd(hi, _mm_cvtps_pd(_mm_movehl_ps(s, s)));
+            }
+        } else {
+            lo = _mm_loadu_pd(p.sums + c), hi = _mm_loadu_pd(p.sums + c + 2);
+            const __m128 e = columnSteps4(_mm_loadu_ps(enter + c));
+            const __m128 l = columnSteps4(_mm_loadu_ps(leave + c));
+            lo = _mm_add_pd(lo, _mm_sub_pd(_mm_cvtps_pd(e), _mm_cvtps_pd(l)));
+            hi = _mm_add_pd(hi, _mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(e, e)),
+                                           _mm_cvtps_pd(_mm_movehl_ps(l, l))));
+        }
+        _mm_storeu_pd(p.sums + c, lo);
+        _mm_storeu_pd(p.sums + c + 2, hi);
+        __m128 centre = _mm_mul_ps(_mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)), unit);
+        if (p.fraction)
+            centre = _mm_add_ps(_mm_add_ps(centre, _mm_mul_ps(vf, _mm_loadu_ps(before + c))),
+                                _mm_mul_ps(vf, _mm_loadu_ps(after + c)));
+        _mm_storeu_ps(out + c, _mm_mul_ps(centre, vi));
+    }
+    if (vectorLanes < lanes) columnScalar(p, vectorLanes, lanes, x);
+}
+#endif
+
+#ifdef LUMET_BLUR_AVX2
+// columnSteps4 on eight lanes, rounding with the instruction that AVX has for it.
+LUMET_TARGET_AVX2 inline __m256 columnSteps8(__m256 v) {
+    const __m256 cap = _mm256_set1_ps(kColumnSampleCap);
+    v = _mm256_and_ps(v, _mm256_cmp_ps(v, v, _CMP_ORD_Q));
+    v = _mm256_max_ps(_mm256_min_ps(v, cap), _mm256_sub_ps(_mm256_setzero_ps(), cap));
+    return _mm256_round_ps(_mm256_mul_ps(v, _mm256_set1_ps(kColumnStepsPerUnit)),
+                           _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+
+LUMET_TARGET_AVX2 void columnRowAvx2(const ColumnPass& p, std::int32_t lanes, std::int32_t x) {
+    const std::int32_t last = p.n - 1;
+    auto at = [&](std::int32_t i) {
+        return p.src + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * p.step;
+    };
+    const std::int32_t vectorLanes = lanes & ~7;
+    const float* enter = at(x + p.r);
+    const float* leave = at(x - p.r - 1);
+    const float* before = leave;
+    const float* after = at(x + p.r + 1);
+    float* out = p.dst + static_cast<std::int64_t>(x) * p.step;
+    const __m256 unit = _mm256_set1_ps(kColumnUnitsPerStep), vf = _mm256_set1_ps(p.f);
+    const __m256 vi = _mm256_set1_ps(p.invSize);
+    for (std::int32_t c = 0; c < vectorLanes; c += 8) {
+        __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
+        if (x == 0) {
+            for (std::int32_t i = -p.r; i <= p.r; ++i) {
+                const __m256 s = columnSteps8(_mm256_loadu_ps(at(i) + c));
+                lo = _mm256_add_pd(lo, _mm256_cvtps_pd(_mm256_castps256_ps128(s)));
+                hi = _mm256_add_pd(hi, _mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)));
+            }
+        } else {
+            lo = _mm256_loadu_pd(p.sums + c), hi = _mm256_loadu_pd(p.sums + c + 4);
+            const __m256 e = columnSteps8(_mm256_loadu_ps(enter + c));
+            const __m256 l = columnSteps8(_mm256_loadu_ps(leave + c));
+            lo = _mm256_add_pd(lo, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(e)),
+                                                 _mm256_cvtps_pd(_mm256_castps256_ps128(l))));
+            hi = _mm256_add_pd(hi, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(e, 1)),
+                                                 _mm256_cvtps_pd(_mm256_extractf128_ps(l, 1))));
+        }
+        _mm256_storeu_pd(p.sums + c, lo);
+        _mm256_storeu_pd(p.sums + c + 4, hi);
+        __m256 centre = _mm256_mul_ps(
+            _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)), unit);
+        if (p.fraction)
+            centre = _mm256_add_ps(
+                _mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(before + c))),
+                _mm256_mul_ps(vf, _mm256_loadu_ps(after + c)));
+        _mm256_storeu_ps(out + c, _mm256_mul_ps(centre, vi));
+    }
+    if (vectorLanes < lanes) columnScalar(p, vectorLanes, lanes, x);
+}
+#endif
+
+// The column filter over `lanes` columns, row by row.
+void boxColumns(const ColumnPass& p, std::int32_t lanes) {
+    for (std::int32_t x = 0; x < p.n; ++x) {
+        // Each step starts reading a row that the hardware's prefetcher, which stops at page
+        // ends, has not seen coming: fetch the row a few steps ahead of the one entering.
+        const float* ahead =
+            p.src + static_cast<std::int64_t>(std::min(x + p.r + 1 + kPrefetchRows, p.n - 1)) * p.step;
+        for (std::int32_t c = 0; c < lanes; c += 16) __builtin_prefetch(ahead + c);
+#if defined(LUMET_BLUR_AVX2)
+        if (haveAvx2()) {
+            columnRowAvx2(p, lanes, x);
+            continue;
+        }
+#endif
+#if defined(LUMET_BLUR_SSE2)
+        columnRowSse2(p, lanes, x);
+#else
+        columnScalar(p, 0, lanes, x);
+#endif
+    }
+}
+
 // The floats of horizontalPass's buffers for rows of `width`.
 std::int64_t horizontalBufferFloats(std::int32_t width) {
     return 2 * std::int64_t{width} * kRowsPerGroup;
@@ -418,11 +585,12 @@ void boxPasses(const float* source, float* destination, float* scratch, std::int
     const std::int64_t top = reached.y * w + x0;
     splitOrNot(onThisThread, reached.width, kColumnsPerPiece,
                [&](std::int32_t begin, std::int32_t end) {
+                   double sums[kColumnsPerGroup];
                    for (std::int32_t x = begin; x < end; x += kColumnsPerGroup) {
                        const std::int32_t columns = std::min(kColumnsPerGroup, end - x);
-                       boxLines<kColumnsPerGroup, true, kFraction>(
-                           scratch + top + x, destination + top + x, w, 1, columns, reached.height,
-                           radius, fraction, invSize);
+                       boxColumns({scratch + top + x, destination + top + x, w, reached.height,
+                                   radius, fraction, invSize, kFraction, sums},
+                                  columns);
                    }
                });
 }
@@ -492,6 +660,13 @@ void threePassRadii(std::int32_t radius, std::int32_t out[3]) {
     const float r = static_cast<float>(std::min(radius, kBlurRadiusCap));
     for (int i = 0; i < 3; ++i)
         out[i] = std::max(1, static_cast<std::int32_t>(r * kThreePassFactors[i]));
+}
+
+std::int32_t threePassReach(std::int32_t radius) {
+    if (radius < 1) return 0;
+    std::int32_t radii[3];
+    threePassRadii(radius, radii);
+    return radii[0] + radii[1] + radii[2];
 }
 
 void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,

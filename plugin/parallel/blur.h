@@ -41,6 +41,10 @@ FrameWindow boxBlurContent(const float* source, float* destination, float* scrat
 // Radii of the three passes for radius r (r capped at 1000): 0.45 r, 0.40 r, 0.35 r, at least 1.
 void threePassRadii(std::int32_t radius, std::int32_t out[3]);
 
+// How far the three-pass box blur of radius r moves a value: the sum of its pass radii (0 below
+// radius 1).
+std::int32_t threePassReach(std::int32_t radius);
+
 // Three box blurs of integer radius (see threePassRadii). Allocates scratch when none is given.
 // CPU only: callers that may use the GPU offer the blur to it first. `onThisThread` as for
 // boxBlurContent.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/glow_pass.h"
 #include "core/preview_scale.h"
@@ -19,37 +20,41 @@ namespace lumet {
 
 namespace {
 
-// How far the three-pass box blur of radius r moves a value: the sum of its pass radii.
-std::int32_t threePassReach(std::int32_t radius) {
-    if (radius < 1) return 0;
-    std::int32_t radii[3];
-    threePassRadii(radius, radii);
-    return radii[0] + radii[1] + radii[2];
+// The working pixels a value travels through the softening, the smart edge (its blurs side by
+// side, or one after the other where `chained`), the normals and their blur and the shading's
+// height Laplacian.
+std::int32_t reachAfterDistances(const RenderSettings& settings, float pixelScale, bool chained) {
+    std::int32_t reach = 0;
+    const SofteningRadii radii =
+        softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, pixelScale);
+    reach += threePassReach(radii.r1);
+    if (radii.r2 > 0) reach += threePassReach(radii.r2);
+    if (settings.smartEdge && settings.bevelStyle == kInnerBevel) {
+        // The Sobel taps and the two blurs of the carving read around the covered pixels.
+        const std::int32_t edgeBlur =
+            threePassReach(edgeBlurRadiusOf(settings.bevelDepth, pixelScale));
+        const std::int32_t wallBlur =
+            threePassReach(wallBlurRadiusOf(settings.edgeStrength, pixelScale));
+        reach += 1 + (chained ? edgeBlur + wallBlur : std::max(edgeBlur, wallBlur));
+    }
+    reach += 4;                                            // the normals' 9-tap filter
+    reach += threePassReach(scaledPixels(3, pixelScale));  // the normal blur
+    reach += 1;                                            // the shading's height Laplacian
+    return reach;
+}
+
+std::int32_t bevelReach(const RenderSettings& settings, float pixelScale) {
+    return static_cast<std::int32_t>(std::ceil(bevelWidthOf(settings.bevelDepth, pixelScale))) + 1;
 }
 
 }  // namespace
 
 std::int32_t geometryReach(const RenderSettings& settings, float pixelScale) {
     const std::int32_t style = settings.bevelStyle;
-    std::int32_t reach = 0;
     // Outside heights fall to 0 at the bevel's width from the covered pixels.
-    if (style >= kOuterBevel && style <= kPillow)
-        reach +=
-            static_cast<std::int32_t>(std::ceil(bevelWidthOf(settings.bevelDepth, pixelScale))) + 1;
-    const SofteningRadii radii =
-        softeningRadiiOf(settings.bevelDepth, settings.bevelSoftness, pixelScale);
-    reach += threePassReach(radii.r1);
-    if (radii.r2 > 0) reach += threePassReach(radii.r2);
-    if (settings.smartEdge && style == kInnerBevel) {
-        // The Sobel taps and the two blurs of the carving read around the covered pixels.
-        const std::int32_t edgeBlur = edgeBlurRadiusOf(settings.bevelDepth, pixelScale);
-        const std::int32_t wallBlur = wallBlurRadiusOf(settings.edgeStrength, pixelScale);
-        reach += 1 + std::max(threePassReach(edgeBlur), threePassReach(wallBlur));
-    }
-    reach += 4;                                            // the normals' 9-tap filter
-    reach += threePassReach(scaledPixels(3, pixelScale));  // the normal blur
-    reach += 1;                                            // the shading's height Laplacian
-    return reach;
+    const std::int32_t outside =
+        style >= kOuterBevel && style <= kPillow ? bevelReach(settings, pixelScale) : 0;
+    return outside + reachAfterDistances(settings, pixelScale, false);
 }
 
 std::int32_t glowReach(const RenderSettings& settings, float preview) {
@@ -82,19 +87,26 @@ ContentWindows contentWindows(const ContentBounds& bounds, std::int32_t W, std::
     return {content.grown(geometry), content.grown(output)};
 }
 
+namespace {
+std::atomic<std::int64_t> reservedFrameBytes{0};
+
+// Bytes of the geometry, reflection and shading per working pixel, and of the glow and the
+// output per pixel of the output window (see frameBytes).
+constexpr std::int64_t kPerWorkingPixel = 41 + 57;
+std::int64_t perOutputPixel() {
+    return 32 + 4 * std::max<std::int64_t>(3, glowWorkPlaneCount());
+}
+}  // namespace
+
+// Kept per working pixel: heights 4, normals 12, reflection 12, coverage 1, supersampled
+// shading 12; passing at the geometry's peak: two distance planes and the inverted coverage 9,
+// the normal blur's two planes and up to two scratch planes 16, the smart edge's colour, edge
+// and copy planes 32. Per pixel of the output window: coverage 2, shading 12, glow 16, the
+// layer's alpha and the copy of the geometry's 2, and the glow's work planes: two per channel
+// blurred at once, or the device glow's three source planes.
 std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS) {
-    // Kept per working pixel: heights 4, normals 12, reflection 12, coverage 1, supersampled
-    // shading 12; passing at the geometry's peak: two distance planes and the inverted coverage
-    // 9, the normal blur's two planes and up to two scratch planes 16, the smart edge's colour,
-    // edge and copy planes 32.
-    constexpr std::int64_t kPerWorkingPixel = 41 + 57;
-    // Per pixel of the output window: coverage 2, shading 12, glow 16, the layer's alpha and the
-    // copy of the geometry's 2, and the glow's work planes: two per channel blurred at once, or
-    // the device glow's three source planes.
-    const std::int64_t glowWork = 4 * std::max<std::int64_t>(3, glowWorkPlaneCount());
-    const std::int64_t perOutputPixel = 32 + glowWork;
     return windows.geometry.scaled(SS).pixels() * kPerWorkingPixel +
-           windows.output.pixels() * perOutputPixel;
+           windows.output.pixels() * perOutputPixel();
 }
 
 std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS) {
@@ -107,9 +119,87 @@ std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS) {
            windows.output.pixels() * 8 + kMapBytes;
 }
 
-namespace {
-std::atomic<std::int64_t> reservedFrameBytes{0};
-}  // namespace
+
+std::int64_t reservedFrameBytesNow() { return std::max<std::int64_t>(0, reservedFrameBytes.load()); }
+
+bool parseByteSize(const char* text, std::int64_t& bytes) {
+    if (!text) return false;
+    // Digits with an optional fraction, read without the locale (a host may have set one whose
+    // decimal separator is not a point).
+    double value = 0.0, place = 1.0;
+    bool digits = false, point = false;
+    const char* at = text;
+    for (; (*at >= '0' && *at <= '9') || (*at == '.' && !point); ++at) {
+        if (*at == '.') {
+            point = true;
+            continue;
+        }
+        digits = true;
+        if (point) {
+            place /= 10.0;
+            value += (*at - '0') * place;
+        } else {
+            value = value * 10.0 + (*at - '0');
+        }
+    }
+    if (!digits) return false;
+    double scale = 1.0;
+    switch (*at) {
+        case 'K': case 'k': scale = 1024.0, ++at; break;
+        case 'M': case 'm': scale = 1024.0 * 1024.0, ++at; break;
+        case 'G': case 'g': scale = 1024.0 * 1024.0 * 1024.0, ++at; break;
+        default: break;
+    }
+    if (scale > 1.0 && *at == 'i') ++at;
+    if (*at == 'B' || *at == 'b') ++at;
+    const double total = value * scale;
+    if (*at != '\0' || !(total >= 1.0) || total > 9.0e18) return false;
+    bytes = static_cast<std::int64_t>(total);
+    return true;
+}
+
+std::int64_t memoryBudgetBytes() {
+    std::int64_t bytes = 0;
+    if (parseByteSize(std::getenv("LUMET_MEMORY_BUDGET"), bytes)) return bytes;
+    const std::uint64_t physical = platform::physicalMemoryBytes();
+    if (physical == 0) return std::int64_t{1} << 30;
+    return std::max<std::int64_t>(std::int64_t{256} << 20,
+                                   static_cast<std::int64_t>(physical / 16));
+}
+
+std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview) {
+    const float pixelScale = static_cast<float>(SS) * preview;
+    // The inner and outer distances matter up to the bevel's width; one more row for the
+    // Laplacian's supersampled neighbours.
+    const std::int32_t reach =
+        bevelReach(settings, pixelScale) + reachAfterDistances(settings, pixelScale, true) + 1;
+    return (reach + SS - 1) / SS * SS;
+}
+
+StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings,
+                     std::int32_t SS, float preview, std::int64_t budget) {
+    StripPlan plan;
+    const FrameWindow& window = windows.output;
+    const FrameWindow work = windows.geometry.scaled(SS);
+    plan.glowHalo = glowReach(settings, preview) + 1;
+    plan.geometryHalo = geometryBandHalo(settings, SS, preview);
+    // The coverage over both windows stays whole.
+    plan.fixedBytes = window.pixels() + windows.geometry.pixels();
+    const auto bandBytes = [&](std::int64_t rows) {
+        const std::int64_t glowRows = std::min<std::int64_t>(rows + 2 * plan.glowHalo, window.height);
+        const std::int64_t workRows = std::min<std::int64_t>(
+            SS * glowRows + 2 * std::int64_t{plan.geometryHalo}, work.height);
+        return workRows * work.width * kPerWorkingPixel + glowRows * window.width * perOutputPixel();
+    };
+    const std::int64_t left = budget - plan.fixedBytes;
+    std::int64_t rows = kLeastBandRows;
+    const std::int64_t perRow = SS * std::int64_t{work.width} * kPerWorkingPixel +
+                                std::int64_t{window.width} * perOutputPixel();
+    if (left > bandBytes(rows) && perRow > 0) rows += (left - bandBytes(rows)) / perRow;
+    plan.rows = static_cast<std::int32_t>(std::min<std::int64_t>(rows, window.height));
+    plan.bandBytes = bandBytes(plan.rows);
+    return plan;
+}
 
 void FrameMemoryReservation::hold(std::int64_t bytes) {
     release();

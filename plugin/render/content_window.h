@@ -46,6 +46,42 @@ std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS);
 // The bytes a device whose buffers live in host memory takes for the same frame.
 std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS);
 
+// The memory a frame's working planes may take before the frame is computed in bands of rows
+// instead of whole: LUMET_MEMORY_BUDGET when it is set and reads as a size (bytes, or with a K,
+// M or G suffix: 300M), else a sixteenth of the physical memory, at least 256 MiB (1 GiB when
+// the system reports none).
+std::int64_t memoryBudgetBytes();
+
+// A size such as 4096, 512K, 300M, 2G or 1.5G (powers of 1024; a trailing B or iB allowed);
+// false for anything else, zero included.
+bool parseByteSize(const char* text, std::int64_t& bytes);
+
+// How a frame over the budget is computed: bands of `rows` output rows (0: whole), each with
+// the glow's reach around it (`glowHalo` frame rows) and the geometry's around that
+// (`geometryHalo` working rows, a multiple of SS), and the bytes a band takes at its peak
+// besides the frame's coverage planes (`fixedBytes`).
+struct StripPlan {
+    std::int32_t rows = 0;
+    std::int32_t glowHalo = 0;
+    std::int32_t geometryHalo = 0;
+    std::int64_t bandBytes = 0;
+    std::int64_t fixedBytes = 0;
+};
+
+// The working rows around a band whose values the band's geometry, reflection and shading
+// still need: the distances up to the bevel's width, the softening, the smart edge, the normals
+// and their blur and the shading's neighbourhood.
+std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview);
+
+// The bands for a frame over these windows that fit `budget` bytes with its coverage planes,
+// as tall as the budget allows and at least kLeastBandRows rows.
+constexpr std::int32_t kLeastBandRows = 16;
+StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings,
+                     std::int32_t SS, float preview, std::int64_t budget);
+
+// The bytes the frames being rendered now hold against the memory bound.
+std::int64_t reservedFrameBytesNow();
+
 // The bytes a frame being rendered counts against the memory bound until it ends, so that
 // frames rendered at once share it.
 class FrameMemoryReservation {

@@ -17,6 +17,7 @@
 #include "render/frame_report.h"
 #include "render/geometry_sequence.h"
 #include "render/render_stages.h"
+#include "render/strip_render.h"
 #include "shading/downsample.h"
 #include "shading/env_reflection.h"
 #include "shading/glow.h"
@@ -302,6 +303,14 @@ Status placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     // and a device runtime that cannot get them may end the process instead of failing a call.
     if (gpu::gpuRuntimeReady() && gpu::gpuContext.sharesHostMemory)
         bytes += deviceFrameBytes(windows, SS);
+    // Over the budget (less what the frames rendered beside it hold), the frame is computed in
+    // bands of rows on the CPU.
+    const std::int64_t budget = memoryBudgetBytes() - reservedFrameBytesNow();
+    job.strips = {};
+    if (bytes > budget) {
+        job.strips = planStrips(windows, *job.settings, SS, job.preview.factor(), budget);
+        bytes = job.strips.fixedBytes + job.strips.bandBytes;
+    }
     if (!frameFitsMemory(bytes, job.memory)) return Status::outOfMemory();
     job.window = windows.output;
     job.area = windows.geometry;
@@ -363,6 +372,18 @@ Status runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
     FrameReport& report = currentFrameReport();
     report.gpu = gpu.held();
     const std::int32_t SS = job.SS;
+
+    if (job.strips.rows > 0) {
+        // Bands keep nothing: the cache's planes go, and the next frame starts afresh.
+        emptyStageCache(cache);
+        gpu.leave();
+        report.gpu = false;
+        report.geometryRan = report.reflectionRan = report.shadingRan = true;
+        report.glowRan = report.glowUsed = job.settings->glowIntensity > kGlowIntensityMin;
+        const Status done = runStripFrame(job);
+        if (done.ok() && framePlanesRefused(job)) return Status::outOfMemory();
+        return done;
+    }
 
     // What is stale; a new size relays the cache out and makes everything stale.
     if (!sameCoverage(cache, job)) cache.geometryValid = false;

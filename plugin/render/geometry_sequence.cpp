@@ -32,31 +32,46 @@ GeometryAccelerators acceleratorsOfThisThread() {
 
 }  // namespace
 
+void workingCoverageRows(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> coverage,
+                         std::int32_t SS, float preview, std::int32_t top) {
+    resampleBilinear8Rows(alpha.data, alpha.width, alpha.height, coverage.data, coverage.width,
+                          SS * alpha.height, top, coverage.height);
+    // A preview's coverage edges, spread by the host's averaging, are sharpened back. (Low
+    // quality works on the layer's alpha itself, which the cache keeps as it came.)
+    steepenCoverage(coverage.data, coverage.width, coverage.height, previewEdgeGain(preview));
+}
+
 bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
                          float preview, const RenderSettings& settings, const LayerPlacement& layer,
-                         bool gpuNormals) {
+                         bool gpuNormals, const GeometryBand* band) {
     if ((SS != 1 && SS != 2 && SS != 4) || !usableTogether(alpha)) return false;
-    const std::int32_t W = alpha.width, H = alpha.height, W2 = SS * W, H2 = SS * H;
-    const PlaneView<const std::uint8_t> coverage = SS > 1 ? alphaSS : alpha;
+    const std::int32_t W = alpha.width, H = alpha.height, W2 = SS * W;
+    const std::int32_t top = band ? band->top : 0;
+    const std::int32_t H2 = band ? height.height : SS * H;
+    if (top < 0 || top % SS != 0 || top + H2 > SS * H) return false;
+    const PlaneView<const std::uint8_t> coverage =
+        SS > 1 ? PlaneView<const std::uint8_t>(alphaSS)
+               : PlaneView<const std::uint8_t>(alpha.data + static_cast<std::int64_t>(top) * W, W,
+                                               H2);
     if (!usableTogether(coverage, height, normals) || coverage.width != W2 ||
         coverage.height != H2 || normals.channels != 3)
         return false;
     const GeometryAccelerators accelerated = acceleratorsOfThisThread();
     const float pixelScale = static_cast<float>(SS) * preview;
 
-    if (SS > 1) resampleBilinear8(alpha.data, W, H, alphaSS.data, W2, H2);
-    // A preview's coverage edges, spread by the host's averaging, are sharpened back. (Low
-    // quality works on the layer's alpha itself, which the cache keeps as it came.)
-    if (SS > 1) steepenCoverage(alphaSS.data, W2, H2, previewEdgeGain(preview));
+    if (SS > 1) workingCoverageRows(alpha, alphaSS, SS, preview, top);
 
     // The height map and the normals write every pixel of their planes (zero where they could not
     // be computed), so neither plane is cleared first.
-    computeHeightMap(coverage, height, settings, pixelScale, accelerated);
+    computeHeightMap(coverage, height, settings, pixelScale, accelerated,
+                     band ? band->thickness : -1.0f);
 
-    if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.image)
-        applySmartEdge(layer, coverage, height, SS, preview, settings.bevelDepth,
-                       settings.edgeStrength, accelerated);
+    if (settings.smartEdge && settings.bevelStyle == kInnerBevel && layer.image) {
+        const LayerPlacement placed{layer.image, layer.x, layer.y - top / SS};
+        applySmartEdge(placed, coverage, height, SS, preview, settings.bevelDepth,
+                       settings.edgeStrength, accelerated, band ? band->edges : nullptr);
+    }
 
     float* heightMap = height.data;
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {

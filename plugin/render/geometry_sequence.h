@@ -28,9 +28,25 @@ struct RenderSettings;
 // Returns false (planes untouched) when a plane is missing or of another size, in particular
 // when SS = 2 and alphaSS is empty: no stage may read the frame-size alpha as if it were the
 // working size.
+//
+// With `band`, the working planes hold only the working rows [band->top, band->top + their
+// height) of the frame (top a multiple of SS), whose alpha is still the whole frame's: every
+// stage reads its neighbours within the band, so rows closer to the band's ends than the
+// geometry's reach hold nothing the frame has there; the frame's thickness and edge maxima,
+// which need the whole frame, come with the band.
+struct GeometryBand {
+    std::int32_t top = 0;
+    float thickness = -1.0f;
+    const EdgeMaxima* edges = nullptr;
+};
 bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
                          float preview, const RenderSettings& settings, const LayerPlacement& layer,
-                         bool gpuNormals);
+                         bool gpuNormals, const GeometryBand* band = nullptr);
+
+// The working rows [top, top + coverage.height) of the frame's coverage at the working size,
+// as the geometry sequence makes them (SS > 1).
+void workingCoverageRows(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> coverage,
+                         std::int32_t SS, float preview, std::int32_t top);
 
 }  // namespace lumet

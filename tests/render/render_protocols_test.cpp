@@ -23,6 +23,7 @@
 #include "render/render_locks.h"
 #include "render/stage_cache.h"
 #include "render_harness.h"
+#include "support/sequence_render.h"
 
 namespace lumet {
 namespace {
@@ -186,6 +187,28 @@ TEST_P(EitherProtocol, MemoryThatCannotBeHadIsOutOfMemoryAndTheNextFrameRenders)
     setPlaneAllocationLimit(0);
     EXPECT_FALSE(cache().heightMap);
     EXPECT_EQ(ran(render()), kEverything);
+}
+
+// Over the memory budget a frame is computed in bands of rows: the report says so, the frame is
+// the whole frame's, and the cache keeps nothing, so the next frame computes everything again;
+// back within the budget the cache serves the frame after.
+TEST_P(EitherProtocol, FramesOverTheBudgetAreBandsWithoutTheCache) {
+    options_.highQuality = true;
+    host_->params().setValue(PARAM_GLOW_INTENSITY, 1.0);
+    ASSERT_EQ(render(), PF_Err_NONE);
+    const std::vector<float> whole = pixelsOf(frame_, 8);
+    EXPECT_EQ(lastFrameReport().strips, 0);
+    test::setEnvironment("LUMET_MEMORY_BUDGET", "64K");
+    for (int frame = 0; frame < 2; ++frame) {
+        EXPECT_EQ(ran(render()), (Ran{true, true, true, true})) << frame;
+        EXPECT_GT(lastFrameReport().strips, 1) << frame;
+        EXPECT_FALSE(cache().heightMap) << frame;
+        EXPECT_EQ(pixelsOf(frame_, 8), whole) << frame;
+    }
+    test::setEnvironment("LUMET_MEMORY_BUDGET", "");
+    EXPECT_EQ(ran(render()), (Ran{true, true, true, true}));
+    EXPECT_EQ(lastFrameReport().strips, 0);
+    EXPECT_EQ(ran(render()), kNothing);
 }
 
 TEST_P(EitherProtocol, OneAndSixteenThreadsGiveIdenticalBytes) {

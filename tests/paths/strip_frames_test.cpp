@@ -1,0 +1,83 @@
+// A frame computed in bands of rows, as a node with little memory computes it, is the frame
+// computed whole: the same file, byte for byte, at 8, 16 and 32 bits, through both protocols and
+// OpenFX, for each bevel style, with the smart edge carving colour edges, a wide glow, and at
+// preview factors. A budget of one megabyte makes every band as short as bands get, so that each
+// stage's reach crosses several bands.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "end-to-end/command_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<char> bytesOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The title's thin strokes and glow, and a disc with colour edges inside it whose inner
+// distances run past the bevel's width (without the glow, whose reach would hide a short one of
+// the geometry's).
+struct StripCase {
+    const char* name;
+    const char* layer;
+    const char* options;
+};
+
+const StripCase kCases[] = {
+    {"smart8.png", "title.png", "--host ae --protocol smart --depth 8 --set \"Edge Strength=80\""},
+    {"plain16.png", "title.png", "--host ae --protocol plain --depth 16"},
+    {"ofx32.tif", "title.png",
+     "--host ofx --depth 32 --set \"Glow Radius=150\" --set \"Glow Intensity=3\""},
+    {"emboss32.tif", "disc.png",
+     "--host ae --depth 32 --set \"Bevel Style=Emboss\" --set \"Glow Intensity=0\""},
+    {"smart16.png", "disc.png",
+     "--host ae --depth 16 --set \"Edge Strength=100\" --set \"Bevel Depth=300\" "
+     "--set \"Glow Intensity=0\""},
+    {"outer16.png", "disc.png",
+     "--host ofx --depth 16 --set \"Bevel Style=Outer Bevel\" --set \"Bevel Depth=300\" "
+     "--set \"Glow Intensity=0\" --downsample 2"},
+    {"pillow8.png", "title.png", "--host ofx --depth 8 --set \"Bevel Style=Pillow\" --downsample 3"},
+    {"full8.png", "disc.png",
+     "--host ae --protocol plain --depth 8 --set \"Bevel Style=Full Bevel\" --quality low "
+     "--set \"Glow Intensity=0\""},
+    {"deep32.tif", "disc.png",
+     "--host ae --depth 32 --preset Diamond --set \"Bevel Depth=300\" "
+     "--set \"Bevel Softness=100\" --set \"Glow Intensity=0\""},
+};
+
+class StripFrames : public lumet::testing::CommandFolderTest {};
+
+TEST_F(StripFrames, AreTheWholeFramesBytes) {
+    // A layer with colour edges inside its shapes: a rendered title.
+    ASSERT_EQ(lumet::testing::runLumet("render --text \"Qx 42\" --size 320x180 --preset Copper "
+                                       "--quiet -o " + at("title.png"))
+                  .status,
+              0);
+    ASSERT_EQ(lumet::testing::runLumet("render --text \"●\" --size 300x160 --preset Copper "
+                                       "--set \"Glow Intensity=0\" --quiet -o " + at("disc.png"))
+                  .status,
+              0);
+    lumet::testing::RunOptions reproducible;
+    reproducible.environment = {{"SOURCE_DATE_EPOCH", "0"}};
+    for (const StripCase& c : kCases) {
+        for (const char* budget : {"", " --memory-budget 1M"}) {
+            const std::string args = std::string("render ") + at(c.layer) +
+                                     " --device cpu --quiet " + c.options + budget + " -o " +
+                                     at(std::string(*budget ? "bands_" : "whole_") + c.name);
+            const lumet::testing::CommandResult result = lumet::testing::runLumet(args, reproducible);
+            ASSERT_EQ(result.status, 0) << args << "\n" << result.out;
+        }
+        const std::vector<char> whole = bytesOf(at(std::string("whole_") + c.name));
+        ASSERT_FALSE(whole.empty()) << c.name;
+        EXPECT_TRUE(whole == bytesOf(at(std::string("bands_") + c.name))) << c.name;
+    }
+}
+
+}  // namespace

@@ -430,9 +430,11 @@ public:
         if (options_.ofxHost()) ofxPlugin_ = openOfxPlugin(context_, inProcess());
         std::unique_ptr<FrameInstance> first = makeInstance(true);
         if (!first) return 1;
-        const int status = options_.jobs == 1 || options_.renderFrames.size() == 1
-                               ? renderInOrder(*first)
-                               : renderWithJobs(std::move(first));
+        const bool oneInstance = options_.jobs == 1 || options_.renderFrames.size() == 1;
+        // One instance holds its own copy of a still or text layer at the frames' depth; the
+        // float copy (four times the bytes of an 8-bit world) is not needed again.
+        if (oneInstance && !options_.inputSequence) std::vector<float>().swap(layer_.rgba);
+        const int status = oneInstance ? renderInOrder(*first) : renderWithJobs(std::move(first));
         progress_.finish();
         if (interruptRequested) return interrupted();
         return status;

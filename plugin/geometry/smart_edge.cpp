@@ -20,6 +20,9 @@ namespace lumet {
 
 namespace {
 
+// The edges are divided by their largest value, or by this where that is smaller.
+constexpr float kEdgeMaximumLeast = 0.001f;
+
 struct ColourPlanes {
     Plane<float> r, g, b;
     bool allocate(std::int64_t count) {
@@ -115,12 +118,13 @@ std::int32_t wallBlurRadiusOf(float edgeStrength, float pixelScale) {
 
 namespace {
 
-// The largest value of rows [from, to) of a plane `width` wide, at least 0.001.
-float largestEdge(const float* edges, std::int32_t width, std::int32_t from, std::int32_t to) {
-    std::atomic<float> maximum{0.001f};
+// The largest value of rows [from, to) of a plane `width` wide, at least `least`.
+float largestEdge(const float* edges, std::int32_t width, std::int32_t from, std::int32_t to,
+                  float least = kEdgeMaximumLeast) {
+    std::atomic<float> maximum{least};
     const std::int64_t w = width;
     ParallelRows(std::max(to - from, 0), [&](std::int32_t begin, std::int32_t end) {
-        float local = 0.001f;
+        float local = least;
         for (std::int64_t i = (from + begin) * w; i < (from + end) * w; ++i)
             local = std::max(local, edges[i]);
         AtomicMax(maximum, local);
@@ -191,11 +195,11 @@ bool usableLayout(const LayerPlacement& layer, PlaneView<const std::uint8_t> cov
 
 float smartEdgeSobelMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
                             std::int32_t SS, std::int32_t from, std::int32_t to) {
-    if (!usableLayout(layer, coverage, SS)) return 0.001f;
+    if (!usableLayout(layer, coverage, SS)) return 0.0f;
     Plane<float> edges =
         allocatePlane<float>(static_cast<std::int64_t>(coverage.width) * coverage.height);
     if (!edges || !sobelEdges(layer, coverage, SS, edges.get())) return -1.0f;
-    return largestEdge(edges.get(), coverage.width, from, to);
+    return largestEdge(edges.get(), coverage.width, from, to, 0.0f);
 }
 
 float smartEdgeBlurredMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
@@ -225,7 +229,10 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
     Plane<float> edges = allocatePlane<float>(count2);
     if (!edges || !sobelEdges(layer, coverage, SS, edges.get())) return;
     float* E = edges.get();
-    scaleEdges(E, W2, H2, maxima ? maxima->sobel : largestEdge(E, W2, 0, H2));
+    // Without any colour edge nothing is carved or pulled: the edges stay 0 through their blur.
+    const float sobel = maxima ? maxima->sobel : largestEdge(E, W2, 0, H2, 0.0f);
+    if (!(sobel > 0.0f)) return;
+    scaleEdges(E, W2, H2, std::max(kEdgeMaximumLeast, sobel));
     blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS * preview), accelerated);
     scaleEdges(E, W2, H2, maxima ? maxima->blurred : largestEdge(E, W2, 0, H2));
 

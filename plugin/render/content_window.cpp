@@ -180,23 +180,38 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
                      std::int32_t SS, float preview, std::int64_t budget) {
     StripPlan plan;
     const FrameWindow& window = windows.output;
-    const FrameWindow work = windows.geometry.scaled(SS);
-    plan.glowHalo = glowReach(settings, preview) + 1;
+    const FrameWindow& area = windows.geometry;
+    const FrameWindow work = area.scaled(SS);
+    const bool glow = settings.glowIntensity > kGlowIntensityMin;
+    plan.glowHalo = glow ? glowReach(settings, preview) + 1 : 0;
     plan.geometryHalo = geometryBandHalo(settings, SS, preview);
     // The coverage over both windows stays whole.
-    plan.fixedBytes = window.pixels() + windows.geometry.pixels();
+    plan.fixedBytes = window.pixels() + area.pixels();
+    // A band's geometry at its peak per working pixel (the shading's coverage, heights, normals,
+    // reflection and supersampled shade, 41, and a downsampling plane), its shade and the shade
+    // kept for the glow (12 each per pixel of the area's rows), the glow and its work planes per
+    // pixel of the output window's rows.
+    constexpr std::int64_t kBandPerWorkingPixel = 45;
+    const std::int64_t perGlowPixel = glow ? 16 + 4 * std::int64_t{glowWorkPlaneCount()} : 0;
     const auto bandBytes = [&](std::int64_t rows) {
         const std::int64_t glowRows = std::min<std::int64_t>(rows + 2 * plan.glowHalo, window.height);
-        const std::int64_t workRows = std::min<std::int64_t>(
-            SS * glowRows + 2 * std::int64_t{plan.geometryHalo}, work.height);
-        return workRows * work.width * kPerWorkingPixel + glowRows * window.width * perOutputPixel();
+        const std::int64_t workRows =
+            std::min<std::int64_t>(SS * rows + 2 * std::int64_t{plan.geometryHalo}, work.height);
+        return workRows * work.width * kBandPerWorkingPixel + (workRows / SS) * area.width * 12 +
+               std::min<std::int64_t>(glowRows, area.height) * area.width * 12 +
+               glowRows * window.width * perGlowPixel;
     };
     const std::int64_t left = budget - plan.fixedBytes;
     std::int64_t rows = kLeastBandRows;
-    const std::int64_t perRow = SS * std::int64_t{work.width} * kPerWorkingPixel +
-                                std::int64_t{window.width} * perOutputPixel();
+    const std::int64_t perRow = SS * std::int64_t{work.width} * kBandPerWorkingPixel +
+                                24 * std::int64_t{area.width} + window.width * perGlowPixel;
     if (left > bandBytes(rows) && perRow > 0) rows += (left - bandBytes(rows)) / perRow;
-    plan.rows = static_cast<std::int32_t>(std::min<std::int64_t>(rows, window.height));
+    // A band whose glow spans the whole window anyway is the whole window (a frame far wider
+    // than tall); otherwise the bands share the rows evenly.
+    const std::int64_t H = window.height;
+    if (rows + 2 * std::int64_t{plan.glowHalo} >= H) rows = H;
+    const std::int64_t bands = (H + rows - 1) / rows;
+    plan.rows = static_cast<std::int32_t>((H + bands - 1) / bands);
     plan.bandBytes = bandBytes(plan.rows);
     return plan;
 }

@@ -73,8 +73,9 @@ struct StripPlan {
 // and their blur and the shading's neighbourhood.
 std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview);
 
-// The bands for a frame over these windows that fit `budget` bytes with its coverage planes,
-// as tall as the budget allows and at least kLeastBandRows rows.
+// The bands for a frame over these windows that fit `budget` bytes with its coverage planes:
+// as few as the budget allows, of even height and at least kLeastBandRows rows (or the whole
+// window, where a band's glow would span it anyway).
 constexpr std::int32_t kLeastBandRows = 16;
 StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings,
                      std::int32_t SS, float preview, std::int64_t budget);

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "core/stage_constants.h"
 #include "geometry/distance_transform.h"
@@ -31,8 +34,14 @@ struct Rows {
     bool empty() const { return end <= begin; }
 };
 
-Rows grown(const Rows& rows, std::int32_t by, std::int32_t limit) {
-    return {std::max(0, rows.begin - by), std::min(limit, rows.end + by)};
+// The working rows of a band computing the working rows `fresh` (at most `most` of them) with
+// `halo` rows around them, of a frame of H2 working rows. Every band is as tall (more rows on the
+// other side at the frame's ends), so that the planes of one band, its stages' own included,
+// are the pool's blocks of the next.
+Rows bandAround(const Rows& fresh, std::int32_t halo, std::int32_t most, std::int32_t H2) {
+    const std::int32_t height = std::min(H2, most + 2 * halo);
+    const std::int32_t begin = std::clamp(fresh.begin - halo, 0, H2 - height);
+    return {begin, begin + height};
 }
 
 // The working coverage of working rows `rows` of the frame: made into `owned` when SS > 1,
@@ -77,41 +86,45 @@ struct FrameMeasures {
     bool smartEdge = false;
 };
 
-Status measureFrame(const FrameJob& job, FrameMeasures& measures) {
+// The rows every band reaches around the rows it computes: the geometry's halo, and what the
+// measures need (the thickness's distances, the Sobel taps and the edge blur).
+std::int32_t bandHalo(const FrameJob& job) {
+    const RenderSettings& settings = *job.settings;
+    const std::int32_t SS = job.SS;
+    const float pixelScale = static_cast<float>(SS) * job.preview.factor();
+    const auto whole = [SS](std::int32_t rows) { return (rows + SS - 1) / SS * SS; };
+    const std::int32_t distances =
+        static_cast<std::int32_t>(thicknessReach(settings.bevelDepth, pixelScale)) + 1;
+    const std::int32_t edges =
+        2 + threePassReach(edgeBlurRadiusOf(settings.bevelDepth, pixelScale));
+    return std::max({job.strips.geometryHalo, whole(distances), whole(edges)});
+}
+
+Status measureFrame(const FrameJob& job, std::int32_t halo, FrameMeasures& measures) {
     const RenderSettings& settings = *job.settings;
     const std::int32_t SS = job.SS;
     const float preview = job.preview.factor();
     const float pixelScale = static_cast<float>(SS) * preview;
     const std::int32_t H2 = job.area.height * SS;
     const float reach = thicknessReach(settings.bevelDepth, pixelScale);
-    const std::int32_t distanceRows = (static_cast<std::int32_t>(reach) + SS) / SS * SS;
     measures.smartEdge = settings.smartEdge && settings.bevelStyle == kInnerBevel && job.layer;
-    const std::int32_t step = job.strips.rows * SS;
+    const std::int32_t most = job.strips.rows * SS;
     const LayerPlacement layer{job.layer, job.dx - job.area.x, job.dy - job.area.y};
     bool failed = false;
-    // The Sobel maximum and the thickness, then (given the Sobel maximum) the blurred edges'.
+    // The Sobel maximum and the thickness, then (given the Sobel maximum) the blurred edges',
+    // which a layer without colour edges does not need.
     for (int pass = 0; pass < (measures.smartEdge ? 2 : 1); ++pass) {
-        const std::int32_t edgeReach =
-            pass == 0 ? SS
-                      : (2 + threePassReach(edgeBlurRadiusOf(settings.bevelDepth, pixelScale)) +
-                         SS) / SS * SS;
+        if (pass == 1 && !(measures.edges.sobel > 0.0f)) break;
         bool thicknessDone = pass > 0;
-        for (std::int32_t top = 0; top < H2 && !failed; top += step) {
-            const Rows core{top, std::min(H2, top + step)};
-            const std::int32_t around = std::max(thicknessDone ? 0 : distanceRows,
-                                                 measures.smartEdge ? edgeReach : 0);
-            const Rows band = grown(core, around, H2);
+        for (std::int32_t top = 0; top < H2 && !failed; top += most) {
+            const Rows core{top, std::min(H2, top + most)};
+            const Rows band = bandAround(core, halo, most, H2);
             Plane<std::uint8_t> owned;
             const PlaneView<const std::uint8_t> coverage = coverageOf(job, band, owned);
             if (!coverage) return Status::outOfMemory();
             if (!thicknessDone) {
-                const Rows distanceBand = grown(core, distanceRows, H2);
-                const PlaneView<const std::uint8_t> distanceCoverage(
-                    coverage.row(distanceBand.begin - band.begin), coverage.width,
-                    distanceBand.count());
                 measures.thickness = std::max(
-                    measures.thickness,
-                    bandThickness(distanceCoverage, distanceBand.begin, core, reach, failed));
+                    measures.thickness, bandThickness(coverage, band.begin, core, reach, failed));
                 // Past the reach the shape is thick enough everywhere it matters.
                 thicknessDone = measures.thickness >= reach;
             }
@@ -121,7 +134,8 @@ Status measureFrame(const FrameJob& job, FrameMeasures& measures) {
                 const float maximum =
                     pass == 0 ? smartEdgeSobelMaximum(placed, coverage, SS, local.begin, local.end)
                               : smartEdgeBlurredMaximum(placed, coverage, SS, preview,
-                                                        settings.bevelDepth, measures.edges.sobel,
+                                                        settings.bevelDepth,
+                                                        std::max(0.001f, measures.edges.sobel),
                                                         local.begin, local.end);
                 failed = failed || maximum < 0.0f;
                 float& into = pass == 0 ? measures.edges.sobel : measures.edges.blurred;
@@ -135,10 +149,10 @@ Status measureFrame(const FrameJob& job, FrameMeasures& measures) {
     return failed ? Status::outOfMemory() : Status{};
 }
 
-// One band's planes.
+// One band's geometry planes.
 struct BandPlanes {
     Plane<std::uint8_t> coverage;  // working, SS > 1
-    Plane<float> height, normals, refl[3], working[3], half, shade[3], glow[4];
+    Plane<float> height, normals, refl[3], working[3], half, shade[3];
 };
 
 // The geometry, reflection and shading of the working rows `band` (a multiple of SS at both
@@ -185,12 +199,8 @@ bool shadeBand(const FrameJob& job, const FrameMeasures& measures, const Rows& b
     const bool outerStyle = isOuterStyle(job.settings->bevelStyle);
     if (SS == 1) {
         shadeWindow(constants, surface, shadeOut, outerStyle);
-        for (int c = 0; c < 3; ++c) planes.refl[c].reset();
-        planes.normals.reset();
-        if (!(job.settings->showEnvMap && job.settings->smartEdge)) planes.height.reset();
         return true;
     }
-    // The reflection is read where it is shaded: the shade at the working size takes its planes.
     for (int c = 0; c < 3; ++c)
         if (!(planes.working[c] = allocatePlane<float>(count))) return false;
     if (SS == 4 && !(planes.half = allocatePlane<float>(count / 4))) return false;
@@ -207,46 +217,117 @@ bool shadeBand(const FrameJob& job, const FrameMeasures& measures, const Rows& b
             Downsample2x(from, W2, rows, to, area.width, shadeRows);
         }
     }
-    // Only the shade goes on, and the heights for the diagnostic view that shows them.
-    for (int c = 0; c < 3; ++c) planes.refl[c].reset(), planes.working[c].reset();
-    planes.half.reset();
-    planes.normals.reset();
-    if (!(job.settings->showEnvMap && job.settings->smartEdge)) planes.height.reset();
     return true;
 }
 
-// The glow of the output window's rows `rows` (frame rows), from the shade of the area's rows
-// `shadeRows` (frame rows), which `shade` holds from its row shadeTop (frame row).
-bool glowBand(const FrameJob& job, const Rows& rows, const Rows& shadeRows, const float* const* shade,
-              std::int32_t shadeTop, BandPlanes& planes) {
+// The shade of a run of the area's rows (frame rows [begin, end)) that the bands' glow and
+// output read: each band adds the rows it needs below and drops those above it, so that every
+// row's geometry is computed once, in a band reaching the geometry's halo around the new rows.
+// The heights of the same rows come along for the diagnostic view that shows them.
+class ShadeRun {
+public:
+    bool allocate(const FrameJob& job, std::int32_t capacity, bool keepHeights) {
+        width_ = job.area.width;
+        capacity_ = capacity;
+        begin_ = end_ = job.area.y;
+        const std::int64_t count = static_cast<std::int64_t>(width_) * capacity;
+        for (Plane<float>& plane : shade_)
+            if (!(plane = allocatePlane<float>(count))) return false;
+        if (keepHeights) {
+            heightWidth_ = width_ * job.SS * job.SS;  // SS working rows of SS x width a row
+            if (!(height_ = allocatePlane<float>(static_cast<std::int64_t>(heightWidth_) * capacity)))
+                return false;
+        }
+        return true;
+    }
+
+    // Makes the run hold exactly [rows.begin, rows.end) (non-empty, rows.begin not before the
+    // run's begin, the count within the capacity).
+    bool advance(const FrameJob& job, const FrameMeasures& measures, std::int32_t halo,
+                 const Rows& rows) {
+        const FrameWindow& area = job.area;
+        const std::int32_t SS = job.SS;
+        const std::int32_t drop = std::min(rows.begin, end_) - begin_;
+        if (drop > 0) {
+            const std::int32_t kept = end_ - begin_ - drop;
+            for (Plane<float>& plane : shade_) moveRows(plane.get(), width_, drop, kept);
+            if (height_) moveRows(height_.get(), heightWidth_, drop, kept);
+        }
+        begin_ = std::max(begin_ + drop, rows.begin);
+        end_ = std::max(end_, begin_);
+        // The new rows' geometry, a band's rows at a time, with its halo.
+        while (end_ < rows.end) {
+            const Rows fresh{end_, std::min(rows.end, end_ + job.strips.rows)};
+            const Rows band = bandAround({SS * (fresh.begin - area.y), SS * (fresh.end - area.y)},
+                                         halo, SS * job.strips.rows, SS * area.height);
+            BandPlanes planes;
+            if (!shadeBand(job, measures, band, planes)) return false;
+            const std::int32_t from = fresh.begin - (area.y + band.begin / SS);
+            for (int c = 0; c < 3; ++c)
+                copyRows(planes.shade[c].get(), width_, from, shade_[c].get(), end_ - begin_,
+                         fresh.count());
+            if (height_)
+                copyRows(planes.height.get(), heightWidth_, from, height_.get(), end_ - begin_,
+                         fresh.count());
+            end_ = fresh.end;
+            if (frameInterrupted()) return true;
+        }
+        return true;
+    }
+
+    // The shade's rows [rows.begin, rows.end), which the run holds.
+    RgbPlanes<const float> shade(const Rows& rows) const {
+        const std::int64_t at = static_cast<std::int64_t>(rows.begin - begin_) * width_;
+        return {shade_[0].get() + at, shade_[1].get() + at, shade_[2].get() + at, width_,
+                rows.count()};
+    }
+    PlaneView<const float> heights(const Rows& rows, std::int32_t SS) const {
+        if (!height_) return {};
+        return {height_.get() + static_cast<std::int64_t>(rows.begin - begin_) * heightWidth_,
+                width_ * SS, SS * rows.count()};
+    }
+
+private:
+    static void moveRows(float* plane, std::int32_t width, std::int32_t drop, std::int32_t kept) {
+        if (kept > 0)
+            std::memmove(plane, plane + static_cast<std::int64_t>(drop) * width,
+                         static_cast<std::size_t>(kept) * width * sizeof(float));
+    }
+    static void copyRows(const float* from, std::int32_t width, std::int32_t fromRow, float* to,
+                         std::int32_t toRow, std::int32_t rows) {
+        std::memcpy(to + static_cast<std::int64_t>(toRow) * width,
+                    from + static_cast<std::int64_t>(fromRow) * width,
+                    static_cast<std::size_t>(rows) * width * sizeof(float));
+    }
+
+    Plane<float> shade_[3], height_;
+    std::int32_t width_ = 0, heightWidth_ = 0, capacity_ = 0;
+    std::int32_t begin_ = 0, end_ = 0;
+};
+
+// The glow of the output window's rows `rows` (frame rows) from the shade of the area's rows
+// `shadeRows` within them, into `planes`, with `work` (planes with room for the rows).
+bool glowBand(const FrameJob& job, const Rows& rows, const Rows& shadeRows,
+              const RgbPlanes<const float>& shade, Plane<float> (&planes)[4],
+              Plane<float> (&work)[kGlowMostWorkPlanes]) {
     const FrameWindow& window = job.window;
     const FrameWindow& area = job.area;
     const std::int64_t N = static_cast<std::int64_t>(window.width) * rows.count();
-    for (Plane<float>& plane : planes.glow)
-        if (!(plane = allocatePlane<float>(N))) return false;
-    const RgbaPlanes<float> glow(planes.glow[0].get(), planes.glow[1].get(), planes.glow[2].get(),
-                                 planes.glow[3].get(), window.width, rows.count());
+    const RgbaPlanes<float> glow(planes[0].get(), planes[1].get(), planes[2].get(),
+                                 planes[3].get(), window.width, rows.count());
     if (shadeRows.empty()) {
         // No shade within the glow's reach: the whole frame's glow is +0 here.
-        for (Plane<float>& plane : planes.glow)
-            std::fill(plane.get(), plane.get() + N, 0.0f);
+        for (Plane<float>& plane : planes) std::fill(plane.get(), plane.get() + N, 0.0f);
         return true;
     }
-    const std::int64_t offset = static_cast<std::int64_t>(shadeRows.begin - shadeTop) * area.width;
-    const RgbPlanes<const float> shadeView(shade[0] + offset, shade[1] + offset, shade[2] + offset,
-                                           area.width, shadeRows.count());
     const FrameWindow shadeAt{area.x - window.x, shadeRows.begin - rows.begin, area.width,
                               shadeRows.count(), window.width, rows.count()};
-    Plane<float> work[kGlowMostWorkPlanes];
     float* workPlanes[kGlowMostWorkPlanes];
-    for (int k = 0; k < glowWorkPlaneCount(); ++k) {
-        if (!(work[k] = allocatePlane<float>(N))) return false;
-        workPlanes[k] = work[k].get();
-    }
+    for (int k = 0; k < glowWorkPlaneCount(); ++k) workPlanes[k] = work[k].get();
     const PlaneView<const std::uint8_t> alpha(
         job.windowAlpha + static_cast<std::int64_t>(rows.begin - window.y) * window.width,
         window.width, rows.count());
-    return renderGlow(shadeView, shadeAt, alpha, glow,
+    return renderGlow(shade, shadeAt, alpha, glow,
                       job.settings->glowRadius * job.preview.factor(), nullptr, workPlanes);
 }
 
@@ -275,34 +356,44 @@ Status runStripFrame(const FrameJob& job) {
     const StripPlan& plan = job.strips;
     FrameReport& report = currentFrameReport();
     FrameMeasures measures;
-    if (const Status measured = measureFrame(job, measures); !measured.ok()) return measured;
+    const std::int32_t halo = bandHalo(job);
+    if (const Status measured = measureFrame(job, halo, measures); !measured.ok()) return measured;
     const bool hasGlow = settings.glowIntensity > kGlowIntensityMin;
+    const std::int32_t glowHalo = hasGlow ? plan.glowHalo : 0;
     const std::int32_t bands = (window.height + plan.rows - 1) / plan.rows;
     report.strips = bands;
+    if (std::getenv("LUMET_DEBUG_STRIPS")) std::fprintf(stderr, "strips %d rows %d glow %d geo %d band %lld fixed %lld window %dx%d area %dx%d SS %d\n", bands, plan.rows, plan.glowHalo, plan.geometryHalo, (long long)plan.bandBytes, (long long)plan.fixedBytes, window.width, window.height, area.width, area.height, SS);
     // The rows of the output above and below the window are transparent.
     composeBand(job, {job.outputY, window.y}, window, area, {}, {}, job.windowAlpha, {});
     composeBand(job, {window.y + window.height, job.outputY + job.output.height}, window, area, {},
                 {}, job.windowAlpha, {});
+    ShadeRun run;
+    if (!run.allocate(job, std::min(area.height, plan.rows + 2 * glowHalo),
+                      settings.showEnvMap && settings.smartEdge))
+        return Status::outOfMemory();
+    // The glow's planes, with room for the most rows a band's glow covers.
+    Plane<float> glow[4], glowWork[kGlowMostWorkPlanes];
+    if (hasGlow) {
+        const std::int64_t most = static_cast<std::int64_t>(window.width) *
+                                  std::min(window.height, plan.rows + 2 * glowHalo);
+        for (Plane<float>& plane : glow)
+            if (!(plane = allocatePlane<float>(most))) return Status::outOfMemory();
+        for (int k = 0; k < glowWorkPlaneCount(); ++k)
+            if (!(glowWork[k] = allocatePlane<float>(most))) return Status::outOfMemory();
+    }
     for (std::int32_t band = 0; band < bands; ++band) {
         const Rows rows{window.y + band * plan.rows,
                         std::min(window.y + window.height, window.y + (band + 1) * plan.rows)};
-        // The glow's rows around the band, the shade's within them, the geometry's around those.
-        const Rows glowRows{std::max(window.y, rows.begin - (hasGlow ? plan.glowHalo : 0)),
-                            std::min(window.y + window.height,
-                                     rows.end + (hasGlow ? plan.glowHalo : 0))};
+        // The glow's rows around the band, and the shade's within them.
+        const Rows glowRows{std::max(window.y, rows.begin - glowHalo),
+                            std::min(window.y + window.height, rows.end + glowHalo)};
         const Rows shadeRows{std::max(area.y, glowRows.begin),
                              std::min(area.y + area.height, glowRows.end)};
-        BandPlanes planes;
-        Rows work;
-        if (!shadeRows.empty()) {
-            work = grown({SS * (shadeRows.begin - area.y), SS * (shadeRows.end - area.y)},
-                         plan.geometryHalo, SS * area.height);
-            if (!shadeBand(job, measures, work, planes)) return Status::outOfMemory();
-        }
-        const std::int32_t shadeTop = area.y + work.begin / SS;
-        const float* shade[3] = {planes.shade[0].get(), planes.shade[1].get(),
-                                 planes.shade[2].get()};
-        if (hasGlow && !glowBand(job, glowRows, shadeRows, shade, shadeTop, planes))
+        if (!shadeRows.empty() && !run.advance(job, measures, halo, shadeRows))
+            return Status::outOfMemory();
+        const RgbPlanes<const float> shade =
+            shadeRows.empty() ? RgbPlanes<const float>() : run.shade(shadeRows);
+        if (hasGlow && !glowBand(job, glowRows, shadeRows, shade, glow, glowWork))
             return Status::outOfMemory();
         // The band's part of the frame: the glow and alpha over glowRows of the window, the
         // shade over shadeRows of the area.
@@ -311,30 +402,14 @@ Status runStripFrame(const FrameJob& job) {
         const FrameWindow shadeWindow{area.x, shadeRows.empty() ? glowRows.begin : shadeRows.begin,
                                       area.width, std::max(shadeRows.count(), 0),
                                       area.frameWidth, area.frameHeight};
-        const std::int64_t offset =
-            static_cast<std::int64_t>(shadeRows.begin - shadeTop) * area.width;
-        const RgbPlanes<const float> shadeView =
-            shadeRows.empty() ? RgbPlanes<const float>()
-                              : RgbPlanes<const float>(shade[0] + offset, shade[1] + offset,
-                                                       shade[2] + offset, area.width,
-                                                       shadeRows.count());
         const RgbaPlanes<const float> glowView =
-            hasGlow ? RgbaPlanes<const float>(planes.glow[0].get(), planes.glow[1].get(),
-                                              planes.glow[2].get(), planes.glow[3].get(),
-                                              window.width, glowRows.count())
+            hasGlow ? RgbaPlanes<const float>(glow[0].get(), glow[1].get(), glow[2].get(),
+                                              glow[3].get(), window.width, glowRows.count())
                     : RgbaPlanes<const float>();
-        // The height the diagnostic view reads at the working size, from the shade's first row.
-        const PlaneView<const float> height(
-            planes.height ? planes.height.get() +
-                                static_cast<std::int64_t>(SS * (shadeRows.begin - area.y) -
-                                                          work.begin) *
-                                    area.width * SS
-                          : nullptr,
-            area.width * SS, SS * std::max(shadeRows.count(), 0));
-        composeBand(job, rows, bandWindow, shadeWindow, shadeView, glowView,
+        composeBand(job, rows, bandWindow, shadeWindow, shade, glowView,
                     job.windowAlpha +
                         static_cast<std::int64_t>(glowRows.begin - window.y) * window.width,
-                    height);
+                    shadeRows.empty() ? PlaneView<const float>() : run.heights(shadeRows, SS));
         reportFrameProgress(band + 1, bands + 1);
         if (const std::int32_t answer = frameInterrupted()) return Status::interrupted(answer);
     }

@@ -161,10 +161,11 @@ bool parseByteSize(const char* text, std::int64_t& bytes) {
 std::int64_t memoryBudgetBytes() {
     std::int64_t bytes = 0;
     if (parseByteSize(std::getenv("LUMET_MEMORY_BUDGET"), bytes)) return bytes;
+    // Enough that a 4K text frame keeps its stage cache on any machine.
     const std::uint64_t physical = platform::physicalMemoryBytes();
     if (physical == 0) return std::int64_t{1} << 30;
-    return std::max<std::int64_t>(std::int64_t{256} << 20,
-                                   static_cast<std::int64_t>(physical / 16));
+    return std::max<std::int64_t>(std::int64_t{768} << 20,
+                                   static_cast<std::int64_t>(physical / 32));
 }
 
 std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview) {
@@ -206,10 +207,10 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
     const std::int64_t perRow = SS * std::int64_t{work.width} * kBandPerWorkingPixel +
                                 24 * std::int64_t{area.width} + window.width * perGlowPixel;
     if (left > bandBytes(rows) && perRow > 0) rows += (left - bandBytes(rows)) / perRow;
-    // A band whose glow spans the whole window anyway is the whole window (a frame far wider
-    // than tall); otherwise the bands share the rows evenly.
+    // Where a band's glow would span the whole window anyway (a frame far wider than tall),
+    // bands save nothing: the frame is computed whole. Otherwise the bands share the rows evenly.
     const std::int64_t H = window.height;
-    if (rows + 2 * std::int64_t{plan.glowHalo} >= H) rows = H;
+    if (rows + 2 * std::int64_t{plan.glowHalo} >= H) return {};
     const std::int64_t bands = (H + rows - 1) / rows;
     plan.rows = static_cast<std::int32_t>((H + bands - 1) / bands);
     plan.bandBytes = bandBytes(plan.rows);

@@ -48,8 +48,8 @@ std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS);
 
 // The memory a frame's working planes may take before the frame is computed in bands of rows
 // instead of whole: LUMET_MEMORY_BUDGET when it is set and reads as a size (bytes, or with a K,
-// M or G suffix: 300M), else a sixteenth of the physical memory, at least 256 MiB (1 GiB when
-// the system reports none).
+// M or G suffix: 300M), else a thirty-second of the physical memory, at least 768 MiB (1 GiB
+// when the system reports none).
 std::int64_t memoryBudgetBytes();
 
 // A size such as 4096, 512K, 300M, 2G or 1.5G (powers of 1024; a trailing B or iB allowed);
@@ -74,8 +74,8 @@ struct StripPlan {
 std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview);
 
 // The bands for a frame over these windows that fit `budget` bytes with its coverage planes:
-// as few as the budget allows, of even height and at least kLeastBandRows rows (or the whole
-// window, where a band's glow would span it anyway).
+// as few as the budget allows, of even height and at least kLeastBandRows rows. No bands (rows
+// 0) where a band's glow would span the whole window anyway.
 constexpr std::int32_t kLeastBandRows = 16;
 StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings,
                      std::int32_t SS, float preview, std::int64_t budget);

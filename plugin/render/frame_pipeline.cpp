@@ -309,7 +309,7 @@ Status placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     job.strips = {};
     if (bytes > budget) {
         job.strips = planStrips(windows, *job.settings, SS, job.preview.factor(), budget);
-        bytes = job.strips.fixedBytes + job.strips.bandBytes;
+        if (job.strips.rows > 0) bytes = job.strips.fixedBytes + job.strips.bandBytes;
     }
     if (!frameFitsMemory(bytes, job.memory)) return Status::outOfMemory();
     job.window = windows.output;

@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "core/stage_constants.h"
@@ -362,7 +360,6 @@ Status runStripFrame(const FrameJob& job) {
     const std::int32_t glowHalo = hasGlow ? plan.glowHalo : 0;
     const std::int32_t bands = (window.height + plan.rows - 1) / plan.rows;
     report.strips = bands;
-    if (std::getenv("LUMET_DEBUG_STRIPS")) std::fprintf(stderr, "strips %d rows %d glow %d geo %d band %lld fixed %lld window %dx%d area %dx%d SS %d\n", bands, plan.rows, plan.glowHalo, plan.geometryHalo, (long long)plan.bandBytes, (long long)plan.fixedBytes, window.width, window.height, area.width, area.height, SS);
     // The rows of the output above and below the window are transparent.
     composeBand(job, {job.outputY, window.y}, window, area, {}, {}, job.windowAlpha, {});
     composeBand(job, {window.y + window.height, job.outputY + job.output.height}, window, area, {},

@@ -161,11 +161,10 @@ bool parseByteSize(const char* text, std::int64_t& bytes) {
 std::int64_t memoryBudgetBytes() {
     std::int64_t bytes = 0;
     if (parseByteSize(std::getenv("LUMET_MEMORY_BUDGET"), bytes)) return bytes;
-    // Enough that a 4K text frame keeps its stage cache on any machine.
+    // At least enough that a 4K text frame keeps its stage cache on any machine.
+    constexpr std::int64_t kLeast = std::int64_t{1} << 30;
     const std::uint64_t physical = platform::physicalMemoryBytes();
-    if (physical == 0) return std::int64_t{1} << 30;
-    return std::max<std::int64_t>(std::int64_t{768} << 20,
-                                   static_cast<std::int64_t>(physical / 32));
+    return std::max(kLeast, static_cast<std::int64_t>(physical / 24));
 }
 
 std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview) {

@@ -296,27 +296,29 @@ struct ColumnPass {
     float f, invSize;
     bool fraction;
     double* sums;
+
+    // Row i of the source, clamped to the column.
+    const float* at(std::int32_t i) const {
+        return src + static_cast<std::int64_t>(std::min(std::max(i, 0), n - 1)) * step;
+    }
+    float* outputRow(std::int32_t x) const { return dst + static_cast<std::int64_t>(x) * step; }
 };
 
 inline void columnScalar(const ColumnPass& p, std::int32_t c0, std::int32_t c1, std::int32_t x) {
-    const std::int32_t last = p.n - 1;
-    auto at = [&](std::int32_t i) {
-        return p.src + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * p.step;
-    };
     if (x == 0) {
         for (std::int32_t c = c0; c < c1; ++c) p.sums[c] = 0.0;
         for (std::int32_t i = -p.r; i <= p.r; ++i)
-            for (std::int32_t c = c0; c < c1; ++c) p.sums[c] += columnSteps(at(i)[c]);
+            for (std::int32_t c = c0; c < c1; ++c) p.sums[c] += columnSteps(p.at(i)[c]);
     } else {
-        const float* enter = at(x + p.r);
-        const float* leave = at(x - p.r - 1);
+        const float* enter = p.at(x + p.r);
+        const float* leave = p.at(x - p.r - 1);
         for (std::int32_t c = c0; c < c1; ++c)
             p.sums[c] += static_cast<double>(columnSteps(enter[c])) -
                          static_cast<double>(columnSteps(leave[c]));
     }
-    const float* before = at(x - p.r - 1);
-    const float* after = at(x + p.r + 1);
-    float* out = p.dst + static_cast<std::int64_t>(x) * p.step;
+    const float* before = p.at(x - p.r - 1);
+    const float* after = p.at(x + p.r + 1);
+    float* out = p.outputRow(x);
     for (std::int32_t c = c0; c < c1; ++c)
         out[c] = columnOutput(static_cast<float>(p.sums[c]), before[c], after[c], p.f, p.invSize,
                               p.fraction);
@@ -340,23 +342,16 @@ inline __m128 columnSteps4(__m128 v) {
 }
 
 void columnRowSse2(const ColumnPass& p, std::int32_t lanes, std::int32_t x) {
-    const std::int32_t last = p.n - 1;
-    auto at = [&](std::int32_t i) {
-        return p.src + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * p.step;
-    };
     const std::int32_t vectorLanes = lanes & ~3;
-    const float* enter = at(x + p.r);
-    const float* leave = at(x - p.r - 1);
-    const float* before = leave;
-    const float* after = at(x + p.r + 1);
-    float* out = p.dst + static_cast<std::int64_t>(x) * p.step;
+    const float *enter = p.at(x + p.r), *leave = p.at(x - p.r - 1), *after = p.at(x + p.r + 1);
+    float* out = p.outputRow(x);
     const __m128 unit = _mm_set1_ps(kColumnUnitsPerStep), vf = _mm_set1_ps(p.f);
     const __m128 vi = _mm_set1_ps(p.invSize);
     for (std::int32_t c = 0; c < vectorLanes; c += 4) {
         __m128d lo = _mm_setzero_pd(), hi = _mm_setzero_pd();
         if (x == 0) {
             for (std::int32_t i = -p.r; i <= p.r; ++i) {
-                const __m128 s = columnSteps4(_mm_loadu_ps(at(i) + c));
+                const __m128 s = columnSteps4(_mm_loadu_ps(p.at(i) + c));
                 lo = _mm_add_pd(lo, _mm_cvtps_pd(s));
                 hi = _mm_add_pd(hi, _mm_cvtps_pd(_mm_movehl_ps(s, s)));
             }
@@ -372,7 +367,7 @@ void columnRowSse2(const ColumnPass& p, std::int32_t lanes, std::int32_t x) {
         _mm_storeu_pd(p.sums + c + 2, hi);
         __m128 centre = _mm_mul_ps(_mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)), unit);
         if (p.fraction)
-            centre = _mm_add_ps(_mm_add_ps(centre, _mm_mul_ps(vf, _mm_loadu_ps(before + c))),
+            centre = _mm_add_ps(_mm_add_ps(centre, _mm_mul_ps(vf, _mm_loadu_ps(leave + c))),
                                 _mm_mul_ps(vf, _mm_loadu_ps(after + c)));
         _mm_storeu_ps(out + c, _mm_mul_ps(centre, vi));
     }
@@ -391,23 +386,16 @@ LUMET_TARGET_AVX2 inline __m256 columnSteps8(__m256 v) {
 }
 
 LUMET_TARGET_AVX2 void columnRowAvx2(const ColumnPass& p, std::int32_t lanes, std::int32_t x) {
-    const std::int32_t last = p.n - 1;
-    auto at = [&](std::int32_t i) {
-        return p.src + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * p.step;
-    };
     const std::int32_t vectorLanes = lanes & ~7;
-    const float* enter = at(x + p.r);
-    const float* leave = at(x - p.r - 1);
-    const float* before = leave;
-    const float* after = at(x + p.r + 1);
-    float* out = p.dst + static_cast<std::int64_t>(x) * p.step;
+    const float *enter = p.at(x + p.r), *leave = p.at(x - p.r - 1), *after = p.at(x + p.r + 1);
+    float* out = p.outputRow(x);
     const __m256 unit = _mm256_set1_ps(kColumnUnitsPerStep), vf = _mm256_set1_ps(p.f);
     const __m256 vi = _mm256_set1_ps(p.invSize);
     for (std::int32_t c = 0; c < vectorLanes; c += 8) {
         __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
         if (x == 0) {
             for (std::int32_t i = -p.r; i <= p.r; ++i) {
-                const __m256 s = columnSteps8(_mm256_loadu_ps(at(i) + c));
+                const __m256 s = columnSteps8(_mm256_loadu_ps(p.at(i) + c));
                 lo = _mm256_add_pd(lo, _mm256_cvtps_pd(_mm256_castps256_ps128(s)));
                 hi = _mm256_add_pd(hi, _mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)));
             }
@@ -426,7 +414,7 @@ LUMET_TARGET_AVX2 void columnRowAvx2(const ColumnPass& p, std::int32_t lanes, st
             _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)), unit);
         if (p.fraction)
             centre = _mm256_add_ps(
-                _mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(before + c))),
+                _mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(leave + c))),
                 _mm256_mul_ps(vf, _mm256_loadu_ps(after + c)));
         _mm256_storeu_ps(out + c, _mm256_mul_ps(centre, vi));
     }

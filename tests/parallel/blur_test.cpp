@@ -57,6 +57,29 @@ TEST(BoxBlur, EqualsDirectSumsWithClampedEdges) {
     }
 }
 
+// A column's outputs depend only on the samples in their window, not on where the pass started:
+// the rows of a run cut out of the plane, far enough from the cut, blur to the whole plane's
+// floats bit for bit (also with NaN and values beyond the cap in the column).
+TEST(BoxBlur, ColumnsGiveTheSameFloatsWhereverTheirPassStarts) {
+    const int w = 37, h = 300;
+    Plane plane = randomPlane(w, h, 99);
+    plane[5 * w + 3] = std::nanf("");
+    plane[7 * w + 4] = 1.0e6f;
+    plane[9 * w + 4] = -3.0f;
+    for (const auto& [r, f] : {std::pair{4, 0.0f}, std::pair{9, 0.35f}, std::pair{40, 0.0f}}) {
+        Plane whole = plane, scratch(plane.size());
+        lumet::boxBlur(whole.data(), scratch.data(), w, h, r, f);
+        for (const int cut : {1, 17, 64, 123}) {
+            Plane part(plane.begin() + cut * w, plane.end());
+            lumet::boxBlur(part.data(), scratch.data(), w, h - cut, r, f);
+            // Rows of the cut-out run whose window does not reach its first row.
+            for (int y = r + 2; y < h - cut; ++y)
+                ASSERT_EQ(0, std::memcmp(&part[y * w], &whole[(y + cut) * w], w * sizeof(float)))
+                    << r << " " << cut << " " << y;
+        }
+    }
+}
+
 TEST(BoxBlur, FractionBelowOneThousandthAloneChangesNothing) {
     Plane delta(9, 0.0f), scratch(9);
     delta[4] = 1.0f;

@@ -1,12 +1,15 @@
 // Renders on several host threads at once give the frames each gives alone: one render at a
 // time uses the smart stage cache, the others work on planes of their own, and no render frees
-// or rewrites planes another is reading.
+// or rewrites planes another is reading; and so do frames over the memory budget, computed in
+// bands on several threads at once.
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
+#include "render/frame_report.h"
 #include "render_harness.h"
+#include "support/sequence_render.h"
 
 namespace lumet {
 namespace {
@@ -61,27 +64,34 @@ TEST(ConcurrentRender, FramesOnSeveralThreadsEqualTheFramesAlone) {
         }
     }
 
-    // The same frames, each thread's in sequence, all threads at once, twice over. The hosts
-    // are set up before and set down after the threads, as one host session would be.
-    std::vector<std::unique_ptr<refhost::Host>> hosts;
-    for (int t = 0; t < kThreads; ++t) hosts.push_back(makeHost());
-    std::vector<std::vector<std::vector<float>>> together(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 2; ++round) {
-                for (const Job& job : jobs[t]) together[t].push_back(renderJob(*hosts[t], job));
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    hosts.clear();
+    // The same frames, each thread's in sequence, all threads at once, twice over; then again
+    // over a budget that puts every frame in bands. The hosts are set up before and set down
+    // after the threads, as one host session would be.
+    for (const char* budget : {"", "64K"}) {
+        test::setEnvironment("LUMET_MEMORY_BUDGET", budget);
+        std::vector<std::unique_ptr<refhost::Host>> hosts;
+        for (int t = 0; t < kThreads; ++t) hosts.push_back(makeHost());
+        std::vector<std::vector<std::vector<float>>> together(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < 2; ++round) {
+                    for (const Job& job : jobs[t]) together[t].push_back(renderJob(*hosts[t], job));
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        hosts.clear();
+        test::setEnvironment("LUMET_MEMORY_BUDGET", "");
+        EXPECT_EQ(lastFrameReport().strips > 0, *budget != '\0');
 
-    for (int t = 0; t < kThreads; ++t) {
-        ASSERT_EQ(together[t].size(), 2u * kFramesPerThread);
-        for (int i = 0; i < 2 * kFramesPerThread; ++i) {
-            SCOPED_TRACE(testing::Message() << "thread " << t << ", frame " << i);
-            EXPECT_EQ(together[t][i], alone[t][i % kFramesPerThread]);
+        for (int t = 0; t < kThreads; ++t) {
+            ASSERT_EQ(together[t].size(), 2u * kFramesPerThread);
+            for (int i = 0; i < 2 * kFramesPerThread; ++i) {
+                SCOPED_TRACE(testing::Message()
+                             << "budget " << budget << ", thread " << t << ", frame " << i);
+                EXPECT_EQ(together[t][i], alone[t][i % kFramesPerThread]);
+            }
         }
     }
 }

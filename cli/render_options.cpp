@@ -374,7 +374,7 @@ void declareEffect(CLI::App& command, RenderArguments& a) {
     command.add_option("--memory-budget", o.memoryBudget,
                        "working memory a frame may take before it is computed in bands of rows "
                        "(the same image, without the stage cache), e.g. 300M or 2G; default a "
-                       "twenty-fourth of the physical memory, at least 1G")
+                       "thirty-second of the physical memory, at least 768M")
         ->check(byteSize())
         ->group(group);
 }

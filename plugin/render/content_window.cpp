@@ -162,9 +162,9 @@ std::int64_t memoryBudgetBytes() {
     std::int64_t bytes = 0;
     if (parseByteSize(std::getenv("LUMET_MEMORY_BUDGET"), bytes)) return bytes;
     // At least enough that a 4K text frame keeps its stage cache on any machine.
-    constexpr std::int64_t kLeast = std::int64_t{1} << 30;
+    constexpr std::int64_t kLeast = std::int64_t{768} << 20;
     const std::uint64_t physical = platform::physicalMemoryBytes();
-    return std::max(kLeast, static_cast<std::int64_t>(physical / 24));
+    return std::max(kLeast, static_cast<std::int64_t>(physical / 32));
 }
 
 std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview) {

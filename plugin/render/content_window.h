@@ -48,7 +48,7 @@ std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS);
 
 // The memory a frame's working planes may take before the frame is computed in bands of rows
 // instead of whole: LUMET_MEMORY_BUDGET when it is set and reads as a size (bytes, or with a K,
-// M or G suffix: 300M), else a twenty-fourth of the physical memory, at least 1 GiB.
+// M or G suffix: 300M), else a thirty-second of the physical memory, at least 768 MiB.
 std::int64_t memoryBudgetBytes();
 
 // A size such as 4096, 512K, 300M, 2G or 1.5G (powers of 1024; a trailing B or iB allowed);

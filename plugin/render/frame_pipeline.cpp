@@ -381,6 +381,9 @@ Status runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
         report.geometryRan = report.reflectionRan = report.shadingRan = true;
         report.glowRan = report.glowUsed = job.settings->glowIntensity > kGlowIntensityMin;
         const Status done = runStripFrame(job);
+        // The bands' blocks go back to the system: nothing is kept for the next frame, and the
+        // host has its output to deal with.
+        releaseIdlePlanes();
         if (done.ok() && framePlanesRefused(job)) return Status::outOfMemory();
         return done;
     }

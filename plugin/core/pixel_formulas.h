@@ -426,7 +426,8 @@ LUMET_FORMULA float glowExtracted(float value, int alpha) {
 // A sample in grid steps (a whole number).
 LUMET_FORMULA float columnSteps(float v) {
     const float finite = v == v ? v : 0.0f;
-    return LUMET_RINT(pixelClamp(finite, -kColumnSampleCap, kColumnSampleCap) * kColumnStepsPerUnit);
+    return LUMET_RINT(pixelClamp(finite, -kColumnSampleCap, kColumnSampleCap) *
+                      kColumnStepsPerUnit);
 }
 
 // The output of a window whose 2r + 1 centre samples sum to `steps` (as a float), with the

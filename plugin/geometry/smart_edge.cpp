@@ -44,9 +44,9 @@ void extractColours(const ImageView& input, std::int32_t offsetX, std::int32_t o
     // The input's columns that land in the frame: [xBegin, xEnd), none when xBegin == xEnd.
     const bool hasPixels = static_cast<bool>(input);
     const std::int64_t xBegin64 = std::max<std::int64_t>(0, -static_cast<std::int64_t>(offsetX));
-    const std::int64_t xEnd64 = std::max(
-        xBegin64, std::min<std::int64_t>(hasPixels ? input.width : 0,
-                                         static_cast<std::int64_t>(W) - offsetX));
+    const std::int64_t xEnd64 =
+        std::max(xBegin64, std::min<std::int64_t>(hasPixels ? input.width : 0,
+                                                  static_cast<std::int64_t>(W) - offsetX));
     const std::int32_t xBegin = static_cast<std::int32_t>(xBegin64);
     const std::int32_t xEnd = static_cast<std::int32_t>(xEnd64);
     ParallelRows(H, [&](std::int32_t begin, std::int32_t end) {
@@ -104,7 +104,6 @@ inline float sobelMagnitude(const float* top, const float* middle, const float* 
     const float gy = (-tl - 2.0f * tc - tr) + (bl + 2.0f * bc + br);
     return std::sqrt(gx * gx + gy * gy);
 }
-
 
 }  // namespace
 

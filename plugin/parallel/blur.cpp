@@ -410,12 +410,12 @@ LUMET_TARGET_AVX2 void columnRowAvx2(const ColumnPass& p, std::int32_t lanes, st
         }
         _mm256_storeu_pd(p.sums + c, lo);
         _mm256_storeu_pd(p.sums + c + 4, hi);
-        __m256 centre = _mm256_mul_ps(
-            _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)), unit);
+        __m256 centre =
+            _mm256_mul_ps(_mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)), unit);
         if (p.fraction)
-            centre = _mm256_add_ps(
-                _mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(leave + c))),
-                _mm256_mul_ps(vf, _mm256_loadu_ps(after + c)));
+            centre =
+                _mm256_add_ps(_mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(leave + c))),
+                              _mm256_mul_ps(vf, _mm256_loadu_ps(after + c)));
         _mm256_storeu_ps(out + c, _mm256_mul_ps(centre, vi));
     }
     if (vectorLanes < lanes) columnScalar(p, vectorLanes, lanes, x);
@@ -428,7 +428,8 @@ void boxColumns(const ColumnPass& p, std::int32_t lanes) {
         // Each step starts reading a row that the hardware's prefetcher, which stops at page
         // ends, has not seen coming: fetch the row a few steps ahead of the one entering.
         const float* ahead =
-            p.src + static_cast<std::int64_t>(std::min(x + p.r + 1 + kPrefetchRows, p.n - 1)) * p.step;
+            p.src +
+            static_cast<std::int64_t>(std::min(x + p.r + 1 + kPrefetchRows, p.n - 1)) * p.step;
         for (std::int32_t c = 0; c < lanes; c += 16) __builtin_prefetch(ahead + c);
 #if defined(LUMET_BLUR_AVX2)
         if (haveAvx2()) {

@@ -93,9 +93,7 @@ std::atomic<std::int64_t> reservedFrameBytes{0};
 // Bytes of the geometry, reflection and shading per working pixel, and of the glow and the
 // output per pixel of the output window (see frameBytes).
 constexpr std::int64_t kPerWorkingPixel = 41 + 57;
-std::int64_t perOutputPixel() {
-    return 32 + 4 * std::max<std::int64_t>(3, glowWorkPlaneCount());
-}
+std::int64_t perOutputPixel() { return 32 + 4 * std::max<std::int64_t>(3, glowWorkPlaneCount()); }
 }  // namespace
 
 // Kept per working pixel: heights 4, normals 12, reflection 12, coverage 1, supersampled
@@ -115,12 +113,13 @@ std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS) {
     // float planes of the output window, and the prepared map's six planes.
     constexpr std::int64_t kPerWorkingPixel = 17 + 29 + 41;
     constexpr std::int64_t kMapBytes = std::int64_t{6} * 2048 * 1024 * 4;
-    return windows.geometry.scaled(SS).pixels() * kPerWorkingPixel +
-           windows.output.pixels() * 8 + kMapBytes;
+    return windows.geometry.scaled(SS).pixels() * kPerWorkingPixel + windows.output.pixels() * 8 +
+           kMapBytes;
 }
 
-
-std::int64_t reservedFrameBytesNow() { return std::max<std::int64_t>(0, reservedFrameBytes.load()); }
+std::int64_t reservedFrameBytesNow() {
+    return std::max<std::int64_t>(0, reservedFrameBytes.load());
+}
 
 bool parseByteSize(const char* text, std::int64_t& bytes) {
     if (!text) return false;
@@ -145,10 +144,20 @@ bool parseByteSize(const char* text, std::int64_t& bytes) {
     if (!digits) return false;
     double scale = 1.0;
     switch (*at) {
-        case 'K': case 'k': scale = 1024.0, ++at; break;
-        case 'M': case 'm': scale = 1024.0 * 1024.0, ++at; break;
-        case 'G': case 'g': scale = 1024.0 * 1024.0 * 1024.0, ++at; break;
-        default: break;
+        case 'K':
+        case 'k':
+            scale = 1024.0, ++at;
+            break;
+        case 'M':
+        case 'm':
+            scale = 1024.0 * 1024.0, ++at;
+            break;
+        case 'G':
+        case 'g':
+            scale = 1024.0 * 1024.0 * 1024.0, ++at;
+            break;
+        default:
+            break;
     }
     if (scale > 1.0 && *at == 'i') ++at;
     if (*at == 'B' || *at == 'b') ++at;
@@ -176,8 +185,8 @@ std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, f
     return (reach + SS - 1) / SS * SS;
 }
 
-StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings,
-                     std::int32_t SS, float preview, std::int64_t budget) {
+StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings, std::int32_t SS,
+                     float preview, std::int64_t budget) {
     StripPlan plan;
     const FrameWindow& window = windows.output;
     const FrameWindow& area = windows.geometry;
@@ -194,7 +203,8 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
     constexpr std::int64_t kBandPerWorkingPixel = 45;
     const std::int64_t perGlowPixel = glow ? 16 + 4 * std::int64_t{glowWorkPlaneCount()} : 0;
     const auto bandBytes = [&](std::int64_t rows) {
-        const std::int64_t glowRows = std::min<std::int64_t>(rows + 2 * plan.glowHalo, window.height);
+        const std::int64_t glowRows =
+            std::min<std::int64_t>(rows + 2 * plan.glowHalo, window.height);
         const std::int64_t workRows =
             std::min<std::int64_t>(SS * rows + 2 * std::int64_t{plan.geometryHalo}, work.height);
         return workRows * work.width * kBandPerWorkingPixel + (workRows / SS) * area.width * 12 +
@@ -234,7 +244,8 @@ bool frameFitsMemory(std::int64_t bytes, FrameMemoryReservation& reservation) {
     if (left != UINT64_MAX) {
         const std::int64_t others = std::max<std::int64_t>(0, reservedFrameBytes.load());
         const std::uint64_t room = left + planePoolStats().heldBytes;
-        if (bytes < 0 || static_cast<std::uint64_t>(bytes) + static_cast<std::uint64_t>(others) > room)
+        if (bytes < 0 ||
+            static_cast<std::uint64_t>(bytes) + static_cast<std::uint64_t>(others) > room)
             return false;
     }
     if (!frameFitsMemory(bytes)) return false;

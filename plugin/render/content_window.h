@@ -76,8 +76,8 @@ std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, f
 // as few as the budget allows, of even height and at least kLeastBandRows rows. No bands (rows
 // 0) where a band's glow would span the whole window anyway.
 constexpr std::int32_t kLeastBandRows = 16;
-StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings,
-                     std::int32_t SS, float preview, std::int64_t budget);
+StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings, std::int32_t SS,
+                     float preview, std::int64_t budget);
 
 // The bytes the frames being rendered now hold against the memory bound.
 std::int64_t reservedFrameBytesNow();

@@ -51,9 +51,9 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
     const std::int32_t H2 = band ? height.height : SS * H;
     if (top < 0 || top % SS != 0 || top + H2 > SS * H) return false;
     const PlaneView<const std::uint8_t> coverage =
-        SS > 1 ? PlaneView<const std::uint8_t>(alphaSS)
-               : PlaneView<const std::uint8_t>(alpha.data + static_cast<std::int64_t>(top) * W, W,
-                                               H2);
+        SS > 1
+            ? PlaneView<const std::uint8_t>(alphaSS)
+            : PlaneView<const std::uint8_t>(alpha.data + static_cast<std::int64_t>(top) * W, W, H2);
     if (!usableTogether(coverage, height, normals) || coverage.width != W2 ||
         coverage.height != H2 || normals.channels != 3)
         return false;

@@ -61,8 +61,8 @@ PlaneView<const std::uint8_t> coverageOf(const FrameJob& job, const Rows& rows,
 // working row `top`.
 float bandThickness(PlaneView<const std::uint8_t> coverage, std::int32_t top, const Rows& core,
                     float reach, bool& failed) {
-    Plane<float> distances = allocatePlane<float>(static_cast<std::int64_t>(coverage.width) *
-                                                  coverage.height);
+    Plane<float> distances =
+        allocatePlane<float>(static_cast<std::int64_t>(coverage.width) * coverage.height);
     if (!distances) {
         failed = true;
         return 0.0f;
@@ -131,10 +131,9 @@ Status measureFrame(const FrameJob& job, std::int32_t halo, FrameMeasures& measu
                 const Rows local{core.begin - band.begin, core.end - band.begin};
                 const float maximum =
                     pass == 0 ? smartEdgeSobelMaximum(placed, coverage, SS, local.begin, local.end)
-                              : smartEdgeBlurredMaximum(placed, coverage, SS, preview,
-                                                        settings.bevelDepth,
-                                                        std::max(0.001f, measures.edges.sobel),
-                                                        local.begin, local.end);
+                              : smartEdgeBlurredMaximum(
+                                    placed, coverage, SS, preview, settings.bevelDepth,
+                                    std::max(0.001f, measures.edges.sobel), local.begin, local.end);
                 failed = failed || maximum < 0.0f;
                 float& into = pass == 0 ? measures.edges.sobel : measures.edges.blurred;
                 into = std::max(into, maximum);
@@ -169,9 +168,9 @@ bool shadeBand(const FrameJob& job, const FrameMeasures& measures, const Rows& b
     const GeometryBand geometryBand{band.begin, measures.thickness,
                                     measures.smartEdge ? &measures.edges : nullptr};
     const LayerPlacement layer{job.layer, job.dx - area.x, job.dy - area.y};
-    if (!runGeometrySequence(alpha, {planes.coverage.get(), W2, rows}, {planes.height.get(), W2, rows},
-                             {planes.normals.get(), W2, rows, 3}, SS, job.preview.factor(),
-                             *job.settings, layer, false, &geometryBand))
+    if (!runGeometrySequence(alpha, {planes.coverage.get(), W2, rows},
+                             {planes.height.get(), W2, rows}, {planes.normals.get(), W2, rows, 3},
+                             SS, job.preview.factor(), *job.settings, layer, false, &geometryBand))
         return false;
     const std::uint8_t* coverage =
         SS > 1 ? planes.coverage.get() : job.areaAlpha + static_cast<std::int64_t>(band.begin) * W2;
@@ -233,7 +232,8 @@ public:
             if (!(plane = allocatePlane<float>(count))) return false;
         if (keepHeights) {
             heightWidth_ = width_ * job.SS * job.SS;  // SS working rows of SS x width a row
-            if (!(height_ = allocatePlane<float>(static_cast<std::int64_t>(heightWidth_) * capacity)))
+            if (!(height_ =
+                      allocatePlane<float>(static_cast<std::int64_t>(heightWidth_) * capacity)))
                 return false;
         }
         return true;
@@ -311,22 +311,23 @@ bool glowBand(const FrameJob& job, const Rows& rows, const Rows& shadeRows,
     const FrameWindow& window = job.window;
     const FrameWindow& area = job.area;
     const std::int64_t N = static_cast<std::int64_t>(window.width) * rows.count();
-    const RgbaPlanes<float> glow(planes[0].get(), planes[1].get(), planes[2].get(),
-                                 planes[3].get(), window.width, rows.count());
+    const RgbaPlanes<float> glow(planes[0].get(), planes[1].get(), planes[2].get(), planes[3].get(),
+                                 window.width, rows.count());
     if (shadeRows.empty()) {
         // No shade within the glow's reach: the whole frame's glow is +0 here.
         for (Plane<float>& plane : planes) std::fill(plane.get(), plane.get() + N, 0.0f);
         return true;
     }
-    const FrameWindow shadeAt{area.x - window.x, shadeRows.begin - rows.begin, area.width,
-                              shadeRows.count(), window.width, rows.count()};
+    const FrameWindow shadeAt{area.x - window.x, shadeRows.begin - rows.begin,
+                              area.width,        shadeRows.count(),
+                              window.width,      rows.count()};
     float* workPlanes[kGlowMostWorkPlanes];
     for (int k = 0; k < glowWorkPlaneCount(); ++k) workPlanes[k] = work[k].get();
     const PlaneView<const std::uint8_t> alpha(
         job.windowAlpha + static_cast<std::int64_t>(rows.begin - window.y) * window.width,
         window.width, rows.count());
-    return renderGlow(shade, shadeAt, alpha, glow,
-                      job.settings->glowRadius * job.preview.factor(), nullptr, workPlanes);
+    return renderGlow(shade, shadeAt, alpha, glow, job.settings->glowRadius * job.preview.factor(),
+                      nullptr, workPlanes);
 }
 
 // Writes the output's rows that show frame rows `rows`.
@@ -394,19 +395,20 @@ Status runStripFrame(const FrameJob& job) {
             return Status::outOfMemory();
         // The band's part of the frame: the glow and alpha over glowRows of the window, the
         // shade over shadeRows of the area.
-        const FrameWindow bandWindow{window.x, glowRows.begin, window.width, glowRows.count(),
-                                     window.frameWidth, window.frameHeight};
-        const FrameWindow shadeWindow{area.x, shadeRows.empty() ? glowRows.begin : shadeRows.begin,
-                                      area.width, std::max(shadeRows.count(), 0),
-                                      area.frameWidth, area.frameHeight};
+        const FrameWindow bandWindow{window.x,         glowRows.begin,    window.width,
+                                     glowRows.count(), window.frameWidth, window.frameHeight};
+        const FrameWindow shadeWindow{
+            area.x,          shadeRows.empty() ? glowRows.begin : shadeRows.begin,
+            area.width,      std::max(shadeRows.count(), 0),
+            area.frameWidth, area.frameHeight};
         const RgbaPlanes<const float> glowView =
             hasGlow ? RgbaPlanes<const float>(glow[0].get(), glow[1].get(), glow[2].get(),
                                               glow[3].get(), window.width, glowRows.count())
                     : RgbaPlanes<const float>();
-        composeBand(job, rows, bandWindow, shadeWindow, shade, glowView,
-                    job.windowAlpha +
-                        static_cast<std::int64_t>(glowRows.begin - window.y) * window.width,
-                    shadeRows.empty() ? PlaneView<const float>() : run.heights(shadeRows, SS));
+        composeBand(
+            job, rows, bandWindow, shadeWindow, shade, glowView,
+            job.windowAlpha + static_cast<std::int64_t>(glowRows.begin - window.y) * window.width,
+            shadeRows.empty() ? PlaneView<const float>() : run.heights(shadeRows, SS));
         reportFrameProgress(band + 1, bands + 1);
         if (const std::int32_t answer = frameInterrupted()) return Status::interrupted(answer);
     }

@@ -21,8 +21,7 @@ Result lumet(const std::string& args) {
 }
 
 std::vector<unsigned char> bytesOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+    return lumet::testing::fileBytes(path);
 }
 
 using CliRender = lumet::testing::CommandFolderTest;

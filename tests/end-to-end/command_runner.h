@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -205,6 +207,12 @@ inline CommandResult runLumet(const std::string& arguments, const RunOptions& op
     std::vector<std::string> argv = {LUMET_CLI_PATH};
     for (std::string& word : splitWords(arguments)) argv.push_back(std::move(word));
     return runProgram(argv, options);
+}
+
+// A file's bytes (none when it cannot be read).
+inline std::vector<unsigned char> fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
 // A test with a folder of its own for the command's files, emptied before and removed after.

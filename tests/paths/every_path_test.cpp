@@ -17,12 +17,9 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using lumet::testing::fileBytes;
 
-std::vector<char> bytesOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
-}
+namespace fs = std::filesystem;
 
 // The preview factors change nothing of how a map is prepared, so they run for the maps whose
 // preparation is their own (Gallery stands for the raw built-in ones): Diamond's decoded image and
@@ -32,9 +29,9 @@ struct MapCase {
     std::vector<int> downsamples;
 };
 void PrintTo(const MapCase& map, std::ostream* out) { *out << map.name; }
-const MapCase kMaps[] = {{"Gallery", {1, 2, 3}}, {"Studio", {1}},       {"Showroom", {1}},
-                         {"Beauty", {1}},        {"Rim Light", {1}},    {"Strips", {1}},
-                         {"Panels", {1}},        {"Dramatic", {1}},     {"Diamond", {1, 2, 3}},
+const MapCase kMaps[] = {{"Gallery", {1, 2, 3}},   {"Studio", {1}},    {"Showroom", {1}},
+                         {"Beauty", {1}},          {"Rim Light", {1}}, {"Strips", {1}},
+                         {"Panels", {1}},          {"Dramatic", {1}},  {"Diamond", {1, 2, 3}},
                          {"Custom Map", {1, 2, 3}}};
 
 class EveryPath : public lumet::testing::CommandFolderTest,
@@ -64,8 +61,8 @@ protected:
 
 TEST_P(EveryPath, GivesTheSameFrameAloneInASequenceAndInARange) {
     // A colourful custom map: a rendered title.
-    ASSERT_EQ(lumet::testing::runLumet("render --text Map --size 96x48 --preset Copper --quiet -o " +
-                                       at("map.png"))
+    ASSERT_EQ(lumet::testing::runLumet(
+                  "render --text Map --size 96x48 --preset Copper --quiet -o " + at("map.png"))
                   .status,
               0);
     const std::vector<std::pair<std::string, std::string>> paths = {
@@ -81,13 +78,14 @@ TEST_P(EveryPath, GivesTheSameFrameAloneInASequenceAndInARange) {
         }
         // Every file against the smart protocol's sequence.
         for (const char* file : {"f0.png", "f1.png", "f2.png"}) {
-            const std::vector<char> reference = bytesOf(base / "smart" / "sequence" / file);
+            const std::vector<unsigned char> reference =
+                fileBytes(base / "smart" / "sequence" / file);
             ASSERT_FALSE(reference.empty()) << file;
             for (const auto& [name, path] : paths) {
                 for (const char* how : {"sequence", "alone", "range"}) {
                     const fs::path other = base / name / how / file;
                     if (!fs::exists(other)) continue;  // a frame this run did not render
-                    EXPECT_TRUE(bytesOf(other) == reference)
+                    EXPECT_TRUE(fileBytes(other) == reference)
                         << GetParam().name << ", downsample " << downsample << ": " << name << " "
                         << how << " " << file;
                 }

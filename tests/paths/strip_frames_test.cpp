@@ -14,12 +14,9 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using lumet::testing::fileBytes;
 
-std::vector<char> bytesOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
-}
+namespace fs = std::filesystem;
 
 // The title's thin strokes and glow, and a disc with colour edges inside it whose inner
 // distances run past the bevel's width (without the glow, whose reach would hide a short one of
@@ -43,7 +40,8 @@ const StripCase kCases[] = {
     {"outer16.png", "disc.png",
      "--host ofx --depth 16 --set \"Bevel Style=Outer Bevel\" --set \"Bevel Depth=300\" "
      "--set \"Glow Intensity=0\" --downsample 2"},
-    {"pillow8.png", "title.png", "--host ofx --depth 8 --set \"Bevel Style=Pillow\" --downsample 3"},
+    {"pillow8.png", "title.png",
+     "--host ofx --depth 8 --set \"Bevel Style=Pillow\" --downsample 3"},
     {"full8.png", "disc.png",
      "--host ae --protocol plain --depth 8 --set \"Bevel Style=Full Bevel\" --quality low "
      "--set \"Glow Intensity=0\""},
@@ -57,11 +55,13 @@ class StripFrames : public lumet::testing::CommandFolderTest {};
 TEST_F(StripFrames, AreTheWholeFramesBytes) {
     // A layer with colour edges inside its shapes: a rendered title.
     ASSERT_EQ(lumet::testing::runLumet("render --text \"Qx 42\" --size 320x180 --preset Copper "
-                                       "--quiet -o " + at("title.png"))
+                                       "--quiet -o " +
+                                       at("title.png"))
                   .status,
               0);
     ASSERT_EQ(lumet::testing::runLumet("render --text \"●\" --size 300x160 --preset Copper "
-                                       "--set \"Glow Intensity=0\" --quiet -o " + at("disc.png"))
+                                       "--set \"Glow Intensity=0\" --quiet -o " +
+                                       at("disc.png"))
                   .status,
               0);
     lumet::testing::RunOptions reproducible;
@@ -71,12 +71,13 @@ TEST_F(StripFrames, AreTheWholeFramesBytes) {
             const std::string args = std::string("render ") + at(c.layer) +
                                      " --device cpu --quiet " + c.options + budget + " -o " +
                                      at(std::string(*budget ? "bands_" : "whole_") + c.name);
-            const lumet::testing::CommandResult result = lumet::testing::runLumet(args, reproducible);
+            const lumet::testing::CommandResult result =
+                lumet::testing::runLumet(args, reproducible);
             ASSERT_EQ(result.status, 0) << args << "\n" << result.out;
         }
-        const std::vector<char> whole = bytesOf(at(std::string("whole_") + c.name));
+        const std::vector<unsigned char> whole = fileBytes(at(std::string("whole_") + c.name));
         ASSERT_FALSE(whole.empty()) << c.name;
-        EXPECT_TRUE(whole == bytesOf(at(std::string("bands_") + c.name))) << c.name;
+        EXPECT_TRUE(whole == fileBytes(at(std::string("bands_") + c.name))) << c.name;
     }
 }
 

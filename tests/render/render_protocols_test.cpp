@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -271,9 +270,9 @@ TEST_F(RenderTest, NarrowLayersWithPaddedRowsAreReadAtTheirDepth) {
             }
         }
         EXPECT_EQ(rendered[0], rendered[1]) << bits << " bpc";
-        EXPECT_GT(std::count_if(rendered[0].begin(), rendered[0].end(),
-                                [](float v) { return v > 0.0f; }),
-                  0);
+        EXPECT_GT(
+            std::count_if(rendered[0].begin(), rendered[0].end(), [](float v) { return v > 0.0f; }),
+            0);
     }
 }
 

@@ -148,15 +148,9 @@ bool runShading(Stages& s) {
         if (SS > 1) {
             for (const auto& [from, to] :
                  {std::pair{working.r, shadeOut.r}, std::pair{working.g, shadeOut.g},
-                  std::pair{working.b, shadeOut.b}}) {
-                const std::int32_t w = job.area.width, h = job.area.height;
-                if (SS == 4) {
-                    Downsample2x(from.data, 4 * w, 4 * h, half.get(), 2 * w, 2 * h);
-                    Downsample2x(half.get(), 2 * w, 2 * h, to.data, w, h);
-                } else {
-                    Downsample2x(from.data, s.work.width, s.work.height, to.data, w, h);
-                }
-            }
+                  std::pair{working.b, shadeOut.b}})
+                reduceSupersampled(from.data, half.get(), to.data, job.area.width, job.area.height,
+                                   SS);
         }
     }
     cache.shadingValid = true;

@@ -204,16 +204,9 @@ bool shadeBand(const FrameJob& job, const FrameMeasures& measures, const Rows& b
     const RgbPlanes<float> working(planes.working[0].get(), planes.working[1].get(),
                                    planes.working[2].get(), W2, rows);
     shadeWindow(constants, surface, working, outerStyle);
-    for (int c = 0; c < 3; ++c) {
-        const float* from = planes.working[c].get();
-        float* to = planes.shade[c].get();
-        if (SS == 4) {
-            Downsample2x(from, W2, rows, planes.half.get(), W2 / 2, rows / 2);
-            Downsample2x(planes.half.get(), W2 / 2, rows / 2, to, area.width, shadeRows);
-        } else {
-            Downsample2x(from, W2, rows, to, area.width, shadeRows);
-        }
-    }
+    for (int c = 0; c < 3; ++c)
+        reduceSupersampled(planes.working[c].get(), planes.half.get(), planes.shade[c].get(),
+                           area.width, shadeRows, SS);
     return true;
 }
 
@@ -225,7 +218,6 @@ class ShadeRun {
 public:
     bool allocate(const FrameJob& job, std::int32_t capacity, bool keepHeights) {
         width_ = job.area.width;
-        capacity_ = capacity;
         begin_ = end_ = job.area.y;
         const std::int64_t count = static_cast<std::int64_t>(width_) * capacity;
         for (Plane<float>& plane : shade_)
@@ -299,7 +291,7 @@ private:
     }
 
     Plane<float> shade_[3], height_;
-    std::int32_t width_ = 0, heightWidth_ = 0, capacity_ = 0;
+    std::int32_t width_ = 0, heightWidth_ = 0;
     std::int32_t begin_ = 0, end_ = 0;
 };
 

@@ -30,4 +30,14 @@ void Downsample2x(const float* src, std::int32_t Ws, std::int32_t Hs, float* dst
     });
 }
 
+void reduceSupersampled(const float* from, float* half, float* to, std::int32_t width,
+                        std::int32_t height, std::int32_t SS) {
+    if (SS == 4) {
+        Downsample2x(from, 4 * width, 4 * height, half, 2 * width, 2 * height);
+        Downsample2x(half, 2 * width, 2 * height, to, width, height);
+    } else {
+        Downsample2x(from, SS * width, SS * height, to, width, height);
+    }
+}
+
 }  // namespace lumet

@@ -10,4 +10,9 @@ namespace lumet {
 void Downsample2x(const float* src, std::int32_t Ws, std::int32_t Hs, float* dst, std::int32_t Wd,
                   std::int32_t Hd);
 
+// The shade at SS (2 or 4) times the size of `to` (width x height) reduced to it: one halving,
+// or two through `half` (2 width x 2 height) for SS = 4.
+void reduceSupersampled(const float* from, float* half, float* to, std::int32_t width,
+                        std::int32_t height, std::int32_t SS);
+
 }  // namespace lumet

@@ -170,7 +170,7 @@ TEST(ContentWindow, WindowedFramesAreTheWholeCanvasFrames) {
     setFrameObserver(&capture, &captured);
     std::mt19937 rng(20261206);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const int cases = 40;
+    const int cases = 28;
     int windowed = 0;
     for (int n = 0; n < cases; ++n) {
         host->params().resetToDefaults();

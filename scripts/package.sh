@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release packages from finished builds, after checking every binary they carry:
-#   dist/lumet_VERSION_amd64.deb                  /usr/bin/lumet, /usr/lib/lumet/Lumet.so,
+#   dist/lumet_VERSION_amd64.deb                  /usr/bin/lumet, /usr/lib/lumet/Lumet.so and
+#                                                 liblumet-oiio.so (lumet's image files),
 #                                                 /usr/OFX/Plugins/Lumet.ofx.bundle,
 #                                                 /usr/lib/frei0r-1/lumet.so and GEGL's
 #                                                 /usr/lib/<multiarch>/gegl-0.4/lumet.so (cpack)
@@ -36,7 +37,7 @@ check_binary() {
   local type
   type=$(file -b "$file")
   case "$kind" in
-    elf-library) [[ $type == "ELF 64-bit LSB shared object, x86-64"* ]] ;;
+    elf-library | elf-module) [[ $type == "ELF 64-bit LSB shared object, x86-64"* ]] ;;
     elf-program) [[ $type == "ELF 64-bit LSB pie executable, x86-64"* ||
                     $type == "ELF 64-bit LSB executable, x86-64"* ]] ;;
     pe-library) [[ $type == "PE32+ executable (DLL)"*"x86-64"* ]] ;;
@@ -53,7 +54,7 @@ check_binary() {
                 sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort | xargs)
       ;;
   esac
-  if [[ $kind == *-library ]]; then
+  if [[ $kind == *-library || $kind == elf-module ]]; then
     local expected
     expected=$(printf '%s\n' "$@" | sort | xargs)
     [[ $exports == "$expected" ]] || fail "$file exports [$exports], not exactly [$expected]"
@@ -85,6 +86,8 @@ gegl_exports=(gegl_module_query gegl_module_register)
 check_linux_tree() {
   check_binary "$1/bin/lumet" elf-program
   check_binary "$1/lib/lumet/Lumet.so" elf-library "${effect_exports[@]}"
+  # lumet's own OpenImageIO library (a module of the program, not a plug-in: it needs OpenImageIO).
+  check_binary "$1/lib/lumet/liblumet-oiio.so" elf-module lumetImageLibrary
   check_binary "$2/Lumet.ofx.bundle/Contents/Linux-x86-64/Lumet.ofx" elf-library "${ofx_exports[@]}"
   check_binary "$1/lib/frei0r-1/lumet.so" elf-library "${frei0r_exports[@]}"
   local gegl
@@ -96,7 +99,8 @@ check_linux_tree() {
 made=0
 if [[ -f $linux_build/CMakeCache.txt ]]; then
   # The build's own binaries first, so that a missing one is named as such.
-  for file in cli/lumet plugin/Lumet.so Lumet.ofx.bundle/Contents/Linux-x86-64/Lumet.ofx \
+  for file in cli/lumet cli/liblumet-oiio.so plugin/Lumet.so \
+              Lumet.ofx.bundle/Contents/Linux-x86-64/Lumet.ofx \
               frei0r-1/lumet.so gegl-0.4/lumet.so; do
     [[ -f $linux_build/$file ]] || fail "$linux_build/$file is missing (build the whole tree)"
   done

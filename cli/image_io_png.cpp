@@ -93,9 +93,15 @@ bool writePng(const std::string& path, const Image& image, int bits, std::string
         return false;
     }
     const std::size_t rowBytes = static_cast<std::size_t>(image.width) * (bits == 16 ? 8 : 4);
-    std::vector<std::uint8_t> pixels = pngSamples(image, bits);
+    // An 8-bit frame's samples are written where they are; other frames are converted first.
+    std::vector<std::uint8_t> converted;
+    const bool asTheyAre = bits == 8 && !image.samples8.empty();
+    if (!asTheyAre) converted = pngSamples(image, bits);
+    // (libpng takes non-const rows but only reads them when writing.)
+    std::uint8_t* pixels =
+        asTheyAre ? const_cast<std::uint8_t*>(image.samples8.data()) : converted.data();
     std::vector<png_bytep> rows(image.height);
-    for (std::int32_t y = 0; y < image.height; ++y) rows[y] = pixels.data() + y * rowBytes;
+    for (std::int32_t y = 0; y < image.height; ++y) rows[y] = pixels + y * rowBytes;
     return writeThroughTemporary(path, error, [&](const std::string& temporary) {
         return writePngFile(temporary, path, image, bits, level, rows.data(), error);
     });

@@ -295,17 +295,20 @@ void loadLayerEnvMap(const ImageView& layer, float* sharpR, float* sharpG, float
 
 void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* sharpB,
                         float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
-                        std::int32_t envH, std::int32_t blurRadius) {
+                        std::int32_t envH, std::int32_t blurRadius, float* scratch) {
     if (envW < 1 || envH < 1 || !sharpR || !sharpG || !sharpB || !smoothR || !smoothG || !smoothB)
         return;
     const std::int64_t count = pixelCount(envW, envH);
     if (blurRadius < 1) {
-        std::memcpy(smoothR, sharpR, static_cast<std::size_t>(count) * sizeof(float));
-        std::memcpy(smoothG, sharpG, static_cast<std::size_t>(count) * sizeof(float));
-        std::memcpy(smoothB, sharpB, static_cast<std::size_t>(count) * sizeof(float));
+        if (smoothR != sharpR) {
+            std::memcpy(smoothR, sharpR, static_cast<std::size_t>(count) * sizeof(float));
+            std::memcpy(smoothG, sharpG, static_cast<std::size_t>(count) * sizeof(float));
+            std::memcpy(smoothB, sharpB, static_cast<std::size_t>(count) * sizeof(float));
+        }
         return;
     }
     // Highlight boost: pixels brighter than luma 0.85 gain up to gain x, ramping up to luma ~1.
+    // Each texel's three values are read before any is written, so the planes may be the same.
     const float gain = std::min(1.0f, static_cast<float>(blurRadius) / 100.0f) * 4.0f;
     ParallelRows(envH, [&](std::int32_t begin, std::int32_t end) {
         for (std::int64_t i = static_cast<std::int64_t>(begin) * envW;
@@ -320,31 +323,43 @@ void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* s
         }
     });
     // One scratch plane serves the three blurs; without it the planes stay unblurred.
-    Plane<float> scratch = allocateSeldomPlane<float>(count);
+    Plane<float> owned;
+    if (!scratch) {
+        owned = allocateSeldomPlane<float>(count);
+        scratch = owned.get();
+    }
     if (!scratch) return;
     for (float* plane : {smoothR, smoothG, smoothB})
-        gaussianBlurWrapX(plane, envW, envH, blurRadius, scratch.get());
+        gaussianBlurWrapX(plane, envW, envH, blurRadius, scratch);
+}
+
+void smoothMapFromPlanes(float* planes, const EnvMap& map, std::int32_t blurRadius) {
+    const std::int64_t count = pixelCount(map.envW, map.envH);
+    float* r = planes;
+    float* g = planes + count;
+    float* b = planes + 2 * count;
+    deriveSmoothPlanes(r, g, b, r, g, b, map.envW, map.envH, blurRadius, map.smoothRgb);
+    interleaveRgb(r, g, b, count, map.smoothRgb);
 }
 
 bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur, const ImageView& layer) {
     const std::int64_t count = static_cast<std::int64_t>(map.envW) * map.envH;
-    EnvMapWork work;
-    if (!work.allocate(count)) return false;
-    // Only the sharp planes are loaded: the smooth planes are always derived from this map's
-    // sharp planes at the requested blur (for Diamond too), so the loaders' own smooth planes,
-    // which would be discarded, are never made.
-    float* sR = work.sharp[0].get();
-    float* sG = work.sharp[1].get();
-    float* sB = work.sharp[2].get();
+    // The one working copy: the sharp planes, interleaved into the map and then turned into the
+    // smooth planes in place. (The smooth planes are always derived from this map's sharp planes
+    // at the requested blur, for Diamond too, so no loader makes smooth planes of its own.)
+    Plane<float> planes = allocateSeldomPlane<float>(3 * count);
+    if (!planes) return false;
+    float* sR = planes.get();
+    float* sG = sR + count;
+    float* sB = sG + count;
     if (!layer) {
         loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, mapType, builtInDiamondJpeg());
     } else if (!loadLayerSharpPlanes(layer, sR, sG, sB, map.envW, map.envH)) {
         // Unreadable layer rows: the Custom Map fallback, Gallery.
         loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, 10, builtInDiamondJpeg());
     }
-    deriveSmoothPlanes(sR, sG, sB, work.smooth[0].get(), work.smooth[1].get(), work.smooth[2].get(),
-                       map.envW, map.envH, envBlurRadius(blur));
-    work.interleaveInto(map);
+    interleaveRgb(sR, sG, sB, count, map.sharpRgb);
+    smoothMapFromPlanes(planes.get(), map, envBlurRadius(blur));
     return true;
 }
 

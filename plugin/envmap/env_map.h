@@ -16,20 +16,11 @@ struct EnvMap {
     // The sharp and smooth colours interleaved R, G, B per texel (interleavedFloats(envW x envH)
     // floats each): one four-float load reads a texel's three channels, so the CPU reflection
     // samples all three at once. A prepared map keeps this one layout only; the loaders and the
-    // blur work on planar copies (EnvMapWork) that live while the map is prepared.
+    // blur work on planar copies that live while the map is prepared.
     float* sharpRgb;
     float* smoothRgb;
     std::int32_t envW;
     std::int32_t envH;
-};
-
-// Planar working copies of a map's sharp and smooth colours while it is loaded or blurred.
-struct EnvMapWork {
-    Plane<float> sharp[3], smooth[3];
-    // False when any plane of `texels` floats cannot be had.
-    bool allocate(std::int64_t texels);
-    // Writes both interleaved into `map`, whose envW x envH they hold.
-    void interleaveInto(const EnvMap& map) const;
 };
 
 // Writes the interleaved colours of `texels` texels back into three planes.
@@ -66,9 +57,17 @@ void loadLayerEnvMap(const ImageView& layer, float* sharpR, float* sharpG, float
                      float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
                      std::int32_t envH, std::int32_t blurRadius);
 
+// The smooth planes from the sharp ones: the highlights boosted, then blurred by blurRadius. The
+// smooth planes may be the sharp planes themselves (made in place); `scratch`, one plane of
+// envW x envH floats, serves the blur (null: one is allocated for it).
 void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* sharpB,
                         float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
-                        std::int32_t envH, std::int32_t blurRadius);
+                        std::int32_t envH, std::int32_t blurRadius, float* scratch = nullptr);
+
+// Makes a map's smooth colours from its sharp colours held in `planes`, three planes of
+// envW x envH back to back, which end as the smooth planes: made in place, blurred with the map's
+// smooth colours as the scratch (their old values are not needed), then interleaved into them.
+void smoothMapFromPlanes(float* planes, const EnvMap& map, std::int32_t blurRadius);
 
 // Fills an allocated map's colours (envW x envH) as every render path prepares a map: the sharp
 // colours from the built-in map or the layer (empty: none; unreadable: Gallery, the custom

@@ -62,22 +62,6 @@ void deinterleaveRgb(const float* rgb, std::int64_t texels, float* r, float* g, 
     });
 }
 
-bool EnvMapWork::allocate(std::int64_t texels) {
-    bool ok = true;
-    for (int c = 0; c < 3; ++c) {
-        sharp[c] = allocateSeldomPlane<float>(texels);
-        smooth[c] = allocateSeldomPlane<float>(texels);
-        ok = ok && sharp[c] && smooth[c];
-    }
-    return ok;
-}
-
-void EnvMapWork::interleaveInto(const EnvMap& map) const {
-    const std::int64_t texels = static_cast<std::int64_t>(map.envW) * map.envH;
-    interleaveRgb(sharp[0].get(), sharp[1].get(), sharp[2].get(), texels, map.sharpRgb);
-    interleaveRgb(smooth[0].get(), smooth[1].get(), smooth[2].get(), texels, map.smoothRgb);
-}
-
 Rgb sampleBilinearWrapX(const float* planeR, const float* planeG, const float* planeB,
                         std::int32_t w, std::int32_t h, float u, float v, std::int64_t stride) {
     const float fx = static_cast<float>(w - 1) * wrapUnit(u);

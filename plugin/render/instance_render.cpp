@@ -47,15 +47,13 @@ bool prepareEnvMap(InstanceCache& cache, const RenderSettings& settings,
             return false;
         currentFrameReport().envLoaded = true;
     } else if (!(settings.envBlur == cache.envBlur)) {
+        // Only the blur changed: the smooth colours again from the map's own sharp colours.
         const std::int64_t texels = static_cast<std::int64_t>(map.envW) * map.envH;
-        EnvMapWork work;
-        if (!work.allocate(texels)) return false;
-        float* sharp[3] = {work.sharp[0].get(), work.sharp[1].get(), work.sharp[2].get()};
-        float* smooth[3] = {work.smooth[0].get(), work.smooth[1].get(), work.smooth[2].get()};
-        deinterleaveRgb(map.sharpRgb, texels, sharp[0], sharp[1], sharp[2]);
-        deriveSmoothPlanes(sharp[0], sharp[1], sharp[2], smooth[0], smooth[1], smooth[2],
-                           map.envW, map.envH, envBlurRadius(settings.envBlur));
-        interleaveRgb(smooth[0], smooth[1], smooth[2], texels, map.smoothRgb);
+        Plane<float> planes = allocateSeldomPlane<float>(3 * texels);
+        if (!planes) return false;
+        deinterleaveRgb(map.sharpRgb, texels, planes.get(), planes.get() + texels,
+                        planes.get() + 2 * texels);
+        smoothMapFromPlanes(planes.get(), map, envBlurRadius(settings.envBlur));
     }
     cache.envValid = true;
     cache.envMap = settings.hdriMap;

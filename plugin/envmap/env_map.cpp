@@ -117,9 +117,9 @@ void copyWithoutResampling(const unsigned char* rgb, std::int64_t sourcePixels, 
 void sharpFromBytes(const unsigned char* rgb, std::int32_t srcW, std::int32_t srcH, float* sharpR,
                     float* sharpG, float* sharpB, std::int32_t envW, std::int32_t envH) {
     const std::int64_t sourcePixels = pixelCount(srcW, srcH);
-    Plane<float> srcR = allocateSeldomPlane<float>(sourcePixels);
-    Plane<float> srcG = allocateSeldomPlane<float>(sourcePixels);
-    Plane<float> srcB = allocateSeldomPlane<float>(sourcePixels);
+    Plane<float> srcR = allocatePlane<float>(sourcePixels);
+    Plane<float> srcG = allocatePlane<float>(sourcePixels);
+    Plane<float> srcB = allocatePlane<float>(sourcePixels);
     if (!srcR || !srcG || !srcB) {
         copyWithoutResampling(rgb, sourcePixels, sharpR, sharpG, sharpB, pixelCount(envW, envH));
         return;
@@ -325,7 +325,7 @@ void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* s
     // One scratch plane serves the three blurs; without it the planes stay unblurred.
     Plane<float> owned;
     if (!scratch) {
-        owned = allocateSeldomPlane<float>(count);
+        owned = allocatePlane<float>(count);
         scratch = owned.get();
     }
     if (!scratch) return;
@@ -347,7 +347,7 @@ bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur, const Im
     // The one working copy: the sharp planes, interleaved into the map and then turned into the
     // smooth planes in place. (The smooth planes are always derived from this map's sharp planes
     // at the requested blur, for Diamond too, so no loader makes smooth planes of its own.)
-    Plane<float> planes = allocateSeldomPlane<float>(3 * count);
+    Plane<float> planes = allocatePlane<float>(3 * count);
     if (!planes) return false;
     float* sR = planes.get();
     float* sG = sR + count;

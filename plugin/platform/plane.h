@@ -68,7 +68,8 @@ Plane<T> allocatePlane(std::int64_t count) {
 }
 
 // As allocatePlane, from the C library and never the pool: for the working planes of work done
-// seldom (preparing an environment map), which the pool would otherwise keep idle for frames.
+// seldom whose memory no frame on this side would reuse (the device's copy of a map), which the
+// pool would otherwise keep idle for frames.
 template <class T>
 Plane<T> allocateSeldomPlane(std::int64_t count) {
     const std::size_t bytes = planeBytes(count, static_cast<std::int64_t>(sizeof(T)));

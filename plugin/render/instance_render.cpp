@@ -49,7 +49,7 @@ bool prepareEnvMap(InstanceCache& cache, const RenderSettings& settings,
     } else if (!(settings.envBlur == cache.envBlur)) {
         // Only the blur changed: the smooth colours again from the map's own sharp colours.
         const std::int64_t texels = static_cast<std::int64_t>(map.envW) * map.envH;
-        Plane<float> planes = allocateSeldomPlane<float>(3 * texels);
+        Plane<float> planes = allocatePlane<float>(3 * texels);
         if (!planes) return false;
         deinterleaveRgb(map.sharpRgb, texels, planes.get(), planes.get() + texels,
                         planes.get() + 2 * texels);

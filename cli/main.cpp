@@ -2,6 +2,10 @@
 // CLI11: the global options, then a subcommand from the registry (commands.h) with its own.
 #include <CLI/CLI.hpp>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -64,6 +68,16 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+    // A run frees and asks again for the same large buffers (the layer, each frame's output and
+    // its file samples): kept in the heap up to 64 MiB each and 256 MiB in all, the next buffer
+    // reuses their pages, where fresh ones from the system are zeroed and faulted in one by one,
+    // which costs far more than the pixels written into them (a 1080p text frame to PNG: 0.48 s
+    // in all with a new mapping for every buffer, 0.38 s with the heap reused). The memory goes
+    // back when the process ends.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
     try {
         return run(argc, argv);
     } catch (const UsageError& error) {

@@ -333,13 +333,14 @@ void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* s
         gaussianBlurWrapX(plane, envW, envH, blurRadius, scratch);
 }
 
-void smoothMapFromPlanes(float* planes, const EnvMap& map, std::int32_t blurRadius) {
-    const std::int64_t count = pixelCount(map.envW, map.envH);
-    float* r = planes;
-    float* g = planes + count;
-    float* b = planes + 2 * count;
+void smoothMapFromPlanes(float* r, float* g, float* b, const EnvMap& map, std::int32_t blurRadius) {
     deriveSmoothPlanes(r, g, b, r, g, b, map.envW, map.envH, blurRadius, map.smoothRgb);
-    interleaveRgb(r, g, b, count, map.smoothRgb);
+    interleaveRgb(r, g, b, pixelCount(map.envW, map.envH), map.smoothRgb);
+}
+
+bool allocateMapPlanes(Plane<float> (&planes)[3], std::int64_t texels) {
+    for (Plane<float>& plane : planes) plane = allocatePlane<float>(texels);
+    return planes[0] && planes[1] && planes[2];
 }
 
 bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur, const ImageView& layer) {
@@ -347,11 +348,11 @@ bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur, const Im
     // The one working copy: the sharp planes, interleaved into the map and then turned into the
     // smooth planes in place. (The smooth planes are always derived from this map's sharp planes
     // at the requested blur, for Diamond too, so no loader makes smooth planes of its own.)
-    Plane<float> planes = allocatePlane<float>(3 * count);
-    if (!planes) return false;
-    float* sR = planes.get();
-    float* sG = sR + count;
-    float* sB = sG + count;
+    Plane<float> planes[3];
+    if (!allocateMapPlanes(planes, count)) return false;
+    float* sR = planes[0].get();
+    float* sG = planes[1].get();
+    float* sB = planes[2].get();
     if (!layer) {
         loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, mapType, builtInDiamondJpeg());
     } else if (!loadLayerSharpPlanes(layer, sR, sG, sB, map.envW, map.envH)) {
@@ -359,7 +360,7 @@ bool computeEnvMap(const EnvMap& map, std::int32_t mapType, float blur, const Im
         loadBuiltInSharpPlanes(sR, sG, sB, map.envW, map.envH, 10, builtInDiamondJpeg());
     }
     interleaveRgb(sR, sG, sB, count, map.sharpRgb);
-    smoothMapFromPlanes(planes.get(), map, envBlurRadius(blur));
+    smoothMapFromPlanes(sR, sG, sB, map, envBlurRadius(blur));
     return true;
 }
 

@@ -64,10 +64,14 @@ void deriveSmoothPlanes(const float* sharpR, const float* sharpG, const float* s
                         float* smoothR, float* smoothG, float* smoothB, std::int32_t envW,
                         std::int32_t envH, std::int32_t blurRadius, float* scratch = nullptr);
 
-// Makes a map's smooth colours from its sharp colours held in `planes`, three planes of
-// envW x envH back to back, which end as the smooth planes: made in place, blurred with the map's
-// smooth colours as the scratch (their old values are not needed), then interleaved into them.
-void smoothMapFromPlanes(float* planes, const EnvMap& map, std::int32_t blurRadius);
+// Makes a map's smooth colours from its sharp colours held in three planes of envW x envH, which
+// end as the smooth planes: made in place, blurred with the map's smooth colours as the scratch
+// (their old values are not needed), then interleaved into them.
+void smoothMapFromPlanes(float* r, float* g, float* b, const EnvMap& map, std::int32_t blurRadius);
+
+// Three planes of a map's texels from the plane pool (whose pages the frame that needed the map
+// reuses once the map is made); false when any cannot be had.
+bool allocateMapPlanes(Plane<float> (&planes)[3], std::int64_t texels);
 
 // Fills an allocated map's colours (envW x envH) as every render path prepares a map: the sharp
 // colours from the built-in map or the layer (empty: none; unreadable: Gallery, the custom

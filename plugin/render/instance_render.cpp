@@ -49,11 +49,11 @@ bool prepareEnvMap(InstanceCache& cache, const RenderSettings& settings,
     } else if (!(settings.envBlur == cache.envBlur)) {
         // Only the blur changed: the smooth colours again from the map's own sharp colours.
         const std::int64_t texels = static_cast<std::int64_t>(map.envW) * map.envH;
-        Plane<float> planes = allocatePlane<float>(3 * texels);
-        if (!planes) return false;
-        deinterleaveRgb(map.sharpRgb, texels, planes.get(), planes.get() + texels,
-                        planes.get() + 2 * texels);
-        smoothMapFromPlanes(planes.get(), map, envBlurRadius(settings.envBlur));
+        Plane<float> planes[3];
+        if (!allocateMapPlanes(planes, texels)) return false;
+        deinterleaveRgb(map.sharpRgb, texels, planes[0].get(), planes[1].get(), planes[2].get());
+        smoothMapFromPlanes(planes[0].get(), planes[1].get(), planes[2].get(), map,
+                            envBlurRadius(settings.envBlur));
     }
     cache.envValid = true;
     cache.envMap = settings.hdriMap;

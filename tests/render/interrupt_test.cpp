@@ -13,10 +13,10 @@ namespace lumet {
 namespace {
 
 // The checks 1..last to cut at: all of them, or, where a slow run (a sanitizer, an emulator) asks
-// many more questions inside its passes, 40 spread evenly from the first to the last, so that the
+// many more questions inside its passes, 24 spread evenly from the first to the last, so that the
 // test's work stays linear in the frame's time.
 std::vector<int> checksToCut(int last) {
-    constexpr int kMost = 40;
+    constexpr int kMost = 24;
     std::vector<int> ks;
     if (last <= kMost) {
         for (int k = 1; k <= last; ++k) ks.push_back(k);

@@ -368,8 +368,10 @@ Status runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
     const std::int32_t SS = job.SS;
 
     if (job.strips.rows > 0) {
-        // Bands keep nothing: the cache's planes go, and the next frame starts afresh.
+        // Bands keep nothing: the cache's planes go, and the next frame starts afresh. The pool's
+        // idle blocks go back to the system first, as the bands' peak is what the budget bounds.
         emptyStageCache(cache);
+        releaseIdlePlanes();
         gpu.leave();
         report.gpu = false;
         report.geometryRan = report.reflectionRan = report.shadingRan = true;

@@ -28,13 +28,8 @@ const ImageLibrary* imageLibrary(std::string& error) {
     static const ImageLibrary* library = nullptr;
     static std::string failure;
     std::call_once(once, [] {
-        // Beside the command (the build tree) or in lib/lumet (an installed tree).
-        const std::filesystem::path folder = executableFolder();
-        std::filesystem::path path = folder / kImageLibraryFile;
-        if (const std::filesystem::path installed = folder / ".." / "lib" / "lumet" / kImageLibraryFile;
-            !std::filesystem::exists(path) && std::filesystem::exists(installed)) {
-            path = installed.lexically_normal();
-        }
+        std::filesystem::path path = findBesideProgram(kImageLibraryFile);
+        if (path.empty()) path = executableFolder() / kImageLibraryFile;  // named in the error
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* why = dlerror();
@@ -52,14 +47,21 @@ const ImageLibrary* imageLibrary(std::string& error) {
 #endif
 }
 
+namespace {
+
+// The library for a file; null with the error naming the file when it cannot be loaded.
+const ImageLibrary* imageLibraryFor(const std::string& path, std::string& error) {
+    const ImageLibrary* library = imageLibrary(error);
+    if (!library) error = path + ": " + error;
+    return library;
+}
+
+}  // namespace
+
 bool readImage(const std::string& path, Image& image, std::string& error,
                const std::string& colourSpace) {
-    const ImageLibrary* library = imageLibrary(error);
-    if (!library) {
-        error = path + ": " + error;
-        return false;
-    }
-    return library->readImage(path, image, error, colourSpace);
+    const ImageLibrary* library = imageLibraryFor(path, error);
+    return library && library->readImage(path, image, error, colourSpace);
 }
 
 bool writeImage(const std::string& path, Image& image, const WriteSettings& settings,
@@ -69,12 +71,8 @@ bool writeImage(const std::string& path, Image& image, const WriteSettings& sett
         unpremultiply(image);
         return writePng(path, image, settings.bits == 8 ? 8 : 16, error, settings.pngLevel);
     }
-    const ImageLibrary* library = imageLibrary(error);
-    if (!library) {
-        error = path + ": " + error;
-        return false;
-    }
-    return library->writeImage(path, image, settings, error);
+    const ImageLibrary* library = imageLibraryFor(path, error);
+    return library && library->writeImage(path, image, settings, error);
 }
 
 bool checkColourSpace(const std::string& name, std::string& error) {

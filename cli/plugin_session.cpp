@@ -26,6 +26,15 @@ std::filesystem::path executableFolder() {
 #endif
 }
 
+std::filesystem::path findBesideProgram(const std::string& name) {
+    const std::filesystem::path folder = executableFolder();
+    for (const std::filesystem::path& candidate :
+         {folder / name, folder / ".." / "lib" / "lumet" / name}) {
+        if (std::filesystem::exists(candidate)) return candidate.lexically_normal();
+    }
+    return {};
+}
+
 namespace {
 
 void check(PF_Err err, const char* step, const std::string& path) {
@@ -62,12 +71,12 @@ std::string resolvePluginPath(const std::string& explicitPath) {
         fromEnvironment && *fromEnvironment) {
         return fromEnvironment;
     }
-    const std::filesystem::path folder = executableFolder();
-    for (const std::filesystem::path& candidate :
-         {folder / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME, folder / LUMET_DEFAULT_PLUGIN_NAME,
-          folder / ".." / "lib" / "lumet" / LUMET_DEFAULT_PLUGIN_NAME}) {
-        if (std::filesystem::exists(candidate)) return candidate.lexically_normal().string();
-    }
+    const std::filesystem::path built =
+        executableFolder() / ".." / "plugin" / LUMET_DEFAULT_PLUGIN_NAME;
+    if (std::filesystem::exists(built)) return built.lexically_normal().string();
+    if (const std::filesystem::path found = findBesideProgram(LUMET_DEFAULT_PLUGIN_NAME);
+        !found.empty())
+        return found.string();
     throw std::runtime_error(std::string("cannot find ") + LUMET_DEFAULT_PLUGIN_NAME +
                              " next to this program; give --plugin PATH or set LUMET_PLUGIN");
 }

@@ -13,6 +13,11 @@ namespace lumet::cli {
 // The folder of the running program; empty when it cannot be found.
 std::filesystem::path executableFolder();
 
+// Where a library of lumet's own lies: beside the program (the build tree), else in the lib/lumet
+// folder of an installed tree (<folder of the executable>/../lib/lumet/<name>); empty when
+// neither holds it.
+std::filesystem::path findBesideProgram(const std::string& name);
+
 // Sets LUMET_OPENCL, which the effect reads at global set-up, for a --device choice: "cpu" starts
 // no OpenCL, "opencl" accepts any device, "auto" a GPU or an accelerator. Commands that render
 // nothing choose "cpu", so that they load no OpenCL library.

@@ -5,6 +5,12 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #endif
 
 #include <cstdio>
@@ -66,9 +72,42 @@ int run(int argc, char** argv) {
     return usageError("no command given");
 }
 
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Where the kernel gives huge pages only to memory that asks for them, runs the program again
+// with the C library's heap asking (its glibc.malloc.hugetlb tunable, read only at start-up):
+// a layer, a host world or a frame's file samples is then faulted in 2 MiB at a time instead of
+// 4 KiB. On a virtual machine a page fault can cost 10 us, so that 4 KiB pages of a 33 MB layer
+// took 85 ms to touch where huge pages took 7 ms (a 1080p text frame to PNG: 0.37 s in all
+// before, 0.25 s after). Nothing changes where the program cannot be run again (no /proc), under
+// Valgrind (whose child would run without it) or when the tunable is already set either way.
+void runAgainWithHugePageHeap(char** argv) {
+    constexpr const char* kTunable = "glibc.malloc.hugetlb";
+    const char* tunables = std::getenv("GLIBC_TUNABLES");
+    if (tunables && std::strstr(tunables, kTunable)) return;
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload && std::strstr(preload, "vgpreload")) return;
+    std::ifstream modeFile("/sys/kernel/mm/transparent_hugepage/enabled");
+    const std::string mode{std::istreambuf_iterator<char>(modeFile),
+                           std::istreambuf_iterator<char>()};
+    if (mode.find("[madvise]") == std::string::npos) return;
+    std::string value = std::string(tunables ? tunables : "");
+    value += (value.empty() ? "" : ":") + std::string(kTunable) + "=1";
+    if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
+    execv("/proc/self/exe", argv);
+    // Not run again: go on as this process, with the environment as it was.
+    if (tunables)
+        setenv("GLIBC_TUNABLES", tunables, 1);
+    else
+        unsetenv("GLIBC_TUNABLES");
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    runAgainWithHugePageHeap(argv);
+#endif
 #if defined(__GLIBC__)
     // A run frees and asks again for the same large buffers (the layer, each frame's output and
     // its file samples): kept in the heap up to 32 MiB each and 64 MiB in all, the next buffer

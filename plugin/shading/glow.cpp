@@ -14,6 +14,7 @@
 #include "core/pixel_formulas.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
+#include "parallel/simd_clones.h"
 #include "platform/plane.h"
 
 namespace lumet {
@@ -88,6 +89,45 @@ FrameWindow coveredWindow(PlaneView<const std::uint8_t> alpha) {
                     : FrameWindow{minX, minY, maxX - minX + 1, maxY - minY + 1, W, H};
 }
 
+// The extraction along a run of n pixels: channel `own` times the smoothstep weight of the
+// brightest of r, g and b, or (for the glow's alpha) the weight itself, where the alpha counts.
+// Vector code on every lane (the compiler may evaluate both sides of the selects: exceptions are
+// not trapped in this file); the same floats as one pixel at a time.
+LUMET_AVX2_CLONES void extractRun(const float* __restrict r, const float* __restrict g,
+                                  const float* __restrict b, const float* __restrict own,
+                                  const std::uint8_t* __restrict a, float* __restrict out,
+                                  std::int32_t n, bool weightOnly) {
+    if (weightOnly) {
+        LUMET_NO_LOOP_ALIASING
+        for (std::int32_t x = 0; x < n; ++x)
+            out[x] = glowExtracted(glowWeight(r[x], g[x], b[x]), a[x]);
+    } else {
+        LUMET_NO_LOOP_ALIASING
+        for (std::int32_t x = 0; x < n; ++x)
+            out[x] = glowExtracted(own[x] * glowWeight(r[x], g[x], b[x]), a[x]);
+    }
+}
+
+// The two scales' weighted sum and the square root that lifts the glow's faint tails, over n
+// pixels of `large` in place, held to 1 for the glow's alpha.
+LUMET_AVX2_CLONES void liftRun(const float* __restrict small, float* __restrict large,
+                               std::int64_t n, bool alphaChannel) {
+    // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
+    if (alphaChannel) {
+        LUMET_NO_LOOP_ALIASING
+        for (std::int64_t i = 0; i < n; ++i) {
+            const float sum = (0.0f + kGlowWeightSmall * small[i]) + kGlowWeightLarge * large[i];
+            large[i] = std::min(1.0f, std::sqrt(std::max(sum, 0.0f)));
+        }
+    } else {
+        LUMET_NO_LOOP_ALIASING
+        for (std::int64_t i = 0; i < n; ++i) {
+            const float sum = (0.0f + kGlowWeightSmall * small[i]) + kGlowWeightLarge * large[i];
+            large[i] = std::sqrt(std::max(sum, 0.0f));
+        }
+    }
+}
+
 // Row y of channel c (R, G, B, then the glow's alpha, which is the smoothstep itself) of the
 // extraction: the smoothstep of the brightest shade channel, where the coverage counts. The shade
 // covers `shadeAt` of the alpha's frame; outside it the shade, and so the extraction, is 0.
@@ -106,13 +146,8 @@ void extractRow(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
     const float* __restrict r = shade.r.data + shadeRow;
     const float* __restrict g = shade.g.data + shadeRow;
     const float* __restrict b = shade.b.data + shadeRow;
-    const float* __restrict own = c == 0 ? r : c == 1 ? g : b;
-    const std::uint8_t* __restrict a = alpha.data + y * W + sx0;
-    float* __restrict o = out + sx0;
-    for (std::int32_t x = 0; x < sx1 - sx0; ++x) {
-        const float weight = glowWeight(r[x], g[x], b[x]);
-        o[x] = glowExtracted(c < 3 ? own[x] * weight : weight, a[x]);
-    }
+    extractRun(r, g, b, c == 0 ? r : c == 1 ? g : b, alpha.data + y * W + sx0, out + sx0,
+               sx1 - sx0, c == 3);
 }
 
 // One channel of the two-scale glow on the calling thread, in two planes of its own: the
@@ -135,13 +170,8 @@ void glowChannel(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt
     const FrameWindow large = blurThreeTimes(out, out, scratch, content,
                                              glowPassRadius(glowRadius, kGlowScaleLarge), true);
     if (parallelWorkStopped()) return;
-    const std::int64_t begin = large.y * W, end = (large.y + std::int64_t{large.height}) * W;
-    for (std::int64_t i = begin; i < end; ++i) {
-        // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
-        const float sum = (0.0f + kGlowWeightSmall * smallBlur[i]) + kGlowWeightLarge * out[i];
-        const float lifted = std::sqrt(std::max(sum, 0.0f));
-        out[i] = c < 3 ? lifted : std::min(1.0f, lifted);
-    }
+    const std::int64_t begin = large.y * W;
+    liftRun(smallBlur + begin, out + begin, large.height * W, c == 3);
 }
 
 // Channels blurred at once: each on a worker of its own with two planes of that worker's.

@@ -109,21 +109,23 @@ LUMET_AVX2_CLONES void extractRun(const float* __restrict r, const float* __rest
 }
 
 // The two scales' weighted sum and the square root that lifts the glow's faint tails, over n
-// pixels of `large` in place, held to 1 for the glow's alpha.
-LUMET_AVX2_CLONES void liftRun(const float* __restrict small, float* __restrict large,
+// pixels of `largeScale` in place, held to 1 for the glow's alpha.
+LUMET_AVX2_CLONES void liftRun(const float* __restrict smallScale, float* __restrict largeScale,
                                std::int64_t n, bool alphaChannel) {
     // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
     if (alphaChannel) {
         LUMET_NO_LOOP_ALIASING
         for (std::int64_t i = 0; i < n; ++i) {
-            const float sum = (0.0f + kGlowWeightSmall * small[i]) + kGlowWeightLarge * large[i];
-            large[i] = std::min(1.0f, std::sqrt(std::max(sum, 0.0f)));
+            const float sum =
+                (0.0f + kGlowWeightSmall * smallScale[i]) + kGlowWeightLarge * largeScale[i];
+            largeScale[i] = std::min(1.0f, std::sqrt(std::max(sum, 0.0f)));
         }
     } else {
         LUMET_NO_LOOP_ALIASING
         for (std::int64_t i = 0; i < n; ++i) {
-            const float sum = (0.0f + kGlowWeightSmall * small[i]) + kGlowWeightLarge * large[i];
-            large[i] = std::sqrt(std::max(sum, 0.0f));
+            const float sum =
+                (0.0f + kGlowWeightSmall * smallScale[i]) + kGlowWeightLarge * largeScale[i];
+            largeScale[i] = std::sqrt(std::max(sum, 0.0f));
         }
     }
 }
@@ -146,8 +148,11 @@ void extractRow(const RgbPlanes<const float>& shade, const FrameWindow& shadeAt,
     const float* __restrict r = shade.r.data + shadeRow;
     const float* __restrict g = shade.g.data + shadeRow;
     const float* __restrict b = shade.b.data + shadeRow;
-    extractRun(r, g, b, c == 0 ? r : c == 1 ? g : b, alpha.data + y * W + sx0, out + sx0,
-               sx1 - sx0, c == 3);
+    extractRun(r, g, b,
+               c == 0   ? r
+               : c == 1 ? g
+                        : b,
+               alpha.data + y * W + sx0, out + sx0, sx1 - sx0, c == 3);
 }
 
 // One channel of the two-scale glow on the calling thread, in two planes of its own: the

@@ -1,10 +1,12 @@
 // The Linux back end of image_io.h (cli/windows/ holds the Windows one). An sRGB PNG, the usual
-// frame, is written here with libpng (image_io_png.cpp); every read, every other format and any
-// colour conversion go to the OpenImageIO library (image_library.h), loaded on first use.
+// frame and layer, is written and read here with libpng (image_io_png.cpp); every other read,
+// every other format and any colour conversion go to the OpenImageIO library (image_library.h),
+// loaded on first use.
 #include "image_io.h"
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -60,6 +62,9 @@ const ImageLibrary* imageLibraryFor(const std::string& path, std::string& error)
 
 bool readImage(const std::string& path, Image& image, std::string& error,
                const std::string& colourSpace) {
+    // A PNG in the effect's own colour (sRGB, with the library's built-in configuration: no
+    // $OCIO) is read here, without loading the library (0.37 s and 130 MB of a process).
+    if (colourSpace.empty() && !std::getenv("OCIO") && readPlainPng(path, image)) return true;
     const ImageLibrary* library = imageLibraryFor(path, error);
     return library && library->readImage(path, image, error, colourSpace);
 }

@@ -113,6 +113,14 @@ void straightSamples8(const std::uint8_t* pixels, std::size_t count, std::uint8_
 bool writePng(const std::string& path, const Image& image, int bits, std::string& error,
               int level = -1);
 
+// Reads a PNG that is read the same without OpenImageIO and its colour management: 8 or 16 bits
+// of grey, grey and alpha, RGB or RGBA, not interlaced, in sRGB (its chunk, or no gamma) and
+// asking for no more than the samples (no palette, transparent colour, significant bits, ICC
+// profile or offset). False, with the image untouched, for any other file or a failure: the
+// caller then reads the file through the library, which also names what is wrong with it.
+// (Linux.)
+bool readPlainPng(const std::string& path, Image& image);
+
 // Binary PGM (P5) of one byte per pixel.
 bool writePgm(const std::string& path, const std::uint8_t* pixels, std::int32_t width,
               std::int32_t height, std::string& error);

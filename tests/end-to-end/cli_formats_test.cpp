@@ -59,6 +59,10 @@ TEST_F(CliFormats, LayersOfEveryFormatRenderAsThePng) {
     ASSERT_EQ(lumet("--text Hi --preset Copper" + kQuick + " -o " + at("layer.png")).status, 0);
     // The PNG's straight colour, as oiiotool reads it without premultiplying it in 8 bits.
     const std::string straight = kTool + "--iconfig oiio:UnassociatedAlpha 1 " + at("layer.png");
+    const auto toTiff = [&](const std::string& name) {
+        return kTool + "--iconfig oiio:UnassociatedAlpha 1 " + at(name + ".png") + " -o " +
+               at(name + ".tif");
+    };
     const struct {
         const char* input;
         std::string make;
@@ -73,6 +77,22 @@ TEST_F(CliFormats, LayersOfEveryFormatRenderAsThePng) {
          straight + " --colorconvert:unpremult=0 sRGB linear --premult -d half -o " +
              at("layer.exr"),
          "layer.png", false},
+        // PNGs that lumet reads without OpenImageIO (with the sRGB, gamma, chromaticity and
+        // zero offset chunks that oiiotool writes), against TIFFs of them that it reads through
+        // it; and one whose gamma says linear, which goes through the library's conversion.
+        {"grey.png", straight + " --ch R -o " + at("grey.png") + " && " + toTiff("grey"),
+         "grey.tif", true},
+        {"greyAlpha.png", straight + " --ch R,A -o " + at("greyAlpha.png") + " && " +
+             toTiff("greyAlpha"), "greyAlpha.tif", true},
+        {"rgb.png", straight + " --ch R,G,B -o " + at("rgb.png") + " && " + toTiff("rgb"),
+         "rgb.tif", true},
+        {"rgba16.png", straight + " -d uint16 -o " + at("rgba16.png") + " && " + toTiff("rgba16"),
+         "rgba16.tif", true},
+        {"linear.png",
+         straight + " --colorconvert sRGB linear -o " + at("linear.png") + " && " + kTool +
+             "--iconfig oiio:UnassociatedAlpha 1 " + at("linear.png") +
+             " --colorconvert linear sRGB -d uint16 -o " + at("linear.tif"),
+         "linear.tif", false},
         // JPEG is opaque and lossy: against the PNG that oiiotool decodes from it.
         {"layer.jpg",
          kTool + at("layer.png") + " --ch R,G,B -o " + at("layer.jpg") + " && " + kTool +

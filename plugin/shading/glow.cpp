@@ -98,11 +98,9 @@ LUMET_AVX2_CLONES void extractRun(const float* __restrict r, const float* __rest
                                   const std::uint8_t* __restrict a, float* __restrict out,
                                   std::int32_t n, bool weightOnly) {
     if (weightOnly) {
-        LUMET_NO_LOOP_ALIASING
         for (std::int32_t x = 0; x < n; ++x)
             out[x] = glowExtracted(glowWeight(r[x], g[x], b[x]), a[x]);
     } else {
-        LUMET_NO_LOOP_ALIASING
         for (std::int32_t x = 0; x < n; ++x)
             out[x] = glowExtracted(own[x] * glowWeight(r[x], g[x], b[x]), a[x]);
     }
@@ -114,14 +112,12 @@ LUMET_AVX2_CLONES void liftRun(const float* __restrict smallScale, float* __rest
                                std::int64_t n, bool alphaChannel) {
     // The sum starts from 0 (0 + x, not x: the same float for every x, -0 included).
     if (alphaChannel) {
-        LUMET_NO_LOOP_ALIASING
         for (std::int64_t i = 0; i < n; ++i) {
             const float sum =
                 (0.0f + kGlowWeightSmall * smallScale[i]) + kGlowWeightLarge * largeScale[i];
             largeScale[i] = std::min(1.0f, std::sqrt(std::max(sum, 0.0f)));
         }
     } else {
-        LUMET_NO_LOOP_ALIASING
         for (std::int64_t i = 0; i < n; ++i) {
             const float sum =
                 (0.0f + kGlowWeightSmall * smallScale[i]) + kGlowWeightLarge * largeScale[i];

@@ -6,33 +6,43 @@
 
 namespace refhost {
 
-std::uint8_t toChannel8(float value) {
-    if (!(value > 0.0f)) return 0;
-    return static_cast<std::uint8_t>(std::min(255.0f, value * 255.0f + 0.5f));
+namespace {
+
+// Below 0, -0 and NaN give 0 (max(0, v) is 0 for each), beyond full scale the top: the
+// branch-free form, which vectorises, of "0 unless v > 0, else round v * scale, capped".
+inline std::uint8_t channel8(float value) {
+    return static_cast<std::uint8_t>(std::min(255.0f, std::max(0.0f, value) * 255.0f + 0.5f));
 }
 
-std::uint16_t toChannel16(float value) {
-    if (!(value > 0.0f)) return 0;
-    return static_cast<std::uint16_t>(std::min(32768.0f, value * 32768.0f + 0.5f));
+inline std::uint16_t channel16(float value) {
+    return static_cast<std::uint16_t>(std::min(32768.0f, std::max(0.0f, value) * 32768.0f + 0.5f));
 }
+
+// One row of RGBA floats into a world's ARGB pixels.
+template <typename Pixel, typename Convert>
+void worldRow(const float* __restrict rgba, Pixel* __restrict row, std::int32_t width,
+              Convert convert) {
+    for (std::int32_t x = 0; x < width; ++x, rgba += 4)
+        row[x] = {convert(rgba[3]), convert(rgba[0]), convert(rgba[1]), convert(rgba[2])};
+}
+
+}  // namespace
+
+std::uint8_t toChannel8(float value) { return channel8(value); }
+
+std::uint16_t toChannel16(float value) { return channel16(value); }
 
 OwnedWorld worldFromRgba(const float* rgba, std::int32_t width, std::int32_t height,
                          int bitsPerChannel, std::int32_t rowPaddingBytes) {
     OwnedWorld world(width, height, bitsPerChannel, rowPaddingBytes);
     for (std::int32_t y = 0; y < height; ++y) {
         const float* source = rgba + static_cast<std::size_t>(y) * width * 4;
-        for (std::int32_t x = 0; x < width; ++x) {
-            const float* p = source + 4 * static_cast<std::size_t>(x);
-            if (bitsPerChannel == 8) {
-                world.row<PF_Pixel8>(y)[x] = {toChannel8(p[3]), toChannel8(p[0]), toChannel8(p[1]),
-                                              toChannel8(p[2])};
-            } else if (bitsPerChannel == 16) {
-                world.row<PF_Pixel16>(y)[x] = {toChannel16(p[3]), toChannel16(p[0]),
-                                               toChannel16(p[1]), toChannel16(p[2])};
-            } else {
-                world.row<PF_PixelFloat>(y)[x] = {p[3], p[0], p[1], p[2]};
-            }
-        }
+        if (bitsPerChannel == 8)
+            worldRow(source, world.row<PF_Pixel8>(y), width, channel8);
+        else if (bitsPerChannel == 16)
+            worldRow(source, world.row<PF_Pixel16>(y), width, channel16);
+        else
+            worldRow(source, world.row<PF_PixelFloat>(y), width, [](float v) { return v; });
     }
     return world;
 }

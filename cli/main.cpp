@@ -90,13 +90,16 @@ void runAgainWithHugePageHeap(char** argv) {
     const std::string mode{std::istreambuf_iterator<char>(modeFile),
                            std::istreambuf_iterator<char>()};
     if (mode.find("[madvise]") == std::string::npos) return;
-    std::string value = std::string(tunables ? tunables : "");
-    value += (value.empty() ? "" : ":") + std::string(kTunable) + "=1";
+    // A copy: setenv may replace the string that getenv pointed to.
+    const bool hadTunables = tunables != nullptr;
+    const std::string original = hadTunables ? tunables : "";
+    const std::string value =
+        original + (original.empty() ? "" : ":") + std::string(kTunable) + "=1";
     if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
     execv("/proc/self/exe", argv);
     // Not run again: go on as this process, with the environment as it was.
-    if (tunables)
-        setenv("GLIBC_TUNABLES", tunables, 1);
+    if (hadTunables)
+        setenv("GLIBC_TUNABLES", original.c_str(), 1);
     else
         unsetenv("GLIBC_TUNABLES");
 }

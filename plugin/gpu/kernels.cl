@@ -189,34 +189,28 @@ kernel void glow_compress(global float* glowR, global float* glowG, global float
 }
 
 // ---------------------------------------------------------------------------------------------
-// Box filter of radius r plus fraction f with clamped edges, by a running sum: the 2r + 1 centre
-// taps weigh 1, the two taps just outside weigh f. One line of n samples, stride apart.
-// As on the CPU, the sum is set to exactly 0 where every tap (x - reach .. x + reach, clamped) is
-// zero, NaN counting as non-zero: lastNonZero is the last such sample to enter the window.
-
-void mf_boxLine(global const float* src, global float* dst, size_t stride, int n, int r, float f) {
-    if (r < 1 && f < 0.001f) {
-        for (int x = 0; x < n; ++x) dst[x * stride] = src[x * stride];
+// Box filter of radius r plus fraction f with clamped edges: the 2r + 1 centre taps weigh 1, the
+// two taps just outside weigh f. One line of n samples, stride apart, its running sum exact in
+// grid steps (columnSteps) as the CPU keeps it in either direction, so that both give a line's
+// floats wherever a pass starts.
+void mf_exactLine(global const float* line, global float* out, size_t stride, int n, int r,
+                  float frac) {
+    if (r < 1 && frac < 0.001f) {
+        for (int x = 0; x < n; ++x) out[x * stride] = line[x * stride];
         return;
     }
-    float invSize = 1.0f / (2.0f * (float)r + 1.0f + 2.0f * f);
+    float invSize = 1.0f / (2.0f * (float)r + 1.0f + 2.0f * frac);
+    int withFraction = frac != 0.0f;
     int last = n - 1;
-    int reach = f != 0.0f ? r + 1 : r;
-    float sum = 0.0f;
-    for (int i = -r; i <= r; ++i) sum += src[clamp(i, 0, last) * stride];
-    sum += f * src[clamp(-r - 1, 0, last) * stride] + f * src[clamp(r + 1, 0, last) * stride];
-    int lastNonZero = -1;
-    for (int i = 0; i <= min(reach, last); ++i)
-        if (!(src[i * stride] == 0.0f)) lastNonZero = i;
-    dst[0] = sum * invSize;
-    float g = 1.0f - f;
-    for (int x = 1; x < n; ++x) {
-        int entering = min(x + reach, last);
-        if (!(src[entering * stride] == 0.0f)) lastNonZero = entering;
-        sum += g * src[min(x + r, last) * stride] + f * src[min(x + r + 1, last) * stride] -
-               g * src[max(x - r - 1, 0) * stride] - f * src[max(x - r - 2, 0) * stride];
-        if (lastNonZero < x - reach) sum = 0.0f;
-        dst[x * stride] = sum * invSize;
+    long sum = 0;
+    for (int i = -r; i <= r; ++i) sum += (long)columnSteps(line[clamp(i, 0, last) * stride]);
+    for (int x = 0; x < n; ++x) {
+        if (x > 0)
+            sum += (long)columnSteps(line[min(x + r, last) * stride]) -
+                   (long)columnSteps(line[max(x - r - 1, 0) * stride]);
+        out[x * stride] = columnOutput((float)sum, line[max(x - r - 1, 0) * stride],
+                                       line[min(x + r + 1, last) * stride], frac, invSize,
+                                       withFraction);
     }
 }
 
@@ -226,36 +220,15 @@ kernel void blur_h(global const float* src, global float* dst, int W, int H, int
     int y = get_global_id(0);
     if (y >= H) return;
     size_t row = (size_t)y * (size_t)W;
-    mf_boxLine(src + row, dst + row, 1, W, iRadius, frac);
+    mf_exactLine(src + row, dst + row, 1, W, iRadius, frac);
 }
 
-// Vertical pass: one work item per column, the running sum exact in grid steps (columnSteps),
-// as the CPU's column filter keeps it, so that both give a column's floats wherever a pass starts.
+// Vertical pass: one work item per column.
 kernel void blur_v(global const float* src, global float* dst, int W, int H, int iRadius,
                    float frac) {
     int x = get_global_id(0);
     if (x >= W) return;
-    global const float* column = src + x;
-    global float* out = dst + x;
-    size_t stride = (size_t)W;
-    if (iRadius < 1 && frac < 0.001f) {
-        for (int y = 0; y < H; ++y) out[y * stride] = column[y * stride];
-        return;
-    }
-    int r = iRadius;
-    float invSize = 1.0f / (2.0f * (float)r + 1.0f + 2.0f * frac);
-    int withFraction = frac != 0.0f;
-    int last = H - 1;
-    long sum = 0;
-    for (int i = -r; i <= r; ++i) sum += (long)columnSteps(column[clamp(i, 0, last) * stride]);
-    for (int y = 0; y < H; ++y) {
-        if (y > 0)
-            sum += (long)columnSteps(column[min(y + r, last) * stride]) -
-                   (long)columnSteps(column[max(y - r - 1, 0) * stride]);
-        out[y * stride] = columnOutput((float)sum, column[max(y - r - 1, 0) * stride],
-                                       column[min(y + r + 1, last) * stride], frac, invSize,
-                                       withFraction);
-    }
+    mf_exactLine(src + x, dst + x, (size_t)W, H, iRadius, frac);
 }
 
 // Horizontal box filter for environment maps, which are periodic in x: the window wraps around

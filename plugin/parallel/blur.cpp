@@ -1,10 +1,9 @@
-// Box blurs by running sums (cost per pixel independent of the radius) and the wrapping Gaussian
-// by direct convolution. Horizontal passes are split by rows, vertical passes by columns; each
-// worker walks its own columns top to bottom.
+// Box blurs by exact running sums (cost per pixel independent of the radius) and the wrapping
+// Gaussian by direct convolution. Horizontal passes are split by rows, vertical passes by columns;
+// each worker walks its own columns top to bottom.
 #include "parallel/blur.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #if defined(__SSE2__) || defined(_M_X64)
@@ -24,97 +23,8 @@ namespace lumet {
 
 namespace {
 
-// Whether v is +0 or -0; NaN is not.
-inline bool isZero(float v) { return (std::bit_cast<std::uint32_t>(v) << 1) == 0; }
-
-// v where keep holds, else +0, by a mask on the bits.
-inline float keepIf(bool keep, float v) {
-    return std::bit_cast<float>(std::bit_cast<std::uint32_t>(v) & (keep ? ~0u : 0u));
-}
-
-// The fractional box filter along a run of n samples, applied to `lanes` independent lines at once:
-// sample i of lane c is at src[i * step + c * laneStep]. Each lane keeps its own running sum and
-// sees exactly the operations of a lone line, so grouping lines never changes a result; it only
-// lets the vertical pass walk contiguous row segments (several columns per step) and the
-// horizontal pass overlap the dependency chains of neighbouring rows.
-// kContiguousLanes fixes the lane step to 1 at compile time, so the lane loops vectorise.
-// Without a fraction (kFraction false, f = 0) the update is sum += enter - leave: the same float
-// as the full update, whose fraction terms are then zeros and whose (1 - f) factors are ones, for
-// every finite sample; it halves the loads and arithmetic of the three-pass blur's passes.
-// Each lane also keeps the clamped index of the last non-zero sample (NaN included) that entered
-// its window; once that index lies below the window's lowest tap, every tap is zero and the sum
-// is set to exactly 0 (see blur.h). Both tests are on integers (isZero reads the bits), so the
-// selects stay branchless and the lane loops still vectorise: the compiler, keeping float
-// compares' exceptions, will not turn a select on one into vector code.
-// How many rows ahead of the entering one a wide group of lines prefetches.
+// How many rows ahead of the entering one the column filter prefetches.
 constexpr std::int32_t kPrefetchRows = 4;
-
-template <int kMaxLanes, bool kContiguousLanes, bool kFraction>
-LUMET_AVX2_CLONES void boxLines(const float* __restrict src, float* __restrict dst,
-                                std::int64_t step, std::int64_t runtimeLaneStep, std::int32_t lanes,
-                                std::int32_t n, std::int32_t r, float f, float invSize) {
-    const std::int64_t laneStep = kContiguousLanes ? 1 : runtimeLaneStep;
-    // The window of output x spans x - reach .. x + reach: the fraction's taps are one further out.
-    const std::int32_t reach = kFraction ? r + 1 : r;
-    float sum[kMaxLanes];
-    std::int32_t lastNonZero[kMaxLanes];
-    const std::int32_t last = n - 1;
-    auto clampIndex = [&](std::int32_t i) { return std::min(std::max(i, 0), last); };
-    auto line = [&](std::int32_t i) { return src + static_cast<std::int64_t>(i) * step; };
-    for (std::int32_t c = 0; c < lanes; ++c) {
-        sum[c] = 0.0f;
-        lastNonZero[c] = -1;
-    }
-    for (std::int32_t i = -r; i <= r; ++i) {
-        const float* p = line(clampIndex(i));
-        for (std::int32_t c = 0; c < lanes; ++c) sum[c] += p[c * laneStep];
-    }
-    for (std::int32_t i = 0; i <= std::min(reach, last); ++i) {
-        const float* p = line(i);
-        for (std::int32_t c = 0; c < lanes; ++c)
-            lastNonZero[c] = isZero(p[c * laneStep]) ? lastNonZero[c] : i;
-    }
-    {
-        const float* before = line(clampIndex(-r - 1));
-        const float* after = line(clampIndex(r + 1));
-        for (std::int32_t c = 0; c < lanes; ++c)
-            sum[c] += f * before[c * laneStep] + f * after[c * laneStep];
-    }
-    for (std::int32_t c = 0; c < lanes; ++c) dst[c * laneStep] = sum[c] * invSize;
-    const float g = 1.0f - f;
-    for (std::int32_t x = 1; x < n; ++x) {
-        const float* enter = line(std::min(x + r, last));
-        const float* enterFraction = line(std::min(x + r + 1, last));
-        const float* leave = line(std::max(x - r - 1, 0));
-        const float* leaveFraction = line(std::max(x - r - 2, 0));
-        const std::int32_t entering = std::min(x + reach, last);
-        const std::int32_t lowestTap = x - reach;
-        float* out = dst + static_cast<std::int64_t>(x) * step;
-        if (!kFraction) {
-            for (std::int32_t c = 0; c < lanes; ++c) {
-                const std::int64_t o = c * laneStep;
-                const float e = enter[o];
-                const std::int32_t nonZero = isZero(e) ? lastNonZero[c] : entering;
-                lastNonZero[c] = nonZero;
-                const float s = keepIf(nonZero >= lowestTap, sum[c] + (e - leave[o]));
-                sum[c] = s;
-                out[o] = s * invSize;
-            }
-            continue;
-        }
-        for (std::int32_t c = 0; c < lanes; ++c) {
-            const std::int64_t o = c * laneStep;
-            const float ef = enterFraction[o];
-            const std::int32_t nonZero = isZero(ef) ? lastNonZero[c] : entering;
-            lastNonZero[c] = nonZero;
-            const float s =
-                keepIf(nonZero >= lowestTap,
-                       sum[c] + (g * enter[o] + f * ef - g * leave[o] - f * leaveFraction[o]));
-            sum[c] = s;
-            out[o] = s * invSize;
-        }
-    }
-}
 
 constexpr std::int32_t kRowsPerGroup = 8;  // horizontal pass: rows filtered together
 // Vertical pass: columns filtered together. A whole band of a wide plane at once, so every row
@@ -127,154 +37,10 @@ constexpr std::int32_t kColumnsPerPiece = 128;
 #if defined(__SSE2__) || defined(_M_X64)
 #define LUMET_BLUR_SSE2 1
 
-// boxLines over the 8 lanes of an interleaved group, two packed lanes of four at a time. Every lane
-// goes through the same operations in the same order as in boxLines, so the sums are identical;
-// the last non-zero indices are integer vectors and the reset to zero a mask.
-template <bool kFraction>
-void boxInterleaved8(const float* in, float* out, std::int32_t n, std::int32_t r, float f,
-                     float invSize) {
-    const std::int32_t last = n - 1;
-    const std::int32_t reach = kFraction ? r + 1 : r;
-    auto at = [&](std::int32_t i) {
-        return in + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * 8;
-    };
-    const __m128 zero = _mm_setzero_ps();
-    // lastNonZero where the entering sample v is zero, else entering.
-    auto track = [&](__m128i lastNonZero, __m128 v, __m128i entering) {
-        const __m128i isZero = _mm_castps_si128(_mm_cmpeq_ps(v, zero));
-        return _mm_or_si128(_mm_and_si128(isZero, lastNonZero), _mm_andnot_si128(isZero, entering));
-    };
-    // s with its lanes whose last non-zero index is below lowestTap set to 0. The sums form one
-    // dependency chain per x, so the common cases (no lane, or every lane) branch around the mask.
-    auto resetDead = [&](__m128 s, __m128i lastNonZero, __m128i lowestTap) {
-        const __m128 dead = _mm_castsi128_ps(_mm_cmplt_epi32(lastNonZero, lowestTap));
-        const int lanes = _mm_movemask_ps(dead);
-        if (lanes == 0) return s;
-        if (lanes == 0xF) return zero;
-        return _mm_andnot_ps(dead, s);
-    };
-    __m128 s0 = _mm_setzero_ps(), s1 = _mm_setzero_ps();
-    for (std::int32_t i = -r; i <= r; ++i) {
-        const float* p = at(i);
-        s0 = _mm_add_ps(s0, _mm_loadu_ps(p));
-        s1 = _mm_add_ps(s1, _mm_loadu_ps(p + 4));
-    }
-    __m128i nz0 = _mm_set1_epi32(-1), nz1 = _mm_set1_epi32(-1);
-    for (std::int32_t i = 0; i <= std::min(reach, last); ++i) {
-        const float* p = at(i);
-        const __m128i index = _mm_set1_epi32(i);
-        nz0 = track(nz0, _mm_loadu_ps(p), index);
-        nz1 = track(nz1, _mm_loadu_ps(p + 4), index);
-    }
-    const __m128 vf = _mm_set1_ps(f), vg = _mm_set1_ps(1.0f - f), vi = _mm_set1_ps(invSize);
-    {
-        const float* before = at(-r - 1);
-        const float* after = at(r + 1);
-        s0 = _mm_add_ps(s0, _mm_add_ps(_mm_mul_ps(vf, _mm_loadu_ps(before)),
-                                       _mm_mul_ps(vf, _mm_loadu_ps(after))));
-        s1 = _mm_add_ps(s1, _mm_add_ps(_mm_mul_ps(vf, _mm_loadu_ps(before + 4)),
-                                       _mm_mul_ps(vf, _mm_loadu_ps(after + 4))));
-    }
-    _mm_storeu_ps(out, _mm_mul_ps(s0, vi));
-    _mm_storeu_ps(out + 4, _mm_mul_ps(s1, vi));
-    auto delta = [&](__m128 e, __m128 ef, const float* l, const float* lf) {
-        return _mm_sub_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(vg, e), _mm_mul_ps(vf, ef)),
-                                     _mm_mul_ps(vg, _mm_loadu_ps(l))),
-                          _mm_mul_ps(vf, _mm_loadu_ps(lf)));
-    };
-    for (std::int32_t x = 1; x < n; ++x) {
-        const float* e = at(x + r);
-        const float* l = at(x - r - 1);
-        const __m128i entering = _mm_set1_epi32(std::min(x + reach, last));
-        const __m128i lowestTap = _mm_set1_epi32(x - reach);
-        if (kFraction) {
-            const float* ef = at(x + r + 1);
-            const float* lf = at(x - r - 2);
-            const __m128 ef0 = _mm_loadu_ps(ef), ef1 = _mm_loadu_ps(ef + 4);
-            nz0 = track(nz0, ef0, entering);
-            nz1 = track(nz1, ef1, entering);
-            s0 = _mm_add_ps(s0, delta(_mm_loadu_ps(e), ef0, l, lf));
-            s1 = _mm_add_ps(s1, delta(_mm_loadu_ps(e + 4), ef1, l + 4, lf + 4));
-        } else {
-            const __m128 e0 = _mm_loadu_ps(e), e1 = _mm_loadu_ps(e + 4);
-            nz0 = track(nz0, e0, entering);
-            nz1 = track(nz1, e1, entering);
-            s0 = _mm_add_ps(s0, _mm_sub_ps(e0, _mm_loadu_ps(l)));
-            s1 = _mm_add_ps(s1, _mm_sub_ps(e1, _mm_loadu_ps(l + 4)));
-        }
-        s0 = resetDead(s0, nz0, lowestTap);
-        s1 = resetDead(s1, nz1, lowestTap);
-        float* o = out + static_cast<std::int64_t>(x) * 8;
-        _mm_storeu_ps(o, _mm_mul_ps(s0, vi));
-        _mm_storeu_ps(o + 4, _mm_mul_ps(s1, vi));
-    }
-}
-
 #if defined(__x86_64__) && defined(__GNUC__)
 #define LUMET_BLUR_AVX2 1
 
 #define LUMET_TARGET_AVX2 __attribute__((target("avx2")))
-
-// lastNonZero where the entering sample v is zero (NaN is not), else entering.
-LUMET_TARGET_AVX2 inline __m256i trackNonZero(__m256i lastNonZero, __m256 v, __m256i entering) {
-    const __m256i isZero = _mm256_castps_si256(_mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_EQ_OQ));
-    return _mm256_blendv_epi8(entering, lastNonZero, isZero);
-}
-
-// s with its lanes whose last non-zero index is below lowestTap set to 0.
-LUMET_TARGET_AVX2 inline __m256 resetDeadLanes(__m256 s, __m256i lastNonZero, __m256i lowestTap) {
-    const __m256 dead = _mm256_castsi256_ps(_mm256_cmpgt_epi32(lowestTap, lastNonZero));
-    const int lanes = _mm256_movemask_ps(dead);
-    if (lanes == 0) return s;
-    if (lanes == 0xFF) return _mm256_setzero_ps();
-    return _mm256_andnot_ps(dead, s);
-}
-
-// boxInterleaved8 with the 8 lanes in one 256-bit vector, for processors with AVX2. The same
-// operations in the same order on every lane (multiplies and adds, never fused), so the same
-// floats; half the instructions of the two 128-bit halves.
-template <bool kFraction>
-LUMET_TARGET_AVX2 void boxInterleaved8Avx2(const float* in, float* out, std::int32_t n,
-                                           std::int32_t r, float f, float invSize) {
-    const std::int32_t last = n - 1;
-    const std::int32_t reach = kFraction ? r + 1 : r;
-    auto at = [&](std::int32_t i) {
-        return in + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * 8;
-    };
-    const auto track = trackNonZero;
-    const auto resetDead = resetDeadLanes;
-    __m256 s = _mm256_setzero_ps();
-    for (std::int32_t i = -r; i <= r; ++i) s = _mm256_add_ps(s, _mm256_loadu_ps(at(i)));
-    __m256i nz = _mm256_set1_epi32(-1);
-    for (std::int32_t i = 0; i <= std::min(reach, last); ++i)
-        nz = track(nz, _mm256_loadu_ps(at(i)), _mm256_set1_epi32(i));
-    const __m256 vf = _mm256_set1_ps(f), vg = _mm256_set1_ps(1.0f - f);
-    const __m256 vi = _mm256_set1_ps(invSize);
-    s = _mm256_add_ps(s, _mm256_add_ps(_mm256_mul_ps(vf, _mm256_loadu_ps(at(-r - 1))),
-                                       _mm256_mul_ps(vf, _mm256_loadu_ps(at(r + 1)))));
-    _mm256_storeu_ps(out, _mm256_mul_ps(s, vi));
-    for (std::int32_t x = 1; x < n; ++x) {
-        const __m256i entering = _mm256_set1_epi32(std::min(x + reach, last));
-        const __m256i lowestTap = _mm256_set1_epi32(x - reach);
-        const __m256 e = _mm256_loadu_ps(at(x + r));
-        const __m256 l = _mm256_loadu_ps(at(x - r - 1));
-        if (kFraction) {
-            const __m256 ef = _mm256_loadu_ps(at(x + r + 1));
-            const __m256 lf = _mm256_loadu_ps(at(x - r - 2));
-            nz = track(nz, ef, entering);
-            const __m256 delta = _mm256_sub_ps(
-                _mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(vg, e), _mm256_mul_ps(vf, ef)),
-                              _mm256_mul_ps(vg, l)),
-                _mm256_mul_ps(vf, lf));
-            s = _mm256_add_ps(s, delta);
-        } else {
-            nz = track(nz, e, entering);
-            s = _mm256_add_ps(s, _mm256_sub_ps(e, l));
-        }
-        s = resetDead(s, nz, lowestTap);
-        _mm256_storeu_ps(out + static_cast<std::int64_t>(x) * 8, _mm256_mul_ps(s, vi));
-    }
-}
 
 bool haveAvx2() {
     static const bool have = __builtin_cpu_supports("avx2");
@@ -420,6 +186,43 @@ LUMET_TARGET_AVX2 void columnRowAvx2(const ColumnPass& p, std::int32_t lanes, st
     }
     if (vectorLanes < lanes) columnScalar(p, vectorLanes, lanes, x);
 }
+
+// The exact filter along the 8 interleaved lines of a horizontal group (sample i of line c at
+// in[i * 8 + c]): columnRowAvx2's operations on one vector of 8 lanes, with the two vectors of
+// sums kept in registers from one step to the next instead of in memory.
+LUMET_TARGET_AVX2 void exactInterleaved8Avx2(const float* in, float* out, std::int32_t n,
+                                             std::int32_t r, float f, float invSize,
+                                             bool fraction) {
+    const std::int32_t last = n - 1;
+    auto at = [&](std::int32_t i) {
+        return in + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * 8;
+    };
+    const __m256 unit = _mm256_set1_ps(kColumnUnitsPerStep), vf = _mm256_set1_ps(f);
+    const __m256 vi = _mm256_set1_ps(invSize);
+    __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
+    for (std::int32_t i = -r; i <= r; ++i) {
+        const __m256 s = columnSteps8(_mm256_loadu_ps(at(i)));
+        lo = _mm256_add_pd(lo, _mm256_cvtps_pd(_mm256_castps256_ps128(s)));
+        hi = _mm256_add_pd(hi, _mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)));
+    }
+    for (std::int32_t x = 0; x < n; ++x) {
+        const float* leave = at(x - r - 1);
+        if (x > 0) {
+            const __m256 e = columnSteps8(_mm256_loadu_ps(at(x + r)));
+            const __m256 l = columnSteps8(_mm256_loadu_ps(leave));
+            lo = _mm256_add_pd(lo, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(e)),
+                                                 _mm256_cvtps_pd(_mm256_castps256_ps128(l))));
+            hi = _mm256_add_pd(hi, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(e, 1)),
+                                                 _mm256_cvtps_pd(_mm256_extractf128_ps(l, 1))));
+        }
+        __m256 centre =
+            _mm256_mul_ps(_mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)), unit);
+        if (fraction)
+            centre = _mm256_add_ps(_mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(leave))),
+                                   _mm256_mul_ps(vf, _mm256_loadu_ps(at(x + r + 1))));
+        _mm256_storeu_ps(out + static_cast<std::int64_t>(x) * 8, _mm256_mul_ps(centre, vi));
+    }
+}
 #endif
 
 // The column filter over `lanes` columns, row by row.
@@ -452,8 +255,9 @@ std::int64_t horizontalBufferFloats(std::int32_t width) {
 
 // Horizontal pass over rows [begin, end). Groups of kRowsPerGroup rows are interleaved into a
 // small buffer (sample x of row c at x * kRowsPerGroup + c) so that the running sums of a group
-// advance together over contiguous floats; a group with fewer rows repeats its last row in its
-// unused lanes. Without buffers (null), rows are filtered a group at a time in place.
+// advance together over contiguous floats, as the column filter's do (the group is 8 columns of
+// a plane whose rows are the samples); a group with fewer rows repeats its last row in its unused
+// lanes. Without buffers (null), rows are filtered one at a time.
 template <bool kFraction>
 void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64_t stride,
                     std::int32_t begin, std::int32_t end, std::int32_t r, float f, float invSize,
@@ -461,10 +265,11 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
     static_assert(kRowsPerGroup == 8, "the interleaved kernel filters groups of 8 rows");
     const std::int64_t w = width;
     if (!buffers) {
-        for (std::int32_t y = begin; y < end; y += kRowsPerGroup)
-            boxLines<kRowsPerGroup, false, kFraction>(src + y * stride, dst + y * stride, 1, stride,
-                                                      std::min(kRowsPerGroup, end - y), width, r, f,
-                                                      invSize);
+        for (std::int32_t y = begin; y < end; ++y) {
+            double sum;
+            boxColumns(
+                {src + y * stride, dst + y * stride, 1, width, r, f, invSize, kFraction, &sum}, 1);
+        }
         return;
     }
     float* in = buffers;
@@ -495,16 +300,15 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
             for (std::int32_t c = 0; c < kRowsPerGroup; ++c)
                 in[x * kRowsPerGroup + c] = rowOf[c][x];
 #if defined(LUMET_BLUR_AVX2)
-        if (haveAvx2())
-            boxInterleaved8Avx2<kFraction>(in, out, width, r, f, invSize);
-        else
-            boxInterleaved8<kFraction>(in, out, width, r, f, invSize);
-#elif defined(LUMET_BLUR_SSE2)
-        boxInterleaved8<kFraction>(in, out, width, r, f, invSize);
-#else
-        boxLines<kRowsPerGroup, true, kFraction>(in, out, kRowsPerGroup, 1, kRowsPerGroup, width, r,
-                                                 f, invSize);
+        if (haveAvx2()) {
+            exactInterleaved8Avx2(in, out, width, r, f, invSize, kFraction);
+        } else
 #endif
+        {
+            double sums[kRowsPerGroup];
+            boxColumns({in, out, kRowsPerGroup, width, r, f, invSize, kFraction, sums},
+                       kRowsPerGroup);
+        }
         x = 0;
 #ifdef LUMET_BLUR_SSE2
         if (rows == kRowsPerGroup) {

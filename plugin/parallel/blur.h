@@ -11,13 +11,13 @@ namespace lumet {
 
 // Box blur of radius r plus fraction f (the two taps just outside the window weigh f), with
 // clamped edges: a horizontal pass into scratch, then a vertical pass back. scratch is required.
-// Each pass keeps a running sum, which after non-zero samples have left the window would hold
-// their rounding residue. So the sum is set to exactly 0 wherever every tap of the window (the
-// 2r + 3 clamped samples x - r - 1 .. x + r + 1 with a fraction, x - r .. x + r without)
-// is zero, NaN counting as non-zero. Such outputs are 0, and the outputs after them do not depend
-// on what the line held before: content whose zero margin is wider than the window's reach (r + 1
-// or r) blurs to the same floats wherever it lies in a plane of any size. So does
-// threePassBoxBlur, given the margin of its three passes.
+// Each pass keeps its running sum exact: samples on a grid of 2^-32 (columnSteps), summed without
+// rounding, so an output is a function of its window's samples alone. A line blurs to the same
+// floats wherever its pass starts or ends, as long as the window's reach (r + 1 with a fraction,
+// r without) lies inside it: a plane cut into pieces with that margin gives the whole plane's
+// floats, and content whose zero margin is wider than the reach blurs to the same floats
+// wherever it lies in a plane of any size. So does threePassBoxBlur, given the margin of its
+// three passes.
 void boxBlur(float* plane, float* scratch, std::int32_t width, std::int32_t height,
              std::int32_t radius, float fraction);
 

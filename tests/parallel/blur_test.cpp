@@ -57,25 +57,36 @@ TEST(BoxBlur, EqualsDirectSumsWithClampedEdges) {
     }
 }
 
-// A column's outputs depend only on the samples in their window, not on where the pass started:
-// the rows of a run cut out of the plane, far enough from the cut, blur to the whole plane's
-// floats bit for bit (also with NaN and values beyond the cap in the column).
-TEST(BoxBlur, ColumnsGiveTheSameFloatsWhereverTheirPassStarts) {
-    const int w = 37, h = 300;
+// An output depends only on the samples in its window, not on where a pass started, in either
+// direction: a corner cut out of the plane, far enough from the cut, blurs to the whole plane's
+// floats bit for bit (also with NaN and values beyond the cap in it).
+TEST(BoxBlur, LinesGiveTheSameFloatsWhereverTheirPassStarts) {
+    const int w = 160, h = 140;
     Plane plane = randomPlane(w, h, 99);
     plane[5 * w + 3] = std::nanf("");
     plane[7 * w + 4] = 1.0e6f;
     plane[9 * w + 4] = -3.0f;
+    plane[60 * w + 70] = std::nanf("");
+    plane[61 * w + 90] = -7.0e5f;
     for (const auto& [r, f] : {std::pair{4, 0.0f}, std::pair{9, 0.35f}, std::pair{40, 0.0f}}) {
         Plane whole = plane, scratch(plane.size());
         lumet::boxBlur(whole.data(), scratch.data(), w, h, r, f);
-        for (const int cut : {1, 17, 64, 123}) {
-            Plane part(plane.begin() + cut * w, plane.end());
-            lumet::boxBlur(part.data(), scratch.data(), w, h - cut, r, f);
-            // Rows of the cut-out run whose window does not reach its first row.
-            for (int y = r + 2; y < h - cut; ++y)
-                ASSERT_EQ(0, std::memcmp(&part[y * w], &whole[(y + cut) * w], w * sizeof(float)))
-                    << r << " " << cut << " " << y;
+        for (const auto& [cutX, cutY] : {std::pair{0, 17}, std::pair{1, 0}, std::pair{23, 64},
+                                         std::pair{67, 3}, std::pair{110, 90}}) {
+            const int pw = w - cutX, ph = h - cutY;
+            Plane part(static_cast<size_t>(pw) * ph);
+            for (int y = 0; y < ph; ++y)
+                std::memcpy(&part[y * pw], &plane[(y + cutY) * w + cutX], pw * sizeof(float));
+            lumet::boxBlur(part.data(), scratch.data(), pw, ph, r, f);
+            // Pixels of the corner whose window reaches neither of its cut sides.
+            const int from = r + 2;
+            for (int y = cutY ? from : 0; y < ph; ++y) {
+                const int x = cutX ? from : 0;
+                if (x >= pw) break;
+                ASSERT_EQ(0, std::memcmp(&part[y * pw + x], &whole[(y + cutY) * w + cutX + x],
+                                         (pw - x) * sizeof(float)))
+                    << r << " " << cutX << " " << cutY << " " << y;
+            }
         }
     }
 }

@@ -372,8 +372,8 @@ void declareEffect(CLI::App& command, RenderArguments& a) {
         ->check(CLI::IsMember({"auto", "cpu", "opencl"}))
         ->group(group);
     command.add_option("--memory-budget", o.memoryBudget,
-                       "working memory a frame may take before it is computed in bands of rows "
-                       "(the same image, without the stage cache), e.g. 300M or 2G; default a "
+                       "working memory a frame may take before it is computed in pieces (bands of "
+                       "rows, tiles of columns; the same image, without the stage cache), e.g. 300M or 2G; default a "
                        "thirty-second of the physical memory, at least 768M")
         ->check(byteSize())
         ->group(group);

@@ -59,7 +59,7 @@ struct RenderOptions {
     // --device: auto (a GPU or accelerator), cpu (no OpenCL) or opencl (any device); empty when
     // not given, which leaves LUMET_OPENCL as the environment has it.
     std::string device;
-    // --memory-budget: the size above which a frame is computed in bands of rows; empty when not
+    // --memory-budget: the size above which a frame is computed in pieces; empty when not
     // given, which leaves LUMET_MEMORY_BUDGET as the environment has it.
     std::string memoryBudget;
     std::string outputPath;

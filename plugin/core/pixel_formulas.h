@@ -416,11 +416,11 @@ LUMET_FORMULA float glowExtracted(float value, int alpha) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The vertical box filter keeps its running sums in whole numbers of 2^-32: each sample is
-// rounded to that grid (NaN counts as 0, magnitudes are capped at 2^9), so that a window's sum
-// is an exact integer below 2^53 whatever order it was formed in. A column's output is then the
-// same float wherever its pass started, which lets a frame be computed in bands of rows that
-// give the whole frame's floats. The device keeps the sums in 64-bit integers, the CPU in
+// The box filter keeps its running sums in whole numbers of 2^-32, along rows and columns: each
+// sample is rounded to that grid (NaN counts as 0, magnitudes are capped at 2^9), so that a
+// window's sum is an exact integer below 2^53 whatever order it was formed in. A line's output is
+// then the same float wherever its pass started, which lets a frame be computed in bands of rows
+// and tiles of columns that give the whole frame's floats. The device keeps the sums in 64-bit integers, the CPU in
 // doubles; both convert them to float rounding to nearest.
 
 // A sample in grid steps (a whole number).

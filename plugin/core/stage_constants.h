@@ -90,7 +90,7 @@ LUMET_CONSTANT float kBarrelFrom = 0.000001f;  // squared distance from the cent
 LUMET_CONSTANT float kDispersionOn = 0.001f;
 LUMET_CONSTANT float kDispersionShift = 0.01f;
 
-// The vertical box filter's exact sums: samples on a grid of 2^-32, capped at 2^9 (so that a
+// The box filter's exact sums: samples on a grid of 2^-32, capped at 2^9 (so that a
 // window of up to 2^12 samples, more than the longest pass has, sums to at most 2^53). The planes
 // it blurs hold values of about 1 at most: heights, normals, edge strengths, clamped colours.
 LUMET_CONSTANT float kColumnStepsPerUnit = 4294967296.0f;

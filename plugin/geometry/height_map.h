@@ -44,7 +44,7 @@ float bevelHeight(std::int32_t style, std::int32_t profile, bool inside, float d
 // allocated the heights are all 0; without memory for the outer one, pixels outside the shape get
 // 0. The distance transforms and the softening blurs are offered to `accelerated` first.
 // The bevel is kept within the shape's greatest inner distance, measured over these planes; a
-// frame computed in bands of rows measures it over the whole frame first (thicknessReach says how
+// frame computed in pieces measures it over the whole frame first (thicknessReach says how
 // far that needs to see) and hands it in as `frameThickness` (negative: measure here).
 void computeHeightMap(PlaneView<const std::uint8_t> coverage, PlaneView<float> height,
                       const RenderSettings& settings, float pixelScale,

@@ -119,13 +119,15 @@ namespace {
 
 // The largest value of rows [from, to) of a plane `width` wide, at least `least`.
 float largestEdge(const float* edges, std::int32_t width, std::int32_t from, std::int32_t to,
-                  float least = kEdgeMaximumLeast) {
+                  float least = kEdgeMaximumLeast, std::int32_t left = 0, std::int32_t right = -1) {
     std::atomic<float> maximum{least};
     const std::int64_t w = width;
+    if (right < 0) right = width;
     ParallelRows(std::max(to - from, 0), [&](std::int32_t begin, std::int32_t end) {
         float local = least;
-        for (std::int64_t i = (from + begin) * w; i < (from + end) * w; ++i)
-            local = std::max(local, edges[i]);
+        for (std::int64_t y = from + begin; y < from + end; ++y)
+            for (std::int64_t i = y * w + left; i < y * w + right; ++i)
+                local = std::max(local, edges[i]);
         AtomicMax(maximum, local);
     });
     return maximum.load();
@@ -193,17 +195,19 @@ bool usableLayout(const LayerPlacement& layer, PlaneView<const std::uint8_t> cov
 }  // namespace
 
 float smartEdgeSobelMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                            std::int32_t SS, std::int32_t from, std::int32_t to) {
+                            std::int32_t SS, std::int32_t from, std::int32_t to, std::int32_t left,
+                            std::int32_t right) {
     if (!usableLayout(layer, coverage, SS)) return 0.0f;
     Plane<float> edges =
         allocatePlane<float>(static_cast<std::int64_t>(coverage.width) * coverage.height);
     if (!edges || !sobelEdges(layer, coverage, SS, edges.get())) return -1.0f;
-    return largestEdge(edges.get(), coverage.width, from, to, 0.0f);
+    return largestEdge(edges.get(), coverage.width, from, to, 0.0f, left, right);
 }
 
 float smartEdgeBlurredMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
                               std::int32_t SS, float preview, float bevelDepth, float sobelMaximum,
-                              std::int32_t from, std::int32_t to) {
+                              std::int32_t from, std::int32_t to, std::int32_t left,
+                              std::int32_t right) {
     if (!usableLayout(layer, coverage, SS)) return 0.001f;
     Plane<float> edges =
         allocatePlane<float>(static_cast<std::int64_t>(coverage.width) * coverage.height);
@@ -212,7 +216,7 @@ float smartEdgeBlurredMaximum(const LayerPlacement& layer, PlaneView<const std::
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
     scaleEdges(E, W2, H2, sobelMaximum);
     blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS * preview), {});
-    return largestEdge(E, W2, from, to);
+    return largestEdge(E, W2, from, to, kEdgeMaximumLeast, left, right);
 }
 
 void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,

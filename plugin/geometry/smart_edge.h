@@ -29,7 +29,7 @@ std::int32_t wallBlurRadiusOf(float edgeStrength, float pixelScale);
 // Its blurs are offered to `accelerated` first; their radii grow with SS and shrink with the host's
 // preview factor `preview` (1 at full resolution).
 // The edges are normalised twice by their largest value over the frame (at least 0.001): the
-// Sobel magnitudes, then their blur. A frame computed in bands of rows measures both over the
+// Sobel magnitudes, then their blur. A frame computed in pieces measures both over the
 // whole frame first and hands them in as `maxima` (the Sobel one as measured: 0 for a layer
 // without colour edges, which the stage then leaves as it is); without them they are measured
 // over these planes.
@@ -41,15 +41,17 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
                     float edgeStrength, const GeometryAccelerators& accelerated = {},
                     const EdgeMaxima* maxima = nullptr);
 
-// The two maxima over working rows [from, to) of a band of rows whose planes reach far enough
-// around them (the Sobel taps; for the blurred one also the edge blur): the Sobel magnitudes'
-// (0 or more), and, given the frame's Sobel maximum, that of the normalised and blurred edges
-// (at least 0.001). -1 when the planes cannot be had. The band's colours are the layer's as
-// placed.
+// The two maxima over working rows [from, to) and columns [left, right) of a part of the frame
+// whose planes reach far enough around them (the Sobel taps; for the blurred one also the edge
+// blur): the Sobel magnitudes' (0 or more), and, given the frame's Sobel maximum, that of the
+// normalised and blurred edges (at least 0.001). -1 when the planes cannot be had. The band's
+// colours are the layer's as placed.
 float smartEdgeSobelMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
-                            std::int32_t SS, std::int32_t from, std::int32_t to);
+                            std::int32_t SS, std::int32_t from, std::int32_t to, std::int32_t left,
+                            std::int32_t right);
 float smartEdgeBlurredMaximum(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
                               std::int32_t SS, float preview, float bevelDepth, float sobelMaximum,
-                              std::int32_t from, std::int32_t to);
+                              std::int32_t from, std::int32_t to, std::int32_t left,
+                              std::int32_t right);
 
 }  // namespace lumet

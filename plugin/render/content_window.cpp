@@ -182,7 +182,14 @@ std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, f
     // Laplacian's supersampled neighbours.
     const std::int32_t reach =
         bevelReach(settings, pixelScale) + reachAfterDistances(settings, pixelScale, true) + 1;
-    return (reach + SS - 1) / SS * SS;
+    // What the frame's measures read around the pixels they measure: the distances up to where
+    // the thickness stops mattering, the Sobel taps and the edge blur.
+    const std::int32_t distances =
+        static_cast<std::int32_t>(thicknessReach(settings.bevelDepth, pixelScale)) + 1;
+    const std::int32_t edges =
+        2 + threePassReach(edgeBlurRadiusOf(settings.bevelDepth, pixelScale));
+    const std::int32_t halo = std::max({reach, distances, edges});
+    return (halo + SS - 1) / SS * SS;
 }
 
 StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings, std::int32_t SS,
@@ -194,35 +201,92 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
     const bool glow = settings.glowIntensity > kGlowIntensityMin;
     plan.glowHalo = glow ? glowReach(settings, preview) + 1 : 0;
     plan.geometryHalo = geometryBandHalo(settings, SS, preview);
-    // The coverage over both windows stays whole.
-    plan.fixedBytes = window.pixels() + area.pixels();
+    // The frame columns a tile reaches on either side of the columns it writes.
+    const std::int64_t tileHalo = plan.glowHalo + plan.geometryHalo / SS;
     // A band's geometry at its peak per working pixel (the shading's coverage, heights, normals,
     // reflection and supersampled shade, 41, and a downsampling plane), its shade and the shade
     // kept for the glow (12 each per pixel of the area's rows), the glow and its work planes per
-    // pixel of the output window's rows.
+    // pixel of the output window's rows; a band `columns` wide (the whole width, or a tile's
+    // columns with its halo).
     constexpr std::int64_t kBandPerWorkingPixel = 45;
     const std::int64_t perGlowPixel = glow ? 16 + 4 * std::int64_t{glowWorkPlaneCount()} : 0;
-    const auto bandBytes = [&](std::int64_t rows) {
+    const auto bandBytes = [&](std::int64_t rows, std::int64_t columns) {
+        const bool whole = columns >= window.width;
+        const std::int64_t windowColumns =
+            whole ? window.width : std::min<std::int64_t>(columns + 2 * tileHalo, window.width);
+        const std::int64_t areaColumns =
+            whole ? area.width : std::min<std::int64_t>(columns + 2 * tileHalo, area.width);
         const std::int64_t glowRows =
             std::min<std::int64_t>(rows + 2 * plan.glowHalo, window.height);
         const std::int64_t workRows =
             std::min<std::int64_t>(SS * rows + 2 * std::int64_t{plan.geometryHalo}, work.height);
-        return workRows * work.width * kBandPerWorkingPixel + (workRows / SS) * area.width * 12 +
-               std::min<std::int64_t>(glowRows, area.height) * area.width * 12 +
-               glowRows * window.width * perGlowPixel;
+        return workRows * SS * areaColumns * kBandPerWorkingPixel +
+               (workRows / SS) * areaColumns * 12 +
+               std::min<std::int64_t>(glowRows, area.height) * areaColumns * 12 +
+               glowRows * windowColumns * perGlowPixel;
     };
+    // The coverage over both windows stays whole.
+    plan.fixedBytes = window.pixels() + area.pixels();
     const std::int64_t left = budget - plan.fixedBytes;
+    const std::int64_t H = window.height, W = window.width;
+    // Bands of whole rows: as few as the budget allows, sharing the rows evenly, where they can
+    // save something (the least band's glow does not span the whole window) and the least of
+    // them fits.
     std::int64_t rows = kLeastBandRows;
     const std::int64_t perRow = SS * std::int64_t{work.width} * kBandPerWorkingPixel +
-                                24 * std::int64_t{area.width} + window.width * perGlowPixel;
-    if (left > bandBytes(rows) && perRow > 0) rows += (left - bandBytes(rows)) / perRow;
-    // Where a band's glow would span the whole window anyway (a frame far wider than tall),
-    // bands save nothing: the frame is computed whole. Otherwise the bands share the rows evenly.
-    const std::int64_t H = window.height;
-    if (rows + 2 * std::int64_t{plan.glowHalo} >= H) return {};
+                                24 * std::int64_t{area.width} + W * perGlowPixel;
+    if (left > bandBytes(rows, W) && perRow > 0) rows += (left - bandBytes(rows, W)) / perRow;
+    if (kLeastBandRows + 2 * std::int64_t{plan.glowHalo} < H &&
+        bandBytes(kLeastBandRows, W) <= left) {
+        const std::int64_t bands = (std::min(H, rows) + H - 1) / std::min(H, rows);
+        plan.rows = static_cast<std::int32_t>((H + bands - 1) / bands);
+        plan.bandBytes = bandBytes(plan.rows, W);
+        return plan;
+    }
+    // Otherwise tiles of columns (a frame far wider than tall, or one whose least band of whole
+    // rows is over the budget): each takes at most a sixteenth of what the budget leaves, so
+    // that the process stays well below the budget, and writes at least twice the columns of
+    // its halos, so that the halos cost at most as much again. A tile is the window's whole
+    // height where that fits, else bands of rows as tall as fit.
+    const std::int64_t target = std::max<std::int64_t>(left / 16, 0);
+    const std::int64_t leastColumns = std::max<std::int64_t>(kLeastBandRows, 2 * tileHalo);
+    const auto widest = [&](std::int64_t bandRows) {
+        std::int64_t low = leastColumns, high = W;
+        if (bandBytes(bandRows, low) > target) return low;
+        while (low < high) {
+            const std::int64_t middle = low + (high - low + 1) / 2;
+            if (bandBytes(bandRows, middle) <= target)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        return low;
+    };
+    rows = H;
+    if (bandBytes(H, leastColumns) > target) {
+        std::int64_t low = kLeastBandRows, high = H;
+        while (low < high) {
+            const std::int64_t middle = low + (high - low + 1) / 2;
+            if (bandBytes(middle, leastColumns) <= target)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        rows = low;
+        if (rows + 2 * std::int64_t{plan.glowHalo} >= H) rows = H;
+    }
+    const std::int64_t columns = widest(rows);
     const std::int64_t bands = (H + rows - 1) / rows;
     plan.rows = static_cast<std::int32_t>((H + bands - 1) / bands);
-    plan.bandBytes = bandBytes(plan.rows);
+    if (columns < W) {
+        const std::int64_t tiles = (W + columns - 1) / columns;
+        plan.columns = static_cast<std::int32_t>((W + tiles - 1) / tiles);
+        // A tile's own copies of the coverage over its columns.
+        const std::int64_t span = plan.columns + 2 * tileHalo;
+        plan.fixedBytes += std::min<std::int64_t>(span, W) * H +
+                           std::min<std::int64_t>(span, area.width) * area.height;
+    }
+    plan.bandBytes = bandBytes(plan.rows, plan.columns > 0 ? plan.columns : W);
     return plan;
 }
 

@@ -46,8 +46,8 @@ std::int64_t frameBytes(const ContentWindows& windows, std::int32_t SS);
 // The bytes a device whose buffers live in host memory takes for the same frame.
 std::int64_t deviceFrameBytes(const ContentWindows& windows, std::int32_t SS);
 
-// The memory a frame's working planes may take before the frame is computed in bands of rows
-// instead of whole: LUMET_MEMORY_BUDGET when it is set and reads as a size (bytes, or with a K,
+// The memory a frame's working planes may take before the frame is computed in pieces (bands of
+// rows, tiles of columns) instead of whole: LUMET_MEMORY_BUDGET when it is set and reads as a size (bytes, or with a K,
 // M or G suffix: 300M), else a thirty-second of the physical memory, at least 768 MiB.
 std::int64_t memoryBudgetBytes();
 
@@ -57,10 +57,13 @@ bool parseByteSize(const char* text, std::int64_t& bytes);
 
 // How a frame over the budget is computed: bands of `rows` output rows (0: whole), each with
 // the glow's reach around it (`glowHalo` frame rows) and the geometry's around that
-// (`geometryHalo` working rows, a multiple of SS), and the bytes a band takes at its peak
-// besides the frame's coverage planes (`fixedBytes`).
+// (`geometryHalo` working rows, a multiple of SS); with `columns` (0: the whole width), in tiles
+// of that many of the window's columns, each reaching as far around its columns as a band
+// around its rows; and the bytes a band takes at its peak besides the frame's coverage planes
+// and a tile's copies of them (`fixedBytes`).
 struct StripPlan {
     std::int32_t rows = 0;
+    std::int32_t columns = 0;
     std::int32_t glowHalo = 0;
     std::int32_t geometryHalo = 0;
     std::int64_t bandBytes = 0;
@@ -69,12 +72,15 @@ struct StripPlan {
 
 // The working rows around a band whose values the band's geometry, reflection and shading
 // still need: the distances up to the bevel's width, the softening, the smart edge, the normals
-// and their blur and the shading's neighbourhood.
+// and their blur and the shading's neighbourhood; and those the frame's measures read around
+// what they measure (the thickness's distances, the Sobel taps and the edge blur).
 std::int32_t geometryBandHalo(const RenderSettings& settings, std::int32_t SS, float preview);
 
 // The bands for a frame over these windows that fit `budget` bytes with its coverage planes:
-// as few as the budget allows, of even height and at least kLeastBandRows rows. No bands (rows
-// 0) where a band's glow would span the whole window anyway.
+// bands of whole rows, as few as the budget allows, of even height and at least kLeastBandRows
+// rows, where the least of them fits and a band's glow does not span the whole window; else
+// tiles of columns that each take at most a sixteenth of the budget, the window's whole height
+// where that fits.
 constexpr std::int32_t kLeastBandRows = 16;
 StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settings, std::int32_t SS,
                      float preview, std::int64_t budget);

@@ -298,7 +298,7 @@ Status placeFrame(const ContentBounds& bounds, const std::uint8_t* layerAlpha,
     if (gpu::gpuRuntimeReady() && gpu::gpuContext.sharesHostMemory)
         bytes += deviceFrameBytes(windows, SS);
     // Over the budget (less what the frames rendered beside it hold), the frame is computed in
-    // bands of rows on the CPU.
+    // bands of rows or tiles of columns on the CPU.
     const std::int64_t budget = memoryBudgetBytes() - reservedFrameBytesNow();
     job.strips = {};
     if (bytes > budget) {

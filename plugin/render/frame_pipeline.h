@@ -55,7 +55,7 @@ struct FrameJob {
     std::int32_t outputX = 0, outputY = 0;  // the frame pixel of the output's top-left pixel
     std::uint64_t planesRefusedAtStart = 0;  // planeRequestsRefused() when the job started
     FrameMemoryReservation memory;           // the frame's share of the memory bound
-    StripPlan strips;  // bands of rows when the frame's planes exceed the memory budget
+    StripPlan strips;  // bands and tiles when the frame's planes exceed the memory budget
 };
 
 // Whether a plane was refused since the job started.

@@ -31,8 +31,8 @@ struct FrameReport {
     bool glowUsed = false;   // the output received a glow
     bool envLoaded = false;  // the plain path prepared its environment map
     bool gpu = false;        // the frame held the GPU lock
-    // Bands of rows the frame was computed in, over the memory budget (0: whole, through the
-    // stage cache).
+    // Pieces (bands of rows, in every tile of columns) the frame was computed in, over the memory
+    // budget (0: whole, through the stage cache).
     std::int32_t strips = 0;
     std::int32_t W = 0, H = 0, SS = 0, W2 = 0, H2 = 0, dx = 0, dy = 0;
     FrameWindow window;          // the rectangle of the frame the glow and output covered

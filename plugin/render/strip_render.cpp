@@ -1,4 +1,4 @@
-// A frame in bands of rows (see strip_render.h).
+// A frame in bands of rows and tiles of columns (see strip_render.h).
 #include "render/strip_render.h"
 
 #include <algorithm>
@@ -32,6 +32,87 @@ struct Rows {
     bool empty() const { return end <= begin; }
 };
 
+// The part of the frame one run of bands computes, and what the bands read of the job: the
+// whole frame, or a tile of its columns with the columns around them that its stages read. A
+// tile's windows are the frame's cut to its columns (in frame pixels, so every position-dependent
+// stage sees its frame positions), its coverage copies of the frame's over them, and its output
+// the columns it writes.
+struct StripJob {
+    const RenderSettings* settings = nullptr;
+    std::int32_t SS = 1;
+    PreviewScale preview;
+    StripPlan strips;
+    std::int32_t dx = 0, dy = 0, contentW = 0, contentH = 0;
+    ImageView layer;
+    EnvMap env{};
+    FrameWindow window, area;
+    const std::uint8_t* windowAlpha = nullptr;
+    const std::uint8_t* areaAlpha = nullptr;
+    ImageView output;
+    std::int32_t outputX = 0, outputY = 0;
+    // The working columns of the area whose measures this part counts (each column of the frame
+    // in exactly one part).
+    Rows measured;
+};
+
+StripJob wholeFrame(const FrameJob& job) {
+    StripJob part;
+    part.settings = job.settings;
+    part.SS = job.SS;
+    part.preview = job.preview;
+    part.strips = job.strips;
+    part.dx = job.dx, part.dy = job.dy, part.contentW = job.contentW, part.contentH = job.contentH;
+    part.layer = job.layer;
+    part.env = job.env;
+    part.window = job.window, part.area = job.area;
+    part.windowAlpha = job.windowAlpha, part.areaAlpha = job.areaAlpha;
+    part.output = job.output;
+    part.outputX = job.outputX, part.outputY = job.outputY;
+    part.measured = {0, job.area.width * job.SS};
+    return part;
+}
+
+// The tile of `whole` that writes the window's columns `columns` (frame columns; the first tile
+// also the output's columns left of the window, the last those right of it) and reaches `reach`
+// frame columns around them, its coverage copied into `windowAlpha` and `areaAlpha`. False when
+// the copies cannot be had.
+bool tileOf(const StripJob& whole, const Rows& columns, std::int32_t reach, StripJob& tile,
+            Plane<std::uint8_t>& windowAlpha, Plane<std::uint8_t>& areaAlpha) {
+    tile = whole;
+    const auto cut = [&](const FrameWindow& window, const std::uint8_t* alpha,
+                         Plane<std::uint8_t>& copy, FrameWindow& into) {
+        const std::int32_t x0 = std::max(window.x, columns.begin - reach);
+        const std::int32_t x1 = std::min(window.x + window.width, columns.end + reach);
+        into = {x0, window.y, x1 - x0, window.height, window.frameWidth, window.frameHeight};
+        copy = allocatePlane<std::uint8_t>(into.pixels());
+        if (!copy) return false;
+        for (std::int32_t y = 0; y < window.height; ++y)
+            std::memcpy(copy.get() + static_cast<std::int64_t>(y) * into.width,
+                        alpha + static_cast<std::int64_t>(y) * window.width + (x0 - window.x),
+                        static_cast<std::size_t>(into.width));
+        return true;
+    };
+    if (!cut(whole.window, whole.windowAlpha, windowAlpha, tile.window) ||
+        !cut(whole.area, whole.areaAlpha, areaAlpha, tile.area))
+        return false;
+    tile.windowAlpha = windowAlpha.get();
+    tile.areaAlpha = areaAlpha.get();
+    // The output's columns this tile writes.
+    const std::int32_t outputEnd = whole.outputX + whole.output.width;
+    const bool first = columns.begin == whole.window.x;
+    const bool last = columns.end == whole.window.x + whole.window.width;
+    const std::int32_t x0 = std::max(whole.outputX, first ? whole.outputX : columns.begin);
+    const std::int32_t x1 = std::min(outputEnd, last ? outputEnd : columns.end);
+    tile.output = x1 > x0 ? whole.output.part(x0 - whole.outputX, 0, x1 - x0, whole.output.height)
+                          : ImageView();
+    tile.outputX = x0;
+    // The area's columns within the written ones, at the working size.
+    const std::int32_t m0 = std::clamp(columns.begin, tile.area.x, tile.area.x + tile.area.width);
+    const std::int32_t m1 = std::clamp(columns.end, tile.area.x, tile.area.x + tile.area.width);
+    tile.measured = {whole.SS * (m0 - tile.area.x), whole.SS * (m1 - tile.area.x)};
+    return true;
+}
+
 // The working rows of a band computing the working rows `fresh` (at most `most` of them) with
 // `halo` rows around them, of a frame of H2 working rows. Every band is as tall (more rows on the
 // other side at the frame's ends), so that the planes of one band, its stages' own included,
@@ -44,7 +125,7 @@ Rows bandAround(const Rows& fresh, std::int32_t halo, std::int32_t most, std::in
 
 // The working coverage of working rows `rows` of the frame: made into `owned` when SS > 1,
 // the area's alpha itself when SS = 1.
-PlaneView<const std::uint8_t> coverageOf(const FrameJob& job, const Rows& rows,
+PlaneView<const std::uint8_t> coverageOf(const StripJob& job, const Rows& rows,
                                          Plane<std::uint8_t>& owned) {
     const FrameWindow& area = job.area;
     const std::int32_t W2 = area.width * job.SS;
@@ -57,10 +138,10 @@ PlaneView<const std::uint8_t> coverageOf(const FrameJob& job, const Rows& rows,
     return {owned.get(), W2, rows.count()};
 }
 
-// The largest of min(distance, reach) over rows [core.begin, core.end) of a band starting at
-// working row `top`.
+// The largest of min(distance, reach) over rows [core.begin, core.end) and columns `columns` of
+// a band starting at working row `top`.
 float bandThickness(PlaneView<const std::uint8_t> coverage, std::int32_t top, const Rows& core,
-                    float reach, bool& failed) {
+                    const Rows& columns, float reach, bool& failed) {
     Plane<float> distances =
         allocatePlane<float>(static_cast<std::int64_t>(coverage.width) * coverage.height);
     if (!distances) {
@@ -69,10 +150,11 @@ float bandThickness(PlaneView<const std::uint8_t> coverage, std::int32_t top, co
     }
     distanceTransformCpu(coverage.data, distances.get(), coverage.width, coverage.height);
     float thickest = 0.0f;
-    const float* d = distances.get();
-    for (std::int64_t i = std::int64_t{core.begin - top} * coverage.width;
-         i < std::int64_t{core.end - top} * coverage.width; ++i)
-        thickest = std::max(thickest, std::min(d[i], reach));
+    for (std::int32_t y = core.begin - top; y < core.end - top; ++y) {
+        const float* d = distances.get() + static_cast<std::int64_t>(y) * coverage.width;
+        for (std::int32_t x = columns.begin; x < columns.end; ++x)
+            thickest = std::max(thickest, std::min(d[x], reach));
+    }
     return thickest;
 }
 
@@ -84,64 +166,52 @@ struct FrameMeasures {
     bool smartEdge = false;
 };
 
-// The rows every band reaches around the rows it computes: the geometry's halo, and what the
-// measures need (the thickness's distances, the Sobel taps and the edge blur).
-std::int32_t bandHalo(const FrameJob& job) {
-    const RenderSettings& settings = *job.settings;
-    const std::int32_t SS = job.SS;
-    const float pixelScale = static_cast<float>(SS) * job.preview.factor();
-    const auto whole = [SS](std::int32_t rows) { return (rows + SS - 1) / SS * SS; };
-    const std::int32_t distances =
-        static_cast<std::int32_t>(thicknessReach(settings.bevelDepth, pixelScale)) + 1;
-    const std::int32_t edges =
-        2 + threePassReach(edgeBlurRadiusOf(settings.bevelDepth, pixelScale));
-    return std::max({job.strips.geometryHalo, whole(distances), whole(edges)});
-}
-
-Status measureFrame(const FrameJob& job, std::int32_t halo, FrameMeasures& measures) {
+// One pass of the measures over a part of the frame, band by band, counting its measured
+// columns: pass 0 the thickness and the Sobel maximum, pass 1 (given the whole frame's Sobel
+// maximum) the blurred edges'.
+Status measurePart(const StripJob& job, std::int32_t halo, int pass, FrameMeasures& measures) {
     const RenderSettings& settings = *job.settings;
     const std::int32_t SS = job.SS;
     const float preview = job.preview.factor();
     const float pixelScale = static_cast<float>(SS) * preview;
     const std::int32_t H2 = job.area.height * SS;
     const float reach = thicknessReach(settings.bevelDepth, pixelScale);
-    measures.smartEdge = settings.smartEdge && settings.bevelStyle == kInnerBevel && job.layer;
     const std::int32_t most = job.strips.rows * SS;
     const LayerPlacement layer{job.layer, job.dx - job.area.x, job.dy - job.area.y};
+    // Past the reach the shape is thick enough everywhere it matters.
+    bool thicknessDone = pass > 0 || measures.thickness >= reach;
+    if (job.measured.empty() || (thicknessDone && !measures.smartEdge)) return {};
     bool failed = false;
-    // The Sobel maximum and the thickness, then (given the Sobel maximum) the blurred edges',
-    // which a layer without colour edges does not need.
-    for (int pass = 0; pass < (measures.smartEdge ? 2 : 1); ++pass) {
-        if (pass == 1 && !(measures.edges.sobel > 0.0f)) break;
-        bool thicknessDone = pass > 0;
-        for (std::int32_t top = 0; top < H2 && !failed; top += most) {
-            const Rows core{top, std::min(H2, top + most)};
-            const Rows band = bandAround(core, halo, most, H2);
-            Plane<std::uint8_t> owned;
-            const PlaneView<const std::uint8_t> coverage = coverageOf(job, band, owned);
-            if (!coverage) return Status::outOfMemory();
-            if (!thicknessDone) {
-                measures.thickness = std::max(
-                    measures.thickness, bandThickness(coverage, band.begin, core, reach, failed));
-                // Past the reach the shape is thick enough everywhere it matters.
-                thicknessDone = measures.thickness >= reach;
-            }
-            if (measures.smartEdge) {
-                const LayerPlacement placed{layer.image, layer.x, layer.y - band.begin / SS};
-                const Rows local{core.begin - band.begin, core.end - band.begin};
-                const float maximum =
-                    pass == 0 ? smartEdgeSobelMaximum(placed, coverage, SS, local.begin, local.end)
-                              : smartEdgeBlurredMaximum(
-                                    placed, coverage, SS, preview, settings.bevelDepth,
-                                    std::max(0.001f, measures.edges.sobel), local.begin, local.end);
-                failed = failed || maximum < 0.0f;
-                float& into = pass == 0 ? measures.edges.sobel : measures.edges.blurred;
-                into = std::max(into, maximum);
-            } else if (thicknessDone) {
-                break;
-            }
-            if (const std::int32_t answer = frameInterrupted()) return Status::interrupted(answer);
+    for (std::int32_t top = 0; top < H2 && !failed; top += most) {
+        const Rows core{top, std::min(H2, top + most)};
+        const Rows band = bandAround(core, halo, most, H2);
+        Plane<std::uint8_t> owned;
+        const PlaneView<const std::uint8_t> coverage = coverageOf(job, band, owned);
+        if (!coverage) return Status::outOfMemory();
+        if (!thicknessDone) {
+            measures.thickness =
+                std::max(measures.thickness,
+                         bandThickness(coverage, band.begin, core, job.measured, reach, failed));
+            thicknessDone = measures.thickness >= reach;
         }
+        if (measures.smartEdge) {
+            const LayerPlacement placed{layer.image, layer.x, layer.y - band.begin / SS};
+            const Rows local{core.begin - band.begin, core.end - band.begin};
+            const Rows& columns = job.measured;
+            const float maximum =
+                pass == 0
+                    ? smartEdgeSobelMaximum(placed, coverage, SS, local.begin, local.end,
+                                            columns.begin, columns.end)
+                    : smartEdgeBlurredMaximum(placed, coverage, SS, preview, settings.bevelDepth,
+                                              std::max(0.001f, measures.edges.sobel), local.begin,
+                                              local.end, columns.begin, columns.end);
+            failed = failed || maximum < 0.0f;
+            float& into = pass == 0 ? measures.edges.sobel : measures.edges.blurred;
+            into = std::max(into, maximum);
+        } else if (thicknessDone) {
+            break;
+        }
+        if (const std::int32_t answer = frameInterrupted()) return Status::interrupted(answer);
     }
     return failed ? Status::outOfMemory() : Status{};
 }
@@ -154,7 +224,7 @@ struct BandPlanes {
 
 // The geometry, reflection and shading of the working rows `band` (a multiple of SS at both
 // ends), the shade at the area's rows band / SS into planes.shade.
-bool shadeBand(const FrameJob& job, const FrameMeasures& measures, const Rows& band,
+bool shadeBand(const StripJob& job, const FrameMeasures& measures, const Rows& band,
                BandPlanes& planes) {
     const std::int32_t SS = job.SS;
     const FrameWindow& area = job.area;
@@ -216,7 +286,7 @@ bool shadeBand(const FrameJob& job, const FrameMeasures& measures, const Rows& b
 // The heights of the same rows come along for the diagnostic view that shows them.
 class ShadeRun {
 public:
-    bool allocate(const FrameJob& job, std::int32_t capacity, bool keepHeights) {
+    bool allocate(const StripJob& job, std::int32_t capacity, bool keepHeights) {
         width_ = job.area.width;
         begin_ = end_ = job.area.y;
         const std::int64_t count = static_cast<std::int64_t>(width_) * capacity;
@@ -233,7 +303,7 @@ public:
 
     // Makes the run hold exactly [rows.begin, rows.end) (non-empty, rows.begin not before the
     // run's begin, the count within the capacity).
-    bool advance(const FrameJob& job, const FrameMeasures& measures, std::int32_t halo,
+    bool advance(const StripJob& job, const FrameMeasures& measures, std::int32_t halo,
                  const Rows& rows) {
         const FrameWindow& area = job.area;
         const std::int32_t SS = job.SS;
@@ -297,7 +367,7 @@ private:
 
 // The glow of the output window's rows `rows` (frame rows) from the shade of the area's rows
 // `shadeRows` within them, into `planes`, with `work` (planes with room for the rows).
-bool glowBand(const FrameJob& job, const Rows& rows, const Rows& shadeRows,
+bool glowBand(const StripJob& job, const Rows& rows, const Rows& shadeRows,
               const RgbPlanes<const float>& shade, Plane<float> (&planes)[4],
               Plane<float> (&work)[kGlowMostWorkPlanes]) {
     const FrameWindow& window = job.window;
@@ -323,13 +393,13 @@ bool glowBand(const FrameJob& job, const Rows& rows, const Rows& shadeRows,
 }
 
 // Writes the output's rows that show frame rows `rows`.
-void composeBand(const FrameJob& job, const Rows& rows, const FrameWindow& bandWindow,
+void composeBand(const StripJob& job, const Rows& rows, const FrameWindow& bandWindow,
                  const FrameWindow& shadeWindow, const RgbPlanes<const float>& shade,
                  const RgbaPlanes<const float>& glow, const std::uint8_t* alpha,
                  PlaneView<const float> height) {
     const Rows shown{std::max(rows.begin, job.outputY),
                      std::min(rows.end, job.outputY + job.output.height)};
-    if (shown.empty()) return;
+    if (shown.empty() || job.output.width < 1) return;
     const ImageView part =
         job.output.part(0, shown.begin - job.outputY, job.output.width, shown.count());
     composeOutput(bandWindow, shadeWindow, shade, glow,
@@ -337,26 +407,17 @@ void composeBand(const FrameJob& job, const Rows& rows, const FrameWindow& bandW
                   job.SS, part, job.outputX, shown.begin);
 }
 
-}  // namespace
-
-Status runStripFrame(const FrameJob& job) {
+// The bands of a part of the frame: each band's geometry, glow and output rows in turn.
+Status renderBands(const StripJob& job, const FrameMeasures& measures, std::int32_t halo,
+                   std::int32_t& done, std::int32_t pieces) {
     const RenderSettings& settings = *job.settings;
     const FrameWindow& window = job.window;
     const FrameWindow& area = job.area;
     const std::int32_t SS = job.SS;
     const StripPlan& plan = job.strips;
-    FrameReport& report = currentFrameReport();
-    FrameMeasures measures;
-    const std::int32_t halo = bandHalo(job);
-    if (const Status measured = measureFrame(job, halo, measures); !measured.ok()) return measured;
     const bool hasGlow = settings.glowIntensity > kGlowIntensityMin;
     const std::int32_t glowHalo = hasGlow ? plan.glowHalo : 0;
     const std::int32_t bands = (window.height + plan.rows - 1) / plan.rows;
-    report.strips = bands;
-    // The rows of the output above and below the window are transparent.
-    composeBand(job, {job.outputY, window.y}, window, area, {}, {}, job.windowAlpha, {});
-    composeBand(job, {window.y + window.height, job.outputY + job.output.height}, window, area, {},
-                {}, job.windowAlpha, {});
     ShadeRun run;
     if (!run.allocate(job, std::min(area.height, plan.rows + 2 * glowHalo),
                       settings.showEnvMap && settings.smartEdge))
@@ -401,8 +462,64 @@ Status runStripFrame(const FrameJob& job) {
             job, rows, bandWindow, shadeWindow, shade, glowView,
             job.windowAlpha + static_cast<std::int64_t>(glowRows.begin - window.y) * window.width,
             shadeRows.empty() ? PlaneView<const float>() : run.heights(shadeRows, SS));
-        reportFrameProgress(band + 1, bands + 1);
+        reportFrameProgress(++done, pieces + 1);
         if (const std::int32_t answer = frameInterrupted()) return Status::interrupted(answer);
+    }
+    return {};
+}
+
+}  // namespace
+
+Status runStripFrame(const FrameJob& job) {
+    const RenderSettings& settings = *job.settings;
+    const StripJob whole = wholeFrame(job);
+    const FrameWindow& window = job.window;
+    const StripPlan& plan = job.strips;
+    const std::int32_t halo = plan.geometryHalo;
+    const std::int32_t bands = (window.height + plan.rows - 1) / plan.rows;
+    // Tiles of the window's columns, each reaching the glow's and the geometry's halo around
+    // the columns it writes (the frame itself when there are none).
+    const std::int32_t tileColumns = plan.columns > 0 ? plan.columns : window.width;
+    const std::int32_t tiles = (window.width + tileColumns - 1) / tileColumns;
+    const std::int32_t reach = plan.glowHalo + halo / job.SS;
+    const auto part = [&](std::int32_t tile, StripJob& into, Plane<std::uint8_t>& windowAlpha,
+                          Plane<std::uint8_t>& areaAlpha) {
+        if (tiles == 1) {
+            into = whole;
+            return true;
+        }
+        const Rows columns{window.x + tile * tileColumns,
+                           std::min(window.x + window.width, window.x + (tile + 1) * tileColumns)};
+        return tileOf(whole, columns, reach, into, windowAlpha, areaAlpha);
+    };
+    FrameReport& report = currentFrameReport();
+    report.strips = bands * tiles;
+    // The measures over every part, the blurred edges' after the Sobel maximum of the whole
+    // frame (a layer without colour edges needs none).
+    FrameMeasures measures;
+    measures.smartEdge = settings.smartEdge && settings.bevelStyle == kInnerBevel && job.layer;
+    for (int pass = 0; pass < (measures.smartEdge ? 2 : 1); ++pass) {
+        if (pass == 1 && !(measures.edges.sobel > 0.0f)) break;
+        for (std::int32_t tile = 0; tile < tiles; ++tile) {
+            StripJob piece;
+            Plane<std::uint8_t> windowAlpha, areaAlpha;
+            if (!part(tile, piece, windowAlpha, areaAlpha)) return Status::outOfMemory();
+            if (const Status measured = measurePart(piece, halo, pass, measures); !measured.ok())
+                return measured;
+        }
+    }
+    // The rows of the output above and below the window are transparent.
+    composeBand(whole, {job.outputY, window.y}, window, job.area, {}, {}, job.windowAlpha, {});
+    composeBand(whole, {window.y + window.height, job.outputY + job.output.height}, window,
+                job.area, {}, {}, job.windowAlpha, {});
+    std::int32_t done = 0;
+    for (std::int32_t tile = 0; tile < tiles; ++tile) {
+        StripJob piece;
+        Plane<std::uint8_t> windowAlpha, areaAlpha;
+        if (!part(tile, piece, windowAlpha, areaAlpha)) return Status::outOfMemory();
+        if (const Status rendered = renderBands(piece, measures, halo, done, bands * tiles);
+            !rendered.ok())
+            return rendered;
     }
     return {};
 }

@@ -1,9 +1,11 @@
-// A frame too large for the memory budget, computed in bands of output rows: each band runs the
-// geometry, reflection, shading and glow over its rows and the rows around them that those stages
-// read (job.strips says how many), and writes its rows of the output. The values that need the
-// whole frame (the shape's greatest inner distance, the smart edge's two maxima) are measured
-// over all bands first. Every stage's result at a band's own rows is the whole frame's, so the
-// output is the same bytes as the frame computed at once; nothing is kept for the next frame.
+// A frame too large for the memory budget, computed in bands of output rows, within tiles of its
+// columns where the plan has them: each band runs the geometry, reflection, shading and glow over
+// its rows and the rows around them that those stages read (job.strips says how many), and
+// writes its rows of the output; a tile does the same over its columns and the columns around
+// them. The values that need the whole frame (the shape's greatest inner distance, the smart
+// edge's two maxima) are measured over all bands first. Every stage's result at a band's own
+// pixels is the whole frame's, so the output is the same bytes as the frame computed at once;
+// nothing is kept for the next frame.
 #pragma once
 
 #include "core/status.h"

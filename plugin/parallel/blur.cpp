@@ -189,37 +189,43 @@ LUMET_TARGET_AVX2 void columnRowAvx2(const ColumnPass& p, std::int32_t lanes, st
 
 // The exact filter along the 8 interleaved lines of a horizontal group (sample i of line c at
 // in[i * 8 + c]): columnRowAvx2's operations on one vector of 8 lanes, with the two vectors of
-// sums kept in registers from one step to the next instead of in memory.
-LUMET_TARGET_AVX2 void exactInterleaved8Avx2(const float* in, float* out, std::int32_t n,
-                                             std::int32_t r, float f, float invSize,
+// sums kept in registers from one step to the next instead of in memory. Each sample's grid steps
+// are found once, into `steps` (8 doubles a sample), as every sample enters and leaves a window.
+LUMET_TARGET_AVX2 void exactInterleaved8Avx2(const float* in, float* out, double* steps,
+                                             std::int32_t n, std::int32_t r, float f, float invSize,
                                              bool fraction) {
     const std::int32_t last = n - 1;
     auto at = [&](std::int32_t i) {
         return in + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * 8;
     };
+    auto stepsAt = [&](std::int32_t i) {
+        return steps + static_cast<std::int64_t>(std::min(std::max(i, 0), last)) * 8;
+    };
+    for (std::int64_t i = 0; i < n; ++i) {
+        const __m256 s = columnSteps8(_mm256_loadu_ps(in + i * 8));
+        _mm256_storeu_pd(steps + i * 8, _mm256_cvtps_pd(_mm256_castps256_ps128(s)));
+        _mm256_storeu_pd(steps + i * 8 + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)));
+    }
     const __m256 unit = _mm256_set1_ps(kColumnUnitsPerStep), vf = _mm256_set1_ps(f);
     const __m256 vi = _mm256_set1_ps(invSize);
     __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
     for (std::int32_t i = -r; i <= r; ++i) {
-        const __m256 s = columnSteps8(_mm256_loadu_ps(at(i)));
-        lo = _mm256_add_pd(lo, _mm256_cvtps_pd(_mm256_castps256_ps128(s)));
-        hi = _mm256_add_pd(hi, _mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)));
+        lo = _mm256_add_pd(lo, _mm256_loadu_pd(stepsAt(i)));
+        hi = _mm256_add_pd(hi, _mm256_loadu_pd(stepsAt(i) + 4));
     }
     for (std::int32_t x = 0; x < n; ++x) {
-        const float* leave = at(x - r - 1);
         if (x > 0) {
-            const __m256 e = columnSteps8(_mm256_loadu_ps(at(x + r)));
-            const __m256 l = columnSteps8(_mm256_loadu_ps(leave));
-            lo = _mm256_add_pd(lo, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(e)),
-                                                 _mm256_cvtps_pd(_mm256_castps256_ps128(l))));
-            hi = _mm256_add_pd(hi, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(e, 1)),
-                                                 _mm256_cvtps_pd(_mm256_extractf128_ps(l, 1))));
+            const double* e = stepsAt(x + r);
+            const double* l = stepsAt(x - r - 1);
+            lo = _mm256_add_pd(lo, _mm256_sub_pd(_mm256_loadu_pd(e), _mm256_loadu_pd(l)));
+            hi = _mm256_add_pd(hi, _mm256_sub_pd(_mm256_loadu_pd(e + 4), _mm256_loadu_pd(l + 4)));
         }
         __m256 centre =
             _mm256_mul_ps(_mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)), unit);
         if (fraction)
-            centre = _mm256_add_ps(_mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(leave))),
-                                   _mm256_mul_ps(vf, _mm256_loadu_ps(at(x + r + 1))));
+            centre = _mm256_add_ps(
+                _mm256_add_ps(centre, _mm256_mul_ps(vf, _mm256_loadu_ps(at(x - r - 1)))),
+                _mm256_mul_ps(vf, _mm256_loadu_ps(at(x + r + 1))));
         _mm256_storeu_ps(out + static_cast<std::int64_t>(x) * 8, _mm256_mul_ps(centre, vi));
     }
 }
@@ -248,9 +254,10 @@ void boxColumns(const ColumnPass& p, std::int32_t lanes) {
     }
 }
 
-// The floats of horizontalPass's buffers for rows of `width`.
+// The floats of horizontalPass's buffers for rows of `width`: the interleaved group in and out,
+// and its samples' grid steps (a double each).
 std::int64_t horizontalBufferFloats(std::int32_t width) {
-    return 2 * std::int64_t{width} * kRowsPerGroup;
+    return 4 * std::int64_t{width} * kRowsPerGroup;
 }
 
 // Horizontal pass over rows [begin, end). Groups of kRowsPerGroup rows are interleaved into a
@@ -301,7 +308,8 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
                 in[x * kRowsPerGroup + c] = rowOf[c][x];
 #if defined(LUMET_BLUR_AVX2)
         if (haveAvx2()) {
-            exactInterleaved8Avx2(in, out, width, r, f, invSize, kFraction);
+            exactInterleaved8Avx2(in, out, reinterpret_cast<double*>(out + w * kRowsPerGroup),
+                                  width, r, f, invSize, kFraction);
         } else
 #endif
         {

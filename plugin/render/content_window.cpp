@@ -250,32 +250,22 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
     // height where that fits, else bands of rows as tall as fit.
     const std::int64_t target = std::max<std::int64_t>(left / 16, 0);
     const std::int64_t leastColumns = std::max<std::int64_t>(kLeastBandRows, 2 * tileHalo);
-    const auto widest = [&](std::int64_t bandRows) {
-        std::int64_t low = leastColumns, high = W;
-        if (bandBytes(bandRows, low) > target) return low;
+    // The largest n in [low, high] that fits (low when none does).
+    const auto largest = [](std::int64_t low, std::int64_t high, auto fits) {
         while (low < high) {
             const std::int64_t middle = low + (high - low + 1) / 2;
-            if (bandBytes(bandRows, middle) <= target)
+            if (fits(middle))
                 low = middle;
             else
                 high = middle - 1;
         }
         return low;
     };
-    rows = H;
-    if (bandBytes(H, leastColumns) > target) {
-        std::int64_t low = kLeastBandRows, high = H;
-        while (low < high) {
-            const std::int64_t middle = low + (high - low + 1) / 2;
-            if (bandBytes(middle, leastColumns) <= target)
-                low = middle;
-            else
-                high = middle - 1;
-        }
-        rows = low;
-        if (rows + 2 * std::int64_t{plan.glowHalo} >= H) rows = H;
-    }
-    const std::int64_t columns = widest(rows);
+    rows = largest(kLeastBandRows, H,
+                   [&](std::int64_t n) { return bandBytes(n, leastColumns) <= target; });
+    if (rows + 2 * std::int64_t{plan.glowHalo} >= H) rows = H;
+    const std::int64_t columns =
+        largest(leastColumns, W, [&](std::int64_t n) { return bandBytes(rows, n) <= target; });
     const std::int64_t bands = (H + rows - 1) / rows;
     plan.rows = static_cast<std::int32_t>((H + bands - 1) / bands);
     if (columns < W) {

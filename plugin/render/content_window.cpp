@@ -244,12 +244,14 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
         return plan;
     }
     // Otherwise tiles of columns (a frame far wider than tall, or one whose least band of whole
-    // rows is over the budget): each takes at most a sixteenth of what the budget leaves, so
-    // that the process stays well below the budget, and writes at least twice the columns of
-    // its halos, so that the halos cost at most as much again. A tile is the window's whole
-    // height where that fits, else bands of rows as tall as fit.
-    const std::int64_t target = std::max<std::int64_t>(left / 16, 0);
-    const std::int64_t leastColumns = std::max<std::int64_t>(kLeastBandRows, 2 * tileHalo);
+    // rows is over the budget): each takes at most a sixteenth of what the budget leaves, so that
+    // the process stays well below the budget, and writes at least eight times the columns of its
+    // halos, so that they add at most a quarter to its work. A tile is the window's whole height
+    // where that fits, else bands of rows as tall as fit. Where even the least such tile is over
+    // the sixteenth, tiles take what the budget leaves.
+    const std::int64_t leastColumns = std::max<std::int64_t>(kLeastBandRows, 8 * tileHalo);
+    std::int64_t target = std::max<std::int64_t>(left / 16, 0);
+    if (bandBytes(kLeastBandRows, leastColumns) > target) target = std::max<std::int64_t>(left, 0);
     // The largest n in [low, high] that fits (low when none does).
     const auto largest = [](std::int64_t low, std::int64_t high, auto fits) {
         while (low < high) {

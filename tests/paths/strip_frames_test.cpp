@@ -1,10 +1,11 @@
 // A frame computed in bands of rows or tiles of columns, as a node with little memory computes
 // it, is the frame computed whole: the same file, byte for byte, at 8, 16 and 32 bits, through
 // both protocols and OpenFX, for each bevel style, with the smart edge carving colour edges, a
-// wide glow, and at preview factors. A budget of one megabyte makes tiles as narrow and bands as
-// short as they get, so that each stage's reach crosses several of them both ways; one of 16
-// megabytes bands of whole rows, or (for a layer a few rows tall, whose glow spans every band)
-// tiles of the window's whole height.
+// wide glow, and at preview factors. Budgets of one and 16 megabytes make bands of whole rows
+// (a budget of one as short as bands get, so that each stage's reach crosses several of them) in
+// the narrower frames, and tiles of columns in the wide ones: tiles of the window's whole height
+// for a line a few rows tall, whose glow spans every band, and bands within tiles for a row of
+// strokes without glow.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,6 +50,8 @@ const StripCase kCases[] = {
      "--set \"Glow Intensity=0\""},
     {"line8.png", "line.png", "--host ae --depth 8 --set \"Edge Strength=60\""},
     {"line32.tif", "line.png", "--host ofx --depth 32 --set \"Bevel Style=Outer Bevel\""},
+    {"bar16.png", "bar.png",
+     "--host ae --depth 16 --set \"Edge Strength=100\" --set \"Glow Intensity=0\""},
     {"deep32.tif", "disc.png",
      "--host ae --depth 32 --preset Diamond --set \"Bevel Depth=300\" "
      "--set \"Bevel Softness=100\" --set \"Glow Intensity=0\""},
@@ -68,12 +71,18 @@ TEST_F(StripFrames, AreTheWholeFramesBytes) {
                                        at("disc.png"))
                   .status,
               0);
-    // A line a few rows tall across a wide frame.
-    ASSERT_EQ(lumet::testing::runLumet("render --text \"▬▬▬▬▬▬▬▬▬▬\" --size 900x10 --font-size 120 "
-                                       "--preset Gold --quiet -o " +
-                                       at("line.png"))
-                  .status,
-              0);
+    // A line a few rows tall across a wide frame, and a row of upright strokes with colour edges
+    // (each as thin as a tile's edge may cut it: a tile measures only its own columns).
+    std::string line, strokes;
+    for (int i = 0; i < 28; ++i) line += "▬";
+    for (int i = 0; i < 40; ++i) strokes += "I";
+    const std::string layers[][3] = {{"line.png", line, "2600x10"},
+                                     {"bar.png", strokes, "2600x60"}};
+    for (const auto& [name, text, size] : layers)
+        ASSERT_EQ(lumet::testing::runLumet("render --text \"" + text + "\" --size " + size +
+                                           " --font-size 120 --preset Gold --quiet -o " + at(name))
+                      .status,
+                  0);
     lumet::testing::RunOptions reproducible;
     reproducible.environment = {{"SOURCE_DATE_EPOCH", "0"}};
     for (const StripCase& c : kCases) {

@@ -229,17 +229,28 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
     plan.fixedBytes = window.pixels() + area.pixels();
     const std::int64_t left = budget - plan.fixedBytes;
     const std::int64_t H = window.height, W = window.width;
-    // Bands of whole rows: as few as the budget allows, sharing the rows evenly, where they can
-    // save something (the least band's glow does not span the whole window) and the least of
-    // them fits.
-    std::int64_t rows = kLeastBandRows;
-    const std::int64_t perRow = SS * std::int64_t{work.width} * kBandPerWorkingPixel +
-                                24 * std::int64_t{area.width} + W * perGlowPixel;
-    if (left > bandBytes(rows, W) && perRow > 0) rows += (left - bandBytes(rows, W)) / perRow;
+    // The largest n in [low, high] that fits (low when none does).
+    const auto largest = [](std::int64_t low, std::int64_t high, auto fits) {
+        while (low < high) {
+            const std::int64_t middle = low + (high - low + 1) / 2;
+            if (fits(middle))
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        return low;
+    };
+    // The window's rows shared evenly by bands of at most `rows`.
+    const auto evenRows = [H](std::int64_t rows) {
+        const std::int64_t bands = (H + rows - 1) / rows;
+        return static_cast<std::int32_t>((H + bands - 1) / bands);
+    };
+    // Bands of whole rows: as few as the budget allows, where they can save something (the least
+    // band's glow does not span the whole window) and the least of them fits.
     if (kLeastBandRows + 2 * std::int64_t{plan.glowHalo} < H &&
         bandBytes(kLeastBandRows, W) <= left) {
-        const std::int64_t bands = (std::min(H, rows) + H - 1) / std::min(H, rows);
-        plan.rows = static_cast<std::int32_t>((H + bands - 1) / bands);
+        plan.rows = evenRows(
+            largest(kLeastBandRows, H, [&](std::int64_t n) { return bandBytes(n, W) <= left; }));
         plan.bandBytes = bandBytes(plan.rows, W);
         return plan;
     }
@@ -252,24 +263,12 @@ StripPlan planStrips(const ContentWindows& windows, const RenderSettings& settin
     const std::int64_t leastColumns = std::max<std::int64_t>(kLeastBandRows, 8 * tileHalo);
     std::int64_t target = std::max<std::int64_t>(left / 16, 0);
     if (bandBytes(kLeastBandRows, leastColumns) > target) target = std::max<std::int64_t>(left, 0);
-    // The largest n in [low, high] that fits (low when none does).
-    const auto largest = [](std::int64_t low, std::int64_t high, auto fits) {
-        while (low < high) {
-            const std::int64_t middle = low + (high - low + 1) / 2;
-            if (fits(middle))
-                low = middle;
-            else
-                high = middle - 1;
-        }
-        return low;
-    };
-    rows = largest(kLeastBandRows, H,
-                   [&](std::int64_t n) { return bandBytes(n, leastColumns) <= target; });
+    std::int64_t rows = largest(
+        kLeastBandRows, H, [&](std::int64_t n) { return bandBytes(n, leastColumns) <= target; });
     if (rows + 2 * std::int64_t{plan.glowHalo} >= H) rows = H;
     const std::int64_t columns =
         largest(leastColumns, W, [&](std::int64_t n) { return bandBytes(rows, n) <= target; });
-    const std::int64_t bands = (H + rows - 1) / rows;
-    plan.rows = static_cast<std::int32_t>((H + bands - 1) / bands);
+    plan.rows = evenRows(rows);
     if (columns < W) {
         const std::int64_t tiles = (W + columns - 1) / columns;
         plan.columns = static_cast<std::int32_t>((W + tiles - 1) / tiles);

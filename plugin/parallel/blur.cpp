@@ -37,15 +37,8 @@ constexpr std::int32_t kColumnsPerPiece = 128;
 #if defined(__SSE2__) || defined(_M_X64)
 #define LUMET_BLUR_SSE2 1
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef LUMET_AVX2_TARGET
 #define LUMET_BLUR_AVX2 1
-
-#define LUMET_TARGET_AVX2 __attribute__((target("avx2")))
-
-bool haveAvx2() {
-    static const bool have = __builtin_cpu_supports("avx2");
-    return have;
-}
 #endif
 #endif
 

@@ -20,3 +20,16 @@
 #else
 #define LUMET_NO_LOOP_ALIASING
 #endif
+
+// LUMET_TARGET_AVX2, in front of a function: compiled for AVX2 (no fused multiply-add, so a lane
+// gives the SSE2 form's floats), to be called only where haveAvx2() says the processor has it.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define LUMET_AVX2_TARGET 1
+#define LUMET_TARGET_AVX2 __attribute__((target("avx2")))
+namespace lumet {
+inline bool haveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+}  // namespace lumet
+#endif

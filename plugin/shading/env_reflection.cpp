@@ -14,6 +14,10 @@
 #include "envmap/env_map.h"
 #include "envmap/interleaved_sampler.h"
 #include "parallel/parallel_rows.h"
+#include "parallel/simd_clones.h"
+#ifdef LUMET_AVX2_TARGET
+#include <immintrin.h>
+#endif
 
 namespace lumet {
 
@@ -72,6 +76,80 @@ struct ReflectionJob {
     ReflectionConstants k;
 };
 
+// Where a surface pixel reads the map, and the smooth sample's share.
+struct Lookup {
+    std::int32_t x;
+    float u, v, s;
+};
+
+#ifdef LUMET_AVX2_TARGET
+// catmullRom4 on eight lanes: two pixels' texels side by side, each lane through the scalar
+// cubic's operations in their order.
+LUMET_TARGET_AVX2 inline __m256 catmullRom8(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256 t) {
+    const __m256 two = _mm256_set1_ps(2.0f), three = _mm256_set1_ps(3.0f);
+    const __m256 four = _mm256_set1_ps(4.0f), five = _mm256_set1_ps(5.0f);
+    const __m256 a = _mm256_mul_ps(two, p1);
+    const __m256 b = _mm256_mul_ps(_mm256_sub_ps(p2, p0), t);
+    const __m256 c2 =
+        _mm256_sub_ps(_mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(two, p0), _mm256_mul_ps(five, p1)),
+                                    _mm256_mul_ps(four, p2)),
+                      p3);
+    const __m256 c = _mm256_mul_ps(_mm256_mul_ps(c2, t), t);
+    const __m256 d3 = _mm256_add_ps(
+        _mm256_sub_ps(_mm256_sub_ps(_mm256_mul_ps(three, p1), p0), _mm256_mul_ps(three, p2)), p3);
+    const __m256 d = _mm256_mul_ps(_mm256_mul_ps(_mm256_mul_ps(d3, t), t), t);
+    return _mm256_mul_ps(_mm256_set1_ps(0.5f),
+                         _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(a, b), c), d));
+}
+
+// Four floats from a in lanes 0-3 and four from b in lanes 4-7.
+LUMET_TARGET_AVX2 inline __m256 loadPair(const float* a, const float* b) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(a)), _mm_loadu_ps(b), 1);
+}
+
+LUMET_TARGET_AVX2 inline __m256 pairOf(float a, float b) {
+    return _mm256_setr_ps(a, a, a, a, b, b, b, b);
+}
+
+// Two pixels' reflections at once (without dispersion): the sharp sample, the smooth one and
+// their blend as the SSE2 path computes each, pixel a in lanes 0-2 and pixel b in lanes 4-6.
+LUMET_TARGET_AVX2 void reflectPair(const ReflectionJob& job, const Lookup& a, const Lookup& b,
+                                   float* outR, float* outG, float* outB) {
+    const std::int32_t w = job.envW, h = job.envH;
+    const CubicTaps columnsA = wrappedColumnTaps(a.u, w), rowsA = clampedRowTaps(a.v, h);
+    const CubicTaps columnsB = wrappedColumnTaps(b.u, w), rowsB = clampedRowTaps(b.v, h);
+    const __m256 tc = pairOf(columnsA.t, columnsB.t);
+    __m256 across[4];
+    for (std::int32_t k = 0; k < 4; ++k) {
+        const float* lineA = job.sharp + 3 * rowsA.index[k] * w;
+        const float* lineB = job.sharp + 3 * rowsB.index[k] * w;
+        __m256 p[4];
+        for (std::int32_t j = 0; j < 4; ++j)
+            p[j] = loadPair(lineA + 3 * columnsA.index[j], lineB + 3 * columnsB.index[j]);
+        across[k] = catmullRom8(p[0], p[1], p[2], p[3], tc);
+    }
+    const __m256 sharp =
+        catmullRom8(across[0], across[1], across[2], across[3], pairOf(rowsA.t, rowsB.t));
+    const SmoothTaps sa = smoothTaps(job.smooth, w, h, a.u, a.v);
+    const SmoothTaps sb = smoothTaps(job.smooth, w, h, b.u, b.v);
+    const __m256 smooth = _mm256_add_ps(
+        _mm256_add_ps(
+            _mm256_add_ps(_mm256_mul_ps(loadPair(sa.p00, sb.p00), pairOf(sa.w00, sb.w00)),
+                          _mm256_mul_ps(loadPair(sa.p10, sb.p10), pairOf(sa.w10, sb.w10))),
+            _mm256_mul_ps(loadPair(sa.p01, sb.p01), pairOf(sa.w01, sb.w01))),
+        _mm256_mul_ps(loadPair(sa.p11, sb.p11), pairOf(sa.w11, sb.w11)));
+    float mixed[8];
+    _mm256_storeu_ps(
+        mixed, _mm256_add_ps(sharp, _mm256_mul_ps(_mm256_sub_ps(smooth, sharp), pairOf(a.s, b.s))));
+    outR[a.x] = mixed[0];
+    outG[a.x] = mixed[1];
+    outB[a.x] = mixed[2];
+    outR[b.x] = mixed[4];
+    outG[b.x] = mixed[5];
+    outB[b.x] = mixed[6];
+}
+#endif
+
 void reflectRow(const ReflectionJob& job, std::int32_t y) {
     const std::int32_t width = job.window.width;
     const std::uint8_t* alpha = job.surface.coverage.row(y);
@@ -98,14 +176,36 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
     const float fy = static_cast<float>(y + job.window.y);
     const float cv = reflectionCentred(&k, fy, static_cast<float>(job.window.frameHeight));
     const float frameWidth = static_cast<float>(job.window.frameWidth);
-    for (std::int32_t x = 0; x < width; ++x) {
-        if (!isSurface(alpha[x], height[x])) continue;
+    const auto lookup = [&](std::int32_t x) {
         const float* n = normals + 3 * x;
         const float fx = static_cast<float>(x + job.window.x);
         float uv[2];
         const float s =
             reflectionLookup(&k, fx, fy, reflectionCentred(&k, fx, frameWidth), cv, n[0], n[1], uv);
-        const float u = uv[0], v = uv[1];
+        return Lookup{x, uv[0], uv[1], s};
+    };
+#ifdef LUMET_AVX2_TARGET
+    if (!k.dispersionOn && haveAvx2()) {
+        // Surface pixels in pairs; an odd one out is paired with itself.
+        Lookup pending{};
+        bool waiting = false;
+        for (std::int32_t x = 0; x < width; ++x) {
+            if (!isSurface(alpha[x], height[x])) continue;
+            const Lookup at = lookup(x);
+            if (waiting)
+                reflectPair(job, pending, at, outR, outG, outB);
+            else
+                pending = at;
+            waiting = !waiting;
+        }
+        if (waiting) reflectPair(job, pending, pending, outR, outG, outB);
+        return;
+    }
+#endif
+    for (std::int32_t x = 0; x < width; ++x) {
+        if (!isSurface(alpha[x], height[x])) continue;
+        const Lookup at = lookup(x);
+        const float u = at.u, v = at.v, s = at.s;
 
         const SmoothTaps smooth = smoothTaps(job.smooth, job.envW, job.envH, u, v);
 #ifdef LUMET_INTERLEAVED_SSE2

@@ -63,13 +63,18 @@ bool runGeometry(Stages& s) {
     const FrameJob& job = s.job;
     StageCache& cache = s.cache;
     const FrameWindow& area = job.area;
+    // A geometry still valid here was made from this coverage at this size and preview (the
+    // frame's checks cleared it otherwise), so its working coverage is this frame's too.
+    const bool coverageReady = cache.geometryValid;
+    cache.geometryValid = false;
     std::memcpy(cache.alphaCopy.get(), job.areaAlpha, static_cast<std::size_t>(area.pixels()));
     const LayerPlacement layer{job.layer, job.dx - area.x, job.dy - area.y};
     if (!runGeometrySequence({cache.alphaCopy.get(), area.width, area.height},
                              {cache.alphaSS.get(), s.work.width, s.work.height},
                              {cache.heightMap.get(), s.work.width, s.work.height},
                              {cache.normalMap.get(), s.work.width, s.work.height, 3}, job.SS,
-                             job.preview.factor(), *job.settings, layer, s.gpu)) {
+                             job.preview.factor(), *job.settings, layer, s.gpu, nullptr,
+                             coverageReady)) {
         return false;
     }
     cache.geometryValid = true;
@@ -254,8 +259,8 @@ std::int32_t stageFinished(PipelineStage done) {
 
 bool startFrameJob(FrameJob& job, const RenderSettings& frameSettings,
                    const RenderSettings& settings, bool highQuality, const PreviewScale& preview,
-                   const ImageView& output, const OutputPlacement& placement,
-                   std::int32_t contentW, std::int32_t contentH, std::int32_t dx, std::int32_t dy) {
+                   const ImageView& output, const OutputPlacement& placement, std::int32_t contentW,
+                   std::int32_t contentH, std::int32_t dx, std::int32_t dy) {
     const bool ownFrame = placement.frameWidth > 0 && placement.frameHeight > 0;
     const std::int32_t W = ownFrame ? placement.frameWidth : output.width;
     const std::int32_t H = ownFrame ? placement.frameHeight : output.height;
@@ -341,8 +346,8 @@ Status placeLayer(const ImageView& layer, FrameJob& job, FrameCoverage& coverage
     Plane<std::uint8_t> layerAlpha;
     // The smart edge carves the layer's colour edges into the heights: a new fill under the same
     // alpha is a new geometry. Its hash comes from the same pass over the layer.
-    const bool hashColour = layer && job.settings->smartEdge &&
-                            job.settings->bevelStyle == kInnerBevel;
+    const bool hashColour =
+        layer && job.settings->smartEdge && job.settings->bevelStyle == kInnerBevel;
     std::uint64_t colourHash = 0;
     if (layer && layerRect.width > 0 && layerRect.height > 0) {
         layerAlpha = allocatePlane<std::uint8_t>(layerRect.pixels());
@@ -406,8 +411,7 @@ Status runFramePipeline(StageCache& cache, const FrameJob& job, FrameGpuLock& gp
         return abandonFrame(cache, job, gpu, kReflection, a);
     if ((flags.shadingDirty || !cache.shadingValid) && !runShading(stages))
         return Status::outOfMemory();
-    if (std::int32_t a = stageFinished(kShading))
-        return abandonFrame(cache, job, gpu, kShading, a);
+    if (std::int32_t a = stageFinished(kShading)) return abandonFrame(cache, job, gpu, kShading, a);
     const bool hasGlow = runGlow(stages, flags.glowDirty);
     if (std::int32_t a = stageFinished(kGlow)) return abandonFrame(cache, job, gpu, kGlow, a);
     report.glowUsed = hasGlow;

@@ -44,7 +44,7 @@ void workingCoverageRows(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
 bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
                          float preview, const RenderSettings& settings, const LayerPlacement& layer,
-                         bool gpuNormals, const GeometryBand* band) {
+                         bool gpuNormals, const GeometryBand* band, bool coverageReady) {
     if ((SS != 1 && SS != 2 && SS != 4) || !usableTogether(alpha)) return false;
     const std::int32_t W = alpha.width, H = alpha.height, W2 = SS * W;
     const std::int32_t top = band ? band->top : 0;
@@ -60,7 +60,7 @@ bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uin
     const GeometryAccelerators accelerated = acceleratorsOfThisThread();
     const float pixelScale = static_cast<float>(SS) * preview;
 
-    if (SS > 1) workingCoverageRows(alpha, alphaSS, SS, preview, top);
+    if (SS > 1 && !coverageReady) workingCoverageRows(alpha, alphaSS, SS, preview, top);
 
     // The height map and the normals write every pixel of their planes (zero where they could not
     // be computed), so neither plane is cleared first.

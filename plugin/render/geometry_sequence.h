@@ -29,6 +29,9 @@ struct RenderSettings;
 // when SS = 2 and alphaSS is empty: no stage may read the frame-size alpha as if it were the
 // working size.
 //
+// With `coverageReady`, alphaSS already holds step 1's coverage of this alpha at this SS and
+// preview factor (a cached frame whose layer is unchanged), and step 1 is skipped.
+//
 // With `band`, the working planes hold only the working rows [band->top, band->top + their
 // height) of the frame (top a multiple of SS), whose alpha is still the whole frame's: every
 // stage reads its neighbours within the band, so rows closer to the band's ends than the
@@ -42,7 +45,8 @@ struct GeometryBand {
 bool runGeometrySequence(PlaneView<const std::uint8_t> alpha, PlaneView<std::uint8_t> alphaSS,
                          PlaneView<float> height, PlaneView<float> normals, std::int32_t SS,
                          float preview, const RenderSettings& settings, const LayerPlacement& layer,
-                         bool gpuNormals, const GeometryBand* band = nullptr);
+                         bool gpuNormals, const GeometryBand* band = nullptr,
+                         bool coverageReady = false);
 
 // The working rows [top, top + coverage.height) of the frame's coverage at the working size,
 // as the geometry sequence makes them (SS > 1).

@@ -92,17 +92,17 @@ void extractColours(const ImageView& input, std::int32_t offsetX, std::int32_t o
     });
 }
 
-// The Sobel gradient magnitude of one colour plane at a working pixel, where the working
-// plane is the colour plane enlarged SS times by replication: the three rows and three columns
-// come as the colour plane's rows and the source column of each working column.
-inline float sobelMagnitude(const float* top, const float* middle, const float* bottom,
+// The squared Sobel gradient magnitude of one colour plane at a working pixel, where the
+// working plane is the colour plane enlarged SS times by replication: the three rows and three
+// columns come as the colour plane's rows and the source column of each working column.
+inline float sobelSquared(const float* top, const float* middle, const float* bottom,
                             std::int32_t left, std::int32_t centre, std::int32_t right) {
     const float tl = top[left], tc = top[centre], tr = top[right];
     const float ml = middle[left], mr = middle[right];
     const float bl = bottom[left], bc = bottom[centre], br = bottom[right];
     const float gx = (-tl - 2.0f * ml - bl) + (tr + 2.0f * mr + br);
     const float gy = (-tl - 2.0f * tc - tr) + (bl + 2.0f * bc + br);
-    return std::sqrt(gx * gx + gy * gy);
+    return gx * gx + gy * gy;
 }
 
 }  // namespace
@@ -173,12 +173,15 @@ bool sobelEdges(const LayerPlacement& layer, PlaneView<const std::uint8_t> cover
                 }
                 const std::int32_t left = sourceColumn[x - 1], centre = sourceColumn[x],
                                    right = sourceColumn[x + 1];
+                // The largest magnitude is the root of the largest square (the root is
+                // correctly rounded, so it keeps the order); a NaN square is passed over, as
+                // its root would be.
                 float e = 0.0f;
                 for (const float* plane : planes) {
-                    e = std::max(e, sobelMagnitude(plane + top, plane + middle, plane + bottom,
-                                                   left, centre, right));
+                    e = std::max(e, sobelSquared(plane + top, plane + middle, plane + bottom, left,
+                                                 centre, right));
                 }
-                E[i] = e;
+                E[i] = std::sqrt(e);
             }
         }
     });

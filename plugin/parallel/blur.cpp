@@ -222,6 +222,43 @@ LUMET_TARGET_AVX2 void exactInterleaved8Avx2(const float* in, float* out, double
         _mm256_storeu_ps(out + static_cast<std::int64_t>(x) * 8, _mm256_mul_ps(centre, vi));
     }
 }
+
+// An 8 x 8 block of floats transposed in registers.
+LUMET_TARGET_AVX2 inline void transpose8(__m256 v[8]) {
+    __m256 t[8];
+    for (int i = 0; i < 4; ++i) {
+        t[2 * i] = _mm256_unpacklo_ps(v[2 * i], v[2 * i + 1]);
+        t[2 * i + 1] = _mm256_unpackhi_ps(v[2 * i], v[2 * i + 1]);
+    }
+    __m256 u[8];
+    for (int i = 0; i < 2; ++i) {
+        for (int j = 0; j < 2; ++j) {
+            const __m256 a = t[4 * i + j], b = t[4 * i + j + 2];
+            u[4 * i + 2 * j] = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 1, 0));
+            u[4 * i + 2 * j + 1] = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 2, 3, 2));
+        }
+    }
+    for (int i = 0; i < 4; ++i) {
+        v[i] = _mm256_permute2f128_ps(u[i], u[i + 4], 0x20);
+        v[i + 4] = _mm256_permute2f128_ps(u[i], u[i + 4], 0x31);
+    }
+}
+
+// Samples [0, w & ~7) of eight rows into the interleaved buffer (sample x of row c at
+// in[x * 8 + c]), or back when `back`; returns the first sample not moved.
+LUMET_TARGET_AVX2 std::int64_t interleave8Avx2(const float* const* rowOf, float* const* rowTo,
+                                               float* buffer, std::int64_t w, bool back) {
+    std::int64_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        __m256 v[8];
+        for (int c = 0; c < 8; ++c)
+            v[c] = _mm256_loadu_ps(back ? buffer + (x + c) * 8 : rowOf[c] + x);
+        transpose8(v);
+        for (int c = 0; c < 8; ++c)
+            _mm256_storeu_ps(back ? rowTo[c] + x : buffer + (x + c) * 8, v[c]);
+    }
+    return x;
+}
 #endif
 
 // The column filter over `lanes` columns, row by row.
@@ -280,6 +317,9 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
         for (std::int32_t c = 0; c < kRowsPerGroup; ++c)
             rowOf[c] = src + (y + std::min(c, rows - 1)) * stride;
         std::int64_t x = 0;
+#if defined(LUMET_BLUR_AVX2)
+        if (haveAvx2()) x = interleave8Avx2(rowOf, nullptr, in, w, false);
+#endif
 #ifdef LUMET_BLUR_SSE2
         for (; x + 4 <= w; x += 4) {
             for (int half = 0; half < 2; ++half) {
@@ -313,6 +353,11 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
         x = 0;
 #ifdef LUMET_BLUR_SSE2
         if (rows == kRowsPerGroup) {
+#if defined(LUMET_BLUR_AVX2)
+            float* rowTo[kRowsPerGroup];
+            for (std::int32_t c = 0; c < kRowsPerGroup; ++c) rowTo[c] = dst + (y + c) * stride;
+            if (haveAvx2()) x = interleave8Avx2(nullptr, rowTo, out, w, true);
+#endif
             for (; x + 4 <= w; x += 4) {
                 for (int half = 0; half < 2; ++half) {
                     const float* o = out + x * kRowsPerGroup + 4 * half;

@@ -10,6 +10,7 @@
 #include "geometry/pixel_bands.h"
 #include "parallel/blur.h"
 #include "parallel/parallel_rows.h"
+#include "parallel/simd_clones.h"
 #include "platform/plane.h"
 
 namespace lumet {
@@ -52,6 +53,39 @@ namespace {
 
 // Pixels of a row whose vertical sums are taken together before their normals.
 constexpr std::int32_t kNormalBlock = 256;
+
+// The horizontal pass over pixels [from, to) of a row whose taps are all inside it: derivative
+// into a, smoothing into b, each sum from its first tap on.
+LUMET_AVX2_CLONES void innerTaps(const float* __restrict h, float* __restrict a,
+                                 float* __restrict b, std::int32_t from, std::int32_t to,
+                                 const float* __restrict dk, const float* __restrict gk) {
+    for (std::int32_t x = from; x < to; ++x) {
+        float sumD = 0.0f, sumG = 0.0f;
+        for (int k = 0; k < 9; ++k) {
+            const float v = h[x + k - 4];
+            sumD += v * dk[k];
+            sumG += v * gk[k];
+        }
+        a[x] = sumD;
+        b[x] = sumG;
+    }
+}
+
+// The vertical sums of `count` pixels from column x0 of the nine rows of each pass.
+LUMET_AVX2_CLONES void verticalTaps(const float* const* rowsA, const float* const* rowsB,
+                                    std::int32_t x0, std::int32_t count, const float* dk,
+                                    const float* gk, float* __restrict sumX,
+                                    float* __restrict sumY) {
+    for (std::int32_t j = 0; j < count; ++j) {
+        float gx = 0.0f, gy = 0.0f;
+        for (int k = 0; k < 9; ++k) {
+            gx += rowsA[k][x0 + j] * gk[k];
+            gy += rowsB[k][x0 + j] * dk[k];
+        }
+        sumX[j] = gx;
+        sumY[j] = gy;
+    }
+}
 
 }  // namespace
 
@@ -100,16 +134,7 @@ void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const floa
                 b[x] = sumG;
             };
             for (std::int32_t x = 0; x < inner0; ++x) clamped(x);
-            for (std::int32_t x = inner0; x < inner1; ++x) {
-                float sumD = 0.0f, sumG = 0.0f;
-                for (int k = 0; k < 9; ++k) {
-                    const float v = h[x + k - 4];
-                    sumD += v * dk[k];
-                    sumG += v * gk[k];
-                }
-                a[x] = sumD;
-                b[x] = sumG;
-            }
+            innerTaps(h, a, b, inner0, inner1, dk, gk);
             for (std::int32_t x = inner1; x < W2; ++x) clamped(x);
         }
     });
@@ -131,15 +156,7 @@ void computeNormals(PlaneView<const std::uint8_t> coverage, PlaneView<const floa
             for (std::int32_t x0 = 0; x0 < W2; x0 += kNormalBlock) {
                 const std::int32_t count = std::min(kNormalBlock, W2 - x0);
                 float sumX[kNormalBlock], sumY[kNormalBlock];
-                for (std::int32_t j = 0; j < count; ++j) {
-                    float gx = 0.0f, gy = 0.0f;
-                    for (int k = 0; k < 9; ++k) {
-                        gx += rowsA[k][x0 + j] * gk[k];
-                        gy += rowsB[k][x0 + j] * dk[k];
-                    }
-                    sumX[j] = gx;
-                    sumY[j] = gy;
-                }
+                verticalTaps(rowsA, rowsB, x0, count, dk, gk, sumX, sumY);
                 for (std::int32_t x = x0; x < x0 + count; ++x) {
                     const std::int64_t i = y * w + x;
                     surfaceNormal(sumX[x - x0], sumY[x - x0], s, heightMap[i], alphaSS[i],

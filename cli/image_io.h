@@ -7,12 +7,28 @@
 #pragma once
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace lumet::cli {
+
+// Rows of 8-bit samples, four bytes a pixel, `stride` bytes apart, in memory that `owner` keeps:
+// a buffer of their own, or the buffer they were converted in (a host's output world).
+struct Samples8 {
+    std::shared_ptr<void> owner;
+    std::uint8_t* data = nullptr;
+    std::ptrdiff_t stride = 0;
+
+    bool empty() const { return data == nullptr; }
+    void clear() { *this = Samples8{}; }
+    std::uint8_t* row(std::int32_t y) const { return data + y * stride; }
+    // Rows of `width` pixels in a buffer of their own (not cleared: every byte is to be written).
+    static Samples8 owned(std::int32_t width, std::int32_t height);
+};
 
 struct Image {
     std::int32_t width = 0;
@@ -22,7 +38,7 @@ struct Image {
     int sourceBits = 8;  // bit depth the image was read at
     // Instead of rgba, an image taken straight to the 8-bit samples of a PNG (straight RGBA, four
     // bytes a pixel): what pngSamples would make of its floats, unpremultiplied.
-    std::vector<std::uint8_t> samples8;
+    Samples8 samples8;
     // The image's frame (an OpenEXR file's display window) relative to the pixels' top-left
     // corner; a frame of 0 x 0 is the pixels' own. Pixels beyond the frame are overscan.
     std::int32_t frameX = 0, frameY = 0, frameWidth = 0, frameHeight = 0;
@@ -102,6 +118,7 @@ enum class Order8 { Argb, Rgba };
 
 // A run of 8-bit premultiplied pixels as the straight 8-bit RGBA samples that pngSamples gives
 // for their unpremultiplied floats (each byte / 255), by a table of every colour and alpha pair.
+// rgba may be pixels itself: each pixel is read whole before it is written.
 void straightSamples8(const std::uint8_t* pixels, std::size_t count, std::uint8_t* rgba,
                       Order8 order = Order8::Argb);
 

@@ -175,8 +175,25 @@ inline float straightColour(float c, float a) { return a > 0.0f ? c / a : 0.0f; 
 
 }  // namespace
 
+Samples8 Samples8::owned(std::int32_t width, std::int32_t height) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+    const std::shared_ptr<std::uint8_t> buffer(new std::uint8_t[rowBytes * height],
+                                               std::default_delete<std::uint8_t[]>());
+    Samples8 samples;
+    samples.owner = buffer;
+    samples.data = buffer.get();
+    samples.stride = static_cast<std::ptrdiff_t>(rowBytes);
+    return samples;
+}
+
 std::vector<std::uint8_t> pngSamples(const Image& image, int bits) {
-    if (bits == 8 && !image.samples8.empty()) return image.samples8;
+    if (bits == 8 && !image.samples8.empty()) {
+        const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 4;
+        std::vector<std::uint8_t> samples(rowBytes * image.height);
+        for (std::int32_t y = 0; y < image.height; ++y)
+            std::copy_n(image.samples8.row(y), rowBytes, samples.data() + y * rowBytes);
+        return samples;
+    }
     const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
     std::vector<std::uint8_t> samples(count * (bits == 16 ? 2 : 1));
     if (bits == 16) {
@@ -206,12 +223,13 @@ void straightSamples8(const std::uint8_t* pixels, std::size_t count, std::uint8_
     }();
     const int alpha = order == Order8::Argb ? 0 : 3, red = order == Order8::Argb ? 1 : 0;
     for (std::size_t i = 0; i < count; ++i, pixels += 4, rgba += 4) {
-        const std::uint8_t* row = table.data() + pixels[alpha] * 256;
-        rgba[0] = row[pixels[red]];
-        rgba[1] = row[pixels[red + 1]];
-        rgba[2] = row[pixels[red + 2]];
-        rgba[3] = static_cast<std::uint8_t>(
-            quantized(static_cast<float>(pixels[alpha]) / 255.0f, 255.0f));
+        const std::uint8_t a = pixels[alpha], r = pixels[red], g = pixels[red + 1],
+                           b = pixels[red + 2];
+        const std::uint8_t* row = table.data() + a * 256;
+        rgba[0] = row[r];
+        rgba[1] = row[g];
+        rgba[2] = row[b];
+        rgba[3] = static_cast<std::uint8_t>(quantized(static_cast<float>(a) / 255.0f, 255.0f));
     }
 }
 

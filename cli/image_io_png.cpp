@@ -200,11 +200,9 @@ bool writePng(const std::string& path, const Image& image, int bits, std::string
     std::vector<std::uint8_t> converted;
     const bool asTheyAre = bits == 8 && !image.samples8.empty();
     if (!asTheyAre) converted = pngSamples(image, bits);
-    // (libpng takes non-const rows but only reads them when writing.)
-    std::uint8_t* pixels =
-        asTheyAre ? const_cast<std::uint8_t*>(image.samples8.data()) : converted.data();
     std::vector<png_bytep> rows(image.height);
-    for (std::int32_t y = 0; y < image.height; ++y) rows[y] = pixels + y * rowBytes;
+    for (std::int32_t y = 0; y < image.height; ++y)
+        rows[y] = asTheyAre ? image.samples8.row(y) : converted.data() + y * rowBytes;
     return writeThroughTemporary(path, error, [&](const std::string& temporary) {
         return writePngFile(temporary, path, image, bits, level, rows.data(), error);
     });

@@ -79,12 +79,11 @@ public:
         image.premultiplied = true;
         if (straightToPng8(options_)) {
             image.premultiplied = false;
-            image.samples8.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
+            image.samples8 = Samples8::owned(cut.width, cut.height);
             for (std::int32_t y = 0; y < cut.height; ++y) {
                 straightSamples8(
                     rendered.rowFromTop(cut.y0 + y) + 4 * static_cast<std::size_t>(cut.x0),
-                    cut.width, image.samples8.data() + static_cast<std::size_t>(y) * cut.width * 4,
-                    Order8::Rgba);
+                    cut.width, image.samples8.row(y), Order8::Rgba);
             }
         } else {
             image.rgba = refhost::ofxhost::rgbaOf(rendered, cut.x0, cut.y0, cut.width, cut.height);

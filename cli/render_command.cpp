@@ -284,8 +284,10 @@ public:
         failure = "error " + std::to_string(err) + " (" + refhost::errorName(err) + ")";
         return false;
     }
-    // Converts only the cut of the output world, which then goes back to the host for a later
-    // frame.
+    // Converts only the cut of the output world. Straight 8-bit PNG samples are converted in the
+    // world itself, which the image then holds until it is written (memory the host has already
+    // touched, where a buffer of their own would be new pages); the world then goes back to the
+    // host for a later frame, as it does at once otherwise.
     Image takeImage(RenderedOutput& output, std::int32_t layerWidth, std::int32_t layerHeight,
                     bool full) override {
         const refhost::RenderedFrame& frame = output.frame;
@@ -298,21 +300,27 @@ public:
         image.frameX = cut.frameX, image.frameY = cut.frameY;
         image.frameWidth = cut.frameWidth, image.frameHeight = cut.frameHeight;
         image.premultiplied = true;
-        const PF_EffectWorld& world = *frame.output.world();
         if (straightToPng8(options_)) {
             image.premultiplied = false;
-            image.samples8.resize(static_cast<std::size_t>(cut.width) * cut.height * 4);
-            for (std::int32_t y = 0; y < cut.height; ++y) {
-                const auto* row = reinterpret_cast<const std::uint8_t*>(world.data) +
-                                  static_cast<std::ptrdiff_t>(cut.y0 + y) * world.rowbytes;
-                straightSamples8(
-                    row + 4 * static_cast<std::size_t>(cut.x0), cut.width,
-                    image.samples8.data() + static_cast<std::size_t>(y) * cut.width * 4);
-            }
-        } else {
-            image.rgba = refhost::rgbaFromWorld(world, options_.depth, cut.x0, cut.y0, cut.width,
-                                                cut.height);
+            refhost::Host* host = host_.get();
+            const std::shared_ptr<refhost::OwnedWorld> held(
+                new refhost::OwnedWorld(std::move(output.frame.output)),
+                [host](refhost::OwnedWorld* world) {
+                    host->returnOutputWorld(std::move(*world));
+                    delete world;
+                });
+            const PF_EffectWorld& world = *held->world();
+            image.samples8.owner = held;
+            image.samples8.stride = world.rowbytes;
+            image.samples8.data = reinterpret_cast<std::uint8_t*>(world.data) +
+                                  static_cast<std::ptrdiff_t>(cut.y0) * world.rowbytes +
+                                  4 * static_cast<std::ptrdiff_t>(cut.x0);
+            for (std::int32_t y = 0; y < cut.height; ++y)
+                straightSamples8(image.samples8.row(y), cut.width, image.samples8.row(y));
+            return image;
         }
+        image.rgba = refhost::rgbaFromWorld(*frame.output.world(), options_.depth, cut.x0, cut.y0,
+                                            cut.width, cut.height);
         host_->returnOutputWorld(std::move(output.frame.output));
         return image;
     }

@@ -307,9 +307,13 @@ bool writeLibraryImage(const std::string& path, Image& image, const WriteSetting
     }
     // A frame taken straight to 8-bit PNG samples goes out as it is unless its colour changes.
     if (!image.samples8.empty() && (to != working || *format != FileFormat::Png)) {
-        image.rgba.resize(image.samples8.size());
-        for (std::size_t i = 0; i < image.samples8.size(); ++i)
-            image.rgba[i] = static_cast<float>(image.samples8[i]) / 255.0f;
+        const std::size_t rowValues = static_cast<std::size_t>(image.width) * 4;
+        image.rgba.resize(rowValues * image.height);
+        for (std::int32_t y = 0; y < image.height; ++y) {
+            const std::uint8_t* row = image.samples8.row(y);
+            for (std::size_t i = 0; i < rowValues; ++i)
+                image.rgba[y * rowValues + i] = static_cast<float>(row[i]) / 255.0f;
+        }
         image.samples8.clear();
         image.premultiplied = false;
     }

@@ -245,17 +245,28 @@ LUMET_TARGET_AVX2 inline void transpose8(__m256 v[8]) {
 }
 
 // Samples [0, w & ~7) of eight rows into the interleaved buffer (sample x of row c at
-// in[x * 8 + c]), or back when `back`; returns the first sample not moved.
-LUMET_TARGET_AVX2 std::int64_t interleave8Avx2(const float* const* rowOf, float* const* rowTo,
-                                               float* buffer, std::int64_t w, bool back) {
+// buffer[x * 8 + c]); returns the first sample not moved.
+LUMET_TARGET_AVX2 std::int64_t interleave8Avx2(const float* const* rows, float* buffer,
+                                               std::int64_t w) {
     std::int64_t x = 0;
     for (; x + 8 <= w; x += 8) {
         __m256 v[8];
-        for (int c = 0; c < 8; ++c)
-            v[c] = _mm256_loadu_ps(back ? buffer + (x + c) * 8 : rowOf[c] + x);
+        for (int c = 0; c < 8; ++c) v[c] = _mm256_loadu_ps(rows[c] + x);
         transpose8(v);
-        for (int c = 0; c < 8; ++c)
-            _mm256_storeu_ps(back ? rowTo[c] + x : buffer + (x + c) * 8, v[c]);
+        for (int c = 0; c < 8; ++c) _mm256_storeu_ps(buffer + (x + c) * 8, v[c]);
+    }
+    return x;
+}
+
+// interleave8Avx2 backwards: the buffer's samples [0, w & ~7) out to the eight rows.
+LUMET_TARGET_AVX2 std::int64_t deinterleave8Avx2(const float* buffer, float* const* rows,
+                                                 std::int64_t w) {
+    std::int64_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        __m256 v[8];
+        for (int c = 0; c < 8; ++c) v[c] = _mm256_loadu_ps(buffer + (x + c) * 8);
+        transpose8(v);
+        for (int c = 0; c < 8; ++c) _mm256_storeu_ps(rows[c] + x, v[c]);
     }
     return x;
 }
@@ -318,7 +329,7 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
             rowOf[c] = src + (y + std::min(c, rows - 1)) * stride;
         std::int64_t x = 0;
 #if defined(LUMET_BLUR_AVX2)
-        if (haveAvx2()) x = interleave8Avx2(rowOf, nullptr, in, w, false);
+        if (haveAvx2()) x = interleave8Avx2(rowOf, in, w);
 #endif
 #ifdef LUMET_BLUR_SSE2
         for (; x + 4 <= w; x += 4) {
@@ -356,7 +367,7 @@ void horizontalPass(const float* src, float* dst, std::int32_t width, std::int64
 #if defined(LUMET_BLUR_AVX2)
             float* rowTo[kRowsPerGroup];
             for (std::int32_t c = 0; c < kRowsPerGroup; ++c) rowTo[c] = dst + (y + c) * stride;
-            if (haveAvx2()) x = interleave8Avx2(nullptr, rowTo, out, w, true);
+            if (haveAvx2()) x = deinterleave8Avx2(out, rowTo, w);
 #endif
             for (; x + 4 <= w; x += 4) {
                 for (int half = 0; half < 2; ++half) {

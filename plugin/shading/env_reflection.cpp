@@ -15,6 +15,7 @@
 #include "envmap/interleaved_sampler.h"
 #include "parallel/parallel_rows.h"
 #include "parallel/simd_clones.h"
+#include "platform/plane.h"
 #ifdef LUMET_AVX2_TARGET
 #include <immintrin.h>
 #endif
@@ -150,7 +151,41 @@ LUMET_TARGET_AVX2 void reflectPair(const ReflectionJob& job, const Lookup& a, co
 }
 #endif
 
-void reflectRow(const ReflectionJob& job, std::int32_t y) {
+// The lookups of the n pixels from frame column x0 on, in a loop that becomes vector code: each
+// lane does the scalar formula's operations (nothing fused; both sides of its selects may be
+// evaluated, which this file allows), so the floats are those of one pixel at a time.
+LUMET_AVX2_CLONES void lookupRun(const ReflectionConstants& k, const float* __restrict normals,
+                                 std::int32_t x0, std::int32_t n, float fy, float cv,
+                                 float frameWidth, float* __restrict u, float* __restrict v,
+                                 float* __restrict s) {
+    const auto run = [&](const ReflectionConstants& constants) {
+        for (std::int32_t i = 0; i < n; ++i) {
+            const float fx = static_cast<float>(x0 + i);
+            float uv[2];
+            s[i] =
+                reflectionLookup(&constants, fx, fy, reflectionCentred(&constants, fx, frameWidth),
+                                 cv, normals[3 * i], normals[3 * i + 1], uv);
+            u[i] = uv[0];
+            v[i] = uv[1];
+        }
+    };
+    if (k.streaksOn) {
+        run(k);
+        return;
+    }
+    // Without streaks, a copy that says so where the compiler sees it: the loop has no cosines.
+    ReflectionConstants plain = k;
+    plain.streaksOn = 0;
+    run(plain);
+}
+
+// Room for one row's lookups: u, v and the smooth share, one float each a column.
+struct LookupRow {
+    float *u = nullptr, *v = nullptr, *s = nullptr;
+    explicit operator bool() const { return u != nullptr; }
+};
+
+void reflectRow(const ReflectionJob& job, std::int32_t y, const LookupRow& room) {
     const std::int32_t width = job.window.width;
     const std::uint8_t* alpha = job.surface.coverage.row(y);
     const float* height = job.surface.height.row(y);
@@ -176,13 +211,22 @@ void reflectRow(const ReflectionJob& job, std::int32_t y) {
     const float fy = static_cast<float>(y + job.window.y);
     const float cv = reflectionCentred(&k, fy, static_cast<float>(job.window.frameHeight));
     const float frameWidth = static_cast<float>(job.window.frameWidth);
+    // The lookups of the row's columns from its first surface pixel to its last, at once where
+    // there is room for them and the loop is vector code (without streaks, whose cosines are
+    // not), else one surface pixel at a time.
+    const bool spanned = room && !k.streaksOn;
+    if (spanned) {
+        std::int32_t first = 0, last = width - 1;
+        while (!isSurface(alpha[first], height[first])) ++first;
+        while (!isSurface(alpha[last], height[last])) --last;
+        lookupRun(k, normals + 3 * first, first + job.window.x, last - first + 1, fy, cv,
+                  frameWidth, room.u + first, room.v + first, room.s + first);
+    }
     const auto lookup = [&](std::int32_t x) {
-        const float* n = normals + 3 * x;
-        const float fx = static_cast<float>(x + job.window.x);
-        float uv[2];
-        const float s =
-            reflectionLookup(&k, fx, fy, reflectionCentred(&k, fx, frameWidth), cv, n[0], n[1], uv);
-        return Lookup{x, uv[0], uv[1], s};
+        if (spanned) return Lookup{x, room.u[x], room.v[x], room.s[x]};
+        Lookup at{x, 0.0f, 0.0f, 0.0f};
+        lookupRun(k, normals + 3 * x, x + job.window.x, 1, fy, cv, frameWidth, &at.u, &at.v, &at.s);
+        return at;
     };
 #ifdef LUMET_AVX2_TARGET
     if (!k.dispersionOn && haveAvx2()) {
@@ -277,7 +321,14 @@ void renderEnvReflection(const SurfaceView& surface, const RgbPlanes<float>& out
         surface,       out,      window,   env.sharpRgb,
         env.smoothRgb, env.envW, env.envH, makeReflectionConstants(settings, contentW, contentH)};
     ParallelRows(window.height, [&job](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = begin; y < end; ++y) reflectRow(job, y);
+        const Plane<float> lookups = allocatePlane<float>(3 * std::int64_t{job.window.width});
+        LookupRow room;
+        if (lookups) {
+            room.u = lookups.get();
+            room.v = room.u + job.window.width;
+            room.s = room.v + job.window.width;
+        }
+        for (std::int32_t y = begin; y < end; ++y) reflectRow(job, y, room);
     });
 }
 

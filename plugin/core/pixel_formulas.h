@@ -13,10 +13,10 @@
 // lay them out alike and they travel to the device as they are.
 //
 // The surface shading's formulas take their per-pixel values as PixelLanes: a float on the device
-// (one pixel per work item); in C++ a template parameter, float for one pixel or PixelLanes4 for
-// four neighbouring pixels of a row, whose arithmetic, comparisons and selects (?: on a comparison)
-// act lane by lane with the scalar operations (GCC's and Clang's vector extensions), so each lane
-// is the scalar result. A per-pixel choice is therefore written as a select between two computed
+// (one pixel per work item); in C++ a template parameter, float for one pixel, PixelLanes4 or
+// PixelLanes8 for four or eight neighbouring pixels of a row, whose arithmetic, comparisons and
+// selects (?: on a comparison) act lane by lane with the scalar operations (GCC's and Clang's
+// vector extensions), so each lane is the scalar result. A per-pixel choice is therefore written as a select between two computed
 // values, never as a branch. Neither side contracts into fused multiply-adds (the pragma below;
 // -ffp-contract=off in the C++ build).
 #ifndef LUMET_CORE_PIXEL_FORMULAS_H
@@ -26,6 +26,9 @@
 #include <cmath>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #endif
 
 #include "core/stage_constants.h"
@@ -90,6 +93,43 @@ inline PixelLanes4 pixelToFloat(PixelInts4 v) {
 inline PixelLanes4 pixelTableAt(const float* table, PixelInts4 i) {
     return _mm_setr_ps(table[i[0]], table[i[1]], table[i[2]], table[i[3]]);
 }
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define LUMET_PIXEL_LANES8 1
+// Eight floats (AVX's register), for code compiled for AVX2 only. The helpers below are written
+// without AVX's intrinsics, so that the formulas take them whatever they are compiled for and the
+// AVX2 code they are inlined into gets AVX's instructions; each is the four-lane one on each half
+// (the maximum and the clamp are the generic selects below).
+using PixelLanes8 = __m256;
+typedef int PixelInts8 __attribute__((vector_size(32)));
+// Always inlined, so the calling convention of an AVX vector never applies.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+inline __attribute__((always_inline)) bool pixelAny(PixelInts8 mask) {
+    PixelInts4 halves[2];
+    __builtin_memcpy(halves, &mask, sizeof halves);
+    return pixelAny(halves[0] | halves[1]);
+}
+inline __attribute__((always_inline)) PixelLanes8 pixelSqrt(PixelLanes8 v) {
+    PixelLanes4 halves[2];
+    __builtin_memcpy(halves, &v, sizeof halves);
+    halves[0] = _mm_sqrt_ps(halves[0]);
+    halves[1] = _mm_sqrt_ps(halves[1]);
+    __builtin_memcpy(&v, halves, sizeof halves);
+    return v;
+}
+inline __attribute__((always_inline)) PixelInts8 pixelTruncate(PixelLanes8 v) {
+    return __builtin_convertvector(v, PixelInts8);
+}
+inline __attribute__((always_inline)) PixelLanes8 pixelToFloat(PixelInts8 v) {
+    return __builtin_convertvector(v, PixelLanes8);
+}
+inline __attribute__((always_inline)) PixelLanes8 pixelTableAt(const float* table, PixelInts8 i) {
+    return PixelLanes8{table[i[0]], table[i[1]], table[i[2]], table[i[3]],
+                       table[i[4]], table[i[5]], table[i[6]], table[i[7]]};
+}
+#pragma GCC diagnostic pop
 #endif
 #endif
 

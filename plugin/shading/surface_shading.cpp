@@ -152,11 +152,59 @@ void shadeOne(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
 }
 #endif
 
+#ifdef LUMET_PIXEL_LANES8
+// shadeFour on eight columns, x .. x + 7 (AVX2).
+LUMET_TARGET_AVX2 inline void shadeEight(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
+    const PixelLanes8 alphaByte = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r.alpha + x))));
+    const PixelLanes8 h = _mm256_loadu_ps(r.heights + x);
+    if (!pixelAny(!(shadeCoverage(alphaByte, h) < kCoverageMin))) {
+        _mm256_storeu_ps(r.outR + x, _mm256_setzero_ps());
+        _mm256_storeu_ps(r.outG + x, _mm256_setzero_ps());
+        _mm256_storeu_ps(r.outB + x, _mm256_setzero_ps());
+        return;
+    }
+    const PixelLanes8 env[3] = {_mm256_loadu_ps(r.envR + x), _mm256_loadu_ps(r.envG + x),
+                                _mm256_loadu_ps(r.envB + x)};
+    PixelLanes4 low[3], high[3];
+    loadNormals4(r.normals + 3 * x, low);
+    loadNormals4(r.normals + 3 * x + 12, high);
+    PixelLanes8 n[3];
+    for (int c = 0; c < 3; ++c) n[c] = _mm256_set_m128(high[c], low[c]);
+    PixelLanes8 lap = _mm256_setzero_ps();
+    if (r.interiorRow && x >= 1 && x + 8 < r.width) {
+        const float* hp = r.heights + x;
+        lap = shadeLaplacian(_mm256_loadu_ps(hp - 1), _mm256_loadu_ps(hp + 1),
+                             _mm256_loadu_ps(hp - r.width), _mm256_loadu_ps(hp + r.width), h);
+    } else if (r.interiorRow) {
+        lap = _mm256_setr_ps(laplacianAt(r, x), laplacianAt(r, x + 1), laplacianAt(r, x + 2),
+                             laplacianAt(r, x + 3), laplacianAt(r, x + 4), laplacianAt(r, x + 5),
+                             laplacianAt(r, x + 6), laplacianAt(r, x + 7));
+    }
+    PixelLanes8 rgb[3];
+    shadeCoveredPixel(k, alphaByte, env, h, n, shadeHighlightPower(k, n), lap, rgb);
+    _mm256_storeu_ps(r.outR + x, rgb[0]);
+    _mm256_storeu_ps(r.outG + x, rgb[1]);
+    _mm256_storeu_ps(r.outB + x, rgb[2]);
+}
+
+// Columns from x0 on in blocks of eight; returns the first column not shaded.
+LUMET_TARGET_AVX2 std::int32_t shadeEights(const ShadeParams* k, const ShadeRow& r,
+                                           std::int32_t x0, std::int32_t x1) {
+    std::int32_t x = x0;
+    for (; x + 8 <= x1; x += 8) shadeEight(k, r, x);
+    return x;
+}
+#endif
+
 // Columns [x0, x1) of the row; with GCC also compiled with AVX2's encoding of the same four-lane
 // instructions (fewer register copies), for processors that have it.
 LUMET_AVX2_CLONES
 void shadeSpan(const ShadeParams* k, const ShadeRow& r, std::int32_t x0, std::int32_t x1) {
     std::int32_t x = x0;
+#ifdef LUMET_PIXEL_LANES8
+    if (haveAvx2()) x = shadeEights(k, r, x, x1);
+#endif
 #ifdef LUMET_PIXEL_LANES4
     for (; x + 4 <= x1; x += 4) shadeFour(k, r, x);
 #endif

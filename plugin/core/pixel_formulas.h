@@ -16,9 +16,9 @@
 // (one pixel per work item); in C++ a template parameter, float for one pixel, PixelLanes4 or
 // PixelLanes8 for four or eight neighbouring pixels of a row, whose arithmetic, comparisons and
 // selects (?: on a comparison) act lane by lane with the scalar operations (GCC's and Clang's
-// vector extensions), so each lane is the scalar result. A per-pixel choice is therefore written as a select between two computed
-// values, never as a branch. Neither side contracts into fused multiply-adds (the pragma below;
-// -ffp-contract=off in the C++ build).
+// vector extensions), so each lane is the scalar result. A per-pixel choice is therefore written as
+// a select between two computed values, never as a branch. Neither side contracts into fused
+// multiply-adds (the pragma below; -ffp-contract=off in the C++ build).
 #ifndef LUMET_CORE_PIXEL_FORMULAS_H
 #define LUMET_CORE_PIXEL_FORMULAS_H
 

@@ -155,8 +155,8 @@ void shadeOne(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
 #ifdef LUMET_PIXEL_LANES8
 // shadeFour on eight columns, x .. x + 7 (AVX2).
 LUMET_TARGET_AVX2 inline void shadeEight(const ShadeParams* k, const ShadeRow& r, std::int32_t x) {
-    const PixelLanes8 alphaByte = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r.alpha + x))));
+    const PixelLanes8 alphaByte = _mm256_cvtepi32_ps(
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r.alpha + x))));
     const PixelLanes8 h = _mm256_loadu_ps(r.heights + x);
     if (!pixelAny(!(shadeCoverage(alphaByte, h) < kCoverageMin))) {
         _mm256_storeu_ps(r.outR + x, _mm256_setzero_ps());
@@ -189,8 +189,8 @@ LUMET_TARGET_AVX2 inline void shadeEight(const ShadeParams* k, const ShadeRow& r
 }
 
 // Columns from x0 on in blocks of eight; returns the first column not shaded.
-LUMET_TARGET_AVX2 std::int32_t shadeEights(const ShadeParams* k, const ShadeRow& r,
-                                           std::int32_t x0, std::int32_t x1) {
+LUMET_TARGET_AVX2 std::int32_t shadeEights(const ShadeParams* k, const ShadeRow& r, std::int32_t x0,
+                                           std::int32_t x1) {
     std::int32_t x = x0;
     for (; x + 8 <= x1; x += 8) shadeEight(k, r, x);
     return x;

@@ -14,6 +14,7 @@
 #include "geometry/geometry_blur.h"
 #include "geometry/pixel_bands.h"
 #include "parallel/parallel_rows.h"
+#include "parallel/simd_clones.h"
 #include "platform/plane.h"
 
 namespace lumet {
@@ -92,17 +93,36 @@ void extractColours(const ImageView& input, std::int32_t offsetX, std::int32_t o
     });
 }
 
-// The squared Sobel gradient magnitude of one colour plane at a working pixel, where the
-// working plane is the colour plane enlarged SS times by replication: the three rows and three
-// columns come as the colour plane's rows and the source column of each working column.
+// The squared Sobel gradient magnitude of one colour plane at column x of a working row, from
+// the three working rows around it.
 inline float sobelSquared(const float* top, const float* middle, const float* bottom,
-                            std::int32_t left, std::int32_t centre, std::int32_t right) {
-    const float tl = top[left], tc = top[centre], tr = top[right];
-    const float ml = middle[left], mr = middle[right];
-    const float bl = bottom[left], bc = bottom[centre], br = bottom[right];
+                          std::int64_t x) {
+    const float tl = top[x - 1], tc = top[x], tr = top[x + 1];
+    const float ml = middle[x - 1], mr = middle[x + 1];
+    const float bl = bottom[x - 1], bc = bottom[x], br = bottom[x + 1];
     const float gx = (-tl - 2.0f * ml - bl) + (tr + 2.0f * mr + br);
     const float gy = (-tl - 2.0f * tc - tr) + (bl + 2.0f * bc + br);
     return gx * gx + gy * gy;
+}
+
+// Columns [1, width - 1) of a row of edges from the rows above, at and below it of the three
+// colour planes (each at the working width): the largest magnitude, the root of the largest
+// square (the root is correctly rounded, so it keeps the order; a NaN square is passed over, as
+// its root would be), 0 off the surface. A loop that becomes vector code, each lane the scalar
+// operations.
+LUMET_AVX2_CLONES void sobelRun(const float* const* top, const float* const* middle,
+                                const float* const* bottom, const std::uint8_t* __restrict alpha,
+                                float* __restrict edges, std::int32_t width) {
+    const float *__restrict t0 = top[0], *__restrict t1 = top[1], *__restrict t2 = top[2];
+    const float *__restrict m0 = middle[0], *__restrict m1 = middle[1], *__restrict m2 = middle[2];
+    const float *__restrict b0 = bottom[0], *__restrict b1 = bottom[1], *__restrict b2 = bottom[2];
+    for (std::int64_t x = 1; x < width - 1; ++x) {
+        float e = 0.0f;
+        e = std::max(e, sobelSquared(t0, m0, b0, x));
+        e = std::max(e, sobelSquared(t1, m1, b1, x));
+        e = std::max(e, sobelSquared(t2, m2, b2, x));
+        edges[x] = alpha[x] < kSurfaceAlpha ? 0.0f : std::sqrt(e);
+    }
 }
 
 }  // namespace
@@ -141,7 +161,9 @@ void scaleEdges(float* edges, std::int32_t W2, std::int32_t H2, float maximum) {
 }
 
 // The Sobel magnitudes of the layer's colours into `edges` (the coverage's size; 0 off the
-// surface and on the border rows and columns). False when the colour planes cannot be had.
+// surface and on the border rows and columns). The working planes are the colour planes enlarged
+// SS times by replication; each worker enlarges the colour rows it reads into rows of the working
+// width, each once while the rows that need it pass. False when the planes cannot be had.
 bool sobelEdges(const LayerPlacement& layer, PlaneView<const std::uint8_t> coverage,
                 std::int32_t SS, float* E) {
     const std::int32_t W2 = coverage.width, H2 = coverage.height;
@@ -150,39 +172,51 @@ bool sobelEdges(const LayerPlacement& layer, PlaneView<const std::uint8_t> cover
     ColourPlanes colours;
     if (!colours.allocate(static_cast<std::int64_t>(W) * H)) return false;
     extractColours(layer.image, layer.x, layer.y, W, H, colours);
-    Plane<std::int32_t> sourceColumn = allocatePlane<std::int32_t>(W2);
-    if (!sourceColumn) return false;
-    for (std::int32_t x = 0; x < W2; ++x) sourceColumn[x] = x / SS;
     const std::int64_t w = W2;
+    // Per worker: three enlarged rows of each of the three channels.
+    constexpr int kSlots = 3;
+    const unsigned workers = parallelBandCount(std::max(H2 - 2, 0));
+    const std::int64_t perWorker = 3 * kSlots * w;
+    const Plane<float> enlarged = allocatePlane<float>(workers * perWorker);
+    if (!enlarged) return false;
     const float* planes[3] = {colours.r.get(), colours.g.get(), colours.b.get()};
     // Every pixel of the edge plane is written: the border rows and columns, and the pixels off
     // the surface, are 0.
     std::fill(E, E + w, 0.0f);
     std::fill(E + (H2 - 1) * w, E + H2 * w, 0.0f);
     ParallelRows(std::max(H2 - 2, 0), [&](std::int32_t begin, std::int32_t end) {
-        for (std::int32_t y = begin + 1; y < end + 1; ++y) {
-            const std::int64_t top = static_cast<std::int64_t>((y - 1) / SS) * W;
-            const std::int64_t middle = static_cast<std::int64_t>(y / SS) * W;
-            const std::int64_t bottom = static_cast<std::int64_t>((y + 1) / SS) * W;
-            E[y * w] = E[y * w + w - 1] = 0.0f;
-            for (std::int32_t x = 1; x < W2 - 1; ++x) {
-                const std::int64_t i = y * w + x;
-                if (alphaSS[i] < kSurfaceAlpha) {
-                    E[i] = 0.0f;
-                    continue;
+        float* own = enlarged.get() + std::min(parallelWorker(), workers - 1) * perWorker;
+        std::int32_t slotRow[kSlots] = {-1, -1, -1};
+        // The enlarged channel rows of colour row `source`, made in a slot that none of the rows
+        // `keep` holds.
+        auto rowsOf = [&](std::int32_t source, const std::int32_t (&keep)[3]) {
+            int slot = 0;
+            while (slot < kSlots && slotRow[slot] != source) ++slot;
+            if (slot == kSlots) {
+                slot = 0;
+                while (slotRow[slot] == keep[0] || slotRow[slot] == keep[1] ||
+                       slotRow[slot] == keep[2])
+                    ++slot;
+                slotRow[slot] = source;
+                for (int c = 0; c < 3; ++c) {
+                    const float* from = planes[c] + static_cast<std::int64_t>(source) * W;
+                    float* to = own + (slot * 3 + c) * w;
+                    for (std::int32_t x = 0; x < W; ++x)
+                        for (std::int32_t k = 0; k < SS; ++k) to[x * SS + k] = from[x];
                 }
-                const std::int32_t left = sourceColumn[x - 1], centre = sourceColumn[x],
-                                   right = sourceColumn[x + 1];
-                // The largest magnitude is the root of the largest square (the root is
-                // correctly rounded, so it keeps the order); a NaN square is passed over, as
-                // its root would be.
-                float e = 0.0f;
-                for (const float* plane : planes) {
-                    e = std::max(e, sobelSquared(plane + top, plane + middle, plane + bottom, left,
-                                                 centre, right));
-                }
-                E[i] = std::sqrt(e);
             }
+            return own + slot * 3 * w;
+        };
+        for (std::int32_t y = begin + 1; y < end + 1; ++y) {
+            const std::int32_t need[3] = {(y - 1) / SS, y / SS, (y + 1) / SS};
+            const float* rows[3];
+            for (int k = 0; k < 3; ++k) rows[k] = rowsOf(need[k], need);
+            const float* top[3] = {rows[0], rows[0] + w, rows[0] + 2 * w};
+            const float* middle[3] = {rows[1], rows[1] + w, rows[1] + 2 * w};
+            const float* bottom[3] = {rows[2], rows[2] + w, rows[2] + 2 * w};
+            float* out = E + y * w;
+            out[0] = out[w - 1] = 0.0f;
+            sobelRun(top, middle, bottom, alphaSS + y * w, out, W2);
         }
     });
     return true;

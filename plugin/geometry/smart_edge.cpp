@@ -274,33 +274,36 @@ void applySmartEdge(const LayerPlacement& layer, PlaneView<const std::uint8_t> c
     if (!(sobel > 0.0f)) return;
     scaleEdges(E, W2, H2, std::max(kEdgeMaximumLeast, sobel));
     blurGeometryPlane(E, W2, H2, edgeBlurRadiusOf(bevelDepth, SS * preview), accelerated);
-    scaleEdges(E, W2, H2, maxima ? maxima->blurred : largestEdge(E, W2, 0, H2));
+    // The blurred edges divided by their largest value are read where they are used, not
+    // written back: the same products.
+    const float scale = 1.0f / (maxima ? maxima->blurred : largestEdge(E, W2, 0, H2));
 
+    // The carved heights, and a copy of them for the walls' blur where the walls are pulled.
+    const std::int32_t r = wallBlurRadiusOf(edgeStrength, SS * preview);
+    const Plane<float> copy = r > 0 ? allocatePlane<float>(count2) : Plane<float>();
+    float* carved = copy.get();
     ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
         for (std::int64_t i = begin; i < end; ++i) {
-            if (alphaSS[i] < kSurfaceAlpha || !(E[i] > kEdgeCarveMin)) continue;
-            float v = std::min(1.0f, E[i] * edgeStrength);
-            v = v * v * (3.0f - 2.0f * v);
-            v = std::min(kEdgeCarveMax, v);
-            heightMap[i] = heightMap[i] * (1.0f - v);
+            const float e = E[i] * scale;
+            if (alphaSS[i] >= kSurfaceAlpha && e > kEdgeCarveMin) {
+                float v = std::min(1.0f, e * edgeStrength);
+                v = v * v * (3.0f - 2.0f * v);
+                v = std::min(kEdgeCarveMax, v);
+                heightMap[i] = heightMap[i] * (1.0f - v);
+            }
+            if (carved) carved[i] = heightMap[i];
         }
     });
-
-    const std::int32_t r = wallBlurRadiusOf(edgeStrength, SS * preview);
-    if (r > 0) {
-        Plane<float> copy = allocatePlane<float>(count2);
-        if (copy) {
-            std::memcpy(copy.get(), heightMap, planeBytes(count2, sizeof(float)));
-            blurGeometryPlane(copy.get(), W2, H2, r, accelerated);
-            ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
-                for (std::int64_t i = begin; i < end; ++i) {
-                    if (alphaSS[i] < kSurfaceAlpha || !(E[i] > kEdgeWallMin)) continue;
-                    const float weight = std::min(std::max(2.0f * E[i], 0.0f), 1.0f);
-                    heightMap[i] = heightMap[i] + (copy[i] - heightMap[i]) * weight * kEdgeWallPull;
-                }
-            });
+    if (!carved) return;
+    blurGeometryPlane(carved, W2, H2, r, accelerated);
+    ParallelPixels(W2, H2, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) {
+            const float e = E[i] * scale;
+            if (alphaSS[i] < kSurfaceAlpha || !(e > kEdgeWallMin)) continue;
+            const float weight = std::min(std::max(2.0f * e, 0.0f), 1.0f);
+            heightMap[i] = heightMap[i] + (carved[i] - heightMap[i]) * weight * kEdgeWallPull;
         }
-    }
+    });
 }
 
 }  // namespace lumet

@@ -4,6 +4,7 @@
 #include "parallel/blur.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #if defined(__SSE2__) || defined(_M_X64)
@@ -519,6 +520,45 @@ std::int32_t threePassReach(std::int32_t radius) {
     return radii[0] + radii[1] + radii[2];
 }
 
+namespace {
+
+// The smallest window of the plane outside which every float is +0 (all bits clear; -0 counts as
+// content), empty when the whole plane is. Rows are read whole only where they hold nothing;
+// the others only up to their first and from their last content.
+FrameWindow contentOf(const float* plane, std::int32_t width, std::int32_t height) {
+    const std::int64_t w = width;
+    const auto clear = [](float v) { return std::bit_cast<std::uint32_t>(v) == 0; };
+    const auto rowHolds = [&](std::int32_t y) {
+        const float* row = plane + y * w;
+        std::uint32_t bits = 0;
+        for (std::int64_t x = 0; x < w; ++x) bits |= std::bit_cast<std::uint32_t>(row[x]);
+        return bits != 0;
+    };
+    std::int32_t top = 0, bottom = height - 1;
+    while (top < height && !rowHolds(top)) ++top;
+    if (top == height) return {0, 0, 0, 0, width, height};
+    while (!rowHolds(bottom)) --bottom;
+    std::int32_t left = width, right = -1;
+    for (std::int32_t y = top; y <= bottom; ++y) {
+        const float* row = plane + y * w;
+        for (std::int32_t x = 0; x < left; ++x) {
+            if (!clear(row[x])) {
+                left = x;
+                break;
+            }
+        }
+        for (std::int32_t x = width - 1; x > right; --x) {
+            if (!clear(row[x])) {
+                right = x;
+                break;
+            }
+        }
+    }
+    return {left, top, right - left + 1, bottom - top + 1, width, height};
+}
+
+}  // namespace
+
 void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std::int32_t radius,
                       float* scratch, bool onThisThread) {
     if (radius < 1 || width < 1 || height < 1 || !plane) return;
@@ -530,10 +570,12 @@ void threePassBoxBlur(float* plane, std::int32_t width, std::int32_t height, std
     }
     std::int32_t radii[3];
     threePassRadii(radius, radii);
+    // Only what the content reaches is filtered: outside it every pass of the whole plane would
+    // write +0, which is what lies there.
+    FrameWindow content = contentOf(plane, width, height);
     for (std::int32_t r : radii) {
         if (onThisThread && parallelWorkStopped()) return;
-        boxBlurContent(plane, plane, scratch, r, 0.0f, FrameWindow::whole(width, height),
-                       onThisThread);
+        content = boxBlurContent(plane, plane, scratch, r, 0.0f, content, onThisThread);
     }
 }
 

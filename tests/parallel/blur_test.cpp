@@ -208,7 +208,8 @@ TEST(BoxBlur, FilteringOnlyWhatTheContentReachesGivesTheWholePlanesFloats) {
     // Planes zero outside a random rectangle (touching edges, single rows and columns, the whole
     // plane): the content-bounded blur, in place and into a plane of NaNs, split over threads or
     // on the calling thread, against the whole plane's blur, bit for bit, and its reported
-    // rectangle against the reach.
+    // rectangle against the reach; and the three-pass blur, which finds the content itself,
+    // against three whole-plane blurs.
     std::mt19937 rng(11);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     for (int n = 0; n < 60; ++n) {
@@ -238,6 +239,18 @@ TEST(BoxBlur, FilteringOnlyWhatTheContentReachesGivesTheWholePlanesFloats) {
         EXPECT_EQ(reached.x + reached.width, std::min(w, content.x + cw + reach)) << n;
         EXPECT_EQ(reached.y, std::max(0, content.y - reach)) << n;
         EXPECT_EQ(reached.y + reached.height, std::min(h, content.y + ch + reach)) << n;
+
+        // The three-pass blur finds the content itself; a -0 counts as content.
+        Plane three = source;
+        if (n % 4 == 0) three[static_cast<size_t>(uniform(0, w * h - 1))] = -0.0f;
+        Plane threeWhole = three;
+        const int r3 = uniform(1, 30);
+        std::int32_t radii[3];
+        lumet::threePassRadii(r3, radii);
+        for (int pass : radii) lumet::boxBlur(threeWhole.data(), scratch.data(), w, h, pass, 0.0f);
+        lumet::threePassBoxBlur(three.data(), w, h, r3, scratch.data(), onThisThread);
+        ASSERT_EQ(0, std::memcmp(threeWhole.data(), three.data(), three.size() * sizeof(float)))
+            << n;
     }
 }
 

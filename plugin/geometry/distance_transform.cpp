@@ -102,6 +102,16 @@ void rowEnvelope(const G* gRow, float* out, std::int32_t width, std::int32_t* s,
     for (std::int32_t u = 1; u < width; ++u) {
         const std::int64_t gu = static_cast<std::int64_t>(gRow[u]);
         const std::int64_t keyU = static_cast<std::int64_t>(u) * u + gu * gu;
+        if (gu == 0 && s[q] == u - 1 && key[q] == static_cast<std::int64_t>(u - 1) * (u - 1)) {
+            // Background after background: the two parabolas meet between their pixels, each
+            // owning its own (the general step's division gives u, and u joins while it lies in
+            // the row). The common case of the margins, without the division.
+            ++q;
+            s[q] = u;
+            t[q] = u;
+            key[q] = keyU;
+            continue;
+        }
         for (;;) {
             // Parabola u is strictly nearer than parabola s[q] from pixel floor(num / den) + 1 on.
             const std::int64_t num = keyU - key[q];

@@ -86,6 +86,11 @@ void resampleBilinear8Rows(const std::uint8_t* source, std::int32_t sourceW, std
                     sourceTap(x, scaleX, sourceW, ix, fx);
                 }
                 const std::int32_t ix1 = std::min(ix + 1, sourceW - 1);
+                // Four empty taps make an empty pixel, as for the rows above.
+                if ((row0[ix] | row0[ix1] | row1[ix] | row1[ix1]) == 0) {
+                    out[x] = 0;
+                    continue;
+                }
                 const float v = static_cast<float>(row0[ix]) * (1.0f - fx) * (1.0f - fy) +
                                 static_cast<float>(row0[ix1]) * fx * (1.0f - fy) +
                                 static_cast<float>(row1[ix]) * (1.0f - fx) * fy +

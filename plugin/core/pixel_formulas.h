@@ -27,7 +27,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #include <immintrin.h>
 #endif
 
@@ -95,12 +95,13 @@ inline PixelLanes4 pixelTableAt(const float* table, PixelInts4 i) {
 }
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define LUMET_PIXEL_LANES8 1
 // Eight floats (AVX's register), for code compiled for AVX2 only. The helpers below are written
 // without AVX's intrinsics, so that the formulas take them whatever they are compiled for and the
 // AVX2 code they are inlined into gets AVX's instructions; each is the four-lane one on each half
-// (the maximum and the clamp are the generic selects below).
+// (the maximum and the clamp are the generic selects below). GCC only: Clang refuses AVX vectors
+// as arguments of functions not compiled for AVX, inlined or not, so its builds keep four lanes.
 using PixelLanes8 = __m256;
 typedef int PixelInts8 __attribute__((vector_size(32)));
 // Always inlined, so the calling convention of an AVX vector never applies.

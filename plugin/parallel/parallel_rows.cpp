@@ -95,8 +95,6 @@ void runBand(void* raw) {
 // Which pixels a call computes never depends on the pieces or on who runs them: every band
 // function computes its items independently of the range it is given.
 constexpr std::int32_t kChunksPerBand = 32;
-// The least groups a band has for the calling thread of an interruptible call to run one itself.
-constexpr std::int32_t kCallerLeastGroups = 8;
 // How often the calling thread asks the host while the bands run.
 constexpr auto kAskInterval = kAbortAskInterval;
 
@@ -166,18 +164,13 @@ void runInterruptible(std::int32_t n, const BandSplit& split, BandFunction funct
         call.bands[t].prepare(
             Band{function, context, split.begin(t), split.end(t, n), split.group});
     }
-    // Where the bands are of many items, the calling thread takes band 0 itself and asks between
-    // its pieces, one thread fewer to start; a call of a few items, which may be whole planes,
-    // keeps it free to ask on time.
-    const bool callerWorks = split.size / split.group >= kCallerLeastGroups;
-    for (unsigned t = callerWorks ? 1 : 0; t < threads; ++t) {
+    for (unsigned t = 0; t < threads; ++t) {
         workers[t] = ChunkedWorker{&call, t};
         started[t] = platform::startThread(handles[t], runChunkedWorker, &workers[t]);
     }
     for (unsigned t = 0; t < threads; ++t) {
         if (started[t]) continue;
         runPieces(call, t, true);
-        if (frameInterrupted() != 0) call.stop = true;
         const std::lock_guard<std::mutex> lock(call.mutex);
         --call.running;
     }
@@ -231,10 +224,9 @@ void parallelRowsRaw(std::int32_t n, BandFunction function, void* context, std::
     for (unsigned t = 0; t < threads; ++t) {
         bands[t] =
             WorkerBand{Band{function, context, split.begin(t), split.end(t, n), split.group}, t};
-        if (t > 0) started[t] = platform::startThread(handles[t], runBand, &bands[t]);
+        started[t] = platform::startThread(handles[t], runBand, &bands[t]);
     }
-    // Band 0, and bands whose thread could not be created, are done here while the others run:
-    // one thread fewer to start.
+    // Bands whose thread could not be created are done here, while the others run.
     for (unsigned t = 0; t < threads; ++t) {
         if (!started[t]) runBand(&bands[t]);
     }
